@@ -1,0 +1,208 @@
+#pragma once
+
+// CVelaRunnerMapping: meshes the junction of round runners.
+//
+// A host that holds its runner system as centre lines with radii hands the
+// mapper one junction at a time (the centre, the far point of every runner
+// that meets there, the radii) and receives a conformal solid mesh of
+// hexahedra, prisms, pyramids and tetrahedra in its own CVela_SolidMesh.
+//
+//   NConnectRunner    a junction of three or more runners
+//   TwoConnectRunner  a bend of exactly two runners
+//   RunnerLength      how far along each runner the junction region reaches
+//
+// A cross-section is a centre node, C inner rings (ring k has k*F nodes,
+// F = first-ring node count) and B outer boundary layers of C*F nodes each,
+// every ring starting at angle 0:
+//
+//            . - ring 2 (2F nodes) - .
+//          .    . - ring 1 (F) - .     .
+//         .    .        o        .     .      o centre node
+//          .    ' - . _____ . - '     .
+//            ' - . _ _ _ _ _ _ . - '
+//
+// Settings persist for the object's life; every junction call replaces the
+// junction's inputs. One junction call at a time in the whole process: the
+// calls share module-level state, whatever the number of objects.
+//
+// Failures: the public operations report bad input by returning false and,
+// when they do, write nothing into the host's container. The only exception
+// that leaves the library is CArray's std::invalid_argument for an index
+// outside a list (and std::bad_alloc).
+
+#include "VelaArray.h"
+#include "VelaExport.h"
+#include "VelaGeometry.h"
+#include "Vela_SolidMesh.h"
+
+#include <array>
+#include <vector>
+
+class VELA_API CVelaRunnerMapping {
+public:
+  CVelaRunnerMapping();
+  virtual ~CVelaRunnerMapping();
+
+  CVelaRunnerMapping(const CVelaRunnerMapping&) = delete;
+  CVelaRunnerMapping& operator=(const CVelaRunnerMapping&) = delete;
+
+  // Nodes on the first (innermost) ring of a cross-section; ring k carries k
+  // times as many. Returns false for n < 0 and changes nothing; 0 is stored
+  // (the junction calls then reject it).
+  bool SetFirstCircleNodeCount(int n);
+
+  // Share of the runner radius taken by the inner disc of a cross-section.
+  // Returns false unless 0 < r <= 1, and changes nothing then. Until this or a
+  // junction call sets it the share is 0.8 (an inner disc of four fifths and
+  // boundary layers in the outer fifth). A junction call overwrites it.
+  bool SetIORadiusRatio(double r);
+
+  // Normalised radial positions of the inner rings and of the outer boundary
+  // layers, position 0 first: C = count(inner) - 1 rings and
+  // B = max(count(outer) - 1, 0) layers. Returns false when either pointer is
+  // null. The values are not checked; an empty inner list gives C = -1, which
+  // the junction calls reject.
+  bool SetIOBoundaryLayer(const CArray<double, double>* inner, const CArray<double, double>* outer);
+
+  // Runner lengths, plain-array form: n points (row 0 the centre, rows 1..n-1
+  // the far points in order around the junction), radius[i] of runner i,
+  // margin a / b (integer division). out[i] receives, for runner i, the
+  // distance from the centre beyond which its cylinder (sized with the largest
+  // radius) no longer runs into either neighbour's, plus largest radius / (a/b).
+  // Entry 0 of radius and out is not used.
+  // b = 0 leaves out untouched. a/b = 0 gives infinite lengths; so does a
+  // single runner (it is its own neighbour).
+  void RunnerLength(int n, const double (*points)[3], const double* radius, int a, double* out,
+                    int b);
+
+  // Runner lengths on the boundary types: one radius per runner. out must
+  // already hold at least count(farPoints) elements; element i receives
+  // runner i's length. Throws std::invalid_argument (through CArray) when the
+  // radius list or the output list is shorter than the far-point list. An empty
+  // far-point list, or b = 0, leaves out untouched.
+  void RunnerLength(ON_3fPoint center, const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
+                    const CArray<double, double>* radii, int a, CArray<double, double>* out,
+                    int b);
+
+  // Meshes a junction of N >= 3 runners into mesh. radii holds two values per
+  // runner (far end, junction end); farPoints go in order around the junction;
+  // innerShare + outerShare must be 1 within 0.001. farNodeOut (N points)
+  // receives per runner the angle-0 node of the outermost ring of its far-end
+  // cross-section.
+  //
+  // Returns false, before anything is written to mesh or farNodeOut, when:
+  //   - the shares do not add up to 1 within 0.001 (nothing is stored either);
+  //   - the share ratio falls outside (0, 1];
+  //   - fewer than 3 runners (a bend has its own call), or a radius list
+  //     with fewer than 2N entries;
+  //   - a coordinate or radius is not finite, a radius is not above zero, or a
+  //     far point coincides with the centre;
+  //   - no pair of neighbouring runners spans a plane (all within 3 degrees of
+  //     one line), so the junction plane is undefined;
+  //   - the layer lists describe no inner ring (C < 1) or the first ring has
+  //     fewer than 3 nodes: the cross-section would be empty or flat;
+  //   - mesh is null (the overload with a mesh), or the junction would need
+  //     more nodes or elements than an int can number.
+  // Throws std::invalid_argument for an empty far-point list, like the lists.
+  bool NConnectRunner(ON_3fPoint center, const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
+                      const CArray<double, double>* radii, double innerShare, double outerShare,
+                      CVela_SolidMesh* mesh, ON_3fPoint* farNodeOut);
+
+  // The same junction without a mesh: sweeps the branches and fills farNodeOut
+  // only. The unmerged node and element arrays it builds are released when the
+  // next junction call starts or the object is destroyed. Same false cases.
+  bool NConnectRunner(ON_3fPoint center, const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
+                      const CArray<double, double>* radii, double innerShare, double outerShare,
+                      ON_3fPoint* farNodeOut);
+
+  // Meshes a bend of exactly two runners into mesh: two straight legs and a
+  // swept half-section filling the outer side of the bend. radii holds two
+  // values per runner (far end, junction end).
+  //
+  // Returns false, with nothing written to mesh, when (checked in this order):
+  //   - the shares do not add up to 1 within 0.001 (nothing is stored);
+  //   - the first-ring node count is odd or 0;
+  //   - the far-point list does not hold exactly two points;
+  //   - the share ratio falls outside (0, 1];
+  //   - the layer lists describe no inner ring (C < 1);
+  //   - fewer than 4 radii, a radius not above zero or not finite, a
+  //     coordinate not finite, or a far point at the centre;
+  //   - the opening angle between the runners lies outside 20..172 degrees:
+  //     a nearly straight pass folds the legs over the corner's few degrees
+  //     of turn, and nearly parallel runners overlap along their legs (both
+  //     give inverted elements); runners on one line, either way, included;
+  //   - mesh is null.
+  // The inputs are stored (as for every junction call) once the shares pass.
+  bool TwoConnectRunner(ON_3fPoint center, const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
+                        const CArray<double, double>* radii, double innerShare, double outerShare,
+                        CVela_SolidMesh* mesh);
+
+  // Number of runners of the last junction whose inputs were stored.
+  int GetNPoint() const;
+
+private:
+  // --- inputs (src/mapper/mapper.cpp) ---
+  void SetLayerCount(int n);
+  void SetCenterPoint(ON_3fPoint p);
+  void SetAroundPoint(const CArray<ON_3fPoint, ON_3fPoint>* farPoints);
+  void SetRunnerRadius(const CArray<double, double>* radii);
+
+  // --- N-way junction (src/mapper/nway_junction.cpp) ---
+  bool GetAvgCoplaneNormal(const CArray<ON_3fPoint, ON_3fPoint>* farPoints);  // false: no plane
+  double GetCenterJuctionRadiusSize() const;
+  void CreateBranch(double junctionRadius, ON_3fPoint* farNodeOut);
+
+  // --- mesh storage and output (src/mapper/mesh_store.cpp) ---
+  void AllocateMeshArrays(int nodeCapacity, int elementCapacity);
+  void ReleaseMeshArrays();
+  void SetSolidMeshDataNode(double (*nodes)[3], const std::array<double, 3>* branch);
+  void CreateSolidMesh(CVela_SolidMesh* mesh) const;
+
+  // --- node merging (src/mapper/node_merge.cpp) ---
+  double GetMergeTol(double junctionRadius, const CArray<double, double>* radii, int innerCount,
+                     int outerCount, double innerShare, double outerShare) const;
+  void MergeBranchNode(int nodeCount, double tol);
+
+  // --- branch sweep (src/sweep/branch_sweep.cpp) ---
+  void InitParameter();
+  // The sweep reads the mapper's own profile fields; it takes no profile
+  // arguments of its own.
+  int RunnerBranch_E(const double (*points)[3], const double* radii, double junctionRadius,
+                     double nx, double ny, double nz, double cosTilt, double sinTilt,
+                     ON_3fPoint* farNodes, int branchIndex);
+  // The far-end section and the forward-angle tables of a sweep are free
+  // functions of the sweep (src/sweep): they read nothing of the mapper.
+
+  // --- two-way corner (src/corner/corner_sweep.cpp) ---
+  // Reads the mapper's own layer lists; it takes no list arguments.
+  int RunnerCorner(const double* center, double* axis, double* radial, int innerCircleCount,
+                   int outerLayerCount, double innerShare, double outerShare, double sweepAngle,
+                   int stepCount, int halfCircleNodeCount);
+
+  int m_nNodeCount;
+  double (*m_pNodes)[3];
+  int m_nElementCount;
+  int (*m_pElements)[8];
+  int m_nLayerCount;
+  double (*m_pfnCircularProfile)(double);
+  double (*m_pfnLinearProfile)(double);
+  int m_nFirstCircleNodeCount;
+  double m_dIORadiusRatio;
+  CArray<double, double> m_aInnerLayer;
+  CArray<double, double> m_aOuterLayer;
+  int m_nInnerCircleCount;
+  int m_nOuterLayerCount;
+  int m_nInnerDiscNodeCount;
+  int m_nSectionNodeCount;
+  int m_nSectionFaceCount;
+  int m_nPoint;
+  ON_3fPoint m_ptCenter;
+  ON_3fPoint* m_pAroundPoints;
+  double* m_pRunnerRadius;
+  double m_vAvgNormal[3];
+  CArray<double, double> m_aCosElevation;
+  CArray<double, double> m_aSinElevation;
+  // Room allocated in m_pNodes and m_pElements; appending checks against it.
+  int m_nNodeCapacity;
+  int m_nElementCapacity;
+};

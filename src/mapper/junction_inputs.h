@@ -1,0 +1,27 @@
+#pragma once
+
+// Storing a junction's runners: each far point is turned into the junction
+// plane about the centre, keeping its distance, and the runner's real
+// direction survives as an elevation pair (cosine, signed sine).
+
+#include <VelaGeometry.h>
+
+#include <vector>
+
+namespace vela {
+
+struct ProjectedRunners {
+  std::vector<ON_3fPoint> farPoints;   // in the plane, same distance from the centre
+  std::vector<double> cosElevation;    // cosine of the angle to the plane
+  std::vector<double> sinElevation;    // negative for a runner rising towards +normal
+};
+
+// Projects every far point into the plane through center with the given
+// normal (unitized here; a zero normal gives finite, meaningless values
+// instead of NaN). A runner in the plane or below it gets a non-negative
+// sine; one leaving towards +normal by more than a sine of about 1e-5 a
+// negative one, which is the sense in which the sweep tilts a branch back.
+ProjectedRunners ProjectRunners(const ON_3fPoint& center, const double normal[3],
+                                const std::vector<ON_3fPoint>& farPoints);
+
+}  // namespace vela

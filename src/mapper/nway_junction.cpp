@@ -1,0 +1,222 @@
+// The N-way junction driver: checks and stores a junction's inputs, sizes its
+// arrays, sweeps one branch per runner, merges the junction-end nodes and
+// writes the mesh into the host's container.
+
+#include <VelaRunnerMapping.h>
+
+#include "mapper/junction_inputs.h"
+#include "mapper/mesh_store.h"
+#include "mapper/module_state.h"
+#include "mapper/node_merge.h"
+#include "mapper/nway_junction.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace vela {
+
+namespace {
+
+// Sine of 3 degrees: neighbours closer than this to one line span no plane.
+constexpr double kSin3Deg = 0.052335956;
+// Cosine of about 1.55 degrees: runners this close to one line are a straight
+// pass through the junction, which sizes the centre.
+constexpr double kCosInLine = 0.99963252;
+// Shares must add up to 1 within this.
+constexpr double kShareSumTol = 0.001;
+// The merge tolerance is a quarter of the smallest ring gap: wide enough for
+// the rounding of separately swept branches, far from any real neighbour.
+constexpr double kMergeTolShare = 0.25;
+// A junction whose arrays would exceed this many nodes or elements is
+// refused: the counts would no longer fit the host container's int indices.
+constexpr long long kMaxMeshEntries = std::numeric_limits<int>::max() / 2;
+
+Point3 UnitFromCenter(const ON_3fPoint& center, const ON_3fPoint& p) {
+  const ON_3dVector d = p - center;  // single precision, then doubles
+  return Unit({d.x, d.y, d.z});
+}
+
+}  // namespace
+
+std::optional<Point3> AverageCoplaneNormal(const ON_3fPoint& center,
+                                           const std::vector<ON_3fPoint>& farPoints) {
+  const size_t n = farPoints.size();
+  if (n == 0) return std::nullopt;
+  Point3 u = UnitFromCenter(center, farPoints[0]);
+  Point3 sum = {0.0, 0.0, 0.0};
+  int count = 0;
+  for (size_t j = 1; j <= n; ++j) {
+    const Point3 v = UnitFromCenter(center, farPoints[j % n]);
+    const Point3 c = Cross(u, v);
+    const double s = Norm(c);
+    u = v;
+    if (s >= kSin3Deg) {
+      sum = Add(sum, {c[0] / s, c[1] / s, c[2] / s});
+      count += 1;
+    }
+  }
+  if (count == 0) return std::nullopt;
+  const Point3 mean = {sum[0] / count, sum[1] / count, sum[2] / count};
+  if (!(Norm(mean) > 0.0)) return std::nullopt;
+  return Unit(mean);
+}
+
+double CenterJunctionRadius(const ON_3fPoint& center, const std::vector<ON_3fPoint>& aroundPoints,
+                            const double* radii) {
+  const int n = static_cast<int>(aroundPoints.size());
+  double size = radii[0];
+  for (int k = 1; k <= 2 * n - 3; ++k) size = std::max(size, radii[k]);
+  bool first = true;
+  for (int i = 0; i < n; ++i) {
+    for (int j = i + 1; j < n; ++j) {
+      const Point3 u = UnitFromCenter(center, aroundPoints[static_cast<size_t>(i)]);
+      const Point3 w = UnitFromCenter(center, aroundPoints[static_cast<size_t>(j)]);
+      if (std::fabs(Dot(u, w)) < kCosInLine) continue;
+      const double v = (radii[2 * i + 1] + radii[2 * j + 1]) / 2.0;
+      size = first ? v : std::max(size, v);
+      first = false;
+    }
+  }
+  return size;
+}
+
+}  // namespace vela
+
+namespace {
+
+bool IsFinite(const ON_3fPoint& p) {
+  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+std::vector<ON_3fPoint> ToVector(const CArray<ON_3fPoint, ON_3fPoint>& list) {
+  std::vector<ON_3fPoint> out;
+  for (int i = 0; i < list.GetSize(); ++i) out.push_back(list.GetAt(i));
+  return out;
+}
+
+}  // namespace
+
+bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
+                                        const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
+                                        const CArray<double, double>* radii, double innerShare,
+                                        double outerShare, ON_3fPoint* farNodeOut) {
+  if (!(std::fabs(innerShare + outerShare - 1.0) < vela::kShareSumTol)) return false;
+  if (farPoints->GetSize() == 0) {
+    SetCenterPoint(center);
+    farPoints->GetAt(0);  // an empty list fails as every list read out of range does
+  }
+  const int n = farPoints->GetSize();
+  const std::vector<ON_3fPoint> far = ToVector(*farPoints);
+  const double ratio = innerShare / (innerShare + outerShare);
+  const int f = m_nFirstCircleNodeCount;
+  const int c = m_aInnerLayer.GetSize() - 1;
+  const int b = std::max(m_aOuterLayer.GetSize() - 1, 0);
+
+  // A share ratio outside (0, 1] puts rings outside the runner wall or
+  // folds the inner disc onto its centre.
+  if (!(ratio > 0.0 && ratio <= 1.0)) return false;
+  // Fewer than two radii per runner: the sweeps would read past the list.
+  if (n < 3 || radii->GetSize() < 2 * n) return false;
+  // A cross-section needs at least one ring, of at least three nodes, to
+  // enclose any area; the layer lists and the sweeps must agree on it.
+  if (c < 1 || f < 3 || c != m_nInnerCircleCount || b != m_nOuterLayerCount) return false;
+  // Non-finite input or a non-positive radius can only give a broken mesh.
+  if (!IsFinite(center)) return false;
+  for (const ON_3fPoint& p : far)
+    if (!IsFinite(p) || (p - center).Length() == 0.0) return false;
+  for (int i = 0; i < 2 * n; ++i)
+    if (!(std::isfinite(radii->GetAt(i)) && radii->GetAt(i) > 0.0)) return false;
+  // Without a junction plane the branches have no common section plane.
+  const std::optional<vela::Point3> normal = vela::AverageCoplaneNormal(center, far);
+  if (!normal) return false;
+  // A runner along the plane normal projects onto the centre: a branch of
+  // zero length.
+  const vela::ProjectedRunners projected = vela::ProjectRunners(center, normal->data(), far);
+  for (const ON_3fPoint& p : projected.farPoints)
+    if ((p - center).Length() == 0.0) return false;
+  const long long sectionNodes = 1 + static_cast<long long>(f) * c * (c + 1) / 2 +
+                                 static_cast<long long>(c) * f * b;
+  const long long sectionFaces = static_cast<long long>(f) * c * c + static_cast<long long>(c) * f * b;
+  const long long nodeCapacity = sectionNodes * (m_nLayerCount + 2) * n;
+  const long long elementCapacity = sectionFaces * (m_nLayerCount + 1) * n;
+  if (nodeCapacity > vela::kMaxMeshEntries || elementCapacity > vela::kMaxMeshEntries) return false;
+
+  SetCenterPoint(center);
+  GetAvgCoplaneNormal(farPoints);
+  SetAroundPoint(farPoints);
+  SetRunnerRadius(radii);
+  m_dIORadiusRatio = ratio;
+  g_nInnerCircleCount = c;
+  g_nOuterLayerCount = b;
+
+  // One section and one element layer more per branch than a branch stores.
+  AllocateMeshArrays(static_cast<int>(nodeCapacity), static_cast<int>(elementCapacity));
+  g_dCenterJunctionRadius = GetCenterJuctionRadiusSize();
+  CreateBranch(g_dCenterJunctionRadius, farNodeOut);
+  return true;
+}
+
+bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
+                                        const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
+                                        const CArray<double, double>* radii, double innerShare,
+                                        double outerShare, CVela_SolidMesh* mesh,
+                                        ON_3fPoint* farNodeOut) {
+  if (mesh == nullptr) return false;
+  if (!NConnectRunner(center, farPoints, radii, innerShare, outerShare, farNodeOut)) return false;
+  const double tol = GetMergeTol(g_dCenterJunctionRadius, radii, g_nInnerCircleCount,
+                                 g_nOuterLayerCount, innerShare, outerShare);
+  MergeBranchNode(m_nNodeCount, vela::kMergeTolShare * tol);
+  CreateSolidMesh(mesh);
+  ReleaseMeshArrays();
+  return true;
+}
+
+bool CVelaRunnerMapping::GetAvgCoplaneNormal(const CArray<ON_3fPoint, ON_3fPoint>* farPoints) {
+  const std::optional<vela::Point3> normal = vela::AverageCoplaneNormal(m_ptCenter, ToVector(*farPoints));
+  if (!normal) return false;
+  m_vAvgNormal[0] = (*normal)[0];
+  m_vAvgNormal[1] = (*normal)[1];
+  m_vAvgNormal[2] = (*normal)[2];
+  return true;
+}
+
+double CVelaRunnerMapping::GetCenterJuctionRadiusSize() const {
+  const std::vector<ON_3fPoint> around(m_pAroundPoints, m_pAroundPoints + m_nPoint);
+  return vela::CenterJunctionRadius(m_ptCenter, around, m_pRunnerRadius);
+}
+
+void CVelaRunnerMapping::CreateBranch(double junctionRadius, ON_3fPoint* farNodeOut) {
+  const int n = GetNPoint();
+  for (int i = 0; i < n; ++i) {
+    const int next = i + 1 == n ? 0 : i + 1;
+    const int prev = i == 0 ? n - 1 : i - 1;
+    const ON_3fPoint rows[4] = {m_pAroundPoints[i], m_ptCenter, m_pAroundPoints[next],
+                                m_pAroundPoints[prev]};
+    double points[4][3];
+    for (int r = 0; r < 4; ++r) {
+      points[r][0] = rows[r].x;
+      points[r][1] = rows[r].y;
+      points[r][2] = rows[r].z;
+    }
+    const double radii[6] = {m_pRunnerRadius[2 * i],    m_pRunnerRadius[2 * i + 1],
+                             m_pRunnerRadius[2 * next], m_pRunnerRadius[2 * next + 1],
+                             m_pRunnerRadius[2 * prev], m_pRunnerRadius[2 * prev + 1]};
+    RunnerBranch_E(points, radii, junctionRadius, m_vAvgNormal[0], m_vAvgNormal[1],
+                   m_vAvgNormal[2], m_aCosElevation.GetAt(i), m_aSinElevation.GetAt(i),
+                   farNodeOut, i);
+  }
+}
+
+double CVelaRunnerMapping::GetMergeTol(double junctionRadius, const CArray<double, double>* radii,
+                                       int innerCount, int outerCount, double innerShare,
+                                       double outerShare) const {
+  return vela::MergeTolerance(junctionRadius, *radii, m_aInnerLayer, innerCount, m_aOuterLayer,
+                              outerCount, innerShare, outerShare);
+}
+
+void CVelaRunnerMapping::MergeBranchNode(int nodeCount, double tol) {
+  m_nNodeCount = vela::MergeCandidates(m_pNodes, nodeCount, m_pElements, m_nElementCount,
+                                       g_pMergeCandidate, tol);
+  vela::ReleaseMergeCandidates();
+}

@@ -1,0 +1,206 @@
+#include "sweep/branch_sweep.h"
+
+#include "sweep/forward_angle.h"
+#include "sweep/point_rotation.h"
+
+#include <cmath>
+
+namespace vela {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+// Tilt tangents below this mean no lean: the section stays square to the axis.
+constexpr double kNoLean = 0.001;
+// Nodes this close to the plane-normal axis of a section (|y|) are the ones
+// the bulge pushes across the junction plane.
+constexpr double kOnNormalAxis = 1e-6;
+// Share of the difference between junction size and branch radius by which
+// the nodes on the normal axis bulge at mid-branch.
+constexpr double kBulgeShare = 0.1111111111111111;
+
+// Turns node about v through the pivot by the branch's elevation.
+void Tilt(double sinTilt, double cosTilt, const Point3& v, const Point3& pivot, Point3& node) {
+  double axis[3] = {v[0], v[1], v[2]};
+  const double center[3] = {pivot[0], pivot[1], pivot[2]};
+  const double in[3] = {node[0], node[1], node[2]};
+  RotatePointAboutAxis(sinTilt, cosTilt, axis, center, in, node.data());
+}
+
+// One side of a branch: the half of every section that faces one neighbour.
+struct Side {
+  std::vector<double> lean;     // tilt tangents, lean[k-1] for section k
+  std::vector<double> lateral;  // lateral sizes, lateral[k] for section k
+  Point3 towards{};             // in-section unit vector towards the neighbour
+  bool wide = false;            // neighbour more than 150 degrees away, or a negated sine
+  double endRadius = 0.0;       // lateral radius of the junction section, when it leans
+};
+
+Point3 TowardsNeighbour(const Point3& d, const Point3& centre, const Point3& neighbourEnd) {
+  const Point3 g = Unit(Sub(neighbourEnd, centre));
+  const Point3 q = Unit(Cross(d, g));
+  return Unit(Cross(q, d));
+}
+
+}  // namespace
+
+void CreateNodeSideMeshData(Point3* nodes, const Point3& u, const Point3& v, double cosTilt,
+                            double sinTilt, double radius, const Point3 axisPoints[2],
+                            const SectionSettings& section, const RingAngles& angles,
+                            ON_3fPoint& farNode, int& nodeIndex) {
+  const Point3& p = axisPoints[0];
+  const Point3& pivot = axisPoints[1];
+  const int f = section.firstRing, c = section.innerRings, b = section.outerLayers;
+  const double rho = section.ioRatio;
+
+  auto place = [&](double r, int ring, int j) {
+    const double cr = r * angles.Cos(ring, j);
+    const double sr = r * angles.Sin(ring, j);
+    Point3& node = nodes[++nodeIndex];
+    for (int a = 0; a < 3; ++a) node[a] = (p[a] + cr * u[a]) + sr * v[a];
+    Tilt(sinTilt, cosTilt, v, pivot, node);
+    return node;
+  };
+  auto report = [&](const Point3& node) {
+    farNode = ON_3fPoint(static_cast<float>(node[0]), static_cast<float>(node[1]),
+                         static_cast<float>(node[2]));
+  };
+
+  nodes[nodeIndex] = p;
+  Tilt(sinTilt, cosTilt, v, pivot, nodes[nodeIndex]);
+  for (int i = 1; i <= c; ++i) {
+    const double r = (radius * rho) * section.inner[static_cast<size_t>(i)];
+    for (int j = 0; j < i * f; ++j) {
+      const Point3 node = place(r, i, j);
+      if (i == c && j == 0) report(node);
+    }
+  }
+  for (int k = 1; k <= b; ++k) {
+    const double r = radius * rho + (radius - radius * rho) * section.outer[static_cast<size_t>(k)];
+    for (int j = 0; j < f * c; ++j) {
+      const Point3 node = place(r, c, j);
+      if (k == b && j == 0) report(node);
+    }
+  }
+}
+
+SweptBranch SweepBranch(const BranchInput& in, const SectionSettings& section, int layers,
+                        double (*circularProfile)(double), double (*linearProfile)(double)) {
+  const int n = layers;
+  const int f = section.firstRing, c = section.innerRings, b = section.outerLayers;
+  const double rho = section.ioRatio;
+  const std::vector<double>& ringPos = section.inner;
+  const std::vector<double>& layerPos = section.outer;
+  const Point3& p0 = in.points[0];
+  const Point3& p1 = in.points[1];
+  const double r0 = in.radii[0], r1 = in.radii[1];
+  const double junction = in.junctionRadius;
+  const Point3& u = in.normal;
+
+  // Frame: d from the far point towards the centre; v across the branch in
+  // the junction plane, which is also the tilt axis.
+  const Point3 axis = Sub(p1, p0);
+  const double length = Norm(axis);
+  const Point3 d = Unit(axis);
+  const Point3 v = Unit(Cross(d, u));
+
+  const SectionCounts counts = CountSection(f, c, b);
+  const RingAngles angles(f, c);
+  SweptBranch out;
+  out.nodes.assign(static_cast<size_t>((n + 1) * counts.nodes) + 1, Point3{0.0, 0.0, 0.0});
+  Point3* nodes = out.nodes.data();
+
+  int slot = 1;
+  const Point3 axisPoints[2] = {p0, p1};
+  CreateNodeSideMeshData(nodes, u, v, in.cosTilt, in.sinTilt, r0, axisPoints, section, angles,
+                         out.farNode, slot);
+
+  const std::vector<double> across =
+      GetExcessiveVerticalRadiusSize(r0, junction, n, circularProfile, linearProfile);
+  Side next, prev;
+  next.lateral = GetExcessiveHorizontalRadiusSize(r0, r1, in.radii[3], n);
+  prev.lateral = GetExcessiveHorizontalRadiusSize(r0, r1, in.radii[5], n);
+  std::vector<Point3> centreLine(static_cast<size_t>(n) + 1);
+  for (int k = 0; k <= n; ++k)
+    for (int a = 0; a < 3; ++a) centreLine[static_cast<size_t>(k)][a] = p0[a] + ((p1[a] - p0[a]) * k) / n;
+
+  const ForwardAngles fa = CalConnectedForwardAngle(in.points);
+  auto toFloat = [](const Point3& p) {
+    return ON_3fPoint(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]));
+  };
+  next.lean = CalExcessiveForwardAngle(in.center, toFloat(in.points[2]), length, r0, r1,
+                                       in.radii[2], in.radii[3], fa.cosNext, fa.sinNext, n);
+  prev.lean = CalExcessiveForwardAngle(in.center, toFloat(in.points[3]), length, r0, r1,
+                                       in.radii[4], in.radii[5], fa.cosPrev, fa.sinPrev, n);
+  next.towards = TowardsNeighbour(d, p1, in.points[2]);
+  prev.towards = TowardsNeighbour(d, p1, in.points[3]);
+  next.wide = fa.cosNext < 0.0 && fa.sinNext < 0.5;
+  prev.wide = fa.cosPrev < 0.0 && fa.sinPrev < 0.5;
+  const double slope = (r1 - r0) / length;
+  // Not finite on a side whose tangents are all zero; that side never reads it.
+  next.endRadius = r1 / (1.0 + slope / next.lean[static_cast<size_t>(n - 1)]);
+  prev.endRadius = r1 / (1.0 + slope / prev.lean[static_cast<size_t>(n - 1)]);
+
+  for (int k = 1; k <= n; ++k) {
+    const double t = static_cast<double>(k) / n;
+    const Point3& centre = centreLine[static_cast<size_t>(k)];
+    const bool junctionSection = k == n;
+    const double bulge = kBulgeShare * (junction - r0) * std::sin(kPi * t);
+    const double vk = across[static_cast<size_t>(k)], v0 = across[0];
+
+    Point3& centreNode = nodes[++slot];
+    centreNode = centre;
+    if (!junctionSection) Tilt(in.sinTilt, in.cosTilt, v, p1, centreNode);
+
+    // h is the semi-axis along v (in the plane), g along u (across it);
+    // hOf(side) gives h for the side the node faces.
+    auto place = [&](int ring, int j, double g, auto hOf) {
+      const double cosPhi = angles.Cos(ring, j), sinPhi = angles.Sin(ring, j);
+      const Side& side = sinPhi >= 0.0 ? next : prev;
+      const double lean = side.lean[static_cast<size_t>(k - 1)];
+      const double h = hOf(side, lean);
+      const double x = g * cosPhi;
+      const double y = h * sinPhi;
+      Point3 o;
+      for (int a = 0; a < 3; ++a) o[a] = x * u[a] + y * v[a];
+      const double lambda = std::fabs(lean) >= kNoLean ? Dot(o, side.towards) / lean : 0.0;
+      if (std::fabs(y) < kOnNormalAxis && !junctionSection) {
+        const double beta = x > 0.0 ? bulge : -bulge;
+        for (int a = 0; a < 3; ++a) o[a] = o[a] + beta * u[a];
+      }
+      Point3& node = nodes[++slot];
+      for (int a = 0; a < 3; ++a) node[a] = (centre[a] + o[a]) - lambda * d[a];
+      if (!junctionSection) Tilt(in.sinTilt, in.cosTilt, v, p1, node);
+    };
+    auto squareTo = [&](const Side& side, double lean) {
+      return std::fabs(lean) < kNoLean || side.wide;
+    };
+
+    for (int i = 1; i <= c; ++i) {
+      const double a = ringPos[static_cast<size_t>(i)];
+      const double g = ((r0 * rho) * a * vk) / v0;
+      auto hOf = [&](const Side& side, double lean) {
+        if (squareTo(side, lean))
+          return (r0 * rho) * a * (side.lateral[static_cast<size_t>(k)] / side.lateral[0]);
+        const double r = r0 + (side.endRadius - r0) * t;
+        return (r * rho) * a;
+      };
+      for (int j = 0; j < i * f; ++j) place(i, j, g, hOf);
+    }
+    for (int q = 1; q <= b; ++q) {
+      const double bq = layerPos[static_cast<size_t>(q)];
+      const double g = ((r0 * rho + r0 * (1.0 - rho) * bq) * vk) / v0;
+      auto hOf = [&](const Side& side, double lean) {
+        if (squareTo(side, lean))
+          return ((r0 * rho + r0 * (1.0 - rho) * bq) * side.lateral[static_cast<size_t>(k)]) /
+                 side.lateral[0];
+        const double r = r0 + (side.endRadius - r0) * t;
+        return r * rho + (r - r * rho) * bq;
+      };
+      for (int j = 0; j < f * c; ++j) place(c, j, g, hOf);
+    }
+  }
+  return out;
+}
+
+}  // namespace vela

@@ -1,0 +1,155 @@
+// Two-way bends: the half-section corner and the whole bend end to end.
+
+#include "junction_fixtures.h"
+#include "mesh_checks.h"
+
+#include "corner/corner_sweep.h"
+#include "sweep/section_pattern.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+namespace {
+
+// Elements of one corner step by kind: {tetra, pyramid, prism, hexa}.
+std::array<int, 4> StepKinds(int h, int c, int b) {
+  const std::vector<vela::SectionFace> faces = vela::HalfSectionFaces(h, c, b);
+  const std::vector<bool> onAxis = vela::OnAxisNodes(h, c, b);
+  std::array<int, 4> kinds{};
+  for (size_t f = 1; f < faces.size(); ++f) {
+    const std::array<int, 8> row = vela::CornerElement(faces[f], onAxis, 0, 100);
+    const int corners = row[4] == 0 ? 4 : row[5] == 0 ? 5 : row[6] == 0 ? 6 : 8;
+    ++kinds[static_cast<size_t>(corners == 4 ? 0 : corners == 5 ? 1 : corners == 6 ? 2 : 3)];
+  }
+  return kinds;
+}
+
+Junction Bend(double degrees, double r0 = 2.0, double r1 = 2.0) {
+  const double t = degrees * 3.141592653589793 / 180.0;
+  Junction j;
+  j.name = "bend";
+  j.center = {5, 0, 0};
+  j.farPoints = {{20, 0, 0}, {5 + 15 * std::cos(t), 15 * std::sin(t), 0}};
+  j.radii = {r0, r0, r1, r1};
+  j.outer = {0, 0.5, 1};
+  return j;
+}
+
+}  // namespace
+
+TEST(CornerSweep, HalfSectionCountsAndElementKinds) {
+  const vela::HalfSectionCounts small = vela::CountHalfSection(4, 2, 1);
+  EXPECT_EQ(small.innerDiscNodes, 15);
+  EXPECT_EQ(small.nodes, 24);
+  EXPECT_EQ(small.faces, 24);
+  // The fan's end triangles and each strip end collapse to tetrahedra, their
+  // neighbours to pyramids; the outer layer's end quadrilaterals to prisms.
+  EXPECT_EQ(StepKinds(4, 2, 1), (std::array<int, 4>{4, 4, 10, 6}));
+
+  const vela::HalfSectionCounts plain = vela::CountHalfSection(4, 4, 0);
+  EXPECT_EQ(plain.nodes, 45);
+  EXPECT_EQ(plain.faces, 64);
+  EXPECT_EQ(StepKinds(4, 4, 0), (std::array<int, 4>{8, 8, 48, 0}));
+
+  const std::vector<bool> onAxis = vela::OnAxisNodes(4, 2, 1);
+  EXPECT_EQ(std::count(onAxis.begin(), onAxis.end(), true), 1 + 2 * (2 + 1));
+}
+
+namespace {
+
+struct BendCase {
+  double degrees;
+  double r0, r1;
+};
+
+class BendJunction : public testing::TestWithParam<BendCase> {};
+
+}  // namespace
+
+TEST_P(BendJunction, MeshIsSoundAndComplete) {
+  const BendCase& c = GetParam();
+  const Junction j = Bend(c.degrees, c.r0, c.r1);
+  const Meshed m = MeshJunction(j);
+  ASSERT_TRUE(m.ok);
+  DumpMeshForInspection(m.mesh, "bend" + std::to_string(int(c.degrees)));
+  ExpectSoundMesh(m.mesh, MergeTolOf(j));
+  // Two legs of 5 layers of 8*4*4 + 32*2 faces, and 5 corner steps.
+  const std::array<int, 4> step = StepKinds(4, 4, 2);
+  EXPECT_EQ(m.mesh.CountOf(ElementKind::Tetra), 5 * step[0]);
+  EXPECT_EQ(m.mesh.CountOf(ElementKind::Pyramid), 5 * step[1]);
+  EXPECT_EQ(m.mesh.CountOf(ElementKind::Prism), 2 * 5 * 128 + 5 * step[2]);
+  EXPECT_EQ(m.mesh.CountOf(ElementKind::Hexa), 2 * 5 * 64 + 5 * step[3]);
+  const int before = 2 * 6 * vela::CountSection(8, 4, 2).nodes + 6 * vela::CountHalfSection(4, 4, 2).nodes;
+  // The legs' junction sections share their outer halves with the corner's
+  // end sections, and the corner's axis nodes repeat in every section.
+  EXPECT_LT(m.mesh.GetNodeCount(), before - 2 * vela::CountHalfSection(4, 4, 2).nodes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Angles, BendJunction,
+                         testing::Values(BendCase{30, 2, 2}, BendCase{90, 2, 2}, BendCase{120, 2, 2},
+                                         BendCase{150, 2, 2}, BendCase{90, 2, 1.5}, BendCase{60, 1.2, 2},
+                                         BendCase{25, 2, 2}, BendCase{100, 2, 1.6}),
+                         [](const testing::TestParamInfo<BendCase>& info) {
+                           return std::to_string(int(info.param.degrees)) + "deg_" + std::to_string(info.index);
+                         });
+
+TEST(BendJunction, RefusedInputWritesNothing) {
+  struct Row {
+    const char* why;
+    Junction junction;
+  };
+  std::vector<Row> rows;
+  auto add = [&](const char* why, auto change) {
+    Junction j = Bend(90);
+    change(j);
+    rows.push_back({why, j});
+  };
+  add("shares add up to 0.998", [](Junction& j) { j.outerShare = 0.198; });
+  add("odd first ring", [](Junction& j) { j.firstRing = 7; });
+  add("first ring of zero nodes", [](Junction& j) { j.firstRing = 0; });
+  add("inner share zero", [](Junction& j) { j.innerShare = 0.0; j.outerShare = 1.0; });
+  add("no inner ring", [](Junction& j) { j.inner = {0}; });
+  add("three radii", [](Junction& j) { j.radii.pop_back(); });
+  add("radius zero", [](Junction& j) { j.radii[1] = 0.0; });
+  add("radius not finite", [](Junction& j) { j.radii[2] = std::nan(""); });
+  add("far point at the centre", [](Junction& j) { j.farPoints[1] = j.center; });
+  add("straight through", [](Junction& j) { j.farPoints[1] = {-10, 0, 0}; });
+  add("nearly straight", [](Junction& j) { j = Bend(173); });
+  add("nearly parallel", [](Junction& j) { j = Bend(19); });
+  add("on top of each other", [](Junction& j) { j.farPoints[1] = {12, 0, 0}; });
+  add("coordinate not finite", [](Junction& j) { j.center[1] = std::numeric_limits<double>::infinity(); });
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    const Meshed m = MeshJunction(row.junction);
+    EXPECT_FALSE(m.ok);
+    EXPECT_EQ(m.mesh.CallCount(), 0);
+  }
+}
+
+// At the accepted extremes the elements stay valid, though the corner's
+// sections lie closer together than the merge tolerance near the axis.
+TEST(BendJunction, ExtremeAcceptedAnglesGiveValidElements) {
+  for (double degrees : {21.0, 171.0}) {
+    SCOPED_TRACE(degrees);
+    const Meshed m = MeshJunction(Bend(degrees));
+    ASSERT_TRUE(m.ok);
+    ExpectValidNodeRefs(m.mesh);
+    ExpectConformal(m.mesh);
+    ExpectPositiveOrientation(m.mesh);
+  }
+}
+
+TEST(BendJunction, ThreeRunnersAreNotABend) {
+  Junction j = Bend(90);
+  CVelaRunnerMapping mapper;
+  CArray<ON_3fPoint, ON_3fPoint> far;
+  CArray<double, double> radii;
+  for (int i = 0; i < 3; ++i) far.Add(ON_3fPoint(float(i + 1), 2.0f, 0.0f));
+  for (int i = 0; i < 6; ++i) radii.Add(1.0);
+  MemoryMesh mesh;
+  EXPECT_FALSE(mapper.TwoConnectRunner(ON_3fPoint(), &far, &radii, 0.8, 0.2, &mesh));
+  EXPECT_EQ(mapper.GetNPoint(), 3);  // the inputs of the call are stored all the same
+  EXPECT_EQ(mesh.CallCount(), 0);
+}
