@@ -1,0 +1,162 @@
+#include "FileText.h"
+
+#include "MeshFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <system_error>
+
+#include <unistd.h>
+
+namespace vela::io::detail {
+
+namespace {
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// A name no other writer in this or another process picks at the same time.
+std::string TemporaryNameFor(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  return path + ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+// Removes the temporary file unless the rename took it over.
+class TemporaryFile {
+public:
+  explicit TemporaryFile(std::string path) : m_path(std::move(path)) {}
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile() {
+    if (!m_released) {
+      std::error_code ignored;
+      std::filesystem::remove(m_path, ignored);
+    }
+  }
+  const std::string& Path() const { return m_path; }
+  void Release() { m_released = true; }
+
+private:
+  std::string m_path;
+  bool m_released = false;
+};
+
+}  // namespace
+
+std::string ReadWholeFile(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error))
+    throw std::runtime_error("cannot read the file (it is a folder)");
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    throw std::runtime_error(std::string("cannot read the file (") + std::strerror(errno) + ")");
+  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) throw std::runtime_error("cannot read the file (read error)");
+  return text;
+}
+
+void WriteFileAtomically(const std::string& path, const std::string& text) {
+  TemporaryFile temporary(TemporaryNameFor(path));
+  {
+    std::ofstream out(temporary.Path(), std::ios::binary | std::ios::trunc);
+    if (!out)
+      throw std::runtime_error("cannot create '" + temporary.Path() + "' (" + std::strerror(errno) +
+                               ")");
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) throw std::runtime_error("cannot write '" + temporary.Path() + "' (disk full?)");
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary.Path(), path, error);
+  if (error) throw std::runtime_error("cannot replace '" + path + "' (" + error.message() + ")");
+  temporary.Release();
+}
+
+void AppendDouble(std::string& out, double value) {
+  char buffer[32];
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 17);
+  out.append(buffer, result.ptr);
+}
+
+bool ParseDouble(std::string_view token, double& value) {
+  if (token.empty()) return false;
+  // from_chars refuses a leading '+', which other writers do produce.
+  if (token.front() == '+') token.remove_prefix(1);
+  const auto result = std::from_chars(token.data(), token.data() + token.size(), value);
+  return result.ec == std::errc() && result.ptr == token.data() + token.size();
+}
+
+bool ParseInteger(std::string_view token, long long& value) {
+  if (!token.empty() && token.front() == '+') token.remove_prefix(1);
+  const auto result = std::from_chars(token.data(), token.data() + token.size(), value);
+  return !token.empty() && result.ec == std::errc() && result.ptr == token.data() + token.size();
+}
+
+std::string Quote(std::string_view token) {
+  constexpr size_t kShown = 40;
+  if (token.size() <= kShown) return "'" + std::string(token) + "'";
+  return "'" + std::string(token.substr(0, kShown)) + "...'";
+}
+
+TokenScanner::TokenScanner(std::string_view text, std::string context, int firstLine)
+    : m_text(text), m_context(std::move(context)), m_line(firstLine) {}
+
+void TokenScanner::SkipSpace() {
+  while (m_pos < m_text.size() && IsSpace(m_text[m_pos])) {
+    if (m_text[m_pos] == '\n') ++m_line;
+    ++m_pos;
+  }
+}
+
+bool TokenScanner::AtEnd() {
+  SkipSpace();
+  return m_pos == m_text.size();
+}
+
+std::string_view TokenScanner::Next(std::string_view what) {
+  if (AtEnd()) Fail("expected " + std::string(what) + ", got the end of the data");
+  const size_t start = m_pos;
+  while (m_pos < m_text.size() && !IsSpace(m_text[m_pos])) ++m_pos;
+  return m_text.substr(start, m_pos - start);
+}
+
+long long TokenScanner::NextInteger(std::string_view what, long long min, long long max) {
+  const std::string_view token = Next(what);
+  long long value = 0;
+  if (!ParseInteger(token, value))
+    Fail("expected " + std::string(what) + " (an integer), got " + Quote(token));
+  if (value < min || value > max)
+    Fail(std::string(what) + " " + std::string(token) + " is outside " + std::to_string(min) +
+         ".." + std::to_string(max));
+  return value;
+}
+
+double TokenScanner::NextFiniteDouble(std::string_view what) {
+  const std::string_view token = Next(what);
+  double value = 0.0;
+  if (!ParseDouble(token, value))
+    Fail("expected " + std::string(what) + " (a number), got " + Quote(token));
+  if (!std::isfinite(value)) Fail(std::string(what) + " is not finite: " + Quote(token));
+  return value;
+}
+
+void TokenScanner::Expect(std::string_view expected) {
+  const std::string_view token = Next(expected);
+  if (token != expected) Fail("expected '" + std::string(expected) + "', got " + Quote(token));
+}
+
+void TokenScanner::Fail(const std::string& problem) const {
+  throw MeshFileError(m_context + (m_context.empty() ? "" : " ") + "line " +
+                      std::to_string(m_line) + ": " + problem);
+}
+
+}  // namespace vela::io::detail

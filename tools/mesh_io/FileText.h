@@ -1,0 +1,64 @@
+#pragma once
+
+// Text plumbing shared by the file formats: whole-file reads, all-or-nothing
+// writes, locale-independent number text, and a whitespace token scanner that
+// knows its line for error messages. Internal to vela_mesh_io.
+
+#include <string>
+#include <string_view>
+
+namespace vela::io::detail {
+
+// The file's bytes. Throws std::runtime_error "cannot read the file (reason)"
+// (without the path: callers put it in front).
+std::string ReadWholeFile(const std::string& path);
+
+// Writes text to a new file next to path and renames it over path, so that
+// readers see either the old file or the whole new one, never a half-written
+// file. Throws std::runtime_error naming the path on any failure, after
+// removing the temporary file.
+void WriteFileAtomically(const std::string& path, const std::string& text);
+
+// Appends value with 17 significant digits, the fewest that bring every double
+// back unchanged, independent of the C locale. value must be finite.
+void AppendDouble(std::string& out, double value);
+
+// Whole-token conversions; false when the token is not entirely a number of
+// that kind or is out of range. ParseDouble accepts "inf" and "nan" spellings,
+// callers decide whether those are welcome.
+bool ParseDouble(std::string_view token, double& value);
+bool ParseInteger(std::string_view token, long long& value);
+
+// Splits text at whitespace. Every failure throws MeshFileError as
+// "<context> line N: <problem>", N counted from firstLine.
+class TokenScanner {
+public:
+  TokenScanner(std::string_view text, std::string context, int firstLine = 1);
+
+  // True when only whitespace is left.
+  bool AtEnd();
+  // The next token; throws when the text ends first. what names the expected item.
+  std::string_view Next(std::string_view what);
+  // The next token as an integer in [min, max]; throws otherwise.
+  long long NextInteger(std::string_view what, long long min, long long max);
+  // The next token as a finite double; throws otherwise.
+  double NextFiniteDouble(std::string_view what);
+  // Throws unless the next token is exactly expected.
+  void Expect(std::string_view expected);
+
+  [[noreturn]] void Fail(const std::string& problem) const;
+
+private:
+  void SkipSpace();
+
+  std::string_view m_text;
+  std::string m_context;
+  size_t m_pos = 0;
+  int m_line = 1;
+};
+
+// Shortens a token for an error message so that a garbage file cannot make a
+// message huge.
+std::string Quote(std::string_view token);
+
+}  // namespace vela::io::detail

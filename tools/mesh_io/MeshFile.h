@@ -1,0 +1,76 @@
+#pragma once
+
+// Mesh files written and read by vela-mesh.
+//
+//   .json  the mesh dump of tests/golden: {"ok", "kind", "nodes", "elements",
+//          "far_nodes" (N-way only)}, 0-based corners in the library's order.
+//   .vtu   VTK XML unstructured grid, ASCII, corners in VTK's order (a wedge's
+//          first triangle runs the other way round than the library's prism),
+//          cell data "kind" (corner count) and "scaled_jacobian"; the junction
+//          kind and far nodes travel as field data.
+//   .msh   Gmsh MSH 4.1 ASCII, one volume entity, one element block per element
+//          type with element tag = 1 + position in the library's element order;
+//          the junction kind and far nodes travel in a $VelaJunction section,
+//          which other readers skip as the format allows for unknown sections.
+//
+// Nodes and elements keep the order in which the library handed them over, in
+// every format, and coordinates keep every bit: a write followed by a read
+// gives back the same document.
+
+#include "MemoryMesh.h"
+
+#include <array>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vela::io {
+
+// A mesh file that cannot be read; what() names the place and the problem.
+class MeshFileError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// One meshed junction as it goes into and comes out of a mesh file.
+struct MeshDocument {
+  MemoryMesh mesh;
+  std::string kind;                             // "nway" or "bend"
+  std::vector<std::array<double, 3>> farNodes;  // N-way only: the library's far node per runner
+};
+
+enum class MeshFormat { Json, Vtu, Msh };
+
+// The format named by the path's extension (.json, .vtu, .msh, any case).
+// Throws std::invalid_argument naming the extension for anything else.
+MeshFormat MeshFormatFromPath(const std::string& path);
+
+// The document in the given format. scaledJacobian holds one value per
+// element in element order, or nothing; only .vtu and .msh store it.
+// Throws std::invalid_argument when the document cannot be written faithfully:
+// a kind other than "nway"/"bend", far nodes on a bend, a corner index outside
+// the node list, a coordinate, far node or scaled Jacobian that is not finite,
+// or a scaled-Jacobian count that is neither 0 nor the element count.
+std::string FormatMesh(const MeshDocument& document, MeshFormat format,
+                       const std::vector<double>& scaledJacobian);
+
+// Parses text in the given format back into a document in the library's
+// corner order. Throws MeshFileError when the text is malformed, uses an
+// element type other than the four solid kinds, refers to a node that does not
+// exist, or holds a coordinate that is not finite.
+MeshDocument ParseMesh(const std::string& text, MeshFormat format);
+
+// FormatMesh in the format named by the extension, written under a temporary
+// name in the same folder and renamed into place, so that a failed run never
+// leaves half a file. Throws std::invalid_argument as FormatMesh and
+// MeshFormatFromPath do (nothing is written then) and std::runtime_error when
+// the file cannot be written.
+void WriteMesh(const std::string& path, const MeshDocument& document,
+               const std::vector<double>& scaledJacobian);
+
+// Reads a .json, .vtu or .msh file as written by WriteMesh. Throws
+// std::invalid_argument for another extension and MeshFileError, with the path
+// in front of the message, when the file cannot be read or parsed.
+MeshDocument ReadMesh(const std::string& path);
+
+}  // namespace vela::io
