@@ -1,0 +1,29 @@
+#pragma once
+
+// vela-mesh as a host of the library: one junction file in, one meshed
+// junction out, through the same calls any host makes.
+
+#include "JunctionFile.h"
+#include "MeshFile.h"
+
+#include <string>
+#include <vector>
+
+namespace vela::cli {
+
+struct MeshedJunction {
+  bool ok = false;          // false: the library refused the junction
+  io::MeshDocument document;
+  int nodesBeforeMerge = 0; // what the branches (and corner) stored before merging
+  double mergeTol = 0.0;    // the distance within which the library merged nodes
+};
+
+// Meshes the junction: TwoConnectRunner for two runners, NConnectRunner for
+// more. Points are narrowed to floats, as they cross the library's boundary.
+MeshedJunction MeshJunction(const io::JunctionFile& junction);
+
+// Runner lengths from the boundary-type RunnerLength, with the file's margin
+// and each runner's far-end radius. Empty when the margin divisor is 0.
+std::vector<double> RunnerLengths(const io::JunctionFile& junction);
+
+}  // namespace vela::cli

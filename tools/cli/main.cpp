@@ -1,0 +1,51 @@
+// vela-mesh: mesh, check and look at a runner junction from the command line.
+
+#include "Commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+  CLI::App app{"vela-mesh: meshes the junction of round runners, checks meshes and draws them"};
+  app.require_subcommand(1);
+
+  vela::cli::ViewDirection view;
+  auto addView = [&view](CLI::App* command) {
+    command->add_option("--azimuth", view.azimuthDeg, "picture: viewer's angle about z from +x, degrees")
+        ->capture_default_str();
+    command->add_option("--elevation", view.elevationDeg, "picture: viewer's height above the xy-plane, degrees")
+        ->capture_default_str();
+  };
+
+  std::string junctionFile;
+  std::vector<std::string> outputs;
+  CLI::App* junction = app.add_subcommand("junction", "mesh a junction file into .json, .vtu, .msh or .svg files");
+  junction->add_option("FILE", junctionFile, "junction file (JSON)")->required();
+  junction->add_option("-o,--output", outputs, "output files; the format follows the extension")->required();
+  addView(junction);
+
+  bool json = false;
+  CLI::App* length = app.add_subcommand("length", "print how far along each runner the junction reaches");
+  length->add_option("FILE", junctionFile, "junction file (JSON)")->required();
+  length->add_flag("--json", json, "print {\"lengths\": [...]}");
+
+  std::string meshFile;
+  double tol = 0.0;
+  CLI::App* check = app.add_subcommand("check", "print the quality report of a .json, .vtu or .msh mesh");
+  check->add_option("MESH", meshFile, "mesh file")->required();
+  check->add_option("--tol", tol, "distance within which two nodes count as coincident (default: 1e-6 of the size)");
+
+  std::string outDir = "out", examplesDir;
+  CLI::App* demo = app.add_subcommand("demo", "mesh the shipped example junctions into every format and a picture");
+  demo->add_option("-o,--output", outDir, "folder for the files")->capture_default_str();
+  demo->add_option("--examples", examplesDir, "mesh the junction files of this folder instead");
+  addView(demo);
+
+  CLI11_PARSE(app, argc, argv);
+
+  if (*junction) return vela::cli::RunJunction(junctionFile, outputs, view, std::cout, std::cerr);
+  if (*length) return vela::cli::RunLength(junctionFile, json, std::cout, std::cerr);
+  if (*check) return vela::cli::RunCheck(meshFile, tol, std::cout, std::cerr);
+  return vela::cli::RunDemo(outDir, examplesDir, view, std::cout, std::cerr);
+}
