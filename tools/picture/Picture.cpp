@@ -86,7 +86,8 @@ std::vector<Face> BoundaryFaces(const MemoryMesh& mesh, const Camera& camera) {
 
 std::vector<Face> VisibleFaces(const MemoryMesh& mesh, const Camera& camera) {
   std::vector<Face> faces = BoundaryFaces(mesh, camera);
-  faces.erase(std::remove_if(faces.begin(), faces.end(), [](const Face& f) { return f.facing <= 0.0; }),
+  // Faces seen edge-on (up to rounding) cover no area: left out with the back faces.
+  faces.erase(std::remove_if(faces.begin(), faces.end(), [](const Face& f) { return f.facing <= 1e-9; }),
               faces.end());
   // Painter's order: the farthest face first.
   std::stable_sort(faces.begin(), faces.end(), [](const Face& a, const Face& b) { return a.depth < b.depth; });
