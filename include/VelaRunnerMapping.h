@@ -92,7 +92,8 @@ public:
   //
   // Returns false, before anything is written to mesh or farNodeOut, when:
   //   - the shares do not add up to 1 within 0.001 (nothing is stored either);
-  //   - the share ratio falls outside (0, 1];
+  //   - the share ratio falls outside (0, 1], or is 1 with outer layers
+  //     (layers of no thickness);
   //   - fewer than 3 runners (a bend has its own call), or a radius list
   //     with fewer than 2N entries;
   //   - a coordinate or radius is not finite, a radius is not above zero, or a
@@ -123,7 +124,7 @@ public:
   //   - the shares do not add up to 1 within 0.001 (nothing is stored);
   //   - the first-ring node count is odd or 0;
   //   - the far-point list does not hold exactly two points;
-  //   - the share ratio falls outside (0, 1];
+  //   - the share ratio falls outside (0, 1], or is 1 with outer layers;
   //   - the layer lists describe no inner ring (C < 1);
   //   - fewer than 4 radii, a radius not above zero or not finite, a
   //     coordinate not finite, or a far point at the centre;

@@ -110,6 +110,7 @@ TEST(BendJunction, RefusedInputWritesNothing) {
   add("odd first ring", [](Junction& j) { j.firstRing = 7; });
   add("first ring of zero nodes", [](Junction& j) { j.firstRing = 0; });
   add("inner share zero", [](Junction& j) { j.innerShare = 0.0; j.outerShare = 1.0; });
+  add("boundary layers with no share of the radius", [](Junction& j) { j.innerShare = 1.0; j.outerShare = 0.0; });
   add("no inner ring", [](Junction& j) { j.inner = {0}; });
   add("three radii", [](Junction& j) { j.radii.pop_back(); });
   add("radius zero", [](Junction& j) { j.radii[1] = 0.0; });

@@ -123,6 +123,36 @@ TEST(NWayJunction, MovedAndTurnedJunctionGivesTheMovedAndTurnedMesh) {
     EXPECT_EQ(original.mesh.elements[e].nodes, moved.mesh.elements[e].nodes) << "element " << e;
 }
 
+// A mapper that meshed one junction meshes the next exactly as a fresh one
+// does: nothing of the first junction's runners (elevations, radii) lingers.
+TEST(NWayJunction, ReusedMapperForgetsThePreviousJunction) {
+  Junction three = Planar("Y", {0, 120, 240});
+  three.farPoints[0][2] = 7.0;
+  Junction four = Planar("X", {0, 90, 180, 270});
+  four.farPoints[1][2] = -5.0;
+  four.radii = {2.0, 2.0, 1.5, 1.8, 2.0, 2.0, 1.6, 1.6};
+  auto toArrays = [](const Junction& j, CArray<ON_3fPoint, ON_3fPoint>& far, CArray<double, double>& radii) {
+    for (const auto& p : j.farPoints) far.Add(ON_3fPoint(float(p[0]), float(p[1]), float(p[2])));
+    for (double r : j.radii) radii.Add(r);
+  };
+  CVelaRunnerMapping mapper;
+  CArray<double, double> inner, outer;
+  for (double v : three.inner) inner.Add(v);
+  mapper.SetIOBoundaryLayer(&inner, &outer);
+  CArray<ON_3fPoint, ON_3fPoint> far3, far4;
+  CArray<double, double> radii3, radii4;
+  toArrays(three, far3, radii3);
+  toArrays(four, far4, radii4);
+  MemoryMesh first, second;
+  ON_3fPoint farNodes[4];
+  ASSERT_TRUE(mapper.NConnectRunner(ON_3fPoint(), &far3, &radii3, 0.8, 0.2, &first, farNodes));
+  ASSERT_TRUE(mapper.NConnectRunner(ON_3fPoint(), &far4, &radii4, 0.8, 0.2, &second, farNodes));
+  EXPECT_EQ(mapper.GetNPoint(), 4);
+  const Meshed fresh = MeshJunction(four);
+  ASSERT_EQ(second.nodes.size(), fresh.mesh.nodes.size());
+  EXPECT_EQ(second.nodes, fresh.mesh.nodes);
+}
+
 TEST(NWayJunction, SymmetricJunctionMeshesEveryBranchAlike) {
   const Meshed m = MeshJunction(Planar("Y", {90, 210, 330}));
   ASSERT_TRUE(m.ok);
@@ -162,6 +192,7 @@ std::vector<BadInput> BadInputs() {
   add("shares add up to 1.001", [](Junction& j) { j.outerShare = 0.201; });
   add("inner share zero", [](Junction& j) { j.innerShare = 0.0; j.outerShare = 1.0; });
   add("negative outer share", [](Junction& j) { j.innerShare = 1.2; j.outerShare = -0.2; });
+  add("boundary layers with no share of the radius", [](Junction& j) { j.innerShare = 1.0; j.outerShare = 0.0; j.outer = {0, 1}; });
   add("radius list too short", [](Junction& j) { j.radii.pop_back(); });
   add("radius zero", [](Junction& j) { j.radii[3] = 0.0; });
   add("radius negative", [](Junction& j) { j.radii[0] = -2.0; });
@@ -199,6 +230,19 @@ TEST(NWayJunction, RefusedInputWritesNothing) {
     EXPECT_FALSE(m.ok);
     EXPECT_EQ(m.mesh.CallCount(), 0);
     for (const ON_3fPoint& p : m.farNodes) EXPECT_EQ(p, ON_3fPoint());
+  }
+}
+
+TEST(NWayJunction, SharesWithinTheToleranceOfOneAreAccepted) {
+  for (const auto& [inner, outer] : {std::pair{0.7, 0.3}, {0.7, 0.3009}, {0.7, 0.2991}}) {
+    SCOPED_TRACE(testing::Message() << inner << " + " << outer);
+    Junction j = Planar("Y", {0, 120, 240});
+    j.innerShare = inner;
+    j.outerShare = outer;
+    j.outer = {0, 1};
+    const Meshed m = MeshJunction(j);
+    EXPECT_TRUE(m.ok);
+    EXPECT_GT(m.mesh.GetElementCount(), 0);
   }
 }
 

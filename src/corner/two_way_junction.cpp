@@ -70,6 +70,8 @@ bool CVelaRunnerMapping::TwoConnectRunner(ON_3fPoint center,
   const int c = m_aInnerLayer.GetSize() - 1;
   const int b = std::max(m_aOuterLayer.GetSize() - 1, 0);
   if (c < 1 || c != m_nInnerCircleCount || b != m_nOuterLayerCount || mesh == nullptr) return false;
+  // Boundary layers with no share of the radius collapse onto the inner disc.
+  if (b > 0 && ratio == 1.0) return false;
   if (radii->GetSize() < 4) return false;
   const ON_3fPoint far0 = farPoints->GetAt(0), far1 = farPoints->GetAt(1);
   double r[4];

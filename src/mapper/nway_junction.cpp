@@ -116,6 +116,8 @@ bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
   // A share ratio outside (0, 1] puts rings outside the runner wall or
   // folds the inner disc onto its centre.
   if (!(ratio > 0.0 && ratio <= 1.0)) return false;
+  // Boundary layers with no share of the radius collapse onto the inner disc.
+  if (b > 0 && ratio == 1.0) return false;
   // Fewer than two radii per runner: the sweeps would read past the list.
   if (n < 3 || radii->GetSize() < 2 * n) return false;
   // A cross-section needs at least one ring, of at least three nodes, to
