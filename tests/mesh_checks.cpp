@@ -1,5 +1,7 @@
 #include "mesh_checks.h"
 
+#include "Quality.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,50 +16,6 @@ namespace {
 
 using Vec = std::array<double, 3>;
 using Face = std::vector<int>;
-
-Vec Sub(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-double Det(const Vec& a, const Vec& b, const Vec& c) {
-  return a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
-         a[2] * (b[0] * c[1] - b[1] * c[0]);
-}
-
-// For each corner, its three neighbours in right-handed order.
-const std::vector<std::array<int, 4>>& CornerFrames(ElementKind kind) {
-  static const std::vector<std::array<int, 4>> hexa = {
-      {0, 1, 3, 4}, {1, 2, 0, 5}, {2, 3, 1, 6}, {3, 0, 2, 7},
-      {4, 7, 5, 0}, {5, 4, 6, 1}, {6, 5, 7, 2}, {7, 6, 4, 3}};
-  static const std::vector<std::array<int, 4>> prism = {
-      {0, 1, 2, 3}, {1, 2, 0, 4}, {2, 0, 1, 5}, {3, 5, 4, 0}, {4, 3, 5, 1}, {5, 4, 3, 2}};
-  // The apex has four edges; its two diagonal tetrahedra stand in for it.
-  static const std::vector<std::array<int, 4>> pyramid = {
-      {0, 1, 3, 4}, {1, 2, 0, 4}, {2, 3, 1, 4}, {3, 0, 2, 4}, {4, 1, 0, 2}, {4, 3, 2, 0}};
-  static const std::vector<std::array<int, 4>> tetra = {
-      {0, 1, 2, 3}, {1, 2, 0, 3}, {2, 0, 1, 3}, {3, 0, 2, 1}};
-  switch (kind) {
-    case ElementKind::Hexa: return hexa;
-    case ElementKind::Prism: return prism;
-    case ElementKind::Pyramid: return pyramid;
-    case ElementKind::Tetra: return tetra;
-  }
-  return tetra;
-}
-
-// Faces of an element, each turning counter-clockwise seen from outside.
-std::vector<Face> OutwardFaces(const MeshElement& e) {
-  static const std::map<ElementKind, std::vector<Face>> local = {
-      {ElementKind::Hexa, {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}}},
-      {ElementKind::Prism, {{0, 2, 1}, {3, 4, 5}, {0, 1, 4, 3}, {1, 2, 5, 4}, {2, 0, 3, 5}}},
-      {ElementKind::Pyramid, {{0, 3, 2, 1}, {0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}}},
-      {ElementKind::Tetra, {{0, 2, 1}, {0, 1, 3}, {1, 2, 3}, {2, 0, 3}}},
-  };
-  std::vector<Face> faces;
-  for (const Face& f : local.at(e.kind)) {
-    Face g;
-    for (int c : f) g.push_back(e.nodes[static_cast<size_t>(c)]);
-    faces.push_back(g);
-  }
-  return faces;
-}
 
 // The face's corners starting from its smallest, in its own turn.
 Face Canonical(const Face& f) {
@@ -91,7 +49,7 @@ void ExpectValidNodeRefs(const MemoryMesh& mesh) {
 void ExpectConformal(const MemoryMesh& mesh) {
   std::map<Face, std::vector<Face>> uses;  // sorted corners -> faces in their turn
   for (const MeshElement& e : mesh.elements)
-    for (const Face& f : OutwardFaces(e)) {
+    for (const Face& f : vela::quality::OutwardFaces(e)) {
       Face key = f;
       std::sort(key.begin(), key.end());
       uses[key].push_back(Canonical(f));
@@ -108,22 +66,10 @@ void ExpectConformal(const MemoryMesh& mesh) {
   EXPECT_EQ(sameTurn, 0) << "shared faces run round in the same turn by both elements";
 }
 
-double MinCornerJacobian(const MemoryMesh& mesh, const MeshElement& e) {
-  double smallest = INFINITY;
-  for (const auto& frame : CornerFrames(e.kind)) {
-    const Vec& p = mesh.nodes[static_cast<size_t>(e.nodes[static_cast<size_t>(frame[0])])];
-    auto edge = [&](int k) {
-      return Sub(mesh.nodes[static_cast<size_t>(e.nodes[static_cast<size_t>(frame[static_cast<size_t>(k)])])], p);
-    };
-    smallest = std::min(smallest, Det(edge(1), edge(2), edge(3)));
-  }
-  return smallest;
-}
-
 void ExpectPositiveOrientation(const MemoryMesh& mesh) {
   int inverted = 0, first = -1;
   for (size_t i = 0; i < mesh.elements.size(); ++i)
-    if (!(MinCornerJacobian(mesh, mesh.elements[i]) > 0.0)) {
+    if (!(vela::quality::MinCornerJacobian(mesh, mesh.elements[i]) > 0.0)) {
       if (first < 0) first = static_cast<int>(i);
       ++inverted;
     }

@@ -24,10 +24,6 @@ void ExpectNoCoincidentNodes(const MemoryMesh& mesh, double tol);
 // All of the above.
 void ExpectSoundMesh(const MemoryMesh& mesh, double mergeTol);
 
-// The smallest corner Jacobian (determinant of the three edges at a corner)
-// of one element; negative for an inverted element.
-double MinCornerJacobian(const MemoryMesh& mesh, const MeshElement& e);
-
 // Writes the mesh as a JSON dump under $VELA_TEST_DUMP_DIR, when that is set,
 // so that a failing mesh can be opened and looked at.
 void DumpMeshForInspection(const MemoryMesh& mesh, const std::string& name);
