@@ -2,7 +2,7 @@
 # Installs, with apt-get, whatever of the build and test dependencies is missing.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev python3-meshio gmsh)
+packages=(cmake g++ make libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpugixml-dev python3-meshio gmsh)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -437,6 +437,36 @@ TEST(MeshVtu, CellsArePositiveByVtkRules) {
             0.0);
 }
 
+// Other writers lay the same grid out differently: CRLF line ends, single-quoted attributes, a
+// DOCTYPE and comments, character references and CDATA among the numbers. The reader has to see
+// the same document through all of that, and still count lines as an editor shows them.
+TEST(MeshVtu, MarkupOfOtherWritersReadsTheSame) {
+  const MeshDocument document = SmallMesh();
+  std::string text = vela::io::FormatMesh(document, MeshFormat::Vtu, {0.5, 1.0, -0.25, 0.125});
+  auto replace = [&text](const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, from.size(), to);
+  };
+  // Kept on their lines, so that line numbers stay those of the plain file.
+  replace("<VTKFile type=\"UnstructuredGrid\"",
+          "<!DOCTYPE VTKFile><!-- elsewhere --><VTKFile type='UnstructuredGrid'");
+  replace("\n19 20 21 22\n", "\n19 20<!-- tetra --> 21&#32;22\n");
+  replace("\n8\n14\n18\n", "\n8\n<![CDATA[14]]>\n18\n");
+  for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2)
+    text.insert(at, "\r");
+  ExpectSameDocument(document, vela::io::ParseMesh(text, MeshFormat::Vtu));
+
+  replace("\r\n0.33333333333333331 ", "\r\n0.3x ");
+  try {
+    vela::io::ParseMesh(text, MeshFormat::Vtu);
+    ADD_FAILURE() << "accepted";
+  } catch (const MeshFileError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "DataArray \"Points\" line 15: expected a value (a number), got '0.3x'");
+  }
+}
+
 struct BadMesh {
   const char* label;
   MeshFormat format;
@@ -476,6 +506,14 @@ TEST(MeshReaders, CorruptFilesAreRejectedWithAClearMessage) {
        "</Piece> does not close <Points>"},
       {"vtu: not a number", MeshFormat::Vtu, "\n0.33333333333333331 ", "\n0.3x ",
        "DataArray \"Points\" line 15: expected a value (a number), got '0.3x'"},
+      {"vtu: stray end tag", MeshFormat::Vtu, "</Points>", "</Points></Cells>",
+       "XML line 39: end tag </Cells> does not close <Piece>"},
+      {"vtu: cut before the last end tag", MeshFormat::Vtu, "</VTKFile>", kCutHere,
+       "<VTKFile> is never closed"},
+      {"vtu: text after the root", MeshFormat::Vtu, "</VTKFile>\n", "</VTKFile>\ngarbage\n",
+       "XML line 71: text outside the root element"},
+      {"vtu: NUL byte", MeshFormat::Vtu, "\n8\n6\n", std::string("\n8\0\n6\n", 6),
+       "XML line 62: a NUL byte"},
       {"msh: binary", MeshFormat::Msh, "4.1 0 8", "4.1 1 8", "binary"},
       {"msh: old version", MeshFormat::Msh, "4.1 0 8", "2.2 0 8", "not 4.1"},
       {"msh: corner outside the nodes", MeshFormat::Msh, "\n3 20 21 22 23\n", "\n3 20 21 22 99\n",
