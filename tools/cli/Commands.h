@@ -4,8 +4,8 @@
 // and return the process exit status:
 //   0  done;
 //   1  a file could not be written;
-//   2  bad input: a junction or mesh file that cannot be read, an output of
-//      unknown format, or a junction the library refuses;
+//   2  bad input: a wrong command line, a junction or mesh file that cannot
+//      be read, an output of unknown format, or a junction the library refuses;
 //   3  the mesh was written but has inverted elements or faces shared by
 //      more than two elements (named on the error stream).
 

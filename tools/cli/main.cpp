@@ -7,8 +7,9 @@
 #include <iostream>
 
 int main(int argc, char** argv) {
-  CLI::App app{"vela-mesh: meshes the junction of round runners, checks meshes and draws them"};
-  app.require_subcommand(1);
+  CLI::App app{"vela-mesh: meshes the junction of round runners, checks meshes and draws them.\n"
+                "Without a subcommand it runs the demo into out/."};
+  app.require_subcommand(0, 1);
 
   vela::cli::ViewDirection view;
   auto addView = [&view](CLI::App* command) {
@@ -42,7 +43,12 @@ int main(int argc, char** argv) {
   demo->add_option("--examples", examplesDir, "mesh the junction files of this folder instead");
   addView(demo);
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help is a parse "error" that exits 0; a wrong command line is bad input.
+    return app.exit(e) == 0 ? 0 : 2;
+  }
 
   if (*junction) return vela::cli::RunJunction(junctionFile, outputs, view, std::cout, std::cerr);
   if (*length) return vela::cli::RunLength(junctionFile, json, std::cout, std::cerr);
