@@ -27,8 +27,5 @@ inline Point3 Unit(const Point3& a) {
   return {a[0] / length, a[1] / length, a[2] / length};
 }
 inline Point3 ToPoint3(const double* p) { return {p[0], p[1], p[2]}; }
-inline bool IsFinite(const Point3& a) {
-  return std::isfinite(a[0]) && std::isfinite(a[1]) && std::isfinite(a[2]);
-}
 
 }  // namespace vela

@@ -5,6 +5,7 @@
 #include <VelaRunnerMapping.h>
 
 #include "corner/corner_sweep.h"
+#include "mapper/junction_inputs.h"
 #include "mapper/mesh_store.h"
 #include "mapper/module_state.h"
 #include "mapper/node_merge.h"
@@ -32,10 +33,6 @@ constexpr double kMergeTolShare = 0.1;
 // other: from 15.5 degrees down with the default section.
 constexpr double kMaxBendOpeningDeg = 172.0;
 constexpr double kMinBendOpeningDeg = 20.0;
-
-bool IsFinite(const ON_3fPoint& p) {
-  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-}
 
 vela::Point3 ToPoint3(const ON_3fPoint& p) { return {p.x, p.y, p.z}; }
 
@@ -81,7 +78,7 @@ bool CVelaRunnerMapping::TwoConnectRunner(ON_3fPoint center,
   }
   for (int i = 4; i < radii->GetSize(); ++i)
     if (!std::isfinite(radii->GetAt(i))) return false;
-  if (!IsFinite(center) || !IsFinite(far0) || !IsFinite(far1)) return false;
+  if (!vela::IsFinite(center) || !vela::IsFinite(far0) || !vela::IsFinite(far1)) return false;
   if ((far0 - center).Length() == 0.0 || (far1 - center).Length() == 0.0) return false;
 
   const vela::Point3 e0 = Direction(center, far0);

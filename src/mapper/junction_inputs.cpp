@@ -7,6 +7,13 @@ namespace {
 constexpr double kElevationSideTol = -1e-05;
 }  // namespace
 
+std::vector<ON_3fPoint> ToVector(const CArray<ON_3fPoint, ON_3fPoint>& list) {
+  std::vector<ON_3fPoint> out;
+  out.reserve(static_cast<size_t>(list.GetSize()));
+  for (int i = 0; i < list.GetSize(); ++i) out.push_back(list.GetAt(i));
+  return out;
+}
+
 ProjectedRunners ProjectRunners(const ON_3fPoint& center, const double normal[3],
                                 const std::vector<ON_3fPoint>& farPoints) {
   ProjectedRunners out;

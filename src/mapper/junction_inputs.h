@@ -4,7 +4,10 @@
 // plane about the centre, keeping its distance, and the runner's real
 // direction survives as an elevation pair (cosine, signed sine).
 
+#include <VelaArray.h>
 #include <VelaGeometry.h>
+
+#include <cmath>
 
 #include <vector>
 
@@ -15,6 +18,13 @@ struct ProjectedRunners {
   std::vector<double> cosElevation;    // cosine of the angle to the plane
   std::vector<double> sinElevation;    // negative for a runner rising towards +normal
 };
+
+// The far points of a host's list, read in order (CArray's bounds-checked reads).
+std::vector<ON_3fPoint> ToVector(const CArray<ON_3fPoint, ON_3fPoint>& list);
+
+inline bool IsFinite(const ON_3fPoint& p) {
+  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
 
 // Projects every far point into the plane through center with the given
 // normal (unitized here; a zero normal gives finite, meaningless values

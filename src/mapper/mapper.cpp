@@ -16,13 +16,6 @@ namespace {
 // gives one: four fifths, leaving the outer fifth to the boundary layers.
 constexpr double kDefaultIORadiusRatio = 0.8;
 
-std::vector<ON_3fPoint> ToVector(const CArray<ON_3fPoint, ON_3fPoint>& list) {
-  std::vector<ON_3fPoint> out;
-  out.reserve(static_cast<size_t>(list.GetSize()));
-  for (int i = 0; i < list.GetSize(); ++i) out.push_back(list.GetAt(i));
-  return out;
-}
-
 }  // namespace
 
 CVelaRunnerMapping::CVelaRunnerMapping()
@@ -90,7 +83,7 @@ void CVelaRunnerMapping::SetAroundPoint(const CArray<ON_3fPoint, ON_3fPoint>* fa
   const int n = farPoints->GetSize();
   if (n == 0) return;  // an empty list keeps the previous junction's runners
   const vela::ProjectedRunners runners =
-      vela::ProjectRunners(m_ptCenter, m_vAvgNormal, ToVector(*farPoints));
+      vela::ProjectRunners(m_ptCenter, m_vAvgNormal, vela::ToVector(*farPoints));
 
   delete[] m_pAroundPoints;
   m_pAroundPoints = new ON_3fPoint[static_cast<size_t>(n)];

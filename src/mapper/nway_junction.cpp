@@ -83,20 +83,6 @@ double CenterJunctionRadius(const ON_3fPoint& center, const std::vector<ON_3fPoi
 
 }  // namespace vela
 
-namespace {
-
-bool IsFinite(const ON_3fPoint& p) {
-  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-}
-
-std::vector<ON_3fPoint> ToVector(const CArray<ON_3fPoint, ON_3fPoint>& list) {
-  std::vector<ON_3fPoint> out;
-  for (int i = 0; i < list.GetSize(); ++i) out.push_back(list.GetAt(i));
-  return out;
-}
-
-}  // namespace
-
 bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
                                         const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
                                         const CArray<double, double>* radii, double innerShare,
@@ -107,7 +93,7 @@ bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
     farPoints->GetAt(0);  // an empty list fails as every list read out of range does
   }
   const int n = farPoints->GetSize();
-  const std::vector<ON_3fPoint> far = ToVector(*farPoints);
+  const std::vector<ON_3fPoint> far = vela::ToVector(*farPoints);
   const double ratio = innerShare / (innerShare + outerShare);
   const int f = m_nFirstCircleNodeCount;
   const int c = m_aInnerLayer.GetSize() - 1;
@@ -124,9 +110,9 @@ bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
   // enclose any area; the layer lists and the sweeps must agree on it.
   if (c < 1 || f < 3 || c != m_nInnerCircleCount || b != m_nOuterLayerCount) return false;
   // Non-finite input or a non-positive radius can only give a broken mesh.
-  if (!IsFinite(center)) return false;
+  if (!vela::IsFinite(center)) return false;
   for (const ON_3fPoint& p : far)
-    if (!IsFinite(p) || (p - center).Length() == 0.0) return false;
+    if (!vela::IsFinite(p) || (p - center).Length() == 0.0) return false;
   for (int i = 0; i < 2 * n; ++i)
     if (!(std::isfinite(radii->GetAt(i)) && radii->GetAt(i) > 0.0)) return false;
   // Without a junction plane the branches have no common section plane.
@@ -175,7 +161,7 @@ bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
 }
 
 bool CVelaRunnerMapping::GetAvgCoplaneNormal(const CArray<ON_3fPoint, ON_3fPoint>* farPoints) {
-  const std::optional<vela::Point3> normal = vela::AverageCoplaneNormal(m_ptCenter, ToVector(*farPoints));
+  const std::optional<vela::Point3> normal = vela::AverageCoplaneNormal(m_ptCenter, vela::ToVector(*farPoints));
   if (!normal) return false;
   m_vAvgNormal[0] = (*normal)[0];
   m_vAvgNormal[1] = (*normal)[1];

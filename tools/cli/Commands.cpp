@@ -132,8 +132,8 @@ int RunJunction(const std::string& file, const std::vector<std::string>& outputs
   if (r.status == kBadInput || r.status == kWriteFailed) return r.status;
 
   const MemoryMesh& mesh = r.meshed.document.mesh;
-  out << junction.name << ": " << (junction.IsBend() ? "bend of 2 runners" : "N-way junction of ")
-      << (junction.IsBend() ? "" : std::to_string(junction.RunnerCount()) + " runners") << "\n"
+  out << junction.name << ": " << (junction.IsBend() ? "bend" : "N-way junction") << " of "
+      << junction.RunnerCount() << " runners\n"
       << "  nodes     " << r.meshed.nodesBeforeMerge << " before merging, " << mesh.GetNodeCount() << " after\n"
       << "  elements  " << mesh.GetElementCount() << ": " << KindCounts(mesh) << "\n"
       << "  " << quality::SummaryLine(r.report) << "\n";
