@@ -142,6 +142,16 @@ TEST(QualityReport, UnchangedByMovingAndTurningTheMesh) {
   for (size_t i = 0; i < r.scaledJacobian.size(); ++i) EXPECT_NEAR(r.scaledJacobian[i], s.scaledJacobian[i], 1e-12);
 }
 
+TEST(QualityReport, FlatElementTurnedInSpaceIsDegenerateNotInverted) {
+  MemoryMesh m = Block(1, 1, 1);
+  for (int i = 4; i < 8; ++i) m.nodes[static_cast<size_t>(i)][2] = 0.0;  // the top face onto the bottom
+  const double a = 0.3;
+  for (auto& p : m.nodes) p = {std::cos(a) * p[0] - std::sin(a) * p[1], std::sin(a) * p[0] + std::cos(a) * p[1], p[2] + 0.1 * p[0]};
+  const QualityReport r = Assess(m, 1e-9);
+  EXPECT_EQ(r.inverted, 0);
+  EXPECT_EQ(r.degenerate, 1);
+}
+
 TEST(QualityReport, RejectsCornersOutsideTheNodes) {
   MemoryMesh m = Block(1, 1, 1);
   m.elements[0].nodes[2] = 99;

@@ -95,6 +95,9 @@ double HexaCentreJacobian(const MemoryMesh& mesh, const MeshElement& e) {
 
 using FaceKey = std::vector<int>;
 
+// Normalised corner Jacobians within this of zero count as flat, not inverted.
+constexpr double kFlatCorner = 1e-12;
+
 }  // namespace
 
 int KindIndex(ElementKind kind) {
@@ -133,15 +136,26 @@ double MinCornerJacobian(const MemoryMesh& mesh, const MeshElement& e) {
   return smallest;
 }
 
-double ScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
-  if (e.kind == ElementKind::Tetra) return TetraScaledJacobian(mesh, e);
-  double smallest = e.kind == ElementKind::Hexa ? HexaCentreJacobian(mesh, e)
-                                                : std::numeric_limits<double>::infinity();
+namespace {
+
+// The smallest corner determinant over the three edge lengths: the corner
+// Jacobian free of the element's size.
+double MinNormalisedCornerJacobian(const MemoryMesh& mesh, const MeshElement& e) {
+  double smallest = std::numeric_limits<double>::infinity();
   for (const auto& f : CornerFrames(e.kind)) {
     const Vec& p = NodeOf(mesh, e, f[0]);
     smallest = std::min(smallest, NormalisedDet(Sub(NodeOf(mesh, e, f[1]), p), Sub(NodeOf(mesh, e, f[2]), p),
                                                 Sub(NodeOf(mesh, e, f[3]), p)));
   }
+  return smallest;
+}
+
+}  // namespace
+
+double ScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
+  if (e.kind == ElementKind::Tetra) return TetraScaledJacobian(mesh, e);
+  double smallest = MinNormalisedCornerJacobian(mesh, e);
+  if (e.kind == ElementKind::Hexa) smallest = std::min(smallest, HexaCentreJacobian(mesh, e));
   return std::min(1.0, smallest * IdealFactor(e.kind));
 }
 
@@ -207,9 +221,11 @@ QualityReport Assess(const MemoryMesh& mesh, double mergeTol) {
   std::map<FaceKey, std::vector<int>> boundaryCandidates;  // sorted key -> face in its turn
   r.scaledJacobian.reserve(mesh.elements.size());
   for (const MeshElement& e : mesh.elements) {
-    const double corner = MinCornerJacobian(mesh, e);
-    if (corner < 0.0) ++r.inverted;
-    else if (corner == 0.0) ++r.degenerate;
+    // Size-free, with a rounding margin: an exactly flat element turned in
+    // space must not come out inverted.
+    const double corner = MinNormalisedCornerJacobian(mesh, e);
+    if (corner < -kFlatCorner) ++r.inverted;
+    else if (corner <= kFlatCorner) ++r.degenerate;
     const double sj = ScaledJacobian(mesh, e);
     r.scaledJacobian.push_back(sj);
     KindStats& s = r.byKind[static_cast<size_t>(KindIndex(e.kind))];

@@ -31,9 +31,10 @@ struct QualityReport {
   int elements = 0;
   // Indexed by kind: tetra, pyramid, prism, hexa.
   std::array<KindStats, 4> byKind{};
-  // Elements with a negative corner Jacobian anywhere.
+  // Elements with a negative corner Jacobian anywhere (beyond rounding: the
+  // determinant over the three edge lengths below -1e-12).
   int inverted = 0;
-  // Elements whose smallest corner Jacobian is exactly zero (flat, not inverted).
+  // Elements whose smallest corner Jacobian is zero within that margin (flat).
   int degenerate = 0;
   // Faces (corner sets) used by more than two elements.
   int overSharedFaces = 0;
