@@ -51,6 +51,9 @@ TEST_F(Cli, JunctionWritesEveryFormatAndSummarises) {
   EXPECT_NE(out_.str().find("508 after"), std::string::npos) << out_.str();
   EXPECT_NE(out_.str().find("540: 0 tetra, 0 pyramid, 360 prism, 180 hexa"), std::string::npos);
   EXPECT_NE(out_.str().find("0 inverted"), std::string::npos);
+  std::stringstream vtu;
+  vtu << std::ifstream(Path("tee.vtu")).rdbuf();
+  EXPECT_NE(vtu.str().find("Name=\"scaled_jacobian\""), std::string::npos);  // the quality travels with the mesh
   const vela::io::MeshDocument back = vela::io::ReadMesh(Path("tee.msh"));
   EXPECT_EQ(back.mesh.GetNodeCount(), 508);
   EXPECT_EQ(back.kind, "nway");

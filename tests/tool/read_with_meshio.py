@@ -5,9 +5,9 @@ usage: read_with_meshio.py [--gmsh] FILE...
 
 For every file one line:
     FILE: nodes=N tetra=a pyramid=b wedge=c hexahedron=d positive_volume=yes
-(cell counts for the solid kinds, always all four; other cell kinds are listed
-after them). A cell's volume is taken with the reader's own corner convention,
-so a file whose corners are in the wrong order for its format shows up as
+(cell counts for the solid kinds; other cell kinds are not counted). A cell's
+volume is taken with the reader's own corner convention, so a file whose
+corners are in the wrong order for its format shows up as
 positive_volume=no (k of m cells).
 
 With --gmsh, .msh files are also loaded by the gmsh program (/usr/bin/gmsh or
@@ -39,25 +39,14 @@ SOLID_KINDS = ("tetra", "pyramid", "wedge", "hexahedron")
 # quadrilateral listed counter-clockwise seen from outside. The base of every
 # kind (first three or four corners) is counter-clockwise seen from the apex
 # or the far face, which is how meshio numbers tetrahedra, pyramids and
-# hexahedra (VTK's order) and, since meshio 4.1, wedges too (Gmsh's prism
-# order; its .vtu reader turns VTK wedges into that).
+# hexahedra (VTK's order) and wedges too (Gmsh's prism order; meshio's .vtu
+# reader turns VTK wedges into that since version 4.1).
 FACES = {
     "tetra": [(0, 2, 1), (0, 1, 3), (1, 2, 3), (2, 0, 3)],
     "pyramid": [(0, 3, 2, 1), (0, 1, 4), (1, 2, 4), (2, 3, 4), (3, 0, 4)],
     "wedge": [(0, 2, 1), (3, 4, 5), (0, 1, 4, 3), (1, 2, 5, 4), (2, 0, 3, 5)],
     "hexahedron": [(0, 3, 2, 1), (4, 5, 6, 7), (0, 1, 5, 4), (1, 2, 6, 5), (2, 3, 7, 6), (3, 0, 4, 7)],
 }
-
-
-def meshio_wedge_is_gmsh_order():
-    """True when this meshio hands out wedges of both formats in Gmsh's order."""
-    try:
-        from meshio import _vtk_common
-
-        order = _vtk_common.vtk_to_meshio_order(13)
-        return order is not None and list(order) == [0, 2, 1, 3, 5, 4]
-    except (ImportError, AttributeError):
-        return False
 
 
 def signed_volumes(points, cells, kind):
@@ -116,7 +105,7 @@ def gmsh_jacobian(path):
     return smallest > 0.0, f"min Jacobian {smallest:g}"
 
 
-def check(path, use_gmsh, wedge_gmsh_order):
+def check(path, use_gmsh):
     """Prints the summary line of one file; True when the file passes."""
     # Named, because .msh alone would first be tried as another format that
     # shares the extension, which prints its failure.
@@ -129,22 +118,14 @@ def check(path, use_gmsh, wedge_gmsh_order):
 
     points = np.asarray(mesh.points, dtype=float)
     counts = {kind: 0 for kind in SOLID_KINDS}
-    others = {}
     bad = 0
-    for block in mesh.cells:
+    for block in (block for block in mesh.cells if block.type in FACES):
         data = np.asarray(block.data)
-        if block.type not in FACES:
-            others[block.type] = others.get(block.type, 0) + len(data)
-            continue
         counts[block.type] += len(data)
-        volume = signed_volumes(points, data, block.type)
-        if block.type == "wedge" and path.lower().endswith(".vtu") and not wedge_gmsh_order:
-            volume = -volume  # an old meshio passes VTK's wedge order through
-        bad += int(np.count_nonzero(~(volume > 0.0)))
+        bad += int(np.count_nonzero(~(signed_volumes(points, data, block.type) > 0.0)))
 
     solid = sum(counts.values())
     fields = [f"nodes={len(points)}"] + [f"{kind}={counts[kind]}" for kind in SOLID_KINDS]
-    fields += [f"{kind}={count}" for kind, count in sorted(others.items())]
     ok = solid > 0 and bad == 0
     if solid == 0:
         fields.append("positive_volume=no (no solid cells)")
@@ -173,8 +154,7 @@ def main(argv):
     if not paths:
         print(__doc__.strip().splitlines()[2], file=sys.stderr)
         return 2
-    wedge_gmsh_order = meshio_wedge_is_gmsh_order()
-    results = [check(path, use_gmsh, wedge_gmsh_order) for path in paths]
+    results = [check(path, use_gmsh) for path in paths]
     return 0 if all(results) else 1
 
 

@@ -49,6 +49,16 @@ private:
   bool m_released = false;
 };
 
+// The whole token as a number of T's kind. from_chars refuses a leading '+', which other
+// writers do produce; it accepts "inf" and "nan", which callers refuse where they must.
+template <typename T>
+bool ParseWhole(std::string_view token, T& value) {
+  if (!token.empty() && token.front() == '+') token.remove_prefix(1);
+  const char* const end = token.data() + token.size();
+  const auto result = std::from_chars(token.data(), end, value);
+  return !token.empty() && result.ec == std::errc() && result.ptr == end;
+}
+
 }  // namespace
 
 std::string ReadWholeFile(const std::string& path) {
@@ -87,19 +97,14 @@ void AppendDouble(std::string& out, double value) {
   out.append(buffer, result.ptr);
 }
 
-bool ParseDouble(std::string_view token, double& value) {
-  if (token.empty()) return false;
-  // from_chars refuses a leading '+', which other writers do produce.
-  if (token.front() == '+') token.remove_prefix(1);
-  const auto result = std::from_chars(token.data(), token.data() + token.size(), value);
-  return result.ec == std::errc() && result.ptr == token.data() + token.size();
+void AppendPoint(std::string& out, const std::array<double, 3>& point) {
+  for (size_t k = 0; k < 3; ++k) {
+    AppendDouble(out, point[k]);
+    out += k < 2 ? ' ' : '\n';
+  }
 }
 
-bool ParseInteger(std::string_view token, long long& value) {
-  if (!token.empty() && token.front() == '+') token.remove_prefix(1);
-  const auto result = std::from_chars(token.data(), token.data() + token.size(), value);
-  return !token.empty() && result.ec == std::errc() && result.ptr == token.data() + token.size();
-}
+bool ParseInteger(std::string_view token, long long& value) { return ParseWhole(token, value); }
 
 std::string Quote(std::string_view token) {
   constexpr size_t kShown = 40;
@@ -143,7 +148,7 @@ long long TokenScanner::NextInteger(std::string_view what, long long min, long l
 double TokenScanner::NextFiniteDouble(std::string_view what) {
   const std::string_view token = Next(what);
   double value = 0.0;
-  if (!ParseDouble(token, value))
+  if (!ParseWhole(token, value))
     Fail("expected " + std::string(what) + " (a number), got " + Quote(token));
   if (!std::isfinite(value)) Fail(std::string(what) + " is not finite: " + Quote(token));
   return value;

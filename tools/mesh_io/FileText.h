@@ -4,6 +4,7 @@
 // writes, locale-independent number text, and a whitespace token scanner that
 // knows its line for error messages. Internal to vela_mesh_io.
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -23,10 +24,10 @@ void WriteFileAtomically(const std::string& path, const std::string& text);
 // back unchanged, independent of the C locale. value must be finite.
 void AppendDouble(std::string& out, double value);
 
-// Whole-token conversions; false when the token is not entirely a number of
-// that kind or is out of range. ParseDouble accepts "inf" and "nan" spellings,
-// callers decide whether those are welcome.
-bool ParseDouble(std::string_view token, double& value);
+// Appends "x y z\n", each coordinate as AppendDouble writes it.
+void AppendPoint(std::string& out, const std::array<double, 3>& point);
+
+// The whole token as an integer; false when it is not entirely one or is out of range.
 bool ParseInteger(std::string_view token, long long& value);
 
 // Splits text at whitespace. Every failure throws MeshFileError as

@@ -1,8 +1,6 @@
 #include "JsonText.h"
 
-#include "FileText.h"
-
-#include <vector>
+#include <algorithm>
 
 namespace vela::io::detail {
 
@@ -10,106 +8,92 @@ namespace {
 
 using nlohmann::json;
 
-// Follows the parser through the document so that, when it stops, the path
-// of the value it stopped at is known. Only run after a failed parse: the
-// plain parser reports a number overflow without saying where it was.
-class PathTracker : public nlohmann::json_sax<json> {
-public:
-  bool null() override { return Value(); }
-  bool boolean(bool) override { return Value(); }
-  bool number_integer(number_integer_t) override { return Value(); }
-  bool number_unsigned(number_unsigned_t) override { return Value(); }
-  bool number_float(number_float_t, const string_t&) override { return Value(); }
-  bool string(string_t&) override { return Value(); }
-  bool binary(binary_t&) override { return Value(); }
-  bool start_object(std::size_t) override {
-    Value();
-    m_levels.push_back({false, {}, 0});
-    return true;
-  }
-  bool key(string_t& name) override {
-    m_levels.back().key = name;
-    return true;
-  }
-  bool end_object() override {
-    m_levels.pop_back();
-    return true;
-  }
-  bool start_array(std::size_t) override {
-    Value();
-    m_levels.push_back({true, {}, 0});
-    return true;
-  }
-  bool end_array() override {
-    m_levels.pop_back();
-    return true;
-  }
-  bool parse_error(std::size_t, const std::string& lastToken,
-                   const nlohmann::detail::exception& error) override {
-    // A value that failed never reached Value(), so the open array's counter
-    // still points at the previous entry.
-    if (!m_levels.empty() && m_levels.back().isArray) ++m_levels.back().count;
-    m_problem.where = Path();
-    if (error.id == 406) {
-      m_problem.problem = "number " + Quote(lastToken) + " is too large for a double (not finite)";
-    } else {
-      std::string reason = error.what();
-      const size_t start = reason.find("] ");
-      if (start != std::string::npos) reason.erase(0, start + 2);
-      for (char& c : reason)
-        if (c == '\n' || c == '\r') c = ' ';
-      m_problem.where.clear();  // a syntax error's position is its line and column
-      m_problem.problem = "not valid JSON: " + reason;
-    }
-    return false;
-  }
-
-  const JsonProblem& Problem() const { return m_problem; }
-
-private:
-  struct Level {
-    bool isArray;
-    std::string key;
-    size_t count;  // values seen so far in an array
-  };
-
-  bool Value() {
-    if (!m_levels.empty() && m_levels.back().isArray) ++m_levels.back().count;
-    return true;
-  }
-
-  std::string Path() const {
-    std::string path;
-    for (const Level& level : m_levels) {
-      if (level.isArray) {
-        if (level.count > 0) path += "[" + std::to_string(level.count - 1) + "]";
-      } else {
-        if (!path.empty()) path += ".";
-        path += level.key;
-      }
-    }
-    return path;
-  }
-
-  std::vector<Level> m_levels;
-  JsonProblem m_problem{"", "not valid JSON"};
+// One open array or object while the parser runs.
+struct Level {
+  bool isArray = false;
+  std::string key;   // in an object: the key of the current value
+  size_t count = 0;  // in an array: values started so far
 };
+
+std::string PathOf(const std::vector<Level>& levels) {
+  std::string path;
+  for (const Level& level : levels) {
+    if (level.isArray)
+      path += "[" + std::to_string(level.count - 1) + "]";
+    else
+      path += (path.empty() ? "" : ".") + level.key;
+  }
+  return path;
+}
+
+// nlohmann's message without its "[json.exception.parse_error.101] " prefix, on one line.
+std::string Reason(const json::exception& error) {
+  std::string reason = error.what();
+  const size_t start = reason.find("] ");
+  if (start != std::string::npos) reason.erase(0, start + 2);
+  std::replace(reason.begin(), reason.end(), '\n', ' ');
+  return reason;
+}
 
 }  // namespace
 
-bool ParseJson(const std::string& text, json& out, JsonProblem& problem) {
-  try {
-    out = json::parse(text);
+void FailJson(const std::string& where, const std::string& problem) {
+  throw JsonError(where.empty() ? problem : where + ": " + problem);
+}
+
+json ParseJson(const std::string& text) {
+  // The parser reports a number overflow without saying where it was, so the
+  // callback follows it through the document.
+  std::vector<Level> levels;
+  const json::parser_callback_t follow = [&levels](int, json::parse_event_t event, json& parsed) {
+    using Event = json::parse_event_t;
+    if (event == Event::key) {
+      levels.back().key = parsed.get<std::string>();
+    } else if (event == Event::object_end || event == Event::array_end) {
+      levels.pop_back();
+    } else {
+      if (!levels.empty() && levels.back().isArray) ++levels.back().count;
+      if (event != Event::value) levels.push_back({event == Event::array_start, {}, 0});
+    }
     return true;
-  } catch (const json::exception&) {
-    // Parse again, this time following the path, to say where it failed.
+  };
+  try {
+    return json::parse(text, follow);
+  } catch (const json::out_of_range& error) {
+    // The number that failed never reached the callback.
+    if (!levels.empty() && levels.back().isArray) ++levels.back().count;
+    FailJson(PathOf(levels), Reason(error) + " (not finite)");
+  } catch (const json::exception& error) {
+    FailJson("", "not valid JSON: " + Reason(error));
   }
-  PathTracker tracker;
-  if (json::sax_parse(text, &tracker))
-    problem = {"", "not valid JSON"};  // the two parsers disagree; never seen
-  else
-    problem = tracker.Problem();
-  return false;
+}
+
+const json& RequiredKey(const json& object, const std::string& key, const std::string& parent) {
+  const auto it = object.find(key);
+  if (it == object.end())
+    FailJson(parent.empty() ? key : parent + "." + key, "missing (the key is required)");
+  return *it;
+}
+
+double JsonNumber(const json& value, const std::string& where) {
+  if (!value.is_number()) FailJson(where, "expected a number, got " + DescribeJson(value));
+  return value.get<double>();
+}
+
+std::array<double, 3> JsonPoint(const json& value, const std::string& where) {
+  if (!value.is_array() || value.size() != 3)
+    FailJson(where, "expected 3 numbers [x, y, z], got " + DescribeJson(value));
+  return {JsonNumber(value[0], JsonIndexed(where, 0)), JsonNumber(value[1], JsonIndexed(where, 1)),
+          JsonNumber(value[2], JsonIndexed(where, 2))};
+}
+
+std::vector<std::array<double, 3>> JsonPoints(const json& value, const std::string& where) {
+  if (!value.is_array()) FailJson(where, "expected an array of points, got " + DescribeJson(value));
+  std::vector<std::array<double, 3>> points;
+  points.reserve(value.size());
+  for (size_t i = 0; i < value.size(); ++i)
+    points.push_back(JsonPoint(value[i], JsonIndexed(where, i)));
+  return points;
 }
 
 std::string DescribeJson(const json& value) {

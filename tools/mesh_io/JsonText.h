@@ -1,24 +1,47 @@
 #pragma once
 
-// JSON parsing with messages a user can act on: where in the document the
-// problem sits ("radii[1]") and what it is. Internal to vela_mesh_io.
+// JSON reading shared by junction files and .json meshes, with messages a user
+// can act on: where in the document the problem sits ("radii[1]") and what it
+// is. Internal to vela_mesh_io.
 
 #include <nlohmann/json.hpp>
 
+#include <array>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace vela::io::detail {
 
-struct JsonProblem {
-  std::string where;    // path of the offending value, e.g. "far_points[1][2]"; may be empty
-  std::string problem;  // one line
+// One line "where: problem", or only the problem when it has no path (a syntax
+// error names its line and column instead). Callers turn it into their own
+// error type.
+class JsonError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
 };
 
-// Parses text into out. On failure returns false and fills problem: a syntax
-// error gives "not valid JSON: parse error at line L, column C: ..."; a number
-// that overflows a double (1e400, which the parser refuses) gives the path of
-// that number and "number ... is too large for a double (not finite)".
-bool ParseJson(const std::string& text, nlohmann::json& out, JsonProblem& problem);
+// Throws JsonError "where: problem" ("problem" when where is empty).
+[[noreturn]] void FailJson(const std::string& where, const std::string& problem);
+
+// The parsed text. Throws JsonError "not valid JSON: parse error at line L,
+// column C: ..." for a syntax error; a number that overflows a double (1e400,
+// which the parser refuses) gives the path of that number, e.g.
+// "radii[1]: number overflow parsing '1e400' (not finite)".
+nlohmann::json ParseJson(const std::string& text);
+
+// object[key]; parent is the path of object ("" at the top). Throws JsonError
+// "parent.key: missing (the key is required)".
+const nlohmann::json& RequiredKey(const nlohmann::json& object, const std::string& key,
+                                  const std::string& parent = "");
+
+// value as a number, a point [x, y, z] or an array of points; where is its
+// path for messages. Throws JsonError for anything else. Numbers are finite
+// because ParseJson refuses the ones that are not.
+double JsonNumber(const nlohmann::json& value, const std::string& where);
+std::array<double, 3> JsonPoint(const nlohmann::json& value, const std::string& where);
+std::vector<std::array<double, 3>> JsonPoints(const nlohmann::json& value,
+                                              const std::string& where);
 
 // A short description of a value for "expected ..., got ..." messages:
 // numbers by value, everything else by kind, so a message never grows with

@@ -63,8 +63,4 @@ JunctionFile ParseJunction(const std::string& text, const std::string& nameHint)
 // rejects it.
 JunctionFile ReadJunctionFile(const std::string& path);
 
-// The junction as a junction file (every key written, numbers in their
-// shortest exact form), so that ParseJunction(WriteJunctionJson(j), "") == j.
-std::string WriteJunctionJson(const JunctionFile& junction);
-
 }  // namespace vela::io

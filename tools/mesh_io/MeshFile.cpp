@@ -10,85 +10,16 @@
 
 namespace vela::io {
 
-namespace detail {
-
-CornerOrder VtkCornerOrder(ElementKind kind) {
-  switch (kind) {
-    case ElementKind::Tetra: return {4, {0, 1, 2, 3, -1, -1, -1, -1}};
-    case ElementKind::Pyramid: return {5, {0, 1, 2, 3, 4, -1, -1, -1}};
-    case ElementKind::Prism: return {6, {0, 2, 1, 3, 5, 4, -1, -1}};
-    case ElementKind::Hexa: return {8, {0, 1, 2, 3, 4, 5, 6, 7}};
-  }
-  return {};
-}
-
-int VtkCellType(ElementKind kind) {
-  switch (kind) {
-    case ElementKind::Tetra: return 10;
-    case ElementKind::Pyramid: return 14;
-    case ElementKind::Prism: return 13;
-    case ElementKind::Hexa: return 12;
-  }
-  return 0;
-}
-
-bool KindFromVtkCellType(long long type, ElementKind& kind) {
+bool detail::KindFromType(long long type, int (*typeOf)(ElementKind), ElementKind& kind) {
   for (ElementKind k :
        {ElementKind::Tetra, ElementKind::Pyramid, ElementKind::Prism, ElementKind::Hexa}) {
-    if (VtkCellType(k) == type) {
+    if (typeOf(k) == type) {
       kind = k;
       return true;
     }
   }
   return false;
 }
-
-int GmshElementType(ElementKind kind) {
-  switch (kind) {
-    case ElementKind::Tetra: return 4;
-    case ElementKind::Pyramid: return 7;
-    case ElementKind::Prism: return 6;
-    case ElementKind::Hexa: return 5;
-  }
-  return 0;
-}
-
-bool KindFromGmshElementType(long long type, ElementKind& kind) {
-  for (ElementKind k :
-       {ElementKind::Tetra, ElementKind::Pyramid, ElementKind::Prism, ElementKind::Hexa}) {
-    if (GmshElementType(k) == type) {
-      kind = k;
-      return true;
-    }
-  }
-  return false;
-}
-
-std::array<int, 8> ToFileOrder(const MeshElement& element, const CornerOrder& order) {
-  std::array<int, 8> corners;
-  corners.fill(-1);
-  for (int i = 0; i < order.count; ++i) corners[i] = element.nodes[order.order[i]];
-  return corners;
-}
-
-MeshElement FromFileOrder(ElementKind kind, const std::array<int, 8>& fileCorners,
-                          const CornerOrder& order) {
-  MeshElement element;
-  element.kind = kind;
-  element.nodes.fill(-1);
-  for (int i = 0; i < order.count; ++i) element.nodes[order.order[i]] = fileCorners[i];
-  return element;
-}
-
-void CheckReadKind(const MeshDocument& document) {
-  if (document.kind != "nway" && document.kind != "bend")
-    throw MeshFileError("junction kind must be \"nway\" or \"bend\", got " + Quote(document.kind));
-  if (document.kind == "bend" && !document.farNodes.empty())
-    throw MeshFileError("a bend has no far nodes, but the file lists " +
-                        std::to_string(document.farNodes.size()));
-}
-
-}  // namespace detail
 
 namespace {
 
@@ -101,15 +32,20 @@ bool IsKnownKind(ElementKind kind) {
          kind == ElementKind::Hexa;
 }
 
+// What is wrong with the junction kind and far nodes, or "" when nothing is.
+std::string KindProblem(const MeshDocument& document) {
+  if (document.kind != "nway" && document.kind != "bend")
+    return "junction kind must be \"nway\" or \"bend\", got " + detail::Quote(document.kind);
+  if (document.kind == "bend" && !document.farNodes.empty())
+    return "a bend has no far nodes, but there are " + std::to_string(document.farNodes.size());
+  return "";
+}
+
 // Everything a writer relies on. A file that silently differed from the mesh
 // in memory would defeat the point of writing it, so every doubt is an error.
 void CheckWritable(const MeshDocument& document, const std::vector<double>& scaledJacobian) {
-  if (document.kind != "nway" && document.kind != "bend")
-    throw std::invalid_argument("mesh kind must be \"nway\" or \"bend\", got \"" + document.kind +
-                                "\"");
-  if (document.kind == "bend" && !document.farNodes.empty())
-    throw std::invalid_argument("a bend has no far nodes, but the document holds " +
-                                std::to_string(document.farNodes.size()));
+  if (const std::string problem = KindProblem(document); !problem.empty())
+    throw std::invalid_argument(problem);
   for (size_t i = 0; i < document.farNodes.size(); ++i)
     if (!IsFinite(document.farNodes[i]))
       throw std::invalid_argument("far node " + std::to_string(i) + " is not finite");
@@ -175,7 +111,8 @@ MeshDocument ParseMesh(const std::string& text, MeshFormat format) {
     case MeshFormat::Vtu: document = detail::ParseVtuMesh(text); break;
     case MeshFormat::Msh: document = detail::ParseMshMesh(text); break;
   }
-  detail::CheckReadKind(document);
+  if (const std::string problem = KindProblem(document); !problem.empty())
+    throw MeshFileError(problem);
   return document;
 }
 

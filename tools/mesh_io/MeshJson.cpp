@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 
 #include <climits>
-#include <cmath>
 #include <cstdint>
 
 namespace vela::io::detail {
@@ -16,80 +15,68 @@ namespace {
 
 using nlohmann::json;
 
-[[noreturn]] void Fail(const std::string& where, const std::string& problem) {
-  throw MeshFileError(where + ": " + problem);
-}
-
-// object[key]; parent is the path of object, for the message when the key is missing.
-const json& Field(const json& object, const char* key, const std::string& parent = "") {
-  const auto it = object.find(key);
-  if (it == object.end())
-    Fail(parent.empty() ? std::string(key) : parent + "." + key, "missing (the key is required)");
-  return *it;
-}
-
-std::array<double, 3> Point(const json& value, const std::string& where) {
-  if (!value.is_array() || value.size() != 3)
-    Fail(where, "expected 3 numbers [x, y, z], got " + DescribeJson(value));
-  std::array<double, 3> point{};
-  for (size_t i = 0; i < 3; ++i) {
-    if (!value[i].is_number())
-      Fail(JsonIndexed(where, i), "expected a number, got " + DescribeJson(value[i]));
-    point[i] = value[i].get<double>();
-  }
-  return point;
-}
-
-std::vector<std::array<double, 3>> Points(const json& value, const std::string& key) {
-  if (!value.is_array()) Fail(key, "expected an array of points, got " + DescribeJson(value));
-  std::vector<std::array<double, 3>> points;
-  points.reserve(value.size());
-  for (size_t i = 0; i < value.size(); ++i) points.push_back(Point(value[i], JsonIndexed(key, i)));
-  return points;
-}
-
-bool KindFromName(const std::string& name, ElementKind& kind) {
-  for (ElementKind k :
-       {ElementKind::Tetra, ElementKind::Pyramid, ElementKind::Prism, ElementKind::Hexa}) {
-    if (name == ElementKindName(k)) {
-      kind = k;
-      return true;
-    }
-  }
-  return false;
-}
-
 MeshElement Element(const json& value, const std::string& where, size_t nodeCount) {
   if (!value.is_object())
-    Fail(where, "expected an object {\"type\", \"nodes\"}, got " + DescribeJson(value));
-  const json& type = Field(value, "type", where);
-  ElementKind kind = ElementKind::Tetra;
-  if (!type.is_string() || !KindFromName(type.get<std::string>(), kind))
-    Fail(where + ".type",
-         "expected \"tetra\", \"pyramid\", \"prism\" or \"hexa\", got " +
-             (type.is_string() ? Quote(type.get<std::string>()) : DescribeJson(type)));
-  const json& corners = Field(value, "nodes", where);
-  const size_t count = static_cast<size_t>(CornerCount(kind));
-  if (!corners.is_array() || corners.size() != count)
-    Fail(where + ".nodes", "expected " + std::to_string(count) + " node indices for a " +
-                               ElementKindName(kind) + ", got " + DescribeJson(corners));
+    FailJson(where, "expected an object {\"type\", \"nodes\"}, got " + DescribeJson(value));
+  const json& type = RequiredKey(value, "type", where);
   MeshElement element;
-  element.kind = kind;
+  bool known = false;
+  for (ElementKind kind :
+       {ElementKind::Tetra, ElementKind::Pyramid, ElementKind::Prism, ElementKind::Hexa}) {
+    if (type == ElementKindName(kind)) {
+      element.kind = kind;
+      known = true;
+    }
+  }
+  if (!known)
+    FailJson(where + ".type",
+             "expected \"tetra\", \"pyramid\", \"prism\" or \"hexa\", got " +
+                 (type.is_string() ? Quote(type.get<std::string>()) : DescribeJson(type)));
+
+  const json& corners = RequiredKey(value, "nodes", where);
+  const size_t count = static_cast<size_t>(element.CornerCount());
+  if (!corners.is_array() || corners.size() != count)
+    FailJson(where + ".nodes", "expected " + std::to_string(count) + " node indices for a " +
+                                   ElementKindName(element.kind) + ", got " +
+                                   DescribeJson(corners));
   element.nodes.fill(-1);
   for (size_t c = 0; c < count; ++c) {
-    const json& corner = corners[c];
-    const std::string cornerWhere = JsonIndexed(where + ".nodes", c);
-    if (!corner.is_number_integer())
-      Fail(cornerWhere, "expected a node index, got " + DescribeJson(corner));
-    // The parser stores every non-negative integer as unsigned, so a signed one is negative.
-    if (!corner.is_number_unsigned())
-      Fail(cornerWhere, "node " + corner.dump() + " does not exist (indices start at 0)");
-    if (corner.get<std::uint64_t>() >= nodeCount)
-      Fail(cornerWhere, "node " + corner.dump() + " does not exist (the mesh has " +
-                            std::to_string(nodeCount) + " nodes)");
-    element.nodes[c] = static_cast<int>(corner.get<std::uint64_t>());
+    // The parser stores every non-negative integer as unsigned.
+    if (!corners[c].is_number_unsigned() || corners[c].get<std::uint64_t>() >= nodeCount)
+      FailJson(JsonIndexed(where + ".nodes", c),
+               "expected the index of one of the " + std::to_string(nodeCount) + " nodes, got " +
+                   DescribeJson(corners[c]));
+    element.nodes[c] = static_cast<int>(corners[c].get<std::uint64_t>());
   }
   return element;
+}
+
+MeshDocument Document(const json& root) {
+  if (!root.is_object())
+    FailJson("", "expected a JSON object at the top, got " + DescribeJson(root));
+  const json& ok = RequiredKey(root, "ok");
+  if (ok != true)
+    FailJson("ok", "expected true (a dump of a junction that was meshed), got " + DescribeJson(ok));
+  const json& kind = RequiredKey(root, "kind");
+  if (!kind.is_string())
+    FailJson("kind", "expected \"nway\" or \"bend\", got " + DescribeJson(kind));
+
+  MeshDocument document;
+  document.kind = kind.get<std::string>();
+  document.mesh.nodes = JsonPoints(RequiredKey(root, "nodes"), "nodes");
+  if (document.mesh.nodes.size() > static_cast<size_t>(INT_MAX))  // corner indices become ints
+    FailJson("nodes", "too many nodes");
+
+  const json& elements = RequiredKey(root, "elements");
+  if (!elements.is_array())
+    FailJson("elements", "expected an array of elements, got " + DescribeJson(elements));
+  for (size_t e = 0; e < elements.size(); ++e)
+    document.mesh.elements.push_back(
+        Element(elements[e], JsonIndexed("elements", e), document.mesh.nodes.size()));
+
+  if (const auto it = root.find("far_nodes"); it != root.end())
+    document.farNodes = JsonPoints(*it, "far_nodes");
+  return document;
 }
 
 }  // namespace
@@ -114,36 +101,11 @@ std::string FormatJsonMesh(const MeshDocument& document) {
 }
 
 MeshDocument ParseJsonMesh(const std::string& text) {
-  json root;
-  JsonProblem problem;
-  if (!ParseJson(text, root, problem))
-    throw MeshFileError(problem.where.empty() ? problem.problem
-                                              : problem.where + ": " + problem.problem);
-  if (!root.is_object())
-    throw MeshFileError("expected a JSON object at the top, got " + DescribeJson(root));
-
-  const json& ok = Field(root, "ok");
-  if (ok != true)
-    Fail("ok", "expected true (a dump of a junction that was meshed), got " + DescribeJson(ok));
-  const json& kind = Field(root, "kind");
-  if (!kind.is_string()) Fail("kind", "expected \"nway\" or \"bend\", got " + DescribeJson(kind));
-
-  MeshDocument document;
-  document.kind = kind.get<std::string>();
-  document.mesh.nodes = Points(Field(root, "nodes"), "nodes");
-  if (document.mesh.nodes.size() > static_cast<size_t>(INT_MAX)) Fail("nodes", "too many nodes");
-
-  const json& elements = Field(root, "elements");
-  if (!elements.is_array())
-    Fail("elements", "expected an array of elements, got " + DescribeJson(elements));
-  document.mesh.elements.reserve(elements.size());
-  for (size_t e = 0; e < elements.size(); ++e)
-    document.mesh.elements.push_back(
-        Element(elements[e], JsonIndexed("elements", e), document.mesh.nodes.size()));
-
-  if (const auto it = root.find("far_nodes"); it != root.end())
-    document.farNodes = Points(*it, "far_nodes");
-  return document;
+  try {
+    return Document(ParseJson(text));
+  } catch (const JsonError& e) {
+    throw MeshFileError(e.what());
+  }
 }
 
 }  // namespace vela::io::detail

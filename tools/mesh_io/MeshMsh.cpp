@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <map>
+#include <string_view>
+#include <utility>
 
 namespace vela::io::detail {
 
@@ -15,13 +18,15 @@ namespace {
 const char* const kJunctionSection = "VelaJunction";
 constexpr int kVolumeTag = 1;
 
-void AppendPoint(std::string& out, const std::array<double, 3>& p) {
-  AppendDouble(out, p[0]);
-  out += ' ';
-  AppendDouble(out, p[1]);
-  out += ' ';
-  AppendDouble(out, p[2]);
-  out += '\n';
+// Gmsh's first-order solids number their corners as the library does.
+int GmshElementType(ElementKind kind) {
+  switch (kind) {
+    case ElementKind::Tetra: return 4;
+    case ElementKind::Pyramid: return 7;
+    case ElementKind::Prism: return 6;
+    case ElementKind::Hexa: return 5;
+  }
+  return 0;
 }
 
 void AppendEntities(std::string& out, const std::vector<std::array<double, 3>>& nodes) {
@@ -104,13 +109,7 @@ void AppendJunction(std::string& out, const MeshDocument& document) {
 
 // --- reading ---------------------------------------------------------------------------------
 
-struct TaggedNode {
-  long long tag;
-  std::array<double, 3> point;
-};
-
 struct TaggedElement {
-  long long tag;
   ElementKind kind;
   std::array<long long, 8> nodeTags;
 };
@@ -126,77 +125,65 @@ void ReadFormat(TokenScanner& in) {
   in.Expect("$EndMeshFormat");
 }
 
-std::vector<TaggedNode> ReadNodes(TokenScanner& in) {
-  const long long blockCount = in.NextInteger("the node block count", 0, INT_MAX);
-  const long long nodeCount = in.NextInteger("the node count", 0, INT_MAX);
-  in.NextInteger("the smallest node tag", 0, kMaxTag);
-  in.NextInteger("the largest node tag", 0, kMaxTag);
-  std::vector<TaggedNode> nodes;
+// The first line of $Nodes and $Elements: block count, item count, smallest
+// and largest tag. Returns the two counts.
+std::pair<long long, long long> ReadCounts(TokenScanner& in, const std::string& item) {
+  const long long blockCount = in.NextInteger("the " + item + " block count", 0, INT_MAX);
+  const long long count = in.NextInteger("the " + item + " count", 0, INT_MAX);
+  in.NextInteger("the smallest " + item + " tag", 0, kMaxTag);
+  in.NextInteger("the largest " + item + " tag", 0, kMaxTag);
+  return {blockCount, count};
+}
+
+// Nodes by tag; the order of the tags is the order of the nodes.
+std::map<long long, std::array<double, 3>> ReadNodes(TokenScanner& in) {
+  const auto [blockCount, nodeCount] = ReadCounts(in, "node");
+  std::map<long long, std::array<double, 3>> nodes;
+  long long seen = 0;
   for (long long b = 0; b < blockCount; ++b) {
     in.NextInteger("the entity dimension", 0, 3);
     in.NextInteger("the entity tag", INT_MIN, INT_MAX);
     if (in.NextInteger("the parametric flag", 0, 1) != 0)
       in.Fail("parametric nodes cannot be read");
-    const long long count = in.NextInteger("the block's node count", 0, nodeCount);
-    if (static_cast<long long>(nodes.size()) + count > nodeCount)
-      in.Fail("the node blocks hold more than the " + std::to_string(nodeCount) +
-              " nodes announced");
-    const size_t first = nodes.size();
-    for (long long i = 0; i < count; ++i)
-      nodes.push_back({in.NextInteger("a node tag", 1, kMaxTag), {}});
-    for (size_t i = first; i < nodes.size(); ++i)
-      for (size_t k = 0; k < 3; ++k) nodes[i].point[k] = in.NextFiniteDouble("a node coordinate");
+    const long long count = in.NextInteger("the block's node count", 0, nodeCount - seen);
+    seen += count;
+    std::vector<long long> tags;
+    for (long long i = 0; i < count; ++i) tags.push_back(in.NextInteger("a node tag", 1, kMaxTag));
+    for (long long tag : tags) {
+      std::array<double, 3> p{};
+      for (double& x : p) x = in.NextFiniteDouble("a node coordinate");
+      if (!nodes.emplace(tag, p).second)
+        in.Fail("node tag " + std::to_string(tag) + " is used twice");
+    }
   }
-  if (static_cast<long long>(nodes.size()) != nodeCount)
-    in.Fail("the node blocks hold " + std::to_string(nodes.size()) + " nodes, " +
+  if (seen != nodeCount)
+    in.Fail("the node blocks hold " + std::to_string(seen) + " nodes, " +
             std::to_string(nodeCount) + " were announced");
   in.Expect("$EndNodes");
   return nodes;
 }
 
-// Nodes per element of the lower-dimensional first-order types a Gmsh mesh
-// may carry next to its volume (points, lines, triangles, quadrangles); they
-// are skipped. 0 for any other type.
-int LowerDimensionNodeCount(long long type) {
-  switch (type) {
-    case 15: return 1;
-    case 1: return 2;
-    case 2: return 3;
-    case 3: return 4;
-    default: return 0;
-  }
-}
-
-std::vector<TaggedElement> ReadElements(TokenScanner& in) {
-  const long long blockCount = in.NextInteger("the element block count", 0, INT_MAX);
-  const long long elementCount = in.NextInteger("the element count", 0, INT_MAX);
-  in.NextInteger("the smallest element tag", 0, kMaxTag);
-  in.NextInteger("the largest element tag", 0, kMaxTag);
-  std::vector<TaggedElement> elements;
+// Elements by tag; the order of the tags is the order of the elements.
+std::map<long long, TaggedElement> ReadElements(TokenScanner& in) {
+  const auto [blockCount, elementCount] = ReadCounts(in, "element");
+  std::map<long long, TaggedElement> elements;
   long long seen = 0;
   for (long long b = 0; b < blockCount; ++b) {
-    const long long dimension = in.NextInteger("the entity dimension", 0, 3);
+    in.NextInteger("the entity dimension", 0, 3);
     in.NextInteger("the entity tag", INT_MIN, INT_MAX);
     const long long type = in.NextInteger("the element type", 1, INT_MAX);
+    TaggedElement element{ElementKind::Tetra, {}};
+    if (!KindFromType(type, GmshElementType, element.kind))
+      in.Fail("element type " + std::to_string(type) +
+              " is not a first-order tetrahedron (4), pyramid (7), prism (6) or hexahedron (5)");
     const long long count = in.NextInteger("the block's element count", 0, elementCount - seen);
     seen += count;
-    ElementKind kind = ElementKind::Tetra;
-    int cornerCount = 0;
-    if (dimension == 3) {
-      if (!KindFromGmshElementType(type, kind))
-        in.Fail("element type " + std::to_string(type) +
-                " is not a first-order tetrahedron (4), pyramid (7), prism (6) or hexahedron (5)");
-      cornerCount = CornerCount(kind);
-    } else {
-      cornerCount = LowerDimensionNodeCount(type);
-      if (cornerCount == 0) in.Fail("element type " + std::to_string(type) + " cannot be skipped");
-    }
     for (long long i = 0; i < count; ++i) {
-      TaggedElement element{in.NextInteger("an element tag", 1, kMaxTag), kind, {}};
-      element.nodeTags.fill(0);
-      for (int c = 0; c < cornerCount; ++c)
+      const long long tag = in.NextInteger("an element tag", 1, kMaxTag);
+      for (int c = 0; c < CornerCount(element.kind); ++c)
         element.nodeTags[static_cast<size_t>(c)] = in.NextInteger("a node tag", 1, kMaxTag);
-      if (dimension == 3) elements.push_back(element);
+      if (!elements.emplace(tag, element).second)
+        in.Fail("element tag " + std::to_string(tag) + " is used twice");
     }
   }
   if (seen != elementCount)
@@ -207,14 +194,14 @@ std::vector<TaggedElement> ReadElements(TokenScanner& in) {
 }
 
 void ReadJunction(TokenScanner& in, MeshDocument& document) {
-  document.farNodes.clear();  // a repeated section replaces the first
   in.Expect("kind");
   document.kind = std::string(in.Next("the junction kind"));
   in.Expect("far_nodes");
   const long long count = in.NextInteger("the far node count", 0, INT_MAX);
+  document.farNodes.clear();  // a repeated section replaces the first
   for (long long i = 0; i < count; ++i) {
     std::array<double, 3> p{};
-    for (size_t k = 0; k < 3; ++k) p[k] = in.NextFiniteDouble("a far node coordinate");
+    for (double& x : p) x = in.NextFiniteDouble("a far node coordinate");
     document.farNodes.push_back(p);
   }
   in.Expect(std::string("$End") + kJunctionSection);
@@ -226,40 +213,28 @@ void SkipSection(TokenScanner& in, std::string_view name) {
   }
 }
 
-// Orders nodes by tag; a node's index is its rank.
-void StoreNodes(std::vector<TaggedNode>& nodes, MeshDocument& document,
-                std::vector<long long>& sortedTags) {
-  std::sort(nodes.begin(), nodes.end(),
-            [](const TaggedNode& a, const TaggedNode& b) { return a.tag < b.tag; });
-  for (size_t i = 0; i < nodes.size(); ++i) {
-    if (i > 0 && nodes[i].tag == nodes[i - 1].tag)
-      throw MeshFileError("node tag " + std::to_string(nodes[i].tag) + " is used twice");
-    sortedTags.push_back(nodes[i].tag);
-    document.mesh.nodes.push_back(nodes[i].point);
+// The nodes in tag order, and the elements in tag order with their node tags
+// turned into indices into those nodes.
+void Store(const std::map<long long, std::array<double, 3>>& nodes,
+           const std::map<long long, TaggedElement>& elements, MemoryMesh& mesh) {
+  std::map<long long, int> index;
+  for (const auto& [tag, point] : nodes) {
+    index.emplace(tag, static_cast<int>(mesh.nodes.size()));
+    mesh.nodes.push_back(point);
   }
-}
-
-void StoreElements(std::vector<TaggedElement>& elements, const std::vector<long long>& sortedTags,
-                   MeshDocument& document) {
-  std::sort(elements.begin(), elements.end(),
-            [](const TaggedElement& a, const TaggedElement& b) { return a.tag < b.tag; });
-  for (size_t e = 0; e < elements.size(); ++e) {
-    if (e > 0 && elements[e].tag == elements[e - 1].tag)
-      throw MeshFileError("element tag " + std::to_string(elements[e].tag) + " is used twice");
-    std::array<int, 8> corners;
-    corners.fill(-1);
-    for (int c = 0; c < CornerCount(elements[e].kind); ++c) {
-      const long long tag = elements[e].nodeTags[static_cast<size_t>(c)];
-      const auto it = std::lower_bound(sortedTags.begin(), sortedTags.end(), tag);
-      if (it == sortedTags.end() || *it != tag)
-        throw MeshFileError("element " + std::to_string(elements[e].tag) + " refers to node " +
-                            std::to_string(tag) + ", which does not exist");
-      corners[static_cast<size_t>(c)] = static_cast<int>(it - sortedTags.begin());
-    }
+  for (const auto& [tag, tagged] : elements) {
     MeshElement element;
-    element.kind = elements[e].kind;
-    element.nodes = corners;  // Gmsh numbers the corners as the library does
-    document.mesh.elements.push_back(element);
+    element.kind = tagged.kind;
+    element.nodes.fill(-1);
+    for (int c = 0; c < element.CornerCount(); ++c) {
+      const long long nodeTag = tagged.nodeTags[static_cast<size_t>(c)];
+      const auto it = index.find(nodeTag);
+      if (it == index.end())
+        throw MeshFileError("element " + std::to_string(tag) + " refers to node " +
+                            std::to_string(nodeTag) + ", which does not exist");
+      element.nodes[static_cast<size_t>(c)] = it->second;
+    }
+    mesh.elements.push_back(element);
   }
 }
 
@@ -277,21 +252,19 @@ std::string FormatMshMesh(const MeshDocument& document, const std::vector<double
 
 MeshDocument ParseMshMesh(const std::string& text) {
   TokenScanner in(text, "");
+  if (in.AtEnd()) throw MeshFileError("empty file: no $MeshFormat section");
+  in.Expect("$MeshFormat");
+  ReadFormat(in);
   MeshDocument document;
-  bool sawFormat = false, sawJunction = false;
-  std::vector<TaggedNode> nodes;
-  std::vector<TaggedElement> elements;
-  bool sawNodes = false, sawElements = false;
+  std::map<long long, std::array<double, 3>> nodes;
+  std::map<long long, TaggedElement> elements;
+  bool sawNodes = false, sawElements = false, sawJunction = false;
   while (!in.AtEnd()) {
     const std::string_view section = in.Next("a section");
     if (section.size() < 2 || section.front() != '$')
       in.Fail("expected a section such as $Nodes, got " + Quote(section));
-    if (!sawFormat && section != "$MeshFormat") in.Fail("the file must start with $MeshFormat");
     const std::string_view name = section.substr(1);
-    if (name == "MeshFormat") {
-      ReadFormat(in);
-      sawFormat = true;
-    } else if (name == "Nodes") {
+    if (name == "Nodes") {
       nodes = ReadNodes(in);
       sawNodes = true;
     } else if (name == "Elements") {
@@ -304,15 +277,12 @@ MeshDocument ParseMshMesh(const std::string& text) {
       SkipSection(in, name);
     }
   }
-  if (!sawFormat) throw MeshFileError("empty file: no $MeshFormat section");
   if (!sawNodes || !sawElements) throw MeshFileError("no $Nodes or no $Elements section");
   if (!sawJunction)
     throw MeshFileError(
         std::string("no $") + kJunctionSection +
         " section: the file does not say whether it holds a bend or an N-way junction");
-  std::vector<long long> sortedTags;
-  StoreNodes(nodes, document, sortedTags);
-  StoreElements(elements, sortedTags, document);
+  Store(nodes, elements, document.mesh);
   return document;
 }
 
