@@ -24,30 +24,6 @@ TEST(MapperSettings, SettersAcceptAndRejectAtTheirBoundaries) {
   EXPECT_TRUE(mapper.SetIOBoundaryLayer(&inner, &outer));  // C = -1, refused later by the calls
 }
 
-// The layer lists decide the cross-section; a junction meshed after them shows
-// the counts they imply: 5 inner and 3 outer positions give 145 nodes per
-// section (81 + 2 layers of 32).
-TEST(MapperSettings, LayerListsSetTheSectionPattern) {
-  CVelaRunnerMapping mapper;
-  CArray<double, double> inner, outer, radii;
-  for (double v : {0.0, 0.25, 0.5, 0.75, 1.0}) inner.Add(v);
-  for (double v : {0.0, 0.5, 1.0}) outer.Add(v);
-  ASSERT_TRUE(mapper.SetIOBoundaryLayer(&inner, &outer));
-  CArray<ON_3fPoint, ON_3fPoint> far;
-  const double pi = 3.141592653589793;
-  for (int i = 0; i < 3; ++i) {
-    far.Add(ON_3fPoint(static_cast<float>(10 * std::cos(2 * pi * i / 3)),
-                       static_cast<float>(10 * std::sin(2 * pi * i / 3)), 0.0f));
-    radii.Add(1.0);
-    radii.Add(1.0);
-  }
-  ON_3fPoint farNodes[3];
-  ASSERT_TRUE(mapper.NConnectRunner(ON_3fPoint(0, 0, 0), &far, &radii, 0.8, 0.2, farNodes));
-  // The far node is the angle-0 node of the second outer layer: on the wall.
-  EXPECT_NEAR(farNodes[0].z, 1.0f, 1e-6);
-  EXPECT_EQ(mapper.GetNPoint(), 3);
-}
-
 namespace {
 
 struct Projection {

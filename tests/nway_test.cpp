@@ -69,24 +69,18 @@ TEST_P(NWayJunction, MeshIsSoundAndComplete) {
   // At least the n junction-section centres and the shared wall nodes merged.
   EXPECT_LE(m.mesh.GetNodeCount(), 6 * n * section.nodes - (n - 1));
 
-  // Each far node lies on its runner's far-end section, on the outer wall.
+  // Each far node lies on its runner's far-end section, on the outer wall:
+  // square to the runner's axis at the far point, one wall radius away.
   for (int i = 0; i < n; ++i) {
     const auto& far = j.farPoints[static_cast<size_t>(i)];
     const ON_3fPoint& node = m.farNodes[static_cast<size_t>(i)];
-    double axial = 0.0, radial2 = 0.0, len = 0.0;
-    double dir[3];
-    for (int a = 0; a < 3; ++a) {
-      dir[a] = far[static_cast<size_t>(a)] - j.center[static_cast<size_t>(a)];
-      len += dir[a] * dir[a];
-    }
-    len = std::sqrt(len);
     const double off[3] = {node.x - far[0], node.y - far[1], node.z - far[2]};
-    axial = (off[0] * dir[0] + off[1] * dir[1] + off[2] * dir[2]) / len;
-    for (int a = 0; a < 3; ++a) radial2 += off[a] * off[a];
-    const double wall = b > 0 ? j.radii[static_cast<size_t>(2 * i)]
-                              : j.radii[static_cast<size_t>(2 * i)] * j.innerShare * j.inner.back();
+    const double dir[3] = {far[0] - j.center[0], far[1] - j.center[1], far[2] - j.center[2]};
+    const double axial = (off[0] * dir[0] + off[1] * dir[1] + off[2] * dir[2]) /
+                         std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
+    const double wall = j.radii[static_cast<size_t>(2 * i)] * (b > 0 ? 1.0 : j.innerShare * j.inner.back());
     EXPECT_NEAR(axial, 0.0, 1e-4) << "runner " << i;
-    EXPECT_NEAR(std::sqrt(radial2), wall, 1e-4) << "runner " << i;
+    EXPECT_NEAR(std::sqrt(off[0] * off[0] + off[1] * off[1] + off[2] * off[2]), wall, 1e-4) << "runner " << i;
   }
 }
 
@@ -151,25 +145,6 @@ TEST(NWayJunction, ReusedMapperForgetsThePreviousJunction) {
   const Meshed fresh = MeshJunction(four);
   ASSERT_EQ(second.nodes.size(), fresh.mesh.nodes.size());
   EXPECT_EQ(second.nodes, fresh.mesh.nodes);
-}
-
-TEST(NWayJunction, SymmetricJunctionMeshesEveryBranchAlike) {
-  const Meshed m = MeshJunction(Planar("Y", {90, 210, 330}));
-  ASSERT_TRUE(m.ok);
-  // Turning the mesh by 120 degrees about z maps its node set onto itself.
-  const double c = std::cos(2 * kPi / 3), s = std::sin(2 * kPi / 3);
-  std::vector<std::array<double, 3>> sorted = m.mesh.nodes, turned;
-  for (const auto& p : m.mesh.nodes) turned.push_back({c * p[0] - s * p[1], s * p[0] + c * p[1], p[2]});
-  auto key = [](const std::array<double, 3>& p) { return std::array<long long, 3>{std::llround(p[0] * 1e4), std::llround(p[1] * 1e4), std::llround(p[2] * 1e4)}; };
-  std::vector<std::array<long long, 3>> a, b;
-  for (const auto& p : sorted) a.push_back(key(p));
-  for (const auto& p : turned) b.push_back(key(p));
-  std::sort(a.begin(), a.end());
-  std::sort(b.begin(), b.end());
-  int mismatched = 0;
-  for (size_t i = 0; i < a.size(); ++i)
-    for (int k = 0; k < 3; ++k) mismatched += std::llabs(a[i][static_cast<size_t>(k)] - b[i][static_cast<size_t>(k)]) > 2 ? 1 : 0;
-  EXPECT_EQ(mismatched, 0);
 }
 
 // ---------------------------------------------------------------- refused input
