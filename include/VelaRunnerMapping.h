@@ -97,7 +97,8 @@ public:
   //   - fewer than 3 runners (a bend has its own call), or a radius list
   //     with fewer than 2N entries;
   //   - a coordinate or radius is not finite, a radius is not above zero, or a
-  //     far point coincides with the centre;
+  //     far point coincides with the centre or lies on the plane normal
+  //     through it (a branch of no length);
   //   - no pair of neighbouring runners spans a plane (all within 3 degrees of
   //     one line), so the junction plane is undefined;
   //   - the layer lists describe no inner ring (C < 1) or the first ring has
