@@ -9,7 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <map>
+#include <functional>
+#include <limits>
 
 namespace {
 
@@ -20,8 +21,7 @@ std::array<int, 4> StepKinds(int h, int c, int b) {
   std::array<int, 4> kinds{};
   for (size_t f = 1; f < faces.size(); ++f) {
     const std::array<int, 8> row = vela::CornerElement(faces[f], onAxis, 0, 100);
-    const int corners = row[4] == 0 ? 4 : row[5] == 0 ? 5 : row[6] == 0 ? 6 : 8;
-    ++kinds[static_cast<size_t>(corners == 4 ? 0 : corners == 5 ? 1 : corners == 6 ? 2 : 3)];
+    ++kinds[row[4] == 0 ? 0 : row[5] == 0 ? 1 : row[6] == 0 ? 2 : 3];
   }
   return kinds;
 }
@@ -30,6 +30,7 @@ Junction Bend(double degrees, double r0 = 2.0, double r1 = 2.0) {
   const double t = degrees * 3.141592653589793 / 180.0;
   Junction j;
   j.name = "bend";
+  j.bend = true;
   j.center = {5, 0, 0};
   j.farPoints = {{20, 0, 0}, {5 + 15 * std::cos(t), 15 * std::sin(t), 0}};
   j.radii = {r0, r0, r1, r1};
@@ -62,6 +63,9 @@ namespace {
 struct BendCase {
   double degrees;
   double r0, r1;
+  // At the accepted extremes the corner's sections lie closer together than
+  // the merge tolerance near the axis: only exact repeats count there.
+  bool spaced = true;
 };
 
 class BendJunction : public testing::TestWithParam<BendCase> {};
@@ -73,8 +77,7 @@ TEST_P(BendJunction, MeshIsSoundAndComplete) {
   const Junction j = Bend(c.degrees, c.r0, c.r1);
   const Meshed m = MeshJunction(j);
   ASSERT_TRUE(m.ok);
-  DumpMeshForInspection(m.mesh, "bend" + std::to_string(int(c.degrees)));
-  ExpectSoundMesh(m.mesh, MergeTolOf(j));
+  ExpectSoundMesh(m.mesh, c.spaced ? MergeTolOf(j) : 0.0);
   // Two legs of 5 layers of 8*4*4 + 32*2 faces, and 5 corner steps.
   const std::array<int, 4> step = StepKinds(4, 4, 2);
   EXPECT_EQ(m.mesh.CountOf(ElementKind::Tetra), 5 * step[0]);
@@ -90,67 +93,42 @@ TEST_P(BendJunction, MeshIsSoundAndComplete) {
 INSTANTIATE_TEST_SUITE_P(Angles, BendJunction,
                          testing::Values(BendCase{30, 2, 2}, BendCase{90, 2, 2}, BendCase{120, 2, 2},
                                          BendCase{150, 2, 2}, BendCase{90, 2, 1.5}, BendCase{60, 1.2, 2},
-                                         BendCase{25, 2, 2}, BendCase{100, 2, 1.6}),
+                                         BendCase{25, 2, 2}, BendCase{100, 2, 1.6}, BendCase{21, 2, 2, false},
+                                         BendCase{171, 2, 2, false}),
                          [](const testing::TestParamInfo<BendCase>& info) {
                            return std::to_string(int(info.param.degrees)) + "deg_" + std::to_string(info.index);
                          });
 
 TEST(BendJunction, RefusedInputWritesNothing) {
-  struct Row {
-    const char* why;
-    Junction junction;
+  const std::pair<const char*, std::function<void(Junction&)>> rows[] = {
+      {"shares add up to 0.998", [](Junction& j) { j.outerShare = 0.198; }},
+      {"odd first ring", [](Junction& j) { j.firstRing = 7; }},
+      {"first ring of zero nodes", [](Junction& j) { j.firstRing = 0; }},
+      {"inner share zero", [](Junction& j) { j.innerShare = 0.0; j.outerShare = 1.0; }},
+      {"boundary layers with no share of the radius", [](Junction& j) { j.innerShare = 1.0; j.outerShare = 0.0; }},
+      {"no inner ring", [](Junction& j) { j.inner = {0}; }},
+      {"three radii", [](Junction& j) { j.radii.pop_back(); }},
+      {"radius zero", [](Junction& j) { j.radii[1] = 0.0; }},
+      {"radius not finite", [](Junction& j) { j.radii[2] = std::nan(""); }},
+      {"far point at the centre", [](Junction& j) { j.farPoints[1] = j.center; }},
+      {"straight through", [](Junction& j) { j.farPoints[1] = {-10, 0, 0}; }},
+      {"nearly straight", [](Junction& j) { j = Bend(173); }},
+      {"nearly parallel", [](Junction& j) { j = Bend(19); }},
+      {"on top of each other", [](Junction& j) { j.farPoints[1] = {12, 0, 0}; }},
+      {"coordinate not finite", [](Junction& j) { j.center[1] = std::numeric_limits<double>::infinity(); }},
+      {"three runners", [](Junction& j) { j.farPoints.push_back({5, -15, 0}); j.radii.insert(j.radii.end(), {2, 2}); }},
   };
-  std::vector<Row> rows;
-  auto add = [&](const char* why, auto change) {
+  for (const auto& [why, change] : rows) {
+    SCOPED_TRACE(why);
     Junction j = Bend(90);
     change(j);
-    rows.push_back({why, j});
-  };
-  add("shares add up to 0.998", [](Junction& j) { j.outerShare = 0.198; });
-  add("odd first ring", [](Junction& j) { j.firstRing = 7; });
-  add("first ring of zero nodes", [](Junction& j) { j.firstRing = 0; });
-  add("inner share zero", [](Junction& j) { j.innerShare = 0.0; j.outerShare = 1.0; });
-  add("boundary layers with no share of the radius", [](Junction& j) { j.innerShare = 1.0; j.outerShare = 0.0; });
-  add("no inner ring", [](Junction& j) { j.inner = {0}; });
-  add("three radii", [](Junction& j) { j.radii.pop_back(); });
-  add("radius zero", [](Junction& j) { j.radii[1] = 0.0; });
-  add("radius not finite", [](Junction& j) { j.radii[2] = std::nan(""); });
-  add("far point at the centre", [](Junction& j) { j.farPoints[1] = j.center; });
-  add("straight through", [](Junction& j) { j.farPoints[1] = {-10, 0, 0}; });
-  add("nearly straight", [](Junction& j) { j = Bend(173); });
-  add("nearly parallel", [](Junction& j) { j = Bend(19); });
-  add("on top of each other", [](Junction& j) { j.farPoints[1] = {12, 0, 0}; });
-  add("coordinate not finite", [](Junction& j) { j.center[1] = std::numeric_limits<double>::infinity(); });
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.why);
-    const Meshed m = MeshJunction(row.junction);
+    CVelaRunnerMapping mapper;
+    const Meshed m = MeshJunction(j, &mapper);
     EXPECT_FALSE(m.ok);
     EXPECT_EQ(m.mesh.CallCount(), 0);
+    // Once the shares pass, the inputs of the call are stored all the same.
+    if (j.farPoints.size() == 3) {
+      EXPECT_EQ(mapper.GetNPoint(), 3);
+    }
   }
-}
-
-// At the accepted extremes the elements stay valid, though the corner's
-// sections lie closer together than the merge tolerance near the axis.
-TEST(BendJunction, ExtremeAcceptedAnglesGiveValidElements) {
-  for (double degrees : {21.0, 171.0}) {
-    SCOPED_TRACE(degrees);
-    const Meshed m = MeshJunction(Bend(degrees));
-    ASSERT_TRUE(m.ok);
-    ExpectValidNodeRefs(m.mesh);
-    ExpectConformal(m.mesh);
-    ExpectPositiveOrientation(m.mesh);
-  }
-}
-
-TEST(BendJunction, ThreeRunnersAreNotABend) {
-  Junction j = Bend(90);
-  CVelaRunnerMapping mapper;
-  CArray<ON_3fPoint, ON_3fPoint> far;
-  CArray<double, double> radii;
-  for (int i = 0; i < 3; ++i) far.Add(ON_3fPoint(float(i + 1), 2.0f, 0.0f));
-  for (int i = 0; i < 6; ++i) radii.Add(1.0);
-  MemoryMesh mesh;
-  EXPECT_FALSE(mapper.TwoConnectRunner(ON_3fPoint(), &far, &radii, 0.8, 0.2, &mesh));
-  EXPECT_EQ(mapper.GetNPoint(), 3);  // the inputs of the call are stored all the same
-  EXPECT_EQ(mesh.CallCount(), 0);
 }

@@ -8,6 +8,13 @@ const double kPi = 3.141592653589793;
 ON_3fPoint ToFloat(const std::array<double, 3>& p) {
   return ON_3fPoint(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]));
 }
+
+// The narrowest gap between neighbouring layer positions (1 for fewer than two).
+double SmallestGap(const std::vector<double>& layers) {
+  double gap = 1.0;
+  for (size_t i = 1; i < layers.size(); ++i) gap = std::min(gap, layers[i] - layers[i - 1]);
+  return gap;
+}
 }  // namespace
 
 Junction Planar(const std::string& name, const std::vector<double>& degrees, double r) {
@@ -15,29 +22,39 @@ Junction Planar(const std::string& name, const std::vector<double>& degrees, dou
   j.name = name;
   for (double d : degrees) {
     j.farPoints.push_back({20 * std::cos(d * kPi / 180), 20 * std::sin(d * kPi / 180), 0.0});
-    j.radii.push_back(r);
-    j.radii.push_back(r);
+    j.radii.insert(j.radii.end(), {r, r});
   }
   return j;
 }
 
-Meshed MeshJunction(const Junction& j) {
-  CVelaRunnerMapping mapper;
-  CArray<double, double> inner, outer, radii;
-  CArray<ON_3fPoint, ON_3fPoint> far;
-  for (double v : j.inner) inner.Add(v);
-  for (double v : j.outer) outer.Add(v);
-  for (double v : j.radii) radii.Add(v);
-  for (const auto& p : j.farPoints) far.Add(ToFloat(p));
-  mapper.SetIOBoundaryLayer(&inner, &outer);
-  mapper.SetFirstCircleNodeCount(j.firstRing);
+JunctionArrays ArraysOf(const Junction& j) {
+  JunctionArrays a;
+  for (const auto& p : j.farPoints) a.far.Add(ToFloat(p));
+  for (double v : j.radii) a.radii.Add(v);
+  for (double v : j.inner) a.inner.Add(v);
+  for (double v : j.outer) a.outer.Add(v);
+  return a;
+}
+
+CArray<double, double> List(std::initializer_list<double> values) {
+  CArray<double, double> list;
+  for (double v : values) list.Add(v);
+  return list;
+}
+
+Meshed MeshJunction(const Junction& j, CVelaRunnerMapping* mapper) {
+  CVelaRunnerMapping fresh;
+  CVelaRunnerMapping& m = mapper != nullptr ? *mapper : fresh;
+  const JunctionArrays a = ArraysOf(j);
+  m.SetIOBoundaryLayer(&a.inner, &a.outer);
+  m.SetFirstCircleNodeCount(j.firstRing);
   Meshed out;
   out.farNodes.resize(j.farPoints.size());
-  if (j.farPoints.size() == 2)
-    out.ok = mapper.TwoConnectRunner(ToFloat(j.center), &far, &radii, j.innerShare, j.outerShare, &out.mesh);
+  if (j.bend)
+    out.ok = m.TwoConnectRunner(ToFloat(j.center), &a.far, &a.radii, j.innerShare, j.outerShare, &out.mesh);
   else
-    out.ok = mapper.NConnectRunner(ToFloat(j.center), &far, &radii, j.innerShare, j.outerShare,
-                                   &out.mesh, out.farNodes.data());
+    out.ok = m.NConnectRunner(ToFloat(j.center), &a.far, &a.radii, j.innerShare, j.outerShare, &out.mesh,
+                              out.farNodes.data());
   return out;
 }
 
@@ -45,7 +62,7 @@ Junction Transformed(const Junction& j, const double rot[3][3], const std::array
   Junction t = j;
   auto move = [&](const std::array<double, 3>& p) {
     std::array<double, 3> q{};
-    for (int r = 0; r < 3; ++r) q[static_cast<size_t>(r)] = rot[r][0] * p[0] + rot[r][1] * p[1] + rot[r][2] * p[2] + offset[static_cast<size_t>(r)];
+    for (size_t r = 0; r < 3; ++r) q[r] = rot[r][0] * p[0] + rot[r][1] * p[1] + rot[r][2] * p[2] + offset[r];
     return q;
   };
   t.center = move(j.center);
@@ -54,13 +71,8 @@ Junction Transformed(const Junction& j, const double rot[3][3], const std::array
 }
 
 double MergeTolOf(const Junction& j) {
-  double rMax = 0.0;
-  for (double r : j.radii) rMax = std::max(rMax, r);
-  double gap = 1.0;
-  for (size_t i = 1; i < j.inner.size(); ++i) gap = std::min(gap, j.inner[i] - j.inner[i - 1]);
-  double tol = rMax * j.innerShare * gap;
-  double outerGap = 1.0;
-  for (size_t i = 1; i < j.outer.size(); ++i) outerGap = std::min(outerGap, j.outer[i] - j.outer[i - 1]);
-  if (j.outer.size() > 1) tol = std::min(tol, rMax * j.outerShare * outerGap);
-  return (j.farPoints.size() == 2 ? 0.1 : 0.25) * tol;
+  const double rMax = *std::max_element(j.radii.begin(), j.radii.end());
+  double tol = rMax * j.innerShare * SmallestGap(j.inner);
+  if (j.outer.size() > 1) tol = std::min(tol, rMax * j.outerShare * SmallestGap(j.outer));
+  return (j.bend ? 0.1 : 0.25) * tol;
 }

@@ -7,6 +7,9 @@
 #include "MemoryMesh.h"
 
 #include <cmath>
+#include <functional>
+#include <initializer_list>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,7 +22,11 @@ struct Junction {
   int firstRing = 8;
   std::vector<double> inner{0, 0.25, 0.5, 0.75, 1};
   std::vector<double> outer{};
+  bool bend = false;  // meshed by TwoConnectRunner rather than NConnectRunner
 };
+
+// Names the junction in the failure messages of parameterised tests.
+inline void PrintTo(const Junction& j, std::ostream* os) { *os << j.name; }
 
 struct Meshed {
   bool ok = false;
@@ -27,11 +34,29 @@ struct Meshed {
   std::vector<ON_3fPoint> farNodes;
 };
 
+// The junction's lists as the library takes them.
+struct JunctionArrays {
+  CArray<ON_3fPoint, ON_3fPoint> far;
+  CArray<double, double> radii, inner, outer;
+};
+
 // Runners at the given angles (degrees) in the xy-plane, distance 20, radius r.
 Junction Planar(const std::string& name, const std::vector<double>& degrees, double r = 2.0);
 
-// Meshes the junction with NConnectRunner (3+ runners) or TwoConnectRunner (2).
-Meshed MeshJunction(const Junction& j);
+// j with change made to it, for tables of variants of one junction.
+inline Junction With(Junction j, const std::function<void(Junction&)>& change) {
+  change(j);
+  return j;
+}
+
+// The junction's far points (as floats), radii and layer lists.
+JunctionArrays ArraysOf(const Junction& j);
+// A list of doubles as the library takes it.
+CArray<double, double> List(std::initializer_list<double> values);
+
+// Sets the layer lists and first ring on mapper (a fresh one when null), then
+// meshes the junction with TwoConnectRunner when j.bend, else NConnectRunner.
+Meshed MeshJunction(const Junction& j, CVelaRunnerMapping* mapper = nullptr);
 
 // The junction moved by offset and turned by the rotation matrix rot.
 Junction Transformed(const Junction& j, const double rot[3][3], const std::array<double, 3>& offset);

@@ -6,9 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
-#include <iomanip>
 #include <map>
 #include <vector>
 
@@ -23,16 +20,6 @@ Face Canonical(const Face& f) {
   Face out(smallest, f.end());
   out.insert(out.end(), f.begin(), smallest);
   return out;
-}
-
-}  // namespace
-
-void ExpectCounts(const MemoryMesh& mesh, const MeshCounts& expected) {
-  EXPECT_EQ(mesh.GetNodeCount(), expected.nodes);
-  EXPECT_EQ(mesh.CountOf(ElementKind::Hexa), expected.hexa);
-  EXPECT_EQ(mesh.CountOf(ElementKind::Prism), expected.prism);
-  EXPECT_EQ(mesh.CountOf(ElementKind::Pyramid), expected.pyramid);
-  EXPECT_EQ(mesh.CountOf(ElementKind::Tetra), expected.tetra);
 }
 
 void ExpectValidNodeRefs(const MemoryMesh& mesh) {
@@ -79,19 +66,16 @@ void ExpectPositiveOrientation(const MemoryMesh& mesh) {
 }
 
 void ExpectNoCoincidentNodes(const MemoryMesh& mesh, double tol) {
-  std::vector<size_t> order(mesh.nodes.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return mesh.nodes[a][0] < mesh.nodes[b][0]; });
+  std::vector<Vec> sorted = mesh.nodes;  // by x first, so the inner loop can stop early
+  std::sort(sorted.begin(), sorted.end());
   int pairs = 0;
-  for (size_t i = 0; i < order.size(); ++i)
-    for (size_t j = i + 1; j < order.size(); ++j) {
-      const Vec& a = mesh.nodes[order[i]];
-      const Vec& b = mesh.nodes[order[j]];
-      if (b[0] - a[0] > tol) break;
-      if (std::fabs(b[1] - a[1]) <= tol && std::fabs(b[2] - a[2]) <= tol) ++pairs;
-    }
+  for (size_t i = 0; i < sorted.size(); ++i)
+    for (size_t j = i + 1; j < sorted.size() && sorted[j][0] - sorted[i][0] <= tol; ++j)
+      if (std::fabs(sorted[j][1] - sorted[i][1]) <= tol && std::fabs(sorted[j][2] - sorted[i][2]) <= tol) ++pairs;
   EXPECT_EQ(pairs, 0) << "pairs of nodes within " << tol << " of each other";
 }
+
+}  // namespace
 
 void ExpectSoundMesh(const MemoryMesh& mesh, double mergeTol) {
   ExpectValidNodeRefs(mesh);
@@ -100,19 +84,3 @@ void ExpectSoundMesh(const MemoryMesh& mesh, double mergeTol) {
   ExpectNoCoincidentNodes(mesh, mergeTol);
 }
 
-void DumpMeshForInspection(const MemoryMesh& mesh, const std::string& name) {
-  const char* dir = std::getenv("VELA_TEST_DUMP_DIR");
-  if (dir == nullptr) return;
-  std::ofstream out(std::string(dir) + "/" + name + ".mesh.json");
-  out << std::setprecision(17) << "{\"ok\":true,\"nodes\":[";
-  for (size_t i = 0; i < mesh.nodes.size(); ++i)
-    out << (i ? "," : "") << "[" << mesh.nodes[i][0] << "," << mesh.nodes[i][1] << "," << mesh.nodes[i][2] << "]";
-  out << "],\"elements\":[";
-  for (size_t i = 0; i < mesh.elements.size(); ++i) {
-    const MeshElement& e = mesh.elements[i];
-    out << (i ? "," : "") << "{\"type\":\"" << ElementKindName(e.kind) << "\",\"nodes\":[";
-    for (int k = 0; k < e.CornerCount(); ++k) out << (k ? "," : "") << e.nodes[static_cast<size_t>(k)];
-    out << "]}";
-  }
-  out << "]}\n";
-}

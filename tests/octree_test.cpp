@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -19,9 +21,8 @@ int Find(CVelaOctree& tree, const Rows& rows, const std::array<double, 3>& p, do
 // whenever at most one point lies in the box.
 int BruteForce(const Rows& rows, int inserted, const std::array<double, 3>& p, double tol) {
   for (int i = 1; i <= inserted; ++i) {
-    bool in = true;
-    for (int a = 0; a < 3; ++a) in = in && std::fabs(rows[static_cast<size_t>(i)][static_cast<size_t>(a)] - p[static_cast<size_t>(a)]) <= tol;
-    if (in) return i;
+    const std::array<double, 3>& r = rows[static_cast<size_t>(i)];
+    if (std::fabs(r[0] - p[0]) <= tol && std::fabs(r[1] - p[1]) <= tol && std::fabs(r[2] - p[2]) <= tol) return i;
   }
   return 0;
 }
@@ -48,7 +49,7 @@ TEST(Octree, EmptyTreeFindsNothingAndNinthPointSplitsTheRoot) {
 }
 
 TEST(Octree, ClosedBoxPerAxis) {
-  Rows rows = {{0, 0, 0}, {0, 0, 0}, {1.0, 0.0, 0.0}};
+  const Rows rows = {{0, 0, 0}, {0, 0, 0}, {1.0, 0.0, 0.0}};  // row 2 sizes the root only
   CVelaOctree tree;
   tree.InitOctree(2, Ptr(rows));
   tree.InsertPoint(1, Ptr(rows));
@@ -108,7 +109,7 @@ TEST(Octree, NineOrMoreIdenticalPointsStayFindableWithoutEndlessSplitting) {
   CVelaOctree single;
   single.InitOctree(1, Ptr(only));  // a root of half edge 0
   for (int i = 1; i <= 20; ++i) single.InsertPoint(i, Ptr(only));
-  only[1] = {9.0, 9.0, 9.0};  // move the earlier ones away: the later copies remain
-  for (int i = 2; i <= 19; ++i) only[static_cast<size_t>(i)] = {9.0, 9.0, 9.0};
+  // Move the earlier ones away: the last copy remains.
+  std::fill(only.begin() + 1, only.begin() + 20, std::array<double, 3>{9.0, 9.0, 9.0});
   EXPECT_EQ(Find(single, only, {0.0, 0.0, 0.0}, 0.0), 20);
 }

@@ -1,4 +1,4 @@
-#include <VelaRunnerMapping.h>
+#include "junction_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -65,20 +65,11 @@ TEST(RunnerLength, PlainArraysLeaveEntryZeroAlone) {
 
 TEST(RunnerLength, ShortListsThrowAndAnEmptyJunctionWritesNothing) {
   CVelaRunnerMapping mapper;
-  CArray<ON_3fPoint, ON_3fPoint> far;
-  CArray<double, double> radii, out;
-  far.Add(ON_3fPoint(1, 0, 0));
-  far.Add(ON_3fPoint(0, 1, 0));
-  radii.Add(1.0);
-  out.SetSize(2);
-  EXPECT_THROW(mapper.RunnerLength(ON_3fPoint(), &far, &radii, 1, &out, 1), std::invalid_argument);
-  radii.Add(1.0);
-  out.SetSize(1);
-  EXPECT_THROW(mapper.RunnerLength(ON_3fPoint(), &far, &radii, 1, &out, 1), std::invalid_argument);
-
-  CArray<ON_3fPoint, ON_3fPoint> none;
-  CArray<double, double> untouched;
-  untouched.Add(3.0);
-  mapper.RunnerLength(ON_3fPoint(), &none, &radii, 1, &untouched, 1);
+  const CArray<ON_3fPoint, ON_3fPoint> two = ArraysOf(Planar("L", {0, 90})).far, none;
+  CArray<double, double> one = List({1}), pair = List({1, 1});
+  EXPECT_THROW(mapper.RunnerLength(ON_3fPoint(), &two, &one, 1, &pair, 1), std::invalid_argument);  // radii
+  EXPECT_THROW(mapper.RunnerLength(ON_3fPoint(), &two, &pair, 1, &one, 1), std::invalid_argument);  // output
+  CArray<double, double> untouched = List({3});
+  mapper.RunnerLength(ON_3fPoint(), &none, &pair, 1, &untouched, 1);
   EXPECT_EQ(untouched.GetAt(0), 3.0);
 }

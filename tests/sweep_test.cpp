@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
+#include <tuple>
 
 namespace {
 
@@ -21,18 +23,19 @@ Point3 AtDeg(double deg, double r = 20.0) {
   return {r * std::cos(deg * kPi / 180.0), r * std::sin(deg * kPi / 180.0), 0.0};
 }
 
+void ExpectNear(const std::vector<double>& got, const std::vector<double>& want, double tol) {
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << "entry " << i;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- section pattern
 
 TEST(SectionPattern, CountsOfTheDefaultAndBoundaryLayerSections) {
-  const vela::SectionCounts plain = vela::CountSection(8, 4, 0);
-  EXPECT_EQ(plain.nodes, 81);
-  EXPECT_EQ(plain.innerDiscNodes, 81);
-  EXPECT_EQ(plain.faces, 128);
-  const vela::SectionCounts layered = vela::CountSection(8, 4, 2);
-  EXPECT_EQ(layered.nodes, 145);
-  EXPECT_EQ(layered.faces, 192);
+  const vela::SectionCounts plain = vela::CountSection(8, 4, 0), layered = vela::CountSection(8, 4, 2);
+  EXPECT_EQ(std::tie(plain.nodes, plain.innerDiscNodes, plain.faces), std::make_tuple(81, 81, 128));
+  EXPECT_EQ(std::tie(layered.nodes, layered.innerDiscNodes, layered.faces), std::make_tuple(145, 81, 192));
 }
 
 TEST(SectionPattern, FaceRowsOfOneRingTwoRingsAndAnOuterLayer) {
@@ -58,6 +61,7 @@ TEST(SectionPattern, FacesTileTheSectionConsistently) {
   for (int c = 1; c <= 4; ++c) {
     const int f = 6, b = 2;
     const std::vector<SectionFace> faces = vela::SectionFaces(f, c, b);
+    EXPECT_EQ(static_cast<int>(faces.size()) - 1, vela::CountSection(f, c, b).faces);
     std::map<std::pair<int, int>, int> directed;
     for (size_t i = 1; i < faces.size(); ++i) {
       const SectionFace& face = faces[i];
@@ -75,48 +79,44 @@ TEST(SectionPattern, FacesTileTheSectionConsistently) {
 
 // ---------------------------------------------------------------- rotation
 
-TEST(PointRotation, IdentityShortcutLeavesTheAxisAsPassed) {
-  double axis[3] = {0.0, 0.0, 5.0};
-  const double pivot[3] = {1.0, 2.0, 3.0};
-  const double in[3] = {4.0, 5.0, 6.0};
-  double out[3];
-  RotatePointAboutAxis(0.0, 1.0, axis, pivot, in, out);
-  EXPECT_EQ(axis[2], 5.0);
-  EXPECT_EQ(out[0], 4.0);
-  EXPECT_EQ(out[2], 6.0);
-}
+namespace {
 
-TEST(PointRotation, HalfTurnMirrorsThroughTheAxisAndNormalisesIt) {
-  double axis[3] = {0.0, 0.0, 5.0};
-  const double pivot[3] = {1.0, 1.0, 0.0};
-  const double in[3] = {3.0, 1.0, 7.0};
-  double out[3];
-  RotatePointAboutAxis(0.0, -1.0, axis, pivot, in, out);
-  EXPECT_EQ(axis[2], 1.0);
-  EXPECT_NEAR(out[0], -1.0, 1e-15);
-  EXPECT_NEAR(out[1], 1.0, 1e-15);
-  EXPECT_EQ(out[2], 7.0);
-}
+struct Turn {
+  const char* what;
+  double sin, cos;
+  Point3 axis, pivot, in;
+  Point3 out, axisAfter;  // expected
+  double tol;             // 0 for the identity, which copies exactly
+};
 
-TEST(PointRotation, QuarterTurnAliasingAndFullTurn) {
-  double axis[3] = {0.0, 0.0, 1.0};
-  const double origin[3] = {0.0, 0.0, 0.0};
-  double p[3] = {1.0, 0.0, 2.0};
-  RotatePointAboutAxis(1.0, 0.0, axis, origin, p, p);  // out aliases in
-  EXPECT_NEAR(p[0], 0.0, 1e-15);
-  EXPECT_NEAR(p[1], 1.0, 1e-15);  // counter-clockwise seen from the axis tip
-  EXPECT_EQ(p[2], 2.0);
+}  // namespace
 
-  double tilted[3] = {1.0, 1.0, 1.0};
-  const double pivot[3] = {0.5, -2.0, 1.0};
-  const double in[3] = {3.0, -1.0, 0.25};
-  double out[3];
-  RotatePointAboutAxis(std::sin(2 * kPi), std::cos(2 * kPi), tilted, pivot, in, out);
-  for (int a = 0; a < 3; ++a) EXPECT_NEAR(out[a], in[a], 1e-14);
-  // A point on the axis line stays where it is.
-  const double onAxis[3] = {0.5 + 2 * tilted[0], -2.0 + 2 * tilted[1], 1.0 + 2 * tilted[2]};
-  RotatePointAboutAxis(std::sin(1.0), std::cos(1.0), tilted, pivot, onAxis, out);
-  for (int a = 0; a < 3; ++a) EXPECT_NEAR(out[a], onAxis[a], 1e-14);
+// Each turn is made twice, the second time in place (out aliasing in) with
+// the axis as the first call left it; both must give the same point.
+TEST(PointRotation, TurnsOfTheTableWithSeparateAndAliasedOutput) {
+  const double u = 1.0 / std::sqrt(3.0);
+  // The identity shortcut leaves the axis as passed; any other turn normalises
+  // it. A quarter turn goes counter-clockwise seen from the axis tip; a full
+  // turn, or any turn of a point on the axis line, leaves the point in place.
+  const Turn turns[] = {
+      {"identity", 0.0, 1.0, {0, 0, 5}, {1, 2, 3}, {4, 5, 6}, {4, 5, 6}, {0, 0, 5}, 0.0},
+      {"half turn", 0.0, -1.0, {0, 0, 5}, {1, 1, 0}, {3, 1, 7}, {-1, 1, 7}, {0, 0, 1}, 1e-15},
+      {"quarter turn", 1.0, 0.0, {0, 0, 1}, {0, 0, 0}, {1, 0, 2}, {0, 1, 2}, {0, 0, 1}, 1e-15},
+      {"full turn", std::sin(2 * kPi), std::cos(2 * kPi), {1, 1, 1}, {0.5, -2, 1}, {3, -1, 0.25}, {3, -1, 0.25},
+       {u, u, u}, 1e-14},
+      {"on the axis", std::sin(1.0), std::cos(1.0), {1, 1, 1}, {0.5, -2, 1}, {1.5, -1, 2}, {1.5, -1, 2}, {u, u, u}, 1e-14},
+  };
+  for (const Turn& t : turns) {
+    SCOPED_TRACE(t.what);
+    Point3 axis = t.axis, out{}, inPlace = t.in;
+    RotatePointAboutAxis(t.sin, t.cos, axis.data(), t.pivot.data(), t.in.data(), out.data());
+    RotatePointAboutAxis(t.sin, t.cos, axis.data(), t.pivot.data(), inPlace.data(), inPlace.data());
+    for (size_t a = 0; a < 3; ++a) {
+      EXPECT_NEAR(out[a], t.out[a], t.tol) << "axis " << a;
+      EXPECT_NEAR(inPlace[a], t.out[a], t.tol) << "axis " << a;
+      EXPECT_NEAR(axis[a], t.axisAfter[a], 1e-15) << "axis " << a;
+    }
+  }
 }
 
 // ---------------------------------------------------------------- forward angles
@@ -145,10 +145,7 @@ TEST(ForwardAngle, SignedPairsForNeighboursOnEitherSide) {
     SCOPED_TRACE(testing::Message() << "next " << c.next << ", previous " << c.prev);
     const Point3 points[4] = {AtDeg(0), {0, 0, 0}, AtDeg(c.next), AtDeg(c.prev)};
     const vela::ForwardAngles a = vela::CalConnectedForwardAngle(points);
-    EXPECT_NEAR(a.sinNext, c.sinNext, 1e-12);
-    EXPECT_NEAR(a.cosNext, c.cosNext, 1e-12);
-    EXPECT_NEAR(a.sinPrev, c.sinPrev, 1e-12);
-    EXPECT_NEAR(a.cosPrev, c.cosPrev, 1e-12);
+    ExpectNear({a.sinNext, a.cosNext, a.sinPrev, a.cosPrev}, {c.sinNext, c.cosNext, c.sinPrev, c.cosPrev}, 1e-12);
   }
 }
 
@@ -165,47 +162,36 @@ std::vector<double> Tangents(double deg, double r0, double r1, double q0, double
 }  // namespace
 
 TEST(ForwardAngle, TiltTangents) {
-  const std::vector<double> square = Tangents(90, 2, 2, 2, 2);
-  const double expected[5] = {5, 2.5, 5.0 / 3, 1.25, 1};
-  for (int i = 0; i < 5; ++i) EXPECT_NEAR(square[static_cast<size_t>(i)], expected[i], 1e-6);
+  ExpectNear(Tangents(90, 2, 2, 2, 2), {5, 2.5, 5.0 / 3, 1.25, 1}, 1e-6);
 
   const std::vector<double> at120 = Tangents(120, 2, 2, 2, 2);
   EXPECT_NEAR(at120[4], std::sqrt(3.0), 1e-6);
   EXPECT_NEAR(at120[0], 5 * std::sqrt(3.0), 1e-5);
-  for (double a : Tangents(120, 2, 2, 1, 1)) EXPECT_EQ(a, 0.0);  // vanishing denominator
+  ExpectNear(Tangents(120, 2, 2, 1, 1), std::vector<double>(5, 0.0), 0.0);  // vanishing denominator
 
   EXPECT_NEAR(Tangents(160, 2, 2, 2, 2)[4], std::tan(80 * kPi / 180), 1e-6);
   EXPECT_NEAR(Tangents(100, 2, 2, 2, 2, -std::sin(80 * kPi / 180))[4], std::tan(50 * kPi / 180), 1e-6);
-  for (double a : Tangents(180, 2, 2, 1, 3)) EXPECT_EQ(a, 0.0);  // straight opposite
+  ExpectNear(Tangents(180, 2, 2, 1, 3), std::vector<double>(5, 0.0), 0.0);  // straight opposite
   EXPECT_NEAR(Tangents(90, 3, 2, 3, 2)[4], 1.0, 1e-6);            // tapered
 }
 
 TEST(ForwardAngle, RadiusSizeTables) {
-  const std::vector<double> h = vela::GetExcessiveHorizontalRadiusSize(2, 2, 1, 5);
-  const double hExpected[6] = {2, 1.9, 1.8, 1.7, 1.6, 1.5};
-  for (int k = 0; k <= 5; ++k) EXPECT_NEAR(h[static_cast<size_t>(k)], hExpected[k], 1e-15);
-
-  const std::vector<double> narrowing =
-      vela::GetExcessiveVerticalRadiusSize(2, 1, 4, vela::CircularProfile, vela::LinearProfile);
-  const double vExpected[5] = {2, 2, 2, 1 + std::sqrt(0.75), 1};
-  for (int k = 0; k <= 4; ++k) EXPECT_NEAR(narrowing[static_cast<size_t>(k)], vExpected[k], 1e-15);
-  const std::vector<double> widening =
-      vela::GetExcessiveVerticalRadiusSize(1, 2, 4, vela::CircularProfile, vela::LinearProfile);
-  EXPECT_DOUBLE_EQ(widening[1], 1.25);
+  ExpectNear(vela::GetExcessiveHorizontalRadiusSize(2, 2, 1, 5), {2, 1.9, 1.8, 1.7, 1.6, 1.5}, 1e-15);
+  ExpectNear(vela::GetExcessiveVerticalRadiusSize(2, 1, 4, vela::CircularProfile, vela::LinearProfile),
+             {2, 2, 2, 1 + std::sqrt(0.75), 1}, 1e-15);
+  EXPECT_DOUBLE_EQ(vela::GetExcessiveVerticalRadiusSize(1, 2, 4, vela::CircularProfile, vela::LinearProfile)[1], 1.25);
 }
 
 // ---------------------------------------------------------------- one swept branch
 
 namespace {
 
-vela::SectionSettings DefaultSection() {
-  vela::SectionSettings s;
-  s.inner = {0, 0.25, 0.5, 0.75, 1};
-  return s;
-}
+const size_t kSection = 81;                 // nodes of a section of 8 / 4 / 0
+const size_t kRing4 = 1 + 8 + 16 + 24 + 1;  // first node of ring 4 within a section
 
-// Branch 0 of a symmetric Y-junction in the xy-plane, radius 2, centre at the origin.
-vela::BranchInput YBranch(double junctionRadius = 2.0) {
+// Branch 0 of a symmetric Y-junction in the xy-plane, radius 2, centre at the
+// origin, its far end raised by lift radians, swept in 5 layers.
+vela::SweptBranch YBranch(double junctionRadius, double lift = 0.0) {
   vela::BranchInput in;
   in.points[0] = AtDeg(0);
   in.points[1] = {0, 0, 0};
@@ -214,7 +200,11 @@ vela::BranchInput YBranch(double junctionRadius = 2.0) {
   for (double& r : in.radii) r = 2.0;
   in.junctionRadius = junctionRadius;
   in.normal = {0, 0, 1};
-  return in;
+  in.cosTilt = std::cos(lift);
+  in.sinTilt = -std::sin(lift);
+  vela::SectionSettings section;
+  section.inner = {0, 0.25, 0.5, 0.75, 1};
+  return vela::SweepBranch(in, section, 5, vela::CircularProfile, vela::LinearProfile);
 }
 
 double Distance(const Point3& a, const Point3& b) { return vela::Norm(vela::Sub(a, b)); }
@@ -222,59 +212,42 @@ double Distance(const Point3& a, const Point3& b) { return vela::Norm(vela::Sub(
 }  // namespace
 
 TEST(BranchSweep, FarSectionIsTheCircleAroundTheFarPoint) {
-  vela::BranchInput in = YBranch();
-  in.cosTilt = std::cos(0.3);
-  in.sinTilt = -std::sin(0.3);
-  const vela::SweptBranch b = vela::SweepBranch(in, DefaultSection(), 5, vela::CircularProfile, vela::LinearProfile);
-  ASSERT_EQ(b.nodes.size(), 6u * 81u + 1u);
+  const vela::SweptBranch b = YBranch(2.0, 0.3);
+  ASSERT_EQ(b.nodes.size(), 6 * kSection + 1);
   // The tilted far point: the far point turned about the lateral axis through the centre.
   const Point3 far = b.nodes[1];
   EXPECT_NEAR(Distance(far, {0, 0, 0}), 20.0, 1e-12);
   EXPECT_NEAR(far[2], 20.0 * std::sin(0.3), 1e-12);
-  const int ring4 = 1 + 8 + 16 + 24 + 1;  // first node of ring 4
-  for (int k = ring4; k < ring4 + 32; ++k) EXPECT_NEAR(Distance(b.nodes[static_cast<size_t>(k)], far), 2.0 * 0.8, 1e-12);
-  EXPECT_NEAR(b.farNode.x, b.nodes[static_cast<size_t>(ring4)][0], 1e-5);
-  EXPECT_NEAR(b.farNode.z, b.nodes[static_cast<size_t>(ring4)][2], 1e-5);
+  for (size_t k = kRing4; k < kRing4 + 32; ++k) EXPECT_NEAR(Distance(b.nodes[k], far), 2.0 * 0.8, 1e-12);
+  EXPECT_NEAR(b.farNode.x, b.nodes[kRing4][0], 1e-5);
+  EXPECT_NEAR(b.farNode.z, b.nodes[kRing4][2], 1e-5);
 }
 
 TEST(BranchSweep, JunctionSectionIsNeitherTiltedNorBulged) {
-  vela::BranchInput in = YBranch(3.0);
-  in.cosTilt = std::cos(0.3);
-  in.sinTilt = -std::sin(0.3);
-  const vela::SweptBranch tilted = vela::SweepBranch(in, DefaultSection(), 5, vela::CircularProfile, vela::LinearProfile);
-  in.cosTilt = 1.0;
-  in.sinTilt = 0.0;
-  const vela::SweptBranch flat = vela::SweepBranch(in, DefaultSection(), 5, vela::CircularProfile, vela::LinearProfile);
-  const size_t start = 5 * 81 + 1;
-  for (size_t k = start; k < start + 81; ++k)
-    for (int a = 0; a < 3; ++a) EXPECT_EQ(tilted.nodes[k][static_cast<size_t>(a)], flat.nodes[k][static_cast<size_t>(a)]);
+  const vela::SweptBranch tilted = YBranch(3.0, 0.3), flat = YBranch(3.0);
+  const size_t start = 5 * kSection + 1;
+  for (size_t k = start; k < start + kSection; ++k) EXPECT_EQ(tilted.nodes[k], flat.nodes[k]) << "node " << k;
   // The node at angle 0 of the last ring reaches exactly the junction size
   // across the plane: no bulge on top.
-  EXPECT_NEAR(flat.nodes[start + 1 + 8 + 16 + 24][2], 3.0 * 0.8, 1e-12);
+  EXPECT_NEAR(flat.nodes[5 * kSection + kRing4][2], 3.0 * 0.8, 1e-12);
 }
 
-TEST(BranchSweep, UntiltedBranchAtJunctionSizeKeepsItsCentreLine) {
-  const vela::SweptBranch b = vela::SweepBranch(YBranch(2.0), DefaultSection(), 5, vela::CircularProfile, vela::LinearProfile);
-  for (int k = 0; k <= 5; ++k) {
-    const Point3& centre = b.nodes[static_cast<size_t>(k * 81 + 1)];
-    EXPECT_NEAR(centre[0], 20.0 - 4.0 * k, 1e-12);
+TEST(BranchSweep, UntiltedBranchAtJunctionSizeKeepsItsCentreLineAndLeansSymmetrically) {
+  const vela::SweptBranch b = YBranch(2.0);
+  for (size_t k = 0; k <= 5; ++k) {
+    const Point3& centre = b.nodes[k * kSection + 1];
+    EXPECT_NEAR(centre[0], 20.0 - 4.0 * static_cast<double>(k), 1e-12);
     EXPECT_EQ(centre[1], 0.0);
     EXPECT_EQ(centre[2], 0.0);
+    // J = R0: the nodes across the plane keep the branch radius, no bulge.
+    EXPECT_NEAR(b.nodes[k * kSection + kRing4][2], 1.6, 1e-12);
   }
-  // J = R0: the nodes across the plane keep the branch radius, no bulge.
-  for (int k = 0; k <= 5; ++k) EXPECT_NEAR(b.nodes[static_cast<size_t>(k * 81 + 1 + 8 + 16 + 24 + 1)][2], 1.6, 1e-12);
-}
-
-TEST(BranchSweep, SectionsLeanTowardsTheNeighboursSymmetrically) {
-  const vela::SweptBranch b = vela::SweepBranch(YBranch(), DefaultSection(), 5, vela::CircularProfile, vela::LinearProfile);
   // Nodes at +phi and -phi of the junction section mirror each other across
   // the branch axis, and the outermost ones lean back along it.
-  const size_t ring4 = 5 * 81 + 1 + 8 + 16 + 24 + 1;
-  for (int j = 1; j < 16; ++j) {
-    const Point3& up = b.nodes[ring4 + static_cast<size_t>(j)];
-    const Point3& down = b.nodes[ring4 + static_cast<size_t>(32 - j)];
-    EXPECT_NEAR(up[0], down[0], 1e-12);
-    EXPECT_NEAR(up[1], -down[1], 1e-12);
+  const size_t ring4 = 5 * kSection + kRing4;
+  for (size_t j = 1; j < 16; ++j) {
+    EXPECT_NEAR(b.nodes[ring4 + j][0], b.nodes[ring4 + 32 - j][0], 1e-12);
+    EXPECT_NEAR(b.nodes[ring4 + j][1], -b.nodes[ring4 + 32 - j][1], 1e-12);
   }
   const Point3& side = b.nodes[ring4 + 8];  // phi = 90 degrees, towards the next branch
   EXPECT_GT(side[0], 0.5);
