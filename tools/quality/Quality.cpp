@@ -126,31 +126,31 @@ std::vector<std::vector<int>> OutwardFaces(const MeshElement& e) {
   return faces;
 }
 
-double MinCornerJacobian(const MemoryMesh& mesh, const MeshElement& e) {
+namespace {
+
+// The smallest of measure(edge1, edge2, edge3) over the element's corner frames.
+template <class Measure>
+double SmallestOverCorners(const MemoryMesh& mesh, const MeshElement& e, Measure measure) {
   double smallest = std::numeric_limits<double>::infinity();
   for (const auto& f : CornerFrames(e.kind)) {
     const Vec& p = NodeOf(mesh, e, f[0]);
-    smallest = std::min(smallest, Det(Sub(NodeOf(mesh, e, f[1]), p), Sub(NodeOf(mesh, e, f[2]), p),
-                                      Sub(NodeOf(mesh, e, f[3]), p)));
+    smallest = std::min(smallest, measure(Sub(NodeOf(mesh, e, f[1]), p), Sub(NodeOf(mesh, e, f[2]), p),
+                                          Sub(NodeOf(mesh, e, f[3]), p)));
   }
   return smallest;
 }
-
-namespace {
 
 // The smallest corner determinant over the three edge lengths: the corner
 // Jacobian free of the element's size.
 double MinNormalisedCornerJacobian(const MemoryMesh& mesh, const MeshElement& e) {
-  double smallest = std::numeric_limits<double>::infinity();
-  for (const auto& f : CornerFrames(e.kind)) {
-    const Vec& p = NodeOf(mesh, e, f[0]);
-    smallest = std::min(smallest, NormalisedDet(Sub(NodeOf(mesh, e, f[1]), p), Sub(NodeOf(mesh, e, f[2]), p),
-                                                Sub(NodeOf(mesh, e, f[3]), p)));
-  }
-  return smallest;
+  return SmallestOverCorners(mesh, e, NormalisedDet);
 }
 
 }  // namespace
+
+double MinCornerJacobian(const MemoryMesh& mesh, const MeshElement& e) {
+  return SmallestOverCorners(mesh, e, Det);
+}
 
 double ScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
   if (e.kind == ElementKind::Tetra) return TetraScaledJacobian(mesh, e);
