@@ -33,6 +33,7 @@
 #include "VelaArray.h"
 #include "VelaExport.h"
 #include "VelaGeometry.h"
+#include "VelaRefusal.h"
 #include "Vela_SolidMesh.h"
 
 #include <array>
