@@ -37,6 +37,7 @@
 #include "Vela_SolidMesh.h"
 
 #include <array>
+#include <functional>
 #include <vector>
 
 class VELA_API CVelaRunnerMapping {
@@ -165,6 +166,11 @@ private:
   double GetMergeTol(double junctionRadius, const CArray<double, double>* radii, int innerCount,
                      int outerCount, double innerShare, double outerShare) const;
   void MergeBranchNode(int nodeCount, double tol);
+  // Merges within tol and checks the result; when the merge joined nodes of
+  // one section, sweeps again through resweep and merges within a tolerance
+  // that cannot. False, with the arrays released, for a mesh that stays
+  // unsound.
+  bool MergeSound(double tol, const std::function<bool()>& resweep);
 
   // --- branch sweep (src/sweep/branch_sweep.cpp) ---
   void InitParameter();

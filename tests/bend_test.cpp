@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -99,36 +102,55 @@ INSTANTIATE_TEST_SUITE_P(Angles, BendJunction,
                            return std::to_string(int(info.param.degrees)) + "deg_" + std::to_string(info.index);
                          });
 
-TEST(BendJunction, RefusedInputWritesNothing) {
-  const std::pair<const char*, std::function<void(Junction&)>> rows[] = {
-      {"shares add up to 0.998", [](Junction& j) { j.outerShare = 0.198; }},
-      {"odd first ring", [](Junction& j) { j.firstRing = 7; }},
-      {"first ring of zero nodes", [](Junction& j) { j.firstRing = 0; }},
-      {"inner share zero", [](Junction& j) { j.innerShare = 0.0; j.outerShare = 1.0; }},
-      {"boundary layers with no share of the radius", [](Junction& j) { j.innerShare = 1.0; j.outerShare = 0.0; }},
-      {"no inner ring", [](Junction& j) { j.inner = {0}; }},
-      {"three radii", [](Junction& j) { j.radii.pop_back(); }},
-      {"radius zero", [](Junction& j) { j.radii[1] = 0.0; }},
-      {"radius not finite", [](Junction& j) { j.radii[2] = std::nan(""); }},
-      {"far point at the centre", [](Junction& j) { j.farPoints[1] = j.center; }},
-      {"straight through", [](Junction& j) { j.farPoints[1] = {-10, 0, 0}; }},
-      {"nearly straight", [](Junction& j) { j = Bend(173); }},
-      {"nearly parallel", [](Junction& j) { j = Bend(19); }},
-      {"on top of each other", [](Junction& j) { j.farPoints[1] = {12, 0, 0}; }},
-      {"coordinate not finite", [](Junction& j) { j.center[1] = std::numeric_limits<double>::infinity(); }},
-      {"three runners", [](Junction& j) { j.farPoints.push_back({5, -15, 0}); j.radii.insert(j.radii.end(), {2, 2}); }},
+TEST(BendJunction, RefusedInputNamesItsReasonAndWritesNothing) {
+  using R = vela::Refusal;
+  const std::tuple<const char*, std::function<void(Junction&)>, R> rows[] = {
+      {"shares add up to 0.998", [](Junction& j) { j.outerShare = 0.198; }, R::Shares},
+      {"odd first ring", [](Junction& j) { j.firstRing = 7; }, R::OddFirstRing},
+      {"first ring of zero nodes", [](Junction& j) { j.firstRing = 0; }, R::FirstRingTooSmall},
+      {"inner share zero", [](Junction& j) { j.innerShare = 0.0; j.outerShare = 1.0; }, R::ShareRatio},
+      {"boundary layers with no share of the radius", [](Junction& j) { j.innerShare = 1.0; j.outerShare = 0.0; },
+       R::ShareRatio},
+      {"no inner ring", [](Junction& j) { j.inner = {0}; }, R::NoInnerRing},
+      {"inner positions out of order", [](Junction& j) { j.inner = {0, 0.75, 0.5, 1}; }, R::LayerOrder},
+      {"three radii", [](Junction& j) { j.radii.pop_back(); }, R::RadiusList},
+      {"radius zero", [](Junction& j) { j.radii[1] = 0.0; }, R::RadiusNotPositive},
+      {"radius not finite", [](Junction& j) { j.radii[2] = std::nan(""); }, R::NonFinite},
+      {"extra radius not finite", [](Junction& j) { j.radii.push_back(std::nan("")); }, R::NonFinite},
+      {"far point at the centre", [](Junction& j) { j.farPoints[1] = j.center; }, R::FarPointDegenerate},
+      {"straight through", [](Junction& j) { j.farPoints[1] = {-10, 0, 0}; }, R::BendOpening},
+      {"nearly straight", [](Junction& j) { j = Bend(173); }, R::BendOpening},
+      {"nearly parallel", [](Junction& j) { j = Bend(19); }, R::BendOpening},
+      {"on top of each other", [](Junction& j) { j.farPoints[1] = {12, 0, 0}; }, R::BendOpening},
+      {"coordinate not finite", [](Junction& j) { j.center[1] = std::numeric_limits<double>::infinity(); },
+       R::NonFinite},
+      {"more nodes than an int numbers", [](Junction& j) { j.firstRing = 100000; j.inner.assign(1001, 0.0);
+         for (size_t i = 0; i < j.inner.size(); ++i) j.inner[i] = double(i) / 1000.0; }, R::TooLarge},
+      {"three runners", [](Junction& j) { j.farPoints.push_back({5, -15, 0}); j.radii.insert(j.radii.end(), {2, 2}); },
+       R::TooFewRunners},
   };
-  for (const auto& [why, change] : rows) {
+  for (const auto& [why, change, reason] : rows) {
     SCOPED_TRACE(why);
     Junction j = Bend(90);
     change(j);
     CVelaRunnerMapping mapper;
     const Meshed m = MeshJunction(j, &mapper);
     EXPECT_FALSE(m.ok);
+    EXPECT_EQ(vela::RefusalName(vela::LastJunctionRefusal().reason), std::string(vela::RefusalName(reason)));
     EXPECT_EQ(m.mesh.CallCount(), 0);
     // Once the shares pass, the inputs of the call are stored all the same.
     if (j.farPoints.size() == 3) {
       EXPECT_EQ(mapper.GetNPoint(), 3);
     }
   }
+  // Missing lists or mesh.
+  const JunctionArrays a = ArraysOf(Bend(90));
+  CVelaRunnerMapping mapper;
+  mapper.SetIOBoundaryLayer(&a.inner, &a.outer);
+  MemoryMesh mesh;
+  EXPECT_FALSE(mapper.TwoConnectRunner(ON_3fPoint(), nullptr, &a.radii, 0.8, 0.2, &mesh));
+  EXPECT_FALSE(mapper.TwoConnectRunner(ON_3fPoint(), &a.far, nullptr, 0.8, 0.2, &mesh));
+  EXPECT_FALSE(mapper.TwoConnectRunner(ON_3fPoint(), &a.far, &a.radii, 0.8, 0.2, nullptr));
+  EXPECT_EQ(vela::LastJunctionRefusal().reason, vela::Refusal::NullPointer);
+  EXPECT_EQ(mesh.CallCount(), 0);
 }

@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+
 #include <cmath>
 #include <limits>
 
@@ -111,34 +114,75 @@ TEST(NWayJunction, ReusedMapperForgetsThePreviousJunction) {
 
 // ---------------------------------------------------------------- refused input
 
-TEST(NWayJunction, RefusedInputWritesNothing) {
-  const std::pair<const char*, std::function<void(Junction&)>> rows[] = {
-      {"shares add up to 1.001", [](Junction& j) { j.outerShare = 0.201; }},
-      {"inner share zero", [](Junction& j) { j.innerShare = 0.0; j.outerShare = 1.0; }},
-      {"negative outer share", [](Junction& j) { j.innerShare = 1.2; j.outerShare = -0.2; }},
+TEST(NWayJunction, RefusedInputNamesItsReasonAndWritesNothing) {
+  using R = vela::Refusal;
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::tuple<const char*, std::function<void(Junction&)>, R, int> rows[] = {
+      {"shares add up to 1.001", [](Junction& j) { j.outerShare = 0.201; }, R::Shares, -1},
+      {"inner share zero", [](Junction& j) { j.innerShare = 0.0; j.outerShare = 1.0; }, R::ShareRatio, -1},
+      {"negative outer share", [](Junction& j) { j.innerShare = 1.2; j.outerShare = -0.2; }, R::ShareRatio, -1},
       {"boundary layers with no share of the radius",
-       [](Junction& j) { j.innerShare = 1.0; j.outerShare = 0.0; j.outer = {0, 1}; }},
-      {"radius list too short", [](Junction& j) { j.radii.pop_back(); }},
-      {"radius zero", [](Junction& j) { j.radii[3] = 0.0; }},
-      {"radius negative", [](Junction& j) { j.radii[0] = -2.0; }},
-      {"radius not finite", [](Junction& j) { j.radii[2] = std::numeric_limits<double>::infinity(); }},
-      {"radius NaN", [](Junction& j) { j.radii[5] = std::nan(""); }},
-      {"coordinate not finite", [](Junction& j) { j.farPoints[1][0] = std::numeric_limits<double>::infinity(); }},
-      {"far point at the centre", [](Junction& j) { j.farPoints[2] = j.center; }},
-      {"all runners on one line", [](Junction& j) { j.farPoints = {{20, 0, 0}, {-20, 0, 0}, {10, 0, 0}}; }},
-      {"no inner ring", [](Junction& j) { j.inner = {0}; }},
-      {"empty inner list", [](Junction& j) { j.inner = {}; }},
-      {"first ring of two nodes", [](Junction& j) { j.firstRing = 2; }},
+       [](Junction& j) { j.innerShare = 1.0; j.outerShare = 0.0; j.outer = {0, 1}; }, R::ShareRatio, -1},
+      {"radius list too short", [](Junction& j) { j.radii.pop_back(); }, R::RadiusList, -1},
+      {"radius zero", [](Junction& j) { j.radii[3] = 0.0; }, R::RadiusNotPositive, 1},
+      {"radius negative", [](Junction& j) { j.radii[0] = -2.0; }, R::RadiusNotPositive, 0},
+      {"radius not finite", [inf](Junction& j) { j.radii[2] = inf; }, R::NonFinite, 1},
+      {"radius NaN", [](Junction& j) { j.radii[5] = std::nan(""); }, R::NonFinite, 2},
+      {"coordinate not finite", [inf](Junction& j) { j.farPoints[1][0] = inf; }, R::NonFinite, 1},
+      {"coordinate near the float limit", [](Junction& j) { j.farPoints[1][0] = 3e38; }, R::Magnitude, 1},
+      {"radius of 1e300", [](Junction& j) { j.radii[4] = j.radii[5] = 1e300; }, R::Magnitude, 2},
+      {"far point at the centre", [](Junction& j) { j.farPoints[2] = j.center; }, R::FarPointDegenerate, 2},
+      {"all runners on one line", [](Junction& j) { j.farPoints = {{20, 0, 0}, {-20, 0, 0}, {10, 0, 0}}; },
+       R::NoPlane, -1},
+      {"no inner ring", [](Junction& j) { j.inner = {0}; }, R::NoInnerRing, -1},
+      {"empty inner list", [](Junction& j) { j.inner = {}; }, R::LayersNotSet, -1},
+      {"inner positions out of order", [](Junction& j) { j.inner = {0, 0.5, 0.25, 1}; }, R::LayerOrder, -1},
+      {"inner position repeated", [](Junction& j) { j.inner = {0, 0.5, 0.5, 1}; }, R::LayerOrder, -1},
+      {"outer positions beyond 1", [](Junction& j) { j.outer = {0, 0.5, 1.5}; }, R::LayerOrder, -1},
+      {"inner list not reaching 1", [](Junction& j) { j.inner = {0, 0.5, 0.9}; }, R::LayerOrder, -1},
+      {"layer position NaN", [](Junction& j) { j.outer = {0, std::nan(""), 1}; }, R::NonFinite, -1},
+      {"first ring of two nodes", [](Junction& j) { j.firstRing = 2; }, R::FirstRingTooSmall, -1},
+      {"more nodes than an int numbers", [](Junction& j) { j.firstRing = 100000; j.inner.assign(1001, 0.0);
+         for (size_t i = 0; i < j.inner.size(); ++i) j.inner[i] = double(i) / 1000.0; }, R::TooLarge, -1},
       // Two runners through the N-way call, not the bend.
-      {"two runners", [](Junction& j) { j.farPoints = {{20, 0, 0}, {0, 20, 0}}; j.radii.resize(4); }},
+      {"two runners", [](Junction& j) { j.farPoints = {{20, 0, 0}, {0, 20, 0}}; j.radii.resize(4); },
+       R::TooFewRunners, -1},
   };
-  for (const auto& [why, change] : rows) {
+  for (const auto& [why, change, reason, runner] : rows) {
     SCOPED_TRACE(why);
     const Meshed m = MeshJunction(With(Planar("Y", {0, 120, 240}), change));
     EXPECT_FALSE(m.ok);
+    EXPECT_EQ(vela::RefusalName(vela::LastJunctionRefusal().reason), std::string(vela::RefusalName(reason)));
+    EXPECT_EQ(vela::LastJunctionRefusal().runner, runner);
     EXPECT_EQ(m.mesh.CallCount(), 0);
     for (const ON_3fPoint& p : m.farNodes) EXPECT_EQ(p, ON_3fPoint());
   }
+}
+
+TEST(NWayJunction, MissingListsAndUnsetLayersAreRefusedByName) {
+  const JunctionArrays a = ArraysOf(Planar("Y", {0, 120, 240}));
+  MemoryMesh mesh;
+  ON_3fPoint far[3];
+  CVelaRunnerMapping fresh;  // layer lists never set
+  EXPECT_FALSE(fresh.NConnectRunner(ON_3fPoint(), &a.far, &a.radii, 0.8, 0.2, &mesh, far));
+  EXPECT_EQ(vela::LastJunctionRefusal().reason, vela::Refusal::LayersNotSet);
+  fresh.SetIOBoundaryLayer(&a.inner, &a.outer);
+  const std::pair<const char*, std::function<bool()>> calls[] = {
+      {"far points", [&] { return fresh.NConnectRunner(ON_3fPoint(), nullptr, &a.radii, 0.8, 0.2, &mesh, far); }},
+      {"radii", [&] { return fresh.NConnectRunner(ON_3fPoint(), &a.far, nullptr, 0.8, 0.2, &mesh, far); }},
+      {"mesh", [&] { return fresh.NConnectRunner(ON_3fPoint(), &a.far, &a.radii, 0.8, 0.2, nullptr, far); }},
+      {"far nodes", [&] { return fresh.NConnectRunner(ON_3fPoint(), &a.far, &a.radii, 0.8, 0.2, &mesh, nullptr); }},
+      {"far nodes, mesh-less", [&] { return fresh.NConnectRunner(ON_3fPoint(), &a.far, &a.radii, 0.8, 0.2, nullptr); }},
+  };
+  for (const auto& [what, call] : calls) {
+    SCOPED_TRACE(what);
+    EXPECT_FALSE(call());
+    EXPECT_EQ(vela::LastJunctionRefusal().reason, vela::Refusal::NullPointer);
+  }
+  EXPECT_EQ(mesh.CallCount(), 0);
+  // A call that meshes clears the record.
+  EXPECT_TRUE(fresh.NConnectRunner(ON_3fPoint(), &a.far, &a.radii, 0.8, 0.2, &mesh, far));
+  EXPECT_EQ(vela::LastJunctionRefusal().reason, vela::Refusal::None);
 }
 
 TEST(NWayJunction, SharesWithinTheToleranceOfOneAreAccepted) {
@@ -158,7 +202,8 @@ TEST(NWayJunction, EmptyFarPointListThrowsLikeAnyListReadOutOfRange) {
   CVelaRunnerMapping mapper;
   const JunctionArrays none = ArraysOf(Planar("none", {}));
   MemoryMesh mesh;
-  EXPECT_THROW(mapper.NConnectRunner(ON_3fPoint(), &none.far, &none.radii, 0.8, 0.2, &mesh, nullptr),
+  ON_3fPoint farNodes[1];
+  EXPECT_THROW(mapper.NConnectRunner(ON_3fPoint(), &none.far, &none.radii, 0.8, 0.2, &mesh, farNodes),
                std::invalid_argument);
   EXPECT_EQ(mesh.CallCount(), 0);
 }
@@ -217,7 +262,7 @@ TEST(NodeMerge, ToleranceOfTheWorkedJunction) {
 TEST(NodeMerge, CandidatesWithinAClosedBoxMergeIntoTheFirstKept) {
   // Rows 1..6; 0 unused.
   double nodes[7][3] = {{0, 0, 0}, {0, 0, 0}, {5, 5, 5}, {0.5, 0, 0}, {0.5 + 1e-9, 0, 0}, {5, 5, 5}, {9, 9, 9}};
-  const unsigned char candidates[7] = {0, 1, 0, 1, 1, 1, 1};
+  unsigned char candidates[7] = {0, 1, 0, 1, 1, 1, 1};
   // Node 3 lies exactly tol from node 1 and merges; node 4 lies just beyond
   // tol from node 1 but within tol of nothing kept, so it stays; node 5 sits
   // exactly on non-candidate node 2 and stays separate.
@@ -227,4 +272,6 @@ TEST(NodeMerge, CandidatesWithinAClosedBoxMergeIntoTheFirstKept) {
   EXPECT_EQ(std::vector<int>(elements[2], elements[2] + 8), (std::vector<int>{5, 4, 3, 1, 0, 0, 0, 0}));
   EXPECT_EQ(nodes[3][0], 0.5 + 1e-9);  // compacted in place, in order
   EXPECT_EQ(nodes[5][0], 9.0);
+  // The flags follow their nodes: kept nodes 1, 3, 4, 5 were candidates, 2 not.
+  EXPECT_EQ(std::vector<int>(candidates + 1, candidates + 6), (std::vector<int>{1, 0, 1, 1, 1}));
 }

@@ -51,6 +51,9 @@ TEST(RunnerLength, MarginAndDegenerateCases) {
   EXPECT_EQ(Lengths({0}, {1}, 1, 1)[0], std::numeric_limits<double>::infinity());
   // A zero divisor leaves the output untouched.
   for (double l : Lengths({0, 120, 240}, {1, 1, 1}, 5, 0)) EXPECT_EQ(l, -1.0);
+  // INT_MIN / -1 overflows an int; the quotient 2^31 gives a margin of almost nothing.
+  for (double l : Lengths({0, 120, 240}, {1, 1, 1}, std::numeric_limits<int>::min(), -1))
+    EXPECT_NEAR(l, 1.0, 1e-9);
 }
 
 TEST(RunnerLength, PlainArraysLeaveEntryZeroAlone) {
@@ -71,5 +74,11 @@ TEST(RunnerLength, ShortListsThrowAndAnEmptyJunctionWritesNothing) {
   EXPECT_THROW(mapper.RunnerLength(ON_3fPoint(), &two, &pair, 1, &one, 1), std::invalid_argument);  // output
   CArray<double, double> untouched = List({3});
   mapper.RunnerLength(ON_3fPoint(), &none, &pair, 1, &untouched, 1);
+  EXPECT_EQ(untouched.GetAt(0), 3.0);
+  // Missing lists are read as nothing to do, in both overloads.
+  mapper.RunnerLength(ON_3fPoint(), &two, nullptr, 1, &untouched, 1);
+  mapper.RunnerLength(ON_3fPoint(), nullptr, &pair, 1, &untouched, 1);
+  mapper.RunnerLength(ON_3fPoint(), &two, &pair, 1, nullptr, 1);
+  mapper.RunnerLength(3, nullptr, nullptr, 1, nullptr, 1);
   EXPECT_EQ(untouched.GetAt(0), 3.0);
 }

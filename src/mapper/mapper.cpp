@@ -114,7 +114,7 @@ void CVelaRunnerMapping::RunnerLength(ON_3fPoint center,
                                       const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
                                       const CArray<double, double>* radii, int a,
                                       CArray<double, double>* out, int b) {
-  if (b == 0) return;  // see the plain-array overload
+  if (b == 0 || farPoints == nullptr || radii == nullptr || out == nullptr) return;  // as the plain-array overload
   const int n = farPoints->GetSize();
   std::vector<double> points(3 * static_cast<size_t>(n + 1));
   std::vector<double> radius(static_cast<size_t>(n + 1), 0.0);

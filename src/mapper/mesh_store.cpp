@@ -3,14 +3,23 @@
 
 #include <VelaRunnerMapping.h>
 
+#include "mapper/mesh_soundness.h"
 #include "mapper/mesh_store.h"
 #include "mapper/module_state.h"
+#include "mapper/refusal.h"
 #include "sweep/section_pattern.h"
 
 #include <algorithm>
 #include <vector>
 
 namespace vela {
+
+namespace {
+// The mending merge joins nodes within this share of the finest section
+// spacing: its search box, a quarter spacing each way, never reaches a
+// second node of one section.
+constexpr double kMendMergeShare = 0.25;
+}  // namespace
 
 void WriteSolidMesh(const double (*nodes)[3], int nodeCount, const int (*elements)[8],
                     int elementCount, CVela_SolidMesh& mesh) {
@@ -93,6 +102,34 @@ void CVelaRunnerMapping::SetSolidMeshDataNode(double (*nodes)[3],
       }
     }
   }
+}
+
+bool CVelaRunnerMapping::MergeSound(double tol, const std::function<bool()>& resweep) {
+  MergeBranchNode(m_nNodeCount, tol);
+  if (vela::CheckMesh(m_pNodes, m_nNodeCount, m_pElements, m_nElementCount, g_pMergeCandidate).Sound()) {
+    vela::ReleaseMergeCandidates();
+    return true;
+  }
+  // The usual tolerance is a share of the widest ring gap of the junction;
+  // where a narrower runner's section is finer than that, the merge joined
+  // nodes of one section. The same sweeps merged within a share of the
+  // finest spacing mend that and leave every other junction as it was.
+  if (resweep()) {
+    const double spacing =
+        vela::ShortestCandidateEdge(m_pNodes, m_pElements, m_nElementCount, g_pMergeCandidate);
+    const double capped = vela::kMendMergeShare * spacing;
+    if (capped < tol) {
+      MergeBranchNode(m_nNodeCount, capped);
+      if (vela::CheckMesh(m_pNodes, m_nNodeCount, m_pElements, m_nElementCount, g_pMergeCandidate)
+              .Sound()) {
+        vela::ReleaseMergeCandidates();
+        return true;
+      }
+    }
+  }
+  ReleaseMeshArrays();
+  vela::ReleaseMergeCandidates();
+  return vela::Refuse(vela::Refusal::UnsoundResult);
 }
 
 void CVelaRunnerMapping::CreateSolidMesh(CVela_SolidMesh* mesh) const {

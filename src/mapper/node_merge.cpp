@@ -23,7 +23,7 @@ double MergeTolerance(double startRadius, const CArray<double, double>& radii,
 }
 
 int MergeCandidates(double (*nodes)[3], int nodeCount, int (*elements)[8], int elementCount,
-                    const unsigned char* candidates, double tol) {
+                    unsigned char* candidates, double tol) {
   if (nodeCount < 1) return nodeCount;
   CVelaOctree tree;
   tree.InitOctree(nodeCount, nodes);
@@ -31,7 +31,8 @@ int MergeCandidates(double (*nodes)[3], int nodeCount, int (*elements)[8], int e
   int kept = 0;
   for (int k = 1; k <= nodeCount; ++k) {
     const double x = nodes[k][0], y = nodes[k][1], z = nodes[k][2];
-    if (candidates[k] != 0) {
+    const unsigned char candidate = candidates[k];
+    if (candidate != 0) {
       const int j = tree.FindPointInBox(x + tol, x - tol, y + tol, y - tol, z + tol, z - tol, nodes);
       if (j != 0) {
         map[static_cast<size_t>(k)] = j;
@@ -44,7 +45,8 @@ int MergeCandidates(double (*nodes)[3], int nodeCount, int (*elements)[8], int e
     nodes[kept][0] = x;
     nodes[kept][1] = y;
     nodes[kept][2] = z;
-    if (candidates[k] != 0) tree.InsertPoint(kept, nodes);
+    candidates[kept] = candidate;
+    if (candidate != 0) tree.InsertPoint(kept, nodes);
   }
   for (int e = 1; e <= elementCount; ++e)
     for (int& v : elements[e]) v = map[static_cast<size_t>(v)];

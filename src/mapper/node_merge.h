@@ -22,8 +22,9 @@ double MergeTolerance(double startRadius, const CArray<double, double>& radii,
 // an earlier kept candidate, per axis and closed, by that node; compacts the
 // node rows 1..nodeCount in place, keeping their order, renumbers the element
 // rows (0 entries stay 0) and returns the number of nodes kept. A node that
-// is not a candidate is always kept and nothing merges into it.
+// is not a candidate is always kept and nothing merges into it. The flags are
+// compacted with the nodes: afterwards candidates[k] marks kept node k.
 int MergeCandidates(double (*nodes)[3], int nodeCount, int (*elements)[8], int elementCount,
-                    const unsigned char* candidates, double tol);
+                    unsigned char* candidates, double tol);
 
 }  // namespace vela

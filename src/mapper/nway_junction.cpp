@@ -4,11 +4,13 @@
 
 #include <VelaRunnerMapping.h>
 
+#include "mapper/junction_guards.h"
 #include "mapper/junction_inputs.h"
 #include "mapper/mesh_store.h"
 #include "mapper/module_state.h"
 #include "mapper/node_merge.h"
 #include "mapper/nway_junction.h"
+#include "mapper/refusal.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,9 +30,6 @@ constexpr double kShareSumTol = 0.001;
 // The merge tolerance is a quarter of the smallest ring gap: wide enough for
 // the rounding of separately swept branches, far from any real neighbour.
 constexpr double kMergeTolShare = 0.25;
-// A junction whose arrays would exceed this many nodes or elements is
-// refused: the counts would no longer fit the host container's int indices.
-constexpr long long kMaxMeshEntries = std::numeric_limits<int>::max() / 2;
 
 Point3 UnitFromCenter(const ON_3fPoint& center, const ON_3fPoint& p) {
   const ON_3dVector d = p - center;  // single precision, then doubles
@@ -87,48 +86,45 @@ bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
                                         const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
                                         const CArray<double, double>* radii, double innerShare,
                                         double outerShare, ON_3fPoint* farNodeOut) {
-  if (!(std::fabs(innerShare + outerShare - 1.0) < vela::kShareSumTol)) return false;
+  using vela::Refusal;
+  vela::ClearRefusal();
+  if (farPoints == nullptr || radii == nullptr || farNodeOut == nullptr)
+    return vela::Refuse(Refusal::NullPointer);
+  if (!(std::fabs(innerShare + outerShare - 1.0) < vela::kShareSumTol))
+    return vela::Refuse(Refusal::Shares);
   if (farPoints->GetSize() == 0) {
     SetCenterPoint(center);
     farPoints->GetAt(0);  // an empty list fails as every list read out of range does
   }
   const int n = farPoints->GetSize();
-  const std::vector<ON_3fPoint> far = vela::ToVector(*farPoints);
+  // Two runners are a bend, with a call of its own; one is no junction.
+  if (n < 3) return vela::Refuse(Refusal::TooFewRunners);
   const double ratio = innerShare / (innerShare + outerShare);
-  const int f = m_nFirstCircleNodeCount;
-  const int c = m_aInnerLayer.GetSize() - 1;
-  const int b = std::max(m_aOuterLayer.GetSize() - 1, 0);
-
-  // A share ratio outside (0, 1] puts rings outside the runner wall or
-  // folds the inner disc onto its centre.
-  if (!(ratio > 0.0 && ratio <= 1.0)) return false;
-  // Boundary layers with no share of the radius collapse onto the inner disc.
-  if (b > 0 && ratio == 1.0) return false;
-  // Fewer than two radii per runner: the sweeps would read past the list.
-  if (n < 3 || radii->GetSize() < 2 * n) return false;
-  // A cross-section needs at least one ring, of at least three nodes, to
-  // enclose any area; the layer lists and the sweeps must agree on it.
-  if (c < 1 || f < 3 || c != m_nInnerCircleCount || b != m_nOuterLayerCount) return false;
-  // Non-finite input or a non-positive radius can only give a broken mesh.
-  if (!vela::IsFinite(center)) return false;
-  for (const ON_3fPoint& p : far)
-    if (!vela::IsFinite(p) || (p - center).Length() == 0.0) return false;
-  for (int i = 0; i < 2 * n; ++i)
-    if (!(std::isfinite(radii->GetAt(i)) && radii->GetAt(i) > 0.0)) return false;
+  if (!vela::CheckSection(m_nFirstCircleNodeCount, m_aInnerLayer, m_aOuterLayer, ratio)) return false;
+  const std::vector<ON_3fPoint> far = vela::ToVector(*farPoints);
+  std::vector<double> r;
+  if (!vela::ReadRadii(*radii, 2 * n, r)) return false;
+  if (!vela::CheckRunners(center, far, r)) return false;
   // Without a junction plane the branches have no common section plane.
   const std::optional<vela::Point3> normal = vela::AverageCoplaneNormal(center, far);
-  if (!normal) return false;
+  if (!normal) return vela::Refuse(Refusal::NoPlane);
   // A runner along the plane normal projects onto the centre: a branch of
   // zero length.
   const vela::ProjectedRunners projected = vela::ProjectRunners(center, normal->data(), far);
-  for (const ON_3fPoint& p : projected.farPoints)
-    if ((p - center).Length() == 0.0) return false;
-  const long long sectionNodes = 1 + static_cast<long long>(f) * c * (c + 1) / 2 +
-                                 static_cast<long long>(c) * f * b;
-  const long long sectionFaces = static_cast<long long>(f) * c * c + static_cast<long long>(c) * f * b;
-  const long long nodeCapacity = sectionNodes * (m_nLayerCount + 2) * n;
-  const long long elementCapacity = sectionFaces * (m_nLayerCount + 1) * n;
-  if (nodeCapacity > vela::kMaxMeshEntries || elementCapacity > vela::kMaxMeshEntries) return false;
+  for (int i = 0; i < n; ++i)
+    if ((projected.farPoints[static_cast<size_t>(i)] - center).Length() == 0.0)
+      return vela::Refuse(Refusal::FarPointDegenerate, i);
+  if (!vela::CheckNWayGeometry(center, far, projected, r)) return false;
+
+  const int f = m_nFirstCircleNodeCount;
+  const int c = m_nInnerCircleCount;
+  const int b = m_nOuterLayerCount;
+  // One section and one element layer more per branch than a branch stores.
+  const double sectionNodes = 1.0 + double(f) * c * (c + 1) / 2.0 + double(c) * f * b;
+  const double sectionFaces = double(f) * c * c + double(c) * f * b;
+  const double nodeCapacity = sectionNodes * (m_nLayerCount + 2) * n;
+  const double elementCapacity = sectionFaces * (m_nLayerCount + 1) * n;
+  if (!vela::CheckCounts(nodeCapacity, elementCapacity)) return false;
 
   SetCenterPoint(center);
   GetAvgCoplaneNormal(farPoints);
@@ -138,7 +134,6 @@ bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
   g_nInnerCircleCount = c;
   g_nOuterLayerCount = b;
 
-  // One section and one element layer more per branch than a branch stores.
   AllocateMeshArrays(static_cast<int>(nodeCapacity), static_cast<int>(elementCapacity));
   g_dCenterJunctionRadius = GetCenterJuctionRadiusSize();
   CreateBranch(g_dCenterJunctionRadius, farNodeOut);
@@ -150,13 +145,25 @@ bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
                                         const CArray<double, double>* radii, double innerShare,
                                         double outerShare, CVela_SolidMesh* mesh,
                                         ON_3fPoint* farNodeOut) {
-  if (mesh == nullptr) return false;
-  if (!NConnectRunner(center, farPoints, radii, innerShare, outerShare, farNodeOut)) return false;
-  const double tol = GetMergeTol(g_dCenterJunctionRadius, radii, g_nInnerCircleCount,
-                                 g_nOuterLayerCount, innerShare, outerShare);
-  MergeBranchNode(m_nNodeCount, vela::kMergeTolShare * tol);
+  if (mesh == nullptr || farNodeOut == nullptr) {
+    vela::ClearRefusal();
+    return vela::Refuse(vela::Refusal::NullPointer);
+  }
+  // The sweeps write the far nodes here; the host's output receives them only
+  // with a sound mesh.
+  const int n = farPoints != nullptr ? farPoints->GetSize() : 0;
+  std::vector<ON_3fPoint> farNodes(static_cast<size_t>(std::max(n, 1)));  // never a null buffer
+  auto sweep = [&]() {
+    return NConnectRunner(center, farPoints, radii, innerShare, outerShare, farNodes.data());
+  };
+  if (!sweep()) return false;
+  const double tol = vela::kMergeTolShare * GetMergeTol(g_dCenterJunctionRadius, radii,
+                                                        g_nInnerCircleCount, g_nOuterLayerCount,
+                                                        innerShare, outerShare);
+  if (!MergeSound(tol, sweep)) return false;
   CreateSolidMesh(mesh);
   ReleaseMeshArrays();
+  std::copy(farNodes.begin(), farNodes.begin() + n, farNodeOut);
   return true;
 }
 
@@ -204,7 +211,7 @@ double CVelaRunnerMapping::GetMergeTol(double junctionRadius, const CArray<doubl
 }
 
 void CVelaRunnerMapping::MergeBranchNode(int nodeCount, double tol) {
+  // The candidate flags follow the nodes they mark, for the soundness check.
   m_nNodeCount = vela::MergeCandidates(m_pNodes, nodeCount, m_pElements, m_nElementCount,
                                        g_pMergeCandidate, tol);
-  vela::ReleaseMergeCandidates();
 }

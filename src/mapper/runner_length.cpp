@@ -9,8 +9,11 @@ namespace vela {
 
 void ComputeRunnerLengths(int n, const double (*points)[3], const double* radius, int a,
                           double* out, int b) {
-  if (b == 0) return;  // no margin can be formed; the output stays as it was
-  const double q = static_cast<double>(a / b);
+  // No margin can be formed, or nothing to read or write: the output stays
+  // as it was.
+  if (b == 0 || points == nullptr || radius == nullptr || out == nullptr) return;
+  // Divided in 64 bits: INT_MIN / -1 does not fit an int.
+  const double q = static_cast<double>(static_cast<long long>(a) / b);
 
   double rMax = n > 1 ? radius[1] : 0.0;
   for (int i = 2; i < n; ++i) rMax = std::max(rMax, radius[i]);

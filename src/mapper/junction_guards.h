@@ -1,0 +1,41 @@
+#pragma once
+
+// The guards at the door of the junction calls. Each returns false, with the
+// reason recorded (mapper/refusal.h), for input that can only give a broken
+// mesh, and true otherwise.
+
+#include <VelaArray.h>
+#include <VelaGeometry.h>
+
+#include "mapper/junction_inputs.h"
+
+#include <vector>
+
+namespace vela {
+
+// The cross-section settings: the layer lists set, finite and rising strictly
+// from 0 to 1; at least one inner ring of at least three nodes; an inner
+// share ratio in (0, 1] that leaves boundary layers some thickness.
+bool CheckSection(int firstRing, const CArray<double, double>& inner,
+                  const CArray<double, double>& outer, double ratio);
+
+// The runners: finite coordinates and radii of sane magnitude, radii above
+// zero and far points away from the centre. radii holds two per runner.
+bool CheckRunners(const ON_3fPoint& center, const std::vector<ON_3fPoint>& farPoints,
+                  const std::vector<double>& radii);
+
+// The radius list, read once through CArray's checked reads; false with
+// Refusal::RadiusList when it holds fewer than `count` entries.
+bool ReadRadii(const CArray<double, double>& list, int count, std::vector<double>& out);
+
+// The runners of an N-way junction against each other: neighbours far
+// enough apart in angle for their radii, elevations the tilt can carry,
+// radii that do not differ too much.
+bool CheckNWayGeometry(const ON_3fPoint& center, const std::vector<ON_3fPoint>& farPoints,
+                       const ProjectedRunners& projected, const std::vector<double>& radii);
+
+// Node and element counts that an int numbers, with room to spare. Taken as
+// doubles, so that the products that form them cannot overflow first.
+bool CheckCounts(double nodeCapacity, double elementCapacity);
+
+}  // namespace vela
