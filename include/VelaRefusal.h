@@ -37,7 +37,7 @@ enum class Refusal : int {
   LayerOrder,          // layer positions do not rise strictly from 0 to 1
   NoInnerRing,         // the inner layer list describes no ring
   FirstRingTooSmall,   // fewer than 3 nodes on the first ring
-  OddFirstRing,        // a bend needs an even first ring
+  OddFirstRing,        // an odd first ring: neighbouring sections would not meet node for node
   BendOpening,         // a bend's opening angle is too narrow or too straight
   NeighboursTooClose,  // two neighbouring runners are too close in angle for their radii
   Elevation,           // a runner leaves the junction plane too steeply

@@ -22,13 +22,29 @@
 //            ' - . _ _ _ _ _ _ . - '
 //
 // Settings persist for the object's life; every junction call replaces the
-// junction's inputs. One junction call at a time in the whole process: the
-// calls share module-level state, whatever the number of objects.
+// junction's inputs. Set the layer lists (SetIOBoundaryLayer) before the
+// first junction call: a fresh mapper has none and refuses every junction.
 //
-// Failures: the public operations report bad input by returning false and,
-// when they do, write nothing into the host's container. The only exception
-// that leaves the library is CArray's std::invalid_argument for an index
-// outside a list (and std::bad_alloc).
+// What a `true` means. A junction call that returns true has written a
+// sound mesh: every coordinate finite; every corner of every element
+// positively oriented beyond rounding; no element naming a node twice; every
+// face used by at most two elements, in opposite turns; a closed boundary
+// with no junction section left uncovered; no two merged nodes within the
+// merge tolerance; and no overlap, which the guards on the runners' angles,
+// elevations and radii rule out. The finished mesh is checked before
+// anything reaches the host's container.
+//
+// What a `false` means. Nothing was written into the host's container or the
+// far-node output, and vela::LastJunctionRefusal() (VelaRefusal.h) tells why,
+// naming the runner concerned where there is one.
+//
+// Threads: one junction call at a time in the whole process. The calls share
+// module-level state, whatever the number of objects; only the refusal
+// record is kept per thread.
+//
+// Exceptions: the only exception that leaves the library is CArray's
+// std::invalid_argument for an index outside a list (an empty far-point
+// list, for one), and std::bad_alloc.
 
 #include "VelaArray.h"
 #include "VelaExport.h"
@@ -92,21 +108,41 @@ public:
   // receives per runner the angle-0 node of the outermost ring of its far-end
   // cross-section.
   //
-  // Returns false, before anything is written to mesh or farNodeOut, when:
-  //   - the shares do not add up to 1 within 0.001 (nothing is stored either);
-  //   - the share ratio falls outside (0, 1], or is 1 with outer layers
-  //     (layers of no thickness);
-  //   - fewer than 3 runners (a bend has its own call), or a radius list
-  //     with fewer than 2N entries;
-  //   - a coordinate or radius is not finite, a radius is not above zero, or a
-  //     far point coincides with the centre or lies on the plane normal
-  //     through it (a branch of no length);
-  //   - no pair of neighbouring runners spans a plane (all within 3 degrees of
-  //     one line), so the junction plane is undefined;
-  //   - the layer lists describe no inner ring (C < 1) or the first ring has
-  //     fewer than 3 nodes: the cross-section would be empty or flat;
-  //   - mesh is null (the overload with a mesh), or the junction would need
-  //     more nodes or elements than an int can number.
+  // Returns false, with nothing written to mesh or farNodeOut and the reason
+  // in vela::LastJunctionRefusal(), checked in this order:
+  //   null-pointer          a list, mesh or farNodeOut is null;
+  //   shares                the shares do not add up to 1 within 0.001
+  //                         (nothing is stored either);
+  //   too-few-runners       fewer than 3 runners (a bend has its own call);
+  //   share-ratio           the ratio falls outside (0, 1], or is 1 with
+  //                         outer layers (layers of no thickness);
+  //   layers-not-set, non-finite, no-inner-ring, layer-order
+  //                         no inner list; a position not finite; one inner
+  //                         position only; positions not rising strictly
+  //                         from 0 to 1 (a list of fewer than two outer
+  //                         positions means no outer layers);
+  //   first-ring-too-small, odd-first-ring
+  //                         the first ring needs an even count of at least 4:
+  //                         neighbouring sections meet on their mirror line;
+  //   radius-list           fewer than 2N radii;
+  //   non-finite, radius-not-positive, magnitude, far-point-degenerate
+  //                         per runner: coordinates and radii finite, radii
+  //                         above zero, no coordinate or radius beyond 1e15, no
+  //                         radius below 1e-6 of the runner's length, far point
+  //                         away from the centre;
+  //   no-plane              no pair of neighbouring runners spans a plane
+  //                         (all within 3 degrees of one line);
+  //   far-point-degenerate  a far point on the plane normal through the centre;
+  //   neighbours-too-close, elevation, radius-ratio
+  //                         runners whose branches would overlap (see
+  //                         CheckNWayGeometry in src/mapper/junction_guards.h
+  //                         for the bounds);
+  //   too-large             more nodes or elements than an int numbers;
+  //   unsound-result        the merged mesh failed the soundness check above.
+  // Where the usual merge tolerance (a quarter of the widest ring gap) joins
+  // nodes of one section of a thinner runner, the junction is merged again
+  // within a quarter of the finest section spacing instead; a junction that
+  // merges soundly the usual way is never touched by this.
   // Throws std::invalid_argument for an empty far-point list, like the lists.
   bool NConnectRunner(ON_3fPoint center, const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
                       const CArray<double, double>* radii, double innerShare, double outerShare,
@@ -114,7 +150,8 @@ public:
 
   // The same junction without a mesh: sweeps the branches and fills farNodeOut
   // only. The unmerged node and element arrays it builds are released when the
-  // next junction call starts or the object is destroyed. Same false cases.
+  // next junction call starts or the object is destroyed. The same refusals,
+  // but for unsound-result: the unmerged branches are not checked.
   bool NConnectRunner(ON_3fPoint center, const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
                       const CArray<double, double>* radii, double innerShare, double outerShare,
                       ON_3fPoint* farNodeOut);
@@ -123,20 +160,29 @@ public:
   // swept half-section filling the outer side of the bend. radii holds two
   // values per runner (far end, junction end).
   //
-  // Returns false, with nothing written to mesh, when (checked in this order):
-  //   - the shares do not add up to 1 within 0.001 (nothing is stored);
-  //   - the first-ring node count is odd or 0;
-  //   - the far-point list does not hold exactly two points;
-  //   - the share ratio falls outside (0, 1], or is 1 with outer layers;
-  //   - the layer lists describe no inner ring (C < 1);
-  //   - fewer than 4 radii, a radius not above zero or not finite, a
-  //     coordinate not finite, or a far point at the centre;
-  //   - the opening angle between the runners lies outside 20..172 degrees:
-  //     a nearly straight pass folds the legs over the corner's few degrees
-  //     of turn, and nearly parallel runners overlap along their legs (both
-  //     give inverted elements); runners on one line, either way, included;
-  //   - mesh is null.
+  // Returns false, with nothing written to mesh and the reason in
+  // vela::LastJunctionRefusal(), checked in this order:
+  //   null-pointer          a list or mesh is null;
+  //   shares                the shares do not add up to 1 within 0.001
+  //                         (nothing is stored);
+  //   odd-first-ring        the first ring is odd (the corner is half a section);
+  //   too-few-runners       not exactly two far points;
+  //   share-ratio, layers-not-set, non-finite, no-inner-ring, layer-order,
+  //   first-ring-too-small  the section settings, as for NConnectRunner;
+  //   radius-list           fewer than 4 radii;
+  //   non-finite            an extra radius beyond the fourth is not finite
+  //                         (every entry sizes the merge tolerance);
+  //   non-finite, radius-not-positive, magnitude, far-point-degenerate
+  //                         per runner, as for NConnectRunner;
+  //   bend-opening          the opening angle between the runners lies outside
+  //                         20..172 degrees: a nearly straight pass folds the
+  //                         legs over the corner's few degrees of turn, and
+  //                         nearly parallel runners overlap along their legs;
+  //   radius-ratio          radii too different for the corner to join the legs;
+  //   too-large             more nodes or elements than an int numbers;
+  //   unsound-result        the merged mesh failed the soundness check.
   // The inputs are stored (as for every junction call) once the shares pass.
+  // The mending merge of NConnectRunner applies to bends too.
   bool TwoConnectRunner(ON_3fPoint center, const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
                         const CArray<double, double>* radii, double innerShare, double outerShare,
                         CVela_SolidMesh* mesh);

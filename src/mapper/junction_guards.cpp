@@ -2,6 +2,7 @@
 
 #include "mapper/refusal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -41,6 +42,16 @@ bool SaneCoordinate(const ON_3fPoint& p) {
          std::fabs(p.z) <= kMaxMagnitude;
 }
 
+// Bounds of the N-way construction, found by meshing thousands of random
+// junctions and checking each for overlap independently: beyond them some
+// junctions overlap; within them none did, with a margin.
+// Neighbouring runners closer than 25 degrees (overlap seen from 18).
+constexpr double kCosMinNeighbourAngle = 0.90630779;  // cos 25 degrees
+// Runners leaving the junction plane by more than 15 degrees (seen from 22).
+constexpr double kCosMaxElevation = 0.96592583;  // cos 15 degrees
+// Radii of one junction more than 2.5 times apart (seen from 2.9).
+constexpr double kMaxRadiusRatio = 2.5;
+
 }  // namespace
 
 bool CheckSection(int firstRing, const CArray<double, double>& inner,
@@ -59,6 +70,10 @@ bool CheckSection(int firstRing, const CArray<double, double>& inner,
   if (outer.GetSize() >= 2 && ratio == 1.0) return Refuse(Refusal::ShareRatio);
   // Fewer than three nodes on a ring enclose no area.
   if (firstRing < 3) return Refuse(Refusal::FirstRingTooSmall);
+  // Neighbouring branches meet on the mirror line of their sections; an odd
+  // ring has no node opposite its first, and the two sides no longer meet
+  // node for node.
+  if (firstRing % 2 != 0) return Refuse(Refusal::OddFirstRing);
   return true;
 }
 
@@ -100,7 +115,40 @@ bool CheckRunners(const ON_3fPoint& center, const std::vector<ON_3fPoint>& farPo
 
 bool CheckNWayGeometry(const ON_3fPoint& center, const std::vector<ON_3fPoint>& farPoints,
                        const ProjectedRunners& projected, const std::vector<double>& radii) {
-  (void)center; (void)farPoints; (void)projected; (void)radii;
+  const int n = static_cast<int>(farPoints.size());
+  // The branches are swept in the junction plane and tilted back afterwards;
+  // beyond this the tilted branches run into runners that are not even
+  // their neighbours, without a single inverted element to show for it.
+  for (int i = 0; i < n; ++i)
+    if (!(projected.cosElevation[static_cast<size_t>(i)] >= kCosMaxElevation))
+      return Refuse(Refusal::Elevation, i);
+  // A branch gives way to its neighbours by bulging into their half of the
+  // junction; a runner much wider than another bulges through it.
+  int widest = 0, narrowest = 0;
+  for (int k = 1; k < 2 * n; ++k) {
+    if (radii[static_cast<size_t>(k)] > radii[static_cast<size_t>(widest)]) widest = k;
+    if (radii[static_cast<size_t>(k)] < radii[static_cast<size_t>(narrowest)]) narrowest = k;
+  }
+  if (radii[static_cast<size_t>(widest)] > kMaxRadiusRatio * radii[static_cast<size_t>(narrowest)])
+    return Refuse(Refusal::RadiusRatio, widest / 2, narrowest / 2);
+  for (int i = 0; i < n; ++i) {
+    const int next = i + 1 == n ? 0 : i + 1;
+    const ON_3dVector u = projected.farPoints[static_cast<size_t>(i)] - center;
+    const ON_3dVector v = projected.farPoints[static_cast<size_t>(next)] - center;
+    const double cosAngle = (u * v) / (u.Length() * v.Length());
+    if (!(cosAngle <= kCosMinNeighbourAngle)) return Refuse(Refusal::NeighboursTooClose, i, next);
+    // Both far ends must lie beyond the stretch where the two runners'
+    // cylinders still cut into each other (cot of half the angle times the
+    // wider radius, the same estimate as RunnerLength's), or their far-end
+    // sections overlap.
+    const double widerRadius = std::max(std::max(radii[static_cast<size_t>(2 * i)], radii[static_cast<size_t>(2 * i + 1)]),
+                                        std::max(radii[static_cast<size_t>(2 * next)], radii[static_cast<size_t>(2 * next + 1)]));
+    const double halfAngle = 0.5 * std::acos(std::max(-1.0, cosAngle));
+    const double reach = cosAngle > 0.0 ? widerRadius / std::tan(halfAngle) : widerRadius;
+    const double shorter = std::min((farPoints[static_cast<size_t>(i)] - center).Length(),
+                                    (farPoints[static_cast<size_t>(next)] - center).Length());
+    if (shorter < reach) return Refuse(Refusal::NeighboursTooClose, i, next);
+  }
   return true;
 }
 

@@ -14,7 +14,8 @@
 namespace vela {
 
 // The cross-section settings: the layer lists set, finite and rising strictly
-// from 0 to 1; at least one inner ring of at least three nodes; an inner
+// from 0 to 1; at least one inner ring, the first of an even number (at
+// least four) of nodes; an inner
 // share ratio in (0, 1] that leaves boundary layers some thickness.
 bool CheckSection(int firstRing, const CArray<double, double>& inner,
                   const CArray<double, double>& outer, double ratio);
@@ -28,9 +29,10 @@ bool CheckRunners(const ON_3fPoint& center, const std::vector<ON_3fPoint>& farPo
 // Refusal::RadiusList when it holds fewer than `count` entries.
 bool ReadRadii(const CArray<double, double>& list, int count, std::vector<double>& out);
 
-// The runners of an N-way junction against each other: neighbours far
-// enough apart in angle for their radii, elevations the tilt can carry,
-// radii that do not differ too much.
+// The runners of an N-way junction against each other, on the projected
+// runners: elevations of at most 15 degrees, radii at most 2.5 times apart,
+// neighbours at least 25 degrees apart with both far points beyond the
+// stretch where their cylinders cut into each other.
 bool CheckNWayGeometry(const ON_3fPoint& center, const std::vector<ON_3fPoint>& farPoints,
                        const ProjectedRunners& projected, const std::vector<double>& radii);
 

@@ -28,7 +28,7 @@ constexpr RefusalWords kWords[] = {
     {"layer-order", "layer positions must rise strictly from 0 to 1"},
     {"no-inner-ring", "the inner layer list describes no ring"},
     {"first-ring-too-small", "the first ring needs at least 3 nodes"},
-    {"odd-first-ring", "a bend needs an even number of nodes on the first ring"},
+    {"odd-first-ring", "the first ring needs an even number of nodes, so that neighbouring sections meet node for node"},
     {"bend-opening", "the bend's opening angle is too narrow or too close to straight"},
     {"neighbours-too-close", "two neighbouring runners are too close in angle for their radii"},
     {"elevation", "a runner leaves the junction plane too steeply"},
