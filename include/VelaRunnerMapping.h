@@ -121,9 +121,10 @@ public:
   //                         position only; positions not rising strictly
   //                         from 0 to 1 (a list of fewer than two outer
   //                         positions means no outer layers);
-  //   first-ring-too-small, odd-first-ring
+  //   first-ring-too-small, odd-first-ring, section-too-fine
   //                         the first ring needs an even count of at least 4:
   //                         neighbouring sections meet on their mirror line;
+  //                         and no more inner rings than first-ring nodes;
   //   radius-list           fewer than 2N radii;
   //   non-finite, radius-not-positive, magnitude, far-point-degenerate
   //                         per runner: coordinates and radii finite, radii
@@ -168,7 +169,8 @@ public:
   //   odd-first-ring        the first ring is odd (the corner is half a section);
   //   too-few-runners       not exactly two far points;
   //   share-ratio, layers-not-set, non-finite, no-inner-ring, layer-order,
-  //   first-ring-too-small  the section settings, as for NConnectRunner;
+  //   first-ring-too-small, section-too-fine
+  //                         the section settings, as for NConnectRunner;
   //   radius-list           fewer than 4 radii;
   //   non-finite            an extra radius beyond the fourth is not finite
   //                         (every entry sizes the merge tolerance);

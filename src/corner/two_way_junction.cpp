@@ -92,12 +92,19 @@ bool CVelaRunnerMapping::TwoConnectRunner(ON_3fPoint center,
     return vela::Refuse(Refusal::RadiusRatio, static_cast<int>(widest - r.begin()) / 2,
                         static_cast<int>(narrowest - r.begin()) / 2);
 
+  // The counts in doubles first: in int they could overflow before the guard.
+  const double legNodes = 1.0 + double(f) * c * (c + 1) / 2.0 + double(c) * f * b;
+  const double legFaces = double(f) * c * c + double(c) * f * b;
+  const double cornerNodes = 1.0 + double(h) * c * (c + 1) / 2.0 + c + (double(c) * h + 1.0) * b;
+  const double cornerFaces = double(h) * c * c + double(c) * h * b;
+  const double nodeCapacity = 2.0 * (m_nLayerCount + 1) * legNodes + (kCornerSteps + 1.0) * cornerNodes;
+  const double elementCapacity = 2.0 * m_nLayerCount * legFaces + double(kCornerSteps) * cornerFaces;
+  if (!vela::CheckCounts(nodeCapacity, elementCapacity)) return false;
   const vela::SectionCounts leg = vela::CountSection(f, c, b);
   const vela::HalfSectionCounts corner = vela::CountHalfSection(h, c, b);
-  const int legSections = m_nLayerCount + 1;
-  const double nodeCapacity = 2.0 * legSections * leg.nodes + (kCornerSteps + 1.0) * corner.nodes;
-  const double elementCapacity = 2.0 * m_nLayerCount * leg.faces + double(kCornerSteps) * corner.faces;
-  if (!vela::CheckCounts(nodeCapacity, elementCapacity)) return false;
+  if (2.0 * (m_nLayerCount + 1) * leg.nodes + (kCornerSteps + 1.0) * corner.nodes != nodeCapacity ||
+      2.0 * m_nLayerCount * leg.faces + double(kCornerSteps) * corner.faces != elementCapacity)
+    return vela::Refuse(Refusal::TooLarge);  // cannot happen: both count the same pattern
 
   const vela::Point3 cross = vela::Cross(e0, e1);
   const double crossLength = vela::Norm(cross);

@@ -45,10 +45,10 @@ bool SaneCoordinate(const ON_3fPoint& p) {
 // Bounds of the N-way construction, found by meshing thousands of random
 // junctions and checking each for overlap independently: beyond them some
 // junctions overlap; within them none did, with a margin.
-// Neighbouring runners closer than 25 degrees (overlap seen from 18).
-constexpr double kCosMinNeighbourAngle = 0.90630779;  // cos 25 degrees
-// Runners leaving the junction plane by more than 15 degrees (seen from 22).
-constexpr double kCosMaxElevation = 0.96592583;  // cos 15 degrees
+// Neighbouring runners closer than 30 degrees (overlap seen up to 29).
+constexpr double kCosMinNeighbourAngle = 0.8660254;  // cos 30 degrees
+// Runners leaving the junction plane by more than 10 degrees (seen from 10.2).
+constexpr double kCosMaxElevation = 0.98480775;  // cos 10 degrees
 // Radii of one junction more than 2.5 times apart (seen from 2.9).
 constexpr double kMaxRadiusRatio = 2.5;
 
@@ -74,6 +74,9 @@ bool CheckSection(int firstRing, const CArray<double, double>& inner,
   // ring has no node opposite its first, and the two sides no longer meet
   // node for node.
   if (firstRing % 2 != 0) return Refuse(Refusal::OddFirstRing);
+  // More rings than first-ring nodes make the inner rings' elements long
+  // slivers around the centre; where branches meet they were seen to overlap.
+  if (inner.GetSize() - 1 > firstRing) return Refuse(Refusal::SectionTooFine);
   return true;
 }
 

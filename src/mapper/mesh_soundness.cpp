@@ -156,110 +156,6 @@ int OpenEdges(const std::vector<Face>& boundary, const unsigned char* candidates
   return open;
 }
 
-// An element's tetrahedra, by corner count.
-const std::vector<std::array<int, 4>>& TetsOf(int corners) {
-  static const std::vector<std::array<int, 4>> tetra = {{0, 1, 2, 3}};
-  static const std::vector<std::array<int, 4>> pyramid = {{0, 1, 2, 4}, {0, 2, 3, 4}};
-  static const std::vector<std::array<int, 4>> prism = {{0, 1, 2, 3}, {1, 2, 3, 4}, {2, 3, 4, 5}};
-  static const std::vector<std::array<int, 4>> hexa = {{0, 1, 2, 6}, {0, 2, 3, 6}, {0, 3, 7, 6},
-                                                       {0, 7, 4, 6}, {0, 4, 5, 6}, {0, 5, 1, 6}};
-  switch (corners) {
-    case 4: return tetra;
-    case 5: return pyramid;
-    case 6: return prism;
-    default: return hexa;
-  }
-}
-
-double Volume6(const double* a, const double* b, const double* c, const double* d) {
-  const double u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-  const double v[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
-  const double w[3] = {d[0] - a[0], d[1] - a[1], d[2] - a[2]};
-  return u[0] * (v[1] * w[2] - v[2] * w[1]) - u[1] * (v[0] * w[2] - v[2] * w[0]) +
-         u[2] * (v[0] * w[1] - v[1] * w[0]);
-}
-
-// p strictly inside the tetrahedron, by a clear share of its volume on every side.
-bool StrictlyInside(const double* p, const double* a, const double* b, const double* c,
-                    const double* d) {
-  constexpr double kInsideShare = 1e-6;
-  const double whole = Volume6(a, b, c, d);
-  if (whole == 0.0) return false;
-  const double margin = kInsideShare * std::fabs(whole);
-  const double parts[4] = {Volume6(p, b, c, d), Volume6(a, p, c, d), Volume6(a, b, p, d),
-                           Volume6(a, b, c, p)};
-  for (double part : parts)
-    if (!(part * (whole > 0.0 ? 1.0 : -1.0) > margin)) return false;
-  return true;
-}
-
-struct Box {
-  double lo[3], hi[3];
-};
-
-// Elements where the branches meet (those touching a candidate) whose
-// centre lies inside another such element. Branches swept apart can only
-// overlap where they meet; the junction calls' guards keep them apart
-// elsewhere. A uniform grid of the elements' boxes keeps this linear.
-int OverlappingElements(const double (*nodes)[3], const int (*elements)[8],
-                        const std::vector<int>& near) {
-  const size_t count = near.size();
-  if (count < 2) return 0;
-  std::vector<Box> boxes(count);
-  std::vector<std::array<double, 3>> centres(count);
-  double extent = 0.0;
-  for (size_t i = 0; i < count; ++i) {
-    const int* row = elements[near[i]];
-    const int corners = CornerCount(row);
-    Box& b = boxes[i];
-    std::array<double, 3>& c = centres[i];
-    c = {0.0, 0.0, 0.0};
-    for (int a = 0; a < 3; ++a) b.lo[a] = b.hi[a] = nodes[row[0]][a];
-    for (int k = 0; k < corners; ++k)
-      for (int a = 0; a < 3; ++a) {
-        b.lo[a] = std::min(b.lo[a], nodes[row[k]][a]);
-        b.hi[a] = std::max(b.hi[a], nodes[row[k]][a]);
-        c[static_cast<size_t>(a)] += nodes[row[k]][a] / corners;
-      }
-    extent += (b.hi[0] - b.lo[0]) + (b.hi[1] - b.lo[1]) + (b.hi[2] - b.lo[2]);
-  }
-  const double cell = extent / (3.0 * static_cast<double>(count));
-  if (!(cell > 0.0) || !std::isfinite(cell)) return 0;
-  const double* origin = boxes[0].lo;
-  auto key = [&](int x, int y, int z) {
-    return (static_cast<long long>(x) * 1048576LL + y) * 1048576LL + z;
-  };
-  auto index = [&](double v, int a) { return static_cast<int>(std::floor((v - origin[a]) / cell)); };
-  std::vector<std::pair<long long, int>> cells;
-  for (size_t i = 0; i < count; ++i) {
-    const Box& b = boxes[i];
-    for (int x = index(b.lo[0], 0); x <= index(b.hi[0], 0); ++x)
-      for (int y = index(b.lo[1], 1); y <= index(b.hi[1], 1); ++y)
-        for (int z = index(b.lo[2], 2); z <= index(b.hi[2], 2); ++z)
-          cells.emplace_back(key(x, y, z), static_cast<int>(i));
-  }
-  std::sort(cells.begin(), cells.end());
-  int overlapping = 0;
-  for (size_t i = 0; i < count; ++i) {
-    const double* p = centres[i].data();
-    const long long k = key(index(p[0], 0), index(p[1], 1), index(p[2], 2));
-    auto it = std::lower_bound(cells.begin(), cells.end(), std::make_pair(k, -1));
-    bool inside = false;
-    for (; it != cells.end() && it->first == k && !inside; ++it) {
-      const size_t other = static_cast<size_t>(it->second);
-      if (other == i) continue;
-      const int* row = elements[near[other]];
-      for (const std::array<int, 4>& t : TetsOf(CornerCount(row)))
-        if (StrictlyInside(p, nodes[row[t[0]]], nodes[row[t[1]]], nodes[row[t[2]]], nodes[row[t[3]]])) {
-          inside = true;
-          break;
-        }
-    }
-    overlapping += inside ? 1 : 0;
-  }
-  return overlapping;
-}
-
 }  // namespace
 
 double ShortestCandidateEdge(const double (*nodes)[3], const int (*elements)[8], int elementCount,
@@ -287,7 +183,6 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
       ++out.nonFiniteNodes;
 
   std::vector<Face> faces;
-  std::vector<int> near;  // elements touching a candidate
   for (int e = 1; e <= elementCount; ++e) {
     const int* row = elements[e];
     const KindTables& kind = TablesFor(CornerCount(row));
@@ -296,13 +191,8 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
       continue;  // its faces and corners mean nothing
     }
     if (!ElementPositive(nodes, row, kind)) ++out.invertedElements;
-    bool touches = false;
     for (const std::vector<int>& local : kind.faces)
-      if (TouchesCandidate(row, local, candidates)) {
-        faces.push_back(MakeFace(row, local));
-        touches = true;
-      }
-    if (touches) near.push_back(e);
+      if (TouchesCandidate(row, local, candidates)) faces.push_back(MakeFace(row, local));
   }
 
   std::sort(faces.begin(), faces.end(), [](const Face& a, const Face& b) { return a.key < b.key; });
@@ -321,8 +211,6 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
     i = j;
   }
   out.openBoundaryEdges = OpenEdges(boundary, candidates);
-  // Only a mesh sound so far: a non-finite or folded one has no inside to test.
-  if (out.Sound()) out.overlappingElements = OverlappingElements(nodes, elements, near);
   return out;
 }
 
