@@ -1,5 +1,6 @@
 // vela-mesh file formats: junction files in, mesh files out and back in.
 
+#include "FileText.h"
 #include "JunctionFile.h"
 #include "MeshFile.h"
 
@@ -8,6 +9,7 @@
 
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -336,6 +338,27 @@ TEST(MeshWriter, FailedWritesLeaveNoFileBehind) {
   fs::create_directories(folder.File("taken.msh") + "/inside");
   EXPECT_THROW(WriteMesh(folder.File("taken.msh"), SmallMesh(), {}), std::runtime_error);
   EXPECT_EQ(folder.Entries(), (std::set<std::string>{"mesh.vtu", "taken.msh"}));
+}
+
+// Interrupted while a file is half written: the temporary file goes, and the
+// process still ends by the signal, as a parent expects.
+TEST(MeshWriter, InterruptRemovesTheTemporaryFile) {
+  TempFolder folder;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      detail::RemoveTemporaryFilesOnInterrupt();
+      detail::TemporaryFile temporary(folder.File("mesh.vtu.partial-1-0"));
+      std::ofstream(temporary.Path()) << "half a mesh";
+      ::raise(signal);
+      ::_exit(0);  // not reached: the signal ends the child
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "signal " << signal;
+    EXPECT_EQ(folder.Entries(), std::set<std::string>{}) << "signal " << signal;
+  }
 }
 
 // ----------------------------------------------------------------------------------------------

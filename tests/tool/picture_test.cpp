@@ -30,11 +30,11 @@ int Count(const std::string& text, const std::string& what) {
 TEST(Picture, DrawsTheVisibleBoundaryFacesOnce) {
   const MemoryMesh m = TwoCubesAndAPrism();
   vela::picture::ViewOptions view;
-  view.title = "a <test>";
+  view.title = std::string("a <test>\0\x1b", 10);
   const std::string svg = vela::picture::RenderSvg(m, view);
   EXPECT_EQ(svg.rfind("<svg", 0), 0u);
   EXPECT_NE(svg.find("</svg>\n"), std::string::npos);
-  EXPECT_NE(svg.find("a &lt;test&gt;"), std::string::npos);
+  EXPECT_NE(svg.find(">a &lt;test&gt;?" "?</text>"), std::string::npos);  // no control character is valid XML
   const int polygons = Count(svg, "<polygon");
   EXPECT_EQ(polygons, vela::picture::VisibleFaceCount(m, view));
   // 16 boundary faces; seen from the front right and above, the top, front

@@ -20,20 +20,10 @@ CArray<double, double> ToArray(const std::vector<double>& values) {
 
 // Section counts as the library lays a cross-section out: F nodes on the
 // first ring, C inner rings, B outer layers; the corner uses half of it.
-int SectionNodes(int f, int c, int b) { return 1 + f * c * (c + 1) / 2 + c * f * b; }
-int HalfSectionNodes(int h, int c, int b) { return 1 + h * c * (c + 1) / 2 + c + (c * h + 1) * b; }
-
-// The library's merge tolerance: the smallest radial ring gap of the largest
-// section, a quarter of it for N-way junctions and a tenth for bends.
-double MergeTolerance(const io::JunctionFile& j) {
-  const double rMax = *std::max_element(j.radii.begin(), j.radii.end());
-  double innerGap = 1.0, outerGap = 1.0;
-  for (size_t i = 1; i < j.innerLayers.size(); ++i) innerGap = std::min(innerGap, j.innerLayers[i] - j.innerLayers[i - 1]);
-  for (size_t i = 1; i < j.outerLayers.size(); ++i) outerGap = std::min(outerGap, j.outerLayers[i] - j.outerLayers[i - 1]);
-  double tol = rMax * j.innerShare * innerGap;
-  if (j.outerLayers.size() > 1) tol = std::min(tol, rMax * j.outerShare * outerGap);
-  return (j.IsBend() ? 0.1 : 0.25) * tol;
-}
+// In 64 bits: the counts are the library's before merging, which it keeps
+// within an int only after it has merged.
+long long SectionNodes(long long f, long long c, long long b) { return 1 + f * c * (c + 1) / 2 + c * f * b; }
+long long HalfSectionNodes(long long h, long long c, long long b) { return 1 + h * c * (c + 1) / 2 + c + (c * h + 1) * b; }
 
 }  // namespace
 
@@ -46,8 +36,12 @@ MeshedJunction MeshJunction(const io::JunctionFile& junction) {
   for (const auto& p : junction.farPoints) far.Add(ToFloat(p));
 
   MeshedJunction out;
-  if (!mapper.SetIOBoundaryLayer(&inner, &outer) || !mapper.SetFirstCircleNodeCount(junction.firstCircleNodes))
+  // The setters refuse without a record; only a negative count can fail here.
+  if (!mapper.SetFirstCircleNodeCount(junction.firstCircleNodes)) {
+    out.refusal.reason = vela::Refusal::FirstRingTooSmall;
     return out;
+  }
+  mapper.SetIOBoundaryLayer(&inner, &outer);
   io::MeshDocument& doc = out.document;
   const ON_3fPoint center = ToFloat(junction.center);
   if (junction.IsBend()) {
@@ -60,16 +54,18 @@ MeshedJunction MeshJunction(const io::JunctionFile& junction) {
                                    farNodes.data());
     for (const ON_3fPoint& p : farNodes) doc.farNodes.push_back({p.x, p.y, p.z});
   }
-  if (!out.ok) return out;
+  if (!out.ok) {
+    out.refusal = vela::LastJunctionRefusal();
+    return out;
+  }
 
-  const int f = junction.firstCircleNodes;
-  const int c = static_cast<int>(junction.innerLayers.size()) - 1;
-  const int b = std::max(static_cast<int>(junction.outerLayers.size()) - 1, 0);
-  const int sections = 6;  // five element layers per branch, five corner steps
+  const long long f = junction.firstCircleNodes;
+  const long long c = static_cast<long long>(junction.innerLayers.size()) - 1;
+  const long long b = std::max(static_cast<long long>(junction.outerLayers.size()) - 1, 0LL);
+  const long long sections = 6;  // five element layers per branch, five corner steps
   out.nodesBeforeMerge = junction.IsBend()
                              ? 2 * sections * SectionNodes(f, c, b) + sections * HalfSectionNodes(f / 2, c, b)
                              : junction.RunnerCount() * sections * SectionNodes(f, c, b);
-  out.mergeTol = MergeTolerance(junction);
   return out;
 }
 

@@ -6,6 +6,8 @@
 #include "JunctionFile.h"
 #include "MeshFile.h"
 
+#include <VelaRefusal.h>
+
 #include <string>
 #include <vector>
 
@@ -13,13 +15,15 @@ namespace vela::cli {
 
 struct MeshedJunction {
   bool ok = false;          // false: the library refused the junction
+  vela::JunctionRefusal refusal;  // why, when it did
   io::MeshDocument document;
-  int nodesBeforeMerge = 0; // what the branches (and corner) stored before merging
-  double mergeTol = 0.0;    // the distance within which the library merged nodes
+  long long nodesBeforeMerge = 0; // what the branches (and corner) stored before merging
 };
 
 // Meshes the junction: TwoConnectRunner for two runners, NConnectRunner for
 // more. Points are narrowed to floats, as they cross the library's boundary.
+// Exceptions of the library (std::bad_alloc for a junction too large for the
+// memory) pass through.
 MeshedJunction MeshJunction(const io::JunctionFile& junction);
 
 // Runner lengths from the boundary-type RunnerLength, with the file's margin

@@ -1,12 +1,21 @@
 // vela-mesh: mesh, check and look at a runner junction from the command line.
 
 #include "Commands.h"
+#include "FileText.h"
 
 #include <CLI/CLI.hpp>
 
+#include <cmath>
+#include <exception>
 #include <iostream>
+#include <limits>
+#include <new>
 
-int main(int argc, char** argv) {
+namespace {
+
+constexpr int kBadInput = 2;
+
+int Run(int argc, char** argv) {
   CLI::App app{"vela-mesh: meshes the junction of round runners, checks meshes and draws them.\n"
                 "Without a subcommand it runs the demo into out/."};
   app.require_subcommand(0, 1);
@@ -32,10 +41,11 @@ int main(int argc, char** argv) {
   length->add_flag("--json", json, "print {\"lengths\": [...]}");
 
   std::string meshFile;
-  double tol = 0.0;
+  double tol = std::numeric_limits<double>::quiet_NaN();
   CLI::App* check = app.add_subcommand("check", "print the quality report of a .json, .vtu or .msh mesh");
   check->add_option("MESH", meshFile, "mesh file")->required();
-  check->add_option("--tol", tol, "distance within which two nodes count as coincident (default: 1e-6 of the size)");
+  CLI::Option* tolOption = check->add_option(
+      "--tol", tol, "distance within which two nodes count as coincident, 0 or more (default: 1e-6 of the size)");
 
   std::string outDir = "out", examplesDir;
   CLI::App* demo = app.add_subcommand("demo", "mesh the shipped example junctions into every format and a picture");
@@ -47,11 +57,29 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     // --help is a parse "error" that exits 0; a wrong command line is bad input.
-    return app.exit(e) == 0 ? 0 : 2;
+    return app.exit(e) == 0 ? 0 : kBadInput;
   }
 
+  vela::io::detail::RemoveTemporaryFilesOnInterrupt();
   if (*junction) return vela::cli::RunJunction(junctionFile, outputs, view, std::cout, std::cerr);
   if (*length) return vela::cli::RunLength(junctionFile, json, std::cout, std::cerr);
-  if (*check) return vela::cli::RunCheck(meshFile, tol, std::cout, std::cerr);
+  if (*check)
+    return vela::cli::RunCheck(meshFile, tolOption->count() > 0 ? std::optional<double>(tol) : std::nullopt,
+                               std::cout, std::cerr);
   return vela::cli::RunDemo(outDir, examplesDir, view, std::cout, std::cerr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Whatever escapes a subcommand ends in one line and status 2, never in
+  // an abort that leaves the user a core dump and no reason.
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "vela-mesh: out of memory\n";
+  } catch (const std::exception& e) {
+    std::cerr << "vela-mesh: " << e.what() << "\n";
+  }
+  return kBadInput;
 }

@@ -3,6 +3,7 @@
 #include "MeshFile.h"
 
 #include <atomic>
+#include <csignal>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -29,26 +30,6 @@ std::string TemporaryNameFor(const std::string& path) {
   return path + ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
-// Removes the temporary file unless the rename took it over.
-class TemporaryFile {
-public:
-  explicit TemporaryFile(std::string path) : m_path(std::move(path)) {}
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    if (!m_released) {
-      std::error_code ignored;
-      std::filesystem::remove(m_path, ignored);
-    }
-  }
-  const std::string& Path() const { return m_path; }
-  void Release() { m_released = true; }
-
-private:
-  std::string m_path;
-  bool m_released = false;
-};
-
 // The whole token as a number of T's kind. from_chars refuses a leading '+', which other
 // writers do produce; it accepts "inf" and "nan", which callers refuse where they must.
 template <typename T>
@@ -59,7 +40,78 @@ bool ParseWhole(std::string_view token, T& value) {
   return !token.empty() && result.ec == std::errc() && result.ptr == end;
 }
 
+// The temporary files an interrupt must remove. The handler may only read
+// lock-free atomics and fixed buffers, so the paths live in a fixed table
+// rather than in strings that a write may be reallocating at that moment.
+constexpr int kInterruptSlots = 16;
+constexpr size_t kInterruptPathBytes = 4096;
+
+struct InterruptSlot {
+  std::atomic<bool> taken{false};
+  std::atomic<bool> armed{false};
+  char path[kInterruptPathBytes];
+};
+
+InterruptSlot g_interruptSlots[kInterruptSlots];
+
+extern "C" void RemoveTemporaryFilesAndStop(int signal) {
+  for (InterruptSlot& slot : g_interruptSlots)
+    if (slot.armed.load()) ::unlink(slot.path);
+  // The handler was installed with SA_RESETHAND: the signal's own default
+  // action ends the process once this handler returns, with the status a
+  // parent expects from it.
+  ::raise(signal);
+}
+
+int ArmInterruptSlot(const std::string& path) {
+  if (path.size() >= kInterruptPathBytes) return -1;
+  for (int i = 0; i < kInterruptSlots; ++i) {
+    InterruptSlot& slot = g_interruptSlots[i];
+    if (slot.taken.exchange(true)) continue;
+    std::memcpy(slot.path, path.c_str(), path.size() + 1);
+    slot.armed.store(true);
+    return i;
+  }
+  return -1;
+}
+
+void DisarmInterruptSlot(int i) {
+  if (i < 0) return;
+  g_interruptSlots[i].armed.store(false);
+  g_interruptSlots[i].taken.store(false);
+}
+
+std::string ErrnoText() { return std::strerror(errno); }
+
 }  // namespace
+
+TemporaryFile::TemporaryFile(std::string path) : m_path(std::move(path)), m_slot(ArmInterruptSlot(m_path)) {}
+
+TemporaryFile::~TemporaryFile() {
+  if (!m_released) {
+    std::error_code ignored;
+    std::filesystem::remove(m_path, ignored);
+  }
+  DisarmInterruptSlot(m_slot);
+}
+
+void TemporaryFile::Release() {
+  m_released = true;
+  DisarmInterruptSlot(m_slot);
+  m_slot = -1;
+}
+
+void RemoveTemporaryFilesOnInterrupt() {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+    struct sigaction handler {};
+    handler.sa_handler = RemoveTemporaryFilesAndStop;
+    sigemptyset(&handler.sa_mask);
+    handler.sa_flags = SA_RESETHAND;
+    ::sigaction(signal, &handler, nullptr);
+  }
+}
 
 std::string ReadWholeFile(const std::string& path) {
   std::error_code error;
@@ -77,16 +129,14 @@ void WriteFileAtomically(const std::string& path, const std::string& text) {
   TemporaryFile temporary(TemporaryNameFor(path));
   {
     std::ofstream out(temporary.Path(), std::ios::binary | std::ios::trunc);
-    if (!out)
-      throw std::runtime_error("cannot create '" + temporary.Path() + "' (" + std::strerror(errno) +
-                               ")");
+    if (!out) throw std::runtime_error("cannot write '" + Printable(path) + "' (" + ErrnoText() + ")");
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
-    if (!out) throw std::runtime_error("cannot write '" + temporary.Path() + "' (disk full?)");
+    if (!out) throw std::runtime_error("cannot write '" + Printable(path) + "' (" + ErrnoText() + ")");
   }
   std::error_code error;
   std::filesystem::rename(temporary.Path(), path, error);
-  if (error) throw std::runtime_error("cannot replace '" + path + "' (" + error.message() + ")");
+  if (error) throw std::runtime_error("cannot replace '" + Printable(path) + "' (" + error.message() + ")");
   temporary.Release();
 }
 
@@ -108,8 +158,28 @@ bool ParseInteger(std::string_view token, long long& value) { return ParseWhole(
 
 std::string Quote(std::string_view token) {
   constexpr size_t kShown = 40;
-  if (token.size() <= kShown) return "'" + std::string(token) + "'";
-  return "'" + std::string(token.substr(0, kShown)) + "...'";
+  if (token.size() <= kShown) return "'" + Printable(token) + "'";
+  return "'" + Printable(token.substr(0, kShown)) + "...'";
+}
+
+std::string Printable(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      out += c;
+      continue;
+    }
+    switch (c) {
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    }
+  }
+  return out;
 }
 
 TokenScanner::TokenScanner(std::string_view text, std::string context, int firstLine)

@@ -16,9 +16,35 @@ std::string ReadWholeFile(const std::string& path);
 
 // Writes text to a new file next to path and renames it over path, so that
 // readers see either the old file or the whole new one, never a half-written
-// file. Throws std::runtime_error naming the path on any failure, after
-// removing the temporary file.
+// file. Throws std::runtime_error naming path (never the temporary name, which
+// the user did not ask for) on any failure, after removing the temporary file.
 void WriteFileAtomically(const std::string& path, const std::string& text);
+
+// From now on SIGINT, SIGTERM and SIGHUP first remove every temporary file
+// that a write has not yet renamed into place, then end the process as the
+// signal would have. Signals the process ignores stay ignored. Call once,
+// early in main.
+void RemoveTemporaryFilesOnInterrupt();
+
+// A temporary file name, removed when the object goes out of scope unless
+// Release() was called, and by the handler above when the process is
+// interrupted meanwhile. A name too long for the handler's table
+// (4095 bytes) is only removed at scope exit.
+class TemporaryFile {
+public:
+  explicit TemporaryFile(std::string path);
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile();
+  const std::string& Path() const { return m_path; }
+  // The file was renamed into place: keep whatever now bears the name.
+  void Release();
+
+private:
+  std::string m_path;
+  int m_slot = -1;  // in the interrupt handler's table, or -1
+  bool m_released = false;
+};
 
 // Appends value with 17 significant digits, the fewest that bring every double
 // back unchanged, independent of the C locale. value must be finite.
@@ -59,7 +85,11 @@ private:
 };
 
 // Shortens a token for an error message so that a garbage file cannot make a
-// message huge.
+// message huge, and quotes it as Printable does.
 std::string Quote(std::string_view token);
+
+// text with every control character written as an escape (\n, \t, \r, \xHH),
+// so that a key or value echoed from a file keeps a message on one line.
+std::string Printable(std::string_view text);
 
 }  // namespace vela::io::detail

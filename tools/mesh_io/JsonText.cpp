@@ -1,5 +1,7 @@
 #include "JsonText.h"
 
+#include "FileText.h"
+
 #include <algorithm>
 
 namespace vela::io::detail {
@@ -21,7 +23,7 @@ std::string PathOf(const std::vector<Level>& levels) {
     if (level.isArray)
       path += "[" + std::to_string(level.count - 1) + "]";
     else
-      path += (path.empty() ? "" : ".") + level.key;
+      path += (path.empty() ? "" : ".") + PrintableKey(level.key);
   }
   return path;
 }
@@ -112,6 +114,12 @@ std::string DescribeJson(const json& value) {
 
 std::string JsonIndexed(const std::string& key, size_t index) {
   return key + "[" + std::to_string(index) + "]";
+}
+
+std::string PrintableKey(const std::string& key) {
+  constexpr size_t kShown = 40;
+  if (key.size() <= kShown) return Printable(key);
+  return Printable(std::string_view(key).substr(0, kShown)) + "...";
 }
 
 }  // namespace vela::io::detail

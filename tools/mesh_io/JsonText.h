@@ -51,4 +51,9 @@ std::string DescribeJson(const nlohmann::json& value);
 // "key[index]".
 std::string JsonIndexed(const std::string& key, size_t index);
 
+// A key from the document as it may appear in a message: control characters
+// escaped and long keys shortened, so that a message stays one short line
+// whatever the file's keys hold.
+std::string PrintableKey(const std::string& key);
+
 }  // namespace vela::io::detail

@@ -60,7 +60,7 @@ void RejectUnknownKeys(const json& object) {
       continue;
     std::string expected;
     for (const char* key : kKnownKeys) expected += std::string(expected.empty() ? "" : ", ") + key;
-    FailJson(item.key(), "unknown key (expected " + expected + ")");
+    FailJson(detail::PrintableKey(item.key()), "unknown key (expected " + expected + ")");
   }
 }
 
@@ -110,7 +110,7 @@ JunctionFile ReadJunctionFile(const std::string& path) {
   try {
     return ParseJunction(detail::ReadWholeFile(path), std::filesystem::path(path).stem().string());
   } catch (const std::runtime_error& e) {
-    throw JunctionFileError(path + ": " + e.what());
+    throw JunctionFileError(detail::Printable(path) + ": " + e.what());
   }
 }
 

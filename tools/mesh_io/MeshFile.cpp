@@ -88,8 +88,8 @@ MeshFormat MeshFormatFromPath(const std::string& path) {
   if (extension == ".json") return MeshFormat::Json;
   if (extension == ".vtu") return MeshFormat::Vtu;
   if (extension == ".msh") return MeshFormat::Msh;
-  const std::string shown = extension.empty() ? "no extension" : "extension '" + extension + "'";
-  throw std::invalid_argument("mesh file '" + path + "': " + shown +
+  const std::string shown = extension.empty() ? "no extension" : "extension '" + detail::Printable(extension) + "'";
+  throw std::invalid_argument("mesh file '" + detail::Printable(path) + "': " + shown +
                               " is not a mesh format (use .json, .vtu or .msh)");
 }
 
@@ -127,7 +127,7 @@ MeshDocument ReadMesh(const std::string& path) {
   try {
     return ParseMesh(detail::ReadWholeFile(path), format);
   } catch (const std::runtime_error& e) {
-    throw MeshFileError(path + ": " + e.what());
+    throw MeshFileError(detail::Printable(path) + ": " + e.what());
   }
 }
 

@@ -116,12 +116,16 @@ std::string Shaded(const Rgb& c, double light) {
   return s.str();
 }
 
+// Text for an XML text node. Control characters other than white space have
+// no place in XML at all, escaped or not: a question mark stands in.
 std::string Escaped(const std::string& text) {
   std::string out;
   for (char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
     if (ch == '<') out += "&lt;";
     else if (ch == '>') out += "&gt;";
     else if (ch == '&') out += "&amp;";
+    else if ((byte < 0x20 && ch != '\t' && ch != '\n' && ch != '\r') || byte == 0x7f) out += '?';
     else out += ch;
   }
   return out;

@@ -1,11 +1,11 @@
 #include "Quality.h"
 
+#include "QualityDetail.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <limits>
-#include <map>
-#include <numeric>
 #include <sstream>
 #include <stdexcept>
 
@@ -77,7 +77,7 @@ double TetraScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
   const double l03 = Length(Sub(p3, p0)), l13 = Length(Sub(p3, p1)), l23 = Length(Sub(p3, p2));
   const double largest = std::max({l01 * l20 * l03, l01 * l12 * l13, l12 * l20 * l23, l03 * l13 * l23});
   if (!(largest > 0.0)) return 0.0;
-  return Det(Sub(p1, p0), Sub(p2, p0), Sub(p3, p0)) / largest * std::sqrt(2.0);
+  return std::clamp(Det(Sub(p1, p0), Sub(p2, p0), Sub(p3, p0)) / largest * std::sqrt(2.0), -1.0, 1.0);
 }
 
 // The hexahedron's centre: its three principal axes.
@@ -93,10 +93,10 @@ double HexaCentreJacobian(const MemoryMesh& mesh, const MeshElement& e) {
   return NormalisedDet(xi, eta, zeta);
 }
 
-using FaceKey = std::vector<int>;
-
-// Normalised corner Jacobians within this of zero count as flat, not inverted.
-constexpr double kFlatCorner = 1e-12;
+// Normalised corner Jacobians within this of zero count as flat, not inverted:
+// the margin the library's own soundness check allows, so that a mesh the
+// library hands over as sound is not called faulty here for rounding.
+constexpr double kFlatCorner = 1e-9;
 
 }  // namespace
 
@@ -110,17 +110,39 @@ int KindIndex(ElementKind kind) {
   return 0;
 }
 
+namespace detail {
+
+const FaceTable& LocalFaces(ElementKind kind) {
+  static const FaceTable hexa{
+      6, {{{4, {0, 3, 2, 1}}, {4, {4, 5, 6, 7}}, {4, {0, 1, 5, 4}}, {4, {1, 2, 6, 5}}, {4, {2, 3, 7, 6}}, {4, {3, 0, 4, 7}}}}};
+  static const FaceTable prism{
+      5, {{{3, {0, 2, 1, 0}}, {3, {3, 4, 5, 0}}, {4, {0, 1, 4, 3}}, {4, {1, 2, 5, 4}}, {4, {2, 0, 3, 5}}, {}}}};
+  static const FaceTable pyramid{
+      5, {{{4, {0, 3, 2, 1}}, {3, {0, 1, 4, 0}}, {3, {1, 2, 4, 0}}, {3, {2, 3, 4, 0}}, {3, {3, 0, 4, 0}}, {}}}};
+  static const FaceTable tetra{4, {{{3, {0, 2, 1, 0}}, {3, {0, 1, 3, 0}}, {3, {1, 2, 3, 0}}, {3, {2, 0, 3, 0}}, {}, {}}}};
+  switch (kind) {
+    case ElementKind::Hexa: return hexa;
+    case ElementKind::Prism: return prism;
+    case ElementKind::Pyramid: return pyramid;
+    case ElementKind::Tetra: return tetra;
+  }
+  return tetra;
+}
+
+void Note(FaultList& list, int index) {
+  ++list.count;
+  if (list.named.size() < kNamedPerFault) list.named.push_back(index);
+}
+
+}  // namespace detail
+
 std::vector<std::vector<int>> OutwardFaces(const MeshElement& e) {
-  static const std::map<ElementKind, std::vector<std::vector<int>>> local = {
-      {ElementKind::Hexa, {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}}},
-      {ElementKind::Prism, {{0, 2, 1}, {3, 4, 5}, {0, 1, 4, 3}, {1, 2, 5, 4}, {2, 0, 3, 5}}},
-      {ElementKind::Pyramid, {{0, 3, 2, 1}, {0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}}},
-      {ElementKind::Tetra, {{0, 2, 1}, {0, 1, 3}, {1, 2, 3}, {2, 0, 3}}},
-  };
+  const detail::FaceTable& table = detail::LocalFaces(e.kind);
   std::vector<std::vector<int>> faces;
-  for (const std::vector<int>& f : local.at(e.kind)) {
+  for (int f = 0; f < table.count; ++f) {
+    const detail::LocalFace& local = table.faces[static_cast<size_t>(f)];
     std::vector<int> g;
-    for (int c : f) g.push_back(e.nodes[static_cast<size_t>(c)]);
+    for (int i = 0; i < local.size; ++i) g.push_back(e.nodes[static_cast<size_t>(local.corners[static_cast<size_t>(i)])]);
     faces.push_back(g);
   }
   return faces;
@@ -156,7 +178,7 @@ double ScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
   if (e.kind == ElementKind::Tetra) return TetraScaledJacobian(mesh, e);
   double smallest = MinNormalisedCornerJacobian(mesh, e);
   if (e.kind == ElementKind::Hexa) smallest = std::min(smallest, HexaCentreJacobian(mesh, e));
-  return std::min(1.0, smallest * IdealFactor(e.kind));
+  return std::clamp(smallest * IdealFactor(e.kind), -1.0, 1.0);
 }
 
 namespace {
@@ -169,75 +191,181 @@ double SignedVolume(const MemoryMesh& mesh, const MeshElement& e) {
   for (int k = 0; k < e.CornerCount(); ++k) centre = Add(centre, NodeOf(mesh, e, k));
   for (double& c : centre) c /= e.CornerCount();
   double volume = 0.0;
-  for (const std::vector<int>& face : OutwardFaces(e)) {
-    auto node = [&](int i) { return mesh.nodes[static_cast<size_t>(face[static_cast<size_t>(i)])]; };
-    const int n = static_cast<int>(face.size());
-    if (n == 3) {
+  const detail::FaceTable& table = detail::LocalFaces(e.kind);
+  for (int f = 0; f < table.count; ++f) {
+    const detail::LocalFace& face = table.faces[static_cast<size_t>(f)];
+    auto node = [&](int i) { return NodeOf(mesh, e, face.corners[static_cast<size_t>(i % face.size)]); };
+    if (face.size == 3) {
       volume += Det(Sub(node(0), centre), Sub(node(1), centre), Sub(node(2), centre)) / 6.0;
       continue;
     }
     Vec mid{0, 0, 0};
-    for (int i = 0; i < n; ++i) mid = Add(mid, node(i));
-    for (double& c : mid) c /= n;
-    for (int i = 0; i < n; ++i)
-      volume += Det(Sub(node(i), centre), Sub(node((i + 1) % n), centre), Sub(mid, centre)) / 6.0;
+    for (int i = 0; i < 4; ++i) mid = Add(mid, node(i));
+    for (double& c : mid) c /= 4;
+    for (int i = 0; i < 4; ++i)
+      volume += Det(Sub(node(i), centre), Sub(node(i + 1), centre), Sub(mid, centre)) / 6.0;
   }
   return volume;
 }
 
-int CountCoincidentPairs(const MemoryMesh& mesh, double tol) {
-  std::vector<size_t> order(mesh.nodes.size());
-  std::iota(order.begin(), order.end(), size_t{0});
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return mesh.nodes[a][0] < mesh.nodes[b][0]; });
-  int pairs = 0;
-  for (size_t i = 0; i < order.size(); ++i) {
-    const Vec& a = mesh.nodes[order[i]];
-    for (size_t j = i + 1; j < order.size(); ++j) {
-      const Vec& b = mesh.nodes[order[j]];
-      if (b[0] - a[0] > tol) break;
-      if (std::fabs(b[1] - a[1]) <= tol && std::fabs(b[2] - a[2]) <= tol) ++pairs;
-    }
+
+// One face of one element: its corners sorted (the key shared by every element
+// that uses the face) and in the element's turn from the smallest corner.
+struct FaceUse {
+  std::array<int, 4> key;
+  std::array<int, 4> cycle;
+  int size;
+  int element;
+};
+
+FaceUse MakeFaceUse(const MeshElement& e, const detail::LocalFace& local, int element) {
+  FaceUse f{{-1, -1, -1, -1}, {-1, -1, -1, -1}, local.size, element};
+  int start = 0;
+  for (int i = 0; i < f.size; ++i) {
+    f.key[static_cast<size_t>(i)] = e.nodes[static_cast<size_t>(local.corners[static_cast<size_t>(i)])];
+    if (f.key[static_cast<size_t>(i)] < f.key[static_cast<size_t>(start)]) start = i;
   }
-  return pairs;
+  for (int i = 0; i < f.size; ++i) f.cycle[static_cast<size_t>(i)] = f.key[static_cast<size_t>((start + i) % f.size)];
+  std::sort(f.key.begin(), f.key.begin() + f.size);
+  return f;
 }
+
+// Two uses of the same corners that run round them in opposite turns, as
+// the two elements on either side of a face must.
+bool OppositeTurns(const FaceUse& a, const FaceUse& b) {
+  if (a.size != b.size) return false;
+  for (int i = 1; i < a.size; ++i)
+    if (a.cycle[static_cast<size_t>(i)] != b.cycle[static_cast<size_t>(a.size - i)]) return false;
+  return true;
+}
+
+// Elements named by a class that counts faces or edges: the smallest few of
+// all the elements involved.
+void NameSmallest(FaultList& list, std::vector<int> elements) {
+  std::sort(elements.begin(), elements.end());
+  elements.erase(std::unique(elements.begin(), elements.end()), elements.end());
+  if (elements.size() > kNamedPerFault) elements.resize(kNamedPerFault);
+  list.named = std::move(elements);
+}
+
+// Over-shared faces, faces shared in the same turn, and edges of the
+// boundary surface that no boundary face closes by running back along them.
+void CheckFaces(const std::vector<FaceUse>& uses, FaultList& overShared, FaultList& sameTurn, FaultList& open) {
+  std::vector<int> overSharedElements, sameTurnElements, openElements;
+  struct EdgeUse {
+    int lo, hi;
+    bool forward;
+    int element;
+  };
+  std::vector<EdgeUse> edges;
+  for (size_t i = 0; i < uses.size();) {
+    size_t j = i;
+    while (j < uses.size() && uses[j].key == uses[i].key) ++j;
+    if (j - i == 1) {
+      const FaceUse& f = uses[i];
+      for (int k = 0; k < f.size; ++k) {
+        const int a = f.cycle[static_cast<size_t>(k)], b = f.cycle[static_cast<size_t>((k + 1) % f.size)];
+        edges.push_back({std::min(a, b), std::max(a, b), a < b, f.element});
+      }
+    } else if (j - i == 2 && !OppositeTurns(uses[i], uses[i + 1])) {
+      ++sameTurn.count;
+      sameTurnElements.insert(sameTurnElements.end(), {uses[i].element, uses[i + 1].element});
+    } else if (j - i > 2) {
+      ++overShared.count;
+      for (size_t k = i; k < j; ++k) overSharedElements.push_back(uses[k].element);
+    }
+    i = j;
+  }
+  std::sort(edges.begin(), edges.end(),
+            [](const EdgeUse& x, const EdgeUse& y) { return x.lo != y.lo ? x.lo < y.lo : x.hi < y.hi; });
+  for (size_t i = 0; i < edges.size();) {
+    size_t j = i;
+    while (j < edges.size() && edges[j].lo == edges[i].lo && edges[j].hi == edges[i].hi) ++j;
+    if (j - i != 2 || edges[i].forward == edges[i + 1].forward) {
+      ++open.count;
+      for (size_t k = i; k < j; ++k) openElements.push_back(edges[k].element);
+    }
+    i = j;
+  }
+  NameSmallest(overShared, std::move(overSharedElements));
+  NameSmallest(sameTurn, std::move(sameTurnElements));
+  NameSmallest(open, std::move(openElements));
+}
+
+bool IsFinite(const Vec& p) { return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]); }
+
+bool NamesANodeTwice(const MeshElement& e) {
+  for (int a = 0; a < e.CornerCount(); ++a)
+    for (int b = a + 1; b < e.CornerCount(); ++b)
+      if (e.nodes[static_cast<size_t>(a)] == e.nodes[static_cast<size_t>(b)]) return true;
+  return false;
+}
+
+void CheckNodeReferences(const MemoryMesh& mesh) {
+  const int nodes = mesh.GetNodeCount();
+  for (const MeshElement& e : mesh.elements)
+    for (int k = 0; k < e.CornerCount(); ++k)
+      if (e.nodes[static_cast<size_t>(k)] < 0 || e.nodes[static_cast<size_t>(k)] >= nodes)
+        throw std::invalid_argument("quality: an element refers to node " +
+                                    std::to_string(e.nodes[static_cast<size_t>(k)]) + " of " +
+                                    std::to_string(nodes));
+}
+
+FaultList& Of(QualityReport& r, Fault f) { return r.faults[static_cast<size_t>(f)]; }
 
 }  // namespace
 
 QualityReport Assess(const MemoryMesh& mesh, double mergeTol) {
+  if (!(mergeTol >= 0.0) || !std::isfinite(mergeTol))
+    throw std::invalid_argument("quality: the coincidence tolerance must be finite and not negative");
+  CheckNodeReferences(mesh);
   QualityReport r;
   r.nodes = mesh.GetNodeCount();
   r.elements = mesh.GetElementCount();
   r.mergeTol = mergeTol;
-  for (const MeshElement& e : mesh.elements)
-    for (int k = 0; k < e.CornerCount(); ++k)
-      if (e.nodes[static_cast<size_t>(k)] < 0 || e.nodes[static_cast<size_t>(k)] >= r.nodes)
-        throw std::invalid_argument("quality: an element refers to node " +
-                                    std::to_string(e.nodes[static_cast<size_t>(k)]) + " of " +
-                                    std::to_string(r.nodes));
+
+  std::vector<char> finiteNode(mesh.nodes.size());
+  for (size_t i = 0; i < mesh.nodes.size(); ++i) {
+    finiteNode[i] = IsFinite(mesh.nodes[i]);
+    if (!finiteNode[i]) detail::Note(Of(r, Fault::NonFiniteNode), static_cast<int>(i));
+  }
 
   std::array<double, 4> sums{};
   for (KindStats& s : r.byKind) s.minScaledJacobian = std::numeric_limits<double>::infinity();
-  std::map<FaceKey, int> faceUses;
-  std::map<FaceKey, std::vector<int>> boundaryCandidates;  // sorted key -> face in its turn
+  std::vector<FaceUse> faceUses;
+  faceUses.reserve(6 * mesh.elements.size());
+  std::vector<char> usable(mesh.elements.size(), 0);  // finite, positive, no node twice
   r.scaledJacobian.reserve(mesh.elements.size());
-  for (const MeshElement& e : mesh.elements) {
-    // Size-free, with a rounding margin: an exactly flat element turned in
-    // space must not come out inverted.
-    const double corner = MinNormalisedCornerJacobian(mesh, e);
-    if (corner < -kFlatCorner) ++r.inverted;
-    else if (corner <= kFlatCorner) ++r.degenerate;
+  for (size_t i = 0; i < mesh.elements.size(); ++i) {
+    const MeshElement& e = mesh.elements[i];
+    const int index = static_cast<int>(i);
+    const bool collapsed = NamesANodeTwice(e);
+    if (collapsed) detail::Note(Of(r, Fault::Collapsed), index);
+    else {  // a collapsed element's faces mean nothing: its neighbours' faces show the hole
+      const detail::FaceTable& table = detail::LocalFaces(e.kind);
+      for (int f = 0; f < table.count; ++f) faceUses.push_back(MakeFaceUse(e, table.faces[static_cast<size_t>(f)], index));
+    }
+    bool finite = true;
+    for (int k = 0; k < e.CornerCount(); ++k) finite = finite && finiteNode[static_cast<size_t>(e.nodes[static_cast<size_t>(k)])];
+    if (!finite) {  // the non-finite node is the fault; its elements have no shape to judge
+      r.scaledJacobian.push_back(std::numeric_limits<double>::quiet_NaN());
+      continue;
+    }
+    if (!collapsed) {
+      // Size-free, with a rounding margin: an exactly flat element turned in
+      // space must not come out inverted.
+      const double corner = MinNormalisedCornerJacobian(mesh, e);
+      if (corner < -kFlatCorner) detail::Note(Of(r, Fault::Inverted), index);
+      else if (corner <= kFlatCorner) detail::Note(Of(r, Fault::Flat), index);
+      else usable[i] = 1;
+    }
     const double sj = ScaledJacobian(mesh, e);
     r.scaledJacobian.push_back(sj);
-    KindStats& s = r.byKind[static_cast<size_t>(KindIndex(e.kind))];
-    ++s.count;
-    s.minScaledJacobian = std::min(s.minScaledJacobian, sj);
-    sums[static_cast<size_t>(KindIndex(e.kind))] += sj;
+    const size_t kind = static_cast<size_t>(KindIndex(e.kind));
+    ++r.byKind[kind].count;
+    r.byKind[kind].minScaledJacobian = std::min(r.byKind[kind].minScaledJacobian, sj);
+    sums[kind] += sj;
     r.volume += SignedVolume(mesh, e);
-    for (const std::vector<int>& f : OutwardFaces(e)) {
-      FaceKey key = f;
-      std::sort(key.begin(), key.end());
-      if (++faceUses[key] == 1) boundaryCandidates[key] = f;
-    }
   }
   for (size_t k = 0; k < 4; ++k) {
     KindStats& s = r.byKind[k];
@@ -245,22 +373,55 @@ QualityReport Assess(const MemoryMesh& mesh, double mergeTol) {
     else s.meanScaledJacobian = sums[k] / s.count;
   }
 
-  std::map<std::pair<int, int>, int> boundaryEdges;
-  for (const auto& [key, uses] : faceUses) {
-    if (uses > 2) ++r.overSharedFaces;
-    if (uses != 1) continue;
-    const std::vector<int>& f = boundaryCandidates[key];
-    for (size_t i = 0; i < f.size(); ++i) {
-      const int a = f[i], b = f[(i + 1) % f.size()];
-      ++boundaryEdges[{std::min(a, b), std::max(a, b)}];
-    }
-  }
-  for (const auto& [edge, count] : boundaryEdges) r.openBoundaryEdges += count != 2 ? 1 : 0;
-  r.coincidentNodePairs = CountCoincidentPairs(mesh, mergeTol);
+  std::sort(faceUses.begin(), faceUses.end(), [](const FaceUse& a, const FaceUse& b) {
+    return a.key != b.key ? a.key < b.key : a.element < b.element;
+  });
+  CheckFaces(faceUses, Of(r, Fault::OverSharedFace), Of(r, Fault::SameTurnFace), Of(r, Fault::OpenBoundary));
+  Of(r, Fault::CoincidentNodes) = detail::FindCoincidentNodes(mesh.nodes, mergeTol);
+  Of(r, Fault::Overlap) = detail::FindOverlaps(mesh, usable);
   return r;
 }
 
-bool HasFaults(const QualityReport& r) { return r.inverted > 0 || r.overSharedFaces > 0; }
+double DefaultTolerance(const MemoryMesh& mesh) {
+  Vec lo{}, hi{};
+  bool first = true;
+  for (const Vec& p : mesh.nodes) {
+    if (!IsFinite(p)) continue;
+    for (size_t k = 0; k < 3; ++k) {
+      lo[k] = first ? p[k] : std::min(lo[k], p[k]);
+      hi[k] = first ? p[k] : std::max(hi[k], p[k]);
+    }
+    first = false;
+  }
+  const double diagonal = std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+  return std::isfinite(diagonal) ? 1e-6 * diagonal : 0.0;
+}
+
+bool HasFaults(const QualityReport& r) {
+  return std::any_of(r.faults.begin(), r.faults.end(), [](const FaultList& f) { return f.count > 0; });
+}
+
+const char* FaultName(Fault fault) {
+  switch (fault) {
+    case Fault::Inverted: return "inverted elements";
+    case Fault::Collapsed: return "collapsed elements (a node named twice)";
+    case Fault::Flat: return "flat elements";
+    case Fault::OverSharedFace: return "faces shared by 3+ elements";
+    case Fault::SameTurnFace: return "faces shared in the same turn";
+    case Fault::OpenBoundary: return "open boundary edges";
+    case Fault::NonFiniteNode: return "non-finite nodes";
+    case Fault::CoincidentNodes: return "coincident node pairs";
+    case Fault::Overlap: return "overlapping elements";
+    case Fault::Count: break;
+  }
+  return "unknown fault";
+}
+
+Named NamedKind(Fault fault) {
+  if (fault == Fault::NonFiniteNode) return Named::Nodes;
+  if (fault == Fault::CoincidentNodes) return Named::NodePairs;
+  return Named::Elements;
+}
 
 namespace {
 
@@ -279,16 +440,40 @@ double SmallestScaledJacobian(const QualityReport& r) {
   return std::isfinite(smallest) ? smallest : 0.0;
 }
 
+Fault FaultAt(int i) { return static_cast<Fault>(i); }
+
+// "17, 18, 240" for a class of elements; "elements 4, 5", "node 7",
+// "nodes 3-9, 4-10" where the class counts faces, edges, nodes or pairs.
+std::string NamedList(const QualityReport& r, Fault fault) {
+  const FaultList& list = r[fault];
+  const Named named = NamedKind(fault);
+  const size_t step = named == Named::NodePairs ? 2 : 1;
+  std::ostringstream s;
+  const bool countsElements = fault == Fault::Inverted || fault == Fault::Collapsed || fault == Fault::Flat ||
+                              fault == Fault::Overlap;
+  if (!countsElements)
+    s << (named == Named::Elements ? "element" : "node") << (list.named.size() == 1 ? " " : "s ");
+  for (size_t i = 0; i + step <= list.named.size(); i += step) {
+    s << (i ? ", " : "") << list.named[i];
+    if (step == 2) s << "-" << list.named[i + 1];
+  }
+  return s.str();
+}
+
 }  // namespace
 
 std::string SummaryLine(const QualityReport& r) {
   std::ostringstream s;
-  s << "quality: " << r.inverted << " inverted, " << r.overSharedFaces << " faces shared by 3+, "
-    << (r.openBoundaryEdges == 0 ? std::string("boundary closed")
-                                 : std::to_string(r.openBoundaryEdges) + " open boundary edges")
-    << ", " << r.coincidentNodePairs << " coincident nodes, min scaled Jacobian "
-    << Fixed(SmallestScaledJacobian(r), 3);
-  std::string sep = " (";
+  s << "quality: ";
+  std::string sep;
+  for (int i = 0; i < kFaultClasses; ++i)
+    if (r.Count(FaultAt(i)) > 0) {
+      s << (sep.empty() ? "faults " : sep) << FaultName(FaultAt(i)) << " " << r.Count(FaultAt(i));
+      sep = ", ";
+    }
+  if (sep.empty()) s << "no faults";
+  s << "; min scaled Jacobian " << Fixed(SmallestScaledJacobian(r), 3);
+  sep = " (";
   for (size_t k = 0; k < 4; ++k)
     if (r.byKind[k].count > 0) {
       s << sep << kKindNames[k] << " " << Fixed(r.byKind[k].minScaledJacobian, 3);
@@ -312,16 +497,15 @@ std::string ReportTable(const QualityReport& r) {
   }
   s << std::left << std::setw(10) << "all" << std::right << std::setw(10) << r.elements << "\n\n";
   auto row = [&](const std::string& what, const std::string& value) {
-    s << std::left << std::setw(34) << what << value << "\n";
+    s << std::left << std::setw(42) << what << value << "\n";
   };
   row("nodes", std::to_string(r.nodes));
-  row("inverted elements", std::to_string(r.inverted));
-  row("degenerate elements", std::to_string(r.degenerate));
-  row("faces shared by more than two", std::to_string(r.overSharedFaces));
-  row("open boundary edges", std::to_string(r.openBoundaryEdges) + (r.openBoundaryEdges == 0 ? " (closed)" : ""));
-  std::ostringstream tol;
-  tol << r.coincidentNodePairs << " (within " << std::setprecision(3) << r.mergeTol << ")";
-  row("coincident node pairs", tol.str());
+  for (int i = 0; i < kFaultClasses; ++i) {
+    std::ostringstream value;
+    value << r.Count(FaultAt(i));
+    if (FaultAt(i) == Fault::CoincidentNodes) value << " (within " << std::setprecision(3) << r.mergeTol << ")";
+    row(FaultName(FaultAt(i)), value.str());
+  }
   std::ostringstream volume;
   volume << std::setprecision(9) << r.volume;
   row("volume", volume.str());
@@ -330,9 +514,8 @@ std::string ReportTable(const QualityReport& r) {
 
 std::string DescribeFaults(const QualityReport& r) {
   std::ostringstream s;
-  if (r.inverted > 0) s << r.inverted << " inverted element" << (r.inverted == 1 ? "" : "s") << "\n";
-  if (r.overSharedFaces > 0)
-    s << r.overSharedFaces << " face" << (r.overSharedFaces == 1 ? "" : "s") << " shared by more than two elements\n";
+  for (int i = 0; i < kFaultClasses; ++i)
+    if (r.Count(FaultAt(i)) > 0) s << FaultName(FaultAt(i)) << " " << r.Count(FaultAt(i)) << ": " << NamedList(r, FaultAt(i)) << "\n";
   return s.str();
 }
 

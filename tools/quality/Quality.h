@@ -9,8 +9,13 @@
 // scaled so that the ideal element scores 1 (regular tetrahedron, right prism
 // on an equilateral triangle, square pyramid with equilateral sides, cube);
 // the element's value is the smallest over its corners (and, for the
-// hexahedron, over its centre's principal axes). A pyramid's apex, where four
-// edges meet, is judged through its two diagonal tetrahedra.
+// hexahedron, over its centre's principal axes), kept within [-1, 1] so that
+// the mirror image of the ideal element scores -1. A pyramid's apex, where
+// four edges meet, is judged through its two diagonal tetrahedra.
+//
+// Every fault class below makes a mesh unfit for a solver; the report counts
+// each and names the first few elements (or nodes) by 0-based index, the
+// numbering ParaView shows.
 
 #include "MemoryMesh.h"
 
@@ -26,50 +31,87 @@ struct KindStats {
   double meanScaledJacobian = 0.0;
 };
 
+enum class Fault {
+  Inverted,        // an element with a corner Jacobian below zero beyond rounding
+  Collapsed,       // an element naming one node twice
+  Flat,            // an element whose smallest corner Jacobian is zero within rounding
+  OverSharedFace,  // a face used by three or more elements
+  SameTurnFace,    // a face of two elements that run round it the same way
+  OpenBoundary,    // a boundary edge not closed by exactly one other boundary face running back
+  NonFiniteNode,   // a node with a coordinate that is not finite
+  CoincidentNodes, // two distinct nodes within the tolerance of each other on every axis
+  Overlap,         // an element whose centroid lies inside another element that shares no node with it
+  Count            // number of classes; not a fault
+};
+
+constexpr int kFaultClasses = static_cast<int>(Fault::Count);
+// How many elements (or nodes) a fault class names.
+constexpr size_t kNamedPerFault = 5;
+
+// What the indices of a fault class's list refer to.
+enum class Named { Elements, Nodes, NodePairs };
+
+struct FaultList {
+  long long count = 0;
+  // The smallest indices involved, at most kNamedPerFault of them (pairs for
+  // NodePairs: two entries each, in discovery order).
+  std::vector<int> named;
+};
+
 struct QualityReport {
   int nodes = 0;
   int elements = 0;
-  // Indexed by kind: tetra, pyramid, prism, hexa.
+  // Indexed by kind: tetra, pyramid, prism, hexa. Elements with a node that
+  // is not finite take no part.
   std::array<KindStats, 4> byKind{};
-  // Elements with a negative corner Jacobian anywhere (beyond rounding: the
-  // determinant over the three edge lengths below -1e-12).
-  int inverted = 0;
-  // Elements whose smallest corner Jacobian is zero within that margin (flat).
-  int degenerate = 0;
-  // Faces (corner sets) used by more than two elements.
-  int overSharedFaces = 0;
-  // Edges of the boundary surface that do not belong to exactly two
-  // boundary faces; 0 means the boundary is closed.
-  int openBoundaryEdges = 0;
-  // Pairs of distinct nodes within mergeTol of each other on every axis.
-  int coincidentNodePairs = 0;
+  std::array<FaultList, kFaultClasses> faults{};
   double mergeTol = 0.0;
-  // Sum of the elements' signed volumes.
+  // Sum of the signed volumes of the elements whose nodes are all finite.
   double volume = 0.0;
-  // One value per element, in element order.
+  // One value per element, in element order; NaN for an element with a node
+  // that is not finite.
   std::vector<double> scaledJacobian;
+
+  const FaultList& operator[](Fault f) const { return faults[static_cast<size_t>(f)]; }
+  long long Count(Fault f) const { return (*this)[f].count; }
 };
 
 // Index of a kind in QualityReport::byKind.
 int KindIndex(ElementKind kind);
 
-// The report of a mesh. Node indices must lie within the mesh (MemoryMesh
-// guarantees it for what the library writes); throws std::invalid_argument
-// otherwise.
+// The report of a mesh. Two nodes are coincident when they lie within
+// mergeTol of each other on every axis (mergeTol >= 0). Node indices must lie
+// within the mesh (MemoryMesh guarantees it for what the library writes);
+// throws std::invalid_argument otherwise, or for a negative or non-finite
+// mergeTol.
 QualityReport Assess(const MemoryMesh& mesh, double mergeTol);
 
-// True when the mesh has inverted elements or faces shared by more than two
-// elements: faults that make it unusable in a solver.
+// The tolerance the tool takes for "the same point" when none is given: a
+// millionth of the diagonal of the finite nodes' bounding box. The library's
+// merge tolerance would be too coarse: it is a share of the ring spacing, and
+// the nodes along a fine outer ring lie closer together than that.
+double DefaultTolerance(const MemoryMesh& mesh);
+
+// True when any fault class counts anything.
 bool HasFaults(const QualityReport& report);
 
-// One line: element counts, faults and the smallest scaled Jacobian.
+// The fault class in words, as the report's lines name it: "inverted elements".
+const char* FaultName(Fault fault);
+
+// What a fault class's index list holds.
+Named NamedKind(Fault fault);
+
+// One line: faults (or "no faults"), the smallest scaled Jacobian, the volume.
 std::string SummaryLine(const QualityReport& report);
 
 // A small table per kind (count, smallest and mean scaled Jacobian), then the
-// fault counts and the volume.
+// count of every fault class and the volume.
 std::string ReportTable(const QualityReport& report);
 
-// The faults in words, one per line, or "" when there are none.
+// One line per fault class that counts anything, "" when there are none:
+//   inverted elements 3: 17, 18, 240
+//   faces shared by 3+ elements 1: elements 4, 5, 9
+//   coincident node pairs 2: nodes 3-9, 4-10
 std::string DescribeFaults(const QualityReport& report);
 
 // The smallest corner Jacobian of an element (negative when inverted).
