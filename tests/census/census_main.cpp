@@ -1,9 +1,10 @@
 // vela_census: long census runs by hand.
 //
 //   vela_census [--profile plausible|broad|both] [--seed S] [--count N]
-//               [--dump DIR] [--verbose]
+//               [--start I] [--dump DIR] [--verbose]
 //
-// Meshes count junctions of each chosen profile, judges every answer and
+// Meshes junctions I..I+N-1 of each chosen profile (so that --start I
+// --count 1 replays one junction a run reported), judges every answer and
 // prints how many were accepted, accepted but unsound (by fault class),
 // refused (by reason), and the unsound share by runner count and by the
 // smallest angle between neighbours. --dump writes every failing junction as
@@ -19,6 +20,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -36,6 +38,7 @@ struct Options {
   std::vector<Profile> profiles{Profile::Plausible, Profile::Broad};
   std::uint64_t seed = 1;
   std::uint64_t count = 1000;
+  std::uint64_t start = 0;
   std::string dumpDir;
   bool verbose = false;
 };
@@ -43,7 +46,8 @@ struct Options {
 constexpr int kUsageError = 2;
 
 void Usage(std::ostream& out) {
-  out << "usage: vela_census [--profile plausible|broad|both] [--seed S] [--count N] [--dump DIR] [--verbose]\n";
+  out << "usage: vela_census [--profile plausible|broad|both] [--seed S] [--count N] [--start I] [--dump DIR]"
+         " [--verbose]\n";
 }
 
 // Fills options from the command line; false (after a message) when it is wrong.
@@ -72,6 +76,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         o.seed = std::stoull(v);
       } else if (arg == "--count" && value(v)) {
         o.count = std::stoull(v);
+      } else if (arg == "--start" && value(v)) {
+        o.start = std::stoull(v);
       } else if (arg == "--dump" && value(v)) {
         o.dumpDir = v;
       } else if (arg == "--help" || arg == "-h") {
@@ -98,6 +104,7 @@ struct Tally {
   std::array<int, static_cast<size_t>(Outcome::Count)> outcomes{};
   std::map<std::string, int> refusedBy;
   std::array<int, vela::census::Soundness::kFaultCount> unsoundBy{};  // junctions with the class
+  int withTwisted = 0, withUnusedNodes = 0;  // sound meshes, reported only
   std::map<int, Share> byRunners;
   std::array<Share, 5> byAngle{};
   int Of(Outcome o) const { return outcomes[static_cast<size_t>(o)]; }
@@ -122,6 +129,10 @@ void Count(const Junction& j, const vela::census::Verdict& v, Tally& t) {
     for (int f = 0; f < vela::census::Soundness::kFaultCount; ++f)
       t.unsoundBy[static_cast<size_t>(f)] += v.soundness.count[static_cast<size_t>(f)] > 0 ? 1 : 0;
   const bool accepted = v.outcome == Outcome::Sound || v.outcome == Outcome::Unsound;
+  if (v.outcome == Outcome::Sound) {
+    t.withTwisted += v.soundness.twisted > 0 ? 1 : 0;
+    t.withUnusedNodes += v.soundness.unusedNodes > 0 ? 1 : 0;
+  }
   for (Share* s : {&t.byRunners[static_cast<int>(j.farPoints.size())],
                    &t.byAngle[AngleBucket(vela::census::SmallestNeighbourAngleDeg(j))]}) {
     ++s->total;
@@ -140,6 +151,8 @@ void PrintTally(const std::string& title, const Tally& t, double seconds) {
   for (int c : t.outcomes) total += c;
   std::printf("%s: %d junctions in %.1f s\n", title.c_str(), total, seconds);
   std::printf("  accepted and sound        %d\n", t.Of(Outcome::Sound));
+  std::printf("    with twisted elements    %d (left out of the overlap test)\n", t.withTwisted);
+  std::printf("    with unused nodes        %d\n", t.withUnusedNodes);
   std::printf("  accepted but unsound      %d\n", t.Of(Outcome::Unsound));
   for (int f = 0; f < vela::census::Soundness::kFaultCount; ++f)
     if (t.unsoundBy[static_cast<size_t>(f)] > 0)
@@ -179,7 +192,7 @@ int main(int argc, char** argv) {
   for (Profile profile : o.profiles) {
     Tally t;
     const auto start = std::chrono::steady_clock::now();
-    for (std::uint64_t i = 0; i < o.count; ++i) {
+    for (std::uint64_t i = o.start; i < o.start + o.count; ++i) {
       const Junction j = vela::census::GenerateJunction(profile, o.seed, i);
       const vela::census::Verdict v = vela::census::Judge(j);
       Count(j, v, t);

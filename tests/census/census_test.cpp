@@ -12,8 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
+#include <iostream>
 #include <limits>
 #include <map>
 #include <set>
@@ -139,15 +142,16 @@ TEST(SoundnessJudge, EachHandMadeFaultIsFoundInItsClass) {
                    MeshOf(Joined(Cube(), {{2, 1, 0}, {2, 2, 0}, {1, 2, 0}, {2, 1, 1}, {2, 2, 1}, {1, 2, 1}}),
                           {lower, {2, 8, 9, 10, 6, 11, 12, 13}}),
                    Fault::OpenBoundary});
+  cases.push_back({"cubes apart", MeshOf(Joined(Cube(), Cube(1.5, 0, 0)), {lower, {8, 9, 10, 11, 12, 13, 14, 15}}),
+                   Fault::Disconnected});
   for (const Case& c : cases) {
     const auto s = CheckSoundness(c.mesh);
     EXPECT_GT(s.Of(c.fault), 0) << c.name << " not found as " << vela::census::FaultName(c.fault) << ": "
                                 << s.Summary();
   }
   // The faulty pairs fixed: the same elements, sound.
-  EXPECT_TRUE(CheckSoundness(MeshOf(twoHigh, {lower, upper})).Sound());
-  const auto apart = CheckSoundness(MeshOf(Joined(Cube(), Cube(1.5, 0, 0)), {lower, {8, 9, 10, 11, 12, 13, 14, 15}}));
-  EXPECT_TRUE(apart.Sound()) << apart.Summary();
+  const auto stacked = CheckSoundness(MeshOf(twoHigh, {lower, upper}));
+  EXPECT_TRUE(stacked.Sound()) << stacked.Summary();
 }
 
 // A point at the far end of a long thin element is found inside it even when
@@ -191,7 +195,7 @@ TEST(JunctionGenerator, JunctionsStayWithinTheirProfile) {
   for (Profile p : {Profile::Plausible, Profile::Broad}) {
     const bool broad = p == Profile::Broad;
     std::set<size_t> runnerCounts;
-    int oddBends = 0, unevenLayers = 0, narrow = 0;
+    int oddRings = 0, unevenLayers = 0, narrow = 0;
     for (std::uint64_t i = 0; i < 500; ++i) {
       const Junction j = vela::census::GenerateJunction(p, 3, i);
       const size_t n = j.farPoints.size();
@@ -210,12 +214,13 @@ TEST(JunctionGenerator, JunctionsStayWithinTheirProfile) {
       const auto [lo, hi] = std::minmax_element(j.radii.begin(), j.radii.end());
       EXPECT_GT(*lo, 0.0);
       EXPECT_LE(*hi / *lo, broad ? 6.0 * 1.4 / 0.6 : 1.15 * 1.1 / (0.85 * 0.9));
-      oddBends += j.bend && j.firstRing % 2 != 0 ? 1 : 0;
+      oddRings += j.firstRing % 2 != 0 ? 1 : 0;
       unevenLayers += j.inner.size() > 2 && std::fabs(2 * j.inner[1] - j.inner[2]) > 1e-9 ? 1 : 0;  // first two gaps differ
       narrow += vela::census::SmallestNeighbourAngleDeg(j) < 10.0 ? 1 : 0;
     }
     EXPECT_EQ(runnerCounts.size(), 7u) << "every runner count from 2 to 8 occurs";
-    EXPECT_GT(oddBends, 0) << "bends with an odd first ring occur, to be refused";
+    EXPECT_GT(oddRings, 0) << "odd first rings occur, to be refused";
+    EXPECT_LT(oddRings, 100) << "most first rings are even, so that most junctions can be meshed";
     EXPECT_GT(unevenLayers, 0);
     if (broad) {
       EXPECT_GT(narrow, 10) << "neighbours closer than 10 degrees occur";
@@ -246,6 +251,15 @@ TEST(JunctionGenerator, JunctionFileReadsBackThroughTheToolsReader) {
 
 class Census : public testing::TestWithParam<Profile> {};
 
+}  // namespace
+
+namespace vela::census {
+// Names the profile in the listing of parameterised tests.
+void PrintTo(Profile p, std::ostream* os) { *os << ProfileName(p); }
+}  // namespace vela::census
+
+namespace {
+
 TEST_P(Census, EveryJunctionIsRefusedWithAReasonOrMeshedSoundly) {
   const Profile profile = GetParam();
   std::map<std::string, int> tally;  // outcome, or "refused: <reason>"
@@ -274,7 +288,7 @@ TEST_P(Census, EveryJunctionIsRefusedWithAReasonOrMeshedSoundly) {
   std::ostringstream listed;
   for (size_t k = 0; k < std::min(kListed, failures.size()); ++k) listed << "  " << failures[k] << '\n';
   EXPECT_EQ(failures.size(), 0u) << "junctions accepted with an unsound mesh, or refused without a reason "
-                                    "(replay one with vela_census --profile P --seed S --count INDEX+1 --verbose); "
+                                    "(replay one with vela_census --profile P --seed S --start INDEX --count 1 --verbose); "
                                     "the first "
                                  << std::min(kListed, failures.size()) << ":\n"
                                  << listed.str();
@@ -319,7 +333,7 @@ std::vector<Junction> FrozenJunctions() {
       // Merging the junction ends collapsed elements.
       With(Planar("yF16NoOuterLayerRadii13to1", {90, 210, 330}, 1.0),
            [](Junction& j) {
-             j.radii[0] = j.radii[1] = 1.3;
+             j.radii[2] = j.radii[3] = 1.3;
              j.firstRing = 16;
              j.outer = {};
            }),
@@ -329,21 +343,24 @@ std::vector<Junction> FrozenJunctions() {
              j.inner = Even(8);
              j.outer = {0, 0.5, 1};
            }),
-      // Neighbours too close for their radii.
-      Planar("neighbours10DegreesApart", {0, 10, 180}),
+      // Neighbours too close for their radii: inverted elements and walls cut
+      // through each other.
+      With(Planar("neighbours10DegreesApart", {0, 10, 180}), [](Junction& j) { j.outer = {0, 0.5, 1}; }),
+      Planar("neighbours5DegreesApart", {0, 5, 120, 240}),
       Planar("neighbours1DegreeApart", {0, 1, 180}),
       Ring("ringOf40", 40, 2.0),
       Ring("ringOf100", 100, 2.0),
-      // Steep runners ran through non-neighbouring branches without inverting any element.
+      // Steep runners ran through non-neighbouring branches without inverting
+      // any element.
       With(Planar("leaving46Degrees", {0, 90, 180, 270}),
            [](Junction& j) {
              j.farPoints[1] = Direction(90, 46, 20);
              j.farPoints[3] = Direction(270, 46, 20);
            }),
-      With(Planar("leaving46DegreesY", {0, 120, 240}),
+      With(Planar("fiveLeaving70DegreesUpAndDown", {0, 72, 144, 216, 288}),
            [](Junction& j) {
-             j.farPoints[1] = Direction(120, 46, 20);
-             j.farPoints[2] = Direction(240, -46, 20);
+             for (size_t k = 0; k < 5; ++k) j.farPoints[k] = Direction(72.0 * k, k % 2 ? 70 : -70, 20);
+             j.outer = {0, 0.5, 1};
            }),
       Bend("bend90p6Ratio2p4", 90.6, {2.4, 2.4, 1.0, 1.0}),
       Bend("bend90p6Ratio2p4Reversed", 90.6, {1.0, 1.0, 2.4, 2.4}),
@@ -369,7 +386,9 @@ std::vector<Junction> FrozenJunctions() {
       {"Duplicate", {0, 0.5, 0.5, 1}}, {"AboveOne", {0, 0.5, 1.5}}, {"BelowZero", {-0.5, 0, 1}},
       {"NotFromZero", {0.2, 0.6, 1}}, {"NotToOne", {0, 0.3, 0.6}},
   };
-  for (const auto& [what, layers] : badLayers) {
+  for (const auto& bad : badLayers) {
+    const std::string& what = bad.first;
+    const std::vector<double>& layers = bad.second;
     out.push_back(With(Planar("innerLayers" + what, {0, 120, 240}), [&](Junction& j) { j.inner = layers; }));
     out.push_back(With(Planar("outerLayers" + what, {0, 120, 240}), [&](Junction& j) { j.outer = layers; }));
     out.push_back(With(Bend("bendInnerLayers" + what, 90, {2, 2, 2, 2}), [&](Junction& j) { j.inner = layers; }));
@@ -381,6 +400,7 @@ class FrozenJunction : public testing::TestWithParam<Junction> {};
 
 TEST_P(FrozenJunction, IsRefusedWithAReasonOrMeshedSoundly) {
   const Verdict v = vela::census::Judge(GetParam());
+  std::cout << GetParam().name << ": " << v.Describe() << '\n';
   EXPECT_TRUE(v.Passed()) << v.Describe();
 }
 

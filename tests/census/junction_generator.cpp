@@ -134,14 +134,16 @@ struct SectionRanges {
   double largeChance;
   double minLayerWeight;
   double innerShareLo, innerShareHi;
-  double oddBendChance;
+  double oddRingChance;
 };
 
 void DrawSection(Draw& d, const SectionRanges& r, Junction& j) {
   const bool largeF = r.firstRingLarge > r.firstRingSmall && d.Chance(r.largeChance);
   const bool largeC = d.Chance(r.largeChance);
   j.firstRing = largeF ? d.Int(r.firstRingSmall + 1, r.firstRingLarge) : d.Int(4, r.firstRingSmall);
-  if (j.bend && j.firstRing % 2 != 0 && !d.Chance(r.oddBendChance)) j.firstRing += 1;
+  // Sections of neighbouring branches meet node for node only with an even
+  // first ring; odd ones are drawn now and then, to be refused.
+  if (j.firstRing % 2 != 0 && !d.Chance(r.oddRingChance)) j.firstRing += 1;
   const int rings = largeC ? d.Int(r.ringsSmall + 1, r.ringsLarge) : d.Int(1, r.ringsSmall);
   const int layers = d.Int(0, 3);
   j.inner = Layers(d, rings, r.minLayerWeight);
@@ -182,7 +184,7 @@ Junction Plausible(Draw& d) {
   std::vector<double> radius;
   for (int i = 0; i < n; ++i) radius.push_back(base * (1.0 + d.Uniform(-0.15, 0.15)));
   PlaceRunners(d, dirs, radius, 0.10, 5.0, 40.0, j);
-  DrawSection(d, {16, 16, 4, 6, 0.2, 0.25, 0.65, 0.9, 0.1}, j);
+  DrawSection(d, {16, 16, 4, 6, 0.2, 0.25, 0.65, 0.9, 0.08}, j);
   return j;
 }
 
@@ -214,7 +216,7 @@ Junction Broad(Draw& d) {
   std::vector<double> radius;
   for (int i = 0; i < n; ++i) radius.push_back(base * d.LogUniform(1.0, ratio));
   PlaceRunners(d, dirs, radius, 0.40, 2.0, 40.0, j);
-  DrawSection(d, {16, 32, 4, 8, 0.15, 0.05, 0.5, 0.97, 0.15}, j);
+  DrawSection(d, {16, 32, 4, 8, 0.15, 0.05, 0.5, 0.97, 0.12}, j);
   return j;
 }
 

@@ -10,7 +10,7 @@
 //   broad      everything a host could hand over without being wrong on its
 //              face: near-planar to fully 3D directions, neighbours 1 to 180
 //              degrees apart, radius ratios up to 6, tapers up to 40 %, fine
-//              sections, odd first rings on bends.
+//              sections, and now and then an odd first ring (to be refused).
 
 #include "../junction_fixtures.h"
 

@@ -1,17 +1,15 @@
 #include "soundness.h"
 
+#include "direction_grid.h"
+
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <sstream>
-#include <unordered_map>
 
 namespace vela::census {
 
 namespace {
-
-using Vec = std::array<double, 3>;
 
 // Below this a corner's scaled determinant counts as flat or inverted: far
 // above rounding of a healthy corner, far below any corner a solver accepts.
@@ -25,6 +23,10 @@ constexpr double kCrackShare = 1e-3;
 constexpr double kInsideMargin = 1e-6;
 // How far a sample is pulled from the centroid towards a corner.
 constexpr double kSamplePull = 0.5;
+// A segment crosses a triangle when its ends lie, and the triangle's corners
+// lie around it, beyond this share of the measures' scale: far above
+// rounding, far below any real cut.
+constexpr double kCrossingMargin = 1e-9;
 
 Vec Sub(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 double Dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
@@ -139,120 +141,152 @@ double SmallestScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
 
 // --- faces and boundary ----------------------------------------------------------------------
 
+// A face's corners (node numbers) in its outward turn.
+struct FaceNodes {
+  int count = 0;
+  std::array<int, 4> node{};
+};
+
+// Sorted corners; a triangle's fourth is INT_MAX, so that a triangle never
+// matches a quadrilateral.
+using FaceKey = std::array<int, 4>;
+
+FaceNodes FaceOf(const MeshElement& e, int face) {
+  FaceNodes f;
+  for (int local : TableOf(e.kind).faces[static_cast<size_t>(face)])
+    f.node[static_cast<size_t>(f.count++)] = e.nodes[static_cast<size_t>(local)];
+  return f;
+}
+
+FaceKey KeyOf(const FaceNodes& f) {
+  FaceKey key{0, 0, 0, std::numeric_limits<int>::max()};
+  const size_t n = static_cast<size_t>(f.count);
+  for (size_t k = 0; k < n; ++k) {  // insertion sort of at most four
+    size_t at = k;
+    for (; at > 0 && key[at - 1] > f.node[k]; --at) key[at] = key[at - 1];
+    key[at] = f.node[k];
+  }
+  return key;
+}
+
 struct FaceUse {
-  std::array<int, 4> key;  // sorted corners; a triangle's fourth is INT_MAX
+  FaceKey key;
   int element;
   int face;
   bool operator<(const FaceUse& o) const { return key < o.key; }
 };
 
-std::vector<int> FaceCorners(const MeshElement& e, int face) {
-  std::vector<int> out;
-  for (int local : TableOf(e.kind).faces[static_cast<size_t>(face)]) out.push_back(e.nodes[static_cast<size_t>(local)]);
-  return out;
-}
-
-std::array<int, 4> KeyOf(std::vector<int> corners) {
-  std::sort(corners.begin(), corners.end());
-  std::array<int, 4> key{0, 0, 0, std::numeric_limits<int>::max()};
-  std::copy(corners.begin(), corners.end(), key.begin());
-  return key;
-}
-
 // True when b, read backwards, is a's cycle of corners.
-bool OppositeTurn(const std::vector<int>& a, const std::vector<int>& b) {
-  const size_t n = a.size();
-  if (b.size() != n) return false;
-  const auto start = std::find(b.begin(), b.end(), a[0]);
-  if (start == b.end()) return false;
-  const size_t s = static_cast<size_t>(start - b.begin());
+bool OppositeTurn(const FaceNodes& a, const FaceNodes& b) {
+  const size_t n = static_cast<size_t>(a.count);
+  if (b.count != a.count) return false;
+  size_t s = 0;
+  while (s < n && b.node[s] != a.node[0]) ++s;
+  if (s == n) return false;
   for (size_t k = 0; k < n; ++k)
-    if (a[k] != b[(s + n - k) % n]) return false;
+    if (a.node[k] != b.node[(s + n - k) % n]) return false;
   return true;
 }
 
-void CheckFaces(const MemoryMesh& mesh, const std::vector<char>& usable, Recorder& rec) {
+// A face that only one element uses, and that element.
+struct BoundaryFace {
+  FaceNodes nodes;
+  int element;
+};
+
+// Checks how faces are shared, the boundary and the pieces; returns the
+// boundary faces.
+std::vector<BoundaryFace> CheckFaces(const MemoryMesh& mesh, const std::vector<char>& usable, Recorder& rec) {
   std::vector<FaceUse> uses;
+  uses.reserve(mesh.elements.size() * 6);
   for (size_t i = 0; i < mesh.elements.size(); ++i) {
     if (!usable[i]) continue;
     const MeshElement& e = mesh.elements[i];
     const int faces = static_cast<int>(TableOf(e.kind).faces.size());
-    for (int f = 0; f < faces; ++f) uses.push_back({KeyOf(FaceCorners(e, f)), static_cast<int>(i), f});
+    for (int f = 0; f < faces; ++f) uses.push_back({KeyOf(FaceOf(e, f)), static_cast<int>(i), f});
   }
   std::sort(uses.begin(), uses.end());
+  const auto nodesOf = [&](const FaceUse& u) { return FaceOf(mesh.elements[static_cast<size_t>(u.element)], u.face); };
 
-  std::vector<std::vector<int>> boundary;
+  // Pieces of elements joined through shared faces (union-find).
+  std::vector<size_t> piece(mesh.elements.size());
+  for (size_t i = 0; i < piece.size(); ++i) piece[i] = i;
+  const auto root = [&](size_t i) {
+    while (piece[i] != i) {
+      piece[i] = piece[piece[i]];
+      i = piece[i];
+    }
+    return i;
+  };
+
+  std::vector<BoundaryFace> boundary;
   for (size_t g = 0; g < uses.size();) {
     size_t end = g;
     while (end < uses.size() && uses[end].key == uses[g].key) ++end;
-    const auto corners = [&](size_t u) {
-      return FaceCorners(mesh.elements[static_cast<size_t>(uses[u].element)], uses[u].face);
-    };
-    if (end - g == 1) boundary.push_back(corners(g));
-    if (end - g == 2 && !OppositeTurn(corners(g), corners(g + 1))) rec.Add(Fault::FaceTurn, uses[g].element);
+    for (size_t k = g + 1; k < end; ++k)
+      piece[root(static_cast<size_t>(uses[k].element))] = root(static_cast<size_t>(uses[g].element));
+    if (end - g == 1) boundary.push_back({nodesOf(uses[g]), uses[g].element});
+    if (end - g == 2 && !OppositeTurn(nodesOf(uses[g]), nodesOf(uses[g + 1]))) rec.Add(Fault::FaceTurn, uses[g].element);
     if (end - g > 2) rec.Add(Fault::OverShared, uses[g].element);
     g = end;
   }
 
+  bool first = true;
+  for (size_t i = 0; i < piece.size(); ++i)
+    if (usable[i] && root(i) == i) {
+      if (!first) rec.Add(Fault::Disconnected, static_cast<int>(i));
+      first = false;
+    }
+
   // Boundary edges, directed by their face's turn: each must be met once
   // each way.
-  std::vector<std::pair<std::pair<int, int>, int>> edges;  // (low, high), +1 low->high, -1 back
-  std::vector<std::array<int, 4>> triangles;
-  for (const auto& f : boundary) {
-    for (size_t k = 0; k < f.size(); ++k) {
-      const int a = f[k], b = f[(k + 1) % f.size()];
+  struct DirectedEdge {
+    std::pair<int, int> ends;  // low, high
+    int way;                   // +1 low to high, -1 back
+    bool operator<(const DirectedEdge& o) const { return ends < o.ends; }
+  };
+  std::vector<DirectedEdge> edges;
+  std::vector<FaceKey> triangles;
+  for (const BoundaryFace& b : boundary) {
+    const FaceNodes& f = b.nodes;
+    for (size_t k = 0; k < static_cast<size_t>(f.count); ++k) {
+      const int a = f.node[k], b = f.node[(k + 1) % static_cast<size_t>(f.count)];
       edges.push_back({{std::min(a, b), std::max(a, b)}, a < b ? 1 : -1});
     }
-    if (f.size() == 3) triangles.push_back(KeyOf(f));
+    if (f.count == 3) triangles.push_back(KeyOf(f));
   }
   std::sort(edges.begin(), edges.end());
   for (size_t g = 0; g < edges.size();) {
     size_t end = g;
     int balance = 0;
-    while (end < edges.size() && edges[end].first == edges[g].first) balance += edges[end++].second;
-    if (end - g != 2 || balance != 0) rec.Add(Fault::OpenBoundary, edges[g].first.first);
+    while (end < edges.size() && edges[end].ends == edges[g].ends) balance += edges[end++].way;
+    if (end - g != 2 || balance != 0) rec.Add(Fault::OpenBoundary, edges[g].ends.first);
     g = end;
   }
 
   std::sort(triangles.begin(), triangles.end());
   const auto hasTriangle = [&](int a, int b, int c) {
-    return std::binary_search(triangles.begin(), triangles.end(), KeyOf({a, b, c}));
+    FaceNodes t;
+    t.count = 3;
+    t.node = {a, b, c, 0};
+    return std::binary_search(triangles.begin(), triangles.end(), KeyOf(t));
   };
-  for (const auto& f : boundary)
-    if (f.size() == 4 && ((hasTriangle(f[0], f[1], f[2]) && hasTriangle(f[0], f[2], f[3])) ||
-                          (hasTriangle(f[1], f[2], f[3]) && hasTriangle(f[1], f[3], f[0]))))
-      rec.Add(Fault::HangingFace, f[0]);
-}
-
-// --- spatial hashing -------------------------------------------------------------------------
-
-using CellKey = std::array<std::int64_t, 3>;
-
-// Cell coordinates, clamped so that far-out or huge coordinates still hash
-// (they then share cells, which costs time but not correctness).
-CellKey CellOf(const Vec& p, double h) {
-  CellKey c{};
-  for (size_t a = 0; a < 3; ++a) c[a] = static_cast<std::int64_t>(std::floor(std::clamp(p[a] / h, -1e15, 1e15)));
-  return c;
-}
-
-struct CellHash {
-  size_t operator()(const CellKey& c) const {
-    std::uint64_t h = 1469598103934665603ull;
-    for (std::int64_t v : c) h = (h ^ static_cast<std::uint64_t>(v)) * 1099511628211ull;
-    return static_cast<size_t>(h ^ (h >> 29));
+  for (const BoundaryFace& b : boundary) {
+    const auto& n = b.nodes.node;
+    if (b.nodes.count == 4 && ((hasTriangle(n[0], n[1], n[2]) && hasTriangle(n[0], n[2], n[3])) ||
+                               (hasTriangle(n[1], n[2], n[3]) && hasTriangle(n[1], n[3], n[0]))))
+      rec.Add(Fault::HangingFace, b.element);
   }
-};
-
-using CellMap = std::unordered_map<CellKey, std::vector<int>, CellHash>;
+  return boundary;
+}
 
 // --- cracks ----------------------------------------------------------------------------------
 
-void CheckCracks(const MemoryMesh& mesh, const std::vector<char>& usable, Recorder& rec) {
+void CheckCracks(const MemoryMesh& mesh, const std::vector<char>& sound, Recorder& rec) {
   const double inf = std::numeric_limits<double>::infinity();
   std::vector<double> shortest(mesh.nodes.size(), inf);
   for (size_t i = 0; i < mesh.elements.size(); ++i) {
-    if (!usable[i]) continue;
+    if (!sound[i]) continue;
     const MeshElement& e = mesh.elements[i];
     for (const auto& [a, b] : TableOf(e.kind).edges) {
       const int na = e.nodes[static_cast<size_t>(a)], nb = e.nodes[static_cast<size_t>(b)];
@@ -261,48 +295,35 @@ void CheckCracks(const MemoryMesh& mesh, const std::vector<char>& usable, Record
       shortest[static_cast<size_t>(nb)] = std::min(shortest[static_cast<size_t>(nb)], len);
     }
   }
-  double h = 0.0;
-  for (double s : shortest)
-    if (s < inf) h = std::max(h, kCrackShare * s);
-  if (!(h > 0.0) || !std::isfinite(h)) return;
-
-  CellMap cells;
+  double widest = 0.0;  // the largest tolerance of any node
+  std::vector<int> order;
   for (size_t n = 0; n < mesh.nodes.size(); ++n)
-    if (shortest[n] < inf) cells[CellOf(mesh.nodes[n], h)].push_back(static_cast<int>(n));
-  for (size_t n = 0; n < mesh.nodes.size(); ++n) {
-    if (!(shortest[n] < inf)) continue;
-    const CellKey c = CellOf(mesh.nodes[n], h);
-    for (std::int64_t dx = -1; dx <= 1; ++dx)
-      for (std::int64_t dy = -1; dy <= 1; ++dy)
-        for (std::int64_t dz = -1; dz <= 1; ++dz) {
-          const auto it = cells.find({c[0] + dx, c[1] + dy, c[2] + dz});
-          if (it == cells.end()) continue;
-          for (int m : it->second) {
-            if (static_cast<size_t>(m) <= n) continue;
-            const double tol = kCrackShare * std::min(shortest[n], shortest[static_cast<size_t>(m)]);
-            if (Norm(Sub(mesh.nodes[n], At(mesh, m))) < tol) rec.Add(Fault::Crack, static_cast<int>(n));
-          }
-        }
+    if (shortest[n] < inf) {
+      widest = std::max(widest, kCrackShare * shortest[n]);
+      order.push_back(static_cast<int>(n));
+    }
+  if (!(widest > 0.0) || !std::isfinite(widest)) return;
+  // The tolerance is tiny against the spacing of nodes, so after sorting by
+  // x only nodes with all but the same x are compared.
+  std::sort(order.begin(), order.end(), [&](int a, int b) { return At(mesh, a) < At(mesh, b); });
+  for (size_t i = 0; i < order.size(); ++i) {
+    const Vec& p = At(mesh, order[i]);
+    for (size_t j = i + 1; j < order.size() && At(mesh, order[j])[0] - p[0] < widest; ++j) {
+      const double tol =
+          kCrackShare * std::min(shortest[static_cast<size_t>(order[i])], shortest[static_cast<size_t>(order[j])]);
+      if (Norm(Sub(At(mesh, order[j]), p)) < tol) rec.Add(Fault::Crack, std::min(order[i], order[j]));
+    }
   }
 }
 
 // --- overlap ---------------------------------------------------------------------------------
 
-struct Box {
-  Vec lo{}, hi{};
-  bool Contains(const Vec& p) const {
-    return p[0] > lo[0] && p[0] < hi[0] && p[1] > lo[1] && p[1] < hi[1] && p[2] > lo[2] && p[2] < hi[2];
-  }
-};
-
 // What the overlap test needs of an element, computed once.
 struct Shape {
   int id = -1;
   const KindTable* table = nullptr;
-  int corners = 0;
-  std::array<Vec, 8> at{};
+  Piece piece;
   Vec centroid{};
-  Box box;
   // A point inside the element lies inside the hull of its corners, so it
   // lies below the corners' highest reach along every direction; the face
   // normals make the cheapest such directions, and most candidates fail one
@@ -310,39 +331,66 @@ struct Shape {
   int directions = 0;
   std::array<Vec, 6> normal{};
   std::array<double, 6> reach{};
+  // Every piece (see ForEachPiece) turns positively about the centroid: the
+  // pieces then tile the element. A twisted element, whose centroid sees one
+  // of its faces from behind, has pieces that reach beyond it and would
+  // report overlaps that are not there; it sits the overlap test out.
+  bool starShaped = false;
+
+  const Vec& At(size_t k) const { return piece.at[k]; }
 };
 
 Vec Cross(const Vec& a, const Vec& b) {
   return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
 
-Shape ShapeOf(const MemoryMesh& mesh, int id) {
+// Calls piece(a, b, c) for each triangle of the element's surface, in the
+// turn that is counter-clockwise seen from outside: (a, b, c, centroid) is a
+// positive tetrahedron of the element. Quadrilaterals are fanned from their
+// centre, so that two elements sharing a warped face split it alike and never
+// seem to overlap there. Stops and returns true when piece does.
+template <class PieceOfSurface>
+bool ForEachPiece(const Shape& s, PieceOfSurface&& piece) {
+  for (const auto& face : s.table->faces) {
+    const auto corner = [&](size_t k) -> const Vec& { return s.At(static_cast<size_t>(face[k])); };
+    if (face.size() == 3) {
+      if (piece(corner(0), corner(2), corner(1))) return true;
+      continue;
+    }
+    Vec mid{};
+    for (size_t k = 0; k < 4; ++k)
+      for (size_t a = 0; a < 3; ++a) mid[a] += 0.25 * corner(k)[a];
+    for (size_t k = 0; k < 4; ++k)
+      if (piece(corner(k), mid, corner((k + 1) % 4))) return true;
+  }
+  return false;
+}
+
+void FillShape(const MemoryMesh& mesh, int id, Shape& s) {
   const MeshElement& e = mesh.elements[static_cast<size_t>(id)];
-  Shape s;
   s.id = id;
   s.table = &TableOf(e.kind);
-  s.corners = e.CornerCount();
-  for (size_t k = 0; k < static_cast<size_t>(s.corners); ++k) s.at[k] = At(mesh, e.nodes[k]);
-  s.box = {s.at[0], s.at[0]};
-  for (size_t k = 0; k < static_cast<size_t>(s.corners); ++k)
-    for (size_t a = 0; a < 3; ++a) {
-      s.centroid[a] += s.at[k][a] / s.corners;
-      s.box.lo[a] = std::min(s.box.lo[a], s.at[k][a]);
-      s.box.hi[a] = std::max(s.box.hi[a], s.at[k][a]);
-    }
+  s.piece.corners = e.CornerCount();
+  const size_t n = static_cast<size_t>(s.piece.corners);
+  for (size_t k = 0; k < n; ++k) s.piece.at[k] = At(mesh, e.nodes[k]);
+  for (size_t k = 0; k < n; ++k)
+    for (size_t a = 0; a < 3; ++a) s.centroid[a] += s.At(k)[a] / static_cast<double>(n);
   for (const auto& face : s.table->faces) {
-    const Vec& a = s.at[static_cast<size_t>(face[0])];
-    const Vec& b = s.at[static_cast<size_t>(face[1])];
-    const Vec& c = s.at[static_cast<size_t>(face[2])];
+    const Vec& a = s.At(static_cast<size_t>(face[0]));
+    const Vec& b = s.At(static_cast<size_t>(face[1]));
+    const Vec& c = s.At(static_cast<size_t>(face[2]));
     // Newell's normal of a quadrilateral is the cross product of its diagonals.
-    const Vec n = face.size() == 3 ? Cross(Sub(b, a), Sub(c, a)) : Cross(Sub(c, a), Sub(s.at[static_cast<size_t>(face[3])], b));
+    const Vec normal = face.size() == 3 ? Cross(Sub(b, a), Sub(c, a))
+                                        : Cross(Sub(c, a), Sub(s.At(static_cast<size_t>(face[3])), b));
     double reach = -std::numeric_limits<double>::infinity();
-    for (size_t k = 0; k < static_cast<size_t>(s.corners); ++k) reach = std::max(reach, Dot(n, s.at[k]));
-    s.normal[static_cast<size_t>(s.directions)] = n;
+    for (size_t k = 0; k < n; ++k) reach = std::max(reach, Dot(normal, s.At(k)));
+    s.normal[static_cast<size_t>(s.directions)] = normal;
     s.reach[static_cast<size_t>(s.directions)] = reach;
     ++s.directions;
   }
-  return s;
+  s.starShaped = !ForEachPiece(s, [&](const Vec& a, const Vec& b, const Vec& c) {
+    return !(Orient(a, b, c, s.centroid) > 0.0);
+  });
 }
 
 // The tetrahedron (a, b, c, centre) is one piece of an element: (a, b, c)
@@ -352,92 +400,170 @@ Shape ShapeOf(const MemoryMesh& mesh, int id) {
 // pieces (the centroid of a neighbour on a symmetry line) still count.
 bool InsidePiece(const Vec& p, const Vec& a, const Vec& b, const Vec& c, const Vec& centre) {
   const double v = Orient(a, b, c, centre);
-  if (!(v > 0.0)) return false;  // a flat or turned piece of a warped element proves nothing
+  if (!(v > 0.0)) return false;
   const double seam = -1e-12 * v;
   return Orient(a, b, c, p) > kInsideMargin * v && Orient(p, b, c, centre) >= seam &&
          Orient(a, p, c, centre) >= seam && Orient(a, b, p, centre) >= seam;
 }
 
-// Splits the element into tetrahedra from its centroid to each face; a
-// quadrilateral is fanned from its centre, so that two elements sharing a
-// warped face split it alike and never seem to overlap there.
+// Whether p lies inside the element, split into tetrahedra from its centroid
+// to the pieces of its surface.
 bool Inside(const Vec& p, const Shape& s) {
-  if (!s.box.Contains(p)) return false;
   for (size_t d = 0; d < static_cast<size_t>(s.directions); ++d)
     if (Dot(s.normal[d], p) >= s.reach[d]) return false;
-  for (const auto& face : s.table->faces) {
-    const auto corner = [&](size_t k) -> const Vec& { return s.at[static_cast<size_t>(face[k])]; };
-    if (face.size() == 3) {
-      // The face turns counter-clockwise seen from outside, so (a, c, b) with
-      // the centroid behind it is positive.
-      if (InsidePiece(p, corner(0), corner(2), corner(1), s.centroid)) return true;
-      continue;
-    }
-    Vec mid{};
-    for (size_t k = 0; k < 4; ++k)
-      for (size_t a = 0; a < 3; ++a) mid[a] += 0.25 * corner(k)[a];
-    for (size_t k = 0; k < 4; ++k)
-      if (InsidePiece(p, corner(k), mid, corner((k + 1) % 4), s.centroid)) return true;
-  }
-  return false;
+  return ForEachPiece(s, [&](const Vec& a, const Vec& b, const Vec& c) { return InsidePiece(p, a, b, c, s.centroid); });
 }
 
-void CheckOverlap(const MemoryMesh& mesh, const std::vector<char>& sound, Recorder& rec) {
+// Returns the number of twisted elements, which sat the test out.
+int CheckOverlap(const MemoryMesh& mesh, const std::vector<char>& sound, Recorder& rec) {
   std::vector<Shape> shapes;
+  shapes.reserve(mesh.elements.size());
+  int twisted = 0;
   for (size_t i = 0; i < mesh.elements.size(); ++i)
-    if (sound[i]) shapes.push_back(ShapeOf(mesh, static_cast<int>(i)));
-  if (shapes.size() < 2) return;
-
-  std::vector<double> extents;
-  for (const Shape& s : shapes) {
-    const Box& b = s.box;
-    extents.push_back(std::max({b.hi[0] - b.lo[0], b.hi[1] - b.lo[1], b.hi[2] - b.lo[2]}));
-  }
-  // Cells about the size of a typical element: a few candidates per sample,
-  // a few cells per element.
-  std::nth_element(extents.begin(), extents.begin() + static_cast<long>(extents.size() / 2), extents.end());
-  const double h = extents[extents.size() / 2];
-  if (!(h > 0.0) || !std::isfinite(h)) return;
-
-  // An element far larger than the cells (a long straight leg among fine
-  // sections) would fill thousands of cells; every sample tests it directly.
-  constexpr double kMaxCellsPerElement = 512;
-  CellMap cells;
-  std::vector<int> large;  // indices into shapes
-  for (size_t k = 0; k < shapes.size(); ++k) {
-    const Box& b = shapes[k].box;
-    const CellKey lo = CellOf(b.lo, h), hi = CellOf(b.hi, h);
-    double span = 1.0;
-    for (size_t a = 0; a < 3; ++a) span *= static_cast<double>(hi[a] - lo[a]) + 1.0;
-    if (span > kMaxCellsPerElement) {
-      large.push_back(static_cast<int>(k));
-      continue;
+    if (sound[i]) {
+      shapes.emplace_back();
+      FillShape(mesh, static_cast<int>(i), shapes.back());
+      if (!shapes.back().starShaped) {
+        shapes.pop_back();
+        ++twisted;
+      }
     }
-    for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
-      for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
-        for (std::int64_t z = lo[2]; z <= hi[2]; ++z) cells[{x, y, z}].push_back(static_cast<int>(k));
-  }
-  std::vector<Box> boxes;
-  for (const Shape& s : shapes) boxes.push_back(s.box);
-  const auto insideAnother = [&](size_t self, const Vec& p, const std::vector<int>& candidates) {
-    for (int k : candidates)
-      if (static_cast<size_t>(k) != self && boxes[static_cast<size_t>(k)].Contains(p) &&
-          Inside(p, shapes[static_cast<size_t>(k)]))
-        return true;
-    return false;
-  };
+  if (shapes.size() < 2) return twisted;
+  std::vector<Piece> pieces;
+  pieces.reserve(shapes.size());
+  for (const Shape& s : shapes) pieces.push_back(s.piece);
+  const DirectionGrid grid(pieces);
 
   for (size_t k = 0; k < shapes.size(); ++k) {
     const Shape& s = shapes[k];
     bool overlaps = false;
-    for (int sample = -1; sample < s.corners && !overlaps; ++sample) {
+    for (int sample = -1; sample < s.piece.corners && !overlaps; ++sample) {
       Vec p = s.centroid;
       if (sample >= 0)
-        for (size_t a = 0; a < 3; ++a) p[a] += kSamplePull * (s.at[static_cast<size_t>(sample)][a] - p[a]);
-      const auto it = cells.find(CellOf(p, h));
-      overlaps = (it != cells.end() && insideAnother(k, p, it->second)) || insideAnother(k, p, large);
+        for (size_t a = 0; a < 3; ++a) p[a] += kSamplePull * (s.At(static_cast<size_t>(sample))[a] - p[a]);
+      overlaps = grid.AnyAt(p, [&](int other) {
+        return static_cast<size_t>(other) != k && Inside(p, shapes[static_cast<size_t>(other)]);
+      });
     }
     if (overlaps) rec.Add(Fault::Overlap, s.id);
+  }
+  return twisted;
+}
+
+// --- crossing boundary faces -----------------------------------------------------------------
+
+// One triangle of the boundary surface: a triangular face, or a quarter of a
+// quadrilateral fanned from its centre.
+struct Patch {
+  std::array<Vec, 3> at{};
+  Vec normal{};  // of the triangle's plane, unscaled
+};
+
+// Whether the segment pq passes through the inside of triangle abc, both
+// beyond rounding: touching, grazing and lying in the plane do not count.
+bool SegmentCrosses(const Vec& p, const Vec& q, const Vec& a, const Vec& b, const Vec& c) {
+  const double scale = Norm(Cross(Sub(b, a), Sub(c, a))) * Norm(Sub(q, p));
+  const double dp = Orient(a, b, c, p), dq = Orient(a, b, c, q);
+  const double eps = kCrossingMargin * scale;
+  if (!((dp > eps && dq < -eps) || (dp < -eps && dq > eps))) return false;
+  const double side = std::max({Norm(Sub(b, a)), Norm(Sub(c, b)), Norm(Sub(a, c))});
+  const double epsSide = kCrossingMargin * Norm(Sub(q, p)) * side * side;
+  const double s0 = Orient(p, q, a, b), s1 = Orient(p, q, b, c), s2 = Orient(p, q, c, a);
+  return (s0 > epsSide && s1 > epsSide && s2 > epsSide) || (s0 < -epsSide && s1 < -epsSide && s2 < -epsSide);
+}
+
+// Whether the corners of u all lie strictly on one side of t's plane, which
+// settles most pairs before any segment is tried.
+bool OneSide(const Patch& t, const Patch& u) {
+  const double off = Dot(t.normal, t.at[0]);
+  int above = 0, below = 0;
+  for (const Vec& p : u.at) {
+    const double d = Dot(t.normal, p) - off;
+    above += d > 0.0 ? 1 : 0;
+    below += d < 0.0 ? 1 : 0;
+  }
+  return above == 3 || below == 3;
+}
+
+bool PatchesCross(const Patch& t, const Patch& u) {
+  if (OneSide(t, u) || OneSide(u, t)) return false;
+  for (size_t k = 0; k < 3; ++k) {
+    if (SegmentCrosses(t.at[k], t.at[(k + 1) % 3], u.at[0], u.at[1], u.at[2])) return true;
+    if (SegmentCrosses(u.at[k], u.at[(k + 1) % 3], t.at[0], t.at[1], t.at[2])) return true;
+  }
+  return false;
+}
+
+// The face's triangles, quadrilaterals fanned from their centre.
+std::vector<Patch> PatchesOf(const Piece& face) {
+  std::vector<Patch> out;
+  const auto add = [&](const Vec& a, const Vec& b, const Vec& c) {
+    out.push_back({{a, b, c}, Cross(Sub(b, a), Sub(c, a))});
+  };
+  if (face.corners == 3) {
+    add(face.at[0], face.at[1], face.at[2]);
+    return out;
+  }
+  Vec mid{};
+  for (size_t k = 0; k < 4; ++k)
+    for (size_t a = 0; a < 3; ++a) mid[a] += 0.25 * face.at[k][a];
+  for (size_t k = 0; k < 4; ++k) add(face.at[k], face.at[(k + 1) % 4], mid);
+  return out;
+}
+
+bool SharesNode(const FaceNodes& a, const FaceNodes& b) {
+  for (size_t i = 0; i < static_cast<size_t>(a.count); ++i)
+    for (size_t j = 0; j < static_cast<size_t>(b.count); ++j)
+      if (a.node[i] == b.node[j]) return true;
+  return false;
+}
+
+// Branches that run into each other cut through each other's walls, however
+// shallow the cut; samples inside elements would need to be as fine as the
+// cut is shallow. So the boundary surface is tested against itself: two
+// boundary faces that share no node must not pass through each other.
+void CheckCrossings(const MemoryMesh& mesh, const std::vector<BoundaryFace>& boundary, Recorder& rec) {
+  std::vector<size_t> faceOf;  // boundary face of each piece
+  std::vector<Piece> pieces;
+  for (size_t f = 0; f < boundary.size(); ++f) {
+    const FaceNodes& nodes = boundary[f].nodes;
+    Piece p;
+    p.face = true;
+    p.corners = nodes.count;
+    bool finite = true;
+    for (size_t k = 0; k < static_cast<size_t>(nodes.count); ++k) {
+      p.at[k] = At(mesh, nodes.node[k]);
+      finite &= Finite(p.at[k]);
+    }
+    if (!finite) continue;
+    pieces.push_back(p);
+    faceOf.push_back(f);
+  }
+  if (pieces.size() < 2) return;
+  std::vector<std::vector<Patch>> patches;
+  for (const Piece& p : pieces) patches.push_back(PatchesOf(p));
+  const DirectionGrid grid(pieces);
+
+  std::vector<char> crossed(pieces.size(), 0);
+  const auto mark = [&](size_t k) {
+    if (crossed[k]) return;
+    crossed[k] = 1;
+    rec.Add(Fault::Crossing, boundary[faceOf[k]].element);
+  };
+  for (size_t k = 0; k < pieces.size(); ++k) {
+    const FaceNodes& mine = boundary[faceOf[k]].nodes;
+    grid.AnyNear(pieces[k], [&](int other) {
+      const size_t o = static_cast<size_t>(other);
+      if (o <= k || SharesNode(mine, boundary[faceOf[o]].nodes)) return false;
+      for (const Patch& t : patches[k])
+        for (const Patch& u : patches[o])
+          if (PatchesCross(t, u)) {
+            mark(k);
+            mark(o);
+            return true;
+          }
+      return false;
+    });
   }
 }
 
@@ -456,6 +582,8 @@ const char* FaultName(Fault fault) {
     case Fault::OpenBoundary: return "open-boundary";
     case Fault::Crack: return "crack";
     case Fault::Overlap: return "overlap";
+    case Fault::Crossing: return "crossing";
+    case Fault::Disconnected: return "disconnected";
     case Fault::Count: break;
   }
   return "unknown";
@@ -513,9 +641,10 @@ Soundness CheckSoundness(const MemoryMesh& mesh) {
   }
   s.unusedNodes = static_cast<int>(std::count(named.begin(), named.end(), 0));
 
-  CheckFaces(mesh, usable, rec);
+  const std::vector<BoundaryFace> boundary = CheckFaces(mesh, usable, rec);
   CheckCracks(mesh, sound, rec);
-  CheckOverlap(mesh, sound, rec);
+  s.twisted = CheckOverlap(mesh, sound, rec);
+  CheckCrossings(mesh, boundary, rec);
   return s;
 }
 

@@ -19,19 +19,25 @@
 //     boundary triangles on its diagonal (a hanging face);
 //   - the boundary is closed: every boundary edge belongs to exactly two
 //     boundary faces, which run along it in opposite directions;
+//   - the elements hang together through shared faces: branches left
+//     unjoined at the junction make separate pieces;
 //   - no two distinct nodes are nearer than 1e-3 of the shortest edge at
 //     either (an unmerged crack);
 //   - no two elements overlap: sample points of each element (its centroid
 //     and the centroid pulled half way to each corner) lie strictly inside no
 //     other element, split into tetrahedra about its centroid and the centres
-//     of its faces.
+//     of its faces (elements too twisted for that split sit this test out,
+//     see Soundness::twisted);
+//   - no two boundary faces that share no node pass through each other,
+//     however shallow the cut (quadrilaterals fanned from their centre).
 // Overlap and cracks are judged among elements that pass the local checks
 // (finite, no repeated node, positive corners), so that each fault is counted
-// in one class.
+// in one class as far as possible.
 
 #include "MemoryMesh.h"
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -49,6 +55,8 @@ enum class Fault {
   OpenBoundary,   // boundary edges not in exactly two boundary faces of opposite direction
   Crack,          // pairs of distinct nodes nearly at the same point
   Overlap,        // elements with a sample point strictly inside another element
+  Crossing,       // boundary faces passing through another boundary face
+  Disconnected,   // pieces beyond the first that share no face with the rest
   Count
 };
 
@@ -57,19 +65,26 @@ const char* FaultName(Fault fault);
 
 struct Soundness {
   static constexpr int kFaultCount = static_cast<int>(Fault::Count);
-  static constexpr size_t kExamples = 4;
+  static constexpr std::size_t kExamples = 4;
 
   // Offenders per class: elements, faces, edges, nodes or node pairs, as the
   // class counts them.
   std::array<int, kFaultCount> count{};
-  // The first few offending elements per class (for Crack and NonFinite the
-  // nodes; for OpenBoundary the first node of the edge).
+  // The first few offenders per class: elements (for HangingFace and
+  // Crossing the element of the face, for Disconnected one of each extra
+  // piece), but nodes for Crack and NonFinite and the first node of the edge
+  // for OpenBoundary.
   std::array<std::vector<int>, kFaultCount> examples;
   // Nodes that no element names: reported, not a fault.
   int unusedNodes = 0;
+  // Elements with positive corners whose centroid sees one of their faces
+  // (fanned from its centre) from behind: so warped that their split into
+  // tetrahedra is not a tiling, so they take no part in the overlap test.
+  // Reported, not a fault.
+  int twisted = 0;
 
   bool Sound() const;
-  int Of(Fault f) const { return count[static_cast<size_t>(f)]; }
+  int Of(Fault f) const { return count[static_cast<std::size_t>(f)]; }
   // "sound", or the faulty classes with their counts and first examples,
   // e.g. "inverted 3 [12 40 41]; overlap 2 [7 9]".
   std::string Summary() const;

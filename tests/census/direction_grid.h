@@ -1,0 +1,177 @@
+#pragma once
+
+// An index of many small pieces (elements, surface triangles) that are long
+// and thin and lie along their runners in every direction. Boxes aligned with
+// the axes fit such pieces badly: around a runner at 45 degrees every box
+// holds a whole cross-section of the runner. So the pieces are grouped by the
+// direction they are long in, and each group gets a grid of cells long and
+// thin in that direction, in its own frame.
+//
+// Queries are conservative: they report every piece whose box in its group's
+// frame meets the query, and more; the caller does the exact test.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace vela::census {
+
+using Vec = std::array<double, 3>;
+
+struct Box {
+  Vec lo{}, hi{};
+
+  // Strictly inside.
+  bool Contains(const Vec& p) const {
+    return p[0] > lo[0] && p[0] < hi[0] && p[1] > lo[1] && p[1] < hi[1] && p[2] > lo[2] && p[2] < hi[2];
+  }
+  bool Meets(const Box& b) const {
+    return lo[0] <= b.hi[0] && b.lo[0] <= hi[0] && lo[1] <= b.hi[1] && b.lo[1] <= hi[1] && lo[2] <= b.hi[2] &&
+           b.lo[2] <= hi[2];
+  }
+};
+
+// A piece by its corners: a face (3 or 4 corners, in turn), or an element:
+// 4 a tetrahedron, 5 a pyramid, 6 a prism and 8 a hexahedron in the
+// library's corner order (the second section follows the first, which gives
+// the direction a swept piece is long in).
+struct Piece {
+  std::array<Vec, 8> at{};
+  int corners = 0;
+  bool face = false;
+};
+
+class DirectionGrid {
+public:
+  // Indexes pieces[0..n-1]; every corner must be finite.
+  explicit DirectionGrid(const std::vector<Piece>& pieces);
+
+  // Calls visit(k) for every piece k whose box may hold p; stops and returns
+  // true as soon as visit does.
+  template <class Visit>
+  bool AnyAt(const Vec& p, Visit&& visit) const;
+
+  // Calls visit(k) for every piece k whose box may meet the box of the given
+  // corners, some pieces more than once; stops and returns true as soon as
+  // visit does.
+  template <class Visit>
+  bool AnyNear(const Piece& query, Visit&& visit) const;
+
+private:
+  struct Entry {
+    // Measured from the group's region.lo and rounded outwards to float: half
+    // the memory to read per query, and a box that still holds its piece.
+    std::array<float, 3> lo, hi;
+    int piece;
+  };
+
+  // What makes pieces share a frame: the direction they are long in, or, for
+  // compact faces, their normal.
+  struct FrameKey {
+    Vec direction;
+    bool normal;
+  };
+  static FrameKey KeyOf(const Piece& p);
+
+  struct Group {
+    FrameKey key{};
+    Vec u{}, v{}, w{};  // u along the group's pieces, or w along their normal
+    Box region;         // in (u, v, w), around every member
+    std::array<double, 3> cellSize{1, 1, 1};
+    std::array<std::int64_t, 3> dims{1, 1, 1};
+    std::vector<std::size_t> cellStart;  // entries of cell c: [cellStart[c], cellStart[c + 1])
+    std::vector<Entry> entries;
+    std::vector<Entry> large;  // members far larger than the cells, met by every query
+    std::vector<Entry> all;    // every member, for queries that span most of the grid
+
+    Vec Local(const Vec& p) const {
+      return {u[0] * p[0] + u[1] * p[1] + u[2] * p[2], v[0] * p[0] + v[1] * p[1] + v[2] * p[2],
+              w[0] * p[0] + w[1] * p[1] + w[2] * p[2]};
+    }
+    std::array<std::int64_t, 3> CellOf(const Vec& local) const {
+      std::array<std::int64_t, 3> c{};
+      for (std::size_t a = 0; a < 3; ++a) {
+        const double x = (local[a] - region.lo[a]) / cellSize[a];
+        c[a] = static_cast<std::int64_t>(x < 0.0 ? 0.0 : x < static_cast<double>(dims[a] - 1) ? x : static_cast<double>(dims[a] - 1));
+      }
+      return c;
+    }
+    std::size_t IndexOf(const std::array<std::int64_t, 3>& c) const {
+      return static_cast<std::size_t>((c[0] * dims[1] + c[1]) * dims[2] + c[2]);
+    }
+    Entry EntryOf(const Box& local, int piece) const;
+  };
+
+  static bool EntryHolds(const Entry& e, const Vec& fromRegion) {
+    bool in = true;
+    for (std::size_t a = 0; a < 3; ++a) in &= fromRegion[a] > e.lo[a] && fromRegion[a] < e.hi[a];
+    return in;
+  }
+  static bool EntryMeets(const Entry& e, const Box& fromRegion) {
+    bool in = true;
+    for (std::size_t a = 0; a < 3; ++a) in &= fromRegion.lo[a] <= e.hi[a] && e.lo[a] <= fromRegion.hi[a];
+    return in;
+  }
+  static Box LocalBox(const Group& g, const Piece& p) {
+    Box b{g.Local(p.at[0]), g.Local(p.at[0])};
+    for (std::size_t k = 1; k < static_cast<std::size_t>(p.corners); ++k) {
+      const Vec q = g.Local(p.at[k]);
+      for (std::size_t a = 0; a < 3; ++a) {
+        b.lo[a] = q[a] < b.lo[a] ? q[a] : b.lo[a];
+        b.hi[a] = q[a] > b.hi[a] ? q[a] : b.hi[a];
+      }
+    }
+    return b;
+  }
+  void Build(Group& g, const std::vector<Piece>& pieces, const std::vector<int>& members);
+
+  std::vector<Group> m_groups;
+};
+
+// --- queries ---------------------------------------------------------------------------------
+
+template <class Visit>
+bool DirectionGrid::AnyAt(const Vec& p, Visit&& visit) const {
+  for (const Group& g : m_groups) {
+    const Vec q = g.Local(p);
+    if (!g.region.Contains(q)) continue;
+    const Vec from{q[0] - g.region.lo[0], q[1] - g.region.lo[1], q[2] - g.region.lo[2]};
+    for (const Entry& e : g.large)
+      if (EntryHolds(e, from) && visit(e.piece)) return true;
+    const std::size_t c = g.IndexOf(g.CellOf(q));
+    for (std::size_t k = g.cellStart[c]; k < g.cellStart[c + 1]; ++k)
+      if (EntryHolds(g.entries[k], from) && visit(g.entries[k].piece)) return true;
+  }
+  return false;
+}
+
+template <class Visit>
+bool DirectionGrid::AnyNear(const Piece& query, Visit&& visit) const {
+  // A query box covering more cells than this scans the group's members.
+  constexpr std::int64_t kMaxCellsPerQuery = 64;
+  for (const Group& g : m_groups) {
+    const Box q = LocalBox(g, query);
+    if (!q.Meets(g.region)) continue;
+    const Box from{{q.lo[0] - g.region.lo[0], q.lo[1] - g.region.lo[1], q.lo[2] - g.region.lo[2]},
+                   {q.hi[0] - g.region.lo[0], q.hi[1] - g.region.lo[1], q.hi[2] - g.region.lo[2]}};
+    for (const Entry& e : g.large)
+      if (EntryMeets(e, from) && visit(e.piece)) return true;
+    const auto lo = g.CellOf(q.lo), hi = g.CellOf(q.hi);
+    if ((hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1) > kMaxCellsPerQuery) {
+      for (const Entry& e : g.all)
+        if (EntryMeets(e, from) && visit(e.piece)) return true;
+      continue;
+    }
+    for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
+      for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
+        for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
+          const std::size_t c = g.IndexOf({x, y, z});
+          for (std::size_t k = g.cellStart[c]; k < g.cellStart[c + 1]; ++k)
+            if (EntryMeets(g.entries[k], from) && visit(g.entries[k].piece)) return true;
+        }
+  }
+  return false;
+}
+
+}  // namespace vela::census
