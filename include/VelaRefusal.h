@@ -42,7 +42,7 @@ enum class Refusal : int {
   NeighboursTooClose,  // two neighbouring runners are too close in angle for their radii
   Elevation,           // a runner leaves the junction plane too steeply
   RadiusRatio,         // radii of one junction differ too much
-  SectionTooFine,      // more inner rings than nodes on the first ring
+  SectionTooFine,      // inner rings twice the first ring's nodes or more
   TooLarge,            // more nodes or elements than an int numbers
   UnsoundResult,       // the finished mesh failed the soundness check
   Count                // number of values; not a reason

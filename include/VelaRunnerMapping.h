@@ -124,7 +124,7 @@ public:
   //   first-ring-too-small, odd-first-ring, section-too-fine
   //                         the first ring needs an even count of at least 4:
   //                         neighbouring sections meet on their mirror line;
-  //                         and no more inner rings than first-ring nodes;
+  //                         and fewer inner rings than twice the first ring;
   //   radius-list           fewer than 2N radii;
   //   non-finite, radius-not-positive, magnitude, far-point-degenerate
   //                         per runner: coordinates and radii finite, radii

@@ -144,6 +144,19 @@ TEST(NWayJunction, RefusedInputNamesItsReasonAndWritesNothing) {
       {"first ring of two nodes", [](Junction& j) { j.firstRing = 2; }, R::FirstRingTooSmall, -1},
       {"more nodes than an int numbers", [](Junction& j) { j.firstRing = 100000; j.inner.assign(1001, 0.0);
          for (size_t i = 0; i < j.inner.size(); ++i) j.inner[i] = double(i) / 1000.0; }, R::TooLarge, -1},
+      {"eight rings around a first ring of four", [](Junction& j) { j.firstRing = 4;
+         j.inner = {0, 0.125, 0.25, 0.375, 0.5, 0.625, 0.75, 0.875, 1}; }, R::SectionTooFine, -1},
+      {"neighbours 20 degrees apart", [](Junction& j) { j = Planar("Y", {0, 20, 180}); }, R::NeighboursTooClose, 0},
+      {"far points inside the neighbours' crossing", [](Junction& j) { j = Planar("Y", {0, 40, 180}, 8.0); },
+       R::NeighboursTooClose, 0},
+      // The junction plane is fitted through the raised runner's pairs, so it
+      // is the runner opposite that leaves it most steeply.
+      {"a runner 25 degrees out of the plane", [](Junction& j) { j = Planar("X", {0, 90, 180, 270});
+         j.farPoints[1] = {0, 18.1, 8.45}; }, R::Elevation, 3},
+      {"one runner three times as wide", [](Junction& j) { j.radii[2] = j.radii[3] = 6.0; }, R::RadiusRatio, 1},
+      // Junction-end sections that stay apart: the merged mesh leaves faces uncovered.
+      {"sections that do not meet", [](Junction& j) { j = Planar("Y", {4, 110, 316});
+         j.radii = {2, 2, 3, 3, 1.5, 1.5}; }, R::UnsoundResult, -1},
       // Two runners through the N-way call, not the bend.
       {"two runners", [](Junction& j) { j.farPoints = {{20, 0, 0}, {0, 20, 0}}; j.radii.resize(4); },
        R::TooFewRunners, -1},

@@ -74,9 +74,10 @@ bool CheckSection(int firstRing, const CArray<double, double>& inner,
   // ring has no node opposite its first, and the two sides no longer meet
   // node for node.
   if (firstRing % 2 != 0) return Refuse(Refusal::OddFirstRing);
-  // More rings than first-ring nodes make the inner rings' elements long
-  // slivers around the centre; where branches meet they were seen to overlap.
-  if (inner.GetSize() - 1 > firstRing) return Refuse(Refusal::SectionTooFine);
+  // Twice as many rings as first-ring nodes make the inner rings' elements
+  // long slivers around the centre; where branches meet they were seen to
+  // overlap (first ring 4 with 8 rings).
+  if (inner.GetSize() - 1 >= 2 * firstRing) return Refuse(Refusal::SectionTooFine);
   return true;
 }
 
@@ -122,9 +123,11 @@ bool CheckNWayGeometry(const ON_3fPoint& center, const std::vector<ON_3fPoint>& 
   // The branches are swept in the junction plane and tilted back afterwards;
   // beyond this the tilted branches run into runners that are not even
   // their neighbours, without a single inverted element to show for it.
-  for (int i = 0; i < n; ++i)
-    if (!(projected.cosElevation[static_cast<size_t>(i)] >= kCosMaxElevation))
-      return Refuse(Refusal::Elevation, i);
+  // The steepest runner is named: the plane is an average, so the others
+  // lean a little too.
+  const auto steepest = std::min_element(projected.cosElevation.begin(), projected.cosElevation.end());
+  if (!(*steepest >= kCosMaxElevation))
+    return Refuse(Refusal::Elevation, static_cast<int>(steepest - projected.cosElevation.begin()));
   // A branch gives way to its neighbours by bulging into their half of the
   // junction; a runner much wider than another bulges through it.
   int widest = 0, narrowest = 0;

@@ -33,7 +33,7 @@ constexpr RefusalWords kWords[] = {
     {"neighbours-too-close", "two neighbouring runners are too close in angle for their radii"},
     {"elevation", "a runner leaves the junction plane too steeply"},
     {"radius-ratio", "the radii of the junction differ too much"},
-    {"section-too-fine", "the cross-section has more inner rings than nodes on its first ring"},
+    {"section-too-fine", "the cross-section has twice as many inner rings as nodes on its first ring, or more"},
     {"too-large", "the junction would need more nodes or elements than can be numbered"},
     {"unsound-result", "the finished mesh failed the soundness check"},
 };
