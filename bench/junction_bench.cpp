@@ -10,10 +10,14 @@
 #include <VelaRunnerMapping.h>
 
 #include "MemoryMesh.h"
+#include "mapper/junction_guards.h"
+#include "mapper/mesh_soundness.h"
+#include "mapper/nway_junction.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -89,8 +93,62 @@ void Floor(benchmark::State& state, const Case& c) {
   state.SetItemsProcessed(state.iterations() * ready.GetNodeCount());
 }
 
+// What the library spends on its own trust, for the Y: the guards at the door
+// and the soundness check of the merged mesh. The check reads the mesh back
+// in the library's rows, with the junction-end sections (the upper faces of
+// each branch's last layer) as the merge candidates.
+void Guards(benchmark::State& state) {
+  CArray<double, double> inner, outer;
+  for (double v : {0.0, 0.25, 0.5, 0.75, 1.0}) inner.Add(v);
+  for (double v : kY.outer) outer.Add(v);
+  std::vector<ON_3fPoint> far;
+  for (double d : kY.degrees)
+    far.emplace_back(static_cast<float>(20 * std::cos(d * kPi / 180)),
+                     static_cast<float>(20 * std::sin(d * kPi / 180)), 0.0f);
+  const std::vector<double> radii(2 * far.size(), 2.0);
+  const ON_3fPoint center;
+  for (auto _ : state) {
+    bool ok = vela::CheckSection(8, inner, outer, 0.8) && vela::CheckRunners(center, far, radii);
+    const std::optional<vela::Point3> normal = vela::AverageCoplaneNormal(center, far);
+    const vela::ProjectedRunners projected = vela::ProjectRunners(center, normal->data(), far);
+    ok = ok && vela::CheckNWayGeometry(center, far, projected, radii);
+    benchmark::DoNotOptimize(ok);
+  }
+}
+
+void SoundnessCheck(benchmark::State& state) {
+  MemoryMesh mesh;
+  MeshCase(kY, mesh);
+  const size_t nodeCount = mesh.nodes.size(), elementCount = mesh.elements.size();
+  std::vector<double> nodes(3 * (nodeCount + 1), 0.0);
+  std::vector<int> elements(8 * (elementCount + 1), 0);
+  std::vector<unsigned char> candidates(nodeCount + 1, 0);
+  for (size_t n = 0; n < nodeCount; ++n)
+    for (size_t a = 0; a < 3; ++a) nodes[3 * (n + 1) + a] = mesh.nodes[n][a];
+  const size_t perBranch = elementCount / kY.degrees.size(), lastLayer = perBranch / 5;
+  for (size_t e = 0; e < elementCount; ++e) {
+    const MeshElement& element = mesh.elements[e];
+    const int corners = element.CornerCount();
+    for (int k = 0; k < corners; ++k) {
+      elements[8 * (e + 1) + static_cast<size_t>(k)] = element.nodes[static_cast<size_t>(k)] + 1;
+      if (e % perBranch >= perBranch - lastLayer && k >= corners / 2)
+        candidates[static_cast<size_t>(element.nodes[static_cast<size_t>(k)]) + 1] = 1;
+    }
+  }
+  const auto* nodeRows = reinterpret_cast<const double(*)[3]>(nodes.data());
+  const auto* elementRows = reinterpret_cast<const int(*)[8]>(elements.data());
+  for (auto _ : state) {
+    const vela::MeshSoundness s = vela::CheckMesh(nodeRows, static_cast<int>(nodeCount), elementRows,
+                                                  static_cast<int>(elementCount), candidates.data());
+    if (!s.Sound()) state.SkipWithError("the Y is not sound");
+    benchmark::DoNotOptimize(s);
+  }
+}
+
 }  // namespace
 
+BENCHMARK(Guards)->Unit(benchmark::kMicrosecond);
+BENCHMARK(SoundnessCheck)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Junction, Y, kY)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Floor, Y, kY)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Junction, X_two_layers, kX)->Unit(benchmark::kMicrosecond);

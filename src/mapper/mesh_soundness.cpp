@@ -94,10 +94,16 @@ struct Face {
   std::array<int, 4> key;    // corners sorted, 0 for the absent fourth
   std::array<int, 4> cycle;  // in the element's turn, starting at the smallest corner
   int size;
+  unsigned long long high, low;  // the sorted corners packed, for a cheap sort
+
+  bool SameCorners(const Face& other) const { return high == other.high && low == other.low; }
+  bool operator<(const Face& other) const {
+    return high != other.high ? high < other.high : low < other.low;
+  }
 };
 
 Face MakeFace(const int* row, const std::vector<int>& local) {
-  Face f{{0, 0, 0, 0}, {0, 0, 0, 0}, static_cast<int>(local.size())};
+  Face f{{0, 0, 0, 0}, {0, 0, 0, 0}, static_cast<int>(local.size()), 0, 0};
   int start = 0;
   for (int i = 0; i < f.size; ++i) {
     f.key[static_cast<size_t>(i)] = row[local[static_cast<size_t>(i)]];
@@ -106,6 +112,11 @@ Face MakeFace(const int* row, const std::vector<int>& local) {
   for (int i = 0; i < f.size; ++i)
     f.cycle[static_cast<size_t>(i)] = row[local[static_cast<size_t>((start + i) % f.size)]];
   std::sort(f.key.begin(), f.key.begin() + f.size);
+  auto word = [](int a, int b) {
+    return (static_cast<unsigned long long>(static_cast<unsigned>(a)) << 32) | static_cast<unsigned>(b);
+  };
+  f.high = word(f.key[0], f.key[1]);
+  f.low = word(f.key[2], f.key[3]);
   return f;
 }
 
@@ -195,11 +206,11 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
       if (TouchesCandidate(row, local, candidates)) faces.push_back(MakeFace(row, local));
   }
 
-  std::sort(faces.begin(), faces.end(), [](const Face& a, const Face& b) { return a.key < b.key; });
+  std::sort(faces.begin(), faces.end());
   std::vector<Face> boundary;
   for (size_t i = 0; i < faces.size();) {
     size_t j = i;
-    while (j < faces.size() && faces[j].key == faces[i].key) ++j;
+    while (j < faces.size() && faces[j].SameCorners(faces[i])) ++j;
     if (j - i == 1) {
       if (AllCandidates(faces[i], candidates)) ++out.openSectionFaces;
       boundary.push_back(faces[i]);
