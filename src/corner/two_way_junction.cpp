@@ -11,7 +11,6 @@
 #include "mapper/module_state.h"
 #include "mapper/node_merge.h"
 #include "mapper/refusal.h"
-#include "sweep/section_pattern.h"
 #include "vec3.h"
 
 #include <algorithm>
@@ -92,7 +91,8 @@ bool CVelaRunnerMapping::TwoConnectRunner(ON_3fPoint center,
     return vela::Refuse(Refusal::RadiusRatio, static_cast<int>(widest - r.begin()) / 2,
                         static_cast<int>(narrowest - r.begin()) / 2);
 
-  // The counts in doubles first: in int they could overflow before the guard.
+  // The closed-form counts of what the legs and the corner append, in doubles
+  // so that they cannot overflow before the guard has seen them.
   const double legNodes = 1.0 + double(f) * c * (c + 1) / 2.0 + double(c) * f * b;
   const double legFaces = double(f) * c * c + double(c) * f * b;
   const double cornerNodes = 1.0 + double(h) * c * (c + 1) / 2.0 + c + (double(c) * h + 1.0) * b;
@@ -100,11 +100,6 @@ bool CVelaRunnerMapping::TwoConnectRunner(ON_3fPoint center,
   const double nodeCapacity = 2.0 * (m_nLayerCount + 1) * legNodes + (kCornerSteps + 1.0) * cornerNodes;
   const double elementCapacity = 2.0 * m_nLayerCount * legFaces + double(kCornerSteps) * cornerFaces;
   if (!vela::CheckCounts(nodeCapacity, elementCapacity)) return false;
-  const vela::SectionCounts leg = vela::CountSection(f, c, b);
-  const vela::HalfSectionCounts corner = vela::CountHalfSection(h, c, b);
-  if (2.0 * (m_nLayerCount + 1) * leg.nodes + (kCornerSteps + 1.0) * corner.nodes != nodeCapacity ||
-      2.0 * m_nLayerCount * leg.faces + double(kCornerSteps) * corner.faces != elementCapacity)
-    return vela::Refuse(Refusal::TooLarge);  // cannot happen: both count the same pattern
 
   const vela::Point3 cross = vela::Cross(e0, e1);
   const double crossLength = vela::Norm(cross);
