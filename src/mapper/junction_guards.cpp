@@ -77,7 +77,7 @@ bool CheckSection(int firstRing, const CArray<double, double>& inner,
   // Twice as many rings as first-ring nodes make the inner rings' elements
   // long slivers around the centre; where branches meet they were seen to
   // overlap (first ring 4 with 8 rings).
-  if (inner.GetSize() - 1 >= 2 * firstRing) return Refuse(Refusal::SectionTooFine);
+  if (inner.GetSize() - 1 >= 2LL * firstRing) return Refuse(Refusal::SectionTooFine);
   return true;
 }
 
