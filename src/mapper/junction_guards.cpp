@@ -91,12 +91,10 @@ bool ReadRadii(const CArray<double, double>& list, int count, std::vector<double
 bool CheckRunners(const ON_3fPoint& center, const std::vector<ON_3fPoint>& farPoints,
                   const std::vector<double>& radii) {
   const int n = static_cast<int>(farPoints.size());
-  if (!std::isfinite(center.x) || !std::isfinite(center.y) || !std::isfinite(center.z))
-    return Refuse(Refusal::NonFinite);
+  if (!IsFinite(center)) return Refuse(Refusal::NonFinite);
   for (int i = 0; i < n; ++i) {
     const ON_3fPoint& p = farPoints[static_cast<size_t>(i)];
-    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
-      return Refuse(Refusal::NonFinite, i);
+    if (!IsFinite(p)) return Refuse(Refusal::NonFinite, i);
     for (int k = 2 * i; k < 2 * i + 2; ++k)
       if (!std::isfinite(radii[static_cast<size_t>(k)])) return Refuse(Refusal::NonFinite, i);
   }

@@ -28,7 +28,6 @@ constexpr double kFinestElementCell = 0x1p-20;
 // come out inside either neighbour.
 constexpr double kInsideMargin = 1e-9;
 
-bool IsFinite(const Vec& p) { return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]); }
 
 Vec Sub(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 

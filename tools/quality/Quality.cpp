@@ -292,7 +292,6 @@ void CheckFaces(const std::vector<FaceUse>& uses, FaultList& overShared, FaultLi
   NameSmallest(open, std::move(openElements));
 }
 
-bool IsFinite(const Vec& p) { return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]); }
 
 bool NamesANodeTwice(const MeshElement& e) {
   for (int a = 0; a < e.CornerCount(); ++a)
@@ -326,7 +325,7 @@ QualityReport Assess(const MemoryMesh& mesh, double mergeTol) {
 
   std::vector<char> finiteNode(mesh.nodes.size());
   for (size_t i = 0; i < mesh.nodes.size(); ++i) {
-    finiteNode[i] = IsFinite(mesh.nodes[i]);
+    finiteNode[i] = detail::IsFinite(mesh.nodes[i]);
     if (!finiteNode[i]) detail::Note(Of(r, Fault::NonFiniteNode), static_cast<int>(i));
   }
 
@@ -386,7 +385,7 @@ double DefaultTolerance(const MemoryMesh& mesh) {
   Vec lo{}, hi{};
   bool first = true;
   for (const Vec& p : mesh.nodes) {
-    if (!IsFinite(p)) continue;
+    if (!detail::IsFinite(p)) continue;
     for (size_t k = 0; k < 3; ++k) {
       lo[k] = first ? p[k] : std::min(lo[k], p[k]);
       hi[k] = first ? p[k] : std::max(hi[k], p[k]);

@@ -5,9 +5,14 @@
 #include "Quality.h"
 
 #include <array>
+#include <cmath>
 #include <vector>
 
 namespace vela::quality::detail {
+
+inline bool IsFinite(const std::array<double, 3>& p) {
+  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+}
 
 // An element's faces in corner numbers, each counter-clockwise seen from
 // outside; `size` is 3 or 4.
