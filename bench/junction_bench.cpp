@@ -111,7 +111,7 @@ void Guards(benchmark::State& state) {
     bool ok = vela::CheckSection(8, inner, outer, 0.8) && vela::CheckRunners(center, far, radii);
     const std::optional<vela::Point3> normal = vela::AverageCoplaneNormal(center, far);
     const vela::ProjectedRunners projected = vela::ProjectRunners(center, normal->data(), far);
-    ok = ok && vela::CheckNWayGeometry(center, far, projected, radii);
+    ok = ok && vela::CheckNWayGeometry(center, far, projected, normal->data(), radii);
     benchmark::DoNotOptimize(ok);
   }
 }

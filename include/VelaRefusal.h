@@ -45,6 +45,7 @@ enum class Refusal : int {
   SectionTooFine,      // inner rings twice the first ring's nodes or more
   TooLarge,            // more nodes or elements than an int numbers
   UnsoundResult,       // the finished mesh failed the soundness check
+  RunnerOrder,         // the far points do not go once round the junction in order
   Count                // number of values; not a reason
 };
 

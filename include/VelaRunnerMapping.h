@@ -134,7 +134,7 @@ public:
   //   no-plane              no pair of neighbouring runners spans a plane
   //                         (all within 3 degrees of one line);
   //   far-point-degenerate  a far point on the plane normal through the centre;
-  //   neighbours-too-close, elevation, radius-ratio
+  //   elevation, radius-ratio, runner-order, neighbours-too-close
   //                         runners whose branches would overlap (see
   //                         CheckNWayGeometry in src/mapper/junction_guards.h
   //                         for the bounds);

@@ -154,6 +154,8 @@ TEST(NWayJunction, RefusedInputNamesItsReasonAndWritesNothing) {
       {"a runner 25 degrees out of the plane", [](Junction& j) { j = Planar("X", {0, 90, 180, 270});
          j.farPoints[1] = {0, 18.1, 8.45}; }, R::Elevation, 3},
       {"one runner three times as wide", [](Junction& j) { j.radii[2] = j.radii[3] = 6.0; }, R::RadiusRatio, 1},
+      {"runners out of order round the centre", [](Junction& j) { j = Planar("X", {0, 200, 100, 300}); },
+       R::RunnerOrder, -1},
       // Junction-end sections that stay apart: the merged mesh leaves faces uncovered.
       {"sections that do not meet", [](Junction& j) { j = Planar("Y", {4, 110, 316});
          j.radii = {2, 2, 3, 3, 1.5, 1.5}; }, R::UnsoundResult, -1},

@@ -51,6 +51,7 @@ constexpr double kCosMinNeighbourAngle = 0.8660254;  // cos 30 degrees
 constexpr double kCosMaxElevation = 0.98480775;  // cos 10 degrees
 // Radii of one junction more than 2.5 times apart (seen from 2.9).
 constexpr double kMaxRadiusRatio = 2.5;
+constexpr double kPi = 3.141592653589793;
 
 }  // namespace
 
@@ -116,8 +117,10 @@ bool CheckRunners(const ON_3fPoint& center, const std::vector<ON_3fPoint>& farPo
 }
 
 bool CheckNWayGeometry(const ON_3fPoint& center, const std::vector<ON_3fPoint>& farPoints,
-                       const ProjectedRunners& projected, const std::vector<double>& radii) {
+                       const ProjectedRunners& projected, const double normalXyz[3],
+                       const std::vector<double>& radii) {
   const int n = static_cast<int>(farPoints.size());
+  const ON_3dVector normal(normalXyz[0], normalXyz[1], normalXyz[2]);
   // The branches are swept in the junction plane and tilted back afterwards;
   // beyond this the tilted branches run into runners that are not even
   // their neighbours, without a single inverted element to show for it.
@@ -135,6 +138,19 @@ bool CheckNWayGeometry(const ON_3fPoint& center, const std::vector<ON_3fPoint>& 
   }
   if (radii[static_cast<size_t>(widest)] > kMaxRadiusRatio * radii[static_cast<size_t>(narrowest)])
     return Refuse(Refusal::RadiusRatio, widest / 2, narrowest / 2);
+  // Each branch gives way to the runners before and after it in the list:
+  // a list that goes round the junction more than once sweeps branches
+  // through each other. Going round once, the turns from each runner to the
+  // next, about the plane normal, add up to one full turn.
+  double turns = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const int next = i + 1 == n ? 0 : i + 1;
+    const ON_3dVector u = projected.farPoints[static_cast<size_t>(i)] - center;
+    const ON_3dVector v = projected.farPoints[static_cast<size_t>(next)] - center;
+    const double turn = std::atan2(ON_CrossProduct(u, v) * normal, u * v);
+    turns += turn < 0.0 ? turn + 2.0 * kPi : turn;
+  }
+  if (!(turns < 3.0 * kPi)) return Refuse(Refusal::RunnerOrder);
   for (int i = 0; i < n; ++i) {
     const int next = i + 1 == n ? 0 : i + 1;
     const ON_3dVector u = projected.farPoints[static_cast<size_t>(i)] - center;

@@ -30,11 +30,13 @@ bool CheckRunners(const ON_3fPoint& center, const std::vector<ON_3fPoint>& farPo
 bool ReadRadii(const CArray<double, double>& list, int count, std::vector<double>& out);
 
 // The runners of an N-way junction against each other, on the projected
-// runners: elevations of at most 10 degrees, radii at most 2.5 times apart,
+// runners: the list going once round the junction about the plane normal;
+// elevations of at most 10 degrees, radii at most 2.5 times apart,
 // neighbours at least 30 degrees apart with both far points beyond the
 // stretch where their cylinders cut into each other.
 bool CheckNWayGeometry(const ON_3fPoint& center, const std::vector<ON_3fPoint>& farPoints,
-                       const ProjectedRunners& projected, const std::vector<double>& radii);
+                       const ProjectedRunners& projected, const double normal[3],
+                       const std::vector<double>& radii);
 
 // Node and element counts that an int numbers, with room to spare. Taken as
 // doubles, so that the products that form them cannot overflow first.

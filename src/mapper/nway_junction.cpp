@@ -114,7 +114,7 @@ bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
   for (int i = 0; i < n; ++i)
     if ((projected.farPoints[static_cast<size_t>(i)] - center).Length() == 0.0)
       return vela::Refuse(Refusal::FarPointDegenerate, i);
-  if (!vela::CheckNWayGeometry(center, far, projected, r)) return false;
+  if (!vela::CheckNWayGeometry(center, far, projected, normal->data(), r)) return false;
 
   const int f = m_nFirstCircleNodeCount;
   const int c = m_nInnerCircleCount;

@@ -36,6 +36,7 @@ constexpr RefusalWords kWords[] = {
     {"section-too-fine", "the cross-section has twice as many inner rings as nodes on its first ring, or more"},
     {"too-large", "the junction would need more nodes or elements than can be numbered"},
     {"unsound-result", "the finished mesh failed the soundness check"},
+    {"runner-order", "the far points do not go once round the junction in order"},
 };
 static_assert(sizeof(kWords) / sizeof(kWords[0]) == static_cast<int>(Refusal::Count),
               "one row of words per refusal reason");

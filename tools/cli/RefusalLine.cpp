@@ -42,6 +42,7 @@ constexpr Subject kSubjects[] = {
     {Refusal::RadiusRatio, "radii", kRadii},
     {Refusal::SectionTooFine, "first_circle_nodes, inner_layers, outer_layers, radii", 0},
     {Refusal::TooLarge, "first_circle_nodes, inner_layers, outer_layers", 0},
+    {Refusal::RunnerOrder, "far_points (in order around the centre)", 0},
 };
 
 const Subject* SubjectOf(Refusal reason) {
