@@ -146,7 +146,9 @@ int OpenEdges(const std::vector<Face>& boundary, const unsigned char* candidates
   struct Edge {
     int lo, hi, forward;
   };
-  std::vector<Edge> edges;
+  // Kept between calls: fresh pages for every junction cost more than the check.
+  thread_local std::vector<Edge> edges;
+  edges.clear();
   for (const Face& f : boundary)
     for (int i = 0; i < f.size; ++i) {
       const int a = f.cycle[static_cast<size_t>(i)];
@@ -193,7 +195,12 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
     if (!(std::isfinite(nodes[n][0]) && std::isfinite(nodes[n][1]) && std::isfinite(nodes[n][2])))
       ++out.nonFiniteNodes;
 
-  std::vector<Face> faces;
+  // Kept between calls, like the edges: fresh pages for every junction cost
+  // more than the check itself.
+  thread_local std::vector<Face> faces;
+  thread_local std::vector<Face> boundary;
+  faces.clear();
+  boundary.clear();
   for (int e = 1; e <= elementCount; ++e) {
     const int* row = elements[e];
     const KindTables& kind = TablesFor(CornerCount(row));
@@ -207,7 +214,6 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
   }
 
   std::sort(faces.begin(), faces.end());
-  std::vector<Face> boundary;
   for (size_t i = 0; i < faces.size();) {
     size_t j = i;
     while (j < faces.size() && faces[j].SameCorners(faces[i])) ++j;
