@@ -38,9 +38,11 @@
 // far-node output, and vela::LastJunctionRefusal() (VelaRefusal.h) tells why,
 // naming the runner concerned where there is one.
 //
-// Threads: one junction call at a time in the whole process. The calls share
-// module-level state, whatever the number of objects; only the refusal
-// record is kept per thread.
+// Threads: junction calls on different threads, each with its own mapper,
+// never meet: what the calls keep beyond one object (the last N-way call's
+// centre size and layer counts, the merge-candidate flags, the refusal
+// record) is kept per thread. One mapper must not be used by two threads at
+// once.
 //
 // Exceptions: the only exception that leaves the library is CArray's
 // std::invalid_argument for an index outside a list (an empty far-point
@@ -53,8 +55,14 @@
 #include "Vela_SolidMesh.h"
 
 #include <array>
-#include <functional>
-#include <vector>
+#include <memory>
+
+namespace vela {
+struct JunctionSettings;
+struct JunctionPlan;
+struct ProjectedRunners;
+using Point3 = std::array<double, 3>;
+}  // namespace vela
 
 class VELA_API CVelaRunnerMapping {
 public:
@@ -150,9 +158,8 @@ public:
                       CVela_SolidMesh* mesh, ON_3fPoint* farNodeOut);
 
   // The same junction without a mesh: sweeps the branches and fills farNodeOut
-  // only. The unmerged node and element arrays it builds are released when the
-  // next junction call starts or the object is destroyed. The same refusals,
-  // but for unsound-result: the unmerged branches are not checked.
+  // only; the unmerged branches are released before it returns. The same
+  // refusals, but for unsound-result: the unmerged branches are not checked.
   bool NConnectRunner(ON_3fPoint center, const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
                       const CArray<double, double>* radii, double innerShare, double outerShare,
                       ON_3fPoint* farNodeOut);
@@ -183,8 +190,9 @@ public:
   //   radius-ratio          radii too different for the corner to join the legs;
   //   too-large             more nodes or elements than an int numbers;
   //   unsound-result        the merged mesh failed the soundness check.
-  // The inputs are stored (as for every junction call) once the shares pass.
-  // The mending merge of NConnectRunner applies to bends too.
+  // The inputs are stored (as for every junction call) once every guard has
+  // passed, in the bend's own plane. The mending merge of NConnectRunner
+  // applies to bends too.
   bool TwoConnectRunner(ON_3fPoint center, const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
                         const CArray<double, double>* radii, double innerShare, double outerShare,
                         CVela_SolidMesh* mesh);
@@ -193,73 +201,47 @@ public:
   int GetNPoint() const;
 
 private:
-  // --- inputs (src/mapper/mapper.cpp) ---
-  void SetLayerCount(int n);
-  void SetCenterPoint(ON_3fPoint p);
-  void SetAroundPoint(const CArray<ON_3fPoint, ON_3fPoint>* farPoints);
-  void SetRunnerRadius(const CArray<double, double>* radii);
+  // The pipeline behind every junction call: plan (src/mapper/junction_plan.h,
+  // one per kind of junction in src/mapper/nway_junction.cpp and
+  // src/corner/two_way_junction.cpp), sweep into a MeshBuild
+  // (src/mapper/mesh_build.h), merge and check, write. The class holds the
+  // settings and what each call stores of its junction.
+  vela::JunctionSettings Settings() const;
+  // Stores a planned junction's inputs: the centre, the plane normal, the
+  // runners turned into the plane with their elevations, the radius list, the
+  // share ratio and the section counts (src/mapper/mapper.cpp).
+  void StoreJunction(const vela::JunctionPlan& plan, const vela::Point3& normal,
+                     const vela::ProjectedRunners& projected);
 
-  // --- N-way junction (src/mapper/nway_junction.cpp) ---
-  bool GetAvgCoplaneNormal(const CArray<ON_3fPoint, ON_3fPoint>* farPoints);  // false: no plane
-  double GetCenterJuctionRadiusSize() const;
-  void CreateBranch(double junctionRadius, ON_3fPoint* farNodeOut);
-
-  // --- mesh storage and output (src/mapper/mesh_store.cpp) ---
-  void AllocateMeshArrays(int nodeCapacity, int elementCapacity);
-  void ReleaseMeshArrays();
-  void SetSolidMeshDataNode(double (*nodes)[3], const std::array<double, 3>* branch);
-  void CreateSolidMesh(CVela_SolidMesh* mesh) const;
-
-  // --- node merging (src/mapper/node_merge.cpp) ---
-  double GetMergeTol(double junctionRadius, const CArray<double, double>* radii, int innerCount,
-                     int outerCount, double innerShare, double outerShare) const;
-  void MergeBranchNode(int nodeCount, double tol);
-  // Merges within tol and checks the result; when the merge joined nodes of
-  // one section, sweeps again through resweep and merges within a tolerance
-  // that cannot. False, with the arrays released, for a mesh that stays
-  // unsound.
-  bool MergeSound(double tol, const std::function<bool()>& resweep);
-
-  // --- branch sweep (src/sweep/branch_sweep.cpp) ---
-  void InitParameter();
-  // The sweep reads the mapper's own profile fields; it takes no profile
-  // arguments of its own.
-  int RunnerBranch_E(const double (*points)[3], const double* radii, double junctionRadius,
-                     double nx, double ny, double nz, double cosTilt, double sinTilt,
-                     ON_3fPoint* farNodes, int branchIndex);
-  // The far-end section and the forward-angle tables of a sweep are free
-  // functions of the sweep (src/sweep): they read nothing of the mapper.
-
-  // --- two-way corner (src/corner/corner_sweep.cpp) ---
-  // Reads the mapper's own layer lists; it takes no list arguments.
-  int RunnerCorner(const double* center, double* axis, double* radial, int innerCircleCount,
-                   int outerLayerCount, double innerShare, double outerShare, double sweepAngle,
-                   int stepCount, int halfCircleNodeCount);
-
+  // --- working arrays: kept for the exported boundary; a junction call's
+  // node and element arrays live in its MeshBuild, and these stay empty ---
   int m_nNodeCount;
   double (*m_pNodes)[3];
   int m_nElementCount;
   int (*m_pElements)[8];
-  int m_nLayerCount;
-  double (*m_pfnCircularProfile)(double);
-  double (*m_pfnLinearProfile)(double);
-  int m_nFirstCircleNodeCount;
-  double m_dIORadiusRatio;
-  CArray<double, double> m_aInnerLayer;
-  CArray<double, double> m_aOuterLayer;
-  int m_nInnerCircleCount;
-  int m_nOuterLayerCount;
-  int m_nInnerDiscNodeCount;
-  int m_nSectionNodeCount;
+
+  // --- settings, kept for the object's life ---
+  int m_nLayerCount;                         // element layers along a branch
+  double (*m_pfnCircularProfile)(double);    // blend shapes of the sections'
+  double (*m_pfnLinearProfile)(double);      //   size across the plane
+  int m_nFirstCircleNodeCount;               // F, nodes on the first ring
+  double m_dIORadiusRatio;                   // inner disc's share of the radius
+  CArray<double, double> m_aInnerLayer;      // ring positions, 0 first
+  CArray<double, double> m_aOuterLayer;      // boundary-layer positions, 0 first
+  int m_nInnerCircleCount;                   // C = count(inner) - 1
+  int m_nOuterLayerCount;                    // B = max(count(outer) - 1, 0)
+
+  // --- the last stored junction's section counts ---
+  int m_nInnerDiscNodeCount;                 // centre and inner rings
+  int m_nSectionNodeCount;                   // one cross-section
   int m_nSectionFaceCount;
-  int m_nPoint;
+
+  // --- inputs of the last stored junction ---
+  int m_nPoint;                              // runners
   ON_3fPoint m_ptCenter;
-  ON_3fPoint* m_pAroundPoints;
-  double* m_pRunnerRadius;
-  double m_vAvgNormal[3];
-  CArray<double, double> m_aCosElevation;
-  CArray<double, double> m_aSinElevation;
-  // Room allocated in m_pNodes and m_pElements; appending checks against it.
-  int m_nNodeCapacity;
-  int m_nElementCapacity;
+  std::unique_ptr<ON_3fPoint[]> m_pAroundPoints;  // far points turned into the plane
+  std::unique_ptr<double[]> m_pRunnerRadius;      // the radius list as given
+  double m_vAvgNormal[3];                         // unit normal of the junction plane
+  CArray<double, double> m_aCosElevation;         // per runner, to the plane
+  CArray<double, double> m_aSinElevation;         // signed: negative rising towards +normal
 };

@@ -12,6 +12,8 @@ namespace vela {
 
 using Point3 = std::array<double, 3>;
 
+constexpr double kPi = 3.141592653589793;
+
 inline Point3 Sub(const Point3& a, const Point3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 inline Point3 Add(const Point3& a, const Point3& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
 inline Point3 Scale(const Point3& a, double s) { return {a[0] * s, a[1] * s, a[2] * s}; }

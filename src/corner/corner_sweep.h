@@ -15,6 +15,7 @@
 //   (ring nodes at the ends of each ring lie on the axis line)
 
 #include "sweep/section_pattern.h"
+#include "vec3.h"
 
 #include <vector>
 
@@ -30,6 +31,9 @@ struct HalfSectionCounts {
 // C inner rings and B outer layers.
 HalfSectionCounts CountHalfSection(int halfRing, int innerRings, int outerLayers);
 
+// The same counts in doubles (see SizeSection).
+SectionSize SizeHalfSection(int halfRing, int innerRings, int outerLayers);
+
 // The half-section's faces, rows 1..faces (row 0 unused); a triangle repeats
 // its third corner.
 std::vector<SectionFace> HalfSectionFaces(int halfRing, int innerRings, int outerLayers);
@@ -38,11 +42,23 @@ std::vector<SectionFace> HalfSectionFaces(int halfRing, int innerRings, int oute
 // and both ends of every ring.
 std::vector<bool> OnAxisNodes(int halfRing, int innerRings, int outerLayers);
 
-// The element a face sweeps into between two sections, as 8 node numbers
-// with trailing zeros (lower = node numbers of the face's corners in the
-// lower section, upper in the upper section): a hexahedron or prism, or its
-// collapsed form where corners lie on the axis.
-std::array<int, 8> CornerElement(const SectionFace& face, const std::vector<bool>& onAxis,
-                                 int lowerBase, int upperBase);
+// The half-section, section by section, as the bend is swept: section k is
+// the half ellipse with semi-axes axisRadius along the axis and
+// startRadius + (endRadius - startRadius) * k / steps across it, turned by
+// sweepAngle * k / steps about the axis through the centre. Rows 1.. (row 0
+// unused), section k node p at row k * nodes + p; the half-section's counts
+// are CountHalfSection(halfRing, C, B) of the section settings.
+struct CornerInput {
+  Point3 center{};
+  Point3 axis{};    // the bend's rotation axis, unitized here
+  Point3 radial{};  // angle 90 degrees of the first section, unitized here
+  double axisRadius = 0.0;
+  double startRadius = 0.0, endRadius = 0.0;
+  double sweepAngle = 0.0;
+  int steps = 1;
+  int halfRing = 4;  // h, half the first ring
+};
+
+std::vector<Point3> SweepCorner(const CornerInput& in, const SectionSettings& section);
 
 }  // namespace vela

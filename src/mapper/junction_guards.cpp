@@ -1,6 +1,7 @@
 #include "mapper/junction_guards.h"
 
 #include "mapper/refusal.h"
+#include "vec3.h"
 
 #include <algorithm>
 #include <cmath>
@@ -51,7 +52,6 @@ constexpr double kCosMinNeighbourAngle = 0.8660254;  // cos 30 degrees
 constexpr double kCosMaxElevation = 0.98480775;  // cos 10 degrees
 // Radii of one junction more than 2.5 times apart (seen from 2.9).
 constexpr double kMaxRadiusRatio = 2.5;
-constexpr double kPi = 3.141592653589793;
 
 }  // namespace
 
@@ -84,8 +84,8 @@ bool CheckSection(int firstRing, const CArray<double, double>& inner,
 
 bool ReadRadii(const CArray<double, double>& list, int count, std::vector<double>& out) {
   if (list.GetSize() < count) return Refuse(Refusal::RadiusList);
-  out.resize(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) out[static_cast<size_t>(i)] = list.GetAt(i);
+  out.resize(static_cast<size_t>(list.GetSize()));
+  for (int i = 0; i < list.GetSize(); ++i) out[static_cast<size_t>(i)] = list.GetAt(i);
   return true;
 }
 

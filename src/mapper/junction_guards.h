@@ -25,8 +25,8 @@ bool CheckSection(int firstRing, const CArray<double, double>& inner,
 bool CheckRunners(const ON_3fPoint& center, const std::vector<ON_3fPoint>& farPoints,
                   const std::vector<double>& radii);
 
-// The radius list, read once through CArray's checked reads; false with
-// Refusal::RadiusList when it holds fewer than `count` entries.
+// The whole radius list, read once through CArray's checked reads; false
+// with Refusal::RadiusList when it holds fewer than `count` entries.
 bool ReadRadii(const CArray<double, double>& list, int count, std::vector<double>& out);
 
 // The runners of an N-way junction against each other, on the projected

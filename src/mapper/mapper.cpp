@@ -4,10 +4,13 @@
 #include <VelaRunnerMapping.h>
 
 #include "mapper/junction_inputs.h"
+#include "mapper/junction_plan.h"
 #include "mapper/runner_length.h"
 #include "sweep/profiles.h"
+#include "sweep/section_pattern.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -23,7 +26,7 @@ CVelaRunnerMapping::CVelaRunnerMapping()
       m_pNodes(nullptr),
       m_nElementCount(0),
       m_pElements(nullptr),
-      m_nLayerCount(5),
+      m_nLayerCount(vela::kBranchLayers),
       m_pfnCircularProfile(vela::CircularProfile),
       m_pfnLinearProfile(vela::LinearProfile),
       m_nFirstCircleNodeCount(8),
@@ -35,19 +38,9 @@ CVelaRunnerMapping::CVelaRunnerMapping()
       m_nSectionFaceCount(0),
       m_nPoint(0),
       m_ptCenter(0.0f, 0.0f, 0.0f),
-      m_pAroundPoints(nullptr),
-      m_pRunnerRadius(nullptr),
-      m_vAvgNormal{0.0, 0.0, 0.0},
-      m_nNodeCapacity(0),
-      m_nElementCapacity(0) {}
+      m_vAvgNormal{0.0, 0.0, 0.0} {}
 
-CVelaRunnerMapping::~CVelaRunnerMapping() {
-  ReleaseMeshArrays();
-  delete[] m_pAroundPoints;
-  m_pAroundPoints = nullptr;
-  delete[] m_pRunnerRadius;
-  m_pRunnerRadius = nullptr;
-}
+CVelaRunnerMapping::~CVelaRunnerMapping() = default;
 
 bool CVelaRunnerMapping::SetFirstCircleNodeCount(int n) {
   if (n < 0) return false;
@@ -73,36 +66,29 @@ bool CVelaRunnerMapping::SetIOBoundaryLayer(const CArray<double, double>* inner,
 
 int CVelaRunnerMapping::GetNPoint() const { return m_nPoint; }
 
-void CVelaRunnerMapping::SetLayerCount(int n) {
-  if (n > 0) m_nLayerCount = n;
-}
-
-void CVelaRunnerMapping::SetCenterPoint(ON_3fPoint p) { m_ptCenter = p; }
-
-void CVelaRunnerMapping::SetAroundPoint(const CArray<ON_3fPoint, ON_3fPoint>* farPoints) {
-  const int n = farPoints->GetSize();
-  if (n == 0) return;  // an empty list keeps the previous junction's runners
-  const vela::ProjectedRunners runners =
-      vela::ProjectRunners(m_ptCenter, m_vAvgNormal, vela::ToVector(*farPoints));
-
-  delete[] m_pAroundPoints;
-  m_pAroundPoints = new ON_3fPoint[static_cast<size_t>(n)];
-  std::copy(runners.farPoints.begin(), runners.farPoints.end(), m_pAroundPoints);
+void CVelaRunnerMapping::StoreJunction(const vela::JunctionPlan& plan, const vela::Point3& normal,
+                                       const vela::ProjectedRunners& projected) {
+  const int n = plan.RunnerCount();
+  m_ptCenter = plan.center;
+  std::copy(normal.begin(), normal.end(), m_vAvgNormal);
+  m_pAroundPoints = std::make_unique<ON_3fPoint[]>(static_cast<size_t>(n));
+  std::copy(projected.farPoints.begin(), projected.farPoints.end(), m_pAroundPoints.get());
   m_aCosElevation.RemoveAll();
   m_aSinElevation.RemoveAll();
-  for (int i = 0; i < n; ++i) {
-    m_aCosElevation.Add(runners.cosElevation[static_cast<size_t>(i)]);
-    m_aSinElevation.Add(runners.sinElevation[static_cast<size_t>(i)]);
+  for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+    m_aCosElevation.Add(projected.cosElevation[i]);
+    m_aSinElevation.Add(projected.sinElevation[i]);
   }
   m_nPoint = n;
-}
+  m_pRunnerRadius = std::make_unique<double[]>(plan.radii.size());
+  std::copy(plan.radii.begin(), plan.radii.end(), m_pRunnerRadius.get());
+  m_dIORadiusRatio = plan.section.ioRatio;
 
-void CVelaRunnerMapping::SetRunnerRadius(const CArray<double, double>* radii) {
-  const int n = radii->GetSize();
-  if (n == 0) return;
-  delete[] m_pRunnerRadius;
-  m_pRunnerRadius = new double[static_cast<size_t>(n)];
-  for (int i = 0; i < n; ++i) m_pRunnerRadius[i] = radii->GetAt(i);
+  const vela::SectionSettings& s = plan.section;
+  const vela::SectionCounts counts = vela::CountSection(s.firstRing, s.innerRings, s.outerLayers);
+  m_nInnerDiscNodeCount = counts.innerDiscNodes;
+  m_nSectionNodeCount = counts.nodes;
+  m_nSectionFaceCount = counts.faces;
 }
 
 void CVelaRunnerMapping::RunnerLength(int n, const double (*points)[3], const double* radius,

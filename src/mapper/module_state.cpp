@@ -1,23 +1,21 @@
 #include "mapper/module_state.h"
 
-#include <cstring>
+#include <cstddef>
 
-double g_dCenterJunctionRadius = 0.0;
-int g_nInnerCircleCount = 0;
-int g_nOuterLayerCount = 0;
-unsigned char* g_pMergeCandidate = nullptr;
+thread_local double g_dCenterJunctionRadius = 0.0;
+thread_local int g_nInnerCircleCount = 0;
+thread_local int g_nOuterLayerCount = 0;
+thread_local unsigned char* g_pMergeCandidate = nullptr;
 
 namespace vela {
 
-void AllocateMergeCandidates(int nodeCapacity) {
-  ReleaseMergeCandidates();
-  g_pMergeCandidate = new unsigned char[static_cast<size_t>(nodeCapacity) + 1];
-  std::memset(g_pMergeCandidate, 0, static_cast<size_t>(nodeCapacity) + 1);
+MergeCandidateFlags::MergeCandidateFlags(int nodeCapacity)
+    : m_flags(new unsigned char[static_cast<size_t>(nodeCapacity) + 1]()) {
+  g_pMergeCandidate = m_flags.get();
 }
 
-void ReleaseMergeCandidates() {
-  delete[] g_pMergeCandidate;
-  g_pMergeCandidate = nullptr;
+MergeCandidateFlags::~MergeCandidateFlags() {
+  if (g_pMergeCandidate == m_flags.get()) g_pMergeCandidate = nullptr;
 }
 
 }  // namespace vela

@@ -7,18 +7,21 @@
 
 namespace vela {
 
-double MergeTolerance(double startRadius, const CArray<double, double>& radii,
-                      const CArray<double, double>& inner, int innerCount,
-                      const CArray<double, double>& outer, int outerCount, double innerShare,
+double MergeTolerance(double startRadius, const std::vector<double>& radii,
+                      const std::vector<double>& inner, int innerCount,
+                      const std::vector<double>& outer, int outerCount, double innerShare,
                       double outerShare) {
   double rMax = startRadius;
-  for (int i = 0; i < radii.GetSize(); ++i) rMax = std::max(rMax, radii.GetAt(i));
-  double innerGap = 1.0;
-  for (int i = 1; i <= innerCount; ++i) innerGap = std::min(innerGap, inner.GetAt(i) - inner.GetAt(i - 1));
-  const double tol = rMax * innerShare * innerGap;
+  for (double r : radii) rMax = std::max(rMax, r);
+  // The smallest gap between neighbouring positions, 1 at most.
+  auto smallestGap = [](const std::vector<double>& positions, int count) {
+    double gap = 1.0;
+    for (size_t i = 1; i <= static_cast<size_t>(count); ++i) gap = std::min(gap, positions[i] - positions[i - 1]);
+    return gap;
+  };
+  const double tol = rMax * innerShare * smallestGap(inner, innerCount);
   if (outerCount == 0) return tol;
-  double outerGap = 1.0;
-  for (int i = 1; i <= outerCount; ++i) outerGap = std::min(outerGap, outer.GetAt(i) - outer.GetAt(i - 1));
+  const double outerGap = smallestGap(outer, outerCount);
   return std::min(tol, rMax * outerShare * outerGap);
 }
 

@@ -3,7 +3,7 @@
 // Merging the junction-end nodes that neighbouring pieces of a junction each
 // stored a copy of.
 
-#include <VelaArray.h>
+#include <vector>
 
 namespace vela {
 
@@ -11,11 +11,10 @@ namespace vela {
 // the junction: the largest of startRadius and every radius, times the
 // inner share and the smallest inner-ring spacing (at most 1), or times the
 // outer share and the smallest outer-layer spacing when that is smaller.
-// Reads inner[0..innerCount] and, when outerCount > 0, outer[0..outerCount]
-// (CArray's std::invalid_argument when they are shorter).
-double MergeTolerance(double startRadius, const CArray<double, double>& radii,
-                      const CArray<double, double>& inner, int innerCount,
-                      const CArray<double, double>& outer, int outerCount, double innerShare,
+// Reads inner[0..innerCount] and, when outerCount > 0, outer[0..outerCount].
+double MergeTolerance(double startRadius, const std::vector<double>& radii,
+                      const std::vector<double>& inner, int innerCount,
+                      const std::vector<double>& outer, int outerCount, double innerShare,
                       double outerShare);
 
 // Replaces every candidate node (candidates[k] != 0) that lies within tol of

@@ -1,20 +1,19 @@
-// The N-way junction driver: checks and stores a junction's inputs, sizes its
-// arrays, sweeps one branch per runner, merges the junction-end nodes and
-// writes the mesh into the host's container.
+// The N-way junction: its plan (the junction plane, the runners turned into
+// it, the size of the centre, the counts and the merge tolerance), its sweep
+// (one branch per runner) and the two calls that run them.
 
 #include <VelaRunnerMapping.h>
 
 #include "mapper/junction_guards.h"
-#include "mapper/junction_inputs.h"
-#include "mapper/mesh_store.h"
+#include "mapper/junction_plan.h"
 #include "mapper/module_state.h"
-#include "mapper/node_merge.h"
 #include "mapper/nway_junction.h"
+#include "mapper/node_merge.h"
 #include "mapper/refusal.h"
+#include "sweep/branch_sweep.h"
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace vela {
 
@@ -34,6 +33,13 @@ constexpr double kMergeTolShare = 0.25;
 Point3 UnitFromCenter(const ON_3fPoint& center, const ON_3fPoint& p) {
   const ON_3dVector d = p - center;  // single precision, then doubles
   return Unit({d.x, d.y, d.z});
+}
+
+Point3 ToPoint3(const ON_3fPoint& p) { return {p.x, p.y, p.z}; }
+
+std::nullopt_t Refused(Refusal reason, int runner = -1) {
+  Refuse(reason, runner);
+  return std::nullopt;
 }
 
 }  // namespace
@@ -80,63 +86,108 @@ double CenterJunctionRadius(const ON_3fPoint& center, const std::vector<ON_3fPoi
   return size;
 }
 
+std::optional<NWayPlan> PlanNWay(const JunctionSettings& settings, const JunctionCall& call) {
+  if (call.farPoints == nullptr || call.radii == nullptr) return Refused(Refusal::NullPointer);
+  if (!(std::fabs(call.innerShare + call.outerShare - 1.0) < kShareSumTol))
+    return Refused(Refusal::Shares);
+  // An empty list fails as every list read out of range does.
+  if (call.farPoints->GetSize() == 0) call.farPoints->GetAt(0);
+  const int n = call.farPoints->GetSize();
+  // Two runners are a bend, with a call of its own; one is no junction.
+  if (n < 3) return Refused(Refusal::TooFewRunners);
+  NWayPlan plan;
+  plan.center = call.center;
+  const double ratio = call.innerShare / (call.innerShare + call.outerShare);
+  if (!PlanSection(settings, ratio, plan)) return std::nullopt;
+  plan.farPoints = ToVector(*call.farPoints);
+  if (!ReadRadii(*call.radii, 2 * n, plan.radii)) return std::nullopt;
+  if (!CheckRunners(call.center, plan.farPoints, plan.radii)) return std::nullopt;
+  // Without a junction plane the branches have no common section plane.
+  const std::optional<Point3> normal = AverageCoplaneNormal(call.center, plan.farPoints);
+  if (!normal) return Refused(Refusal::NoPlane);
+  plan.normal = *normal;
+  plan.projected = ProjectRunners(call.center, plan.normal.data(), plan.farPoints);
+  // A runner along the plane normal projects onto the centre: a branch of
+  // zero length.
+  for (int i = 0; i < n; ++i)
+    if ((plan.projected.farPoints[static_cast<size_t>(i)] - call.center).Length() == 0.0)
+      return Refused(Refusal::FarPointDegenerate, i);
+  if (!CheckNWayGeometry(call.center, plan.farPoints, plan.projected, plan.normal.data(), plan.radii))
+    return std::nullopt;
+
+  // One section and one element layer more per branch than a branch stores.
+  const SectionSize size = SizeSection(plan.section.firstRing, plan.section.innerRings,
+                                       plan.section.outerLayers);
+  const double nodeCapacity = size.nodes * (plan.layers + 2) * n;
+  const double elementCapacity = size.faces * (plan.layers + 1) * n;
+  if (!CheckCounts(nodeCapacity, elementCapacity)) return std::nullopt;
+  plan.capacity = {static_cast<int>(nodeCapacity), static_cast<int>(elementCapacity)};
+
+  plan.centerRadius = CenterJunctionRadius(call.center, plan.projected.farPoints, plan.radii.data());
+  const SectionSettings& s = plan.section;
+  plan.mergeTol = kMergeTolShare * MergeTolerance(plan.centerRadius, plan.radii, s.inner, s.innerRings,
+                                                  s.outer, s.outerLayers, call.innerShare,
+                                                  call.outerShare);
+  return plan;
+}
+
+std::unique_ptr<MeshBuild> SweepNWay(const NWayPlan& plan, ON_3fPoint* farNodes) {
+  auto build = std::make_unique<MeshBuild>(plan.capacity);
+  const SectionSettings& section = plan.section;
+  const std::vector<SectionFace> faces =
+      SectionFaces(section.firstRing, section.innerRings, section.outerLayers);
+  const std::vector<ON_3fPoint>& around = plan.projected.farPoints;
+  const std::vector<double>& r = plan.radii;
+  const int n = plan.RunnerCount();
+  for (int i = 0; i < n; ++i) {
+    const int next = i + 1 == n ? 0 : i + 1;
+    const int prev = i == 0 ? n - 1 : i - 1;
+    BranchInput in;
+    in.points[0] = ToPoint3(around[static_cast<size_t>(i)]);
+    in.points[1] = ToPoint3(plan.center);
+    in.points[2] = ToPoint3(around[static_cast<size_t>(next)]);
+    in.points[3] = ToPoint3(around[static_cast<size_t>(prev)]);
+    const size_t own = 2 * static_cast<size_t>(i), after = 2 * static_cast<size_t>(next),
+                 before = 2 * static_cast<size_t>(prev);
+    const double radii[6] = {r[own], r[own + 1], r[after], r[after + 1], r[before], r[before + 1]};
+    std::copy(radii, radii + 6, in.radii);
+    in.junctionRadius = plan.centerRadius;
+    in.normal = plan.normal;
+    in.cosTilt = plan.projected.cosElevation[static_cast<size_t>(i)];
+    in.sinTilt = plan.projected.sinElevation[static_cast<size_t>(i)];
+    in.center = plan.center;
+    const ON_3fPoint farNode = AppendBranch(plan, in, faces, *build);
+    if (section.innerRings > 0) farNodes[i] = farNode;
+  }
+  return build;
+}
+
+void KeepNWayState(const NWayPlan& plan) {
+  g_dCenterJunctionRadius = plan.centerRadius;
+  g_nInnerCircleCount = plan.section.innerRings;
+  g_nOuterLayerCount = plan.section.outerLayers;
+}
+
 }  // namespace vela
+
+vela::JunctionSettings CVelaRunnerMapping::Settings() const {
+  return {m_nFirstCircleNodeCount, &m_aInnerLayer, &m_aOuterLayer, m_nLayerCount,
+          m_pfnCircularProfile, m_pfnLinearProfile};
+}
 
 bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
                                         const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
                                         const CArray<double, double>* radii, double innerShare,
                                         double outerShare, ON_3fPoint* farNodeOut) {
-  using vela::Refusal;
   vela::ClearRefusal();
-  if (farPoints == nullptr || radii == nullptr || farNodeOut == nullptr)
-    return vela::Refuse(Refusal::NullPointer);
-  if (!(std::fabs(innerShare + outerShare - 1.0) < vela::kShareSumTol))
-    return vela::Refuse(Refusal::Shares);
-  if (farPoints->GetSize() == 0) {
-    SetCenterPoint(center);
-    farPoints->GetAt(0);  // an empty list fails as every list read out of range does
-  }
-  const int n = farPoints->GetSize();
-  // Two runners are a bend, with a call of its own; one is no junction.
-  if (n < 3) return vela::Refuse(Refusal::TooFewRunners);
-  const double ratio = innerShare / (innerShare + outerShare);
-  if (!vela::CheckSection(m_nFirstCircleNodeCount, m_aInnerLayer, m_aOuterLayer, ratio)) return false;
-  const std::vector<ON_3fPoint> far = vela::ToVector(*farPoints);
-  std::vector<double> r;
-  if (!vela::ReadRadii(*radii, 2 * n, r)) return false;
-  if (!vela::CheckRunners(center, far, r)) return false;
-  // Without a junction plane the branches have no common section plane.
-  const std::optional<vela::Point3> normal = vela::AverageCoplaneNormal(center, far);
-  if (!normal) return vela::Refuse(Refusal::NoPlane);
-  // A runner along the plane normal projects onto the centre: a branch of
-  // zero length.
-  const vela::ProjectedRunners projected = vela::ProjectRunners(center, normal->data(), far);
-  for (int i = 0; i < n; ++i)
-    if ((projected.farPoints[static_cast<size_t>(i)] - center).Length() == 0.0)
-      return vela::Refuse(Refusal::FarPointDegenerate, i);
-  if (!vela::CheckNWayGeometry(center, far, projected, normal->data(), r)) return false;
-
-  const int f = m_nFirstCircleNodeCount;
-  const int c = m_nInnerCircleCount;
-  const int b = m_nOuterLayerCount;
-  // One section and one element layer more per branch than a branch stores.
-  const double sectionNodes = 1.0 + double(f) * c * (c + 1) / 2.0 + double(c) * f * b;
-  const double sectionFaces = double(f) * c * c + double(c) * f * b;
-  const double nodeCapacity = sectionNodes * (m_nLayerCount + 2) * n;
-  const double elementCapacity = sectionFaces * (m_nLayerCount + 1) * n;
-  if (!vela::CheckCounts(nodeCapacity, elementCapacity)) return false;
-
-  SetCenterPoint(center);
-  GetAvgCoplaneNormal(farPoints);
-  SetAroundPoint(farPoints);
-  SetRunnerRadius(radii);
-  m_dIORadiusRatio = ratio;
-  g_nInnerCircleCount = c;
-  g_nOuterLayerCount = b;
-
-  AllocateMeshArrays(static_cast<int>(nodeCapacity), static_cast<int>(elementCapacity));
-  g_dCenterJunctionRadius = GetCenterJuctionRadiusSize();
-  CreateBranch(g_dCenterJunctionRadius, farNodeOut);
+  if (farNodeOut == nullptr) return vela::Refuse(vela::Refusal::NullPointer);
+  const std::optional<vela::NWayPlan> plan =
+      vela::PlanNWay(Settings(), {center, farPoints, radii, innerShare, outerShare});
+  if (!plan) return false;
+  StoreJunction(*plan, plan->normal, plan->projected);
+  vela::KeepNWayState(*plan);
+  // Nothing reads the unmerged arrays afterwards: they go on return.
+  vela::SweepNWay(*plan, farNodeOut);
   return true;
 }
 
@@ -145,73 +196,20 @@ bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
                                         const CArray<double, double>* radii, double innerShare,
                                         double outerShare, CVela_SolidMesh* mesh,
                                         ON_3fPoint* farNodeOut) {
-  if (mesh == nullptr || farNodeOut == nullptr) {
-    vela::ClearRefusal();
-    return vela::Refuse(vela::Refusal::NullPointer);
-  }
-  // The sweeps write the far nodes here; the host's output receives them only
-  // with a sound mesh.
-  const int n = farPoints != nullptr ? farPoints->GetSize() : 0;
-  std::vector<ON_3fPoint> farNodes(static_cast<size_t>(std::max(n, 1)));  // never a null buffer
-  auto sweep = [&]() {
-    return NConnectRunner(center, farPoints, radii, innerShare, outerShare, farNodes.data());
-  };
-  if (!sweep()) return false;
-  const double tol = vela::kMergeTolShare * GetMergeTol(g_dCenterJunctionRadius, radii,
-                                                        g_nInnerCircleCount, g_nOuterLayerCount,
-                                                        innerShare, outerShare);
-  if (!MergeSound(tol, sweep)) return false;
-  CreateSolidMesh(mesh);
-  ReleaseMeshArrays();
-  std::copy(farNodes.begin(), farNodes.begin() + n, farNodeOut);
+  vela::ClearRefusal();
+  if (mesh == nullptr || farNodeOut == nullptr) return vela::Refuse(vela::Refusal::NullPointer);
+  const std::optional<vela::NWayPlan> plan =
+      vela::PlanNWay(Settings(), {center, farPoints, radii, innerShare, outerShare});
+  if (!plan) return false;
+  StoreJunction(*plan, plan->normal, plan->projected);
+  vela::KeepNWayState(*plan);
+
+  // The far nodes reach the host's output only with a sound mesh.
+  std::vector<ON_3fPoint> farNodes(static_cast<size_t>(plan->RunnerCount()));
+  const std::unique_ptr<vela::MeshBuild> build =
+      vela::MergeSound([&] { return vela::SweepNWay(*plan, farNodes.data()); }, plan->mergeTol);
+  if (!build) return false;
+  build->Write(*mesh);
+  std::copy(farNodes.begin(), farNodes.end(), farNodeOut);
   return true;
-}
-
-bool CVelaRunnerMapping::GetAvgCoplaneNormal(const CArray<ON_3fPoint, ON_3fPoint>* farPoints) {
-  const std::optional<vela::Point3> normal = vela::AverageCoplaneNormal(m_ptCenter, vela::ToVector(*farPoints));
-  if (!normal) return false;
-  m_vAvgNormal[0] = (*normal)[0];
-  m_vAvgNormal[1] = (*normal)[1];
-  m_vAvgNormal[2] = (*normal)[2];
-  return true;
-}
-
-double CVelaRunnerMapping::GetCenterJuctionRadiusSize() const {
-  const std::vector<ON_3fPoint> around(m_pAroundPoints, m_pAroundPoints + m_nPoint);
-  return vela::CenterJunctionRadius(m_ptCenter, around, m_pRunnerRadius);
-}
-
-void CVelaRunnerMapping::CreateBranch(double junctionRadius, ON_3fPoint* farNodeOut) {
-  const int n = GetNPoint();
-  for (int i = 0; i < n; ++i) {
-    const int next = i + 1 == n ? 0 : i + 1;
-    const int prev = i == 0 ? n - 1 : i - 1;
-    const ON_3fPoint rows[4] = {m_pAroundPoints[i], m_ptCenter, m_pAroundPoints[next],
-                                m_pAroundPoints[prev]};
-    double points[4][3];
-    for (int r = 0; r < 4; ++r) {
-      points[r][0] = rows[r].x;
-      points[r][1] = rows[r].y;
-      points[r][2] = rows[r].z;
-    }
-    const double radii[6] = {m_pRunnerRadius[2 * i],    m_pRunnerRadius[2 * i + 1],
-                             m_pRunnerRadius[2 * next], m_pRunnerRadius[2 * next + 1],
-                             m_pRunnerRadius[2 * prev], m_pRunnerRadius[2 * prev + 1]};
-    RunnerBranch_E(points, radii, junctionRadius, m_vAvgNormal[0], m_vAvgNormal[1],
-                   m_vAvgNormal[2], m_aCosElevation.GetAt(i), m_aSinElevation.GetAt(i),
-                   farNodeOut, i);
-  }
-}
-
-double CVelaRunnerMapping::GetMergeTol(double junctionRadius, const CArray<double, double>* radii,
-                                       int innerCount, int outerCount, double innerShare,
-                                       double outerShare) const {
-  return vela::MergeTolerance(junctionRadius, *radii, m_aInnerLayer, innerCount, m_aOuterLayer,
-                              outerCount, innerShare, outerShare);
-}
-
-void CVelaRunnerMapping::MergeBranchNode(int nodeCount, double tol) {
-  // The candidate flags follow the nodes they mark, for the soundness check.
-  m_nNodeCount = vela::MergeCandidates(m_pNodes, nodeCount, m_pElements, m_nElementCount,
-                                       g_pMergeCandidate, tol);
 }

@@ -9,7 +9,6 @@ namespace vela {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 // Tilt tangents below this mean no lean: the section stays square to the axis.
 constexpr double kNoLean = 0.001;
 // Nodes this close to the plane-normal axis of a section (|y|) are the ones

@@ -15,6 +15,11 @@ SectionCounts CountSection(int firstRing, int innerRings, int outerLayers) {
   return counts;
 }
 
+SectionSize SizeSection(int firstRing, int innerRings, int outerLayers) {
+  const int f = firstRing, c = innerRings, b = outerLayers;
+  return {1.0 + double(f) * c * (c + 1) / 2.0 + double(c) * f * b, double(f) * c * c + double(c) * f * b};
+}
+
 std::vector<SectionFace> SectionFaces(int firstRing, int innerRings, int outerLayers) {
   const int f = firstRing, c = innerRings, b = outerLayers;
   const SectionCounts counts = CountSection(f, c, b);
@@ -56,6 +61,35 @@ std::vector<SectionFace> SectionFaces(int firstRing, int innerRings, int outerLa
     base += ringNodes;
   }
   return faces;
+}
+
+std::array<int, 8> SweptElement(const SectionFace& face, const std::vector<bool>& onAxis,
+                                int lowerBase, int upperBase) {
+  const bool triangle = face[2] == face[3];
+  const int corners = triangle ? 3 : 4;
+  int lo[4], up[4];
+  bool axis[4];
+  int onAxisCount = 0;
+  for (int x = 0; x < corners; ++x) {
+    lo[x] = lowerBase + face[static_cast<size_t>(x)];
+    up[x] = upperBase + face[static_cast<size_t>(x)];
+    axis[x] = !onAxis.empty() && onAxis[static_cast<size_t>(face[static_cast<size_t>(x)])];
+    onAxisCount += axis[x] ? 1 : 0;
+  }
+  if (!triangle) {
+    if (onAxisCount != 2) return {lo[0], lo[1], lo[2], lo[3], up[0], up[1], up[2], up[3]};
+    if (axis[0]) return {lo[0], lo[3], up[3], lo[1], lo[2], up[2], 0, 0};
+    return {lo[2], lo[1], up[1], lo[3], lo[0], up[0], 0, 0};
+  }
+  if (onAxisCount == 2) {
+    const int x = !axis[0] ? 0 : !axis[1] ? 1 : 2;
+    return {lo[0], lo[1], lo[2], up[x], 0, 0, 0, 0};
+  }
+  if (onAxisCount == 1) {
+    if (!axis[2]) return {lo[1], up[1], up[2], lo[2], lo[0], 0, 0, 0};
+    return {lo[1], lo[0], up[0], up[1], lo[2], 0, 0, 0};
+  }
+  return {lo[0], lo[1], lo[2], up[0], up[1], up[2], 0, 0};
 }
 
 }  // namespace vela

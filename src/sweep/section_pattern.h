@@ -31,6 +31,14 @@ struct SectionCounts {
 // outer layers.
 SectionCounts CountSection(int firstRing, int innerRings, int outerLayers);
 
+// The same counts in doubles, which cannot overflow: the guards judge them
+// before anything is counted in ints.
+struct SectionSize {
+  double nodes = 0.0;
+  double faces = 0.0;
+};
+SectionSize SizeSection(int firstRing, int innerRings, int outerLayers);
+
 // What the sweeps need to place a section's nodes: the counts and the
 // normalised ring positions, position 0 first (inner[0..C], outer[0..B]).
 struct SectionSettings {
@@ -46,5 +54,13 @@ using SectionFace = std::array<int, 4>;
 
 // The face list, rows 1..faces (row 0 is unused and zero).
 std::vector<SectionFace> SectionFaces(int firstRing, int innerRings, int outerLayers);
+
+// The element a face sweeps into between two sections, as 8 node numbers
+// with trailing zeros (lowerBase and upperBase are added to the face's
+// section node numbers): a prism or hexahedron, or, where sections turn
+// about an axis and the face's corners lie on it (onAxis, by section node;
+// empty when no node does), the pyramid, tetrahedron or prism it collapses to.
+std::array<int, 8> SweptElement(const SectionFace& face, const std::vector<bool>& onAxis,
+                                int lowerBase, int upperBase);
 
 }  // namespace vela
