@@ -88,8 +88,8 @@ constexpr int kMaxLayerList = 12;
 constexpr int kMaxFarPoints = 10;
 constexpr int kMaxRadii = 24;
 // Cross-section nodes times runners above which a call is skipped: larger
-// junctions only repeat the same code more slowly.
-constexpr long long kWorkBudget = 3000;
+// junctions only repeat the same code more slowly (an X of F 32, C 4 fits).
+constexpr long long kWorkBudget = 1200;
 
 const float kSentinel = 12345.5f;
 

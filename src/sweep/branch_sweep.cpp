@@ -83,122 +83,140 @@ void CreateNodeSideMeshData(Point3* nodes, const Point3& u, const Point3& v, dou
   }
 }
 
-SweptBranch SweepBranch(const BranchInput& in, const SectionSettings& section, int layers,
-                        double (*circularProfile)(double), double (*linearProfile)(double)) {
-  const int n = layers;
-  const int f = section.firstRing, c = section.innerRings, b = section.outerLayers;
-  const double rho = section.ioRatio;
-  const std::vector<double>& ringPos = section.inner;
-  const std::vector<double>& layerPos = section.outer;
+namespace {
+
+// What every section of one branch reads: its frame, its centre line, its
+// sizes across the junction plane, and each side's leans and lateral sizes.
+struct BranchShape {
+  Point3 d{};  // unit, from the far point towards the centre
+  Point3 v{};  // unit, across the branch in the junction plane: the tilt axis
+  double length = 0.0;
+  std::vector<Point3> centreLine;  // centre of section k, before the tilt
+  std::vector<double> across;      // size across the plane of section k
+  Side next, prev;
+};
+
+BranchShape ShapeBranch(const BranchInput& in, int n, double (*circularProfile)(double),
+                        double (*linearProfile)(double)) {
   const Point3& p0 = in.points[0];
   const Point3& p1 = in.points[1];
   const double r0 = in.radii[0], r1 = in.radii[1];
-  const double junction = in.junctionRadius;
-  const Point3& u = in.normal;
-
-  // Frame: d from the far point towards the centre; v across the branch in
-  // the junction plane, which is also the tilt axis.
+  BranchShape shape;
   const Point3 axis = Sub(p1, p0);
-  const double length = Norm(axis);
-  const Point3 d = Unit(axis);
-  const Point3 v = Unit(Cross(d, u));
+  shape.length = Norm(axis);
+  shape.d = Unit(axis);
+  shape.v = Unit(Cross(shape.d, in.normal));
+  shape.across = GetExcessiveVerticalRadiusSize(r0, in.junctionRadius, n, circularProfile, linearProfile);
+  shape.centreLine.resize(static_cast<size_t>(n) + 1);
+  for (int k = 0; k <= n; ++k)
+    for (size_t a = 0; a < 3; ++a) shape.centreLine[static_cast<size_t>(k)][a] = p0[a] + ((p1[a] - p0[a]) * k) / n;
 
-  const SectionCounts counts = CountSection(f, c, b);
-  const RingAngles angles(f, c);
-  SweptBranch out;
-  out.nodes.assign(static_cast<size_t>((n + 1) * counts.nodes) + 1, Point3{0.0, 0.0, 0.0});
-  Point3* nodes = out.nodes.data();
-
-  int slot = 1;
-  const Point3 axisPoints[2] = {p0, p1};
-  CreateNodeSideMeshData(nodes, u, v, in.cosTilt, in.sinTilt, r0, axisPoints, section, angles,
-                         out.farNode, slot);
-
-  const std::vector<double> across =
-      GetExcessiveVerticalRadiusSize(r0, junction, n, circularProfile, linearProfile);
-  Side next, prev;
+  Side& next = shape.next;
+  Side& prev = shape.prev;
   next.lateral = GetExcessiveHorizontalRadiusSize(r0, r1, in.radii[3], n);
   prev.lateral = GetExcessiveHorizontalRadiusSize(r0, r1, in.radii[5], n);
-  std::vector<Point3> centreLine(static_cast<size_t>(n) + 1);
-  for (int k = 0; k <= n; ++k)
-    for (int a = 0; a < 3; ++a) centreLine[static_cast<size_t>(k)][a] = p0[a] + ((p1[a] - p0[a]) * k) / n;
-
   const ForwardAngles fa = CalConnectedForwardAngle(in.points);
   auto toFloat = [](const Point3& p) {
     return ON_3fPoint(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]));
   };
-  next.lean = CalExcessiveForwardAngle(in.center, toFloat(in.points[2]), length, r0, r1,
+  next.lean = CalExcessiveForwardAngle(in.center, toFloat(in.points[2]), shape.length, r0, r1,
                                        in.radii[2], in.radii[3], fa.cosNext, fa.sinNext, n);
-  prev.lean = CalExcessiveForwardAngle(in.center, toFloat(in.points[3]), length, r0, r1,
+  prev.lean = CalExcessiveForwardAngle(in.center, toFloat(in.points[3]), shape.length, r0, r1,
                                        in.radii[4], in.radii[5], fa.cosPrev, fa.sinPrev, n);
-  next.towards = TowardsNeighbour(d, p1, in.points[2]);
-  prev.towards = TowardsNeighbour(d, p1, in.points[3]);
+  next.towards = TowardsNeighbour(shape.d, p1, in.points[2]);
+  prev.towards = TowardsNeighbour(shape.d, p1, in.points[3]);
   next.wide = fa.cosNext < 0.0 && fa.sinNext < 0.5;
   prev.wide = fa.cosPrev < 0.0 && fa.sinPrev < 0.5;
-  const double slope = (r1 - r0) / length;
+  const double slope = (r1 - r0) / shape.length;
   // Not finite on a side whose tangents are all zero; that side never reads it.
   next.endRadius = r1 / (1.0 + slope / next.lean[static_cast<size_t>(n - 1)]);
   prev.endRadius = r1 / (1.0 + slope / prev.lean[static_cast<size_t>(n - 1)]);
+  return shape;
+}
 
-  for (int k = 1; k <= n; ++k) {
-    const double t = static_cast<double>(k) / n;
-    const Point3& centre = centreLine[static_cast<size_t>(k)];
-    const bool junctionSection = k == n;
-    const double bulge = kBulgeShare * (junction - r0) * std::sin(kPi * t);
-    const double vk = across[static_cast<size_t>(k)], v0 = across[0];
+// Places section k (1..n) of the branch, from nodes[slot + 1] on: each
+// side's half of every ring narrowed or widened to its lateral size, or
+// leaning back from the neighbour; the nodes on the plane normal bulged
+// across the plane; every section but the junction section tilted.
+void PlaceSection(const BranchInput& in, const BranchShape& shape, const SectionSettings& section,
+                  const RingAngles& angles, int k, int n, Point3* nodes, int& slot) {
+  const int f = section.firstRing, c = section.innerRings, b = section.outerLayers;
+  const double rho = section.ioRatio;
+  const double r0 = in.radii[0];
+  const Point3& u = in.normal;
+  const Point3& d = shape.d;
+  const Point3& v = shape.v;
+  const Point3& p1 = in.points[1];
+  const double t = static_cast<double>(k) / n;
+  const Point3& centre = shape.centreLine[static_cast<size_t>(k)];
+  const bool junctionSection = k == n;
+  const double bulge = kBulgeShare * (in.junctionRadius - r0) * std::sin(kPi * t);
+  const double vk = shape.across[static_cast<size_t>(k)], v0 = shape.across[0];
 
-    Point3& centreNode = nodes[++slot];
-    centreNode = centre;
-    if (!junctionSection) Tilt(in.sinTilt, in.cosTilt, v, p1, centreNode);
+  Point3& centreNode = nodes[++slot];
+  centreNode = centre;
+  if (!junctionSection) Tilt(in.sinTilt, in.cosTilt, v, p1, centreNode);
 
-    // h is the semi-axis along v (in the plane), g along u (across it);
-    // hOf(side) gives h for the side the node faces.
-    auto place = [&](int ring, int j, double g, auto hOf) {
-      const double cosPhi = angles.Cos(ring, j), sinPhi = angles.Sin(ring, j);
-      const Side& side = sinPhi >= 0.0 ? next : prev;
-      const double lean = side.lean[static_cast<size_t>(k - 1)];
-      const double h = hOf(side, lean);
-      const double x = g * cosPhi;
-      const double y = h * sinPhi;
-      Point3 o;
-      for (int a = 0; a < 3; ++a) o[a] = x * u[a] + y * v[a];
-      const double lambda = std::fabs(lean) >= kNoLean ? Dot(o, side.towards) / lean : 0.0;
-      if (std::fabs(y) < kOnNormalAxis && !junctionSection) {
-        const double beta = x > 0.0 ? bulge : -bulge;
-        for (int a = 0; a < 3; ++a) o[a] = o[a] + beta * u[a];
-      }
-      Point3& node = nodes[++slot];
-      for (int a = 0; a < 3; ++a) node[a] = (centre[a] + o[a]) - lambda * d[a];
-      if (!junctionSection) Tilt(in.sinTilt, in.cosTilt, v, p1, node);
-    };
-    auto squareTo = [&](const Side& side, double lean) {
-      return std::fabs(lean) < kNoLean || side.wide;
-    };
-
-    for (int i = 1; i <= c; ++i) {
-      const double a = ringPos[static_cast<size_t>(i)];
-      const double g = ((r0 * rho) * a * vk) / v0;
-      auto hOf = [&](const Side& side, double lean) {
-        if (squareTo(side, lean))
-          return (r0 * rho) * a * (side.lateral[static_cast<size_t>(k)] / side.lateral[0]);
-        const double r = r0 + (side.endRadius - r0) * t;
-        return (r * rho) * a;
-      };
-      for (int j = 0; j < i * f; ++j) place(i, j, g, hOf);
+  // h is the semi-axis along v (in the plane), g along u (across it);
+  // hOf(side) gives h for the side the node faces.
+  auto place = [&](int ring, int j, double g, auto hOf) {
+    const double cosPhi = angles.Cos(ring, j), sinPhi = angles.Sin(ring, j);
+    const Side& side = sinPhi >= 0.0 ? shape.next : shape.prev;
+    const double lean = side.lean[static_cast<size_t>(k - 1)];
+    const double h = hOf(side, lean);
+    const double x = g * cosPhi;
+    const double y = h * sinPhi;
+    Point3 o;
+    for (size_t a = 0; a < 3; ++a) o[a] = x * u[a] + y * v[a];
+    const double lambda = std::fabs(lean) >= kNoLean ? Dot(o, side.towards) / lean : 0.0;
+    if (std::fabs(y) < kOnNormalAxis && !junctionSection) {
+      const double beta = x > 0.0 ? bulge : -bulge;
+      for (size_t a = 0; a < 3; ++a) o[a] = o[a] + beta * u[a];
     }
-    for (int q = 1; q <= b; ++q) {
-      const double bq = layerPos[static_cast<size_t>(q)];
-      const double g = ((r0 * rho + r0 * (1.0 - rho) * bq) * vk) / v0;
-      auto hOf = [&](const Side& side, double lean) {
-        if (squareTo(side, lean))
-          return ((r0 * rho + r0 * (1.0 - rho) * bq) * side.lateral[static_cast<size_t>(k)]) /
-                 side.lateral[0];
-        const double r = r0 + (side.endRadius - r0) * t;
-        return r * rho + (r - r * rho) * bq;
-      };
-      for (int j = 0; j < f * c; ++j) place(c, j, g, hOf);
-    }
+    Point3& node = nodes[++slot];
+    for (size_t a = 0; a < 3; ++a) node[a] = (centre[a] + o[a]) - lambda * d[a];
+    if (!junctionSection) Tilt(in.sinTilt, in.cosTilt, v, p1, node);
+  };
+  auto squareTo = [](const Side& side, double lean) { return std::fabs(lean) < kNoLean || side.wide; };
+
+  for (int i = 1; i <= c; ++i) {
+    const double a = section.inner[static_cast<size_t>(i)];
+    const double g = ((r0 * rho) * a * vk) / v0;
+    auto hOf = [&](const Side& side, double lean) {
+      if (squareTo(side, lean)) return (r0 * rho) * a * (side.lateral[static_cast<size_t>(k)] / side.lateral[0]);
+      const double r = r0 + (side.endRadius - r0) * t;
+      return (r * rho) * a;
+    };
+    for (int j = 0; j < i * f; ++j) place(i, j, g, hOf);
   }
+  for (int q = 1; q <= b; ++q) {
+    const double bq = section.outer[static_cast<size_t>(q)];
+    const double g = ((r0 * rho + r0 * (1.0 - rho) * bq) * vk) / v0;
+    auto hOf = [&](const Side& side, double lean) {
+      if (squareTo(side, lean))
+        return ((r0 * rho + r0 * (1.0 - rho) * bq) * side.lateral[static_cast<size_t>(k)]) / side.lateral[0];
+      const double r = r0 + (side.endRadius - r0) * t;
+      return r * rho + (r - r * rho) * bq;
+    };
+    for (int j = 0; j < f * c; ++j) place(c, j, g, hOf);
+  }
+}
+
+}  // namespace
+
+SweptBranch SweepBranch(const BranchInput& in, const SectionSettings& section, int layers,
+                        double (*circularProfile)(double), double (*linearProfile)(double)) {
+  const int n = layers;
+  const BranchShape shape = ShapeBranch(in, n, circularProfile, linearProfile);
+  const SectionCounts counts = CountSection(section.firstRing, section.innerRings, section.outerLayers);
+  const RingAngles angles(section.firstRing, section.innerRings);
+  SweptBranch out;
+  out.nodes.assign(static_cast<size_t>((n + 1) * counts.nodes) + 1, Point3{0.0, 0.0, 0.0});
+  int slot = 1;
+  const Point3 axisPoints[2] = {in.points[0], in.points[1]};
+  CreateNodeSideMeshData(out.nodes.data(), in.normal, shape.v, in.cosTilt, in.sinTilt, in.radii[0],
+                         axisPoints, section, angles, out.farNode, slot);
+  for (int k = 1; k <= n; ++k) PlaceSection(in, shape, section, angles, k, n, out.nodes.data(), slot);
   return out;
 }
 

@@ -338,6 +338,7 @@ FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable) 
   auto key = [](uint64_t x, uint64_t y, uint64_t z) { return x | (y << 21) | (z << 42); };
 
   std::vector<std::pair<uint64_t, int>> entries;  // cell key, position in ids
+  entries.reserve(boxes.size() * 8);  // an element spans about eight cells of its own size
   for (size_t i = 0; i < boxes.size(); ++i) {
     const Box& b = boxes[i];
     for (uint64_t x = index(b.lo[0], 0); x <= index(b.hi[0], 0); ++x)
