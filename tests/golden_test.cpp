@@ -1,9 +1,9 @@
 // The four shipped junctions against the mesh an independent implementation
 // of the same construction produced: node by node, element by element.
 
-#include <VelaRunnerMapping.h>
-
+#include "JunctionFile.h"
 #include "MemoryMesh.h"
+#include "junction_call.h"
 #include "mesh_checks.h"
 
 #include <gtest/gtest.h>
@@ -33,23 +33,13 @@ TEST_P(Golden, MeshMatchesNodeByNodeAndElementByElement) {
   const json junction = Load(base + ".json");
   const json expected = Load(base + ".mesh.json");
 
-  CVelaRunnerMapping mapper;
-  CArray<double, double> inner, outer, radii;
-  CArray<ON_3fPoint, ON_3fPoint> far;
-  for (double v : junction["inner_layers"]) inner.Add(v);
-  for (double v : junction["outer_layers"]) outer.Add(v);
-  for (double v : junction["radii"]) radii.Add(v);
-  for (const json& p : junction["far_points"]) far.Add(Float3(p));
-  ASSERT_TRUE(mapper.SetIOBoundaryLayer(&inner, &outer));
-  ASSERT_TRUE(mapper.SetFirstCircleNodeCount(junction["first_circle_nodes"].get<int>()));
-  const ON_3fPoint center = Float3(junction["center"]);
-  const double a = junction["inner_share"], b = junction["outer_share"];
+  const vela::io::JunctionFile file = vela::io::ReadJunctionFile(base + ".json");
   MemoryMesh mesh;
-  std::vector<ON_3fPoint> farNodes(static_cast<size_t>(far.GetSize()));
-  const bool bend = far.GetSize() == 2;
-  ASSERT_TRUE(bend ? mapper.TwoConnectRunner(center, &far, &radii, a, b, &mesh)
-                   : mapper.NConnectRunner(center, &far, &radii, a, b, &mesh, farNodes.data()));
+  const vela::host::CallResult call = vela::host::MeshJunction(file, mesh);
+  ASSERT_TRUE(call.ok);
+  const bool bend = file.IsBend();
   EXPECT_EQ(expected["kind"], bend ? "bend" : "nway");
+  const std::vector<ON_3fPoint>& farNodes = call.farNodes;
 
   // Within 1e-9 of the junction's size.
   double size = 0.0;
@@ -79,11 +69,9 @@ TEST_P(Golden, MeshMatchesNodeByNodeAndElementByElement) {
 
   // Runner lengths with margin 5/1 and the far-end radius of each runner.
   const json lengths = Load(base + ".length.json")["lengths"];
-  CArray<double, double> farRadii, out;
-  for (int i = 0; i < far.GetSize(); ++i) farRadii.Add(radii.GetAt(2 * i));
-  out.SetSize(far.GetSize());
-  mapper.RunnerLength(center, &far, &farRadii, 5, &out, 1);
-  for (int i = 0; i < far.GetSize(); ++i) EXPECT_DOUBLE_EQ(out.GetAt(i), lengths[static_cast<size_t>(i)].get<double>());
+  const std::vector<double> got = vela::host::RunnerLengths(file);
+  ASSERT_EQ(got.size(), lengths.size());
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_DOUBLE_EQ(got[i], lengths[i].get<double>());
 }
 
 INSTANTIATE_TEST_SUITE_P(Junctions, Golden,

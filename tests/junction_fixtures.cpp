@@ -5,16 +5,12 @@
 namespace {
 const double kPi = 3.141592653589793;
 
+vela::host::Call CallOf(const Junction& j) { return j.bend ? vela::host::Call::Bend : vela::host::Call::NWay; }
+
 ON_3fPoint ToFloat(const std::array<double, 3>& p) {
   return ON_3fPoint(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]));
 }
 
-// The narrowest gap between neighbouring layer positions (1 for fewer than two).
-double SmallestGap(const std::vector<double>& layers) {
-  double gap = 1.0;
-  for (size_t i = 1; i < layers.size(); ++i) gap = std::min(gap, layers[i] - layers[i - 1]);
-  return gap;
-}
 }  // namespace
 
 Junction Planar(const std::string& name, const std::vector<double>& degrees, double r) {
@@ -42,19 +38,27 @@ CArray<double, double> List(std::initializer_list<double> values) {
   return list;
 }
 
+vela::io::JunctionFile FileOf(const Junction& j) {
+  vela::io::JunctionFile file;
+  file.name = j.name;
+  file.center = j.center;
+  file.farPoints = j.farPoints;
+  file.radii = j.radii;
+  file.innerShare = j.innerShare;
+  file.outerShare = j.outerShare;
+  file.firstCircleNodes = j.firstRing;
+  file.innerLayers = j.inner;
+  file.outerLayers = j.outer;
+  return file;
+}
+
 Meshed MeshJunction(const Junction& j, CVelaRunnerMapping* mapper) {
   CVelaRunnerMapping fresh;
-  CVelaRunnerMapping& m = mapper != nullptr ? *mapper : fresh;
-  const JunctionArrays a = ArraysOf(j);
-  m.SetIOBoundaryLayer(&a.inner, &a.outer);
-  m.SetFirstCircleNodeCount(j.firstRing);
   Meshed out;
-  out.farNodes.resize(j.farPoints.size());
-  if (j.bend)
-    out.ok = m.TwoConnectRunner(ToFloat(j.center), &a.far, &a.radii, j.innerShare, j.outerShare, &out.mesh);
-  else
-    out.ok = m.NConnectRunner(ToFloat(j.center), &a.far, &a.radii, j.innerShare, j.outerShare, &out.mesh,
-                              out.farNodes.data());
+  const vela::host::CallResult call = vela::host::MeshJunction(
+      FileOf(j), out.mesh, mapper != nullptr ? *mapper : fresh, CallOf(j));
+  out.ok = call.ok;
+  out.farNodes = call.farNodes;
   return out;
 }
 
@@ -71,8 +75,6 @@ Junction Transformed(const Junction& j, const double rot[3][3], const std::array
 }
 
 double MergeTolOf(const Junction& j) {
-  const double rMax = *std::max_element(j.radii.begin(), j.radii.end());
-  double tol = rMax * j.innerShare * SmallestGap(j.inner);
-  if (j.outer.size() > 1) tol = std::min(tol, rMax * j.outerShare * SmallestGap(j.outer));
-  return (j.bend ? 0.1 : 0.25) * tol;
+  const std::optional<vela::JunctionFacts> facts = vela::host::Describe(FileOf(j), CallOf(j));
+  return facts ? facts->mergeTol : 0.0;
 }

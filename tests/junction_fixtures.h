@@ -4,7 +4,9 @@
 
 #include <VelaRunnerMapping.h>
 
+#include "JunctionFile.h"
 #include "MemoryMesh.h"
+#include "junction_call.h"
 
 #include <cmath>
 #include <functional>
@@ -54,12 +56,16 @@ JunctionArrays ArraysOf(const Junction& j);
 // A list of doubles as the library takes it.
 CArray<double, double> List(std::initializer_list<double> values);
 
-// Sets the layer lists and first ring on mapper (a fresh one when null), then
-// meshes the junction with TwoConnectRunner when j.bend, else NConnectRunner.
+// Meshes the junction through the host calls (junction_call.h) with mapper (a
+// fresh one when null): TwoConnectRunner when j.bend, else NConnectRunner.
 Meshed MeshJunction(const Junction& j, CVelaRunnerMapping* mapper = nullptr);
 
 // The junction moved by offset and turned by the rotation matrix rot.
 Junction Transformed(const Junction& j, const double rot[3][3], const std::array<double, 3>& offset);
 
-// The merge tolerance the library uses for this junction (for the coincident-node check).
+// The junction as a junction file (its name, lists and settings).
+vela::io::JunctionFile FileOf(const Junction& j);
+
+// The merge tolerance the library uses for this junction (for the
+// coincident-node check); 0 where the library refuses it.
 double MergeTolOf(const Junction& j);

@@ -3,6 +3,7 @@
 #include "EmbeddedExamples.h"
 #include "FileText.h"
 #include "JunctionMesher.h"
+#include "junction_call.h"
 #include "Picture.h"
 #include "Quality.h"
 #include "RefusalLine.h"
@@ -209,7 +210,7 @@ int RunLength(const std::string& file, bool json, std::ostream& out, std::ostrea
     err << io::detail::Printable(file) << ": margin: the divisor (second number) must not be 0\n";
     return kBadInput;
   }
-  const std::vector<double> lengths = RunnerLengths(junction);
+  const std::vector<double> lengths = host::RunnerLengths(junction);
   if (json) {
     std::string text = "{\"lengths\": [";
     for (size_t i = 0; i < lengths.size(); ++i) {

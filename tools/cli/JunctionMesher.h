@@ -20,14 +20,9 @@ struct MeshedJunction {
   long long nodesBeforeMerge = 0; // what the branches (and corner) stored before merging
 };
 
-// Meshes the junction: TwoConnectRunner for two runners, NConnectRunner for
-// more. Points are narrowed to floats, as they cross the library's boundary.
-// Exceptions of the library (std::bad_alloc for a junction too large for the
-// memory) pass through.
+// Meshes the junction through the host calls (junction_call.h): a bend for
+// two runners, an N-way junction for more. Exceptions of the library
+// (std::bad_alloc for a junction too large for the memory) pass through.
 MeshedJunction MeshJunction(const io::JunctionFile& junction);
-
-// Runner lengths from the boundary-type RunnerLength, with the file's margin
-// and each runner's far-end radius. Empty when the margin divisor is 0.
-std::vector<double> RunnerLengths(const io::JunctionFile& junction);
 
 }  // namespace vela::cli

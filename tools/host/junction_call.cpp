@@ -1,0 +1,94 @@
+#include "junction_call.h"
+
+namespace vela::host {
+
+namespace {
+
+ON_3fPoint ToFloat(const std::array<double, 3>& p) {
+  return ON_3fPoint(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]));
+}
+
+CArray<double, double> ToArray(const std::vector<double>& values) {
+  CArray<double, double> out;
+  for (double v : values) out.Add(v);
+  return out;
+}
+
+// The junction's lists as the library takes them.
+struct Lists {
+  explicit Lists(const io::JunctionFile& junction)
+      : inner(ToArray(junction.innerLayers)),
+        outer(ToArray(junction.outerLayers)),
+        radii(ToArray(junction.radii)) {
+    for (const auto& p : junction.farPoints) far.Add(ToFloat(p));
+  }
+  CArray<double, double> inner, outer, radii;
+  CArray<ON_3fPoint, ON_3fPoint> far;
+};
+
+bool IsBend(const io::JunctionFile& junction, Call call) {
+  return call == Call::Bend || (call == Call::ByRunnerCount && junction.IsBend());
+}
+
+}  // namespace
+
+CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh,
+                        CVelaRunnerMapping& mapper, Call call) {
+  const Lists lists(junction);
+  CallResult out;
+  // The setters keep no refusal record; only a negative count fails here.
+  if (!mapper.SetFirstCircleNodeCount(junction.firstCircleNodes)) {
+    out.refusal.reason = Refusal::FirstRingTooSmall;
+    return out;
+  }
+  mapper.SetIOBoundaryLayer(&lists.inner, &lists.outer);
+  const ON_3fPoint center = ToFloat(junction.center);
+  if (IsBend(junction, call)) {
+    out.ok = mapper.TwoConnectRunner(center, &lists.far, &lists.radii, junction.innerShare,
+                                     junction.outerShare, &mesh);
+  } else {
+    out.farNodes.resize(junction.farPoints.size());
+    // A buffer even for no runners: the library takes a null output as a fault.
+    ON_3fPoint none;
+    out.ok = mapper.NConnectRunner(center, &lists.far, &lists.radii, junction.innerShare,
+                                   junction.outerShare, &mesh,
+                                   out.farNodes.empty() ? &none : out.farNodes.data());
+  }
+  out.refusal = LastJunctionRefusal();
+  return out;
+}
+
+CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh, Call call) {
+  CVelaRunnerMapping mapper;
+  return MeshJunction(junction, mesh, mapper, call);
+}
+
+std::optional<JunctionFacts> Describe(const io::JunctionFile& junction, Call call) {
+  const Lists lists(junction);
+  JunctionSettings settings;
+  settings.firstRing = junction.firstCircleNodes;
+  settings.inner = &lists.inner;
+  settings.outer = &lists.outer;
+  const JunctionCall args{ToFloat(junction.center), &lists.far, &lists.radii, junction.innerShare,
+                          junction.outerShare};
+  return DescribeJunction(settings, args, IsBend(junction, call));
+}
+
+std::vector<double> RunnerLengths(const io::JunctionFile& junction) {
+  if (junction.margin[1] == 0) return {};
+  CVelaRunnerMapping mapper;
+  CArray<ON_3fPoint, ON_3fPoint> far;
+  CArray<double, double> radii, lengths;
+  for (int i = 0; i < junction.RunnerCount(); ++i) {
+    far.Add(ToFloat(junction.farPoints[static_cast<size_t>(i)]));
+    radii.Add(junction.radii[static_cast<size_t>(2 * i)]);
+  }
+  lengths.SetSize(far.GetSize());
+  mapper.RunnerLength(ToFloat(junction.center), &far, &radii, junction.margin[0], &lengths,
+                      junction.margin[1]);
+  std::vector<double> out;
+  for (int i = 0; i < lengths.GetSize(); ++i) out.push_back(lengths.GetAt(i));
+  return out;
+}
+
+}  // namespace vela::host

@@ -1,0 +1,49 @@
+#pragma once
+
+// One junction handed to the library the way any host hands it: the far
+// points and centre narrowed to floats, the layer lists and first ring set on
+// the mapper, TwoConnectRunner for a bend and NConnectRunner for more
+// runners. vela-mesh, the tests and the benchmarks all mesh junction files
+// through here, so that none of them builds the calls its own way.
+
+#include "JunctionFile.h"
+
+#include <VelaRefusal.h>
+#include <VelaRunnerMapping.h>
+
+#include "mapper/junction_facts.h"
+
+#include <optional>
+#include <vector>
+
+namespace vela::host {
+
+// Which call meshes the junction: by default a bend for exactly two runners.
+enum class Call { ByRunnerCount, NWay, Bend };
+
+struct CallResult {
+  bool ok = false;
+  JunctionRefusal refusal;           // why, when the library refused
+  std::vector<ON_3fPoint> farNodes;  // NConnectRunner's far nodes, one per runner
+};
+
+// Sets the first ring and the layer lists on mapper, then meshes the junction
+// into mesh. The library's exceptions (std::invalid_argument for an empty
+// far-point list, std::bad_alloc) pass through.
+CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh,
+                        CVelaRunnerMapping& mapper, Call call = Call::ByRunnerCount);
+
+// The same with a fresh mapper.
+CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh,
+                        Call call = Call::ByRunnerCount);
+
+// What the library builds for the junction before merging, and the tolerance
+// it merges within; empty where it refuses the junction before sweeping.
+std::optional<JunctionFacts> Describe(const io::JunctionFile& junction,
+                                      Call call = Call::ByRunnerCount);
+
+// Runner lengths from the boundary-type RunnerLength, with the file's margin
+// and each runner's far-end radius. Empty when the margin divisor is 0.
+std::vector<double> RunnerLengths(const io::JunctionFile& junction);
+
+}  // namespace vela::host
