@@ -7,8 +7,8 @@
 // Each case reports time per junction and nodes per second (items); the
 // ratio of a case's time to its floor's is the cost of the meshing itself.
 
-#include "JunctionFile.h"
-#include "MemoryMesh.h"
+#include "junction_file.h"
+#include "memory_mesh.h"
 #include "junction_call.h"
 #include "mapper/junction_plan.h"
 

@@ -14,7 +14,7 @@
 //   - GetNodeCount and GetElementCount never called (the library reads nothing back).
 // What it accepted is kept in a MemoryMesh for the quality report.
 
-#include "MemoryMesh.h"
+#include "memory_mesh.h"
 
 #include <Vela_SolidMesh.h>
 

@@ -31,7 +31,7 @@
 #include "ByteReader.h"
 #include "CheckingMesh.h"
 
-#include <Quality.h>
+#include <quality.h>
 #include <VelaRunnerMapping.h>
 
 #include <algorithm>

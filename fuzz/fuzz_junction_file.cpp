@@ -5,7 +5,7 @@
 
 #include "CheckingMesh.h"
 
-#include <JunctionFile.h>
+#include <junction_file.h>
 
 #include <cmath>
 #include <cstdint>

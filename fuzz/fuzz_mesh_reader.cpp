@@ -2,7 +2,7 @@
 // 2 .msh); the three targets are this file built three times.
 //
 // Any text either gives a MeshFileError or a document that holds what
-// MeshFile.h promises: a known junction kind (far nodes only on an N-way),
+// mesh_file.h promises: a known junction kind (far nodes only on an N-way),
 // finite coordinates, known element kinds whose corners name existing nodes
 // (unused corner slots -1). Such a document is then written in every format
 // and read back, and must come back bit for bit: the writers must accept
@@ -10,7 +10,7 @@
 
 #include "CheckingMesh.h"
 
-#include <MeshFile.h>
+#include <mesh_file.h>
 
 #include <cmath>
 #include <cstdint>

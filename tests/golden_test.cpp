@@ -1,8 +1,8 @@
 // The four shipped junctions against the mesh an independent implementation
 // of the same construction produced: node by node, element by element.
 
-#include "JunctionFile.h"
-#include "MemoryMesh.h"
+#include "junction_file.h"
+#include "memory_mesh.h"
 #include "junction_call.h"
 #include "mesh_checks.h"
 

@@ -4,8 +4,8 @@
 
 #include <VelaRunnerMapping.h>
 
-#include "JunctionFile.h"
-#include "MemoryMesh.h"
+#include "junction_file.h"
+#include "memory_mesh.h"
 #include "junction_call.h"
 
 #include <cmath>

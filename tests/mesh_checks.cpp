@@ -1,6 +1,6 @@
 #include "mesh_checks.h"
 
-#include "Quality.h"
+#include "quality.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 // Checks of a whole mesh, shared by every end-to-end test.
 
-#include "MemoryMesh.h"
+#include "memory_mesh.h"
 
 // Expects of the mesh that:
 // - every corner refers to an existing node and no element repeats a node;

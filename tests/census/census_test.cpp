@@ -7,7 +7,7 @@
 #include "soundness.h"
 
 #ifdef VELA_CENSUS_HAS_MESH_IO
-#include "JunctionFile.h"
+#include "junction_file.h"
 #endif
 
 #include <gtest/gtest.h>

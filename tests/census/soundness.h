@@ -34,7 +34,7 @@
 // (finite, no repeated node, positive corners), so that each fault is counted
 // in one class as far as possible.
 
-#include "MemoryMesh.h"
+#include "memory_mesh.h"
 
 #include <array>
 #include <cstddef>

@@ -1,13 +1,13 @@
 // vela-mesh's subcommands as functions: exit status, output and what they
 // leave on disk.
 
-#include "Commands.h"
-#include "JunctionFile.h"
-#include "MeshFile.h"
+#include "commands.h"
+#include "junction_file.h"
+#include "mesh_file.h"
 
 #include <gtest/gtest.h>
 
-#include "RefusalLine.h"
+#include "refusal_line.h"
 
 #include <cmath>
 #include <cstdlib>

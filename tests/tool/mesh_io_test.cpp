@@ -1,8 +1,8 @@
 // vela-mesh file formats: junction files in, mesh files out and back in.
 
-#include "FileText.h"
-#include "JunctionFile.h"
-#include "MeshFile.h"
+#include "file_text.h"
+#include "junction_file.h"
+#include "mesh_file.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

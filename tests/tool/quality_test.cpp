@@ -1,6 +1,6 @@
 // The quality report on hand-made meshes, each built around one fault.
 
-#include "Quality.h"
+#include "quality.h"
 
 #include <gtest/gtest.h>
 

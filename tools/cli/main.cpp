@@ -1,7 +1,7 @@
 // vela-mesh: mesh, check and look at a runner junction from the command line.
 
-#include "Commands.h"
-#include "FileText.h"
+#include "commands.h"
+#include "file_text.h"
 
 #include <CLI/CLI.hpp>
 

@@ -6,7 +6,7 @@
 // runners. vela-mesh, the tests and the benchmarks all mesh junction files
 // through here, so that none of them builds the calls its own way.
 
-#include "JunctionFile.h"
+#include "junction_file.h"
 
 #include <VelaRefusal.h>
 #include <VelaRunnerMapping.h>

@@ -1,11 +1,11 @@
 #pragma once
 
 // The three mesh file formats, one writer and one reader each. Internal to
-// vela_mesh_io: MeshFile.cpp checks a document before handing it to a writer,
+// vela_mesh_io: mesh_file.cpp checks a document before handing it to a writer,
 // so the writers may assume a sound document, and checks the junction kind a
 // reader returns.
 
-#include "MeshFile.h"
+#include "mesh_file.h"
 
 #include <string>
 #include <vector>

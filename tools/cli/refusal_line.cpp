@@ -1,6 +1,6 @@
-#include "RefusalLine.h"
+#include "refusal_line.h"
 
-#include "FileText.h"
+#include "file_text.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
-#include "JsonText.h"
+#include "json_text.h"
 
-#include "FileText.h"
+#include "file_text.h"
 
 #include <algorithm>
 

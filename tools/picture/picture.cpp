@@ -1,6 +1,6 @@
-#include "Picture.h"
+#include "picture.h"
 
-#include "Quality.h"
+#include "quality.h"
 
 #include <algorithm>
 #include <cmath>

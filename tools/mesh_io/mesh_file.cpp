@@ -1,7 +1,7 @@
-#include "MeshFile.h"
+#include "mesh_file.h"
 
-#include "FileText.h"
-#include "MeshFormats.h"
+#include "file_text.h"
+#include "mesh_formats.h"
 
 #include <algorithm>
 #include <cctype>

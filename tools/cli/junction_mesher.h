@@ -3,8 +3,8 @@
 // vela-mesh as a host of the library: one junction file in, one meshed
 // junction out, through the same calls any host makes.
 
-#include "JunctionFile.h"
-#include "MeshFile.h"
+#include "junction_file.h"
+#include "mesh_file.h"
 
 #include <VelaRefusal.h>
 

@@ -3,7 +3,7 @@
 // that a mesh of a hundred thousand elements is checked in linear time on
 // average, not compared pair by pair.
 
-#include "QualityDetail.h"
+#include "quality_detail.h"
 
 #include <algorithm>
 #include <cmath>

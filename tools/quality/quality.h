@@ -17,7 +17,7 @@
 // each and names the first few elements (or nodes) by 0-based index, the
 // numbering ParaView shows.
 
-#include "MemoryMesh.h"
+#include "memory_mesh.h"
 
 #include <array>
 #include <string>

@@ -2,7 +2,7 @@
 
 // Pieces of the quality report shared between its files. Internal to vela_quality.
 
-#include "Quality.h"
+#include "quality.h"
 
 #include <array>
 #include <cmath>

@@ -9,11 +9,11 @@
 //      library refuses (one line with the reason), or one too large for the
 //      memory;
 //   3  the mesh has faults, one line per fault class on the error stream
-//      (see Quality.h); it was written, unless the library handed over
+//      (see quality.h); it was written, unless the library handed over
 //      coordinates that are not finite, which no file format can hold.
 
-#include "JunctionMesher.h"
-#include "Quality.h"
+#include "junction_mesher.h"
+#include "quality.h"
 
 #include <iosfwd>
 #include <optional>

@@ -1,7 +1,7 @@
 // The .msh mesh: Gmsh MSH 4.1, ASCII.
 
-#include "FileText.h"
-#include "MeshFormats.h"
+#include "file_text.h"
+#include "mesh_formats.h"
 
 #include <algorithm>
 #include <climits>

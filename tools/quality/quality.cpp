@@ -1,6 +1,6 @@
-#include "Quality.h"
+#include "quality.h"
 
-#include "QualityDetail.h"
+#include "quality_detail.h"
 
 #include <algorithm>
 #include <cmath>

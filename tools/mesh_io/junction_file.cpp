@@ -1,7 +1,7 @@
-#include "JunctionFile.h"
+#include "junction_file.h"
 
-#include "FileText.h"
-#include "JsonText.h"
+#include "file_text.h"
+#include "json_text.h"
 
 #include <nlohmann/json.hpp>
 

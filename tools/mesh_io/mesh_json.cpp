@@ -1,8 +1,8 @@
 // The .json mesh dump, the form of tests/golden/*.mesh.json.
 
-#include "FileText.h"
-#include "JsonText.h"
-#include "MeshFormats.h"
+#include "file_text.h"
+#include "json_text.h"
+#include "mesh_formats.h"
 
 #include <nlohmann/json.hpp>
 

@@ -17,7 +17,7 @@
 // every format, and coordinates keep every bit: a write followed by a read
 // gives back the same document.
 
-#include "MemoryMesh.h"
+#include "memory_mesh.h"
 
 #include <array>
 #include <stdexcept>

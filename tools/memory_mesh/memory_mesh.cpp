@@ -1,4 +1,4 @@
-#include "MemoryMesh.h"
+#include "memory_mesh.h"
 
 #include <stdexcept>
 #include <string>

@@ -1,7 +1,7 @@
 // The .vtu mesh: VTK XML unstructured grid, ASCII.
 
-#include "FileText.h"
-#include "MeshFormats.h"
+#include "file_text.h"
+#include "mesh_formats.h"
 
 #include <pugixml.hpp>
 

@@ -1,6 +1,6 @@
-#include "FileText.h"
+#include "file_text.h"
 
-#include "MeshFile.h"
+#include "mesh_file.h"
 
 #include <atomic>
 #include <csignal>

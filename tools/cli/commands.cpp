@@ -1,12 +1,12 @@
-#include "Commands.h"
+#include "commands.h"
 
-#include "EmbeddedExamples.h"
-#include "FileText.h"
-#include "JunctionMesher.h"
+#include "embedded_examples.h"
+#include "file_text.h"
+#include "junction_mesher.h"
 #include "junction_call.h"
-#include "Picture.h"
-#include "Quality.h"
-#include "RefusalLine.h"
+#include "picture.h"
+#include "quality.h"
+#include "refusal_line.h"
 
 #include <algorithm>
 #include <cmath>

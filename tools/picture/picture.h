@@ -6,7 +6,7 @@
 // viewer and coloured by element kind, edges drawn thin, painted back to
 // front.
 
-#include "MemoryMesh.h"
+#include "memory_mesh.h"
 
 #include <string>
 

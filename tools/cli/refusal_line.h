@@ -9,7 +9,7 @@
 // Runners are numbered from 0, in the order of far_points, as the `length`
 // table and the library's record number them.
 
-#include "JunctionFile.h"
+#include "junction_file.h"
 
 #include <VelaRefusal.h>
 

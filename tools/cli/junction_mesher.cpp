@@ -1,4 +1,4 @@
-#include "JunctionMesher.h"
+#include "junction_mesher.h"
 
 #include "junction_call.h"
 
