@@ -14,16 +14,17 @@
 //
 // Corner orders, as the library hands them over (node numbers 0-based):
 //
-//   tetrahedron       pyramid             prism               hexahedron
-//        3                 4              3-------5            7-------6
-//       /|\              / |\             |\     /|           /|      /|
-//      / | \            /  | \            | \   / |          4-------5 |
-//     0--|--2          3---|--2           |  \ /  |          | 3-----|-2
-//      \ | /           |   | /            0---4---2          |/      |/
-//        1             0---1              (0,1,2 base; 3,4,5  0-------1
-//                       (0..3 base,        the same corners   (0..3 base; 4..7
-//                        4 apex)           one section on)     the same corners
-//                                                              one section on)
+//   tetrahedron       pyramid          prism            hexahedron
+//        3               4                5               7-------6
+//       /|\             /|\              /|\             /|      /|
+//      / | \           / | \            3---4           4-------5 |
+//     0--|--2         3--|--2           | 2 |           | 3-----|-2
+//      \ | /          |  |  |           |/ \|           |/      |/
+//        1            0-----1           0---1           0-------1
+//
+//   pyramid: base 0..3, apex 4. prism: base 0, 1, 2; corners 3, 4, 5 the
+//   same corners one section on. hexahedron: base 0..3; 4..7 the same
+//   corners one section on.
 //
 // With positive orientation the base (first three or four corners) turns
 // counter-clockwise when seen from the apex or from the second section.

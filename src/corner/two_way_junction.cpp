@@ -19,7 +19,6 @@ namespace vela {
 
 namespace {
 
-constexpr double kShareSumTol = 0.001;
 // Legs and corner meet at copies of the same nodes a tenth of the smallest
 // ring gap apart at most; nodes of different rings are far further apart.
 constexpr double kMergeTolShare = 0.1;
@@ -35,19 +34,6 @@ constexpr double kMinBendOpeningDeg = 20.0;
 // Radii of a bend more than this apart: overlap seen from a ratio of 7.8 in
 // thousands of random bends, none below 6.
 constexpr double kMaxBendRadiusRatio = 4.0;
-
-Point3 ToPoint3(const ON_3fPoint& p) { return {p.x, p.y, p.z}; }
-
-// Unit direction from the centre to p, the difference formed in single precision.
-Point3 Direction(const ON_3fPoint& center, const ON_3fPoint& p) {
-  const ON_3dVector d = p - center;
-  return Unit({d.x, d.y, d.z});
-}
-
-std::nullopt_t Refused(Refusal reason, int runner = -1, int otherRunner = -1) {
-  Refuse(reason, runner, otherRunner);
-  return std::nullopt;
-}
 
 // The runners of a bend against each other: an opening angle the corner can
 // turn through, and radii close enough for the corner to join the legs.
@@ -70,8 +56,7 @@ bool CheckBendGeometry(const BendPlan& plan) {
 
 std::optional<BendPlan> PlanBend(const JunctionSettings& settings, const JunctionCall& call) {
   if (call.farPoints == nullptr || call.radii == nullptr) return Refused(Refusal::NullPointer);
-  if (!(std::fabs(call.innerShare + call.outerShare - 1.0) < kShareSumTol))
-    return Refused(Refusal::Shares);
+  if (!CheckShares(call.innerShare, call.outerShare)) return std::nullopt;
   // The corner is half a cross-section: it needs an even first ring.
   if (settings.firstRing % 2 != 0) return Refused(Refusal::OddFirstRing);
   if (call.farPoints->GetSize() != 2) return Refused(Refusal::TooFewRunners);
@@ -85,8 +70,8 @@ std::optional<BendPlan> PlanBend(const JunctionSettings& settings, const Junctio
     if (!std::isfinite(plan.radii[i])) return Refused(Refusal::NonFinite);
   plan.farPoints = ToVector(*call.farPoints);
   if (!CheckRunners(call.center, plan.farPoints, plan.radii)) return std::nullopt;
-  plan.e0 = Direction(call.center, plan.farPoints[0]);
-  plan.e1 = Direction(call.center, plan.farPoints[1]);
+  plan.e0 = UnitFromCenter(call.center, plan.farPoints[0]);
+  plan.e1 = UnitFromCenter(call.center, plan.farPoints[1]);
   if (!CheckBendGeometry(plan)) return std::nullopt;
 
   // What the legs and the corner append, in doubles so that the counts

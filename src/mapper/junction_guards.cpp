@@ -20,6 +20,8 @@ constexpr double kMinRadiusToLength = 1e-6;
 // Arrays beyond this many nodes or elements could not be numbered by the
 // host's int indices once their rows are counted.
 constexpr double kMaxMeshEntries = std::numeric_limits<int>::max() / 2;
+// Shares of the radius must add up to 1 within this.
+constexpr double kShareSumTol = 0.001;
 
 // Positions that rise strictly from exactly 0 to exactly 1. Rings out of
 // order fold the section over itself; a first position above 0 or a last
@@ -54,6 +56,11 @@ constexpr double kCosMaxElevation = 0.98480775;  // cos 10 degrees
 constexpr double kMaxRadiusRatio = 2.5;
 
 }  // namespace
+
+bool CheckShares(double innerShare, double outerShare) {
+  if (!(std::fabs(innerShare + outerShare - 1.0) < kShareSumTol)) return Refuse(Refusal::Shares);
+  return true;
+}
 
 bool CheckSection(int firstRing, const CArray<double, double>& inner,
                   const CArray<double, double>& outer, double ratio) {

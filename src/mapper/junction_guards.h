@@ -13,6 +13,9 @@
 
 namespace vela {
 
+// The two shares of the radius add up to 1 within 0.001.
+bool CheckShares(double innerShare, double outerShare);
+
 // The cross-section settings: the layer lists set, finite and rising strictly
 // from 0 to 1; at least one inner ring, the first of an even number (at
 // least four) of nodes; an inner

@@ -7,6 +7,8 @@
 #include <VelaArray.h>
 #include <VelaGeometry.h>
 
+#include "vec3.h"
+
 #include <cmath>
 
 #include <vector>
@@ -21,6 +23,15 @@ struct ProjectedRunners {
 
 // The far points of a host's list, read in order (CArray's bounds-checked reads).
 std::vector<ON_3fPoint> ToVector(const CArray<ON_3fPoint, ON_3fPoint>& list);
+
+inline Point3 ToPoint3(const ON_3fPoint& p) { return {p.x, p.y, p.z}; }
+
+// Unit direction from the centre to p, the difference formed in single
+// precision and then carried on in doubles.
+inline Point3 UnitFromCenter(const ON_3fPoint& center, const ON_3fPoint& p) {
+  const ON_3dVector d = p - center;
+  return Unit({d.x, d.y, d.z});
+}
 
 inline bool IsFinite(const ON_3fPoint& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);

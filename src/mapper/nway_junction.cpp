@@ -24,23 +24,9 @@ constexpr double kSin3Deg = 0.052335956;
 // Cosine of about 1.55 degrees: runners this close to one line are a straight
 // pass through the junction, which sizes the centre.
 constexpr double kCosInLine = 0.99963252;
-// Shares must add up to 1 within this.
-constexpr double kShareSumTol = 0.001;
 // The merge tolerance is a quarter of the smallest ring gap: wide enough for
 // the rounding of separately swept branches, far from any real neighbour.
 constexpr double kMergeTolShare = 0.25;
-
-Point3 UnitFromCenter(const ON_3fPoint& center, const ON_3fPoint& p) {
-  const ON_3dVector d = p - center;  // single precision, then doubles
-  return Unit({d.x, d.y, d.z});
-}
-
-Point3 ToPoint3(const ON_3fPoint& p) { return {p.x, p.y, p.z}; }
-
-std::nullopt_t Refused(Refusal reason, int runner = -1) {
-  Refuse(reason, runner);
-  return std::nullopt;
-}
 
 }  // namespace
 
@@ -88,8 +74,7 @@ double CenterJunctionRadius(const ON_3fPoint& center, const std::vector<ON_3fPoi
 
 std::optional<NWayPlan> PlanNWay(const JunctionSettings& settings, const JunctionCall& call) {
   if (call.farPoints == nullptr || call.radii == nullptr) return Refused(Refusal::NullPointer);
-  if (!(std::fabs(call.innerShare + call.outerShare - 1.0) < kShareSumTol))
-    return Refused(Refusal::Shares);
+  if (!CheckShares(call.innerShare, call.outerShare)) return std::nullopt;
   // An empty list fails as every list read out of range does.
   if (call.farPoints->GetSize() == 0) call.farPoints->GetAt(0);
   const int n = call.farPoints->GetSize();
