@@ -98,8 +98,8 @@ INSTANTIATE_TEST_SUITE_P(Angles, BendJunction,
                                          BendCase{150, 2, 2}, BendCase{90, 2, 1.5}, BendCase{60, 1.2, 2},
                                          BendCase{25, 2, 2}, BendCase{100, 2, 1.6}, BendCase{21, 2, 2, false},
                                          BendCase{171, 2, 2, false}),
-                         [](const testing::TestParamInfo<BendCase>& info) {
-                           return std::to_string(int(info.param.degrees)) + "deg_" + std::to_string(info.index);
+                         [](const testing::TestParamInfo<BendCase>& param) {
+                           return std::to_string(int(param.param.degrees)) + "deg_" + std::to_string(param.index);
                          });
 
 TEST(BendJunction, RefusedInputNamesItsReasonAndWritesNothing) {

@@ -76,8 +76,8 @@ TEST_P(Golden, MeshMatchesNodeByNodeAndElementByElement) {
 
 INSTANTIATE_TEST_SUITE_P(Junctions, Golden,
                          testing::Values("y-golden", "tee-golden", "x-tilted-golden", "bend-golden"),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.param;
+                         [](const testing::TestParamInfo<std::string>& param) {
+                           std::string name = param.param;
                            for (char& ch : name) if (ch == '-') ch = '_';
                            return name;
                          });

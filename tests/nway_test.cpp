@@ -67,7 +67,7 @@ TEST_P(NWayJunction, MeshIsSoundAndComplete) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Junctions, NWayJunction, testing::ValuesIn(NWayJunctions()),
-                         [](const testing::TestParamInfo<Junction>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<Junction>& param) { return param.param.name; });
 
 TEST(NWayJunction, MovedAndTurnedJunctionGivesTheMovedAndTurnedMesh) {
   const Junction j = With(Planar("Y", {0, 120, 240}), [](Junction& y) { y.farPoints[1][2] = 5.0; });

@@ -295,8 +295,8 @@ TEST_P(Census, EveryJunctionIsRefusedWithAReasonOrMeshedSoundly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, Census, testing::Values(Profile::Plausible, Profile::Broad),
-                         [](const testing::TestParamInfo<Profile>& info) {
-                           return std::string(vela::census::ProfileName(info.param));
+                         [](const testing::TestParamInfo<Profile>& param) {
+                           return std::string(vela::census::ProfileName(param.param));
                          });
 
 // --- junctions frozen from the fault classes the census met ----------------------------------
@@ -359,7 +359,7 @@ std::vector<Junction> FrozenJunctions() {
            }),
       With(Planar("fiveLeaving70DegreesUpAndDown", {0, 72, 144, 216, 288}),
            [](Junction& j) {
-             for (size_t k = 0; k < 5; ++k) j.farPoints[k] = Direction(72.0 * k, k % 2 ? 70 : -70, 20);
+             for (size_t k = 0; k < 5; ++k) j.farPoints[k] = Direction(72.0 * static_cast<double>(k), k % 2 ? 70 : -70, 20);
              j.outer = {0, 0.5, 1};
            }),
       Bend("bend90p6Ratio2p4", 90.6, {2.4, 2.4, 1.0, 1.0}),
@@ -405,6 +405,6 @@ TEST_P(FrozenJunction, IsRefusedWithAReasonOrMeshedSoundly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FaultClasses, FrozenJunction, testing::ValuesIn(FrozenJunctions()),
-                         [](const testing::TestParamInfo<Junction>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<Junction>& param) { return param.param.name; });
 
 }  // namespace

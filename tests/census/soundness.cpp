@@ -247,8 +247,8 @@ std::vector<BoundaryFace> CheckFaces(const MemoryMesh& mesh, const std::vector<c
   };
   std::vector<DirectedEdge> edges;
   std::vector<FaceKey> triangles;
-  for (const BoundaryFace& b : boundary) {
-    const FaceNodes& f = b.nodes;
+  for (const BoundaryFace& face : boundary) {
+    const FaceNodes& f = face.nodes;
     for (size_t k = 0; k < static_cast<size_t>(f.count); ++k) {
       const int a = f.node[k], b = f.node[(k + 1) % static_cast<size_t>(f.count)];
       edges.push_back({{std::min(a, b), std::max(a, b)}, a < b ? 1 : -1});

@@ -232,7 +232,7 @@ TEST_P(MeshRoundTrip, EveryTruncationIsRejected) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, MeshRoundTrip, ::testing::Values(".json", ".vtu", ".msh"),
-                         [](const auto& info) { return std::string(info.param + 1); });
+                         [](const auto& param) { return std::string(param.param + 1); });
 
 // The numbers inside the .vtu DataArray of that name.
 std::vector<long long> VtuIntegers(const std::string& text, const std::string& name) {
