@@ -225,13 +225,17 @@ private:
   double (*m_pfnCircularProfile)(double);    // blend shapes of the sections'
   double (*m_pfnLinearProfile)(double);      //   size across the plane
   int m_nFirstCircleNodeCount;               // F, nodes on the first ring
-  double m_dIORadiusRatio;                   // inner disc's share of the radius
+  double m_dIORadiusRatio;                   // inner disc's share; every junction call
+                                             //   sets its own from the two shares
   CArray<double, double> m_aInnerLayer;      // ring positions, 0 first
   CArray<double, double> m_aOuterLayer;      // boundary-layer positions, 0 first
-  int m_nInnerCircleCount;                   // C = count(inner) - 1
-  int m_nOuterLayerCount;                    // B = max(count(outer) - 1, 0)
+  // C = count(inner) - 1 and B = max(count(outer) - 1, 0), as the setter
+  // leaves them; a junction's plan derives its own from the lists it checks.
+  int m_nInnerCircleCount;
+  int m_nOuterLayerCount;
 
-  // --- the last stored junction's section counts ---
+  // --- the last stored junction's section counts: kept for the exported
+  // boundary, nothing in the library reads them back ---
   int m_nInnerDiscNodeCount;                 // centre and inner rings
   int m_nSectionNodeCount;                   // one cross-section
   int m_nSectionFaceCount;

@@ -38,23 +38,6 @@ TEST(SectionPattern, CountsOfTheDefaultAndBoundaryLayerSections) {
   EXPECT_EQ(std::tie(layered.nodes, layered.innerDiscNodes, layered.faces), std::make_tuple(145, 81, 192));
 }
 
-TEST(SectionPattern, FaceRowsOfOneRingTwoRingsAndAnOuterLayer) {
-  const std::vector<SectionFace> one = vela::SectionFaces(8, 1, 0);
-  ASSERT_EQ(one.size(), 9u);
-  EXPECT_EQ(one[1], (SectionFace{1, 2, 3, 3}));
-  EXPECT_EQ(one[7], (SectionFace{1, 8, 9, 9}));
-  EXPECT_EQ(one[8], (SectionFace{1, 9, 2, 2}));
-
-  const std::vector<SectionFace> two = vela::SectionFaces(8, 2, 1);
-  ASSERT_EQ(two.size(), 8u + 24u + 16u + 1u);
-  EXPECT_EQ(two[9], (SectionFace{2, 10, 11, 11}));
-  EXPECT_EQ(two[10], (SectionFace{2, 11, 3, 3}));
-  EXPECT_EQ(two[11], (SectionFace{3, 11, 12, 12}));
-  EXPECT_EQ(two[32], (SectionFace{2, 25, 10, 10}));  // the strip closes on both rings' first nodes
-  EXPECT_EQ(two[33], (SectionFace{10, 26, 27, 11}));
-  EXPECT_EQ(two[48], (SectionFace{25, 41, 26, 10}));
-}
-
 // Every edge inside a section is shared by two faces of opposite turn and
 // every edge on its rim by one: the faces tile the disc without gap or overlap.
 TEST(SectionPattern, FacesTileTheSectionConsistently) {
