@@ -67,9 +67,40 @@ bool NamesANodeTwice(const int* row, int corners) {
   return false;
 }
 
+// The corners of one element, read once.
+struct ElementCorners {
+  double p[8][3];
+  int count;
+};
+
+ElementCorners ReadCorners(const double (*nodes)[3], const int* row, int count) {
+  ElementCorners c;
+  c.count = count;
+  for (int k = 0; k < count; ++k)
+    for (int a = 0; a < 3; ++a) c.p[k][a] = nodes[row[k]][a];
+  return c;
+}
+
+// The square of the element's bounding-box diagonal, a little enlarged: no
+// edge's squared length exceeds it, rounding included.
+double BoundSquared(const ElementCorners& c) {
+  double sum = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    double lo = c.p[0][a], hi = c.p[0][a];
+    for (int k = 1; k < c.count; ++k) {
+      lo = std::min(lo, c.p[k][a]);
+      hi = std::max(hi, c.p[k][a]);
+    }
+    sum += (hi - lo) * (hi - lo);
+  }
+  return sum * (1.0 + 1e-12);
+}
+
 // Positive beyond rounding: det > kFlatCorner * |e1| |e2| |e3|, squared so
-// that no root is taken.
-bool CornerPositive(const double* p, const double* a, const double* b, const double* c) {
+// that no root is taken. Where det clears the bound that the element's
+// diagonal sets for every edge, the edge lengths need not be formed.
+bool CornerPositive(const double* p, const double* a, const double* b, const double* c,
+                    double boundCubed) {
   const double e1[3] = {a[0] - p[0], a[1] - p[1], a[2] - p[2]};
   const double e2[3] = {b[0] - p[0], b[1] - p[1], b[2] - p[2]};
   const double e3[3] = {c[0] - p[0], c[1] - p[1], c[2] - p[2]};
@@ -77,16 +108,20 @@ bool CornerPositive(const double* p, const double* a, const double* b, const dou
                      e1[1] * (e2[0] * e3[2] - e2[2] * e3[0]) +
                      e1[2] * (e2[0] * e3[1] - e2[1] * e3[0]);
   if (!(det > 0.0)) return false;
+  const double threshold = kFlatCorner * kFlatCorner;
+  if (det * det > threshold * boundCubed) return true;
   const double s1 = e1[0] * e1[0] + e1[1] * e1[1] + e1[2] * e1[2];
   const double s2 = e2[0] * e2[0] + e2[1] * e2[1] + e2[2] * e2[2];
   const double s3 = e3[0] * e3[0] + e3[1] * e3[1] + e3[2] * e3[2];
-  return det * det > kFlatCorner * kFlatCorner * s1 * s2 * s3;
+  return det * det > threshold * s1 * s2 * s3;
 }
 
 bool ElementPositive(const double (*nodes)[3], const int* row, const KindTables& kind) {
+  const ElementCorners c = ReadCorners(nodes, row, kind.corners);
+  const double bound = BoundSquared(c);
+  const double boundCubed = bound * bound * bound;
   for (const Corner& f : kind.frames)
-    if (!CornerPositive(nodes[row[f[0]]], nodes[row[f[1]]], nodes[row[f[2]]], nodes[row[f[3]]]))
-      return false;
+    if (!CornerPositive(c.p[f[0]], c.p[f[1]], c.p[f[2]], c.p[f[3]], boundCubed)) return false;
   return true;
 }
 
