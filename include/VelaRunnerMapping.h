@@ -44,6 +44,10 @@
 // record) is kept per thread. One mapper must not be used by two threads at
 // once.
 //
+// Memory: each thread keeps the node and element arrays of its largest
+// junction so far, so that later junctions on it allocate little; they are
+// released when the thread ends.
+//
 // Exceptions: the only exception that leaves the library is CArray's
 // std::invalid_argument for an index outside a list (an empty far-point
 // list, for one), and std::bad_alloc.

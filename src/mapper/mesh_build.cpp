@@ -17,9 +17,10 @@ constexpr double kMendMergeShare = 0.25;
 
 MeshBuild::MeshBuild(MeshCapacity capacity)
     : m_capacity(capacity),
-      m_nodes(new double[static_cast<size_t>(capacity.nodes) + 1][3]),
-      m_elements(new int[static_cast<size_t>(capacity.elements) + 1][8]),
-      m_candidates(capacity.nodes) {}
+      m_buffers(capacity.nodes, capacity.elements),
+      m_nodes(m_buffers.Nodes()),
+      m_elements(m_buffers.Elements()),
+      m_candidates(m_buffers.Candidates()) {}
 
 void MeshBuild::Append(const std::vector<Point3>& rows, int sectionNodes, int sectionCount,
                        const std::vector<SectionFace>& faces, const std::vector<bool>& onAxis,
@@ -30,7 +31,7 @@ void MeshBuild::Append(const std::vector<Point3>& rows, int sectionNodes, int se
       m_elementCount + (sectionCount - 1) * faceCount > m_capacity.elements)
     return;
 
-  unsigned char* candidates = m_candidates.Data();
+  unsigned char* candidates = m_candidates;
   const int first = m_nodeCount;
   for (int section = 0; section < sectionCount; ++section) {
     const bool endJoins = section == sectionCount - 1 || (bothEnds && section == 0);
@@ -54,16 +55,16 @@ void MeshBuild::Append(const std::vector<Point3>& rows, int sectionNodes, int se
 }
 
 void MeshBuild::Merge(double tol) {
-  m_nodeCount = MergeCandidates(m_nodes.get(), m_nodeCount, m_elements.get(), m_elementCount,
-                                m_candidates.Data(), tol);
+  m_nodeCount = MergeCandidates(m_nodes, m_nodeCount, m_elements, m_elementCount,
+                                m_candidates, tol);
 }
 
 MeshSoundness MeshBuild::Check() const {
-  return CheckMesh(m_nodes.get(), m_nodeCount, m_elements.get(), m_elementCount, m_candidates.Data());
+  return CheckMesh(m_nodes, m_nodeCount, m_elements, m_elementCount, m_candidates);
 }
 
 double MeshBuild::ShortestCandidateEdge() const {
-  return vela::ShortestCandidateEdge(m_nodes.get(), m_elements.get(), m_elementCount, m_candidates.Data());
+  return vela::ShortestCandidateEdge(m_nodes, m_elements, m_elementCount, m_candidates);
 }
 
 void MeshBuild::Write(CVela_SolidMesh& mesh) const {

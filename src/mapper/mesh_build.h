@@ -4,7 +4,8 @@
 // 1-based element rows of 8 node numbers, trailing zeros telling the kind
 // (4 corners tetrahedron, 5 pyramid, 6 prism, 8 hexahedron), and the
 // merge-candidate flags. A junction call sizes it once from the closed-form
-// counts of what its sweeps append; everything goes with the object.
+// counts of what its sweeps append. The arrays are this thread's, lent for as
+// long as the object lives (mapper/module_state.h).
 
 #include <Vela_SolidMesh.h>
 
@@ -52,14 +53,15 @@ public:
 
   int NodeCount() const { return m_nodeCount; }
   int ElementCount() const { return m_elementCount; }
-  const double (*Nodes() const)[3] { return m_nodes.get(); }
-  const int (*Elements() const)[8] { return m_elements.get(); }
+  const double (*Nodes() const)[3] { return m_nodes; }
+  const int (*Elements() const)[8] { return m_elements; }
 
 private:
   MeshCapacity m_capacity;
-  std::unique_ptr<double[][3]> m_nodes;
-  std::unique_ptr<int[][8]> m_elements;
-  MergeCandidateFlags m_candidates;
+  BuildBuffers m_buffers;
+  double (*m_nodes)[3];
+  int (*m_elements)[8];
+  unsigned char* m_candidates;
   int m_nodeCount = 0;
   int m_elementCount = 0;
 };
