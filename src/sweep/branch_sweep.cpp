@@ -18,14 +18,6 @@ constexpr double kOnNormalAxis = 1e-6;
 // the nodes on the normal axis bulge at mid-branch.
 constexpr double kBulgeShare = 0.1111111111111111;
 
-// Turns node about v through the pivot by the branch's elevation.
-void Tilt(double sinTilt, double cosTilt, const Point3& v, const Point3& pivot, Point3& node) {
-  double axis[3] = {v[0], v[1], v[2]};
-  const double center[3] = {pivot[0], pivot[1], pivot[2]};
-  const double in[3] = {node[0], node[1], node[2]};
-  RotatePointAboutAxis(sinTilt, cosTilt, axis, center, in, node.data());
-}
-
 // One side of a branch: the half of every section that faces one neighbour.
 struct Side {
   std::vector<double> lean;     // tilt tangents, lean[k-1] for section k
@@ -43,12 +35,9 @@ Point3 TowardsNeighbour(const Point3& d, const Point3& centre, const Point3& nei
 
 }  // namespace
 
-void CreateNodeSideMeshData(Point3* nodes, const Point3& u, const Point3& v, double cosTilt,
-                            double sinTilt, double radius, const Point3 axisPoints[2],
-                            const SectionSettings& section, const RingAngles& angles,
-                            ON_3fPoint& farNode, int& nodeIndex) {
-  const Point3& p = axisPoints[0];
-  const Point3& pivot = axisPoints[1];
+void CreateNodeSideMeshData(Point3* nodes, const Point3& u, const Point3& v, const AxisRotation& tilt,
+                            double radius, const Point3& p, const SectionSettings& section,
+                            const RingAngles& angles, ON_3fPoint& farNode, int& nodeIndex) {
   const int f = section.firstRing, c = section.innerRings, b = section.outerLayers;
   const double rho = section.ioRatio;
 
@@ -56,8 +45,8 @@ void CreateNodeSideMeshData(Point3* nodes, const Point3& u, const Point3& v, dou
     const double cr = r * angles.Cos(ring, j);
     const double sr = r * angles.Sin(ring, j);
     Point3& node = nodes[++nodeIndex];
-    for (int a = 0; a < 3; ++a) node[a] = (p[a] + cr * u[a]) + sr * v[a];
-    Tilt(sinTilt, cosTilt, v, pivot, node);
+    for (size_t a = 0; a < 3; ++a) node[a] = (p[a] + cr * u[a]) + sr * v[a];
+    tilt.Apply(node.data(), node.data());
     return node;
   };
   auto report = [&](const Point3& node) {
@@ -66,7 +55,7 @@ void CreateNodeSideMeshData(Point3* nodes, const Point3& u, const Point3& v, dou
   };
 
   nodes[nodeIndex] = p;
-  Tilt(sinTilt, cosTilt, v, pivot, nodes[nodeIndex]);
+  tilt.Apply(nodes[nodeIndex].data(), nodes[nodeIndex].data());
   for (int i = 1; i <= c; ++i) {
     const double r = (radius * rho) * section.inner[static_cast<size_t>(i)];
     for (int j = 0; j < i * f; ++j) {
@@ -138,15 +127,15 @@ BranchShape ShapeBranch(const BranchInput& in, int n, double (*circularProfile)(
 // side's half of every ring narrowed or widened to its lateral size, or
 // leaning back from the neighbour; the nodes on the plane normal bulged
 // across the plane; every section but the junction section tilted.
-void PlaceSection(const BranchInput& in, const BranchShape& shape, const SectionSettings& section,
-                  const RingAngles& angles, int k, int n, Point3* nodes, int& slot) {
+void PlaceSection(const BranchInput& in, const BranchShape& shape, const AxisRotation& tilt,
+                  const SectionSettings& section, const RingAngles& angles, int k, int n,
+                  Point3* nodes, int& slot) {
   const int f = section.firstRing, c = section.innerRings, b = section.outerLayers;
   const double rho = section.ioRatio;
   const double r0 = in.radii[0];
   const Point3& u = in.normal;
   const Point3& d = shape.d;
   const Point3& v = shape.v;
-  const Point3& p1 = in.points[1];
   const double t = static_cast<double>(k) / n;
   const Point3& centre = shape.centreLine[static_cast<size_t>(k)];
   const bool junctionSection = k == n;
@@ -155,7 +144,7 @@ void PlaceSection(const BranchInput& in, const BranchShape& shape, const Section
 
   Point3& centreNode = nodes[++slot];
   centreNode = centre;
-  if (!junctionSection) Tilt(in.sinTilt, in.cosTilt, v, p1, centreNode);
+  if (!junctionSection) tilt.Apply(centreNode.data(), centreNode.data());
 
   // h is the semi-axis along v (in the plane), g along u (across it);
   // hOf(side) gives h for the side the node faces.
@@ -175,7 +164,7 @@ void PlaceSection(const BranchInput& in, const BranchShape& shape, const Section
     }
     Point3& node = nodes[++slot];
     for (size_t a = 0; a < 3; ++a) node[a] = (centre[a] + o[a]) - lambda * d[a];
-    if (!junctionSection) Tilt(in.sinTilt, in.cosTilt, v, p1, node);
+    if (!junctionSection) tilt.Apply(node.data(), node.data());
   };
   auto squareTo = [](const Side& side, double lean) { return std::fabs(lean) < kNoLean || side.wide; };
 
@@ -212,11 +201,13 @@ SweptBranch SweepBranch(const BranchInput& in, const SectionSettings& section, i
   const RingAngles angles(section.firstRing, section.innerRings);
   SweptBranch out;
   out.nodes.assign(static_cast<size_t>((n + 1) * counts.nodes) + 1, Point3{0.0, 0.0, 0.0});
+  // Every node but the junction section's turns about v through the centre
+  // by the branch's elevation.
+  const AxisRotation tilt(in.sinTilt, in.cosTilt, shape.v.data(), in.points[1].data());
   int slot = 1;
-  const Point3 axisPoints[2] = {in.points[0], in.points[1]};
-  CreateNodeSideMeshData(out.nodes.data(), in.normal, shape.v, in.cosTilt, in.sinTilt, in.radii[0],
-                         axisPoints, section, angles, out.farNode, slot);
-  for (int k = 1; k <= n; ++k) PlaceSection(in, shape, section, angles, k, n, out.nodes.data(), slot);
+  CreateNodeSideMeshData(out.nodes.data(), in.normal, shape.v, tilt, in.radii[0], in.points[0], section,
+                         angles, out.farNode, slot);
+  for (int k = 1; k <= n; ++k) PlaceSection(in, shape, tilt, section, angles, k, n, out.nodes.data(), slot);
   return out;
 }
 

@@ -11,6 +11,7 @@
 
 #include <VelaGeometry.h>
 
+#include "sweep/point_rotation.h"
 #include "sweep/ring_angles.h"
 #include "sweep/section_pattern.h"
 #include "vec3.h"
@@ -40,16 +41,14 @@ struct SweptBranch {
   ON_3fPoint farNode;
 };
 
-// Places the far-end section: the circle of the given radius around
-// axisPoints[0] in the plane spanned by u (angle 0) and v (angle 90 degrees),
-// every node turned by the tilt about v through axisPoints[1]. Writes the
-// section from nodes[nodeIndex] on and leaves nodeIndex on its last node;
-// farNode receives the angle-0 node of the outermost ring (untouched when the
-// section has no ring).
-void CreateNodeSideMeshData(Point3* nodes, const Point3& u, const Point3& v, double cosTilt,
-                            double sinTilt, double radius, const Point3 axisPoints[2],
-                            const SectionSettings& section, const RingAngles& angles,
-                            ON_3fPoint& farNode, int& nodeIndex);
+// Places the far-end section: the circle of the given radius around p in the
+// plane spanned by u (angle 0) and v (angle 90 degrees), every node turned by
+// tilt. Writes the section from nodes[nodeIndex] on and leaves nodeIndex on
+// its last node; farNode receives the angle-0 node of the outermost ring
+// (untouched when the section has no ring).
+void CreateNodeSideMeshData(Point3* nodes, const Point3& u, const Point3& v, const AxisRotation& tilt,
+                            double radius, const Point3& p, const SectionSettings& section,
+                            const RingAngles& angles, ON_3fPoint& farNode, int& nodeIndex);
 
 // Sweeps one branch. Needs C >= 1 and F >= 1, a far point away from the
 // centre, positive radii and a normal perpendicular to the branch; anything

@@ -10,3 +10,26 @@
 // the zero vector.
 void RotatePointAboutAxis(double sinAngle, double cosAngle, double* axis, const double* pivot,
                           const double* in, double* out);
+
+namespace vela {
+
+// The same turn prepared once for many points: the matrix and translation
+// that RotatePointAboutAxis forms from a copy of the axis, so that every
+// point turns exactly as it would one call at a time.
+class AxisRotation {
+public:
+  AxisRotation(double sinAngle, double cosAngle, const double* axis, const double* pivot);
+
+  // out may be the same storage as in.
+  void Apply(const double* in, double* out) const;
+  // The unit axis the turn normalised (the axis as given for no turn).
+  const double* Axis() const { return m_axis; }
+
+private:
+  bool m_identity;
+  double m_axis[3];
+  double m_r[3][3];
+  double m_t[3];
+};
+
+}  // namespace vela
