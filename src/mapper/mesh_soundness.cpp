@@ -132,9 +132,6 @@ struct Face {
   unsigned long long high, low;  // the sorted corners packed, for a cheap sort
 
   bool SameCorners(const Face& other) const { return high == other.high && low == other.low; }
-  bool operator<(const Face& other) const {
-    return high != other.high ? high < other.high : low < other.low;
-  }
 };
 
 Face MakeFace(const int* row, const std::vector<int>& local) {
@@ -248,15 +245,27 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
       if (TouchesCandidate(row, local, candidates)) faces.push_back(MakeFace(row, local));
   }
 
-  std::sort(faces.begin(), faces.end());
-  for (size_t i = 0; i < faces.size();) {
+  // Sorted by their packed corners through a small key, not moved whole.
+  struct Key {
+    unsigned long long high, low;
+    size_t face;
+    bool operator<(const Key& other) const {
+      return high != other.high ? high < other.high : (low != other.low ? low < other.low : face < other.face);
+    }
+  };
+  thread_local std::vector<Key> keys;
+  keys.clear();
+  for (size_t i = 0; i < faces.size(); ++i) keys.push_back({faces[i].high, faces[i].low, i});
+  std::sort(keys.begin(), keys.end());
+  auto face = [&](size_t k) -> const Face& { return faces[keys[k].face]; };
+  for (size_t i = 0; i < keys.size();) {
     size_t j = i;
-    while (j < faces.size() && faces[j].SameCorners(faces[i])) ++j;
+    while (j < keys.size() && face(j).SameCorners(face(i))) ++j;
     if (j - i == 1) {
-      if (AllCandidates(faces[i], candidates)) ++out.openSectionFaces;
-      boundary.push_back(faces[i]);
+      if (AllCandidates(face(i), candidates)) ++out.openSectionFaces;
+      boundary.push_back(face(i));
     } else if (j - i == 2) {
-      if (!OppositeTurns(faces[i], faces[i + 1])) ++out.sameTurnFaces;
+      if (!OppositeTurns(face(i), face(i + 1))) ++out.sameTurnFaces;
     } else {
       ++out.overSharedFaces;
     }

@@ -8,6 +8,17 @@ constexpr int kBoxRow = 4;
 constexpr int kItemRow = 9;
 constexpr int kInternal = -1;
 constexpr int kLeafSize = 8;
+
+// The cell tables of this thread's last octree, kept for its next: a merge
+// touches a few hundred of their rows, and fresh tables for every junction
+// cost more in page faults than the whole search. Rows are cleared as their
+// cells are created, so what a table held before does not matter.
+struct SpareTables {
+  std::unique_ptr<double[]> box;
+  std::unique_ptr<int[]> item, depth, queue;
+  int capacity = 0;
+};
+thread_local SpareTables t_spare;
 }  // namespace
 
 CVelaOctree::CVelaOctree()
@@ -18,7 +29,14 @@ CVelaOctree::CVelaOctree()
       m_dRootHalf(0.0), m_dRootX(0.0), m_dRootY(0.0), m_dRootZ(0.0),
       m_nQueueCount(0) {}
 
-CVelaOctree::~CVelaOctree() = default;
+CVelaOctree::~CVelaOctree() {
+  if (!m_pCellBox || m_nCellCapacity < t_spare.capacity) return;
+  t_spare.box = std::move(m_pCellBox);
+  t_spare.item = std::move(m_pCellItem);
+  t_spare.depth = std::move(m_pCellDepth);
+  t_spare.queue = std::move(m_pQueue);
+  t_spare.capacity = m_nCellCapacity;
+}
 
 int CVelaOctree::InitOctree(int pointCount, const double (*points)[3]) {
   m_dXMax = m_dXMin = points[1][0];
@@ -44,9 +62,21 @@ int CVelaOctree::InitOctree(int pointCount, const double (*points)[3]) {
   m_dRootY = m_dYMin + half;
   m_dRootZ = m_dZMin + half;
 
-  const size_t rows = static_cast<size_t>(m_nCellCapacity) + 1;
   m_nCellCount = 1;
-  m_pCellBox.reset(new double[rows * kBoxRow]);
+  if (!m_pCellBox && t_spare.capacity >= m_nCellCapacity) {
+    m_pCellBox = std::move(t_spare.box);
+    m_pCellItem = std::move(t_spare.item);
+    m_pCellDepth = std::move(t_spare.depth);
+    m_pQueue = std::move(t_spare.queue);
+    m_nCellCapacity = t_spare.capacity;
+    t_spare.capacity = 0;
+  } else if (!m_pCellBox) {
+    const size_t rows = static_cast<size_t>(m_nCellCapacity) + 1;
+    m_pCellBox.reset(new double[rows * kBoxRow]);
+    m_pCellItem.reset(new int[rows * kItemRow]);
+    m_pCellDepth.reset(new int[rows]);
+    m_pQueue.reset(new int[rows]);
+  }
   m_pCellBox[kBoxRow + 0] = half;
   m_pCellBox[kBoxRow + 1] = m_dRootX;
   m_pCellBox[kBoxRow + 2] = m_dRootY;
@@ -54,11 +84,8 @@ int CVelaOctree::InitOctree(int pointCount, const double (*points)[3]) {
   // Content rows are cleared as their cells are created rather than all at
   // once: a merge uses a few hundred of the 20000 rows, and clearing the rest
   // would cost more than the whole search.
-  m_pCellItem.reset(new int[rows * kItemRow]);
   std::fill_n(&m_pCellItem[kItemRow], kItemRow, 0);
-  m_pCellDepth.reset(new int[rows]);
   m_pCellDepth[1] = 0;
-  m_pQueue.reset(new int[rows]);
   m_aOverflow.clear();
   return 0;
 }

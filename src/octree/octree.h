@@ -15,6 +15,9 @@
 // ninth arrives. Octants are numbered 1..8 as 1 + (x >= cx) + 2(y >= cy) +
 // 4(z >= cz): a coordinate equal to the centre goes to the high half, so that
 // every point has exactly one octant.
+//
+// A thread keeps the cell tables of its last octree for its next one, so that
+// a merge per junction does not allocate and touch them afresh.
 
 class CVelaOctree {
 public:
