@@ -1,29 +1,344 @@
-// Junctions meshed end to end into the in-memory container, against a floor
-// that only writes the same number of nodes and elements into it.
+// Junctions meshed end to end, against the floor: what any host pays to
+// receive the same mesh through the same calls.
 //
-//   ./vela_bench                       all cases
-//   ./vela_bench --benchmark_filter=Y  one case
+//   ./vela_bench                                    everything
+//   ./vela_bench --benchmark_filter='^Junction/'    the end-to-end cases only
+//   ./vela_bench --benchmark_repetitions=5 --benchmark_min_time=0.2
 //
-// Each case reports time per junction and nodes per second (items); the
-// ratio of a case's time to its floor's is the cost of the meshing itself.
+//   Junction/NAME   every junction file in examples/ that meshes, read once
+//                   before timing; each call makes a fresh mapper (as
+//                   vela-mesh does) and writes into one reused FlatMesh.
+//                   Junction/y_reused_mapper keeps one mapper for all calls.
+//   Floor/NAME      the same nodes and elements, taken once from a real call,
+//                   written from ready arrays through the same virtual
+//                   setters in the library's order (SetMeshSize, every node,
+//                   every element): what no meshing can beat.
+//   Scale/...       generated junctions, one count growing at a time.
+//   PeakHeap/NAME   the heap one call needs at its peak, against the size of
+//                   the mesh it hands over (its counters: above PeakHeap).
+//   Plan, SoundnessCheck
+//                   the guards at the door and the check of the merged mesh,
+//                   alone, for the Y.
+//
+// Counters of the Junction/ and Scale/ rows:
+//   nodes, elements  of the mesh
+//   nodes_per_s      nodes per CPU second
+//   ns_per_node      CPU time per node; a flat column over a series means cost
+//                    linear in the mesh size
+//   floor_us         the case's floor, timed in the same repetition, just
+//                    before and just after it: the fastest of many batches
+//   x_floor          CPU time per call over floor_us, both taken by this
+//                    process's CPU clock, so that one run gives the ratio
 
-#include "junction_file.h"
-#include "memory_mesh.h"
+#include "flat_mesh.h"
+#include "heap_count.h"
 #include "junction_call.h"
+#include "junction_file.h"
 #include "mapper/junction_plan.h"
+#include "mapper/mesh_build.h"
+
+#include <VelaRefusal.h>
+#include <VelaRunnerMapping.h>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
+using vela::io::JunctionFile;
+
+// The mesh of one real call as ready arrays: what the floor writes.
+struct ReadyMesh {
+  int nodeCount = 0;
+  int elementCount = 0;
+  std::vector<double> coords;    // 3 per node
+  std::vector<int> corners;      // 8 per element, -1 past its own
+  std::vector<int> cornerCount;  // 4, 5, 6 or 8 per element
+};
+
+struct Case {
+  std::string name;
+  JunctionFile file;
+  ReadyMesh ready;
+};
+
+// Meshes the junction once into a FlatMesh; empty when the library refuses it.
+std::optional<ReadyMesh> Record(const JunctionFile& file) {
+  FlatMesh mesh;
+  if (!vela::host::MeshJunction(file, mesh).ok) return std::nullopt;
+  ReadyMesh ready;
+  ready.nodeCount = mesh.GetNodeCount();
+  ready.elementCount = mesh.GetElementCount();
+  ready.coords.assign(mesh.Coords(), mesh.Coords() + 3 * static_cast<size_t>(ready.nodeCount));
+  ready.corners.assign(mesh.Corners(),
+                       mesh.Corners() + 8 * static_cast<size_t>(ready.elementCount));
+  for (size_t e = 0; e < static_cast<size_t>(ready.elementCount); ++e) {
+    const auto row = ready.corners.begin() + static_cast<std::ptrdiff_t>(8 * e);
+    ready.cornerCount.push_back(
+        static_cast<int>(std::count_if(row, row + 8, [](int n) { return n >= 0; })));
+  }
+  return ready;
+}
+
+// The floor's body: the ready mesh through the host interface, in the order
+// the library writes it.
+void WriteReady(const ReadyMesh& ready, CVela_SolidMesh& mesh) {
+  mesh.SetMeshSize(ready.elementCount, ready.nodeCount);
+  const double* p = ready.coords.data();
+  for (int i = 0; i < ready.nodeCount; ++i, p += 3) mesh.SetNodeCoord(i, p[0], p[1], p[2]);
+  const int* n = ready.corners.data();
+  for (int e = 0; e < ready.elementCount; ++e, n += 8) {
+    switch (ready.cornerCount[static_cast<size_t>(e)]) {
+      case 4: mesh.SetTetraElement(e, n[0], n[1], n[2], n[3]); break;
+      case 5: mesh.SetPyramidElement(e, n[0], n[1], n[2], n[3], n[4]); break;
+      case 6: mesh.SetPrismElement(e, n[0], n[1], n[2], n[3], n[4], n[5]); break;
+      default: mesh.SetHexaElement(e, n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7]); break;
+    }
+  }
+}
+
+// The container as the library sees it: a pointer the compiler cannot see
+// through, so the floor's calls stay virtual calls like the library's.
+CVela_SolidMesh& Opaque(FlatMesh& flat) {
+  CVela_SolidMesh* mesh = &flat;
+  benchmark::DoNotOptimize(mesh);
+  return *mesh;
+}
+
+double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+double TimeWrites(const ReadyMesh& ready, CVela_SolidMesh& mesh, int count) {
+  const double start = CpuSeconds();
+  for (int k = 0; k < count; ++k) {
+    WriteReady(ready, mesh);
+    benchmark::ClobberMemory();
+  }
+  return CpuSeconds() - start;
+}
+
+// Seconds per write: the fastest of many batches, each long enough for the
+// clock. The fastest, because a loaded machine only ever adds time.
+double TimeFloor(const ReadyMesh& ready) {
+  constexpr double kBatchSeconds = 2e-3;
+  constexpr int kBatches = 10;
+  FlatMesh flat;
+  CVela_SolidMesh& mesh = Opaque(flat);
+  WriteReady(ready, mesh);
+  int batch = 1;
+  while (TimeWrites(ready, mesh, batch) < kBatchSeconds) batch *= 2;
+  double best = std::numeric_limits<double>::infinity();
+  for (int k = 0; k < kBatches; ++k) best = std::min(best, TimeWrites(ready, mesh, batch) / batch);
+  return best;
+}
+
+void SetMeshCounters(benchmark::State& state, const ReadyMesh& ready) {
+  using benchmark::Counter;
+  const double nodes = ready.nodeCount;
+  const double writtenNodes = static_cast<double>(state.iterations()) * nodes;
+  state.counters["nodes"] = nodes;
+  state.counters["elements"] = ready.elementCount;
+  state.counters["nodes_per_s"] = Counter(writtenNodes, Counter::kIsRate);
+  // Inverted rate: CPU seconds per node.
+  state.counters["ns_per_node"] =
+      Counter(writtenNodes, static_cast<Counter::Flags>(Counter::kIsRate | Counter::kInvert));
+}
+
+// End to end: the call as vela-mesh makes it, from the read junction file to
+// the last element in the host's container. The floor is timed just before
+// and just after the loop, and the faster taken, so that the ratio sets side
+// by side two times taken under the same load.
+void Junction(benchmark::State& state, const Case& c, bool reuseMapper) {
+  FlatMesh mesh;
+  mesh.SetMeshSize(c.ready.elementCount, c.ready.nodeCount);
+  CVelaRunnerMapping mapper;
+  const double floorBefore = TimeFloor(c.ready);
+  const double start = CpuSeconds();
+  for (auto _ : state) {
+    const bool ok = reuseMapper ? vela::host::MeshJunction(c.file, mesh, mapper).ok
+                                : vela::host::MeshJunction(c.file, mesh).ok;
+    if (!ok) {
+      state.SkipWithError("junction refused");
+      break;
+    }
+    benchmark::DoNotOptimize(mesh.Coords());
+    benchmark::ClobberMemory();
+  }
+  const double seconds = CpuSeconds() - start;
+  if (state.iterations() == 0) return;
+  const double perCall = seconds / static_cast<double>(state.iterations());
+  const double floor = std::min(floorBefore, TimeFloor(c.ready));
+  SetMeshCounters(state, c.ready);
+  state.counters["floor_us"] = floor * 1e6;
+  state.counters["x_floor"] = perCall / floor;
+}
+
+void Floor(benchmark::State& state, const Case& c) {
+  FlatMesh flat;
+  CVela_SolidMesh& mesh = Opaque(flat);
+  WriteReady(c.ready, mesh);
+  for (auto _ : state) {
+    WriteReady(c.ready, mesh);
+    benchmark::ClobberMemory();
+  }
+  SetMeshCounters(state, c.ready);
+}
+
+// Heap of one call with a fresh mapper into a container already sized, so
+// that what is counted is the library's own working memory (and the call's
+// converted lists).
+struct CallHeap {
+  long long peak = 0;
+  long long heldAfter = 0;  // still allocated once the call has returned
+  long long allocations = 0;
+};
+
+CallHeap MeasureCall(const JunctionFile& file, FlatMesh& mesh, bool& ok) {
+  const heap_count::HeapWindow window;
+  ok = vela::host::MeshJunction(file, mesh).ok;
+  return {window.Peak(), window.Current(), window.Allocations()};
+}
+
+// The same on a thread that has made no call before, so that the buffers the
+// library keeps per thread between calls are allocated inside the window;
+// heldAfter is taken before the thread ends: what the thread keeps.
+CallHeap MeasureFirstCall(const JunctionFile& file, FlatMesh& mesh, bool& ok) {
+  const heap_count::HeapWindow window;
+  long long kept = 0;
+  std::thread([&] {
+    ok = vela::host::MeshJunction(file, mesh).ok;
+    kept = window.Current();
+  }).join();
+  return {window.Peak(), kept, window.Allocations()};
+}
+
+// peak_bytes: a call on a thread that has meshed this junction, or a larger
+// one, before (the steady state of a host meshing many junctions);
+// first_call_peak_bytes: the first call on a thread, and thread_kept_bytes
+// what that thread then holds until it ends; output_bytes: 24 per node and
+// 32 per element, what the mesh itself takes in the flat container.
+void PeakHeap(benchmark::State& state, const Case& c) {
+  if (!heap_count::Counted()) {
+    state.SkipWithError("this C library cannot tell block sizes");
+    return;
+  }
+  FlatMesh mesh;
+  mesh.SetMeshSize(c.ready.elementCount, c.ready.nodeCount);
+  bool ok = true;
+  const CallHeap first = MeasureFirstCall(c.file, mesh, ok);
+  CallHeap steady;
+  for (auto _ : state) {
+    if (ok) steady = MeasureCall(c.file, mesh, ok);
+    if (!ok) {
+      state.SkipWithError("junction refused");
+      break;
+    }
+  }
+  const double output = 24.0 * c.ready.nodeCount + 32.0 * c.ready.elementCount;
+  state.counters["output_bytes"] = output;
+  state.counters["peak_bytes"] = static_cast<double>(steady.peak);
+  state.counters["peak_x_output"] = static_cast<double>(steady.peak) / output;
+  state.counters["held_after_bytes"] = static_cast<double>(steady.heldAfter);
+  state.counters["allocations"] = static_cast<double>(steady.allocations);
+  state.counters["first_call_peak_bytes"] = static_cast<double>(first.peak);
+  state.counters["thread_kept_bytes"] = static_cast<double>(first.heldAfter);
+}
+
+// What the library spends on its own trust: the plan (the guards at the
+// door and what they derive) and the soundness check of the merged mesh.
+struct Planned {
+  explicit Planned(const JunctionFile& j) {
+    for (double v : j.innerLayers) inner.Add(v);
+    for (double v : j.outerLayers) outer.Add(v);
+    for (double v : j.radii) radii.Add(v);
+    for (const auto& p : j.farPoints)
+      far.Add(
+          ON_3fPoint(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])));
+    settings.firstRing = j.firstCircleNodes;
+    settings.inner = &inner;
+    settings.outer = &outer;
+    const ON_3fPoint center(static_cast<float>(j.center[0]), static_cast<float>(j.center[1]),
+                            static_cast<float>(j.center[2]));
+    call = {center, &far, &radii, j.innerShare, j.outerShare};
+  }
+  CArray<double, double> inner, outer, radii;
+  CArray<ON_3fPoint, ON_3fPoint> far;
+  vela::JunctionSettings settings;
+  vela::JunctionCall call;
+};
+
+void Plan(benchmark::State& state, const Case& c) {
+  const Planned y(c.file);
+  for (auto _ : state) {
+    const std::optional<vela::NWayPlan> plan = vela::PlanNWay(y.settings, y.call);
+    if (!plan) {
+      state.SkipWithError("refused");
+      break;
+    }
+    benchmark::DoNotOptimize(plan->mergeTol);
+  }
+}
+
+void SoundnessCheck(benchmark::State& state, const Case& c) {
+  const Planned y(c.file);
+  const std::optional<vela::NWayPlan> plan = vela::PlanNWay(y.settings, y.call);
+  if (!plan) {
+    state.SkipWithError("refused");
+    return;
+  }
+  std::vector<ON_3fPoint> farNodes(c.file.farPoints.size());
+  const std::unique_ptr<vela::MeshBuild> build = vela::SweepNWay(*plan, farNodes.data());
+  build->Merge(plan->mergeTol);
+  for (auto _ : state) {
+    const vela::MeshSoundness s = build->Check();
+    if (!s.Sound()) {
+      state.SkipWithError("not sound");
+      break;
+    }
+    benchmark::DoNotOptimize(s);
+  }
+}
+
+// ---- the cases ---------------------------------------------------------------------------
+
+// Cases live here for the whole run; the benchmarks keep pointers to them.
+std::deque<Case>& Cases() {
+  static std::deque<Case> cases;
+  return cases;
+}
+
+// Meshes the junction once for its ready arrays and keeps it; null, with a
+// line on stderr, when the library refuses it.
+Case* AddCase(const std::string& name, const JunctionFile& file) {
+  std::optional<ReadyMesh> ready = Record(file);
+  if (!ready) {
+    std::fprintf(stderr, "vela_bench: %s left out, the library refuses it (%s)\n", name.c_str(),
+                 vela::RefusalName(vela::LastJunctionRefusal().reason));
+    return nullptr;
+  }
+  Cases().push_back({name, file, std::move(*ready)});
+  return &Cases().back();
+}
+
 // Runners of radius 2 at the given angles (degrees) in the xy-plane, 20 from
-// the centre, with the junction file's defaults (F 8, four inner rings, two
-// boundary layers).
-vela::io::JunctionFile Planar(std::vector<double> degrees) {
-  vela::io::JunctionFile j;
+// the centre, first ring F and C evenly spaced inner rings; the other
+// settings are the junction file's defaults (two boundary layers).
+JunctionFile Planar(const std::vector<double>& degrees, int firstRing, int innerRings) {
+  JunctionFile j;
+  j.firstCircleNodes = firstRing;
+  j.innerLayers.clear();
+  for (int k = 0; k <= innerRings; ++k)
+    j.innerLayers.push_back(static_cast<double>(k) / innerRings);
   for (double d : degrees) {
     const double a = d * vela::kPi / 180;
     j.farPoints.push_back({20 * std::cos(a), 20 * std::sin(a), 0.0});
@@ -32,105 +347,99 @@ vela::io::JunctionFile Planar(std::vector<double> degrees) {
   return j;
 }
 
-// The default Y; the X adds a fourth runner, the largest junction of the
-// set; the 90-degree bend exercises the corner sweep and its collapsed
-// elements.
-using Case = vela::io::JunctionFile;
-const Case kY = Planar({90, 210, 330});
-const Case kX = Planar({0, 90, 180, 270});
-const Case kBend = Planar({0, 90});
-
-bool MeshCase(const Case& c, MemoryMesh& mesh) { return vela::host::MeshJunction(c, mesh).ok; }
-
-void Junction(benchmark::State& state, const Case& c) {
-  int nodes = 0;
-  for (auto _ : state) {
-    MemoryMesh mesh;
-    if (!MeshCase(c, mesh)) state.SkipWithError("junction refused");
-    benchmark::DoNotOptimize(mesh.nodes.data());
-    nodes = mesh.GetNodeCount();
-  }
-  state.SetItemsProcessed(state.iterations() * nodes);
-  state.counters["nodes"] = nodes;
+// n runners evenly round the centre, the first at 90 degrees as in examples/y.json.
+std::vector<double> Spread(int n) {
+  std::vector<double> degrees;
+  for (int k = 0; k < n; ++k) degrees.push_back(90.0 + 360.0 * k / n);
+  return degrees;
 }
 
-// The floor: the same mesh handed to the container from ready arrays, which
-// no meshing can beat.
-void Floor(benchmark::State& state, const Case& c) {
-  MemoryMesh ready;
-  MeshCase(c, ready);
-  for (auto _ : state) {
-    MemoryMesh mesh;
-    mesh.SetMeshSize(ready.GetElementCount(), ready.GetNodeCount());
-    for (int i = 0; i < ready.GetNodeCount(); ++i) {
-      const auto& p = ready.nodes[static_cast<size_t>(i)];
-      mesh.SetNodeCoord(i, p[0], p[1], p[2]);
-    }
-    for (int e = 0; e < ready.GetElementCount(); ++e) {
-      const auto& n = ready.elements[static_cast<size_t>(e)].nodes;
-      switch (ready.elements[static_cast<size_t>(e)].kind) {
-        case ElementKind::Tetra: mesh.SetTetraElement(e, n[0], n[1], n[2], n[3]); break;
-        case ElementKind::Pyramid: mesh.SetPyramidElement(e, n[0], n[1], n[2], n[3], n[4]); break;
-        case ElementKind::Prism: mesh.SetPrismElement(e, n[0], n[1], n[2], n[3], n[4], n[5]); break;
-        case ElementKind::Hexa: mesh.SetHexaElement(e, n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7]); break;
-      }
-    }
-    benchmark::DoNotOptimize(mesh.nodes.data());
-  }
-  state.SetItemsProcessed(state.iterations() * ready.GetNodeCount());
+std::vector<std::filesystem::path> ExampleFiles() {
+  std::vector<std::filesystem::path> files;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(VELA_BENCH_EXAMPLES, error))
+    if (entry.path().extension() == ".json") files.push_back(entry.path());
+  if (error) std::fprintf(stderr, "vela_bench: cannot list %s\n", VELA_BENCH_EXAMPLES);
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
-// What the library spends on its own trust, for the Y: the plan (the guards
-// at the door and what they derive) and the soundness check of the merged
-// mesh.
-struct PlannedY {
-  PlannedY() {
-    for (double v : kY.innerLayers) inner.Add(v);
-    for (double v : kY.outerLayers) outer.Add(v);
-    for (double v : kY.radii) radii.Add(v);
-    for (const auto& p : kY.farPoints)
-      far.Add(ON_3fPoint(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])));
-    settings.inner = &inner;
-    settings.outer = &outer;
-    call = {ON_3fPoint(), &far, &radii, kY.innerShare, kY.outerShare};
+benchmark::internal::Benchmark* InMicroseconds(benchmark::internal::Benchmark* b) {
+  return b->Unit(benchmark::kMicrosecond);
+}
+
+// Junction/ and Floor/ for every example that meshes; the Y also with a
+// reused mapper, and alone through the plan and the soundness check.
+void RegisterExamples() {
+  std::vector<Case*> examples;
+  for (const auto& path : ExampleFiles()) {
+    try {
+      const JunctionFile file = vela::io::ReadJunctionFile(path.string());
+      if (Case* c = AddCase(path.stem().string(), file)) examples.push_back(c);
+    } catch (const vela::io::JunctionFileError& error) {
+      std::fprintf(stderr, "vela_bench: left out: %s\n", error.what());
+    }
   }
-  CArray<double, double> inner, outer, radii;
-  CArray<ON_3fPoint, ON_3fPoint> far;
-  vela::JunctionSettings settings;
-  vela::JunctionCall call;
+  for (Case* c : examples) {
+    InMicroseconds(benchmark::RegisterBenchmark(("Junction/" + c->name).c_str(), Junction,
+                                                std::cref(*c), false));
+    if (c->name == "y") {
+      InMicroseconds(
+          benchmark::RegisterBenchmark("Junction/y_reused_mapper", Junction, std::cref(*c), true));
+      InMicroseconds(benchmark::RegisterBenchmark("Plan/y", Plan, std::cref(*c)));
+      InMicroseconds(
+          benchmark::RegisterBenchmark("SoundnessCheck/y", SoundnessCheck, std::cref(*c)));
+    }
+  }
+  for (Case* c : examples)
+    InMicroseconds(
+        benchmark::RegisterBenchmark(("Floor/" + c->name).c_str(), Floor, std::cref(*c)));
+  for (Case* c : examples)
+    InMicroseconds(
+        benchmark::RegisterBenchmark(("PeakHeap/" + c->name).c_str(), PeakHeap, std::cref(*c)))
+        ->Iterations(20);
+}
+
+struct Scaled {
+  std::string name;
+  std::vector<double> degrees;
+  int firstRing, innerRings;
 };
 
-void Plan(benchmark::State& state) {
-  const PlannedY y;
-  for (auto _ : state) {
-    const std::optional<vela::NWayPlan> plan = vela::PlanNWay(y.settings, y.call);
-    if (!plan) state.SkipWithError("the Y is refused");
-    benchmark::DoNotOptimize(plan->mergeTol);
-  }
+// One count grows at a time. The library takes fewer inner rings than twice
+// the first ring, so the inner-ring series runs at F 16; no more than 11
+// runners fit round a junction, each pair of neighbours more than 30 degrees
+// apart.
+std::vector<Scaled> ScaledJunctions() {
+  const std::vector<double> y = Spread(3), bend = {0.0, 90.0};
+  return {{"Scale/y_F8_C4", y, 8, 4},
+          {"Scale/y_F16_C4", y, 16, 4},
+          {"Scale/y_F32_C4", y, 32, 4},
+          {"Scale/y_F16_C8", y, 16, 8},
+          {"Scale/y_F16_C16", y, 16, 16},
+          {"Scale/N6_F8_C4", Spread(6), 8, 4},
+          {"Scale/N11_F8_C4", Spread(11), 8, 4},
+          {"Scale/bend_F8_C4", bend, 8, 4},
+          {"Scale/bend_F16_C4", bend, 16, 4},
+          {"Scale/bend_F32_C4", bend, 32, 4}};
 }
 
-void SoundnessCheck(benchmark::State& state) {
-  const PlannedY y;
-  const std::optional<vela::NWayPlan> plan = vela::PlanNWay(y.settings, y.call);
-  std::vector<ON_3fPoint> farNodes(3);
-  const std::unique_ptr<vela::MeshBuild> build = vela::SweepNWay(*plan, farNodes.data());
-  build->Merge(plan->mergeTol);
-  for (auto _ : state) {
-    const vela::MeshSoundness s = build->Check();
-    if (!s.Sound()) state.SkipWithError("the Y is not sound");
-    benchmark::DoNotOptimize(s);
+void RegisterScaling() {
+  for (const Scaled& s : ScaledJunctions()) {
+    Case* c = AddCase(s.name, Planar(s.degrees, s.firstRing, s.innerRings));
+    if (c)
+      InMicroseconds(benchmark::RegisterBenchmark(s.name.c_str(), Junction, std::cref(*c), false));
   }
 }
 
 }  // namespace
 
-BENCHMARK(Plan)->Unit(benchmark::kMicrosecond);
-BENCHMARK(SoundnessCheck)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(Junction, Y, kY)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(Floor, Y, kY)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(Junction, X_two_layers, kX)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(Floor, X_two_layers, kX)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(Junction, Bend90, kBend)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(Floor, Bend90, kBend)->Unit(benchmark::kMicrosecond);
-
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RegisterExamples();
+  RegisterScaling();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

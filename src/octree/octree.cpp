@@ -3,7 +3,9 @@
 #include <algorithm>
 
 namespace {
-constexpr int kInitialCells = 20000;
+// A junction's merge uses a few hundred cells; the tables double when full,
+// so a large tree costs no more than twice what it uses.
+constexpr int kInitialCells = 512;
 constexpr int kBoxRow = 4;
 constexpr int kItemRow = 9;
 constexpr int kInternal = -1;
@@ -82,7 +84,7 @@ int CVelaOctree::InitOctree(int pointCount, const double (*points)[3]) {
   m_pCellBox[kBoxRow + 2] = m_dRootY;
   m_pCellBox[kBoxRow + 3] = m_dRootZ;
   // Content rows are cleared as their cells are created rather than all at
-  // once: a merge uses a few hundred of the 20000 rows, and clearing the rest
+  // once: a merge uses a few hundred rows, and clearing the rest
   // would cost more than the whole search.
   std::fill_n(&m_pCellItem[kItemRow], kItemRow, 0);
   m_pCellDepth[1] = 0;
@@ -98,6 +100,7 @@ int CVelaOctree::Octant(int cell, const double* p) const {
 void CVelaOctree::Grow() {
   // Only the rows of cells in use hold anything worth copying.
   const size_t usedRows = static_cast<size_t>(m_nCellCount) + 1;
+  m_nGrowBy = m_nCellCapacity;
   m_nCellCapacity += m_nGrowBy;
   const size_t rows = static_cast<size_t>(m_nCellCapacity) + 1;
 
