@@ -30,9 +30,9 @@
 
 namespace {
 
-using vela::census::Fault;
 using vela::census::Outcome;
 using vela::census::Profile;
+using vela::quality::Fault;
 
 struct Options {
   std::vector<Profile> profiles{Profile::Plausible, Profile::Broad};
@@ -103,8 +103,8 @@ struct Share {
 struct Tally {
   std::array<int, static_cast<size_t>(Outcome::Count)> outcomes{};
   std::map<std::string, int> refusedBy;
-  std::array<int, vela::census::Soundness::kFaultCount> unsoundBy{};  // junctions with the class
-  int withTwisted = 0, withUnusedNodes = 0;  // sound meshes, reported only
+  std::array<int, vela::quality::kFaultClasses> unsoundBy{};  // junctions with the class
+  int empty = 0;                                               // junctions meshed into no elements
   std::map<int, Share> byRunners;
   std::array<Share, 5> byAngle{};
   int Of(Outcome o) const { return outcomes[static_cast<size_t>(o)]; }
@@ -126,13 +126,10 @@ void Count(const Junction& j, const vela::census::Verdict& v, Tally& t) {
     ++t.refusedBy[vela::RefusalName(v.refusal.reason)];
   if (v.outcome == Outcome::RefusedWithoutReason) ++t.refusedBy["(no reason)"];
   if (v.outcome == Outcome::Unsound)
-    for (int f = 0; f < vela::census::Soundness::kFaultCount; ++f)
-      t.unsoundBy[static_cast<size_t>(f)] += v.soundness.count[static_cast<size_t>(f)] > 0 ? 1 : 0;
+    for (int f = 0; f < vela::quality::kFaultClasses; ++f)
+      t.unsoundBy[static_cast<size_t>(f)] += v.report.Count(static_cast<Fault>(f)) > 0 ? 1 : 0;
+  t.empty += v.Empty() ? 1 : 0;
   const bool accepted = v.outcome == Outcome::Sound || v.outcome == Outcome::Unsound;
-  if (v.outcome == Outcome::Sound) {
-    t.withTwisted += v.soundness.twisted > 0 ? 1 : 0;
-    t.withUnusedNodes += v.soundness.unusedNodes > 0 ? 1 : 0;
-  }
   for (Share* s : {&t.byRunners[static_cast<int>(j.farPoints.size())],
                    &t.byAngle[AngleBucket(vela::census::SmallestNeighbourAngleDeg(j))]}) {
     ++s->total;
@@ -151,12 +148,11 @@ void PrintTally(const std::string& title, const Tally& t, double seconds) {
   for (int c : t.outcomes) total += c;
   std::printf("%s: %d junctions in %.1f s\n", title.c_str(), total, seconds);
   std::printf("  accepted and sound        %d\n", t.Of(Outcome::Sound));
-  std::printf("    with twisted elements    %d (left out of the overlap test)\n", t.withTwisted);
-  std::printf("    with unused nodes        %d\n", t.withUnusedNodes);
   std::printf("  accepted but unsound      %d\n", t.Of(Outcome::Unsound));
-  for (int f = 0; f < vela::census::Soundness::kFaultCount; ++f)
+  if (t.empty > 0) std::printf("    %-40s %d\n", "no elements", t.empty);
+  for (int f = 0; f < vela::quality::kFaultClasses; ++f)
     if (t.unsoundBy[static_cast<size_t>(f)] > 0)
-      std::printf("    %-22s %d\n", vela::census::FaultName(static_cast<Fault>(f)), t.unsoundBy[static_cast<size_t>(f)]);
+      std::printf("    %-40s %d\n", vela::quality::FaultName(static_cast<Fault>(f)), t.unsoundBy[static_cast<size_t>(f)]);
   std::printf("  refused with a reason     %d\n", t.Of(Outcome::Refused));
   std::printf("  refused without a reason  %d\n", t.Of(Outcome::RefusedWithoutReason));
   std::printf("  refused after writing     %d\n", t.Of(Outcome::RefusedButWrote));

@@ -17,6 +17,13 @@ const char* OutcomeName(Outcome outcome) {
   return "unknown";
 }
 
+std::string Verdict::FaultSummary() const {
+  if (Empty()) return "no elements";
+  std::string joined;
+  for (const char c : quality::DescribeFaults(report)) joined += c == '\n' ? std::string("; ") : std::string(1, c);
+  return joined.substr(0, joined.size() >= 2 ? joined.size() - 2 : 0);  // no "; " after the last line
+}
+
 std::string Verdict::Describe() const {
   std::string out = OutcomeName(outcome);
   switch (outcome) {
@@ -26,8 +33,7 @@ std::string Verdict::Describe() const {
              ", other " + std::to_string(refusal.otherRunner) + ")";
       break;
     case Outcome::Unsound:
-      out += ": " + std::to_string(nodes) + " nodes, " + std::to_string(elements) + " elements; " +
-             soundness.Summary();
+      out += ": " + std::to_string(nodes) + " nodes, " + std::to_string(elements) + " elements; " + FaultSummary();
       break;
     case Outcome::Threw: out += ": " + error; break;
     default: break;
@@ -37,7 +43,7 @@ std::string Verdict::Describe() const {
 
 namespace {
 
-Verdict Assess(const Meshed& m) {
+Verdict VerdictOf(const Meshed& m) {
   Verdict v;
   v.refusal = vela::LastJunctionRefusal();
   v.nodes = m.mesh.GetNodeCount();
@@ -49,8 +55,8 @@ Verdict Assess(const Meshed& m) {
       v.outcome = v.refusal.reason == vela::Refusal::None ? Outcome::RefusedWithoutReason : Outcome::Refused;
     return v;
   }
-  v.soundness = CheckSoundness(m.mesh);
-  v.outcome = v.soundness.Sound() ? Outcome::Sound : Outcome::Unsound;
+  v.report = quality::Assess(m.mesh, quality::DefaultTolerance(m.mesh));
+  v.outcome = v.elements > 0 && !quality::HasFaults(v.report) ? Outcome::Sound : Outcome::Unsound;
   return v;
 }
 
@@ -58,7 +64,7 @@ Verdict Assess(const Meshed& m) {
 
 Verdict Judge(const Junction& j) {
   try {
-    return Assess(MeshJunction(j));
+    return VerdictOf(MeshJunction(j));
   } catch (const std::exception& e) {
     Verdict v;
     v.outcome = Outcome::Threw;

@@ -1,10 +1,9 @@
 // The census: every junction the library is handed is either refused with a
 // reason, leaving the host's container untouched, or meshed soundly. The judge
-// is tests/census/soundness.h, which shares no code with the library.
+// is the quality report (tools/quality), which shares no code with the library.
 
 #include "census_run.h"
 #include "junction_generator.h"
-#include "soundness.h"
 
 #ifdef VELA_CENSUS_HAS_MESH_IO
 #include "junction_file.h"
@@ -28,149 +27,12 @@
 
 namespace {
 
-using vela::census::CheckSoundness;
-using vela::census::Fault;
 using vela::census::Outcome;
 using vela::census::Profile;
 using vela::census::Verdict;
 
 constexpr double kPi = 3.141592653589793;
 constexpr std::uint64_t kCensusSeed = 20240611;
-
-// --- the judge on hand-made meshes, one fault each --------------------------------------------
-
-using Points = std::vector<std::array<double, 3>>;
-
-MemoryMesh MeshOf(const Points& nodes, const std::vector<std::vector<int>>& elements) {
-  MemoryMesh m;
-  m.SetMeshSize(static_cast<int>(elements.size()), static_cast<int>(nodes.size()));
-  for (size_t n = 0; n < nodes.size(); ++n) m.SetNodeCoord(static_cast<int>(n), nodes[n][0], nodes[n][1], nodes[n][2]);
-  for (size_t i = 0; i < elements.size(); ++i) {
-    const auto& c = elements[i];
-    const int e = static_cast<int>(i);
-    switch (c.size()) {
-      case 4: m.SetTetraElement(e, c[0], c[1], c[2], c[3]); break;
-      case 5: m.SetPyramidElement(e, c[0], c[1], c[2], c[3], c[4]); break;
-      case 6: m.SetPrismElement(e, c[0], c[1], c[2], c[3], c[4], c[5]); break;
-      default: m.SetHexaElement(e, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]); break;
-    }
-  }
-  return m;
-}
-
-// The unit cube's corners, bottom (z = 0) then top, counter-clockwise seen
-// from above, shifted by (dx, dy, dz).
-Points Cube(double dx = 0, double dy = 0, double dz = 0) {
-  Points p{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
-  for (auto& q : p) q = {q[0] + dx, q[1] + dy, q[2] + dz};
-  return p;
-}
-
-Points Joined(Points a, const Points& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-Points Mirrored(Points p) {
-  for (auto& q : p) q[2] = -q[2];
-  return p;
-}
-
-struct OneKind {
-  const char* name;
-  Points nodes;
-  std::vector<int> corners;
-};
-
-std::vector<OneKind> UnitElements() {
-  return {
-      {"tetra", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0, 1, 2, 3}},
-      {"pyramid", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 0.7}}, {0, 1, 2, 3, 4}},
-      {"prism", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}}, {0, 1, 2, 3, 4, 5}},
-      {"hexa", Cube(), {0, 1, 2, 3, 4, 5, 6, 7}},
-  };
-}
-
-TEST(SoundnessJudge, PositiveElementOfEveryKindIsSoundAndItsMirrorInverted) {
-  for (const OneKind& k : UnitElements()) {
-    const auto good = CheckSoundness(MeshOf(k.nodes, {k.corners}));
-    EXPECT_TRUE(good.Sound()) << k.name << ": " << good.Summary();
-    const auto mirrored = CheckSoundness(MeshOf(Mirrored(k.nodes), {k.corners}));
-    EXPECT_EQ(mirrored.Of(Fault::Inverted), 1) << k.name << ": " << mirrored.Summary();
-  }
-}
-
-TEST(SoundnessJudge, PyramidWithItsApexInTheBasePlaneIsFlat) {
-  const auto s = CheckSoundness(MeshOf({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 0}}, {{0, 1, 2, 3, 4}}));
-  EXPECT_EQ(s.Of(Fault::Inverted), 1) << s.Summary();
-}
-
-TEST(SoundnessJudge, EachHandMadeFaultIsFoundInItsClass) {
-  const std::vector<int> lower{0, 1, 2, 3, 4, 5, 6, 7};
-  const std::vector<int> upper{4, 5, 6, 7, 8, 9, 10, 11};  // on top of lower, sharing its top face
-  const Points twoHigh = Joined(Cube(), {{0, 0, 2}, {1, 0, 2}, {1, 1, 2}, {0, 1, 2}});
-  struct Case {
-    const char* name;
-    MemoryMesh mesh;
-    Fault fault;
-  };
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  std::vector<Case> cases;
-  cases.push_back({"no elements", MeshOf(Cube(), {}), Fault::Empty});
-  Points nanCube = Cube();
-  nanCube[6][1] = nan;
-  cases.push_back({"a NaN corner", MeshOf(nanCube, {lower}), Fault::NonFinite});
-  cases.push_back({"a node named twice", MeshOf(Cube(), {{0, 1, 2, 3, 4, 5, 6, 6}}), Fault::RepeatedNode});
-  // The same two cubes, the shared face's nodes kept twice.
-  cases.push_back({"an unmerged face", MeshOf(Joined(Cube(), Cube(0, 0, 1)), {lower, {8, 9, 10, 11, 12, 13, 14, 15}}),
-                   Fault::Crack});
-  cases.push_back({"cubes half inside each other",
-                   MeshOf(Joined(Cube(), Cube(0.5, 0.2, 0.1)), {lower, {8, 9, 10, 11, 12, 13, 14, 15}}), Fault::Overlap});
-  // Three tetrahedra on the triangle (0, 1, 2): two above it, one below.
-  cases.push_back({"a face shared by three",
-                   MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0.2, 0.2, 1}, {0.3, 0.3, 2}, {0.2, 0.2, -1}},
-                          {{0, 1, 2, 3}, {0, 1, 2, 4}, {0, 2, 1, 5}}),
-                   Fault::OverShared});
-  // The upper cube runs round the shared face the same way as the lower one.
-  cases.push_back({"a shared quad in the same turn", MeshOf(twoHigh, {lower, {4, 7, 6, 5, 8, 11, 10, 9}}),
-                   Fault::FaceTurn});
-  // Two tetrahedra stand on the cube's top face, split along its diagonal.
-  cases.push_back({"a quad against two triangles",
-                   MeshOf(Joined(Cube(), {{0.5, 0.5, 1.5}}), {lower, {4, 5, 6, 8}, {4, 6, 7, 8}}), Fault::HangingFace});
-  // Cubes that touch along one edge only: four boundary faces meet there.
-  cases.push_back({"cubes joined by an edge",
-                   MeshOf(Joined(Cube(), {{2, 1, 0}, {2, 2, 0}, {1, 2, 0}, {2, 1, 1}, {2, 2, 1}, {1, 2, 1}}),
-                          {lower, {2, 8, 9, 10, 6, 11, 12, 13}}),
-                   Fault::OpenBoundary});
-  cases.push_back({"cubes apart", MeshOf(Joined(Cube(), Cube(1.5, 0, 0)), {lower, {8, 9, 10, 11, 12, 13, 14, 15}}),
-                   Fault::Disconnected});
-  for (const Case& c : cases) {
-    const auto s = CheckSoundness(c.mesh);
-    EXPECT_GT(s.Of(c.fault), 0) << c.name << " not found as " << vela::census::FaultName(c.fault) << ": "
-                                << s.Summary();
-  }
-  // The faulty pairs fixed: the same elements, sound.
-  const auto stacked = CheckSoundness(MeshOf(twoHigh, {lower, upper}));
-  EXPECT_TRUE(stacked.Sound()) << stacked.Summary();
-}
-
-// A point at the far end of a long thin element is found inside it even when
-// the element is much larger than its neighbours' grid cells.
-TEST(SoundnessJudge, FindsOverlapInsideAnElementFarLargerThanTheOthers) {
-  Points nodes = Cube();
-  for (size_t k : {1, 2, 5, 6}) nodes[k][0] = 200.0;  // a 200 x 1 x 1 bar
-  std::vector<std::vector<int>> elements{{0, 1, 2, 3, 4, 5, 6, 7}};
-  for (int s = 0; s < 4; ++s) {  // small cubes inside the bar's far end
-    const Points c = Cube(160.0 + 2.0 * s, 0.0, 0.0);
-    std::vector<int> e;
-    for (const auto& p : c) {
-      e.push_back(static_cast<int>(nodes.size()));
-      nodes.push_back({p[0], 0.1 + 0.8 * p[1], 0.1 + 0.8 * p[2]});
-    }
-    elements.push_back(e);
-  }
-  EXPECT_EQ(CheckSoundness(MeshOf(nodes, elements)).Of(Fault::Overlap), 4);
-}
 
 // --- the generator ---------------------------------------------------------------------------
 
@@ -270,8 +132,11 @@ TEST_P(Census, EveryJunctionIsRefusedWithAReasonOrMeshedSoundly) {
     const Verdict v = vela::census::Judge(j);
     ++tally[v.outcome == Outcome::Refused ? std::string("refused: ") + vela::RefusalName(v.refusal.reason)
                                           : std::string(vela::census::OutcomeName(v.outcome))];
-    for (int f = 0; f < vela::census::Soundness::kFaultCount; ++f)
-      faults[vela::census::FaultName(static_cast<Fault>(f))] += v.soundness.count[static_cast<size_t>(f)] > 0 ? 1 : 0;
+    for (int f = 0; f < vela::quality::kFaultClasses; ++f) {
+      const auto fault = static_cast<vela::quality::Fault>(f);
+      faults[vela::quality::FaultName(fault)] += v.report.Count(fault) > 0 ? 1 : 0;
+    }
+    faults["no elements"] += v.Empty() ? 1 : 0;
     if (!v.Passed())
       failures.push_back(std::string(vela::census::ProfileName(profile)) + " seed " + std::to_string(kCensusSeed) +
                          " index " + std::to_string(i) + ": " + v.Describe());

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <set>
@@ -63,6 +64,15 @@ MemoryMesh IdealElements() {
   return m;
 }
 
+// Appends one element on nodes the mesh has.
+void AddElement(MemoryMesh& m, ElementKind kind, std::initializer_list<int> nodes) {
+  MeshElement e;
+  e.kind = kind;
+  e.nodes.fill(-1);
+  std::copy(nodes.begin(), nodes.end(), e.nodes.begin());
+  m.elements.push_back(e);
+}
+
 // The mirror image of every element (z -> -z): each scores -1 at best.
 MemoryMesh Mirrored(MemoryMesh m) {
   for (Point& p : m.nodes) p[2] = -p[2];
@@ -100,7 +110,8 @@ TEST(QualityReport, IdealElementsScoreOneAndTheirMirrorsMinusOne) {
     EXPECT_NEAR(mirrored.scaledJacobian[i], -1.0, 1e-12);
     EXPECT_GT(vela::quality::MinCornerJacobian(m, m.elements[i]), 0.0);
   }
-  EXPECT_FALSE(vela::quality::HasFaults(r));
+  // Four elements apart: three pieces beyond the first, and nothing else.
+  EXPECT_EQ(vela::quality::DescribeFaults(r), "disconnected pieces 3: elements 1, 2, 3\n");
   // Volumes: tetra 8/3, pyramid 1/(3 sqrt 2), prism sqrt(3)/4, cube 1.
   EXPECT_NEAR(r.volume, 8.0 / 3 + 1 / (3 * std::sqrt(2.0)) + std::sqrt(3.0) / 4 + 1.0, 1e-12);
   EXPECT_NEAR(mirrored.volume, -r.volume, 1e-12);
@@ -142,8 +153,9 @@ TEST(QualityReport, CountsAndNamesEveryFaultClass) {
   }
   {
     MemoryMesh m = Block(1, 1, 1);
-    AddElement(m, ElementKind::Tetra, {{5, 0, 0}, {6, 0, 0}, {5, 1, 0}, {6, 1, 0.0}});
-    cases.push_back({"a tetrahedron in a plane", m, Fault::Flat, 1, {1}, {}});
+    m.nodes.push_back({0.5, 0.5, 1.0});  // the apex in the plane of the base, the cube's top
+    AddElement(m, ElementKind::Pyramid, {4, 5, 7, 6, 8});
+    cases.push_back({"a pyramid with its apex in its base", m, Fault::Flat, 1, {1}, {}});
   }
   {
     // Two stacked cubes, and a taller third element on the face between them.
@@ -165,11 +177,13 @@ TEST(QualityReport, CountsAndNamesEveryFaultClass) {
     cases.push_back({"a face in one turn", m, Fault::SameTurnFace, 1, {0, 1}, {Fault::OpenBoundary, Fault::Overlap}});
   }
   {
-    // Two cubes meeting along one edge only: four boundary faces pinch there.
-    // (A mesh of solid elements has no boundary edge on a single face unless
-    // faces are shared by three; the pinch is the open boundary that stays.)
-    MemoryMesh m = Block(2, 2, 1);
-    m.elements.erase(m.elements.begin() + 1, m.elements.begin() + 3);
+    // Two cubes meeting along one edge only, four boundary faces pinching
+    // there, joined face to face through the layer above so that the mesh
+    // stays one piece. (A mesh of solid elements has no boundary edge on a
+    // single face unless faces are shared by three; the pinch is the open
+    // boundary that stays.)
+    MemoryMesh m = Block(2, 2, 2);
+    for (const int e : {5, 2, 1}) m.elements.erase(m.elements.begin() + e);
     cases.push_back({"cubes along an edge", m, Fault::OpenBoundary, 1, {0, 1}, {}});
   }
   {
@@ -184,10 +198,37 @@ TEST(QualityReport, CountsAndNamesEveryFaultClass) {
     cases.push_back({"two unmerged nodes", m, Fault::CoincidentNodes, 1, {8, 9}, {}});
   }
   {
+    // Neither centroid lies inside the other cube; the points half way to
+    // the corners do. Apart and through each other's walls by nature.
     MemoryMesh m;
     AddElement(m, ElementKind::Hexa, kCube);
-    AddElement(m, ElementKind::Hexa, Moved(kCube, {0.3, 0.1, 0}));
-    cases.push_back({"two hexahedra through each other", m, Fault::Overlap, 2, {0, 1}, {}});
+    AddElement(m, ElementKind::Hexa, Moved(kCube, {0.6, 0.6, 0.6}));
+    cases.push_back({"cubes overlapping at a corner", m, Fault::Overlap, 2, {0, 1}, {Fault::CrossingFaces, Fault::Disconnected}});
+  }
+  {
+    // Two cubes; on the first, two tetrahedra split along its top face's
+    // diagonal, joined to the rest through a pyramid on the second. The
+    // rim of the first cube's top, out in the open, has four boundary faces
+    // at each edge; a hanging face inside a mesh would close.
+    MemoryMesh m = Block(2, 1, 1);
+    m.nodes.push_back({1, 0.5, 1.5});
+    AddElement(m, ElementKind::Tetra, {6, 7, 10, 12});
+    AddElement(m, ElementKind::Tetra, {6, 10, 9, 12});
+    AddElement(m, ElementKind::Pyramid, {7, 8, 11, 10, 12});
+    cases.push_back({"a quadrilateral under two triangles", m, Fault::HangingFace, 1, {0, 2, 3}, {Fault::OpenBoundary}});
+  }
+  {
+    // A U of cubes whose right arm leans over until its inner wall just
+    // cuts the left arm's: no sample point of either lies in the other.
+    MemoryMesh m = Block(3, 1, 2);
+    m.elements.erase(m.elements.begin() + 4);
+    for (const size_t n : {18, 22}) m.nodes[n] = {0.95, m.nodes[n][1], 1.9};
+    cases.push_back({"a U whose arms cut each other", m, Fault::CrossingFaces, 3, {3, 4}, {}});
+  }
+  {
+    MemoryMesh m = Block(1, 1, 1);
+    AddElement(m, ElementKind::Hexa, Moved(kCube, {3, 0, 0}));
+    cases.push_back({"two cubes apart", m, Fault::Disconnected, 1, {1}, {}});
   }
 
   for (const Case& c : cases) {
@@ -204,6 +245,23 @@ TEST(QualityReport, CountsAndNamesEveryFaultClass) {
     const std::string line = std::string(vela::quality::FaultName(c.fault)) + " " + std::to_string(c.count) + ": ";
     EXPECT_NE(vela::quality::DescribeFaults(r).find(line), std::string::npos) << vela::quality::DescribeFaults(r);
   }
+}
+
+// Sample points deep inside a long bar are found there, however much larger
+// the bar is than the grid cells its small neighbours set.
+TEST(QualityReport, FindsOverlapsInsideAnElementFarLargerThanTheOthers) {
+  MemoryMesh m;
+  std::vector<Point> bar = kCube;
+  for (const size_t k : {1, 2, 5, 6}) bar[k][0] = 1000.0;  // past the cells a member may fill
+  AddElement(m, ElementKind::Hexa, bar);
+  for (int c = 0; c < 4; ++c) {  // small cubes inside the bar's far end
+    std::vector<Point> small = Moved(kCube, {900.0 + 2.0 * c, 0.0, 0.0});
+    for (Point& p : small) p = {p[0], 0.1 + 0.8 * p[1], 0.1 + 0.8 * p[2]};
+    AddElement(m, ElementKind::Hexa, small);
+  }
+  const QualityReport r = Assess(m, 1e-6);
+  EXPECT_EQ(r.Count(Fault::Overlap), 4);
+  EXPECT_EQ(r[Fault::Overlap].named, (std::vector<int>{1, 2, 3, 4}));
 }
 
 TEST(QualityReport, DescribesEachClassOnOneLineWithItsIndices) {

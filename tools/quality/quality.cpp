@@ -60,10 +60,14 @@ const Vec& NodeOf(const MemoryMesh& mesh, const MeshElement& e, int corner) {
   return mesh.nodes[static_cast<size_t>(e.nodes[static_cast<size_t>(corner)])];
 }
 
+// A corner whose measure overflows (finite coordinates beyond about 1e100)
+// comes out as -1, inverted: no shape can be judged of it, and dropping it
+// would let the element pass as sound.
 double NormalisedDet(const Vec& a, const Vec& b, const Vec& c) {
   const double lengths = Length(a) * Length(b) * Length(c);
   if (!(lengths > 0.0)) return 0.0;
-  return Det(a, b, c) / lengths;
+  const double scaled = Det(a, b, c) / lengths;
+  return std::isfinite(scaled) ? scaled : -1.0;
 }
 
 // Verdict's tetrahedron: the determinant over the largest product of the
@@ -134,6 +138,13 @@ void Note(FaultList& list, int index) {
   if (list.named.size() < kNamedPerFault) list.named.push_back(index);
 }
 
+void NameSmallest(FaultList& list, std::vector<int> elements) {
+  std::sort(elements.begin(), elements.end());
+  elements.erase(std::unique(elements.begin(), elements.end()), elements.end());
+  if (elements.size() > kNamedPerFault) elements.resize(kNamedPerFault);
+  list.named = std::move(elements);
+}
+
 }  // namespace detail
 
 std::vector<std::vector<int>> OutwardFaces(const MeshElement& e) {
@@ -168,6 +179,14 @@ double MinNormalisedCornerJacobian(const MemoryMesh& mesh, const MeshElement& e)
   return SmallestOverCorners(mesh, e, NormalisedDet);
 }
 
+// The scaled Jacobian of an element whose smallest normalised corner
+// Jacobian is already known.
+double ScaledJacobianFrom(const MemoryMesh& mesh, const MeshElement& e, double smallestCorner) {
+  if (e.kind == ElementKind::Tetra) return TetraScaledJacobian(mesh, e);
+  if (e.kind == ElementKind::Hexa) smallestCorner = std::min(smallestCorner, HexaCentreJacobian(mesh, e));
+  return std::clamp(smallestCorner * IdealFactor(e.kind), -1.0, 1.0);
+}
+
 }  // namespace
 
 double MinCornerJacobian(const MemoryMesh& mesh, const MeshElement& e) {
@@ -175,10 +194,7 @@ double MinCornerJacobian(const MemoryMesh& mesh, const MeshElement& e) {
 }
 
 double ScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
-  if (e.kind == ElementKind::Tetra) return TetraScaledJacobian(mesh, e);
-  double smallest = MinNormalisedCornerJacobian(mesh, e);
-  if (e.kind == ElementKind::Hexa) smallest = std::min(smallest, HexaCentreJacobian(mesh, e));
-  return std::clamp(smallest * IdealFactor(e.kind), -1.0, 1.0);
+  return ScaledJacobianFrom(mesh, e, MinNormalisedCornerJacobian(mesh, e));
 }
 
 namespace {
@@ -208,91 +224,6 @@ double SignedVolume(const MemoryMesh& mesh, const MeshElement& e) {
   return volume;
 }
 
-
-// One face of one element: its corners sorted (the key shared by every element
-// that uses the face) and in the element's turn from the smallest corner.
-struct FaceUse {
-  std::array<int, 4> key;
-  std::array<int, 4> cycle;
-  int size;
-  int element;
-};
-
-FaceUse MakeFaceUse(const MeshElement& e, const detail::LocalFace& local, int element) {
-  FaceUse f{{-1, -1, -1, -1}, {-1, -1, -1, -1}, local.size, element};
-  int start = 0;
-  for (int i = 0; i < f.size; ++i) {
-    f.key[static_cast<size_t>(i)] = e.nodes[static_cast<size_t>(local.corners[static_cast<size_t>(i)])];
-    if (f.key[static_cast<size_t>(i)] < f.key[static_cast<size_t>(start)]) start = i;
-  }
-  for (int i = 0; i < f.size; ++i) f.cycle[static_cast<size_t>(i)] = f.key[static_cast<size_t>((start + i) % f.size)];
-  std::sort(f.key.begin(), f.key.begin() + f.size);
-  return f;
-}
-
-// Two uses of the same corners that run round them in opposite turns, as
-// the two elements on either side of a face must.
-bool OppositeTurns(const FaceUse& a, const FaceUse& b) {
-  if (a.size != b.size) return false;
-  for (int i = 1; i < a.size; ++i)
-    if (a.cycle[static_cast<size_t>(i)] != b.cycle[static_cast<size_t>(a.size - i)]) return false;
-  return true;
-}
-
-// Elements named by a class that counts faces or edges: the smallest few of
-// all the elements involved.
-void NameSmallest(FaultList& list, std::vector<int> elements) {
-  std::sort(elements.begin(), elements.end());
-  elements.erase(std::unique(elements.begin(), elements.end()), elements.end());
-  if (elements.size() > kNamedPerFault) elements.resize(kNamedPerFault);
-  list.named = std::move(elements);
-}
-
-// Over-shared faces, faces shared in the same turn, and edges of the
-// boundary surface that no boundary face closes by running back along them.
-void CheckFaces(const std::vector<FaceUse>& uses, FaultList& overShared, FaultList& sameTurn, FaultList& open) {
-  std::vector<int> overSharedElements, sameTurnElements, openElements;
-  struct EdgeUse {
-    int lo, hi;
-    bool forward;
-    int element;
-  };
-  std::vector<EdgeUse> edges;
-  for (size_t i = 0; i < uses.size();) {
-    size_t j = i;
-    while (j < uses.size() && uses[j].key == uses[i].key) ++j;
-    if (j - i == 1) {
-      const FaceUse& f = uses[i];
-      for (int k = 0; k < f.size; ++k) {
-        const int a = f.cycle[static_cast<size_t>(k)], b = f.cycle[static_cast<size_t>((k + 1) % f.size)];
-        edges.push_back({std::min(a, b), std::max(a, b), a < b, f.element});
-      }
-    } else if (j - i == 2 && !OppositeTurns(uses[i], uses[i + 1])) {
-      ++sameTurn.count;
-      sameTurnElements.insert(sameTurnElements.end(), {uses[i].element, uses[i + 1].element});
-    } else if (j - i > 2) {
-      ++overShared.count;
-      for (size_t k = i; k < j; ++k) overSharedElements.push_back(uses[k].element);
-    }
-    i = j;
-  }
-  std::sort(edges.begin(), edges.end(),
-            [](const EdgeUse& x, const EdgeUse& y) { return x.lo != y.lo ? x.lo < y.lo : x.hi < y.hi; });
-  for (size_t i = 0; i < edges.size();) {
-    size_t j = i;
-    while (j < edges.size() && edges[j].lo == edges[i].lo && edges[j].hi == edges[i].hi) ++j;
-    if (j - i != 2 || edges[i].forward == edges[i + 1].forward) {
-      ++open.count;
-      for (size_t k = i; k < j; ++k) openElements.push_back(edges[k].element);
-    }
-    i = j;
-  }
-  NameSmallest(overShared, std::move(overSharedElements));
-  NameSmallest(sameTurn, std::move(sameTurnElements));
-  NameSmallest(open, std::move(openElements));
-}
-
-
 bool NamesANodeTwice(const MeshElement& e) {
   for (int a = 0; a < e.CornerCount(); ++a)
     for (int b = a + 1; b < e.CornerCount(); ++b)
@@ -312,6 +243,55 @@ void CheckNodeReferences(const MemoryMesh& mesh) {
 
 FaultList& Of(QualityReport& r, Fault f) { return r.faults[static_cast<size_t>(f)]; }
 
+// What the element-by-element pass leaves for the checks of the whole mesh.
+struct ElementStates {
+  std::vector<char> hasFaces;  // names no node twice: its faces can be matched
+  std::vector<char> usable;    // and finite and positive: it can take part in the overlap test
+};
+
+// Collapsed, inverted and flat elements, the scaled Jacobians, the statistics
+// per kind and the volume.
+ElementStates JudgeElements(const MemoryMesh& mesh, const std::vector<char>& finiteNode, QualityReport& r) {
+  ElementStates states{std::vector<char>(mesh.elements.size(), 0), std::vector<char>(mesh.elements.size(), 0)};
+  std::array<double, 4> sums{};
+  for (KindStats& s : r.byKind) s.minScaledJacobian = std::numeric_limits<double>::infinity();
+  r.scaledJacobian.reserve(mesh.elements.size());
+  for (size_t i = 0; i < mesh.elements.size(); ++i) {
+    const MeshElement& e = mesh.elements[i];
+    const int index = static_cast<int>(i);
+    // A collapsed element's faces mean nothing: its neighbours' faces show the hole.
+    states.hasFaces[i] = !NamesANodeTwice(e);
+    if (!states.hasFaces[i]) detail::Note(Of(r, Fault::Collapsed), index);
+    bool finite = true;
+    for (int k = 0; k < e.CornerCount(); ++k) finite = finite && finiteNode[static_cast<size_t>(e.nodes[static_cast<size_t>(k)])];
+    if (!finite) {  // the non-finite node is the fault; its elements have no shape to judge
+      r.scaledJacobian.push_back(std::numeric_limits<double>::quiet_NaN());
+      continue;
+    }
+    // Size-free, with a rounding margin: an exactly flat element turned in
+    // space must not come out inverted.
+    const double corner = MinNormalisedCornerJacobian(mesh, e);
+    if (states.hasFaces[i]) {
+      if (corner < -kFlatCorner) detail::Note(Of(r, Fault::Inverted), index);
+      else if (corner <= kFlatCorner) detail::Note(Of(r, Fault::Flat), index);
+      else states.usable[i] = 1;
+    }
+    const double sj = ScaledJacobianFrom(mesh, e, corner);
+    r.scaledJacobian.push_back(sj);
+    const size_t kind = static_cast<size_t>(KindIndex(e.kind));
+    ++r.byKind[kind].count;
+    r.byKind[kind].minScaledJacobian = std::min(r.byKind[kind].minScaledJacobian, sj);
+    sums[kind] += sj;
+    r.volume += SignedVolume(mesh, e);
+  }
+  for (size_t k = 0; k < 4; ++k) {
+    KindStats& s = r.byKind[k];
+    if (s.count == 0) s.minScaledJacobian = 0.0;
+    else s.meanScaledJacobian = sums[k] / s.count;
+  }
+  return states;
+}
+
 }  // namespace
 
 QualityReport Assess(const MemoryMesh& mesh, double mergeTol) {
@@ -328,56 +308,11 @@ QualityReport Assess(const MemoryMesh& mesh, double mergeTol) {
     finiteNode[i] = detail::IsFinite(mesh.nodes[i]);
     if (!finiteNode[i]) detail::Note(Of(r, Fault::NonFiniteNode), static_cast<int>(i));
   }
-
-  std::array<double, 4> sums{};
-  for (KindStats& s : r.byKind) s.minScaledJacobian = std::numeric_limits<double>::infinity();
-  std::vector<FaceUse> faceUses;
-  faceUses.reserve(6 * mesh.elements.size());
-  std::vector<char> usable(mesh.elements.size(), 0);  // finite, positive, no node twice
-  r.scaledJacobian.reserve(mesh.elements.size());
-  for (size_t i = 0; i < mesh.elements.size(); ++i) {
-    const MeshElement& e = mesh.elements[i];
-    const int index = static_cast<int>(i);
-    const bool collapsed = NamesANodeTwice(e);
-    if (collapsed) detail::Note(Of(r, Fault::Collapsed), index);
-    else {  // a collapsed element's faces mean nothing: its neighbours' faces show the hole
-      const detail::FaceTable& table = detail::LocalFaces(e.kind);
-      for (int f = 0; f < table.count; ++f) faceUses.push_back(MakeFaceUse(e, table.faces[static_cast<size_t>(f)], index));
-    }
-    bool finite = true;
-    for (int k = 0; k < e.CornerCount(); ++k) finite = finite && finiteNode[static_cast<size_t>(e.nodes[static_cast<size_t>(k)])];
-    if (!finite) {  // the non-finite node is the fault; its elements have no shape to judge
-      r.scaledJacobian.push_back(std::numeric_limits<double>::quiet_NaN());
-      continue;
-    }
-    if (!collapsed) {
-      // Size-free, with a rounding margin: an exactly flat element turned in
-      // space must not come out inverted.
-      const double corner = MinNormalisedCornerJacobian(mesh, e);
-      if (corner < -kFlatCorner) detail::Note(Of(r, Fault::Inverted), index);
-      else if (corner <= kFlatCorner) detail::Note(Of(r, Fault::Flat), index);
-      else usable[i] = 1;
-    }
-    const double sj = ScaledJacobian(mesh, e);
-    r.scaledJacobian.push_back(sj);
-    const size_t kind = static_cast<size_t>(KindIndex(e.kind));
-    ++r.byKind[kind].count;
-    r.byKind[kind].minScaledJacobian = std::min(r.byKind[kind].minScaledJacobian, sj);
-    sums[kind] += sj;
-    r.volume += SignedVolume(mesh, e);
-  }
-  for (size_t k = 0; k < 4; ++k) {
-    KindStats& s = r.byKind[k];
-    if (s.count == 0) s.minScaledJacobian = 0.0;
-    else s.meanScaledJacobian = sums[k] / s.count;
-  }
-
-  std::sort(faceUses.begin(), faceUses.end(), [](const FaceUse& a, const FaceUse& b) {
-    return a.key != b.key ? a.key < b.key : a.element < b.element;
-  });
-  CheckFaces(faceUses, Of(r, Fault::OverSharedFace), Of(r, Fault::SameTurnFace), Of(r, Fault::OpenBoundary));
+  const ElementStates states = JudgeElements(mesh, finiteNode, r);
+  const std::vector<detail::BoundaryFace> boundary = detail::CheckFaces(mesh, states.hasFaces, r);
   Of(r, Fault::CoincidentNodes) = detail::FindCoincidentNodes(mesh.nodes, mergeTol);
-  Of(r, Fault::Overlap) = detail::FindOverlaps(mesh, usable);
+  Of(r, Fault::Overlap) = detail::FindOverlaps(mesh, states.usable);
+  Of(r, Fault::CrossingFaces) = detail::FindCrossingFaces(mesh, boundary);
   return r;
 }
 
@@ -411,6 +346,9 @@ const char* FaultName(Fault fault) {
     case Fault::NonFiniteNode: return "non-finite nodes";
     case Fault::CoincidentNodes: return "coincident node pairs";
     case Fault::Overlap: return "overlapping elements";
+    case Fault::HangingFace: return "hanging faces";
+    case Fault::CrossingFaces: return "crossing boundary faces";
+    case Fault::Disconnected: return "disconnected pieces";
     case Fault::Count: break;
   }
   return "unknown fault";

@@ -15,7 +15,17 @@
 //
 // Every fault class below makes a mesh unfit for a solver; the report counts
 // each and names the first few elements (or nodes) by 0-based index, the
-// numbering ParaView shows.
+// numbering ParaView shows. A junction is one solid: pieces that share no
+// face with the rest are a fault too.
+//
+// Overlap is judged among the elements that pass the element checks (finite,
+// no node twice, positive corners), and each element is taken as the
+// tetrahedra from its centroid to its faces, a quadrilateral fanned from its
+// centre; an element so twisted that its centroid sees one of its faces from
+// behind has no such tiling and sits the overlap test out. The boundary's
+// own crossings catch branches that run into each other however shallow the
+// cut. Both checks find their candidates through a grid fitted to long thin
+// elements (direction_grid.h): linear in the mesh on average.
 
 #include "memory_mesh.h"
 
@@ -40,7 +50,10 @@ enum class Fault {
   OpenBoundary,    // a boundary edge not closed by exactly one other boundary face running back
   NonFiniteNode,   // a node with a coordinate that is not finite
   CoincidentNodes, // two distinct nodes within the tolerance of each other on every axis
-  Overlap,         // an element whose centroid lies inside another element that shares no node with it
+  Overlap,         // an element with a sample point (centroid, or half way from it to a corner) inside another
+  HangingFace,     // a boundary quadrilateral covered by two boundary triangles on its diagonal
+  CrossingFaces,   // a boundary face passing through another boundary face that shares no node with it
+  Disconnected,    // a piece beyond the first: elements joined through faces to each other, not to the rest
   Count            // number of classes; not a fault
 };
 

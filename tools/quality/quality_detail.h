@@ -29,21 +29,45 @@ const FaceTable& LocalFaces(ElementKind kind);
 // Counts index into the list and names it while the list has room.
 void Note(FaultList& list, int index);
 
+// Names the smallest few of the elements involved in a class that counts
+// faces, edges or pieces (duplicates dropped).
+void NameSmallest(FaultList& list, std::vector<int> elements);
+
+// A face that only one element uses: its nodes in that element's outward turn.
+struct BoundaryFace {
+  int size;
+  std::array<int, 4> nodes;
+  int element;
+};
+
+// What follows from how the elements share their faces: faces shared by
+// three or more, faces shared in the same turn, open boundary edges, hanging
+// faces and disconnected pieces, written into the report. Elements with
+// hasFaces[i] == 0 (collapsed ones: their faces mean nothing) take no part.
+// Returns the boundary faces.
+std::vector<BoundaryFace> CheckFaces(const MemoryMesh& mesh, const std::vector<char>& hasFaces, QualityReport& report);
+
 // Pairs of finite nodes within tol of each other on every axis, counted in
 // 64 bits in about linear time: exact duplicates are counted by multiplicity,
 // distinct points are compared only with those of their own and the
 // neighbouring cells of a grid at least tol wide.
 FaultList FindCoincidentNodes(const std::vector<std::array<double, 3>>& nodes, double tol);
 
-// Elements whose centroid lies strictly inside another element with which
-// they share no node (neighbours that fold over each other show as inverted
-// elements or faces shared in the same turn). Only elements
-// marked usable (finite, positive, naming no node twice) are probed or probed
+// Elements with a sample point (the centroid, and the centroid pulled half
+// way to each corner) strictly inside another element. Only elements marked
+// usable (finite, positive, naming no node twice) are probed or probed
 // against: the other classes already name the rest. Each element is taken as
-// the tetrahedra from its centroid to its faces, a quadrilateral split at its
-// own centroid, which neighbours sharing a face split alike, so a sound mesh
-// tiles without overlap. Candidates come from a uniform grid of element
-// boxes: linear on average.
+// the tetrahedra from its centroid to its faces, a quadrilateral fanned from
+// its own centre, which neighbours sharing a face split alike, so a sound
+// mesh tiles without overlap; an element so twisted that its centroid sees
+// one of its faces from behind has no such tiling and sits the test out.
+// Candidates come from a DirectionGrid: linear on average.
 FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable);
+
+// Boundary faces, finite ones only, that pass through a boundary face
+// sharing no node with them, however shallow the cut: branches run into each
+// other cut through each other's walls before any sample point of one lies
+// inside the other. Counts faces; names the smallest elements of the faces.
+FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFace>& boundary);
 
 }  // namespace vela::quality::detail

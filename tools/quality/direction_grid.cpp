@@ -1,10 +1,11 @@
 #include "direction_grid.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <limits>
 
-namespace vela::census {
+namespace vela::quality {
 
 namespace {
 
@@ -107,13 +108,26 @@ DirectionGrid::FrameKey DirectionGrid::KeyOf(const Piece& p) {
 
 namespace {
 
-double Median(std::vector<double> v) {
+double Median(std::vector<double>& v) {
   std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
   return v[v.size() / 2];
 }
 
-float Down(double x) { return std::nextafter(static_cast<float>(x), -std::numeric_limits<float>::infinity()); }
-float Up(double x) { return std::nextafter(static_cast<float>(x), std::numeric_limits<float>::infinity()); }
+// Floats on either side of x. A value beyond the float range (a mesh read
+// from a file may hold any double) or not a number widens the box to the
+// infinite bound instead of converting out of range.
+float Down(double x) {
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  if (!(x >= -static_cast<double>(FLT_MAX))) return -kInf;
+  if (x > static_cast<double>(FLT_MAX)) return FLT_MAX;
+  return std::nextafter(static_cast<float>(x), -kInf);
+}
+float Up(double x) {
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  if (!(x <= static_cast<double>(FLT_MAX))) return kInf;
+  if (x < -static_cast<double>(FLT_MAX)) return -FLT_MAX;
+  return std::nextafter(static_cast<float>(x), kInf);
+}
 
 }  // namespace
 
@@ -127,10 +141,29 @@ DirectionGrid::Entry DirectionGrid::Group::EntryOf(const Box& local, int piece) 
   return e;
 }
 
-DirectionGrid::DirectionGrid(const std::vector<Piece>& pieces) {
+namespace {
+
+// A frame whose first axis (or, for a face's normal, third) is the key's direction.
+void SetFrame(Vec& u, Vec& v, Vec& w, const Vec& d, bool normal) {
+  const Vec side = Cross(d, std::fabs(d[0]) < 0.9 ? Vec{1, 0, 0} : Vec{0, 1, 0});
+  const Vec other = Scaled(side, 1.0 / Norm(side));
+  if (normal) {  // thin across the normal
+    w = d;
+    u = other;
+    v = Cross(w, u);
+  } else {  // long along the direction
+    u = d;
+    v = other;
+    w = Cross(u, v);
+  }
+}
+
+}  // namespace
+
+DirectionGrid::DirectionGrid(std::size_t count, const std::function<Piece(std::size_t)>& pieceAt) {
   std::vector<std::vector<int>> members;
-  for (size_t k = 0; k < pieces.size(); ++k) {
-    const FrameKey key = KeyOf(pieces[k]);
+  for (size_t k = 0; k < count; ++k) {
+    const FrameKey key = KeyOf(pieceAt(k));
     size_t best = m_groups.size();
     double bestDot = -1.0;
     for (size_t g = 0; g < m_groups.size(); ++g) {
@@ -144,18 +177,7 @@ DirectionGrid::DirectionGrid(const std::vector<Piece>& pieces) {
     if (best == m_groups.size() || (bestDot < kSameDirection && m_groups.size() < kMaxGroups)) {
       Group g;
       g.key = key;
-      const Vec& d = key.direction;
-      const Vec side = Cross(d, std::fabs(d[0]) < 0.9 ? Vec{1, 0, 0} : Vec{0, 1, 0});
-      const Vec other = Scaled(side, 1.0 / Norm(side));
-      if (key.normal) {  // thin across the normal
-        g.w = d;
-        g.u = other;
-        g.v = Cross(g.w, g.u);
-      } else {  // long along the direction
-        g.u = d;
-        g.v = other;
-        g.w = Cross(g.u, g.v);
-      }
+      SetFrame(g.u, g.v, g.w, key.direction, key.normal);
       m_groups.push_back(g);
       members.emplace_back();
       best = m_groups.size() - 1;
@@ -165,47 +187,66 @@ DirectionGrid::DirectionGrid(const std::vector<Piece>& pieces) {
   // A frame for a handful of pieces costs every query more than their loose
   // boxes in the frame of the axes would.
   std::vector<Group> kept;
-  std::vector<std::vector<int>> keptMembers, leftOver(1);
+  std::vector<std::vector<int>> keptMembers;
+  std::vector<int> leftOver;
   for (size_t g = 0; g < m_groups.size(); ++g) {
     if (members[g].size() >= kMinGroup) {
       kept.push_back(m_groups[g]);
-      keptMembers.push_back(members[g]);
+      keptMembers.push_back(std::move(members[g]));
     } else {
-      leftOver[0].insert(leftOver[0].end(), members[g].begin(), members[g].end());
+      leftOver.insert(leftOver.end(), members[g].begin(), members[g].end());
     }
   }
-  if (!leftOver[0].empty()) {
+  if (!leftOver.empty()) {
     Group axes;
     axes.key = {{1, 0, 0}, false};
     axes.u = {1, 0, 0};
     axes.v = {0, 1, 0};
     axes.w = {0, 0, 1};
     kept.push_back(axes);
-    keptMembers.push_back(leftOver[0]);
+    keptMembers.push_back(std::move(leftOver));
   }
-  m_groups = kept;
-  for (size_t g = 0; g < m_groups.size(); ++g) Build(m_groups[g], pieces, keptMembers[g]);
+  m_groups = std::move(kept);
+  for (size_t g = 0; g < m_groups.size(); ++g) Build(m_groups[g], keptMembers[g], pieceAt);
 }
 
-void DirectionGrid::Build(Group& g, const std::vector<Piece>& pieces, const std::vector<int>& members) {
-  std::vector<Box> local;
+void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt) {
+  std::vector<Box> boxes;
   std::vector<double> along, across;
-  for (int k : members) {
-    local.push_back(LocalBox(g, pieces[static_cast<size_t>(k)]));
-    const Box& b = local.back();
-    along.push_back(b.hi[0] - b.lo[0]);
-    across.push_back(std::max(b.hi[1] - b.lo[1], b.hi[2] - b.lo[2]));
-  }
-  g.region = local[0];
-  for (const Box& b : local)
+  boxes.reserve(members.size());
+  along.reserve(members.size());
+  across.reserve(members.size());
+  for (size_t m = 0; m < members.size(); ++m) {
+    const Box& b = boxes.emplace_back(LocalBox(g, pieceAt(static_cast<size_t>(members[m]))));
+    if (m == 0) g.region = b;
     for (size_t a = 0; a < 3; ++a) {
       g.region.lo[a] = std::min(g.region.lo[a], b.lo[a]);
       g.region.hi[a] = std::max(g.region.hi[a], b.hi[a]);
     }
-  for (size_t m = 0; m < members.size(); ++m) g.all.push_back(g.EntryOf(local[m], members[m]));
+    // An extent that overflowed (coordinates near the double range) counts
+    // as unbounded, never as not a number, which no median can take.
+    const auto extent = [&](size_t a) {
+      const double d = b.hi[a] - b.lo[a];
+      return d >= 0.0 ? d : std::numeric_limits<double>::infinity();
+    };
+    along.push_back(extent(0));
+    across.push_back(std::max(extent(1), extent(2)));
+  }
+  g.members.reserve(members.size());
+  for (size_t m = 0; m < members.size(); ++m) g.members.push_back(g.EntryOf(boxes[m], members[m]));
+  if (!ChooseCells(g, std::move(along), std::move(across))) {
+    // Flat or unbounded members: nothing to grid, every query meets them.
+    for (size_t m = 0; m < g.members.size(); ++m) g.large.push_back(static_cast<std::uint32_t>(m));
+    g.cellStart.assign(2, 0);
+    return;
+  }
+  FillCells(g);
+}
 
-  // Cells about the size of a typical member, coarsened until the dense grid
-  // holds at most a few cells per member.
+// Cells about the size of a typical member, coarsened until the dense grid
+// holds at most a few cells per member. False when the members have no
+// extent to grid by.
+bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector<double> across) {
   const double hu = Median(along), hv = Median(across);
   const double fallback = std::max(hu, hv);
   g.cellSize = {hu, hv, hv};
@@ -217,39 +258,50 @@ void DirectionGrid::Build(Group& g, const std::vector<Piece>& pieces, const std:
     return n;
   };
   if (!(fallback > 0.0) || !std::isfinite(fallback) || !std::isfinite(cellsNeeded())) {
-    // Flat or unbounded members: nothing to grid, every query meets them.
-    g.large = g.all;
     g.cellSize = {1, 1, 1};
     g.dims = {1, 1, 1};
-    g.cellStart.assign(2, 0);
-    return;
+    return false;
   }
-  const double maxCells = 8.0 * static_cast<double>(members.size()) + 4096.0;
+  const double maxCells = 8.0 * static_cast<double>(g.members.size()) + 4096.0;
   while (!(cellsNeeded() <= maxCells))
     for (double& h : g.cellSize) h *= 1.5;
   for (size_t a = 0; a < 3; ++a)
     g.dims[a] = static_cast<std::int64_t>(std::floor((g.region.hi[a] - g.region.lo[a]) / g.cellSize[a])) + 1;
-
-  std::vector<std::pair<size_t, Entry>> placed;
-  placed.reserve(8 * members.size());
-  for (size_t m = 0; m < members.size(); ++m) {
-    const Entry& entry = g.all[m];
-    const auto lo = g.CellOf(local[m].lo), hi = g.CellOf(local[m].hi);
-    if ((hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1) > kMaxCellsPerMember) {
-      g.large.push_back(entry);
-      continue;
-    }
-    for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
-      for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
-        for (std::int64_t z = lo[2]; z <= hi[2]; ++z) placed.push_back({g.IndexOf({x, y, z}), entry});
-  }
-  const size_t cells = static_cast<size_t>(g.dims[0] * g.dims[1] * g.dims[2]);
-  g.cellStart.assign(cells + 1, 0);
-  for (const auto& pe : placed) ++g.cellStart[pe.first + 1];
-  for (size_t c = 0; c < cells; ++c) g.cellStart[c + 1] += g.cellStart[c];
-  g.entries.resize(placed.size());
-  std::vector<size_t> fill(g.cellStart.begin(), g.cellStart.end() - 1);
-  for (const auto& pe : placed) g.entries[fill[pe.first]++] = pe.second;
+  return true;
 }
 
-}  // namespace vela::census
+// Counts each cell's members, then places them: no list of (cell, member)
+// pairs to sort or to hold.
+void DirectionGrid::FillCells(Group& g) {
+  const size_t cells = static_cast<size_t>(g.dims[0] * g.dims[1] * g.dims[2]);
+  g.cellStart.assign(cells + 1, 0);
+  std::vector<char> gridded(g.members.size(), 0);
+  std::uint64_t placed = 0;
+  for (size_t m = 0; m < g.members.size(); ++m) {
+    const auto [lo, hi] = CellsOf(g, g.members[m]);
+    const std::int64_t spans = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
+    // Past four billion places (hundreds of millions of pieces) the rest
+    // join the large ones rather than overflow the cell counts.
+    if (spans > kMaxCellsPerMember || placed + static_cast<std::uint64_t>(spans) > UINT32_MAX) {
+      g.large.push_back(static_cast<std::uint32_t>(m));
+      continue;
+    }
+    placed += static_cast<std::uint64_t>(spans);
+    gridded[m] = 1;
+    for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
+      for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
+        for (std::int64_t z = lo[2]; z <= hi[2]; ++z) ++g.cellStart[g.IndexOf({x, y, z}) + 1];
+  }
+  for (size_t c = 0; c < cells; ++c) g.cellStart[c + 1] += g.cellStart[c];
+  g.cellMembers.resize(g.cellStart[cells]);
+  std::vector<std::uint32_t> fill(g.cellStart.begin(), g.cellStart.end() - 1);
+  for (size_t m = 0; m < g.members.size(); ++m) {
+    if (!gridded[m]) continue;
+    const auto [lo, hi] = CellsOf(g, g.members[m]);
+    for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
+      for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
+        for (std::int64_t z = lo[2]; z <= hi[2]; ++z) g.cellMembers[fill[g.IndexOf({x, y, z})]++] = static_cast<std::uint32_t>(m);
+  }
+}
+
+}  // namespace vela::quality

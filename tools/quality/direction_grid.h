@@ -8,14 +8,17 @@
 // thin in that direction, in its own frame.
 //
 // Queries are conservative: they report every piece whose box in its group's
-// frame meets the query, and more; the caller does the exact test.
+// frame meets the query, and more; the caller does the exact test. Internal
+// to vela_quality: the overlap and crossing checks share it.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
-namespace vela::census {
+namespace vela::quality {
 
 using Vec = std::array<double, 3>;
 
@@ -44,8 +47,10 @@ struct Piece {
 
 class DirectionGrid {
 public:
-  // Indexes pieces[0..n-1]; every corner must be finite.
-  explicit DirectionGrid(const std::vector<Piece>& pieces);
+  // Indexes pieces 0..count-1, piece k as pieceAt(k) gives it (asked for a
+  // few times each, so that the caller need not keep them all); every corner
+  // must be finite.
+  DirectionGrid(std::size_t count, const std::function<Piece(std::size_t)>& pieceAt);
 
   // Calls visit(k) for every piece k whose box may hold p; stops and returns
   // true as soon as visit does.
@@ -74,44 +79,50 @@ private:
   };
   static FrameKey KeyOf(const Piece& p);
 
+  using Cells = std::array<std::int64_t, 3>;
+
   struct Group {
     FrameKey key{};
     Vec u{}, v{}, w{};  // u along the group's pieces, or w along their normal
     Box region;         // in (u, v, w), around every member
     std::array<double, 3> cellSize{1, 1, 1};
-    std::array<std::int64_t, 3> dims{1, 1, 1};
-    std::vector<std::size_t> cellStart;  // entries of cell c: [cellStart[c], cellStart[c + 1])
-    std::vector<Entry> entries;
-    std::vector<Entry> large;  // members far larger than the cells, met by every query
-    std::vector<Entry> all;    // every member, for queries that span most of the grid
+    Cells dims{1, 1, 1};
+    std::vector<Entry> members;
+    // Members of cell c: cellMembers[cellStart[c] .. cellStart[c + 1]), as
+    // positions in members. Four bytes a place: a member lies in a few cells.
+    std::vector<std::uint32_t> cellStart;
+    std::vector<std::uint32_t> cellMembers;
+    std::vector<std::uint32_t> large;  // members far larger than the cells, met by every query
 
     Vec Local(const Vec& p) const {
       return {u[0] * p[0] + u[1] * p[1] + u[2] * p[2], v[0] * p[0] + v[1] * p[1] + v[2] * p[2],
               w[0] * p[0] + w[1] * p[1] + w[2] * p[2]};
     }
-    std::array<std::int64_t, 3> CellOf(const Vec& local) const {
-      std::array<std::int64_t, 3> c{};
+    // The cell of a point given from region.lo, clamped to the grid.
+    Cells CellOf(const Vec& fromRegion) const {
+      Cells c{};
       for (std::size_t a = 0; a < 3; ++a) {
-        const double x = (local[a] - region.lo[a]) / cellSize[a];
+        const double x = fromRegion[a] / cellSize[a];
         c[a] = static_cast<std::int64_t>(x < 0.0 ? 0.0 : x < static_cast<double>(dims[a] - 1) ? x : static_cast<double>(dims[a] - 1));
       }
       return c;
     }
-    std::size_t IndexOf(const std::array<std::int64_t, 3>& c) const {
+    std::size_t IndexOf(const Cells& c) const {
       return static_cast<std::size_t>((c[0] * dims[1] + c[1]) * dims[2] + c[2]);
     }
     Entry EntryOf(const Box& local, int piece) const;
   };
 
+  // Most entries a query meets miss it on the first axis or two.
   static bool EntryHolds(const Entry& e, const Vec& fromRegion) {
-    bool in = true;
-    for (std::size_t a = 0; a < 3; ++a) in &= fromRegion[a] > e.lo[a] && fromRegion[a] < e.hi[a];
-    return in;
+    for (std::size_t a = 0; a < 3; ++a)
+      if (!(fromRegion[a] > e.lo[a] && fromRegion[a] < e.hi[a])) return false;
+    return true;
   }
   static bool EntryMeets(const Entry& e, const Box& fromRegion) {
-    bool in = true;
-    for (std::size_t a = 0; a < 3; ++a) in &= fromRegion.lo[a] <= e.hi[a] && e.lo[a] <= fromRegion.hi[a];
-    return in;
+    for (std::size_t a = 0; a < 3; ++a)
+      if (!(fromRegion.lo[a] <= e.hi[a] && e.lo[a] <= fromRegion.hi[a])) return false;
+    return true;
   }
   static Box LocalBox(const Group& g, const Piece& p) {
     Box b{g.Local(p.at[0]), g.Local(p.at[0])};
@@ -124,7 +135,13 @@ private:
     }
     return b;
   }
-  void Build(Group& g, const std::vector<Piece>& pieces, const std::vector<int>& members);
+  // A member's cells, lowest and highest corner.
+  static std::pair<Cells, Cells> CellsOf(const Group& g, const Entry& e) {
+    return {g.CellOf({e.lo[0], e.lo[1], e.lo[2]}), g.CellOf({e.hi[0], e.hi[1], e.hi[2]})};
+  }
+  static void Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt);
+  static bool ChooseCells(Group& g, std::vector<double> along, std::vector<double> across);
+  static void FillCells(Group& g);
 
   std::vector<Group> m_groups;
 };
@@ -137,11 +154,13 @@ bool DirectionGrid::AnyAt(const Vec& p, Visit&& visit) const {
     const Vec q = g.Local(p);
     if (!g.region.Contains(q)) continue;
     const Vec from{q[0] - g.region.lo[0], q[1] - g.region.lo[1], q[2] - g.region.lo[2]};
-    for (const Entry& e : g.large)
+    for (const std::uint32_t m : g.large)
+      if (EntryHolds(g.members[m], from) && visit(g.members[m].piece)) return true;
+    const std::size_t c = g.IndexOf(g.CellOf(from));
+    for (std::uint32_t k = g.cellStart[c]; k < g.cellStart[c + 1]; ++k) {
+      const Entry& e = g.members[g.cellMembers[k]];
       if (EntryHolds(e, from) && visit(e.piece)) return true;
-    const std::size_t c = g.IndexOf(g.CellOf(q));
-    for (std::size_t k = g.cellStart[c]; k < g.cellStart[c + 1]; ++k)
-      if (EntryHolds(g.entries[k], from) && visit(g.entries[k].piece)) return true;
+    }
   }
   return false;
 }
@@ -155,23 +174,25 @@ bool DirectionGrid::AnyNear(const Piece& query, Visit&& visit) const {
     if (!q.Meets(g.region)) continue;
     const Box from{{q.lo[0] - g.region.lo[0], q.lo[1] - g.region.lo[1], q.lo[2] - g.region.lo[2]},
                    {q.hi[0] - g.region.lo[0], q.hi[1] - g.region.lo[1], q.hi[2] - g.region.lo[2]}};
-    for (const Entry& e : g.large)
-      if (EntryMeets(e, from) && visit(e.piece)) return true;
-    const auto lo = g.CellOf(q.lo), hi = g.CellOf(q.hi);
+    const auto lo = g.CellOf(from.lo), hi = g.CellOf(from.hi);
     if ((hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1) > kMaxCellsPerQuery) {
-      for (const Entry& e : g.all)
+      for (const Entry& e : g.members)
         if (EntryMeets(e, from) && visit(e.piece)) return true;
       continue;
     }
+    for (const std::uint32_t m : g.large)
+      if (EntryMeets(g.members[m], from) && visit(g.members[m].piece)) return true;
     for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
       for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
         for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
           const std::size_t c = g.IndexOf({x, y, z});
-          for (std::size_t k = g.cellStart[c]; k < g.cellStart[c + 1]; ++k)
-            if (EntryMeets(g.entries[k], from) && visit(g.entries[k].piece)) return true;
+          for (std::uint32_t k = g.cellStart[c]; k < g.cellStart[c + 1]; ++k) {
+            const Entry& e = g.members[g.cellMembers[k]];
+            if (EntryMeets(e, from) && visit(e.piece)) return true;
+          }
         }
   }
   return false;
 }
 
-}  // namespace vela::census
+}  // namespace vela::quality

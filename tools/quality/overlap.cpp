@@ -1,0 +1,161 @@
+// Overlapping elements: sample points of each element that lie inside
+// another. A centroid alone misses elements that overlap by a corner or along
+// a long side; the points half way from the centroid to each corner catch
+// them, and lie inside their own element as long as it is not twisted (see
+// FillShape).
+
+#include "direction_grid.h"
+#include "quality_detail.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace vela::quality::detail {
+
+namespace {
+
+// A sample point counts as inside an element when it lies deeper than this
+// share of a piece's height below the element's surface; points on shared
+// faces stay outside.
+constexpr double kInsideMargin = 1e-6;
+// How far a sample is pulled from the centroid towards a corner.
+constexpr double kSamplePull = 0.5;
+
+Vec Sub(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+double Dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+Vec Cross(const Vec& a, const Vec& b) {
+  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+// Six times the signed volume of the tetrahedron (a, b, c, d).
+double Orient(const Vec& a, const Vec& b, const Vec& c, const Vec& d) {
+  return Dot(Sub(b, a), Cross(Sub(c, a), Sub(d, a)));
+}
+
+// An element's corners, read from the mesh where they are.
+struct Corners {
+  const MemoryMesh* mesh;
+  const MeshElement* element;
+  const Vec& operator()(int k) const {
+    return mesh->nodes[static_cast<size_t>(element->nodes[static_cast<size_t>(k)])];
+  }
+};
+
+// What the test needs of an element beyond its corners, computed once.
+struct Shape {
+  int id = -1;
+  Vec centroid{};
+  // A point inside the element lies inside the hull of its corners, so below
+  // the corners' highest reach along every direction; the face normals make
+  // the cheapest such directions, and most candidates fail one of them at once.
+  int directions = 0;
+  std::array<Vec, 6> normal{};
+  std::array<double, 6> reach{};
+};
+
+// Calls piece(a, b, c) for each triangle of the element's surface, turned so
+// that (a, b, c, centroid) is a positive tetrahedron of the element.
+// Quadrilaterals are fanned from their centre, so that two elements sharing
+// a warped face split it alike and never seem to overlap there. Stops and
+// returns true when piece does.
+template <class PieceOfSurface>
+bool ForEachPiece(const Corners& at, PieceOfSurface&& piece) {
+  const FaceTable& faces = LocalFaces(at.element->kind);
+  for (int f = 0; f < faces.count; ++f) {
+    const LocalFace& face = faces.faces[static_cast<size_t>(f)];
+    const auto corner = [&](int k) -> const Vec& { return at(face.corners[static_cast<size_t>(k % face.size)]); };
+    if (face.size == 3) {
+      if (piece(corner(0), corner(2), corner(1))) return true;
+      continue;
+    }
+    Vec mid{};
+    for (int k = 0; k < 4; ++k)
+      for (size_t a = 0; a < 3; ++a) mid[a] += 0.25 * corner(k)[a];
+    for (int k = 0; k < 4; ++k)
+      if (piece(corner(k), mid, corner(k + 1))) return true;
+  }
+  return false;
+}
+
+// False for an element whose centroid sees one of its faces from behind:
+// its pieces then reach beyond it and would report overlaps that are not
+// there, so it sits the test out.
+bool FillShape(const Corners& at, int id, Shape& s) {
+  const int corners = at.element->CornerCount();
+  s.id = id;
+  for (int k = 0; k < corners; ++k)
+    for (size_t a = 0; a < 3; ++a) s.centroid[a] += at(k)[a] / corners;
+  const FaceTable& faces = LocalFaces(at.element->kind);
+  for (int f = 0; f < faces.count; ++f) {
+    const LocalFace& face = faces.faces[static_cast<size_t>(f)];
+    const Vec& a = at(face.corners[0]);
+    const Vec& b = at(face.corners[1]);
+    const Vec& c = at(face.corners[2]);
+    // Newell's normal of a quadrilateral is the cross product of its diagonals.
+    const Vec normal = face.size == 3 ? Cross(Sub(b, a), Sub(c, a)) : Cross(Sub(c, a), Sub(at(face.corners[3]), b));
+    double reach = -std::numeric_limits<double>::infinity();
+    for (int k = 0; k < corners; ++k) reach = std::max(reach, Dot(normal, at(k)));
+    s.normal[static_cast<size_t>(s.directions)] = normal;
+    s.reach[static_cast<size_t>(s.directions)] = reach;
+    ++s.directions;
+  }
+  return !ForEachPiece(at, [&](const Vec& a, const Vec& b, const Vec& c) { return !(Orient(a, b, c, s.centroid) > 0.0); });
+}
+
+// The tetrahedron (a, b, c, centre) is one piece of an element: (a, b, c)
+// lies on the element's surface, the other three faces inside it. A point
+// counts as inside when it lies a margin within the surface face and anywhere
+// up to rounding on the inner faces, so that points on the seams between
+// pieces (the centroid of a neighbour on a symmetry line) still count.
+bool InsidePiece(const Vec& p, const Vec& a, const Vec& b, const Vec& c, const Vec& centre) {
+  const double v = Orient(a, b, c, centre);
+  if (!(v > 0.0)) return false;
+  const double seam = -1e-12 * v;
+  return Orient(a, b, c, p) > kInsideMargin * v && Orient(p, b, c, centre) >= seam &&
+         Orient(a, p, c, centre) >= seam && Orient(a, b, p, centre) >= seam;
+}
+
+bool Inside(const Vec& p, const Corners& at, const Shape& s) {
+  for (size_t d = 0; d < static_cast<size_t>(s.directions); ++d)
+    if (Dot(s.normal[d], p) >= s.reach[d]) return false;
+  return ForEachPiece(at, [&](const Vec& a, const Vec& b, const Vec& c) { return InsidePiece(p, a, b, c, s.centroid); });
+}
+
+}  // namespace
+
+FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable) {
+  FaultList out;
+  const auto cornersOf = [&](int id) { return Corners{&mesh, &mesh.elements[static_cast<size_t>(id)]}; };
+  std::vector<Shape> shapes;
+  for (size_t i = 0; i < mesh.elements.size(); ++i) {
+    if (!usable[i]) continue;
+    shapes.emplace_back();
+    if (!FillShape(cornersOf(static_cast<int>(i)), static_cast<int>(i), shapes.back())) shapes.pop_back();
+  }
+  if (shapes.size() < 2) return out;
+  const DirectionGrid grid(shapes.size(), [&](size_t k) {
+    const Corners at = cornersOf(shapes[k].id);
+    Piece p;
+    p.corners = at.element->CornerCount();
+    for (int c = 0; c < p.corners; ++c) p.at[static_cast<size_t>(c)] = at(c);
+    return p;
+  });
+
+  for (size_t k = 0; k < shapes.size(); ++k) {
+    const Shape& s = shapes[k];
+    const Corners at = cornersOf(s.id);
+    bool overlaps = false;
+    for (int sample = -1; sample < at.element->CornerCount() && !overlaps; ++sample) {
+      Vec p = s.centroid;
+      if (sample >= 0)
+        for (size_t a = 0; a < 3; ++a) p[a] += kSamplePull * (at(sample)[a] - p[a]);
+      overlaps = grid.AnyAt(p, [&](int other) {
+        const Shape& o = shapes[static_cast<size_t>(other)];
+        return static_cast<size_t>(other) != k && Inside(p, cornersOf(o.id), o);
+      });
+    }
+    if (overlaps) Note(out, s.id);
+  }
+  return out;
+}
+
+}  // namespace vela::quality::detail
