@@ -81,26 +81,9 @@ ElementCorners ReadCorners(const double (*nodes)[3], const int* row, int count) 
   return c;
 }
 
-// The square of the element's bounding-box diagonal, a little enlarged: no
-// edge's squared length exceeds it, rounding included.
-double BoundSquared(const ElementCorners& c) {
-  double sum = 0.0;
-  for (int a = 0; a < 3; ++a) {
-    double lo = c.p[0][a], hi = c.p[0][a];
-    for (int k = 1; k < c.count; ++k) {
-      lo = std::min(lo, c.p[k][a]);
-      hi = std::max(hi, c.p[k][a]);
-    }
-    sum += (hi - lo) * (hi - lo);
-  }
-  return sum * (1.0 + 1e-12);
-}
-
 // Positive beyond rounding: det > kFlatCorner * |e1| |e2| |e3|, squared so
-// that no root is taken. Where det clears the bound that the element's
-// diagonal sets for every edge, the edge lengths need not be formed.
-bool CornerPositive(const double* p, const double* a, const double* b, const double* c,
-                    double boundCubed) {
+// that no root is taken.
+bool CornerPositive(const double* p, const double* a, const double* b, const double* c) {
   const double e1[3] = {a[0] - p[0], a[1] - p[1], a[2] - p[2]};
   const double e2[3] = {b[0] - p[0], b[1] - p[1], b[2] - p[2]};
   const double e3[3] = {c[0] - p[0], c[1] - p[1], c[2] - p[2]};
@@ -108,20 +91,16 @@ bool CornerPositive(const double* p, const double* a, const double* b, const dou
                      e1[1] * (e2[0] * e3[2] - e2[2] * e3[0]) +
                      e1[2] * (e2[0] * e3[1] - e2[1] * e3[0]);
   if (!(det > 0.0)) return false;
-  const double threshold = kFlatCorner * kFlatCorner;
-  if (det * det > threshold * boundCubed) return true;
   const double s1 = e1[0] * e1[0] + e1[1] * e1[1] + e1[2] * e1[2];
   const double s2 = e2[0] * e2[0] + e2[1] * e2[1] + e2[2] * e2[2];
   const double s3 = e3[0] * e3[0] + e3[1] * e3[1] + e3[2] * e3[2];
-  return det * det > threshold * s1 * s2 * s3;
+  return det * det > kFlatCorner * kFlatCorner * s1 * s2 * s3;
 }
 
 bool ElementPositive(const double (*nodes)[3], const int* row, const KindTables& kind) {
   const ElementCorners c = ReadCorners(nodes, row, kind.corners);
-  const double bound = BoundSquared(c);
-  const double boundCubed = bound * bound * bound;
   for (const Corner& f : kind.frames)
-    if (!CornerPositive(c.p[f[0]], c.p[f[1]], c.p[f[2]], c.p[f[3]], boundCubed)) return false;
+    if (!CornerPositive(c.p[f[0]], c.p[f[1]], c.p[f[2]], c.p[f[3]])) return false;
   return true;
 }
 
@@ -162,6 +141,12 @@ bool OppositeTurns(const Face& a, const Face& b) {
 
 bool TouchesCandidate(const int* row, const std::vector<int>& local, const unsigned char* candidates) {
   for (int c : local)
+    if (candidates[row[c]] != 0) return true;
+  return false;
+}
+
+bool TouchesCandidate(const int* row, int corners, const unsigned char* candidates) {
+  for (int c = 0; c < corners; ++c)
     if (candidates[row[c]] != 0) return true;
   return false;
 }
@@ -236,11 +221,15 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
   for (int e = 1; e <= elementCount; ++e) {
     const int* row = elements[e];
     const KindTables& kind = TablesFor(CornerCount(row));
-    if (NamesANodeTwice(row, kind.corners)) {
+    // The merge joins candidates only: an element with none is as the sweep
+    // made it, its corners distinct and its faces those of the pattern.
+    const bool touched = TouchesCandidate(row, kind.corners, candidates);
+    if (touched && NamesANodeTwice(row, kind.corners)) {
       ++out.collapsedElements;
       continue;  // its faces and corners mean nothing
     }
     if (!ElementPositive(nodes, row, kind)) ++out.invertedElements;
+    if (!touched) continue;
     for (const std::vector<int>& local : kind.faces)
       if (TouchesCandidate(row, local, candidates)) faces.push_back(MakeFace(row, local));
   }
