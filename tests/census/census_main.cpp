@@ -11,11 +11,13 @@
 // a junction file that `vela-mesh junction` reads. Exit status 0 when every
 // call passed, 1 when some failed, 2 for a wrong command line.
 //
-// The library keeps module-level state, so one process runs one junction at a
-// time; run several processes with different seeds to use more cores.
+// One process meshes one junction at a time; run several processes with
+// different seeds to use more cores.
 
 #include "census_run.h"
 #include "junction_generator.h"
+
+#include <CLI/CLI.hpp>
 
 #include <array>
 #include <chrono>
@@ -45,53 +47,26 @@ struct Options {
 
 constexpr int kUsageError = 2;
 
-void Usage(std::ostream& out) {
-  out << "usage: vela_census [--profile plausible|broad|both] [--seed S] [--count N] [--start I] [--dump DIR]"
-         " [--verbose]\n";
-}
-
-// Fills options from the command line; false (after a message) when it is wrong.
+// Fills options from the command line; false (after a message) when it is
+// wrong, exits 0 after --help.
 bool ParseArgs(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const auto value = [&](std::string& out) {
-      if (i + 1 >= argc) return false;
-      out = argv[++i];
-      return true;
-    };
-    std::string v;
-    try {
-      if (arg == "--verbose") {
-        o.verbose = true;
-      } else if (arg == "--profile" && value(v)) {
-        if (v == "both") {
-          o.profiles = {Profile::Plausible, Profile::Broad};
-        } else if (const auto p = vela::census::ProfileFromName(v)) {
-          o.profiles = {*p};
-        } else {
-          std::cerr << "vela_census: unknown profile '" << v << "'\n";
-          return false;
-        }
-      } else if (arg == "--seed" && value(v)) {
-        o.seed = std::stoull(v);
-      } else if (arg == "--count" && value(v)) {
-        o.count = std::stoull(v);
-      } else if (arg == "--start" && value(v)) {
-        o.start = std::stoull(v);
-      } else if (arg == "--dump" && value(v)) {
-        o.dumpDir = v;
-      } else if (arg == "--help" || arg == "-h") {
-        Usage(std::cout);
-        std::exit(0);
-      } else {
-        std::cerr << "vela_census: unknown or incomplete option '" << arg << "'\n";
-        return false;
-      }
-    } catch (const std::exception&) {
-      std::cerr << "vela_census: " << arg << " needs a non-negative integer, got '" << v << "'\n";
-      return false;
-    }
+  CLI::App app{"Meshes census junctions and judges every answer.", "vela_census"};
+  std::string profile = "both";
+  app.add_option("--profile", profile, "plausible, broad or both")
+      ->check(CLI::IsMember({"plausible", "broad", "both"}));
+  app.add_option("--seed", o.seed, "generator seed");
+  app.add_option("--count", o.count, "junctions per profile");
+  app.add_option("--start", o.start, "index of the first junction");
+  app.add_option("--dump", o.dumpDir, "folder for the junction files of failing calls");
+  app.add_flag("--verbose", o.verbose, "a line for every junction");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e);
+    if (status == 0) std::exit(0);
+    return false;
   }
+  if (profile != "both") o.profiles = {*vela::census::ProfileFromName(profile)};
   return true;
 }
 
@@ -179,10 +154,7 @@ int Layers(const std::vector<double>& list) { return list.empty() ? 0 : static_c
 
 int main(int argc, char** argv) {
   Options o;
-  if (!ParseArgs(argc, argv, o)) {
-    Usage(std::cerr);
-    return kUsageError;
-  }
+  if (!ParseArgs(argc, argv, o)) return kUsageError;
   Tally all;
   double allSeconds = 0.0;
   for (Profile profile : o.profiles) {
