@@ -1,9 +1,11 @@
 #include "junction_fixtures.h"
 
+#include "vec3.h"
+
 #include <algorithm>
 
 namespace {
-const double kPi = 3.141592653589793;
+using vela::kPi;
 
 vela::host::Call CallOf(const Junction& j) { return j.bend ? vela::host::Call::Bend : vela::host::Call::NWay; }
 

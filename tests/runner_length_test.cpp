@@ -1,5 +1,7 @@
 #include "junction_fixtures.h"
 
+#include "vec3.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +10,7 @@
 
 namespace {
 
-const double kPi = 3.141592653589793;
+using vela::kPi;
 
 // Lengths through the boundary-type overload for runners at the given angles
 // (degrees, in the xy-plane, at distance 10).

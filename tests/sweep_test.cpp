@@ -7,6 +7,8 @@
 #include "sweep/profiles.h"
 #include "sweep/section_pattern.h"
 
+#include "vec3.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,7 +17,7 @@
 
 namespace {
 
-const double kPi = 3.141592653589793;
+using vela::kPi;
 using vela::Point3;
 using vela::SectionFace;
 

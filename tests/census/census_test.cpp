@@ -9,6 +9,8 @@
 #include "junction_file.h"
 #endif
 
+#include "vec3.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,7 +33,7 @@ using vela::census::Outcome;
 using vela::census::Profile;
 using vela::census::Verdict;
 
-constexpr double kPi = 3.141592653589793;
+using vela::kPi;
 constexpr std::uint64_t kCensusSeed = 20240611;
 
 // --- the generator ---------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "junction_generator.h"
 
+#include "vec3.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -14,7 +16,7 @@ namespace {
 
 using Vec = std::array<double, 3>;
 
-constexpr double kPi = 3.141592653589793;
+using vela::kPi;
 constexpr double kDeg = kPi / 180.0;
 
 // Mixes the three keys of a junction into one engine seed, so that junction i

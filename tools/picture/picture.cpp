@@ -1,6 +1,7 @@
 #include "picture.h"
 
 #include "quality.h"
+#include "vec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,14 +14,11 @@ namespace vela::picture {
 
 namespace {
 
-using Vec = std::array<double, 3>;
+using quality::Cross;
+using quality::Dot;
+using quality::kPi;
+using quality::Vec;
 
-constexpr double kPi = 3.141592653589793;
-
-Vec Cross(const Vec& a, const Vec& b) {
-  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-double Dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 Vec Unit(const Vec& a) {
   const double l = std::sqrt(Dot(a, a));
   return l > 0.0 ? Vec{a[0] / l, a[1] / l, a[2] / l} : Vec{0, 0, 0};

@@ -6,6 +6,7 @@
 
 #include "direction_grid.h"
 #include "quality_detail.h"
+#include "vec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,16 +20,6 @@ namespace {
 // rounding, far below any real cut.
 constexpr double kCrossingMargin = 1e-9;
 
-Vec Sub(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-double Dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-double Norm(const Vec& a) { return std::sqrt(Dot(a, a)); }
-Vec Cross(const Vec& a, const Vec& b) {
-  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-// Six times the signed volume of the tetrahedron (a, b, c, d).
-double Orient(const Vec& a, const Vec& b, const Vec& c, const Vec& d) {
-  return Dot(Sub(b, a), Cross(Sub(c, a), Sub(d, a)));
-}
 
 // One triangle of the boundary surface: a triangular face, or a quarter of a
 // quadrilateral fanned from its centre.

@@ -9,12 +9,6 @@ namespace vela::quality {
 
 namespace {
 
-double Dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-double Norm(const Vec& a) { return std::sqrt(Dot(a, a)); }
-Vec Cross(const Vec& a, const Vec& b) {
-  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-Vec Scaled(const Vec& a, double s) { return {a[0] * s, a[1] * s, a[2] * s}; }
 
 // Within this angle a piece's box in its group's frame stays close to the
 // piece; more groups cost each query a few more products.

@@ -11,6 +11,8 @@
 // frame meets the query, and more; the caller does the exact test. Internal
 // to vela_quality: the overlap and crossing checks share it.
 
+#include "vec.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -19,8 +21,6 @@
 #include <vector>
 
 namespace vela::quality {
-
-using Vec = std::array<double, 3>;
 
 struct Box {
   Vec lo{}, hi{};

@@ -6,6 +6,7 @@
 
 #include "direction_grid.h"
 #include "quality_detail.h"
+#include "vec.h"
 
 #include <algorithm>
 #include <limits>
@@ -21,15 +22,6 @@ constexpr double kInsideMargin = 1e-6;
 // How far a sample is pulled from the centroid towards a corner.
 constexpr double kSamplePull = 0.5;
 
-Vec Sub(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-double Dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-Vec Cross(const Vec& a, const Vec& b) {
-  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-// Six times the signed volume of the tetrahedron (a, b, c, d).
-double Orient(const Vec& a, const Vec& b, const Vec& c, const Vec& d) {
-  return Dot(Sub(b, a), Cross(Sub(c, a), Sub(d, a)));
-}
 
 // An element's corners, read from the mesh where they are.
 struct Corners {

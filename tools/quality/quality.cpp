@@ -1,6 +1,7 @@
 #include "quality.h"
 
 #include "quality_detail.h"
+#include "vec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,11 +14,6 @@ namespace vela::quality {
 
 namespace {
 
-using Vec = std::array<double, 3>;
-
-Vec Sub(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-Vec Add(const Vec& a, const Vec& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
-double Length(const Vec& a) { return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]); }
 double Det(const Vec& a, const Vec& b, const Vec& c) {
   return a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
          a[2] * (b[0] * c[1] - b[1] * c[0]);
@@ -64,7 +60,7 @@ const Vec& NodeOf(const MemoryMesh& mesh, const MeshElement& e, int corner) {
 // comes out as -1, inverted: no shape can be judged of it, and dropping it
 // would let the element pass as sound.
 double NormalisedDet(const Vec& a, const Vec& b, const Vec& c) {
-  const double lengths = Length(a) * Length(b) * Length(c);
+  const double lengths = Norm(a) * Norm(b) * Norm(c);
   if (!(lengths > 0.0)) return 0.0;
   const double scaled = Det(a, b, c) / lengths;
   return std::isfinite(scaled) ? scaled : -1.0;
@@ -77,8 +73,8 @@ double TetraScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
   const Vec& p1 = NodeOf(mesh, e, 1);
   const Vec& p2 = NodeOf(mesh, e, 2);
   const Vec& p3 = NodeOf(mesh, e, 3);
-  const double l01 = Length(Sub(p1, p0)), l12 = Length(Sub(p2, p1)), l20 = Length(Sub(p0, p2));
-  const double l03 = Length(Sub(p3, p0)), l13 = Length(Sub(p3, p1)), l23 = Length(Sub(p3, p2));
+  const double l01 = Norm(Sub(p1, p0)), l12 = Norm(Sub(p2, p1)), l20 = Norm(Sub(p0, p2));
+  const double l03 = Norm(Sub(p3, p0)), l13 = Norm(Sub(p3, p1)), l23 = Norm(Sub(p3, p2));
   const double largest = std::max({l01 * l20 * l03, l01 * l12 * l13, l12 * l20 * l23, l03 * l13 * l23});
   if (!(largest > 0.0)) return 0.0;
   return std::clamp(Det(Sub(p1, p0), Sub(p2, p0), Sub(p3, p0)) / largest * std::sqrt(2.0), -1.0, 1.0);
