@@ -4,33 +4,33 @@
 
 namespace vela {
 
+namespace {
+
+JunctionFacts FactsOf(const JunctionPlan& plan, const MeshBuild& build) {
+  const SectionSettings& s = plan.section;
+  JunctionFacts facts;
+  facts.section = CountSection(s.firstRing, s.innerRings, s.outerLayers);
+  facts.layers = plan.layers;
+  facts.nodesBeforeMerge = build.NodeCount();
+  facts.elementCount = build.ElementCount();
+  facts.mergeTol = plan.mergeTol;
+  return facts;
+}
+
+}  // namespace
+
 std::optional<JunctionFacts> DescribeJunction(const JunctionSettings& settings,
                                               const JunctionCall& call, bool bend) {
   ClearRefusal();
-  JunctionFacts facts;
-  std::unique_ptr<MeshBuild> build;
-  const JunctionPlan* plan = nullptr;
-  std::optional<BendPlan> bendPlan;
-  std::optional<NWayPlan> nWayPlan;
   if (bend) {
-    bendPlan = PlanBend(settings, call);
-    if (!bendPlan) return std::nullopt;
-    build = SweepBend(*bendPlan);
-    plan = &*bendPlan;
-  } else {
-    nWayPlan = PlanNWay(settings, call);
-    if (!nWayPlan) return std::nullopt;
-    std::vector<ON_3fPoint> farNodes(static_cast<size_t>(nWayPlan->RunnerCount()));
-    build = SweepNWay(*nWayPlan, farNodes.data());
-    plan = &*nWayPlan;
+    const std::optional<BendPlan> plan = PlanBend(settings, call);
+    if (!plan) return std::nullopt;
+    return FactsOf(*plan, *SweepBend(*plan));
   }
-  const SectionSettings& s = plan->section;
-  facts.section = CountSection(s.firstRing, s.innerRings, s.outerLayers);
-  facts.layers = plan->layers;
-  facts.nodesBeforeMerge = build->NodeCount();
-  facts.elementCount = build->ElementCount();
-  facts.mergeTol = plan->mergeTol;
-  return facts;
+  const std::optional<NWayPlan> plan = PlanNWay(settings, call);
+  if (!plan) return std::nullopt;
+  std::vector<ON_3fPoint> farNodes(static_cast<size_t>(plan->RunnerCount()));
+  return FactsOf(*plan, *SweepNWay(*plan, farNodes.data()));
 }
 
 }  // namespace vela
