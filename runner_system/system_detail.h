@@ -1,0 +1,168 @@
+#pragma once
+
+// The pieces of MeshRunnerSystem, in the order a network goes through them:
+//
+//   PlanNetwork        what each point is, the runners around each junction,
+//                      how far each junction region reaches (network_plan.cpp)
+//   MeshRegions        the junctions and bends through the library, on a few
+//                      threads, and the far-end section of every runner they
+//                      reach into (junction_regions.cpp)
+//   MatchSection       which node of one section a node of another joins
+//                      when a runner is swept between them (section_match.cpp)
+//   SweepRunner        the plain runner between two sections (runner_sweep.cpp)
+//   FindBoundary       boundary faces and their patches (system_boundary.cpp)
+
+#include "runner_system.h"
+
+#include <array>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vela::system::detail {
+
+// --- small vector helpers ---------------------------------------------------------------------
+inline Vec3 Add(const Vec3& a, const Vec3& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
+inline Vec3 Sub(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+inline Vec3 Scale(const Vec3& a, double s) { return {a[0] * s, a[1] * s, a[2] * s}; }
+inline double Dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+inline Vec3 Cross(const Vec3& a, const Vec3& b) {
+  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+inline double Norm(const Vec3& a) { return std::sqrt(Dot(a, a)); }
+inline Vec3 Unit(const Vec3& a) { return Scale(a, 1.0 / Norm(a)); }
+// A unit vector square to the unit vector axis.
+Vec3 AnySquareTo(const Vec3& axis);
+
+// --- the plan -----------------------------------------------------------------------------------
+enum class PointKind { Unused, End, Straight, Bend, Junction };
+
+// One runner as it leaves a point: the runner's index, the point at its
+// other end, and the radius at this end and at the other.
+struct RunnerEnd {
+  int runner = 0;
+  int otherPoint = 0;
+  Vec3 direction{};  // unit, from this point towards the other
+  double length = 0;
+  double radiusHere = 0;
+  double radiusThere = 0;
+  double extent = 0;  // how far the region at this point reaches along the runner
+  bool atFrom = false;  // whether this point is the runner's `from`
+  // The radius at the extent, interpolated along the runner.
+  double RadiusAtExtent() const { return radiusHere + (radiusThere - radiusHere) * (extent / length); }
+};
+
+struct PlannedPoint {
+  std::string name;
+  Vec3 at{};
+  PointKind kind = PointKind::Unused;
+  std::vector<RunnerEnd> ends;  // a junction's in order around it
+};
+
+struct NetworkPlan {
+  std::vector<PlannedPoint> points;
+  // For every runner, its end at the from point and at the to point (in that
+  // order), as (point index, index into that point's ends).
+  std::vector<std::array<std::pair<int, int>, 2>> runnerEnds;
+};
+
+// Builds the plan, or names why the network cannot be meshed.
+std::optional<SystemRefusal> PlanNetwork(const RunnerNetwork& network, NetworkPlan& plan);
+
+// --- sections -----------------------------------------------------------------------------------
+// A face of a section, by index into the section's node list; a triangle has
+// corners 3 and face[3] unused.
+struct SectionFace {
+  int corners = 0;
+  std::array<int, 4> at{};
+};
+
+// A cross-section of a runner: its nodes (global numbers) with their places,
+// and its faces, wound counter-clockwise seen from the side axis points to.
+struct Section {
+  Vec3 origin{};
+  Vec3 axis{};
+  double radius = 0;
+  std::vector<int> nodes;
+  std::vector<Vec3> places;
+  std::vector<SectionFace> faces;
+};
+
+// --- meshes -------------------------------------------------------------------------------------
+// Nodes and elements as they are gathered, 0-based.
+struct PieceMesh {
+  std::vector<Vec3> nodes;
+  std::vector<SystemElement> elements;
+};
+
+// A junction or bend meshed by the library, with the far-end section of each
+// of its runners (nodes numbered within the piece), in the point's order.
+struct RegionPiece {
+  int point = 0;
+  PieceMesh mesh;
+  std::vector<Section> farSections;
+};
+
+// Meshes every junction and bend of the plan. On a refusal, names the point
+// and the library's reason.
+std::optional<SystemRefusal> MeshRegions(const NetworkPlan& plan, const SectionSettings& settings,
+                                         const BuildOptions& options, std::vector<RegionPiece>& out);
+
+// The cross-section of a straight runner the library makes with these
+// settings, as a unit-radius section at the origin about +z; used where no
+// junction hands one over (a runner between two open ends).
+std::optional<SystemRefusal> ReferenceSection(const SectionSettings& settings, Section& out);
+
+// The far-end section of a runner in a meshed junction: the boundary faces
+// lying in the plane through farPoint square to axis, within 1.5 radius.
+// Empty faces when there is none.
+Section FindFarSection(const PieceMesh& mesh, const Vec3& farPoint, const Vec3& axis,
+                       double radius);
+
+// --- joining sections ---------------------------------------------------------------------------
+// How the nodes of section `from` join those of section `to` when a runner
+// is swept from one to the other along the line between their origins: for
+// each node of `from`, the index of the node of `to` it joins, and the turn
+// about the runner's axis from the one to the other (radians, the smallest
+// that maps every face of `from` onto a face of `to`). Empty join when no
+// turn does.
+struct SectionJoin {
+  std::vector<int> to;
+  double twist = 0;
+};
+SectionJoin MatchSection(const Section& from, const Section& to);
+
+// --- sweeping runners ---------------------------------------------------------------------------
+// Appends the nodes and elements of a runner swept from `from` (whose faces
+// turn about the runner's direction) through `layers` layers to the section
+// `to`, joined as join says. Interior sections turn by an even share of the
+// twist and take a linearly interpolated radius.
+void SweepRunner(const Section& from, const Section& to, const SectionJoin& join, int layers,
+                 int region, SystemMesh& mesh);
+
+// A section like `like` (same faces and pattern) placed at origin about axis
+// with the given radius; nodes appended to mesh. The pattern is carried over
+// without a turn: the node at like's offset v lands at offset v turned from
+// like.axis onto axis. When mitre is given (a unit vector), the nodes are
+// then pushed along axis onto the plane through origin square to mitre.
+Section PlaceSection(const Section& like, const Vec3& origin, const Vec3& axis, double radius,
+                     const Vec3* mitre, SystemMesh& mesh);
+
+// --- boundary -----------------------------------------------------------------------------------
+// Every face used by one element, wound outward, with its patch: the patch of
+// the end section whose nodes it lies on, else 0 (wall). endNodes[i] holds the
+// nodes of patch i + 1.
+std::vector<BoundaryFace> FindBoundary(const SystemMesh& mesh,
+                                       const std::vector<std::vector<int>>& endNodes);
+
+// The faces used by one element only, wound outward.
+std::vector<std::vector<int>> BoundaryFaces(const std::vector<SystemElement>& elements);
+
+// The outward faces of an element in the library's corner order.
+std::vector<std::vector<int>> OutwardFaces(const SystemElement& element);
+
+// Whether every corner of every element from `first` on turns positively.
+bool AllPositive(const SystemMesh& mesh, std::size_t first);
+
+}  // namespace vela::system::detail

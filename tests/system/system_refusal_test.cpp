@@ -1,0 +1,89 @@
+// Which reason a network is refused for, and that the message names the
+// point or runner concerned.
+
+#include "runner_system.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+
+using namespace vela::system;
+
+namespace {
+
+// A tee at c with open ends a, b, d; each case spoils it one way.
+RunnerNetwork Tee() {
+  RunnerNetwork network;
+  network.name = "tee";
+  network.points = {{"c", {0, 0, 0}}, {"a", {-30, 0, 0}}, {"b", {30, 0, 0}}, {"d", {0, 30, 0}}};
+  network.runners = {{"c", "a", 2, 2}, {"c", "b", 2, 2}, {"c", "d", 2, 2}};
+  return network;
+}
+
+struct Case {
+  const char* reason;
+  const char* named;  // a word the message must contain
+  std::function<void(RunnerNetwork&)> spoil;
+};
+
+}  // namespace
+
+TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<Case> cases{
+      {"no-runners", "no runner", [](RunnerNetwork& n) { n.runners.clear(); }},
+      {"duplicate-point", "a", [](RunnerNetwork& n) { n.points.push_back({"a", {1, 1, 1}}); }},
+      {"unknown-point", "x", [](RunnerNetwork& n) { n.runners[1].to = "x"; }},
+      {"runner-degenerate", "c-c", [](RunnerNetwork& n) { n.runners[1].to = "c"; }},
+      {"runner-degenerate", "given twice", [](RunnerNetwork& n) { n.runners.push_back({"a", "c", 2, 2}); }},
+      {"runner-degenerate", "no length", [](RunnerNetwork& n) { n.points[2].second = {0, 0, 0}; }},
+      {"radius", "c-b", [](RunnerNetwork& n) { n.runners[1].radiusTo = 0; }},
+      {"radius", "c-b", [nan](RunnerNetwork& n) { n.runners[1].radiusFrom = nan; }},
+      {"non-finite", "point b", [nan](RunnerNetwork& n) { n.points[2].second[1] = nan; }},
+      {"settings", "axial size", [](RunnerNetwork& n) { n.axialSize = 0; }},
+      {"settings", "margin", [](RunnerNetwork& n) { n.marginB = 0; }},
+      {"settings", "section settings", [](RunnerNetwork& n) {
+         n.section.firstCircleNodes = 7;
+         n.runners = {{"a", "b", 2, 2}};  // no junction: the layer asks the library itself
+       }},
+      {"unknown-end", "point c", [](RunnerNetwork& n) { n.endNames = {{"c", "inlet"}}; }},
+      {"unknown-end", "reserved", [](RunnerNetwork& n) { n.endNames = {{"a", "wall"}}; }},
+      {"point-too-sharp", "point c", [](RunnerNetwork& n) {
+         n.runners = {{"c", "a", 2, 2}, {"c", "e", 2, 2}};
+         n.points.push_back({"e", {-30, 3, 0}});
+       }},
+      {"runner-too-short", "c-b", [](RunnerNetwork& n) {  // a second junction close to c
+         n.points[2].second = {4, 0, 0};
+         n.points.push_back({"e", {4, 30, 0}});
+         n.points.push_back({"f", {4, -30, 0}});
+         n.runners.push_back({"b", "e", 2, 2});
+         n.runners.push_back({"b", "f", 2, 2});
+       }},
+      {"runners-cross", "c-d", [](RunnerNetwork& n) {
+         n.points.push_back({"e", {-10, 15, -10}});
+         n.points.push_back({"f", {10, 15, 10}});
+         n.runners.push_back({"e", "f", 2, 2});
+       }},
+      {"junction", "junction at c: elevation", [](RunnerNetwork& n) {  // steeply out of the plane
+         n.points.push_back({"e", {0, -30, 25}});
+         n.runners.push_back({"c", "e", 2, 2});
+       }},
+      {"junction", "bend at c: radius-ratio", [](RunnerNetwork& n) {
+         n.points[1].second = {-200, 0, 0};
+         n.points[3].second = {0, 200, 0};
+         n.runners = {{"c", "a", 1, 1}, {"c", "d", 6, 6}};
+       }},
+  };
+  for (const Case& c : cases) {
+    RunnerNetwork network = Tee();
+    c.spoil(network);
+    const SystemOutcome outcome = MeshRunnerSystem(network);
+    EXPECT_FALSE(outcome.ok) << c.reason << " " << c.named;
+    EXPECT_EQ(outcome.refusal.reason, c.reason) << outcome.refusal.message;
+    EXPECT_NE(outcome.refusal.message.find(c.named), std::string::npos)
+        << c.reason << ": " << outcome.refusal.message;
+    EXPECT_TRUE(outcome.mesh.nodes.empty() && outcome.mesh.elements.empty()) << c.reason;
+  }
+}
