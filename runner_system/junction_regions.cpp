@@ -90,10 +90,11 @@ std::optional<SystemRefusal> MeshPoint(const PlannedPoint& point, const SectionS
                                     settings.outerShare, &collector);
   const char* what = point.kind == PointKind::Junction ? "junction" : "bend";
   if (!ok) return SystemRefusal{"junction", std::string(what) + " at " + point.name + ": " + LibraryReason()};
+  piece.boundary = BoundaryFaces(piece.mesh.elements);
   for (std::size_t i = 0; i < point.ends.size(); ++i) {
     const RunnerEnd& end = point.ends[i];
-    Section section = FindFarSection(piece.mesh, ToDouble(far[static_cast<int>(i)]), end.direction,
-                                     end.RadiusAtExtent());
+    Section section = FindFarSection(piece.mesh, piece.boundary, ToDouble(far[static_cast<int>(i)]),
+                                     end.direction, end.RadiusAtExtent());
     if (section.faces.empty())
       return SystemRefusal{"section-mismatch", std::string(what) + " at " + point.name +
                                                    ": no far-end section towards runner " +
@@ -105,7 +106,8 @@ std::optional<SystemRefusal> MeshPoint(const PlannedPoint& point, const SectionS
 
 }  // namespace
 
-Section FindFarSection(const PieceMesh& mesh, const Vec3& farPoint, const Vec3& axis, double radius) {
+Section FindFarSection(const PieceMesh& mesh, const std::vector<std::vector<int>>& boundary,
+                       const Vec3& farPoint, const Vec3& axis, double radius) {
   const double scale = std::max({std::fabs(farPoint[0]), std::fabs(farPoint[1]), std::fabs(farPoint[2]), radius});
   const double flat = 1e-4 * radius + 1e-6 * scale;
   auto inSection = [&](int node) {
@@ -117,7 +119,7 @@ Section FindFarSection(const PieceMesh& mesh, const Vec3& farPoint, const Vec3& 
   section.axis = axis;
   section.radius = radius;
   std::map<int, int> local;
-  for (const std::vector<int>& face : BoundaryFaces(mesh.elements)) {
+  for (const std::vector<int>& face : boundary) {
     if (!std::all_of(face.begin(), face.end(), inSection)) continue;
     SectionFace row;
     row.corners = static_cast<int>(face.size());
@@ -152,7 +154,7 @@ std::optional<SystemRefusal> ReferenceSection(const SectionSettings& settings, S
   if (!mapper.NConnectRunner(ON_3fPoint(0, 0, 0), &far, &radii, settings.innerShare,
                              settings.outerShare, &collector, farNodes))
     return SystemRefusal{"settings", "the section settings are refused: " + LibraryReason()};
-  out = FindFarSection(mesh, {kLength, 0, 0}, {1, 0, 0}, 1.0);
+  out = FindFarSection(mesh, BoundaryFaces(mesh.elements), {kLength, 0, 0}, {1, 0, 0}, 1.0);
   // Turned so that +x becomes +z: (x, y, z) -> (y, z, x), then moved to the origin.
   for (Vec3& p : out.places) p = {p[1], p[2], p[0] - kLength};
   out.origin = {0, 0, 0};

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace vela::system::detail {
 namespace {
@@ -37,11 +38,49 @@ int AddNode(SystemMesh& mesh, const Vec3& p) {
   return static_cast<int>(mesh.nodes.size()) - 1;
 }
 
-// One layer of elements between two sections' nodes, a prism per triangle
-// and a hexahedron per quadrilateral, the faces turning about the runner.
-void AddLayer(const std::vector<SectionFace>& faces, const std::vector<int>& lower,
-              const std::vector<int>& upper, int region, SystemMesh& mesh) {
+// For each face, which of its edges (edge k from corner k to the next) lie
+// on the rim of the section: those no other face shares.
+std::vector<std::array<bool, 4>> RimEdges(const std::vector<SectionFace>& faces) {
+  std::map<std::pair<int, int>, int> uses;
+  auto edge = [](const SectionFace& face, int k) {
+    const int a = face.at[static_cast<std::size_t>(k)];
+    const int b = face.at[static_cast<std::size_t>((k + 1) % face.corners)];
+    return std::pair<int, int>(std::min(a, b), std::max(a, b));
+  };
+  for (const SectionFace& face : faces)
+    for (int k = 0; k < face.corners; ++k) ++uses[edge(face, k)];
+  std::vector<std::array<bool, 4>> rim(faces.size(), {false, false, false, false});
+  for (std::size_t f = 0; f < faces.size(); ++f)
+    for (int k = 0; k < faces[f].corners; ++k) rim[f][static_cast<std::size_t>(k)] = uses[edge(faces[f], k)] == 1;
+  return rim;
+}
+
+// The faces of a section's nodes, wound about the runner (reversed: against it).
+void AddSectionFaces(const std::vector<SectionFace>& faces, const std::vector<int>& nodes, bool reversed,
+                     std::vector<std::vector<int>>& boundary) {
   for (const SectionFace& face : faces) {
+    const SectionFace wound = reversed ? Reversed(face) : face;
+    std::vector<int> corners;
+    for (int k = 0; k < wound.corners; ++k)
+      corners.push_back(nodes[static_cast<std::size_t>(wound.at[static_cast<std::size_t>(k)])]);
+    boundary.push_back(std::move(corners));
+  }
+}
+
+// One layer of elements between two sections' nodes, a prism per triangle
+// and a hexahedron per quadrilateral, the faces turning about the runner;
+// and the layer's share of the runner's side.
+void AddLayer(const std::vector<SectionFace>& faces, const std::vector<std::array<bool, 4>>& rim,
+              const std::vector<int>& lower, const std::vector<int>& upper, int region,
+              SystemMesh& mesh, std::vector<std::vector<int>>& boundary) {
+  for (std::size_t f = 0; f < faces.size(); ++f) {
+    const SectionFace& face = faces[f];
+    for (int k = 0; k < face.corners; ++k) {
+      if (!rim[f][static_cast<std::size_t>(k)]) continue;
+      const auto a = static_cast<std::size_t>(face.at[static_cast<std::size_t>(k)]);
+      const auto b = static_cast<std::size_t>(face.at[static_cast<std::size_t>((k + 1) % face.corners)]);
+      boundary.push_back({lower[a], lower[b], upper[b], upper[a]});
+    }
     SystemElement element;
     element.corners = 2 * face.corners;
     element.nodes.fill(-1);
@@ -75,12 +114,14 @@ Section PlaceSection(const Section& like, const Vec3& origin, const Vec3& axis, 
 }
 
 void SweepRunner(const Section& from, const Section& to, const SectionJoin& join, int layers,
-                 int region, SystemMesh& mesh) {
+                 int region, SystemMesh& mesh, std::vector<std::vector<int>>& boundary) {
   const Vec3 along = Sub(to.origin, from.origin);
   const Vec3 axis = Unit(along);
   std::vector<SectionFace> faces = from.faces;
   if (Dot(from.axis, axis) < 0)
     for (SectionFace& face : faces) face = Reversed(face);
+  const std::vector<std::array<bool, 4>> rim = RimEdges(faces);
+  AddSectionFaces(faces, from.nodes, true, boundary);
 
   // Each node of `from` keeps its offset square to the runner, turned by its
   // share of the twist and scaled with the radius; the offset along the
@@ -104,9 +145,10 @@ void SweepRunner(const Section& from, const Section& to, const SectionJoin& join
       const Vec3 centre = Add(from.origin, Scale(along, t));
       upper[k] = AddNode(mesh, Add(Add(centre, turned), Scale(axis, alongA + t * (alongB - alongA))));
     }
-    AddLayer(faces, lower, upper, region, mesh);
+    AddLayer(faces, rim, lower, upper, region, mesh, boundary);
     lower = upper;
   }
+  AddSectionFaces(faces, lower, false, boundary);
 }
 
 }  // namespace vela::system::detail

@@ -123,7 +123,8 @@ private:
     const int layers = std::max(1, static_cast<int>(std::lround(gap / m_network.axialSize)));
     const std::size_t firstElement = m_mesh.elements.size();
     m_mesh.regions.push_back({RegionKind::Runner, "runner " + Name(runner)});
-    SweepRunner(from, to, join, layers, static_cast<int>(m_mesh.regions.size()) - 1, m_mesh);
+    SweepRunner(from, to, join, layers, static_cast<int>(m_mesh.regions.size()) - 1, m_mesh,
+                m_regionFaces);
     if (!AllPositive(m_mesh, firstElement))
       return SystemRefusal{"runner-inverted", "runner " + Name(runner) +
                                                   ": its sweep turns an element inside out"};
@@ -134,6 +135,11 @@ private:
     return m_network.runners[runner].from + "-" + m_network.runners[runner].to;
   }
 
+public:
+  // The boundary faces of every region, numbered in the whole mesh.
+  std::vector<std::vector<int>> m_regionFaces;
+
+private:
   const RunnerNetwork& m_network;
   const NetworkPlan& m_plan;
   SystemMesh& m_mesh;
@@ -165,6 +171,10 @@ void AddRegions(const NetworkPlan& plan, const std::vector<RegionPiece>& pieces,
       mesh.elements.push_back(element);
     }
     sweeps.AddRegionSections(piece, offset);
+    for (std::vector<int> face : piece.boundary) {
+      for (int& node : face) node += offset;
+      sweeps.m_regionFaces.push_back(std::move(face));
+    }
   }
 }
 
@@ -187,7 +197,7 @@ SystemOutcome MeshRunnerSystem(const RunnerNetwork& network, const BuildOptions&
   std::vector<std::vector<int>> endNodes;
   mesh.patches.push_back("wall");
   sweeps.Ends(endNodes, mesh.patches);
-  mesh.faces = FindBoundary(mesh, endNodes);
+  mesh.faces = FindBoundary(sweeps.m_regionFaces, endNodes);
   outcome.ok = true;
   return outcome;
 }

@@ -4,7 +4,8 @@
 #include "system_detail.h"
 
 #include <algorithm>
-#include <map>
+#include <cstdint>
+#include <limits>
 #include <unordered_map>
 
 namespace vela::system::detail {
@@ -40,9 +41,28 @@ const std::vector<std::array<int, 4>>& CornerTable(int corners) {
   return corners == 6 ? prism : hexa;
 }
 
-Corners SortedKey(Corners face) {
-  std::sort(face.begin(), face.end());
-  return face;
+// A face found on an element: its corners sorted (the key; a triangle's
+// fourth is INT_MAX), and where it came from.
+struct FaceRecord {
+  std::array<int, 4> key;
+  std::size_t element;
+  std::uint8_t face;
+};
+
+std::vector<FaceRecord> AllFaces(const std::vector<SystemElement>& elements) {
+  std::vector<FaceRecord> records;
+  records.reserve(elements.size() * 6);
+  for (std::size_t e = 0; e < elements.size(); ++e) {
+    const std::vector<Corners>& table = FaceTable(elements[e].corners);
+    for (std::size_t f = 0; f < table.size(); ++f) {
+      FaceRecord record{{0, 0, 0, std::numeric_limits<int>::max()}, e, static_cast<std::uint8_t>(f)};
+      for (std::size_t k = 0; k < table[f].size(); ++k)
+        record.key[k] = elements[e].nodes[static_cast<std::size_t>(table[f][k])];
+      std::sort(record.key.begin(), record.key.end());
+      records.push_back(record);
+    }
+  }
+  return records;
 }
 
 }  // namespace
@@ -58,39 +78,71 @@ std::vector<Corners> OutwardFaces(const SystemElement& element) {
 }
 
 std::vector<Corners> BoundaryFaces(const std::vector<SystemElement>& elements) {
-  std::map<Corners, std::pair<int, Corners>> seen;
-  std::vector<Corners> order;
-  for (const SystemElement& element : elements)
-    for (Corners& face : OutwardFaces(element)) {
-      auto [it, added] = seen.try_emplace(SortedKey(face), 0, face);
-      if (added) order.push_back(it->first);
-      ++it->second.first;
-    }
+  std::vector<FaceRecord> records = AllFaces(elements);
+  // Sorted by key, then by where each face came from, so that the boundary
+  // comes out in element order whatever the sort does with equal keys.
+  std::sort(records.begin(), records.end(), [](const FaceRecord& a, const FaceRecord& b) {
+    return a.key != b.key ? a.key < b.key : a.element != b.element ? a.element < b.element : a.face < b.face;
+  });
+  std::vector<std::pair<std::size_t, std::uint8_t>> once;
+  for (std::size_t i = 0; i < records.size();) {
+    std::size_t j = i + 1;
+    while (j < records.size() && records[j].key == records[i].key) ++j;
+    if (j == i + 1) once.emplace_back(records[i].element, records[i].face);
+    i = j;
+  }
+  std::sort(once.begin(), once.end());
   std::vector<Corners> boundary;
-  for (const Corners& key : order) {
-    const auto& [uses, face] = seen.at(key);
-    if (uses == 1) boundary.push_back(face);
+  boundary.reserve(once.size());
+  for (const auto& [element, face] : once) {
+    Corners corners;
+    for (int k : FaceTable(elements[element].corners)[face])
+      corners.push_back(elements[element].nodes[static_cast<std::size_t>(k)]);
+    boundary.push_back(std::move(corners));
   }
   return boundary;
 }
 
-std::vector<BoundaryFace> FindBoundary(const SystemMesh& mesh, const std::vector<std::vector<int>>& endNodes) {
+std::vector<BoundaryFace> FindBoundary(const std::vector<Corners>& regionFaces,
+                                       const std::vector<std::vector<int>>& endNodes) {
   std::unordered_map<int, int> patchOfNode;
   for (std::size_t patch = 0; patch < endNodes.size(); ++patch)
     for (int node : endNodes[patch]) patchOfNode[node] = static_cast<int>(patch) + 1;
+  auto patchOf = [&](const Corners& face) {
+    const auto first = patchOfNode.find(face[0]);
+    if (first == patchOfNode.end()) return 0;
+    const bool onEnd = std::all_of(face.begin(), face.end(), [&](int node) {
+      const auto found = patchOfNode.find(node);
+      return found != patchOfNode.end() && found->second == first->second;
+    });
+    return onEnd ? first->second : 0;
+  };
+  std::vector<std::pair<std::array<int, 4>, std::size_t>> keyed;
+  keyed.reserve(regionFaces.size());
+  for (std::size_t i = 0; i < regionFaces.size(); ++i) {
+    std::array<int, 4> key{0, 0, 0, std::numeric_limits<int>::max()};
+    std::copy(regionFaces[i].begin(), regionFaces[i].end(), key.begin());
+    std::sort(key.begin(), key.end());
+    keyed.emplace_back(key, i);
+  }
+  std::sort(keyed.begin(), keyed.end());
+  std::vector<std::size_t> once;
+  for (std::size_t i = 0; i < keyed.size();) {
+    std::size_t j = i + 1;
+    while (j < keyed.size() && keyed[j].first == keyed[i].first) ++j;
+    if (j == i + 1) once.push_back(keyed[i].second);
+    i = j;
+  }
+  std::sort(once.begin(), once.end());
   std::vector<BoundaryFace> faces;
-  for (const Corners& face : BoundaryFaces(mesh.elements)) {
+  faces.reserve(once.size());
+  for (std::size_t i : once) {
+    const Corners& face = regionFaces[i];
     BoundaryFace row;
     row.corners = static_cast<int>(face.size());
     row.nodes.fill(-1);
     std::copy(face.begin(), face.end(), row.nodes.begin());
-    const auto first = patchOfNode.find(face[0]);
-    const bool onEnd = first != patchOfNode.end() &&
-                       std::all_of(face.begin(), face.end(), [&](int node) {
-                         const auto found = patchOfNode.find(node);
-                         return found != patchOfNode.end() && found->second == first->second;
-                       });
-    row.patch = onEnd ? first->second : 0;
+    row.patch = patchOf(face);
     faces.push_back(row);
   }
   return faces;

@@ -101,6 +101,7 @@ struct PieceMesh {
 struct RegionPiece {
   int point = 0;
   PieceMesh mesh;
+  std::vector<std::vector<int>> boundary;  // outward, as BoundaryFaces gives it
   std::vector<Section> farSections;
 };
 
@@ -114,11 +115,11 @@ std::optional<SystemRefusal> MeshRegions(const NetworkPlan& plan, const SectionS
 // junction hands one over (a runner between two open ends).
 std::optional<SystemRefusal> ReferenceSection(const SectionSettings& settings, Section& out);
 
-// The far-end section of a runner in a meshed junction: the boundary faces
-// lying in the plane through farPoint square to axis, within 1.5 radius.
-// Empty faces when there is none.
-Section FindFarSection(const PieceMesh& mesh, const Vec3& farPoint, const Vec3& axis,
-                       double radius);
+// The far-end section of a runner in a meshed junction: those of its
+// boundary faces that lie in the plane through farPoint square to axis,
+// within 1.5 radius. Empty faces when there is none.
+Section FindFarSection(const PieceMesh& mesh, const std::vector<std::vector<int>>& boundary,
+                       const Vec3& farPoint, const Vec3& axis, double radius);
 
 // --- joining sections ---------------------------------------------------------------------------
 // How the nodes of section `from` join those of section `to` when a runner
@@ -134,12 +135,13 @@ struct SectionJoin {
 SectionJoin MatchSection(const Section& from, const Section& to);
 
 // --- sweeping runners ---------------------------------------------------------------------------
-// Appends the nodes and elements of a runner swept from `from` (whose faces
-// turn about the runner's direction) through `layers` layers to the section
-// `to`, joined as join says. Interior sections turn by an even share of the
-// twist and take a linearly interpolated radius.
+// Appends the nodes and elements of a runner swept from `from` through
+// `layers` layers to the section `to`, joined as join says, and its boundary
+// faces (the side and both end sections, outward) to boundary. Interior
+// sections turn by an even share of the twist and take a linearly
+// interpolated radius.
 void SweepRunner(const Section& from, const Section& to, const SectionJoin& join, int layers,
-                 int region, SystemMesh& mesh);
+                 int region, SystemMesh& mesh, std::vector<std::vector<int>>& boundary);
 
 // A section like `like` (same faces and pattern) placed at origin about axis
 // with the given radius; nodes appended to mesh. The pattern is carried over
@@ -150,10 +152,11 @@ Section PlaceSection(const Section& like, const Vec3& origin, const Vec3& axis, 
                      const Vec3* mitre, SystemMesh& mesh);
 
 // --- boundary -----------------------------------------------------------------------------------
-// Every face used by one element, wound outward, with its patch: the patch of
-// the end section whose nodes it lies on, else 0 (wall). endNodes[i] holds the
-// nodes of patch i + 1.
-std::vector<BoundaryFace> FindBoundary(const SystemMesh& mesh,
+// The boundary of the whole from the boundaries of its regions: a face that
+// two regions share is inside and goes; every other keeps its winding and
+// gets its patch: that of the end section whose nodes it lies on, else 0
+// (wall). endNodes[i] holds the nodes of patch i + 1.
+std::vector<BoundaryFace> FindBoundary(const std::vector<std::vector<int>>& regionFaces,
                                        const std::vector<std::vector<int>>& endNodes);
 
 // The faces used by one element only, wound outward.
