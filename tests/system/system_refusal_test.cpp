@@ -2,6 +2,7 @@
 // point or runner concerned.
 
 #include "runner_system.h"
+#include "test_networks.h"
 
 #include <gtest/gtest.h>
 
@@ -10,17 +11,9 @@
 #include <limits>
 
 using namespace vela::system;
+using vela::system::testing::Tee;
 
 namespace {
-
-// A tee at c with open ends a, b, d; each case spoils it one way.
-RunnerNetwork Tee() {
-  RunnerNetwork network;
-  network.name = "tee";
-  network.points = {{"c", {0, 0, 0}}, {"a", {-30, 0, 0}}, {"b", {30, 0, 0}}, {"d", {0, 30, 0}}};
-  network.runners = {{"c", "a", 2, 2}, {"c", "b", 2, 2}, {"c", "d", 2, 2}};
-  return network;
-}
 
 struct Case {
   const char* reason;
@@ -32,6 +25,7 @@ struct Case {
 
 TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
+  // Each case spoils the tee at c (open ends a, b, d) one way.
   const std::vector<Case> cases{
       {"no-runners", "no runner", [](RunnerNetwork& n) { n.runners.clear(); }},
       {"duplicate-point", "a", [](RunnerNetwork& n) { n.points.push_back({"a", {1, 1, 1}}); }},

@@ -6,6 +6,7 @@
 #include "memory_mesh.h"
 #include "quality.h"
 #include "runner_system.h"
+#include "test_networks.h"
 
 #include <VelaRunnerMapping.h>
 #include <gtest/gtest.h>
@@ -16,54 +17,9 @@
 #include <set>
 
 using namespace vela::system;
+using namespace vela::system::testing;
 
 namespace {
-
-// A tee with an open end on each runner.
-RunnerNetwork Tee() {
-  RunnerNetwork network;
-  network.name = "tee";
-  network.points = {{"c", {0, 0, 0}}, {"a", {-30, 0, 0}}, {"b", {30, 0, 0}}, {"d", {0, 30, 0}}};
-  network.runners = {{"c", "a", 2, 2}, {"c", "b", 2, 2}, {"c", "d", 2, 2}};
-  network.endNames = {{"a", "inlet"}};
-  return network;
-}
-
-// A four-cavity H with the sprue square to the runner plane: three junctions,
-// two runners between junctions, a tapered sprue and a bend feeding a gate.
-RunnerNetwork H4() {
-  RunnerNetwork network;
-  network.name = "h4";
-  network.points = {{"inlet", {0, 0, 60}}, {"s", {0, 0, 0}},     {"a", {-40, 0, 0}},
-                    {"b", {40, 0, 0}},     {"g1", {-40, 30, 0}}, {"g2", {-40, -30, 0}},
-                    {"g3", {40, 30, 0}},   {"k", {40, -30, 0}},  {"g4", {60, -30, 0}}};
-  network.runners = {{"inlet", "s", 3, 4}, {"s", "a", 3, 3},  {"s", "b", 3, 3},
-                     {"a", "g1", 2, 2},    {"a", "g2", 2, 2}, {"b", "g3", 2, 2},
-                     {"b", "k", 2, 2},     {"k", "g4", 2, 2}};
-  network.endNames = {{"inlet", "inlet"}, {"g1", "gate-1"}};
-  network.axialSize = 2.0;
-  return network;
-}
-
-// A runner that climbs out of the junction plane and passes on through a
-// point with a slight kink.
-RunnerNetwork Climb() {
-  RunnerNetwork network;
-  network.name = "climb";
-  network.points = {{"s", {0, 0, 0}}, {"a", {-30, 0, 0}}, {"b", {30, 0, 0}}, {"up", {0, 30, 12}},
-                    {"top", {1, 60, 24}}};
-  network.runners = {{"s", "a", 2.5, 2.5}, {"s", "b", 2.5, 2.5}, {"s", "up", 2.5, 2}, {"up", "top", 2, 2}};
-  return network;
-}
-
-// One tapered runner between two open ends: no junction hands it a section.
-RunnerNetwork Tube() {
-  RunnerNetwork network;
-  network.name = "tube";
-  network.points = {{"p", {0, 0, 0}}, {"q", {10, 40, 5}}};
-  network.runners = {{"p", "q", 3, 2}};
-  return network;
-}
 
 MemoryMesh ToMemory(const SystemMesh& mesh) {
   MemoryMesh memory;
