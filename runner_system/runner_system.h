@@ -102,7 +102,7 @@ struct SystemMesh {
   std::vector<SystemElement> elements;
   std::vector<Region> regions;
   std::vector<std::string> patches;  // patches[0] is "wall", then one per open end
-  std::vector<BoundaryFace> faces;   // every boundary face, exactly once
+  std::vector<BoundaryFace> faces;   // every boundary face, exactly once, grouped by patch
 };
 
 // Why a network was not meshed: a reason name (below) and one line that

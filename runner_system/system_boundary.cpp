@@ -145,6 +145,9 @@ std::vector<BoundaryFace> FindBoundary(const std::vector<Corners>& regionFaces,
     row.patch = patchOf(face);
     faces.push_back(row);
   }
+  // Grouped by patch, the wall first, as the files keep them.
+  std::stable_sort(faces.begin(), faces.end(),
+                   [](const BoundaryFace& a, const BoundaryFace& b) { return a.patch < b.patch; });
   return faces;
 }
 
