@@ -1,5 +1,6 @@
 // The .msh mesh: Gmsh MSH 4.1, ASCII.
 
+#include "cell_types.h"
 #include "file_text.h"
 #include "mesh_formats.h"
 
@@ -17,17 +18,6 @@ namespace {
 // they do not know.
 const char* const kJunctionSection = "VelaJunction";
 constexpr int kVolumeTag = 1;
-
-// Gmsh's first-order solids number their corners as the library does.
-int GmshElementType(ElementKind kind) {
-  switch (kind) {
-    case ElementKind::Tetra: return 4;
-    case ElementKind::Pyramid: return 7;
-    case ElementKind::Prism: return 6;
-    case ElementKind::Hexa: return 5;
-  }
-  return 0;
-}
 
 void AppendEntities(std::string& out, const std::vector<std::array<double, 3>>& nodes) {
   std::array<double, 3> low{0.0, 0.0, 0.0}, high{0.0, 0.0, 0.0};

@@ -1,5 +1,6 @@
 // The .vtu mesh: VTK XML unstructured grid, ASCII.
 
+#include "cell_types.h"
 #include "file_text.h"
 #include "mesh_formats.h"
 
@@ -17,28 +18,6 @@ namespace {
 // Field-data names that carry the junction through a .vtu file.
 const char* const kBendArray = "junction_is_bend";
 const char* const kFarNodesArray = "far_nodes";
-
-int VtkCellType(ElementKind kind) {
-  switch (kind) {
-    case ElementKind::Tetra: return 10;
-    case ElementKind::Pyramid: return 14;
-    case ElementKind::Prism: return 13;
-    case ElementKind::Hexa: return 12;
-  }
-  return 0;
-}
-
-// VTK numbers the corners as the library does except for the wedge, whose
-// first triangle turns clockwise seen from the second one (its right-hand
-// normal points away from it): swapping corners 1 and 2 of both triangles
-// turns a library prism into a positive VTK wedge, and back again.
-MeshElement SwapWedgeCorners(MeshElement element) {
-  if (element.kind == ElementKind::Prism) {
-    std::swap(element.nodes[1], element.nodes[2]);
-    std::swap(element.nodes[4], element.nodes[5]);
-  }
-  return element;
-}
 
 void AppendFieldData(std::string& out, const MeshDocument& document) {
   out += "    <FieldData>\n";
