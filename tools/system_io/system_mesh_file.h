@@ -1,0 +1,58 @@
+#pragma once
+
+// Files of a meshed runner system: the volume with where each element came
+// from, and the boundary faces with the patch each belongs to.
+//
+//   .json  {"kind": "system", "name", "nodes", "elements" (0-based corners in
+//          the library's order), "regions" (names), "element_regions" (one
+//          index per element), "patches" ({name: [faces]}, in patch order,
+//          faces wound outward, 0-based)}. Coordinates keep every bit.
+//   .vtu   two files, not a .vtm collection: NAME.vtu holds the volume (VTK
+//          XML unstructured grid, ASCII, corners in VTK's order as the
+//          junction .vtu has them) with cell data "region"; NAME.patches.vtu
+//          beside it holds every node again (same numbering) and the boundary
+//          faces as VTK triangles and quads, with cell data "patch". In both,
+//          field data holds one Int32 array per name (region or patch), named
+//          by it and holding its index, so that a viewer shows the names.
+//   .msh   Gmsh MSH 4.1 ASCII. One volume entity in physical group "fluid"
+//          (dimension 3), one surface entity per patch in a physical group of
+//          the patch's name (dimension 2). Element tags: 1 + the element's
+//          place for the volume, then 1 + element count + the face's place for
+//          the faces, so sorting by tag gives the mesh's orders back.
+//   .svg   a picture of the system's boundary surface (picture.h).
+//
+// A mesh that can be written has: finite coordinates; elements of 4, 5, 6 or
+// 8 corners and faces of 3 or 4, every corner a node; every element's region
+// and every face's patch in range; region and patch names unique, non-empty,
+// without control characters or double quotes (Gmsh physical names are
+// quoted and cannot hold one), and each region named as its kind is:
+// "junction at ...", "bend at ...", "runner ...", which is how a .json file
+// gives the kind back.
+
+#include "runner_system.h"
+
+#include <string>
+#include <vector>
+
+namespace vela::io {
+
+// Writes the mesh in the format named by the path's extension (.json, .vtu,
+// .msh, .svg, any case); title is the .json "name" and the picture's title.
+// Returns the paths written: for .vtu the path and NAME.patches.vtu, else the
+// path. Every file is written under a temporary name beside it and renamed
+// into place. Throws std::invalid_argument for another extension or a mesh
+// that cannot be written faithfully (see above), before anything is written;
+// std::runtime_error when a file cannot be written (for .vtu the patches file
+// is written first, so a failure there leaves the volume file as it was).
+std::vector<std::string> WriteSystemMesh(const std::string& path,
+                                         const vela::system::SystemMesh& mesh,
+                                         const std::string& title);
+
+// The mesh in a .json text as WriteSystemMesh writes it. The faces come back
+// grouped by patch in patch order, each patch's faces in file order: a mesh
+// whose faces are so grouped comes back exactly. Throws std::runtime_error
+// "where: problem" ("elements[3][2]: ...") for malformed text and for
+// anything WriteSystemMesh would refuse to write.
+vela::system::SystemMesh ParseSystemJson(const std::string& text);
+
+}  // namespace vela::io
