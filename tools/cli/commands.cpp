@@ -7,6 +7,7 @@
 #include "picture.h"
 #include "quality.h"
 #include "refusal_line.h"
+#include "system_command.h"
 
 #include <algorithm>
 #include <cmath>
@@ -316,7 +317,7 @@ int RunDemo(const std::string& outDir, const std::string& examplesDir, const Vie
         << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
   }
   out << "files in " << outDir << "/: NAME.mesh.json, NAME.vtu, NAME.msh, NAME.svg\n";
-  return status;
+  return std::max(status, RunSystemDemo(outDir, examplesDir, out, err));
 }
 
 }  // namespace vela::cli

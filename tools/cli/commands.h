@@ -45,7 +45,8 @@ int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, std::o
 
 // Meshes every shipped example junction (or those in examplesDir, when not
 // empty) and writes each in every format plus a picture into outDir, then
-// prints one summary table.
+// prints one summary table; then the same for the example runner systems
+// (RunSystemDemo in system_command.h).
 int RunDemo(const std::string& outDir, const std::string& examplesDir, const ViewDirection& view,
             std::ostream& out, std::ostream& err);
 

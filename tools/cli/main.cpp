@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "file_text.h"
+#include "system_command.h"
 
 #include <CLI/CLI.hpp>
 
@@ -16,7 +17,8 @@ namespace {
 constexpr int kBadInput = 2;
 
 int Run(int argc, char** argv) {
-  CLI::App app{"vela-mesh: meshes the junction of round runners, checks meshes and draws them.\n"
+  CLI::App app{"vela-mesh: meshes the junction of round runners or a whole runner system, checks meshes and\n"
+                "draws them.\n"
                 "Without a subcommand it runs the demo into out/."};
   app.require_subcommand(0, 1);
 
@@ -47,10 +49,22 @@ int Run(int argc, char** argv) {
   CLI::Option* tolOption = check->add_option(
       "--tol", tol, "distance within which two nodes count as coincident, 0 or more (default: 1e-6 of the size)");
 
+  std::string systemFile;
+  int threads = 0;
+  CLI::App* system = app.add_subcommand(
+      "system", "mesh a whole runner system file into one mesh with patches (.json, .vtu, .msh, .svg)");
+  system->add_option("FILE", systemFile, "system file (JSON)")->required();
+  system->add_option("-o,--output", outputs, "output files; the format follows the extension")->required();
+  system->add_option("--threads", threads, "junctions and bends meshed at once; 0: one per hardware thread")
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+
   std::string outDir = "out", examplesDir;
-  CLI::App* demo = app.add_subcommand("demo", "mesh the shipped example junctions into every format and a picture");
+  CLI::App* demo = app.add_subcommand(
+      "demo", "mesh the shipped example junctions and runner systems into every format and a picture");
   demo->add_option("-o,--output", outDir, "folder for the files")->capture_default_str();
-  demo->add_option("--examples", examplesDir, "mesh the junction files of this folder instead");
+  demo->add_option("--examples", examplesDir,
+                   "mesh the junction files of this folder (and the system files of its systems/ folder) instead");
   addView(demo);
 
   try {
@@ -62,6 +76,7 @@ int Run(int argc, char** argv) {
 
   vela::io::detail::RemoveTemporaryFilesOnInterrupt();
   if (*junction) return vela::cli::RunJunction(junctionFile, outputs, view, std::cout, std::cerr);
+  if (*system) return vela::cli::RunSystem(systemFile, outputs, threads, std::cout, std::cerr);
   if (*length) return vela::cli::RunLength(junctionFile, json, std::cout, std::cerr);
   if (*check)
     return vela::cli::RunCheck(meshFile, tolOption->count() > 0 ? std::optional<double>(tol) : std::nullopt,

@@ -1,5 +1,7 @@
 #include "junction_call.h"
 
+#include <cmath>
+
 namespace vela::host {
 
 namespace {
@@ -26,14 +28,55 @@ struct Lists {
   CArray<ON_3fPoint, ON_3fPoint> far;
 };
 
+// Which radius of each runner sizes its length.
+enum class RadiusAt { FarEnd = 0, JunctionEnd = 1 };
+
+std::vector<double> Lengths(const io::JunctionFile& junction, RadiusAt end) {
+  if (junction.margin[1] == 0) return {};
+  CVelaRunnerMapping mapper;
+  CArray<ON_3fPoint, ON_3fPoint> far;
+  CArray<double, double> radii, lengths;
+  for (size_t i = 0; i < junction.farPoints.size(); ++i) {
+    far.Add(ToFloat(junction.farPoints[i]));
+    radii.Add(junction.radii[2 * i + static_cast<size_t>(end)]);
+  }
+  lengths.SetSize(far.GetSize());
+  mapper.RunnerLength(ToFloat(junction.center), &far, &radii, junction.margin[0], &lengths,
+                      junction.margin[1]);
+  std::vector<double> out;
+  for (int i = 0; i < lengths.GetSize(); ++i) out.push_back(lengths.GetAt(i));
+  return out;
+}
+
+bool NeedsPlacing(const io::JunctionFile& junction) {
+  return junction.extent == io::JunctionFile::Extent::RunnerLength;
+}
+
 bool IsBend(const io::JunctionFile& junction, Call call) {
   return call == Call::Bend || (call == Call::ByRunnerCount && junction.IsBend());
 }
 
 }  // namespace
 
+io::JunctionFile PlaceFarPoints(const io::JunctionFile& junction) {
+  io::JunctionFile placed = junction;
+  placed.extent = io::JunctionFile::Extent::AsGiven;
+  if (!NeedsPlacing(junction)) return placed;
+  const std::vector<double> lengths = Lengths(junction, RadiusAt::JunctionEnd);
+  for (size_t i = 0; i < lengths.size(); ++i) {
+    std::array<double, 3>& far = placed.farPoints[i];
+    const std::array<double, 3> d{far[0] - junction.center[0], far[1] - junction.center[1],
+                                  far[2] - junction.center[2]};
+    const double distance = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    if (!(distance > 0)) continue;
+    for (size_t k = 0; k < 3; ++k) far[k] = junction.center[k] + d[k] * (lengths[i] / distance);
+  }
+  return placed;
+}
+
 CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh,
                         CVelaRunnerMapping& mapper, Call call) {
+  if (NeedsPlacing(junction)) return MeshJunction(PlaceFarPoints(junction), mesh, mapper, call);
   const Lists lists(junction);
   CallResult out;
   // The setters keep no refusal record; only a negative count fails here.
@@ -64,6 +107,7 @@ CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh,
 }
 
 std::optional<JunctionFacts> Describe(const io::JunctionFile& junction, Call call) {
+  if (NeedsPlacing(junction)) return Describe(PlaceFarPoints(junction), call);
   const Lists lists(junction);
   JunctionSettings settings;
   settings.firstRing = junction.firstCircleNodes;
@@ -75,20 +119,7 @@ std::optional<JunctionFacts> Describe(const io::JunctionFile& junction, Call cal
 }
 
 std::vector<double> RunnerLengths(const io::JunctionFile& junction) {
-  if (junction.margin[1] == 0) return {};
-  CVelaRunnerMapping mapper;
-  CArray<ON_3fPoint, ON_3fPoint> far;
-  CArray<double, double> radii, lengths;
-  for (int i = 0; i < junction.RunnerCount(); ++i) {
-    far.Add(ToFloat(junction.farPoints[static_cast<size_t>(i)]));
-    radii.Add(junction.radii[static_cast<size_t>(2 * i)]);
-  }
-  lengths.SetSize(far.GetSize());
-  mapper.RunnerLength(ToFloat(junction.center), &far, &radii, junction.margin[0], &lengths,
-                      junction.margin[1]);
-  std::vector<double> out;
-  for (int i = 0; i < lengths.GetSize(); ++i) out.push_back(lengths.GetAt(i));
-  return out;
+  return Lengths(junction, RadiusAt::FarEnd);
 }
 
 }  // namespace vela::host

@@ -23,7 +23,7 @@ using nlohmann::json;
 const char* const kKnownKeys[] = {
     "name",         "center",      "far_points",         "radii",
     "inner_share",  "outer_share", "first_circle_nodes", "inner_layers",
-    "outer_layers", "margin"};
+    "outer_layers", "margin",      "extent"};
 
 int Integer(const json& value, const std::string& where) {
   if (!value.is_number_integer())
@@ -46,6 +46,23 @@ std::array<int, 2> Margin(const json& value, const std::string& key) {
   if (!value.is_array() || value.size() != 2)
     FailJson(key, "expected two integers [a, b], got " + DescribeJson(value));
   return {Integer(value[0], JsonIndexed(key, 0)), Integer(value[1], JsonIndexed(key, 1))};
+}
+
+JunctionFile::Extent Extent(const json& value, const std::string& key) {
+  if (value != "runner-length")
+    FailJson(key, "expected \"runner-length\" (or no key: far points as given), got " +
+                      (value.is_string() ? "\"" + detail::PrintableKey(value.get<std::string>()) + "\""
+                                         : DescribeJson(value)));
+  return JunctionFile::Extent::RunnerLength;
+}
+
+// Far points placed at the runner lengths need finite lengths that keep the
+// runners' margin: a / b of 0 makes them infinite, below 0 eats the margin.
+// (Compared, not divided: INT_MIN / -1 has no int value.)
+void CheckMarginPlaces(const std::array<int, 2>& margin) {
+  if (margin[1] > 0 && margin[0] >= margin[1]) return;
+  FailJson("margin", "with \"extent\": \"runner-length\" expected a >= b > 0 (a / b at least 1), got [" +
+                         std::to_string(margin[0]) + ", " + std::to_string(margin[1]) + "]");
 }
 
 // Reads root[key] into field when the key is there; field keeps its default otherwise.
@@ -93,6 +110,8 @@ JunctionFile Junction(const json& root, const std::string& nameHint) {
   ReadOptional(root, "inner_layers", Numbers, junction.innerLayers);
   ReadOptional(root, "outer_layers", Numbers, junction.outerLayers);
   ReadOptional(root, "margin", Margin, junction.margin);
+  ReadOptional(root, "extent", Extent, junction.extent);
+  if (junction.extent == JunctionFile::Extent::RunnerLength) CheckMarginPlaces(junction.margin);
   return junction;
 }
 

@@ -11,7 +11,10 @@
 //     "first_circle_nodes": 8,
 //     "inner_layers": [0, 0.25, 0.5, 0.75, 1],
 //     "outer_layers": [0, 0.5, 1],                 may be []
-//     "margin": [5, 1] }                           for runner lengths, integers a and b
+//     "margin": [5, 1],                            for runner lengths, integers a and b
+//     "extent": "runner-length" }                  optional: the far points give only the
+//                                                  runners' directions; the host places each
+//                                                  at its runner's length (host::PlaceFarPoints)
 //
 // The reader checks the shape of the file (keys, types, counts, finite
 // numbers) and nothing else: whether the numbers make a junction that can be
@@ -44,6 +47,10 @@ struct JunctionFile {
   std::vector<double> innerLayers{0.0, 0.25, 0.5, 0.75, 1.0};
   std::vector<double> outerLayers{0.0, 0.5, 1.0};
   std::array<int, 2> margin{5, 1};
+  // Where the far points lie: as the file gives them, or along the given
+  // directions at the runner lengths (the key "extent": "runner-length").
+  enum class Extent { AsGiven, RunnerLength };
+  Extent extent = Extent::AsGiven;
 
   int RunnerCount() const { return static_cast<int>(farPoints.size()); }
   // Exactly two runners: the library meshes those as a bend, not as an N-way junction.
@@ -54,7 +61,9 @@ struct JunctionFile {
 // has no "name" key. Missing optional keys keep the defaults of JunctionFile.
 // Throws JunctionFileError when the text is not JSON, not an object, has an
 // unknown key, misses a required key, or a value has the wrong type, count or
-// is not finite (e.g. 1e400).
+// is not finite (e.g. 1e400); and when "extent" is not "runner-length", or is
+// with a margin other than a >= b > 0, which gives no usable length to place
+// a far point at.
 JunctionFile ParseJunction(const std::string& text, const std::string& nameHint);
 
 // Reads and parses the junction file at path; the default name is the file

@@ -1,0 +1,34 @@
+#pragma once
+
+// `vela-mesh system`: a whole runner network, from a system file
+// (system_file.h) into one mesh with boundary patches (system_mesh_file.h).
+// Exit statuses as for the other subcommands (commands.h): 0 done; 1 a file
+// could not be written; 2 bad input: an unknown output format, a system file
+// that cannot be read, a network the runner system layer refuses (one line
+// with the reason's name and message), or one too large for the memory; 3 the
+// mesh has faults (written all the same when it can be).
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace vela::cli {
+
+// Meshes the system file and writes it to each output (.json, .vtu with
+// NAME.patches.vtu beside it, .msh, .svg, by extension), then prints a
+// summary: what the network is made of, nodes, elements by kind, patches with
+// their face counts, the quality verdict, the files written. threads meshes
+// that many junctions and bends at once (0: the hardware's count). Once the
+// meshing has taken longer than a second, its progress goes to err. Every
+// output name is checked before anything is meshed.
+int RunSystem(const std::string& file, const std::vector<std::string>& outputs, int threads,
+              std::ostream& out, std::ostream& err);
+
+// The demo's share: meshes every shipped example system (those of
+// examplesDir/systems instead, when examplesDir is not empty and has such a
+// folder) into outDir/systems as NAME.mesh.json, NAME.vtu, NAME.patches.vtu,
+// NAME.msh and NAME.svg, and prints one table.
+int RunSystemDemo(const std::string& outDir, const std::string& examplesDir, std::ostream& out,
+                  std::ostream& err);
+
+}  // namespace vela::cli
