@@ -273,6 +273,63 @@ std::optional<SystemRefusal> CheckCrossings(const RunnerNetwork& network,
   return std::nullopt;
 }
 
+// A network in pieces is two meshes, not one: refused, so that the host
+// meshes each piece on its own.
+std::optional<SystemRefusal> CheckConnected(const NetworkPlan& plan) {
+  std::vector<int> piece(plan.points.size(), -1);
+  int pieces = 0;
+  std::string firstOf[2];
+  for (std::size_t start = 0; start < plan.points.size(); ++start) {
+    if (piece[start] >= 0 || plan.points[start].ends.empty()) continue;
+    if (pieces < 2) firstOf[pieces] = plan.points[start].name;
+    std::vector<std::size_t> stack{start};
+    piece[start] = pieces;
+    while (!stack.empty()) {
+      const std::size_t p = stack.back();
+      stack.pop_back();
+      for (const RunnerEnd& end : plan.points[p].ends) {
+        const auto next = static_cast<std::size_t>(end.otherPoint);
+        if (piece[next] < 0) {
+          piece[next] = pieces;
+          stack.push_back(next);
+        }
+      }
+    }
+    ++pieces;
+  }
+  if (pieces > 1)
+    return Refuse("disconnected", "the network falls into " + std::to_string(pieces) +
+                                      " pieces: no runners lead from point " + firstOf[0] +
+                                      " to point " + firstOf[1]);
+  return std::nullopt;
+}
+
+// The files name every region and patch, so two must not share a name: a
+// runner's name joins its points' names with '-', which point names may hold
+// too ("s-a" to "b" and "s" to "a-b"), and an end may be named like another
+// end's default.
+std::optional<SystemRefusal> CheckNames(const RunnerNetwork& network, const NetworkPlan& plan) {
+  std::map<std::string, std::string> runners;
+  for (std::size_t i = 0; i < network.runners.size(); ++i) {
+    const auto [it, added] = runners.emplace(RunnerName(network, i), network.runners[i].from + " to " +
+                                                                          network.runners[i].to);
+    if (!added)
+      return Refuse("name-clash", "runners from " + it->second + " and from " + network.runners[i].from +
+                                      " to " + network.runners[i].to + " would both be runner " + it->first);
+  }
+  std::map<std::string, std::string> patches;
+  for (const PlannedPoint& point : plan.points) {
+    if (point.ends.size() != 1) continue;  // not an open end
+    std::string patch = "end-" + point.name;
+    for (const auto& [at, name] : network.endNames)
+      if (at == point.name) patch = name;
+    const auto [it, added] = patches.emplace(patch, point.name);
+    if (!added)
+      return Refuse("name-clash", "patch " + patch + " would name the ends at " + it->second + " and " + point.name);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 Vec3 AnySquareTo(const Vec3& axis) {
@@ -293,6 +350,8 @@ std::optional<SystemRefusal> PlanNetwork(const RunnerNetwork& network, NetworkPl
     if (!pairs.insert(std::minmax(r.from, r.to)).second)
       return Refuse("runner-degenerate", "runner " + RunnerName(network, i) + " is given twice");
   }
+  if (auto refusal = CheckNames(network, plan)) return refusal;
+  if (auto refusal = CheckConnected(plan)) return refusal;
   for (PlannedPoint& point : plan.points) {
     if (auto refusal = Classify(point)) return refusal;
     if (point.kind == PointKind::Junction || point.kind == PointKind::Bend)

@@ -4,6 +4,7 @@
 #include "system_detail.h"
 
 #include <cmath>
+#include <functional>
 #include <optional>
 
 namespace vela::system {
@@ -42,6 +43,7 @@ public:
           continue;
         }
         if (auto refusal = Sweep(runner)) return refusal;
+        if (m_progress) m_progress(++m_swept);
       }
       if (left.size() == pending.size())  // no section to start from anywhere: a plain one
         if (auto refusal = Seed(left.front())) return refusal;
@@ -138,11 +140,14 @@ private:
 public:
   // The boundary faces of every region, numbered in the whole mesh.
   std::vector<std::vector<int>> m_regionFaces;
+  // Told how many runners are swept so far; may be empty.
+  std::function<void(int)> m_progress;
 
 private:
   const RunnerNetwork& m_network;
   const NetworkPlan& m_plan;
   SystemMesh& m_mesh;
+  int m_swept = 0;
   std::vector<std::optional<Section>> m_atPoint;
   std::vector<std::array<std::optional<Section>, 2>> m_atEnd;
 };
@@ -183,13 +188,24 @@ void AddRegions(const NetworkPlan& plan, const std::vector<RegionPiece>& pieces,
 SystemOutcome MeshRunnerSystem(const RunnerNetwork& network, const BuildOptions& options) {
   NetworkPlan plan;
   if (auto refusal = PlanNetwork(network, plan)) return Refused(*refusal);
+  // Progress counts the runners after the junctions and bends.
+  const int runners = static_cast<int>(network.runners.size());
+  BuildOptions regionOptions = options;
+  if (options.progress)
+    regionOptions.progress = [&](int done, int total) { options.progress(done, total + runners); };
   std::vector<RegionPiece> pieces;
-  if (auto refusal = MeshRegions(plan, network.section, options, pieces)) return Refused(*refusal);
+  if (auto refusal = MeshRegions(plan, network.section, regionOptions, pieces)) return Refused(*refusal);
 
   SystemOutcome outcome;
   SystemMesh& mesh = outcome.mesh;
   RunnerSweeps sweeps(network, plan, mesh);
   AddRegions(plan, pieces, mesh, sweeps, outcome.counts);
+  if (options.progress) {
+    const int regions = outcome.counts.junctions + outcome.counts.bends;
+    sweeps.m_progress = [&options, regions, runners](int swept) {
+      options.progress(regions + swept, regions + runners);
+    };
+  }
   pieces.clear();
   if (auto refusal = sweeps.SweepAll()) return Refused(*refusal);
   outcome.counts.runners = static_cast<int>(network.runners.size());

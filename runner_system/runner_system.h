@@ -117,6 +117,10 @@ struct SystemMesh {
 //   non-finite        a point coordinate not finite;
 //   settings          the section settings or the axial size are unusable;
 //   unknown-end       an end name for a point that is not an open end;
+//   name-clash        two runners or two open ends would carry one name (a
+//                     runner is named "from-to"; an unnamed end "end-<point>");
+//   disconnected      the runners do not all hang together: mesh each piece
+//                     as a network of its own;
 //   point-too-sharp   two runners meeting at an opening below 20 degrees;
 //   runner-too-short  the junction regions at a runner's two ends overlap
 //                     (the message gives the runner's length and both extents);
@@ -151,8 +155,8 @@ struct BuildOptions {
   // Threads meshing junctions and bends at once; 0 takes the hardware's
   // count, 1 meshes on the caller's thread. The mesh does not depend on it.
   int threads = 0;
-  // Called on the calling thread after each junction or bend, with how many
-  // are done out of how many; may be empty.
+  // Called on the calling thread as the work goes on, with the junctions,
+  // bends and runners done so far out of all of them; may be empty.
   std::function<void(int done, int total)> progress;
 };
 

@@ -44,6 +44,19 @@ TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
        }},
       {"unknown-end", "point c", [](RunnerNetwork& n) { n.endNames = {{"c", "inlet"}}; }},
       {"unknown-end", "reserved", [](RunnerNetwork& n) { n.endNames = {{"a", "wall"}}; }},
+      {"name-clash", "runner c-a-b", [](RunnerNetwork& n) {  // "c-a" to "b" and "c" to "a-b"
+         n.points.push_back({"c-a", {0, -30, 0}});
+         n.points.push_back({"a-b", {0, -60, 0}});
+         n.runners.push_back({"c", "c-a", 2, 2});
+         n.runners.push_back({"c-a", "b", 2, 2});
+         n.runners.push_back({"c", "a-b", 2, 2});
+       }},
+      {"name-clash", "end-b", [](RunnerNetwork& n) { n.endNames = {{"a", "end-b"}}; }},
+      {"disconnected", "pieces", [](RunnerNetwork& n) {
+         n.points.push_back({"e", {100, 0, 0}});
+         n.points.push_back({"f", {130, 0, 0}});
+         n.runners.push_back({"e", "f", 2, 2});
+       }},
       {"point-too-sharp", "point c", [](RunnerNetwork& n) {
          n.runners = {{"c", "a", 2, 2}, {"c", "e", 2, 2}};
          n.points.push_back({"e", {-30, 3, 0}});
@@ -55,10 +68,9 @@ TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
          n.runners.push_back({"b", "e", 2, 2});
          n.runners.push_back({"b", "f", 2, 2});
        }},
-      {"runners-cross", "c-d", [](RunnerNetwork& n) {
-         n.points.push_back({"e", {-10, 15, -10}});
-         n.points.push_back({"f", {10, 15, 10}});
-         n.runners.push_back({"e", "f", 2, 2});
+      {"runners-cross", "c-b and d-e", [](RunnerNetwork& n) {
+         n.points.push_back({"e", {30, -20, 0}});  // from d back across c-b
+         n.runners.push_back({"d", "e", 2, 2});
        }},
       {"junction", "junction at c: elevation", [](RunnerNetwork& n) {  // steeply out of the plane
          n.points.push_back({"e", {0, -30, 25}});
@@ -80,4 +92,21 @@ TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
         << c.reason << ": " << outcome.refusal.message;
     EXPECT_TRUE(outcome.mesh.nodes.empty() && outcome.mesh.elements.empty()) << c.reason;
   }
+}
+
+TEST(SystemRefusal, ProgressCountsEveryJunctionAndRunnerOnce) {
+  std::vector<std::pair<int, int>> calls;
+  BuildOptions options;
+  options.threads = 2;
+  options.progress = [&](int done, int total) { calls.emplace_back(done, total); };
+  ASSERT_TRUE(MeshRunnerSystem(vela::system::testing::H4(), options).ok);
+  ASSERT_FALSE(calls.empty());
+  const int all = 4 + 8;  // three junctions and a bend, eight runners
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_EQ(calls[i].second, all);
+    if (i > 0) {
+      EXPECT_GE(calls[i].first, calls[i - 1].first);
+    }
+  }
+  EXPECT_EQ(calls.back().first, all);
 }
