@@ -1,5 +1,6 @@
 #include "junction_call.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vela::host {
@@ -28,8 +29,11 @@ struct Lists {
   CArray<ON_3fPoint, ON_3fPoint> far;
 };
 
-// Which radius of each runner sizes its length.
-enum class RadiusAt { FarEnd = 0, JunctionEnd = 1 };
+// Which radius of each runner sizes its length: the far end's (what
+// `vela-mesh length` reports), or the larger of the two, which keeps a
+// runner widening outwards clear of its neighbours where its far section
+// now sits.
+enum class RadiusAt { FarEnd, Larger };
 
 std::vector<double> Lengths(const io::JunctionFile& junction, RadiusAt end) {
   if (junction.margin[1] == 0) return {};
@@ -38,7 +42,8 @@ std::vector<double> Lengths(const io::JunctionFile& junction, RadiusAt end) {
   CArray<double, double> radii, lengths;
   for (size_t i = 0; i < junction.farPoints.size(); ++i) {
     far.Add(ToFloat(junction.farPoints[i]));
-    radii.Add(junction.radii[2 * i + static_cast<size_t>(end)]);
+    const double farEnd = junction.radii[2 * i], junctionEnd = junction.radii[2 * i + 1];
+    radii.Add(end == RadiusAt::FarEnd ? farEnd : std::max(farEnd, junctionEnd));
   }
   lengths.SetSize(far.GetSize());
   mapper.RunnerLength(ToFloat(junction.center), &far, &radii, junction.margin[0], &lengths,
@@ -62,7 +67,7 @@ io::JunctionFile PlaceFarPoints(const io::JunctionFile& junction) {
   io::JunctionFile placed = junction;
   placed.extent = io::JunctionFile::Extent::AsGiven;
   if (!NeedsPlacing(junction)) return placed;
-  const std::vector<double> lengths = Lengths(junction, RadiusAt::JunctionEnd);
+  const std::vector<double> lengths = Lengths(junction, RadiusAt::Larger);
   for (size_t i = 0; i < lengths.size(); ++i) {
     std::array<double, 3>& far = placed.farPoints[i];
     const std::array<double, 3> d{far[0] - junction.center[0], far[1] - junction.center[1],

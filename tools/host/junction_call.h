@@ -30,14 +30,15 @@ struct CallResult {
 // The junction with its far points where the library is to see them: a
 // file with "extent": "runner-length" gets each far point moved along its
 // direction from the centre to its runner's length (RunnerLength with the
-// file's margin and each runner's junction-end radius), and comes back as
+// file's margin and the larger of each runner's two radii), and comes back as
 // AsGiven; any other junction comes back unchanged. A far point on the centre
 // has no direction and stays, for the library to refuse.
 io::JunctionFile PlaceFarPoints(const io::JunctionFile& junction);
 
 // Sets the first ring and the layer lists on mapper, then meshes the junction
-// into mesh (its far points placed first, as PlaceFarPoints does). The library's exceptions (std::invalid_argument for an empty
-// far-point list, std::bad_alloc) pass through.
+// into mesh (its far points placed first, as PlaceFarPoints does). The
+// library's exceptions (std::invalid_argument for an empty far-point list,
+// std::bad_alloc) pass through.
 CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh,
                         CVelaRunnerMapping& mapper, Call call = Call::ByRunnerCount);
 
