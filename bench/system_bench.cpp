@@ -1,8 +1,10 @@
 // Whole runner systems: a 64-cavity H-tree (63 junctions, 127 runners) meshed
-// on one and on two threads. Counters: junctions per second and the mesh's
-// size; the speed-up is the ratio of the two rows' times.
+// on one and on two threads, whole (System64) and its junctions alone, the
+// part that runs on the threads (Junctions64). Counters: junctions per
+// second and the mesh's size; the speed-up is the ratio of two rows' times.
 
 #include "runner_system.h"
+#include "system_detail.h"
 
 #include <benchmark/benchmark.h>
 
@@ -72,6 +74,30 @@ void System64(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(junctions), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(System64)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void Junctions64(benchmark::State& state) {
+  const RunnerNetwork network = HTree64();
+  vela::system::BuildOptions options;
+  options.threads = static_cast<int>(state.range(0));
+  vela::system::detail::NetworkPlan plan;
+  if (vela::system::detail::PlanNetwork(network, plan)) {
+    state.SkipWithError("the network is refused");
+    return;
+  }
+  std::size_t junctions = 0;
+  for (auto _ : state) {
+    std::vector<vela::system::detail::RegionPiece> pieces;
+    if (vela::system::detail::MeshRegions(plan, network.section, options, pieces)) {
+      state.SkipWithError("a junction is refused");
+      return;
+    }
+    junctions = pieces.size();
+    benchmark::DoNotOptimize(pieces.data());
+  }
+  state.counters["junctions_per_s"] =
+      benchmark::Counter(static_cast<double>(junctions), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(Junctions64)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -52,6 +52,24 @@ public:
     return std::nullopt;
   }
 
+  // Room for what the sweeps will add, so that half a million elements are
+  // not copied again and again as the arrays grow: every runner's layers of
+  // one section's faces, a layer more for rounding.
+  void Reserve() {
+    const Section* section = nullptr;
+    for (const auto& ends : m_atEnd)
+      for (const auto& end : ends)
+        if (end && !section) section = &*end;
+    if (!section) return;
+    std::size_t layers = 0;
+    for (std::size_t runner = 0; runner < m_network.runners.size(); ++runner) {
+      const double gap = End(runner, 0).length - Reach(runner, 0) - Reach(runner, 1);
+      layers += static_cast<std::size_t>(std::max(0.0, gap / m_network.axialSize)) + 2;
+    }
+    m_mesh.elements.reserve(m_mesh.elements.size() + layers * section->faces.size());
+    m_mesh.nodes.reserve(m_mesh.nodes.size() + layers * section->nodes.size());
+  }
+
   // The nodes of every open end's section, in point order, with the patch names.
   void Ends(std::vector<std::vector<int>>& nodes, std::vector<std::string>& names) const {
     for (std::size_t p = 0; p < m_plan.points.size(); ++p) {
@@ -80,6 +98,12 @@ private:
     return m_atPoint[static_cast<std::size_t>(m_plan.runnerEnds[runner][static_cast<std::size_t>(slot)].first)];
   }
   bool Known(std::size_t runner, int slot) { return Slot(runner, slot).has_value(); }
+  // How far the region at an end reaches along the runner: 0 at an open end
+  // or a point passed straight through.
+  double Reach(std::size_t runner, int slot) const {
+    const PointKind kind = PointOf(runner, slot).kind;
+    return kind == PointKind::Junction || kind == PointKind::Bend ? End(runner, slot).extent : 0.0;
+  }
 
   // Where a point the runner passes straight through mitres its section: the
   // plane halfway between the runner arriving and the other leaving.
@@ -207,6 +231,7 @@ SystemOutcome MeshRunnerSystem(const RunnerNetwork& network, const BuildOptions&
     };
   }
   pieces.clear();
+  sweeps.Reserve();
   if (auto refusal = sweeps.SweepAll()) return Refused(*refusal);
   outcome.counts.runners = static_cast<int>(network.runners.size());
 

@@ -33,14 +33,17 @@ std::vector<Flat> Flatten(const Section& section, const Vec3& e1, const Vec3& e2
   return flat;
 }
 
-double Distance(const Flat& a, const Flat& b) { return std::hypot(a[0] - b[0], a[1] - b[1]); }
+double SquaredDistance(const Flat& a, const Flat& b) {
+  const double x = a[0] - b[0], y = a[1] - b[1];
+  return x * x + y * y;
+}
 
 // A quarter of the smallest distance between two nodes of the section.
 double MatchTolerance(const std::vector<Flat>& flat) {
   double nearest = 1.0;
   for (std::size_t i = 0; i < flat.size(); ++i)
-    for (std::size_t j = i + 1; j < flat.size(); ++j) nearest = std::min(nearest, Distance(flat[i], flat[j]));
-  return 0.25 * nearest;
+    for (std::size_t j = i + 1; j < flat.size(); ++j) nearest = std::min(nearest, SquaredDistance(flat[i], flat[j]));
+  return 0.25 * std::sqrt(nearest);
 }
 
 std::array<int, 4> FaceKey(const SectionFace& face, const std::vector<int>& through) {
@@ -60,12 +63,13 @@ std::array<int, 4> FaceKey(const SectionFace& face, const std::vector<int>& thro
 std::vector<int> LandingNodes(const std::vector<Flat>& from, const std::vector<Flat>& to, double angle,
                               double tolerance) {
   const double c = std::cos(angle), s = std::sin(angle);
+  const double reach = tolerance * tolerance;
   std::vector<int> landing(from.size(), -1);
   std::vector<char> taken(to.size(), 0);
   for (std::size_t i = 0; i < from.size(); ++i) {
     const Flat turned{c * from[i][0] - s * from[i][1], s * from[i][0] + c * from[i][1]};
     for (std::size_t j = 0; j < to.size(); ++j)
-      if (Distance(turned, to[j]) <= tolerance) {
+      if (SquaredDistance(turned, to[j]) <= reach) {
         landing[i] = static_cast<int>(j);
         break;
       }

@@ -65,6 +65,12 @@ std::vector<FaceRecord> AllFaces(const std::vector<SystemElement>& elements) {
   return records;
 }
 
+bool KeyLess(const FaceRecord& a, const FaceRecord& b) {
+  for (std::size_t k = 0; k < 4; ++k)
+    if (a.key[k] != b.key[k]) return a.key[k] < b.key[k];
+  return false;
+}
+
 }  // namespace
 
 std::vector<Corners> OutwardFaces(const SystemElement& element) {
@@ -78,19 +84,30 @@ std::vector<Corners> OutwardFaces(const SystemElement& element) {
 }
 
 std::vector<Corners> BoundaryFaces(const std::vector<SystemElement>& elements) {
-  std::vector<FaceRecord> records = AllFaces(elements);
-  // Sorted by key, then by where each face came from, so that the boundary
-  // comes out in element order whatever the sort does with equal keys.
-  std::sort(records.begin(), records.end(), [](const FaceRecord& a, const FaceRecord& b) {
-    return a.key != b.key ? a.key < b.key : a.element != b.element ? a.element < b.element : a.face < b.face;
-  });
+  const std::vector<FaceRecord> records = AllFaces(elements);
+  // Faces with the same corners share their smallest corner: a counting sort
+  // by it, then a sort within each small bucket, brings them together.
+  int nodes = 0;
+  for (const FaceRecord& record : records) nodes = std::max(nodes, record.key[0] + 1);
+  std::vector<std::size_t> start(static_cast<std::size_t>(nodes) + 1, 0);
+  for (const FaceRecord& record : records) ++start[static_cast<std::size_t>(record.key[0]) + 1];
+  for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+  std::vector<FaceRecord> sorted(records.size());
+  std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+  for (const FaceRecord& record : records) sorted[fill[static_cast<std::size_t>(record.key[0])]++] = record;
   std::vector<std::pair<std::size_t, std::uint8_t>> once;
-  for (std::size_t i = 0; i < records.size();) {
-    std::size_t j = i + 1;
-    while (j < records.size() && records[j].key == records[i].key) ++j;
-    if (j == i + 1) once.emplace_back(records[i].element, records[i].face);
-    i = j;
+  for (std::size_t bucket = 0; bucket + 1 < start.size(); ++bucket) {
+    const auto first = sorted.begin() + static_cast<std::ptrdiff_t>(start[bucket]);
+    const auto last = sorted.begin() + static_cast<std::ptrdiff_t>(start[bucket + 1]);
+    std::sort(first, last, KeyLess);
+    for (auto i = first; i != last;) {
+      auto j = i + 1;
+      while (j != last && !KeyLess(*i, *j)) ++j;
+      if (j == i + 1) once.emplace_back(i->element, i->face);
+      i = j;
+    }
   }
+  // In element order, as the elements came.
   std::sort(once.begin(), once.end());
   std::vector<Corners> boundary;
   boundary.reserve(once.size());
