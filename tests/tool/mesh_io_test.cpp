@@ -194,29 +194,41 @@ TEST(JunctionFile, BadFilesNameTheKeyOnOneLine) {
 // ----------------------------------------------------------------------------------------------
 // Mesh files
 
-class MeshRoundTrip : public ::testing::TestWithParam<const char*> {
+// A format and an encoding: every writer variant a user can ask for.
+struct Variant {
+  const char* extension;
+  Encoding encoding;
+  const char* name;
+};
+
+class MeshRoundTrip : public ::testing::TestWithParam<Variant> {
 protected:
-  const MeshFormat format = MeshFormatFromPath(std::string("x") + GetParam());
+  const MeshFormat format = MeshFormatFromPath(std::string("x") + GetParam().extension);
+  const WriteOptions options{GetParam().encoding};
 };
 
 TEST_P(MeshRoundTrip, WriteThenReadGivesTheSameDocument) {
   TempFolder folder;
-  const std::string path = folder.File(std::string("small") + GetParam());
-  WriteMesh(path, SmallMesh(), {0.5, 1.0, -0.25, 0.125});
+  const std::string path = folder.File(std::string("small") + GetParam().extension);
+  WriteMesh(path, SmallMesh(), {0.5, 1.0, -0.25, 0.125}, options);
   ExpectSameDocument(SmallMesh(), ReadMesh(path));
 
   MeshDocument bend = SmallMesh();
   bend.kind = "bend";
   bend.farNodes.clear();
-  WriteMesh(path, bend, {});  // replaces the file, leaving nothing else behind
+  WriteMesh(path, bend, {}, options);  // replaces the file, leaving nothing else behind
   ExpectSameDocument(bend, ReadMesh(path));
   EXPECT_EQ(folder.Entries(), std::set<std::string>{fs::path(path).filename()});
+
+  MeshDocument unknown = bend;  // what a reader gives back for another program's file
+  unknown.kind.clear();
+  ExpectSameDocument(unknown, ParseMesh(FormatMesh(unknown, format, {}, options), format));
 
   for (const char* name : kGoldenNames) {
     SCOPED_TRACE(name);
     const std::string goldenText = ReadText(Golden(std::string(name) + ".mesh.json"));
     const MeshDocument golden = ParseMesh(goldenText, MeshFormat::Json);
-    const std::string text = FormatMesh(golden, format, {});
+    const std::string text = FormatMesh(golden, format, {}, options);
     ExpectSameDocument(golden, ParseMesh(text, format));
     if (format == MeshFormat::Json) {  // the shape of the golden dumps, key order included
       EXPECT_EQ(nlohmann::ordered_json::parse(goldenText), nlohmann::ordered_json::parse(text));
@@ -224,15 +236,57 @@ TEST_P(MeshRoundTrip, WriteThenReadGivesTheSameDocument) {
   }
 }
 
+// A cut file never reads as a mesh, except a .msh cut at the end of a section
+// after its elements: the sections after them are optional, and what is left
+// is a whole mesh of unknown kind, as another program would write it.
 TEST_P(MeshRoundTrip, EveryTruncationIsRejected) {
-  const std::string text = FormatMesh(SmallMesh(), format, {0.5, 1.0, -0.25, 0.125});
+  const std::string text = FormatMesh(SmallMesh(), format, {0.5, 1.0, -0.25, 0.125}, options);
   const size_t end = text.find_last_not_of(" \n") + 1;
-  for (size_t length = 0; length < end; ++length)
-    EXPECT_THROW(ParseMesh(text.substr(0, length), format), MeshFileError) << "length " << length;
+  const auto endsSection = [](std::string cut) {
+    cut.erase(cut.find_last_not_of(" \n") + 1);
+    for (const std::string section : {"\n$EndElements", "\n$EndElementData"})
+      if (cut.size() >= section.size() &&
+          cut.compare(cut.size() - section.size(), section.size(), section) == 0)
+        return true;
+    return false;
+  };
+  for (size_t length = 0; length < end; ++length) {
+    try {
+      const MeshDocument cut = ParseMesh(text.substr(0, length), format);
+      EXPECT_TRUE(format == MeshFormat::Msh && endsSection(text.substr(0, length))) << length;
+      EXPECT_EQ(cut.kind, "");
+      EXPECT_EQ(cut.mesh.elements.size(), SmallMesh().mesh.elements.size());
+    } catch (const MeshFileError&) {
+    }
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, MeshRoundTrip, ::testing::Values(".json", ".vtu", ".msh"),
-                         [](const auto& param) { return std::string(param.param + 1); });
+// Each encoding writes the format its name says, and Default picks binary .vtu and ASCII .msh.
+TEST_P(MeshRoundTrip, EncodingIsTheOneAskedFor) {
+  const std::string text = FormatMesh(SmallMesh(), format, {}, options);
+  const bool binary = GetParam().encoding == Encoding::Binary ||
+                      (GetParam().encoding == Encoding::Default && format == MeshFormat::Vtu);
+  if (format == MeshFormat::Vtu) {
+    EXPECT_EQ(text.find("<AppendedData encoding=\"raw\">") != std::string::npos, binary);
+    EXPECT_EQ(text.find("compressor=\"vtkZLibDataCompressor\"") != std::string::npos, binary);
+    EXPECT_EQ(text.find("format=\"appended\"") != std::string::npos, binary);
+  } else if (format == MeshFormat::Msh) {
+    EXPECT_EQ(text.rfind(binary ? "$MeshFormat\n4.1 1 8\n" : "$MeshFormat\n4.1 0 8\n", 0), 0u);
+    EXPECT_NE(text.find("$PhysicalNames\n1\n3 1 \"junction\"\n"), std::string::npos);
+  } else {
+    EXPECT_EQ(text, FormatMesh(SmallMesh(), format, {}));  // .json is one exact text
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, MeshRoundTrip,
+    ::testing::Values(Variant{".json", Encoding::Binary, "json"},
+                      Variant{".vtu", Encoding::Default, "vtu_default"},
+                      Variant{".vtu", Encoding::Ascii, "vtu_ascii"},
+                      Variant{".vtu", Encoding::Binary, "vtu_binary"},
+                      Variant{".msh", Encoding::Default, "msh_default"},
+                      Variant{".msh", Encoding::Binary, "msh_binary"}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 // The numbers inside the .vtu DataArray of that name.
 std::vector<long long> VtuIntegers(const std::string& text, const std::string& name) {
@@ -254,15 +308,20 @@ double SignedVolume(const Point& a, const Point& b, const Point& c, const Point&
 
 // The wedge is the one kind VTK numbers unlike the library: its first triangle's normal points
 // away from the second triangle. The other kinds pass through unchanged, which the meshio check
-// below covers.
-TEST(MeshVtu, WedgeIsPositiveByVtkRules) {
+// below covers. Cells come grouped by kind, and "element" leads each back to its place.
+TEST(MeshVtu, WedgeIsPositiveByVtkRulesAndCellsAreGroupedByKind) {
   const MeshDocument document = SmallMesh();
-  const std::string text = FormatMesh(document, MeshFormat::Vtu, {});
-  ASSERT_EQ(VtuIntegers(text, "types"), (std::vector<long long>{12, 13, 10, 14}));
+  const std::string text = FormatMesh(document, MeshFormat::Vtu, {}, {Encoding::Ascii});
+  ASSERT_EQ(VtuIntegers(text, "types"), (std::vector<long long>{10, 14, 13, 12}));
+  const std::vector<long long> place = VtuIntegers(text, "element");
+  ASSERT_EQ(place.size(), 4u);
+  for (size_t cell = 0; cell < 4; ++cell)  // cells ascend in corner count: 4, 5, 6, 8
+    EXPECT_EQ(document.mesh.elements[static_cast<size_t>(place[cell])].CornerCount(),
+              cell == 3 ? 8 : static_cast<int>(cell) + 4);
   const std::vector<long long> connectivity = VtuIntegers(text, "connectivity");
-  ASSERT_EQ(connectivity.size(), 8u + 6u + 4u + 5u);
-  std::vector<Point> wedge;  // the cell after the hexahedron
-  for (size_t i = 8; i < 14; ++i)
+  ASSERT_EQ(connectivity.size(), 4u + 5u + 6u + 8u);
+  std::vector<Point> wedge;  // the third cell
+  for (size_t i = 9; i < 15; ++i)
     wedge.push_back(document.mesh.nodes[static_cast<size_t>(connectivity[i])]);
   for (size_t i = 0; i < 3; ++i) {  // each corner of the second triangle above its partner
     EXPECT_LT(SignedVolume(wedge[0], wedge[1], wedge[2], wedge[3 + i]), 0.0);
@@ -272,7 +331,7 @@ TEST(MeshVtu, WedgeIsPositiveByVtkRules) {
 
 // pugixml splits character data around comments and CDATA sections; the numbers are still one list.
 TEST(MeshVtu, DataSplitByCommentsAndCdataReadsTheSame) {
-  std::string text = FormatMesh(SmallMesh(), MeshFormat::Vtu, {});
+  std::string text = FormatMesh(SmallMesh(), MeshFormat::Vtu, {}, {Encoding::Ascii});
   text.replace(text.find("\n19 20 21 22\n"), 13, "\n19 20<!-- tetra --> 21<![CDATA[ 22]]>\n");
   ExpectSameDocument(SmallMesh(), ParseMesh(text, MeshFormat::Vtu));
 }
@@ -291,23 +350,28 @@ TEST(MeshReaders, MalformedFilesAreRejected) {
       {MeshFormat::Json, "\"nway\"", "\"tee\"", "kind"},
       {MeshFormat::Json, "[[0.3333333333333333,", "[[1e999,", "nodes[0][0]"},
       {MeshFormat::Vtu, "\n10\n", "\n42\n", "VTK type 42"},
+      // A triangle is skipped, leaving three solids.
+      {MeshFormat::Vtu, "\n10\n", "\n5\n", "not a free place in 0..3-1"},
       {MeshFormat::Vtu, "\n19 20 21 22\n", "\n19 20 21 99\n", "connectivity"},
-      {MeshFormat::Vtu, "\n14\n18\n", "\n14\n17\n", "cell 2"},
-      {MeshFormat::Vtu, "junction_is_bend", "something_else", "junction_is_bend"},
+      {MeshFormat::Vtu, "\n9\n15\n", "\n9\n14\n", "cell 2"},
+      {MeshFormat::Vtu, "\n2\n3\n1\n0\n", "\n2\n3\n1\n1\n", "\"element\" of cell 3 is 1"},
+      {MeshFormat::Vtu, ">0</DataArray>", ">2</DataArray>", "junction_is_bend"},
+      {MeshFormat::Vtu, "junction_is_bend", "something_else", "unknown kind has no far nodes"},
       {MeshFormat::Vtu, "NumberOfPoints=\"23\"", "NumberOfPoints=\"22\"", "Points"},
       {MeshFormat::Vtu, "\n0.33333333333333331 ", "\n0.3x ", "\"Points\" line 15:"},
       {MeshFormat::Vtu, "</Points>", "</Points></Cells>", "XML line 39:"},
-      {MeshFormat::Vtu, "\n8\n6\n", std::string("\n8\0\n6\n", 6), "XML line"},
-      {MeshFormat::Msh, "4.1 0 8", "4.1 1 8", "binary"},
+      {MeshFormat::Vtu, "\n5\n6\n", std::string("\n5\0\n6\n", 6), "XML line"},
+      {MeshFormat::Vtu, "header_type=\"UInt64\"", "header_type=\"UInt16\"", "header_type"},
+      {MeshFormat::Msh, "4.1 0 8", "4.1 1 8", "byte-order mark"},
       {MeshFormat::Msh, "4.1 0 8", "2.2 0 8", "4.1"},
       {MeshFormat::Msh, "\n3 20 21 22 23\n", "\n3 20 21 22 99\n", "node 99"},
       {MeshFormat::Msh, "3 1 4 1\n", "3 1 11 1\n", "type 11"},
       {MeshFormat::Msh, "\n3 20 21 22 23\n", "\n1 20 21 22 23\n", "tag 1"},
-      {MeshFormat::Msh, "\n0.33333333333333331 ", "\ninf ", "line 34:"},
+      {MeshFormat::Msh, "\n0.33333333333333331 ", "\ninf ", "line 38:"},
   };
   for (const Bad& bad : cases) {
     SCOPED_TRACE(bad.from + " -> " + bad.to);
-    std::string text = FormatMesh(SmallMesh(), bad.format, {});
+    std::string text = FormatMesh(SmallMesh(), bad.format, {}, {Encoding::Ascii});
     const size_t at = text.find(bad.from);
     ASSERT_NE(at, std::string::npos);
     text.replace(at, bad.from.size(), bad.to);
@@ -326,7 +390,7 @@ TEST(MeshWriter, FailedWritesLeaveNoFileBehind) {
   refused[0].mesh.elements[2].nodes[3] = 23;  // outside the nodes
   refused[1].mesh.nodes[5][1] = std::nan("");
   refused[2].kind = "bend";  // with far nodes
-  refused[3].kind.clear();
+  refused[3].kind.clear();  // a mesh of unknown kind, with far nodes
   for (const MeshDocument& document : refused)
     EXPECT_THROW(WriteMesh(path, document, {}), std::invalid_argument);
   EXPECT_THROW(WriteMesh(path, SmallMesh(), {1, 1}), std::invalid_argument);  // one per element
@@ -364,10 +428,13 @@ TEST(MeshWriter, InterruptRemovesTheTemporaryFile) {
 // ----------------------------------------------------------------------------------------------
 // An independent reader: meshio (and gmsh when installed), through tests/tool/read_with_meshio.py.
 
+// Every encoding of both formats; the .vtu files also go through MED, which takes one section per
+// cell type only.
 TEST(MeshioReads, EveryCellPositiveAndAFlippedPrismCaught) {
   if (std::system("/usr/bin/python3 -c 'import meshio, numpy' >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "meshio (python3-meshio) is not installed for /usr/bin/python3";
   const bool gmsh = fs::exists("/usr/bin/gmsh");
+  const bool med = std::system("/usr/bin/python3 -c 'import meshio.med, h5py' >/dev/null 2>&1") == 0;
   MeshDocument flipped = SmallMesh();  // the control: the script must notice a turned cell
   std::swap(flipped.mesh.elements[1].nodes[1], flipped.mesh.elements[1].nodes[2]);
   std::swap(flipped.mesh.elements[1].nodes[4], flipped.mesh.elements[1].nodes[5]);
@@ -376,16 +443,27 @@ TEST(MeshioReads, EveryCellPositiveAndAFlippedPrismCaught) {
       {"flipped", flipped, 1, "no (1 of 4 cells)", gmsh ? " gmsh=failed (min Jacobian -" : ""}};
   TempFolder folder;
   for (const auto& [name, document, expectedStatus, verdict, gmshVerdict] : cases) {
-    const std::string vtu = folder.File(name + ".vtu"), msh = folder.File(name + ".msh");
-    for (const std::string& path : {vtu, msh}) WriteMesh(path, document, {});
+    std::string paths;
+    for (const char* encoding : {"ascii", "binary"}) {
+      for (const char* extension : {".vtu", ".msh"}) {
+        const std::string path = folder.File(name + "." + encoding + extension);
+        WriteMesh(path, document, {0.5, 1.0, -0.25, 0.125},
+                  {encoding[0] == 'a' ? Encoding::Ascii : Encoding::Binary});
+        paths += " '" + path + "'";
+      }
+    }
     const int status = std::system(("/usr/bin/python3 " VELA_SOURCE_DIR
-                                    "/tests/tool/read_with_meshio.py --gmsh '" + vtu + "' '" + msh +
-                                    "' >'" + folder.File("out.txt") + "' 2>&1").c_str());
+                                    "/tests/tool/read_with_meshio.py --gmsh --med" + paths + " >'" +
+                                    folder.File("out.txt") + "' 2>&1").c_str());
     const std::string output = ReadText(folder.File("out.txt"));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == expectedStatus) << output;
     const std::string counts = ": nodes=23 tetra=1 pyramid=1 wedge=1 hexahedron=1 positive_volume=";
-    EXPECT_NE(output.find(vtu + counts + verdict + "\n"), std::string::npos) << output;
-    EXPECT_NE(output.find(msh + counts + verdict + gmshVerdict), std::string::npos) << output;
+    for (const char* encoding : {"ascii", "binary"}) {
+      const std::string stem = folder.File(name + "." + encoding);
+      EXPECT_NE(output.find(stem + ".vtu" + counts + verdict + (med ? " med=ok\n" : " med=missing\n")),
+                std::string::npos) << output;
+      EXPECT_NE(output.find(stem + ".msh" + counts + verdict + gmshVerdict), std::string::npos) << output;
+    }
   }
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Reads mesh files with meshio, a reader independent of vela-mesh, and checks them.
 
-usage: read_with_meshio.py [--gmsh] FILE...
+usage: read_with_meshio.py [--gmsh] [--med] FILE...
+       read_with_meshio.py --resave FILE PREFIX
 
 For every file one line:
     FILE: nodes=N tetra=a pyramid=b wedge=c hexahedron=d positive_volume=yes
@@ -14,6 +15,17 @@ With --gmsh, .msh files are also loaded by the gmsh program (/usr/bin/gmsh or
 gmsh on PATH), when it is installed: it must read them without an error and
 find every element's Jacobian determinant positive ("gmsh=ok (min Jacobian x)";
 "gmsh=missing" when it is not installed, which is not a failure).
+
+With --med, each .vtu file is also converted to MED as `meshio convert
+NAME.vtu NAME.med` does (read, then write with the MED writer) and the MED
+file read back: "med=ok" when it holds the same solid cells, "med=failed
+(...)" otherwise (a failure), "med=missing" when meshio cannot write MED.
+
+--resave reads FILE and writes it again as other programs' files would look:
+PREFIX.ascii.vtu, PREFIX.base64.vtu (inline binary, uncompressed),
+PREFIX.zlib.vtu (inline binary, zlib), PREFIX.bare.vtu (zlib, without field
+and cell data: only points and cells), PREFIX.ascii.msh and
+PREFIX.binary.msh (Gmsh 4.1 as meshio writes it).
 
 Exit status: 0 when every file was read and every solid cell has a positive
 volume; 1 when a file failed; 2 when meshio is missing or no file was given.
@@ -105,7 +117,52 @@ def gmsh_jacobian(path):
     return smallest > 0.0, f"min Jacobian {smallest:g}"
 
 
-def check(path, use_gmsh):
+def solid_counts(mesh):
+    return {kind: sum(len(block.data) for block in mesh.cells if block.type == kind)
+            for kind in SOLID_KINDS}
+
+
+def med_round_trip(path, mesh):
+    """None when meshio cannot write MED here, else (ok, note)."""
+    try:
+        import meshio.med  # noqa: F401  (needs h5py)
+        import h5py  # noqa: F401
+    except ImportError:
+        return None
+    with tempfile.TemporaryDirectory() as folder:
+        med = os.path.join(folder, os.path.splitext(os.path.basename(path))[0] + ".med")
+        try:
+            meshio.write(med, meshio.read(path, file_format="vtu"))
+            back = meshio.read(med)
+        except Exception as error:  # the conversion itself is what is tested
+            return False, f"{type(error).__name__}: {error}"
+    same = solid_counts(back) == solid_counts(mesh) and len(back.points) == len(mesh.points)
+    return same, "" if same else "other counts after the round trip"
+
+
+def resave(path, prefix):
+    """Writes the file again as meshio writes each variant; 0 on success."""
+    mesh = meshio.read(path)
+    bare = meshio.Mesh(mesh.points, [(block.type, block.data) for block in mesh.cells])
+    meshio.write(prefix + ".ascii.vtu", mesh, file_format="vtu", binary=False)
+    meshio.write(prefix + ".base64.vtu", mesh, file_format="vtu", binary=True, compression=None)
+    meshio.write(prefix + ".zlib.vtu", mesh, file_format="vtu", binary=True, compression="zlib")
+    meshio.write(prefix + ".bare.vtu", bare, file_format="vtu", binary=True, compression="zlib")
+    # meshio's Gmsh writer wants every node's entity once there are several
+    # cell types, and one entity per cell type: volume k + 1 for block k,
+    # the nodes on volume 1.
+    gmsh = meshio.Mesh(mesh.points, bare.cells,
+                       point_data={"gmsh:dim_tags": np.tile([3, 1], (len(mesh.points), 1))},
+                       cell_data={"gmsh:geometrical": [np.full(len(block.data), k + 1)
+                                                       for k, block in enumerate(bare.cells)],
+                                  "gmsh:physical": [np.full(len(block.data), 1)
+                                                    for block in bare.cells]})
+    meshio.write(prefix + ".ascii.msh", gmsh, file_format="gmsh", binary=False)
+    meshio.write(prefix + ".binary.msh", gmsh, file_format="gmsh", binary=True)
+    return 0
+
+
+def check(path, use_gmsh, use_med=False):
     """Prints the summary line of one file; True when the file passes."""
     # Named, because .msh alone would first be tried as another format that
     # shares the extension, which prints its failure.
@@ -134,6 +191,16 @@ def check(path, use_gmsh):
     else:
         fields.append("positive_volume=yes")
 
+    if use_med and path.lower().endswith(".vtu"):
+        result = med_round_trip(path, mesh)
+        if result is None:
+            fields.append("med=missing")
+        elif result[0]:
+            fields.append("med=ok")
+        else:
+            fields.append(f"med=failed ({result[1]})")
+            ok = False
+
     if use_gmsh and path.lower().endswith(".msh"):
         result = gmsh_jacobian(path)
         if result is None:
@@ -149,12 +216,18 @@ def check(path, use_gmsh):
 
 
 def main(argv):
+    if argv[:1] == ["--resave"]:
+        if len(argv) != 3:
+            print(__doc__.strip().splitlines()[3], file=sys.stderr)
+            return 2
+        return resave(argv[1], argv[2])
     use_gmsh = "--gmsh" in argv
-    paths = [arg for arg in argv if arg != "--gmsh"]
+    use_med = "--med" in argv
+    paths = [arg for arg in argv if arg not in ("--gmsh", "--med")]
     if not paths:
         print(__doc__.strip().splitlines()[2], file=sys.stderr)
         return 2
-    results = [check(path, use_gmsh) for path in paths]
+    results = [check(path, use_gmsh, use_med) for path in paths]
     return 0 if all(results) else 1
 
 

@@ -23,6 +23,7 @@
 
 namespace fs = std::filesystem;
 using namespace vela::system;
+using vela::io::Encoding;
 using vela::io::ParseSystemJson;
 using vela::io::WriteSystemMesh;
 
@@ -294,10 +295,11 @@ std::vector<std::string> ExpectedReaderLines(const SystemMesh& mesh) {
 }
 
 // Runs the script on the mesh's .vtu pair and .msh; its exit status and output.
-std::pair<int, std::string> ReadWithIndependentReaders(const SystemMesh& mesh) {
+std::pair<int, std::string> ReadWithIndependentReaders(const SystemMesh& mesh,
+                                                       Encoding encoding = Encoding::Default) {
   TempFolder folder;
-  WriteSystemMesh(folder.File("s.vtu"), mesh, "");
-  WriteSystemMesh(folder.File("s.msh"), mesh, "");
+  WriteSystemMesh(folder.File("s.vtu"), mesh, "", {encoding});
+  WriteSystemMesh(folder.File("s.msh"), mesh, "", {encoding});
   const int status =
       std::system(("/usr/bin/python3 " VELA_SOURCE_DIR "/tests/tool/read_system_with_meshio.py '" +
                    folder.File("s.vtu") + "' '" + folder.File("s.msh") + "' >'" +
@@ -306,8 +308,8 @@ std::pair<int, std::string> ReadWithIndependentReaders(const SystemMesh& mesh) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(folder.File("out.txt"))};
 }
 
-void ExpectReadersAgree(const SystemMesh& mesh) {
-  const auto [status, output] = ReadWithIndependentReaders(mesh);
+void ExpectReadersAgree(const SystemMesh& mesh, Encoding encoding = Encoding::Default) {
+  const auto [status, output] = ReadWithIndependentReaders(mesh, encoding);
   EXPECT_EQ(status, 0) << output;
   for (const std::string& line : ExpectedReaderLines(mesh))
     EXPECT_NE(output.find(line), std::string::npos) << line << "in\n" << output;
@@ -345,5 +347,8 @@ TEST(SystemMeshReaders, ATeeOfThreeRunnersReadsBackEverywhere) {
   ExpectSameMesh(GroupedByPatch(outcome.mesh), ParseSystemJson(ReadText(folder.File("tee.json"))));
   if (MeshioMissing())
     GTEST_SKIP() << "meshio (python3-meshio) is not installed for /usr/bin/python3";
-  ExpectReadersAgree(outcome.mesh);
+  for (const Encoding encoding : {Encoding::Ascii, Encoding::Binary}) {
+    SCOPED_TRACE(encoding == Encoding::Ascii ? "ascii" : "binary");
+    ExpectReadersAgree(outcome.mesh, encoding);
+  }
 }

@@ -2,6 +2,7 @@
 
 #include "mesh_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cerrno>
@@ -227,6 +228,13 @@ double TokenScanner::NextFiniteDouble(std::string_view what) {
 void TokenScanner::Expect(std::string_view expected) {
   const std::string_view token = Next(expected);
   if (token != expected) Fail("expected '" + std::string(expected) + "', got " + Quote(token));
+}
+
+void TokenScanner::MoveTo(size_t offset) {
+  if (offset < m_pos || offset > m_text.size()) Fail("a jump outside the data");
+  m_line += static_cast<int>(std::count(m_text.begin() + static_cast<std::ptrdiff_t>(m_pos),
+                                        m_text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+  m_pos = offset;
 }
 
 void TokenScanner::Fail(const std::string& problem) const {

@@ -73,6 +73,12 @@ public:
   // Throws unless the next token is exactly expected.
   void Expect(std::string_view expected);
 
+  // The byte after the last token read, and a jump forward to another byte,
+  // for binary data between tokens (a binary .msh section).
+  size_t Offset() const { return m_pos; }
+  void MoveTo(size_t offset);
+  std::string_view Text() const { return m_text; }
+
   [[noreturn]] void Fail(const std::string& problem) const;
 
 private:

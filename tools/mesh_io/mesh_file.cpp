@@ -34,10 +34,14 @@ bool IsKnownKind(ElementKind kind) {
 
 // What is wrong with the junction kind and far nodes, or "" when nothing is.
 std::string KindProblem(const MeshDocument& document) {
-  if (document.kind != "nway" && document.kind != "bend")
-    return "junction kind must be \"nway\" or \"bend\", got " + detail::Quote(document.kind);
-  if (document.kind == "bend" && !document.farNodes.empty())
-    return "a bend has no far nodes, but there are " + std::to_string(document.farNodes.size());
+  if (document.kind != "nway" && document.kind != "bend" && !document.kind.empty())
+    return "junction kind must be \"nway\", \"bend\" or empty, got " +
+           detail::Quote(document.kind);
+  // Far nodes belong to an N-way junction; a mesh of unknown kind (read from
+  // another program's file) has none to keep.
+  if (document.kind != "nway" && !document.farNodes.empty())
+    return (document.kind.empty() ? std::string("a mesh of unknown kind") : "a bend") +
+           " has no far nodes, but there are " + std::to_string(document.farNodes.size());
   return "";
 }
 
@@ -94,14 +98,22 @@ MeshFormat MeshFormatFromPath(const std::string& path) {
 }
 
 std::string FormatMesh(const MeshDocument& document, MeshFormat format,
-                       const std::vector<double>& scaledJacobian) {
+                       const std::vector<double>& scaledJacobian, const WriteOptions& options) {
   CheckWritable(document, scaledJacobian);
+  const Encoding encoding = options.encoding;
   switch (format) {
     case MeshFormat::Json: return detail::FormatJsonMesh(document);
-    case MeshFormat::Vtu: return detail::FormatVtuMesh(document, scaledJacobian);
-    case MeshFormat::Msh: return detail::FormatMshMesh(document, scaledJacobian);
+    case MeshFormat::Vtu:
+      return detail::FormatVtuMesh(document, scaledJacobian, encoding != Encoding::Ascii);
+    case MeshFormat::Msh:
+      return detail::FormatMshMesh(document, scaledJacobian, encoding == Encoding::Binary);
   }
   throw std::invalid_argument("unknown mesh format");
+}
+
+std::string FormatMesh(const MeshDocument& document, MeshFormat format,
+                       const std::vector<double>& scaledJacobian) {
+  return FormatMesh(document, format, scaledJacobian, WriteOptions{});
 }
 
 MeshDocument ParseMesh(const std::string& text, MeshFormat format) {
@@ -117,9 +129,14 @@ MeshDocument ParseMesh(const std::string& text, MeshFormat format) {
 }
 
 void WriteMesh(const std::string& path, const MeshDocument& document,
-               const std::vector<double>& scaledJacobian) {
+               const std::vector<double>& scaledJacobian, const WriteOptions& options) {
   const MeshFormat format = MeshFormatFromPath(path);
-  detail::WriteFileAtomically(path, FormatMesh(document, format, scaledJacobian));
+  detail::WriteFileAtomically(path, FormatMesh(document, format, scaledJacobian, options));
+}
+
+void WriteMesh(const std::string& path, const MeshDocument& document,
+               const std::vector<double>& scaledJacobian) {
+  WriteMesh(path, document, scaledJacobian, WriteOptions{});
 }
 
 MeshDocument ReadMesh(const std::string& path) {

@@ -2,8 +2,8 @@
 
 // The three mesh file formats, one writer and one reader each. Internal to
 // vela_mesh_io: mesh_file.cpp checks a document before handing it to a writer,
-// so the writers may assume a sound document, and checks the junction kind a
-// reader returns.
+// so the writers may assume a sound document (its kind "nway", "bend" or ""),
+// and checks the junction kind a reader returns.
 
 #include "mesh_file.h"
 
@@ -18,8 +18,11 @@ bool KindFromType(long long type, int (*typeOf)(ElementKind), ElementKind& kind)
 
 // The writers. scaledJacobian is empty or holds one value per element.
 std::string FormatJsonMesh(const MeshDocument& document);
-std::string FormatVtuMesh(const MeshDocument& document, const std::vector<double>& scaledJacobian);
-std::string FormatMshMesh(const MeshDocument& document, const std::vector<double>& scaledJacobian);
+// binary: compressed appended data (.vtu), binary MSH 4.1 (.msh).
+std::string FormatVtuMesh(const MeshDocument& document, const std::vector<double>& scaledJacobian,
+                          bool binary);
+std::string FormatMshMesh(const MeshDocument& document, const std::vector<double>& scaledJacobian,
+                          bool binary);
 
 // The readers; each throws MeshFileError on malformed text.
 MeshDocument ParseJsonMesh(const std::string& text);

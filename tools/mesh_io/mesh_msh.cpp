@@ -1,11 +1,16 @@
-// The .msh mesh: Gmsh MSH 4.1, ASCII.
+// The .msh mesh: Gmsh MSH 4.1, ASCII or binary.
 
+#include "binary_data.h"
 #include "cell_types.h"
 #include "file_text.h"
 #include "mesh_formats.h"
+#include "msh_model.h"
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <string_view>
 #include <utility>
@@ -19,78 +24,34 @@ namespace {
 const char* const kJunctionSection = "VelaJunction";
 constexpr int kVolumeTag = 1;
 
-void AppendEntities(std::string& out, const std::vector<std::array<double, 3>>& nodes) {
-  std::array<double, 3> low{0.0, 0.0, 0.0}, high{0.0, 0.0, 0.0};
-  if (!nodes.empty()) low = high = nodes.front();
-  for (const auto& p : nodes) {
-    for (size_t k = 0; k < 3; ++k) {
-      low[k] = std::min(low[k], p[k]);
-      high[k] = std::max(high[k], p[k]);
-    }
-  }
-  out += "$Entities\n0 0 0 1\n" + std::to_string(kVolumeTag);
-  for (double v : {low[0], low[1], low[2], high[0], high[1], high[2]}) {
-    out += ' ';
-    AppendDouble(out, v);
-  }
-  out += " 0 0\n$EndEntities\n";
-}
-
-void AppendNodes(std::string& out, const std::vector<std::array<double, 3>>& nodes) {
-  const std::string n = std::to_string(nodes.size());
-  out += "$Nodes\n";
-  if (nodes.empty()) {
-    out += "0 0 0 0\n$EndNodes\n";
-    return;
-  }
-  out += "1 " + n + " 1 " + n + "\n3 " + std::to_string(kVolumeTag) + " 0 " + n + "\n";
-  for (size_t i = 0; i < nodes.size(); ++i) out += std::to_string(i + 1) + '\n';
-  for (const auto& p : nodes) AppendPoint(out, p);
-  out += "$EndNodes\n";
+// The physical volume group: the one region of a junction mesh, named as the
+// system files name the kinds of their regions.
+std::string GroupName(const std::string& kind) {
+  if (kind == "nway") return "junction";
+  if (kind == "bend") return "bend";
+  return "volume";
 }
 
 // One block per element kind; the element tag keeps each element's place in
 // the library's order, so a reader sorting by tag gets that order back.
-void AppendElements(std::string& out, const std::vector<MeshElement>& elements) {
-  const ElementKind kinds[] = {ElementKind::Tetra, ElementKind::Pyramid, ElementKind::Prism,
-                               ElementKind::Hexa};
-  std::string blocks;
-  int blockCount = 0;
-  for (ElementKind kind : kinds) {
-    size_t count = 0;
-    for (const MeshElement& element : elements) count += element.kind == kind ? 1 : 0;
-    if (count == 0) continue;
-    ++blockCount;
-    blocks += "3 " + std::to_string(kVolumeTag) + " " + std::to_string(GmshElementType(kind)) +
-              " " + std::to_string(count) + "\n";
+std::vector<MshBlock> Blocks(const std::vector<MeshElement>& elements) {
+  std::vector<MshBlock> blocks;
+  for (const ElementKind kind :
+       {ElementKind::Tetra, ElementKind::Pyramid, ElementKind::Prism, ElementKind::Hexa}) {
+    MshBlock block{3, kVolumeTag, GmshElementType(kind), CornerCount(kind), {}, {}};
     for (size_t e = 0; e < elements.size(); ++e) {
       if (elements[e].kind != kind) continue;
-      blocks += std::to_string(e + 1);
-      for (int c = 0; c < elements[e].CornerCount(); ++c)
-        blocks += ' ' + std::to_string(elements[e].nodes[static_cast<size_t>(c)] + 1);
-      blocks += '\n';
+      block.tags.push_back(static_cast<long long>(e + 1));
+      for (int c = 0; c < block.corners; ++c)
+        block.nodes.push_back(elements[e].nodes[static_cast<size_t>(c)] + 1);
     }
+    if (!block.tags.empty()) blocks.push_back(std::move(block));
   }
-  const std::string m = std::to_string(elements.size());
-  out += "$Elements\n" + std::to_string(blockCount) + " " + m +
-         (elements.empty() ? " 0 0\n" : " 1 " + m + "\n");
-  out += blocks + "$EndElements\n";
-}
-
-void AppendScaledJacobian(std::string& out, const std::vector<double>& scaledJacobian) {
-  // One string tag (the view name), one real tag (time), three integer tags
-  // (time step, components, entity count).
-  out += "$ElementData\n1\n\"scaled_jacobian\"\n1\n0\n3\n0\n1\n" +
-         std::to_string(scaledJacobian.size()) + "\n";
-  for (size_t e = 0; e < scaledJacobian.size(); ++e) {
-    out += std::to_string(e + 1) + ' ';
-    AppendDouble(out, scaledJacobian[e]);
-    out += '\n';
-  }
-  out += "$EndElementData\n";
+  return blocks;
 }
 
 void AppendJunction(std::string& out, const MeshDocument& document) {
+  if (document.kind.empty()) return;  // nothing known to carry
   out += std::string("$") + kJunctionSection + "\nkind " + document.kind + "\nfar_nodes " +
          std::to_string(document.farNodes.size()) + "\n";
   for (const auto& p : document.farNodes) AppendPoint(out, p);
@@ -106,80 +67,185 @@ struct TaggedElement {
 
 constexpr long long kMaxTag = LLONG_MAX / 2;
 
-void ReadFormat(TokenScanner& in) {
+// The node count of Gmsh's element types of fewer than three dimensions
+// (points, lines, triangles, quadrangles up to third order), which a file may
+// hold around the volume and which are skipped; 0 for any other type.
+int LowerDimensionNodeCount(long long type) {
+  static const std::pair<long long, int> kTypes[] = {
+      {15, 1}, {1, 2},  {8, 3},  {26, 4},  {27, 5},  {28, 6},  {2, 3},  {3, 4},  {9, 6},
+      {10, 9}, {16, 8}, {20, 9}, {21, 10}, {22, 12}, {23, 15}, {24, 15}, {25, 21}, {36, 16}};
+  for (const auto& [t, count] : kTypes)
+    if (t == type) return count;
+  return 0;
+}
+
+// The numbers of a section, from text or from Gmsh's binary layout (8-byte
+// counts and tags, 4-byte entity fields, 8-byte reals, the byte order the
+// file's leading 1 told).
+class MshInput {
+public:
+  explicit MshInput(TokenScanner& in) : m_in(in) {}
+
+  void SetBinary(bool littleEndian) {
+    m_binary = true;
+    m_littleEndian = littleEndian;
+  }
+  bool Binary() const { return m_binary; }
+
+  // Binary data starts after the line break that ends the section's name.
+  void StartData() {
+    if (!m_binary) return;
+    const std::string_view text = m_in.Text();
+    size_t at = m_in.Offset();
+    if (at < text.size() && text[at] == '\r') ++at;
+    if (at >= text.size() || text[at] != '\n') m_in.Fail("expected a line break before binary data");
+    m_in.MoveTo(at + 1);
+  }
+
+  long long Size(std::string_view what, long long min, long long max) {
+    return m_binary ? Check(Raw(8, what), what, min, max) : m_in.NextInteger(what, min, max);
+  }
+  long long Int(std::string_view what, long long min, long long max) {
+    if (!m_binary) return m_in.NextInteger(what, min, max);
+    const std::uint64_t bits = Raw(4, what);
+    const long long value = bits >= 0x80000000u ? static_cast<long long>(bits) - 0x100000000LL
+                                                : static_cast<long long>(bits);
+    return Check(value, what, min, max);
+  }
+  double Real(std::string_view what) {
+    if (!m_binary) return m_in.NextFiniteDouble(what);
+    const std::uint64_t bits = Raw(8, what);
+    double value = 0.0;
+    std::memcpy(&value, &bits, 8);
+    if (!std::isfinite(value)) Fail(std::string(what) + " is not finite");
+    return value;
+  }
+  [[noreturn]] void Fail(const std::string& problem) const {
+    m_in.Fail(m_binary ? problem + " (binary data, byte " + std::to_string(m_in.Offset()) + ")"
+                       : problem);
+  }
+
+private:
+  std::uint64_t Raw(size_t size, std::string_view what) {
+    const std::string_view text = m_in.Text();
+    const size_t at = m_in.Offset();
+    if (text.size() - at < size) Fail("expected " + std::string(what) + ", got the end of the data");
+    m_in.MoveTo(at + size);
+    return LoadUnsigned(text.data() + at, size, m_littleEndian);
+  }
+  long long Check(std::uint64_t bits, std::string_view what, long long min, long long max) const {
+    if (bits > static_cast<std::uint64_t>(LLONG_MAX)) Fail(std::string(what) + " is out of range");
+    return Check(static_cast<long long>(bits), what, min, max);
+  }
+  long long Check(long long value, std::string_view what, long long min, long long max) const {
+    if (value < min || value > max)
+      Fail(std::string(what) + " " + std::to_string(value) + " is outside " + std::to_string(min) +
+           ".." + std::to_string(max));
+    return value;
+  }
+
+  TokenScanner& m_in;
+  bool m_binary = false;
+  bool m_littleEndian = true;
+};
+
+void ReadFormat(TokenScanner& in, MshInput& input) {
   const std::string_view version = in.Next("the format version");
   if (version != "4.1") in.Fail("format version " + Quote(version) + " is not 4.1");
-  if (in.NextInteger("the file type", 0, 1) != 0)
-    in.Fail("binary .msh files cannot be read, only ASCII");
-  in.NextInteger("the data size", 0, 64);
+  const bool binary = in.NextInteger("the file type", 0, 1) == 1;
+  in.NextInteger("the data size", 8, 8);
+  if (binary) {
+    // The integer 1 in the writer's byte order tells the reader that order.
+    input.SetBinary(true);
+    input.StartData();
+    const size_t at = in.Offset();
+    const std::string_view text = in.Text();
+    if (text.size() - at < 4) in.Fail("the binary file ends before its byte-order mark");
+    const std::uint64_t little = LoadUnsigned(text.data() + at, 4, true);
+    if (little != 1 && LoadUnsigned(text.data() + at, 4, false) != 1)
+      in.Fail("the byte-order mark is not the integer 1");
+    input.SetBinary(little == 1);
+    in.MoveTo(at + 4);
+  }
   in.Expect("$EndMeshFormat");
 }
 
 // The first line of $Nodes and $Elements: block count, item count, smallest
 // and largest tag. Returns the two counts.
-std::pair<long long, long long> ReadCounts(TokenScanner& in, const std::string& item) {
-  const long long blockCount = in.NextInteger("the " + item + " block count", 0, INT_MAX);
-  const long long count = in.NextInteger("the " + item + " count", 0, INT_MAX);
-  in.NextInteger("the smallest " + item + " tag", 0, kMaxTag);
-  in.NextInteger("the largest " + item + " tag", 0, kMaxTag);
+std::pair<long long, long long> ReadCounts(MshInput& in, const std::string& item) {
+  in.StartData();
+  const long long blockCount = in.Size("the " + item + " block count", 0, INT_MAX);
+  const long long count = in.Size("the " + item + " count", 0, INT_MAX);
+  in.Size("the smallest " + item + " tag", 0, kMaxTag);
+  in.Size("the largest " + item + " tag", 0, kMaxTag);
   return {blockCount, count};
 }
 
 // Nodes by tag; the order of the tags is the order of the nodes.
-std::map<long long, std::array<double, 3>> ReadNodes(TokenScanner& in) {
+std::map<long long, std::array<double, 3>> ReadNodes(TokenScanner& scanner, MshInput& in) {
   const auto [blockCount, nodeCount] = ReadCounts(in, "node");
   std::map<long long, std::array<double, 3>> nodes;
   long long seen = 0;
   for (long long b = 0; b < blockCount; ++b) {
-    in.NextInteger("the entity dimension", 0, 3);
-    in.NextInteger("the entity tag", INT_MIN, INT_MAX);
-    if (in.NextInteger("the parametric flag", 0, 1) != 0)
-      in.Fail("parametric nodes cannot be read");
-    const long long count = in.NextInteger("the block's node count", 0, nodeCount - seen);
+    const long long dim = in.Int("the entity dimension", 0, 3);
+    in.Int("the entity tag", INT_MIN, INT_MAX);
+    // Parametric nodes carry dim more coordinates, which the volume does not need.
+    const long long extra = in.Int("the parametric flag", 0, 1) == 1 ? dim : 0;
+    const long long count = in.Size("the block's node count", 0, nodeCount - seen);
     seen += count;
     std::vector<long long> tags;
-    for (long long i = 0; i < count; ++i) tags.push_back(in.NextInteger("a node tag", 1, kMaxTag));
+    for (long long i = 0; i < count; ++i) tags.push_back(in.Size("a node tag", 1, kMaxTag));
     for (long long tag : tags) {
       std::array<double, 3> p{};
-      for (double& x : p) x = in.NextFiniteDouble("a node coordinate");
-      if (!nodes.emplace(tag, p).second)
-        in.Fail("node tag " + std::to_string(tag) + " is used twice");
+      for (double& x : p) x = in.Real("a node coordinate");
+      for (long long k = 0; k < extra; ++k) in.Real("a parametric coordinate");
+      if (!nodes.emplace(tag, p).second) in.Fail("node tag " + std::to_string(tag) + " is used twice");
     }
   }
   if (seen != nodeCount)
     in.Fail("the node blocks hold " + std::to_string(seen) + " nodes, " +
             std::to_string(nodeCount) + " were announced");
-  in.Expect("$EndNodes");
+  scanner.Expect("$EndNodes");
   return nodes;
 }
 
-// Elements by tag; the order of the tags is the order of the elements.
-std::map<long long, TaggedElement> ReadElements(TokenScanner& in) {
+// One block's elements: solids go into elements, lower-dimension ones are read past.
+void ReadElementBlock(MshInput& in, long long count, long long type,
+                      std::map<long long, TaggedElement>& elements) {
+  TaggedElement element{ElementKind::Tetra, {}};
+  const bool solid = KindFromType(type, GmshElementType, element.kind);
+  const int corners = solid ? CornerCount(element.kind) : LowerDimensionNodeCount(type);
+  if (corners == 0)
+    in.Fail("element type " + std::to_string(type) +
+            " is not a first-order tetrahedron (4), pyramid (7), prism (6) or hexahedron (5)");
+  for (long long i = 0; i < count; ++i) {
+    const long long tag = in.Size("an element tag", 1, kMaxTag);
+    for (size_t c = 0; c < static_cast<size_t>(corners); ++c) {
+      const long long node = in.Size("a node tag", 1, kMaxTag);
+      if (solid) element.nodeTags[c] = node;
+    }
+    if (solid && !elements.emplace(tag, element).second)
+      in.Fail("element tag " + std::to_string(tag) + " is used twice");
+  }
+}
+
+// Solid elements by tag; the order of the tags is the order of the elements.
+std::map<long long, TaggedElement> ReadElements(TokenScanner& scanner, MshInput& in) {
   const auto [blockCount, elementCount] = ReadCounts(in, "element");
   std::map<long long, TaggedElement> elements;
   long long seen = 0;
   for (long long b = 0; b < blockCount; ++b) {
-    in.NextInteger("the entity dimension", 0, 3);
-    in.NextInteger("the entity tag", INT_MIN, INT_MAX);
-    const long long type = in.NextInteger("the element type", 1, INT_MAX);
-    TaggedElement element{ElementKind::Tetra, {}};
-    if (!KindFromType(type, GmshElementType, element.kind))
-      in.Fail("element type " + std::to_string(type) +
-              " is not a first-order tetrahedron (4), pyramid (7), prism (6) or hexahedron (5)");
-    const long long count = in.NextInteger("the block's element count", 0, elementCount - seen);
+    in.Int("the entity dimension", 0, 3);
+    in.Int("the entity tag", INT_MIN, INT_MAX);
+    const long long type = in.Int("the element type", 1, INT_MAX);
+    const long long count = in.Size("the block's element count", 0, elementCount - seen);
     seen += count;
-    for (long long i = 0; i < count; ++i) {
-      const long long tag = in.NextInteger("an element tag", 1, kMaxTag);
-      for (int c = 0; c < CornerCount(element.kind); ++c)
-        element.nodeTags[static_cast<size_t>(c)] = in.NextInteger("a node tag", 1, kMaxTag);
-      if (!elements.emplace(tag, element).second)
-        in.Fail("element tag " + std::to_string(tag) + " is used twice");
-    }
+    ReadElementBlock(in, count, type, elements);
   }
   if (seen != elementCount)
     in.Fail("the element blocks hold " + std::to_string(seen) + " elements, " +
             std::to_string(elementCount) + " were announced");
-  in.Expect("$EndElements");
+  scanner.Expect("$EndElements");
   return elements;
 }
 
@@ -197,8 +263,18 @@ void ReadJunction(TokenScanner& in, MeshDocument& document) {
   in.Expect(std::string("$End") + kJunctionSection);
 }
 
-void SkipSection(TokenScanner& in, std::string_view name) {
+// Skips to the section's end marker. In a binary file the marker is looked
+// for as bytes at the start of a line: tokens mean nothing in binary data.
+void SkipSection(TokenScanner& in, std::string_view name, bool binary) {
   const std::string end = "$End" + std::string(name);
+  if (binary) {
+    const std::string_view text = in.Text();
+    const size_t at = text.find("\n" + end, in.Offset());
+    if (at == std::string_view::npos) in.Fail("no " + end + " after $" + std::string(name));
+    in.MoveTo(at + 1);
+    in.Expect(end);
+    return;
+  }
   while (in.Next(end) != end) {
   }
 }
@@ -230,48 +306,49 @@ void Store(const std::map<long long, std::array<double, 3>>& nodes,
 
 }  // namespace
 
-std::string FormatMshMesh(const MeshDocument& document, const std::vector<double>& scaledJacobian) {
-  std::string out = "$MeshFormat\n4.1 0 8\n$EndMeshFormat\n";
-  AppendEntities(out, document.mesh.nodes);
-  AppendNodes(out, document.mesh.nodes);
-  AppendElements(out, document.mesh.elements);
-  if (!scaledJacobian.empty()) AppendScaledJacobian(out, scaledJacobian);
+std::string FormatMshMesh(const MeshDocument& document, const std::vector<double>& scaledJacobian,
+                          bool binary) {
+  MshModel model;
+  model.physicals = {{3, kVolumeTag, GroupName(document.kind)}};
+  model.entities = {{3, kVolumeTag, BoxOf(document.mesh.nodes), {kVolumeTag}, {}}};
+  model.nodes = &document.mesh.nodes;
+  model.nodeEntity = kVolumeTag;
+  model.blocks = Blocks(document.mesh.elements);
+  model.dataName = "scaled_jacobian";
+  model.dataValues = scaledJacobian;
+  std::string out = FormatMshModel(model, binary);
   AppendJunction(out, document);
   return out;
 }
 
 MeshDocument ParseMshMesh(const std::string& text) {
-  TokenScanner in(text, "");
-  if (in.AtEnd()) throw MeshFileError("empty file: no $MeshFormat section");
-  in.Expect("$MeshFormat");
-  ReadFormat(in);
+  TokenScanner scanner(text, "");
+  if (scanner.AtEnd()) throw MeshFileError("empty file: no $MeshFormat section");
+  scanner.Expect("$MeshFormat");
+  MshInput in(scanner);
+  ReadFormat(scanner, in);
   MeshDocument document;
   std::map<long long, std::array<double, 3>> nodes;
   std::map<long long, TaggedElement> elements;
-  bool sawNodes = false, sawElements = false, sawJunction = false;
-  while (!in.AtEnd()) {
-    const std::string_view section = in.Next("a section");
+  bool sawNodes = false, sawElements = false;
+  while (!scanner.AtEnd()) {
+    const std::string_view section = scanner.Next("a section");
     if (section.size() < 2 || section.front() != '$')
-      in.Fail("expected a section such as $Nodes, got " + Quote(section));
+      scanner.Fail("expected a section such as $Nodes, got " + Quote(section));
     const std::string_view name = section.substr(1);
     if (name == "Nodes") {
-      nodes = ReadNodes(in);
+      nodes = ReadNodes(scanner, in);
       sawNodes = true;
     } else if (name == "Elements") {
-      elements = ReadElements(in);
+      elements = ReadElements(scanner, in);
       sawElements = true;
     } else if (name == kJunctionSection) {
-      ReadJunction(in, document);
-      sawJunction = true;
+      ReadJunction(scanner, document);
     } else {
-      SkipSection(in, name);
+      SkipSection(scanner, name, in.Binary());
     }
   }
   if (!sawNodes || !sawElements) throw MeshFileError("no $Nodes or no $Elements section");
-  if (!sawJunction)
-    throw MeshFileError(
-        std::string("no $") + kJunctionSection +
-        " section: the file does not say whether it holds a bend or an N-way junction");
   Store(nodes, elements, document.mesh);
   return document;
 }

@@ -1,10 +1,10 @@
-// The .vtu mesh: VTK XML unstructured grid, ASCII.
+// The .vtu mesh: VTK XML unstructured grid, cells grouped by kind.
 
 #include "cell_types.h"
 #include "file_text.h"
 #include "mesh_formats.h"
-
-#include <pugixml.hpp>
+#include "vtu_arrays.h"
+#include "vtu_grid.h"
 
 #include <algorithm>
 #include <climits>
@@ -18,73 +18,67 @@ namespace {
 // Field-data names that carry the junction through a .vtu file.
 const char* const kBendArray = "junction_is_bend";
 const char* const kFarNodesArray = "far_nodes";
+// Cell data: each cell's place in the library's element order.
+const char* const kElementArray = "element";
 
-void AppendFieldData(std::string& out, const MeshDocument& document) {
-  out += "    <FieldData>\n";
-  out += "      <DataArray type=\"Int32\" Name=\"";
-  out += kBendArray;
-  out += "\" NumberOfTuples=\"1\" format=\"ascii\">";
-  out += document.kind == "bend" ? "1" : "0";
-  out += "</DataArray>\n";
+// The library's element indices, grouped by kind (tetrahedra, pyramids,
+// wedges, hexahedra) and in the library's order within a kind. Readers that
+// keep one section per cell type (MED among them) take no other order.
+std::vector<size_t> CellOrder(const std::vector<MeshElement>& elements) {
+  std::vector<size_t> order;
+  order.reserve(elements.size());
+  for (const ElementKind kind :
+       {ElementKind::Tetra, ElementKind::Pyramid, ElementKind::Prism, ElementKind::Hexa})
+    for (size_t e = 0; e < elements.size(); ++e)
+      if (elements[e].kind == kind) order.push_back(e);
+  return order;
+}
+
+std::vector<VtuArray> FieldData(const MeshDocument& document) {
+  std::vector<VtuArray> fields;
+  if (!document.kind.empty())
+    fields.push_back({kBendArray, VtkType::Int32, 1, {document.kind == "bend" ? 1 : 0}, {}});
   if (!document.farNodes.empty()) {
-    out += "      <DataArray type=\"Float64\" Name=\"";
-    out += kFarNodesArray;
-    out += "\" NumberOfComponents=\"3\" NumberOfTuples=\"" +
-           std::to_string(document.farNodes.size()) + "\" format=\"ascii\">\n";
-    for (const auto& p : document.farNodes) AppendPoint(out, p);
-    out += "      </DataArray>\n";
+    VtuArray far{kFarNodesArray, VtkType::Float64, 3, {}, {}};
+    for (const auto& p : document.farNodes) far.reals.insert(far.reals.end(), p.begin(), p.end());
+    fields.push_back(std::move(far));
   }
-  out += "    </FieldData>\n";
+  return fields;
 }
 
-void AppendCells(std::string& out, const std::vector<MeshElement>& elements) {
-  out +=
-      "      <Cells>\n        <DataArray type=\"Int64\" Name=\"connectivity\" format=\"ascii\">\n";
-  for (const MeshElement& element : elements) {
-    const MeshElement cell = SwapWedgeCorners(element);
+void FillCells(VtuGrid& grid, const std::vector<MeshElement>& elements,
+               const std::vector<size_t>& order, const std::vector<double>& scaledJacobian) {
+  size_t corners = 0;
+  for (const MeshElement& element : elements) corners += static_cast<size_t>(element.CornerCount());
+  CheckVtuCornerCount(corners);
+  grid.cellCount = order.size();
+  grid.connectivity = {"connectivity", VtkType::Int32, 1, {}, {}};
+  grid.offsets = {"offsets", VtkType::Int32, 1, {}, {}};
+  grid.types = {"types", VtkType::UInt8, 1, {}, {}};
+  VtuArray element{kElementArray, VtkType::Int32, 1, {}, {}};
+  VtuArray kind{"kind", VtkType::Int32, 1, {}, {}};
+  VtuArray quality{"scaled_jacobian", VtkType::Float64, 1, {}, {}};
+  grid.connectivity.integers.reserve(corners);
+  for (std::vector<std::int32_t>* values : {&grid.offsets.integers, &grid.types.integers,
+                                         &element.integers, &kind.integers})
+    values->reserve(order.size());
+  quality.reals.reserve(scaledJacobian.size());
+  for (const size_t e : order) {
+    const MeshElement cell = SwapWedgeCorners(elements[e]);
     for (int c = 0; c < cell.CornerCount(); ++c)
-      out += std::to_string(cell.nodes[static_cast<size_t>(c)]) +
-             (c + 1 < cell.CornerCount() ? ' ' : '\n');
+      grid.connectivity.integers.push_back(cell.nodes[static_cast<size_t>(c)]);
+    grid.offsets.integers.push_back(static_cast<std::int32_t>(grid.connectivity.integers.size()));
+    grid.types.integers.push_back(VtkCellType(cell.kind));
+    element.integers.push_back(static_cast<std::int32_t>(e));
+    kind.integers.push_back(cell.CornerCount());
+    if (!scaledJacobian.empty()) quality.reals.push_back(scaledJacobian[e]);
   }
-  out +=
-      "        </DataArray>\n        <DataArray type=\"Int64\" Name=\"offsets\" "
-      "format=\"ascii\">\n";
-  long long offset = 0;
-  for (const MeshElement& element : elements) {
-    offset += element.CornerCount();
-    out += std::to_string(offset) + '\n';
-  }
-  out +=
-      "        </DataArray>\n        <DataArray type=\"UInt8\" Name=\"types\" format=\"ascii\">\n";
-  for (const MeshElement& element : elements)
-    out += std::to_string(VtkCellType(element.kind)) + '\n';
-  out += "        </DataArray>\n      </Cells>\n";
-}
-
-void AppendCellData(std::string& out, const std::vector<MeshElement>& elements,
-                    const std::vector<double>& scaledJacobian) {
-  out += "      <CellData>\n        <DataArray type=\"Int32\" Name=\"kind\" format=\"ascii\">\n";
-  for (const MeshElement& element : elements) out += std::to_string(element.CornerCount()) + '\n';
-  out += "        </DataArray>\n";
-  if (!scaledJacobian.empty()) {
-    out += "        <DataArray type=\"Float64\" Name=\"scaled_jacobian\" format=\"ascii\">\n";
-    for (double value : scaledJacobian) {
-      AppendDouble(out, value);
-      out += '\n';
-    }
-    out += "        </DataArray>\n";
-  }
-  out += "      </CellData>\n";
+  grid.cellData.push_back(std::move(element));
+  grid.cellData.push_back(std::move(kind));
+  if (!scaledJacobian.empty()) grid.cellData.push_back(std::move(quality));
 }
 
 // --- reading ---------------------------------------------------------------------------------
-
-// pugixml reports places as byte offsets (-1 when it has none); messages speak in lines.
-int LineAt(const std::string& text, std::ptrdiff_t offset) {
-  const std::ptrdiff_t end =
-      std::clamp<std::ptrdiff_t>(offset, 0, static_cast<std::ptrdiff_t>(text.size()));
-  return 1 + static_cast<int>(std::count(text.begin(), text.begin() + end, '\n'));
-}
 
 pugi::xml_node Child(pugi::xml_node parent, const char* name) {
   const pugi::xml_node child = parent.child(name);
@@ -107,115 +101,134 @@ size_t CountAttribute(pugi::xml_node element, const char* key) {
   return static_cast<size_t>(count);
 }
 
-// Exactly count values of the array, each taken by read from a scanner that
-// names the array and counts lines in the file. pugixml splits character data
-// around comments and CDATA sections; XML means the pieces as one.
-template <typename Read>
-auto ReadValues(const std::string& text, pugi::xml_node array, size_t count, Read read) {
-  std::string data;
-  int line = LineAt(text, array.offset_debug());
-  for (pugi::xml_node child : array.children()) {
-    if (child.type() != pugi::node_pcdata && child.type() != pugi::node_cdata) continue;
-    if (data.empty()) line = LineAt(text, child.offset_debug());
-    data += child.value();
-  }
-  TokenScanner scanner(data, "DataArray \"" + std::string(array.attribute("Name").value()) + "\"",
-                       line);
-  std::vector<decltype(read(scanner))> values;
-  while (values.size() < count) values.push_back(read(scanner));
-  if (!scanner.AtEnd()) scanner.Fail("more than the expected " + std::to_string(count) + " values");
-  return values;
-}
-
-std::vector<std::array<double, 3>> ReadPoints(const std::string& text, pugi::xml_node array,
+std::vector<std::array<double, 3>> ReadPoints(const VtuFile& file, pugi::xml_node array,
                                               size_t count) {
-  const std::vector<double> values = ReadValues(
-      text, array, 3 * count, [](TokenScanner& in) { return in.NextFiniteDouble("a value"); });
+  if (array.attribute("NumberOfComponents") &&
+      std::strcmp(array.attribute("NumberOfComponents").value(), "3") != 0)
+    throw MeshFileError("DataArray \"" + std::string(array.attribute("Name").value()) +
+                        "\": points need NumberOfComponents=\"3\"");
+  const std::vector<double> values = file.Reals(array, 3 * count);
   std::vector<std::array<double, 3>> points(count);
   for (size_t i = 0; i < count; ++i)
     points[i] = {values[3 * i], values[3 * i + 1], values[3 * i + 2]};
   return points;
 }
 
-std::vector<long long> ReadIntegers(const std::string& text, pugi::xml_node array, size_t count,
-                                    long long min, long long max) {
-  return ReadValues(text, array, count,
-                    [min, max](TokenScanner& in) { return in.NextInteger("a value", min, max); });
-}
-
-void ReadFieldData(const std::string& text, pugi::xml_node grid, MeshDocument& document) {
-  const pugi::xml_node fieldData = Child(grid, "FieldData");
-  const bool bend = ReadIntegers(text, Array(fieldData, kBendArray), 1, 0, 1).front() == 1;
-  document.kind = bend ? "bend" : "nway";
+// The junction kind and far nodes, when the file carries them; a file from
+// another writer has neither, and the document then has kind "".
+void ReadFieldData(const VtuFile& file, pugi::xml_node grid, MeshDocument& document) {
+  const pugi::xml_node fieldData = grid.child("FieldData");
+  const pugi::xml_node bend = fieldData.find_child_by_attribute("DataArray", "Name", kBendArray);
+  if (bend) document.kind = file.Integers(bend, 1, 0, 1).front() == 1 ? "bend" : "nway";
   const pugi::xml_node far = fieldData.find_child_by_attribute("DataArray", "Name", kFarNodesArray);
-  if (far) document.farNodes = ReadPoints(text, far, CountAttribute(far, "NumberOfTuples"));
+  if (far) document.farNodes = ReadPoints(file, far, CountAttribute(far, "NumberOfTuples"));
 }
 
-std::vector<MeshElement> ReadCells(const std::string& text, pugi::xml_node piece, size_t cellCount,
-                                   size_t nodeCount) {
-  const pugi::xml_node cells = Child(piece, "Cells");
-  const std::vector<long long> types = ReadIntegers(text, Array(cells, "types"), cellCount, 0, 255);
+// Cells of fewer than three dimensions (vertices, lines, triangles, quads and
+// their higher-order kin) that a writer may put around the volume, as the
+// boundary of a region: skipped, as the volume is what is read.
+bool IsLowerDimensionCell(long long type) {
+  static const long long kTypes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 21, 22, 23, 28, 34, 36, 68, 69, 70, 75, 76, 77};
+  return std::find(std::begin(kTypes), std::end(kTypes), type) != std::end(kTypes);
+}
+
+// Where each cell starts in the connectivity, and its kind when it is a solid.
+struct CellSpan {
+  bool solid = false;
+  ElementKind kind = ElementKind::Tetra;
+  long long start = 0;
+};
+
+std::vector<CellSpan> ReadSpans(const VtuFile& file, pugi::xml_node cells, size_t cellCount,
+                                long long& connectivitySize) {
+  const std::vector<long long> types = file.Integers(Array(cells, "types"), cellCount, 0, 255);
   const std::vector<long long> offsets =
-      ReadIntegers(text, Array(cells, "offsets"), cellCount, 0, LLONG_MAX);
-  // Offsets must be exactly those the types call for: then the connectivity
-  // array has its length known before it is read, and no cell reads past it.
-  std::vector<MeshElement> elements(cellCount);
+      file.Integers(Array(cells, "offsets"), cellCount, 0, LLONG_MAX);
+  std::vector<CellSpan> spans(cellCount);
   long long end = 0;
   for (size_t e = 0; e < cellCount; ++e) {
-    if (!KindFromType(types[e], VtkCellType, elements[e].kind))
+    spans[e].start = end;
+    spans[e].solid = KindFromType(types[e], VtkCellType, spans[e].kind);
+    if (!spans[e].solid && !IsLowerDimensionCell(types[e]))
       throw MeshFileError(
           "cell " + std::to_string(e) + " has VTK type " + std::to_string(types[e]) +
           "; only tetrahedra (10), pyramids (14), wedges (13) and hexahedra (12) are read");
-    end += elements[e].CornerCount();
-    if (offsets[e] != end)
+    // A solid's offset must be exactly what its type calls for: then no
+    // solid reads past its corners. Other cells only must not run backwards.
+    const long long expected = spans[e].solid ? end + CornerCount(spans[e].kind) : -1;
+    if ((spans[e].solid && offsets[e] != expected) || offsets[e] < end)
       throw MeshFileError("cell " + std::to_string(e) + " ends at offset " +
-                          std::to_string(offsets[e]) + ", its type makes it end at " +
-                          std::to_string(end));
+                          std::to_string(offsets[e]) +
+                          (spans[e].solid ? ", its type makes it end at " + std::to_string(expected)
+                                          : ", before it starts"));
+    end = offsets[e];
   }
+  connectivitySize = end;
+  return spans;
+}
+
+// The solid cells in the library's order: the "element" cell data gives each
+// cell's place when present and must then number the solids 0..m-1; without
+// it the file's order stands.
+std::vector<size_t> LibraryOrder(const VtuFile& file, pugi::xml_node piece,
+                                 const std::vector<CellSpan>& spans, size_t solidCount) {
+  std::vector<size_t> solids;
+  for (size_t e = 0; e < spans.size(); ++e)
+    if (spans[e].solid) solids.push_back(e);
+  const pugi::xml_node places =
+      piece.child("CellData").find_child_by_attribute("DataArray", "Name", kElementArray);
+  if (!places) return solids;
+  const std::vector<long long> place = file.Integers(places, spans.size(), LLONG_MIN, LLONG_MAX);
+  std::vector<size_t> order(solidCount, SIZE_MAX);
+  for (const size_t e : solids) {
+    if (place[e] < 0 || static_cast<size_t>(place[e]) >= solidCount ||
+        order[static_cast<size_t>(place[e])] != SIZE_MAX)
+      throw MeshFileError("cell data \"element\" of cell " + std::to_string(e) + " is " +
+                          std::to_string(place[e]) + ", not a free place in 0.." +
+                          std::to_string(solidCount) + "-1");
+    order[static_cast<size_t>(place[e])] = e;
+  }
+  return order;
+}
+
+std::vector<MeshElement> ReadCells(const VtuFile& file, pugi::xml_node piece, size_t cellCount,
+                                   size_t nodeCount) {
+  const pugi::xml_node cells = Child(piece, "Cells");
+  long long connectivitySize = 0;
+  const std::vector<CellSpan> spans = ReadSpans(file, cells, cellCount, connectivitySize);
   const std::vector<long long> connectivity =
-      ReadIntegers(text, Array(cells, "connectivity"), static_cast<size_t>(end), 0,
-                   static_cast<long long>(nodeCount) - 1);
-  size_t next = 0;
-  for (MeshElement& element : elements) {
+      file.Integers(Array(cells, "connectivity"), static_cast<size_t>(connectivitySize), 0,
+                    static_cast<long long>(nodeCount) - 1);
+  const size_t solidCount = static_cast<size_t>(
+      std::count_if(spans.begin(), spans.end(), [](const CellSpan& s) { return s.solid; }));
+  std::vector<MeshElement> elements;
+  elements.reserve(solidCount);
+  for (const size_t e : LibraryOrder(file, piece, spans, solidCount)) {
+    MeshElement element;
+    element.kind = spans[e].kind;
     element.nodes.fill(-1);
     for (int c = 0; c < element.CornerCount(); ++c)
-      element.nodes[static_cast<size_t>(c)] = static_cast<int>(connectivity[next++]);
-    element = SwapWedgeCorners(element);
+      element.nodes[static_cast<size_t>(c)] =
+          static_cast<int>(connectivity[static_cast<size_t>(spans[e].start + c)]);
+    elements.push_back(SwapWedgeCorners(element));
   }
   return elements;
 }
 
 }  // namespace
 
-std::string FormatVtuMesh(const MeshDocument& document, const std::vector<double>& scaledJacobian) {
-  const MemoryMesh& mesh = document.mesh;
-  std::string out;
-  out += "<?xml version=\"1.0\"?>\n";
-  out += "<VTKFile type=\"UnstructuredGrid\" version=\"0.1\" byte_order=\"LittleEndian\">\n";
-  out += "  <UnstructuredGrid>\n";
-  AppendFieldData(out, document);
-  out += "    <Piece NumberOfPoints=\"" + std::to_string(mesh.nodes.size()) +
-         "\" NumberOfCells=\"" + std::to_string(mesh.elements.size()) + "\">\n";
-  out +=
-      "      <Points>\n        <DataArray type=\"Float64\" Name=\"Points\" "
-      "NumberOfComponents=\"3\" "
-      "format=\"ascii\">\n";
-  for (const auto& p : mesh.nodes) AppendPoint(out, p);
-  out += "        </DataArray>\n      </Points>\n";
-  AppendCells(out, mesh.elements);
-  AppendCellData(out, mesh.elements, scaledJacobian);
-  out += "    </Piece>\n  </UnstructuredGrid>\n</VTKFile>\n";
-  return out;
+std::string FormatVtuMesh(const MeshDocument& document, const std::vector<double>& scaledJacobian,
+                          bool binary) {
+  VtuGrid grid;
+  grid.fieldData = FieldData(document);
+  grid.points = &document.mesh.nodes;
+  FillCells(grid, document.mesh.elements, CellOrder(document.mesh.elements), scaledJacobian);
+  return FormatVtuGrid(grid, binary);
 }
 
 MeshDocument ParseVtuMesh(const std::string& text) {
-  pugi::xml_document xml;
-  const pugi::xml_parse_result result =
-      xml.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
-  if (!result)
-    throw MeshFileError("XML line " + std::to_string(LineAt(text, result.offset)) + ": " +
-                        result.description());
-  const pugi::xml_node root = xml.child("VTKFile");
+  const VtuFile file(text);
+  const pugi::xml_node root = file.Root();
   if (std::strcmp(root.attribute("type").value(), "UnstructuredGrid") != 0)
     throw MeshFileError(
         "not a VTK unstructured grid (expected <VTKFile type=\"UnstructuredGrid\">)");
@@ -225,11 +238,11 @@ MeshDocument ParseVtuMesh(const std::string& text) {
     throw MeshFileError("the grid has more than one <Piece>; only one can be read");
 
   MeshDocument document;
-  ReadFieldData(text, grid, document);
+  ReadFieldData(file, grid, document);
   const size_t pointCount = CountAttribute(piece, "NumberOfPoints");
-  document.mesh.nodes = ReadPoints(text, Child(Child(piece, "Points"), "DataArray"), pointCount);
+  document.mesh.nodes = ReadPoints(file, Child(Child(piece, "Points"), "DataArray"), pointCount);
   document.mesh.elements =
-      ReadCells(text, piece, CountAttribute(piece, "NumberOfCells"), pointCount);
+      ReadCells(file, piece, CountAttribute(piece, "NumberOfCells"), pointCount);
   return document;
 }
 

@@ -172,8 +172,10 @@ std::string SystemSvg(const vela::system::SystemMesh& mesh, const std::string& t
 
 std::vector<std::string> WriteSystemMesh(const std::string& path,
                                          const vela::system::SystemMesh& mesh,
-                                         const std::string& title) {
+                                         const std::string& title, const WriteOptions& options) {
   const SystemFormat format = SystemFormatFromPath(path);
+  const bool binaryVtu = options.encoding != Encoding::Ascii;
+  const bool binaryMsh = options.encoding == Encoding::Binary;
   detail::CheckSystemMesh(mesh);
   // Every text is made before the first file is written, so that a fault in
   // any leaves every file as it was; only the writing itself can then fail
@@ -181,11 +183,11 @@ std::vector<std::string> WriteSystemMesh(const std::string& path,
   std::vector<std::pair<std::string, std::string>> files;
   switch (format) {
     case SystemFormat::Json: files = {{path, detail::FormatSystemJson(mesh, title)}}; break;
-    case SystemFormat::Msh: files = {{path, detail::FormatSystemMsh(mesh)}}; break;
+    case SystemFormat::Msh: files = {{path, detail::FormatSystemMsh(mesh, binaryMsh)}}; break;
     case SystemFormat::Svg: files = {{path, SystemSvg(mesh, title)}}; break;
     case SystemFormat::Vtu:
-      files = {{PatchesPath(path), detail::FormatSystemPatchesVtu(mesh)},
-               {path, detail::FormatSystemVolumeVtu(mesh)}};
+      files = {{PatchesPath(path), detail::FormatSystemPatchesVtu(mesh, binaryVtu)},
+               {path, detail::FormatSystemVolumeVtu(mesh, binaryVtu)}};
       break;
   }
   std::vector<std::string> written{path};  // the file asked for, then the one beside it
@@ -194,6 +196,12 @@ std::vector<std::string> WriteSystemMesh(const std::string& path,
     if (name != path) written.push_back(name);
   }
   return written;
+}
+
+std::vector<std::string> WriteSystemMesh(const std::string& path,
+                                         const vela::system::SystemMesh& mesh,
+                                         const std::string& title) {
+  return WriteSystemMesh(path, mesh, title, WriteOptions{});
 }
 
 }  // namespace vela::io

@@ -8,13 +8,17 @@
 //          index per element), "patches" ({name: [faces]}, in patch order,
 //          faces wound outward, 0-based)}. Coordinates keep every bit.
 //   .vtu   two files, not a .vtm collection: NAME.vtu holds the volume (VTK
-//          XML unstructured grid, ASCII, corners in VTK's order as the
-//          junction .vtu has them) with cell data "region"; NAME.patches.vtu
-//          beside it holds every node again (same numbering) and the boundary
-//          faces as VTK triangles and quads, with cell data "patch". In both,
-//          field data holds one Int32 array per name (region or patch), named
-//          by it and holding its index, so that a viewer shows the names.
-//   .msh   Gmsh MSH 4.1 ASCII. One volume entity in physical group "fluid"
+//          XML unstructured grid, corners in VTK's order as the junction .vtu
+//          has them) with cell data "region"; NAME.patches.vtu beside it
+//          holds every node again (same numbering) and the boundary faces as
+//          VTK triangles and quads, with cell data "patch". In both the cells
+//          are grouped by VTK type, with cell data "element" giving each
+//          cell's place in the mesh's order, and field data holds one Int32
+//          array per name (region or patch), named by it and holding its
+//          index, so that a viewer shows the names. Binary (compressed
+//          appended data) by default, ASCII on request, as the junction .vtu.
+//   .msh   Gmsh MSH 4.1, ASCII by default, binary on request (as the
+//          junction .msh). One volume entity in physical group "fluid"
 //          (dimension 3), one surface entity per patch in a physical group of
 //          the patch's name (dimension 2). Element tags: 1 + the element's
 //          place for the volume, then 1 + element count + the face's place for
@@ -29,6 +33,7 @@
 // "junction at ...", "bend at ...", "runner ...", which is how a .json file
 // gives the kind back.
 
+#include "mesh_file.h"
 #include "runner_system.h"
 
 #include <string>
@@ -44,6 +49,12 @@ namespace vela::io {
 // that cannot be written faithfully (see above), before anything is written;
 // std::runtime_error when a file cannot be written (for .vtu the patches file
 // is written first, so a failure there leaves the volume file as it was).
+// options.encoding chooses ASCII or binary .vtu and .msh as for a junction
+// mesh; .json and .svg are text whatever it says.
+std::vector<std::string> WriteSystemMesh(const std::string& path,
+                                         const vela::system::SystemMesh& mesh,
+                                         const std::string& title, const WriteOptions& options);
+// The same in the default encodings.
 std::vector<std::string> WriteSystemMesh(const std::string& path,
                                          const vela::system::SystemMesh& mesh,
                                          const std::string& title);

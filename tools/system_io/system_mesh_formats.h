@@ -26,8 +26,9 @@ bool RegionKindFromName(const std::string& name, vela::system::RegionKind& kind)
 std::string NameProblem(const std::string& name);
 
 std::string FormatSystemJson(const vela::system::SystemMesh& mesh, const std::string& title);
-std::string FormatSystemVolumeVtu(const vela::system::SystemMesh& mesh);
-std::string FormatSystemPatchesVtu(const vela::system::SystemMesh& mesh);
-std::string FormatSystemMsh(const vela::system::SystemMesh& mesh);
+// binary: compressed appended data (.vtu), binary MSH 4.1 (.msh).
+std::string FormatSystemVolumeVtu(const vela::system::SystemMesh& mesh, bool binary);
+std::string FormatSystemPatchesVtu(const vela::system::SystemMesh& mesh, bool binary);
+std::string FormatSystemMsh(const vela::system::SystemMesh& mesh, bool binary);
 
 }  // namespace vela::io::detail

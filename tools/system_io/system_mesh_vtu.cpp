@@ -3,6 +3,7 @@
 #include "cell_types.h"
 #include "file_text.h"
 #include "system_mesh_formats.h"
+#include "vtu_grid.h"
 
 #include <algorithm>
 #include <array>
@@ -42,61 +43,51 @@ std::string EscapeAttribute(const std::string& text) {
 // Names travel as field data, one Int32 array per name holding its index:
 // readers show them by name, and plain integer arrays are what every reader
 // of the format takes (meshio refuses string arrays).
-void AppendNames(std::string& out, const std::vector<std::string>& names) {
-  out += "    <FieldData>\n";
+std::vector<VtuArray> Names(const std::vector<std::string>& names) {
+  std::vector<VtuArray> fields;
   for (size_t i = 0; i < names.size(); ++i)
-    out += "      <DataArray type=\"Int32\" Name=\"" + EscapeAttribute(names[i]) +
-           "\" NumberOfTuples=\"1\" format=\"ascii\">" + std::to_string(i) + "</DataArray>\n";
-  out += "    </FieldData>\n";
+    fields.push_back({EscapeAttribute(names[i]), VtkType::Int32, 1,
+                      {static_cast<std::int32_t>(i)}, {}});
+  return fields;
 }
 
-void AppendCells(std::string& out, const std::vector<VtkCell>& cells) {
-  out +=
-      "      <Cells>\n        <DataArray type=\"Int64\" Name=\"connectivity\" format=\"ascii\">\n";
-  for (const VtkCell& cell : cells)
-    for (int c = 0; c < cell.corners; ++c)
-      out +=
-          std::to_string(cell.nodes[static_cast<size_t>(c)]) + (c + 1 < cell.corners ? ' ' : '\n');
-  out +=
-      "        </DataArray>\n        <DataArray type=\"Int64\" Name=\"offsets\" "
-      "format=\"ascii\">\n";
-  long long offset = 0;
-  for (const VtkCell& cell : cells) {
-    offset += cell.corners;
-    out += std::to_string(offset) + '\n';
-  }
-  out +=
-      "        </DataArray>\n        <DataArray type=\"UInt8\" Name=\"types\" format=\"ascii\">\n";
-  for (const VtkCell& cell : cells) out += std::to_string(cell.type) + '\n';
-  out += "        </DataArray>\n      </Cells>\n";
-}
-
+// The cells grouped by VTK type, each type's cells in mesh order, with the
+// cell data valueName and "element" (each cell's place in the mesh's order)
+// so that one section per cell type, which MED and others need, loses nothing.
 std::string Grid(const SystemMesh& mesh, const std::vector<std::string>& names,
-                 const std::vector<VtkCell>& cells, const char* valueName) {
-  std::string out;
-  out += "<?xml version=\"1.0\"?>\n";
-  out += "<VTKFile type=\"UnstructuredGrid\" version=\"0.1\" byte_order=\"LittleEndian\">\n";
-  out += "  <UnstructuredGrid>\n";
-  AppendNames(out, names);
-  out += "    <Piece NumberOfPoints=\"" + std::to_string(mesh.nodes.size()) +
-         "\" NumberOfCells=\"" + std::to_string(cells.size()) + "\">\n";
-  out +=
-      "      <Points>\n        <DataArray type=\"Float64\" Name=\"Points\" "
-      "NumberOfComponents=\"3\" format=\"ascii\">\n";
-  for (const auto& p : mesh.nodes) AppendPoint(out, p);
-  out += "        </DataArray>\n      </Points>\n";
-  AppendCells(out, cells);
-  out += "      <CellData>\n        <DataArray type=\"Int32\" Name=\"" + std::string(valueName) +
-         "\" format=\"ascii\">\n";
-  for (const VtkCell& cell : cells) out += std::to_string(cell.value) + '\n';
-  out += "        </DataArray>\n      </CellData>\n";
-  out += "    </Piece>\n  </UnstructuredGrid>\n</VTKFile>\n";
-  return out;
+                 const std::vector<VtkCell>& cells, const char* valueName, bool binary) {
+  std::vector<size_t> order(cells.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&cells](size_t a, size_t b) { return cells[a].type < cells[b].type; });
+  size_t corners = 0;
+  for (const VtkCell& cell : cells) corners += static_cast<size_t>(cell.corners);
+  CheckVtuCornerCount(corners);
+  VtuGrid grid;
+  grid.fieldData = Names(names);
+  grid.points = &mesh.nodes;
+  grid.cellCount = cells.size();
+  grid.connectivity = {"connectivity", VtkType::Int32, 1, {}, {}};
+  grid.offsets = {"offsets", VtkType::Int32, 1, {}, {}};
+  grid.types = {"types", VtkType::UInt8, 1, {}, {}};
+  VtuArray value{valueName, VtkType::Int32, 1, {}, {}};
+  VtuArray element{"element", VtkType::Int32, 1, {}, {}};
+  for (const size_t i : order) {
+    const VtkCell& cell = cells[i];
+    grid.connectivity.integers.insert(grid.connectivity.integers.end(), cell.nodes.begin(),
+                                      cell.nodes.begin() + cell.corners);
+    grid.offsets.integers.push_back(static_cast<std::int32_t>(grid.connectivity.integers.size()));
+    grid.types.integers.push_back(cell.type);
+    value.integers.push_back(cell.value);
+    element.integers.push_back(static_cast<std::int32_t>(i));
+  }
+  grid.cellData = {std::move(value), std::move(element)};
+  return FormatVtuGrid(grid, binary);
 }
 
 }  // namespace
 
-std::string FormatSystemVolumeVtu(const SystemMesh& mesh) {
+std::string FormatSystemVolumeVtu(const SystemMesh& mesh, bool binary) {
   std::vector<VtkCell> cells;
   cells.reserve(mesh.elements.size());
   for (const vela::system::SystemElement& element : mesh.elements) {
@@ -105,10 +96,10 @@ std::string FormatSystemVolumeVtu(const SystemMesh& mesh) {
   }
   std::vector<std::string> names;
   for (const vela::system::Region& region : mesh.regions) names.push_back(region.name);
-  return Grid(mesh, names, cells, "region");
+  return Grid(mesh, names, cells, "region", binary);
 }
 
-std::string FormatSystemPatchesVtu(const SystemMesh& mesh) {
+std::string FormatSystemPatchesVtu(const SystemMesh& mesh, bool binary) {
   // Faces are wound outward, which is what VTK's right-hand rule takes as
   // their normal: they go in as they are.
   std::vector<VtkCell> cells;
@@ -119,7 +110,7 @@ std::string FormatSystemPatchesVtu(const SystemMesh& mesh) {
     std::copy(face.nodes.begin(), face.nodes.end(), cell.nodes.begin());
     cells.push_back(cell);
   }
-  return Grid(mesh, mesh.patches, cells, "patch");
+  return Grid(mesh, mesh.patches, cells, "patch", binary);
 }
 
 }  // namespace vela::io::detail
