@@ -1,8 +1,21 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, whatever of the build and test dependencies is missing.
+# Installs, with apt-get, whatever is missing of one of two package lists:
+#   install-deps.sh demo   what scripts/demo.sh needs: the compiler, CMake and
+#                          the tool's libraries;
+#   install-deps.sh test   all of that, and the test and benchmark libraries and
+#                          the independent readers the tests compare against
+#                          (the default).
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpugixml-dev python3-meshio gmsh)
+demo=(cmake g++ make nlohmann-json3-dev libcli11-dev libpugixml-dev zlib1g-dev)
+test=("${demo[@]}" libgtest-dev libbenchmark-dev python3-meshio python3-h5py gmsh)
+
+case "${1:-test}" in
+  demo) packages=("${demo[@]}") ;;
+  test) packages=("${test[@]}") ;;
+  *) echo "usage: $0 [demo|test]" >&2; exit 2 ;;
+esac
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
