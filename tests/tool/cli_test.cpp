@@ -120,7 +120,7 @@ TEST_F(Cli, CheckReportsFaultsWithStatusThree) {
   const std::string file = Write("tee.json", kTee);
   ASSERT_EQ(vela::cli::RunJunction(file, {Path("tee.mesh.json")}, {}, out_, err_), 0);
   std::ostringstream clean;
-  EXPECT_EQ(vela::cli::RunCheck(Path("tee.mesh.json"), std::nullopt, clean, err_), 0);
+  EXPECT_EQ(vela::cli::RunCheck(Path("tee.mesh.json"), std::nullopt, vela::cli::SummaryStyle::Text, clean, err_), 0);
   EXPECT_NE(clean.str().find("inverted elements                         0\n"), std::string::npos) << clean.str();
 
   vela::io::MeshDocument doc = vela::io::ReadMesh(Path("tee.mesh.json"));
@@ -128,9 +128,9 @@ TEST_F(Cli, CheckReportsFaultsWithStatusThree) {
   std::swap(doc.mesh.elements[7].nodes[4], doc.mesh.elements[7].nodes[5]);
   vela::io::WriteMesh(Path("flipped.vtu"), doc, {});
   std::ostringstream report, faults;
-  EXPECT_EQ(vela::cli::RunCheck(Path("flipped.vtu"), std::nullopt, report, faults), 3);
+  EXPECT_EQ(vela::cli::RunCheck(Path("flipped.vtu"), std::nullopt, vela::cli::SummaryStyle::Text, report, faults), 3);
   EXPECT_NE(faults.str().find("inverted elements 1: 7\n"), std::string::npos) << faults.str();
-  EXPECT_EQ(vela::cli::RunCheck(Path("missing.vtu"), std::nullopt, report, faults), 2);
+  EXPECT_EQ(vela::cli::RunCheck(Path("missing.vtu"), std::nullopt, vela::cli::SummaryStyle::Text, report, faults), 2);
 }
 
 // The shipped examples mesh without inverted elements or faces shared by
@@ -205,7 +205,9 @@ TEST_F(Cli, OptionValuesWithoutMeaningAreBadInput) {
   const std::string tee = Write("tee.json", kTee);
   for (const vela::cli::ViewDirection view : {vela::cli::ViewDirection{NAN, 30}, {-35, HUGE_VAL}, {-HUGE_VAL, 0}}) {
     std::ostringstream out, err;
-    EXPECT_EQ(vela::cli::RunJunction(tee, {Path("tee.svg")}, view, out, err), 2);
+    vela::cli::RunOptions options;
+    options.view = view;
+    EXPECT_EQ(vela::cli::RunJunction(tee, {Path("tee.svg")}, options, out, err), 2);
     EXPECT_EQ(vela::cli::RunDemo(Path("demo"), "", view, out, err), 2);
     EXPECT_NE(err.str().find("expected a finite angle in degrees"), std::string::npos) << err.str();
   }
@@ -214,12 +216,12 @@ TEST_F(Cli, OptionValuesWithoutMeaningAreBadInput) {
   ASSERT_EQ(vela::cli::RunJunction(tee, {Path("tee.msh")}, {}, out_, err_), 0);
   for (const double tol : {-1.0, -0.0 - 1e-300, double(NAN), HUGE_VAL}) {
     std::ostringstream out, err;
-    EXPECT_EQ(vela::cli::RunCheck(Path("tee.msh"), tol, out, err), 2) << tol;
+    EXPECT_EQ(vela::cli::RunCheck(Path("tee.msh"), tol, vela::cli::SummaryStyle::Text, out, err), 2) << tol;
     EXPECT_EQ(err.str().rfind("--tol: ", 0), 0u) << err.str();
     EXPECT_EQ(out.str(), "");
   }
   std::ostringstream out, err;
-  EXPECT_EQ(vela::cli::RunCheck(Path("tee.msh"), 0.0, out, err), 0) << err.str();
+  EXPECT_EQ(vela::cli::RunCheck(Path("tee.msh"), 0.0, vela::cli::SummaryStyle::Text, out, err), 0) << err.str();
   EXPECT_NE(out.str().find("coincident node pairs                     0 (within 0)"), std::string::npos) << out.str();
 }
 
@@ -259,7 +261,7 @@ TEST_F(Cli, NonFiniteCoordinatesFromTheLibraryAreFaultsNotWriteFailures) {
   for (const auto& [meshed, named] : rows) {
     std::ostringstream err;
     vela::quality::QualityReport report;
-    EXPECT_EQ(vela::cli::WriteMeshed(tee, *meshed, {Path("tee.vtu"), Path("tee.svg")}, {}, report, err), 3);
+    EXPECT_EQ(vela::cli::WriteMeshed(tee, *meshed, {Path("tee.vtu"), Path("tee.svg")}, {}, report, err, err), 3);
     EXPECT_EQ(err.str().rfind("tee: the library's mesh holds coordinates that are not finite; nothing was written:\n", 0), 0u)
         << err.str();
     EXPECT_NE(err.str().find(named), std::string::npos) << err.str();

@@ -2,8 +2,8 @@
 
 #include "embedded_examples.h"
 #include "file_text.h"
-#include "junction_mesher.h"
 #include "junction_call.h"
+#include "junction_mesher.h"
 #include "picture.h"
 #include "quality.h"
 #include "refusal_line.h"
@@ -22,30 +22,6 @@ namespace vela::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int kDone = 0;
-constexpr int kWriteFailed = 1;
-constexpr int kBadInput = 2;
-constexpr int kFaults = 3;
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-  return text;
-}
-
-bool IsPicture(const std::string& path) { return Lower(fs::path(path).extension().string()) == ".svg"; }
-
-// The output's format is known (a mesh format or a picture); otherwise a
-// message naming it.
-std::string CheckOutputName(const std::string& path) {
-  if (IsPicture(path)) return "";
-  try {
-    io::MeshFormatFromPath(path);
-    return "";
-  } catch (const std::invalid_argument& e) {
-    return e.what();
-  }
-}
 
 // A view angle that is not finite would fill the picture with "nan".
 std::string ViewProblem(const ViewDirection& view) {
@@ -73,21 +49,32 @@ std::string KindCounts(const MemoryMesh& mesh) {
   return s.str();
 }
 
-// Writes the mesh to every output; returns the first failure's message.
+// The text of one output: the picture, or the mesh in its format.
+std::string OutputText(const MeshedJunction& meshed, const quality::QualityReport& report,
+                       const std::string& extension, const RunOptions& options, const std::string& title) {
+  if (extension == ".svg") return picture::RenderSvg(meshed.document.mesh, PictureView(options.view, title));
+  return io::FormatMesh(meshed.document, io::MeshFormatFromPath("mesh" + extension), report.scaledJacobian,
+                        options.write);
+}
+
+// Writes the mesh to every output, "-" to data; returns the first failure's
+// message. A run that has taken over a second shows each output as progress.
 std::string WriteOutputs(const MeshedJunction& meshed, const quality::QualityReport& report,
-                         const std::vector<std::string>& outputs, const picture::ViewOptions& view) {
-  for (const std::string& path : outputs) {
+                         const std::vector<std::string>& outputs, const RunOptions& options,
+                         const std::string& title, std::ostream& data, Progress& progress) {
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    progress.Show("writing the outputs", static_cast<int>(i), static_cast<int>(outputs.size()));
     try {
-      if (IsPicture(path))
-        io::detail::WriteFileAtomically(path, picture::RenderSvg(meshed.document.mesh, view));
-      else
-        io::WriteMesh(path, meshed.document, report.scaledJacobian);
+      const std::string text = OutputText(meshed, report, OutputExtension(outputs[i], options), options, title);
+      if (IsStandardOutput(outputs[i])) data << text << std::flush;
+      else io::detail::WriteFileAtomically(outputs[i], text);
     } catch (const std::bad_alloc&) {
       throw;  // not the file's fault
     } catch (const std::exception& e) {
       return e.what();
     }
   }
+  progress.Show("writing the outputs", static_cast<int>(outputs.size()), static_cast<int>(outputs.size()));
   return "";
 }
 
@@ -103,37 +90,11 @@ std::string NonFiniteFarNodes(const io::MeshDocument& document) {
   return text;
 }
 
-struct JunctionResult {
-  int status = kDone;
-  MeshedJunction meshed;
-  quality::QualityReport report;
-};
-
-// Meshes, checks and writes one junction; messages go to err. A junction too
-// large for the memory is bad input, not a crash.
-JunctionResult MeshAndWrite(const io::JunctionFile& junction, const std::vector<std::string>& outputs,
-                            const ViewDirection& view, std::ostream& err) {
-  JunctionResult r;
-  const std::string name = io::detail::Printable(junction.name);
-  try {
-    r.meshed = MeshJunction(junction);
-    r.status = WriteMeshed(junction, r.meshed, outputs, view, r.report, err);
-  } catch (const std::bad_alloc&) {
-    err << name << ": out of memory: the junction needs more memory than there is (first_circle_nodes "
-        << junction.firstCircleNodes << ", " << junction.innerLayers.size() << " inner_layers, "
-        << junction.outerLayers.size() << " outer_layers)\n";
-    r.status = kBadInput;
-  } catch (const std::exception& e) {
-    err << name << ": cannot mesh the junction: " << e.what() << "\n";
-    r.status = kBadInput;
-  }
-  return r;
-}
-
-// Whether the files were written: always, unless the library's coordinates
-// were not finite.
-bool Written(const JunctionResult& r) {
-  return r.report.Count(quality::Fault::NonFiniteNode) == 0 && NonFiniteFarNodes(r.meshed.document).empty();
+// Whether the files were written: always, once the library's answer was
+// checked, unless its coordinates were not finite.
+bool Written(const JunctionRun& r) {
+  return (r.status == kDone || r.status == kFaults) && r.report.Count(quality::Fault::NonFiniteNode) == 0 &&
+         NonFiniteFarNodes(r.meshed.document).empty();
 }
 
 int ReadJunction(const std::string& file, io::JunctionFile& junction, std::ostream& err) {
@@ -146,11 +107,9 @@ int ReadJunction(const std::string& file, io::JunctionFile& junction, std::ostre
   }
 }
 
-}  // namespace
-
-int WriteMeshed(const io::JunctionFile& junction, const MeshedJunction& meshed,
-                const std::vector<std::string>& outputs, const ViewDirection& view,
-                quality::QualityReport& report, std::ostream& err) {
+int WriteChecked(const io::JunctionFile& junction, const MeshedJunction& meshed,
+                 const std::vector<std::string>& outputs, const RunOptions& options,
+                 quality::QualityReport& report, std::ostream& data, std::ostream& err, Progress& progress) {
   if (!meshed.ok) {
     err << RefusalLine(junction, meshed.refusal) << "\n";
     return kBadInput;
@@ -164,7 +123,7 @@ int WriteMeshed(const io::JunctionFile& junction, const MeshedJunction& meshed,
         << (farNodes.empty() ? "" : farNodes + "\n") << quality::DescribeFaults(report);
     return kFaults;
   }
-  const std::string failure = WriteOutputs(meshed, report, outputs, PictureView(view, junction.name));
+  const std::string failure = WriteOutputs(meshed, report, outputs, options, junction.name, data, progress);
   if (!failure.empty()) {
     err << failure << "\n";
     return kWriteFailed;
@@ -176,31 +135,116 @@ int WriteMeshed(const io::JunctionFile& junction, const MeshedJunction& meshed,
   return kDone;
 }
 
-int RunJunction(const std::string& file, const std::vector<std::string>& outputs, const ViewDirection& view,
-                std::ostream& out, std::ostream& err) {
-  if (const std::string problem = ViewProblem(view); !problem.empty()) {
-    err << problem << "\n";
-    return kBadInput;
-  }
-  for (const std::string& path : outputs) {
-    const std::string problem = CheckOutputName(path);
-    if (!problem.empty()) {
-      err << problem << "\n";
-      return kBadInput;
-    }
-  }
-  io::JunctionFile junction;
-  if (const int status = ReadJunction(file, junction, err); status != kDone) return status;
-  const JunctionResult r = MeshAndWrite(junction, outputs, view, err);
-  if (r.status == kBadInput || r.status == kWriteFailed) return r.status;
-
+void PrintJunctionSummary(const io::JunctionFile& junction, const JunctionRun& r,
+                          const std::vector<std::string>& outputs, std::ostream& out) {
   const MemoryMesh& mesh = r.meshed.document.mesh;
   out << io::detail::Printable(junction.name) << ": " << (junction.IsBend() ? "bend" : "N-way junction") << " of "
       << junction.RunnerCount() << " runners\n"
       << "  nodes     " << r.meshed.nodesBeforeMerge << " before merging, " << mesh.GetNodeCount() << " after\n"
       << "  elements  " << mesh.GetElementCount() << ": " << KindCounts(mesh) << "\n"
-      << "  " << quality::SummaryLine(r.report) << "\n";
-  if (Written(r)) for (const std::string& path : outputs) out << "  wrote " << path << "\n";
+      << "  " << quality::SummaryLine(r.report) << "\n"
+      << "  coincident nodes: within " << std::setprecision(3) << r.report.mergeTol
+      << " on every axis, as check takes by default\n"
+      << std::setprecision(6);
+  if (Written(r))
+    for (const std::string& path : outputs)
+      if (!IsStandardOutput(path)) out << "  wrote " << path << "\n";
+}
+
+}  // namespace
+
+int WriteMeshed(const io::JunctionFile& junction, const MeshedJunction& meshed,
+                const std::vector<std::string>& outputs, const RunOptions& options,
+                quality::QualityReport& report, std::ostream& data, std::ostream& err) {
+  Progress progress(err, options.progress);
+  return WriteChecked(junction, meshed, outputs, options, report, data, err, progress);
+}
+
+JunctionRun MeshAndWriteJunction(const io::JunctionFile& junction, const std::vector<std::string>& outputs,
+                                 const RunOptions& options, std::ostream& data, std::ostream& err) {
+  JunctionRun r;
+  const std::string name = io::detail::Printable(junction.name);
+  try {
+    Progress progress(err, options.progress);
+    r.meshed = MeshJunction(junction);
+    r.status = WriteChecked(junction, r.meshed, outputs, options, r.report, data, err, progress);
+  } catch (const std::bad_alloc&) {
+    err << name << ": out of memory: the junction needs more memory than there is (first_circle_nodes "
+        << junction.firstCircleNodes << ", " << junction.innerLayers.size() << " inner_layers, "
+        << junction.outerLayers.size() << " outer_layers)\n";
+    r.status = kBadInput;
+  } catch (const std::exception& e) {
+    err << name << ": cannot mesh the junction: " << e.what() << "\n";
+    r.status = kBadInput;
+  }
+  r.written = Written(r);
+  return r;
+}
+
+std::string JunctionTableHeader() {
+  std::ostringstream s;
+  s << std::left << std::setw(18) << "junction" << std::setw(6) << "kind" << std::right << std::setw(8) << "runners"
+    << std::setw(9) << "nodes" << std::setw(10) << "elements" << std::setw(7) << "tetra" << std::setw(8)
+    << "pyramid" << std::setw(7) << "prism" << std::setw(7) << "hexa" << std::setw(9) << "min SJ" << "  faults\n";
+  return s.str();
+}
+
+std::string JunctionTableRow(const std::string& label, const io::JunctionFile& junction, const JunctionRun& r) {
+  std::ostringstream s;
+  s << std::left << std::setw(18) << io::detail::Printable(label) << std::setw(6)
+    << (junction.IsBend() ? "bend" : "nway") << std::right << std::setw(8) << junction.RunnerCount();
+  if (!r.written) {
+    s << (r.status == kFaults ? "  not written\n" : "  not meshed\n");
+    return s.str();
+  }
+  const MemoryMesh& mesh = r.meshed.document.mesh;
+  s << std::setw(9) << mesh.GetNodeCount() << std::setw(10) << mesh.GetElementCount() << std::setw(7)
+    << mesh.CountOf(ElementKind::Tetra) << std::setw(8) << mesh.CountOf(ElementKind::Pyramid) << std::setw(7)
+    << mesh.CountOf(ElementKind::Prism) << std::setw(7) << mesh.CountOf(ElementKind::Hexa) << std::setw(9)
+    << std::fixed << std::setprecision(3) << SmallestScaledJacobian(r.report) << "  "
+    << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
+  return s.str();
+}
+
+nlohmann::ordered_json JunctionSummaryJson(const io::JunctionFile& junction, const JunctionRun& r,
+                                           const std::vector<std::string>& outputs) {
+  const MemoryMesh& mesh = r.meshed.document.mesh;
+  nlohmann::ordered_json written = nlohmann::ordered_json::array();
+  if (r.written)
+    for (const std::string& path : outputs)
+      if (!IsStandardOutput(path)) written.push_back(path);
+  return {{"name", junction.name},
+          {"kind", junction.IsBend() ? "bend" : "nway"},
+          {"runners", junction.RunnerCount()},
+          {"status", r.status},
+          {"nodes_before_merging", r.meshed.nodesBeforeMerge},
+          {"nodes", mesh.GetNodeCount()},
+          {"elements", mesh.GetElementCount()},
+          {"by_kind",
+           {{"tetra", mesh.CountOf(ElementKind::Tetra)},
+            {"pyramid", mesh.CountOf(ElementKind::Pyramid)},
+            {"prism", mesh.CountOf(ElementKind::Prism)},
+            {"hexa", mesh.CountOf(ElementKind::Hexa)}}},
+          {"quality", QualityJson(r.report)},
+          {"written", written}};
+}
+
+int RunJunction(const std::string& file, const std::vector<std::string>& outputs, const RunOptions& options,
+                std::ostream& out, std::ostream& err) {
+  std::string problem = ViewProblem(options.view);
+  if (problem.empty()) problem = OutputsProblem(outputs, options);
+  if (!problem.empty()) {
+    err << problem << "\n";
+    return kBadInput;
+  }
+  io::JunctionFile junction;
+  if (const int status = ReadJunction(file, junction, err); status != kDone) return status;
+  const JunctionRun r = MeshAndWriteJunction(junction, outputs, options, out, err);
+  if (r.status == kBadInput || r.status == kWriteFailed) return r.status;
+  if (options.summary == SummaryStyle::Json)
+    out << JunctionSummaryJson(junction, r, outputs).dump() << "\n";
+  else if (options.summary == SummaryStyle::Text)
+    PrintJunctionSummary(junction, r, outputs, SummaryStream(outputs, out, err));
   return r.status;
 }
 
@@ -230,7 +274,8 @@ int RunLength(const std::string& file, bool json, std::ostream& out, std::ostrea
   return kDone;
 }
 
-int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, std::ostream& out, std::ostream& err) {
+int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, SummaryStyle summary, std::ostream& out,
+             std::ostream& err) {
   if (mergeTol && !(std::isfinite(*mergeTol) && *mergeTol >= 0.0)) {
     err << "--tol: expected a distance of 0 or more, got " << *mergeTol << "\n";
     return kBadInput;
@@ -246,9 +291,15 @@ int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, std::o
   }
   const MemoryMesh& mesh = document.mesh;
   const quality::QualityReport report = quality::Assess(mesh, mergeTol ? *mergeTol : quality::DefaultTolerance(mesh));
-  out << io::detail::Printable(meshFile) << ": " << document.kind << " mesh, " << mesh.GetNodeCount() << " nodes, "
-      << mesh.GetElementCount() << " elements\n\n"
-      << quality::ReportTable(report);
+  if (summary == SummaryStyle::Json)
+    out << nlohmann::ordered_json{{"file", meshFile}, {"kind", document.kind}, {"nodes", mesh.GetNodeCount()},
+                                  {"elements", mesh.GetElementCount()}, {"quality", QualityJson(report)}}
+               .dump()
+        << "\n";
+  else if (summary == SummaryStyle::Text)
+    out << io::detail::Printable(meshFile) << ": " << (document.kind.empty() ? "" : document.kind + " ")
+        << "mesh, " << mesh.GetNodeCount() << " nodes, " << mesh.GetElementCount() << " elements\n\n"
+        << quality::ReportTable(report);
   if (quality::HasFaults(report)) {
     err << io::detail::Printable(meshFile) << ": the mesh has faults:\n" << quality::DescribeFaults(report);
     return kFaults;
@@ -290,31 +341,19 @@ int RunDemo(const std::string& outDir, const std::string& examplesDir, const Vie
     return kWriteFailed;
   }
 
+  // Each row is flushed as its junction is done: the table is the progress.
+  RunOptions options;
+  options.view = view;
+  options.progress = false;
   int status = kDone;
-  out << std::left << std::setw(18) << "junction" << std::setw(6) << "kind" << std::right << std::setw(8)
-      << "runners" << std::setw(9) << "nodes" << std::setw(10) << "elements" << std::setw(7) << "tetra"
-      << std::setw(8) << "pyramid" << std::setw(7) << "prism" << std::setw(7) << "hexa" << std::setw(9)
-      << "min SJ" << "  faults\n";
+  out << JunctionTableHeader();
   for (const auto& [stem, junction] : junctions) {
     std::vector<std::string> outputs;
     for (const char* ext : {".mesh.json", ".vtu", ".msh", ".svg"})
       outputs.push_back((fs::path(outDir) / (stem + ext)).string());
-    const JunctionResult r = MeshAndWrite(junction, outputs, view, err);
+    const JunctionRun r = MeshAndWriteJunction(junction, outputs, options, out, err);
     status = std::max(status, r.status);
-    out << std::left << std::setw(18) << io::detail::Printable(junction.name) << std::setw(6)
-        << (junction.IsBend() ? "bend" : "nway") << std::right << std::setw(8) << junction.RunnerCount();
-    if (r.status == kBadInput || r.status == kWriteFailed || !Written(r)) {
-      out << (r.status == kFaults ? "  not written\n" : "  not meshed\n");
-      continue;
-    }
-    const MemoryMesh& mesh = r.meshed.document.mesh;
-    double minSj = 1.0;
-    for (double v : r.report.scaledJacobian) minSj = std::min(minSj, v);  // all finite: Written(r)
-    out << std::setw(9) << mesh.GetNodeCount() << std::setw(10) << mesh.GetElementCount() << std::setw(7)
-        << mesh.CountOf(ElementKind::Tetra) << std::setw(8) << mesh.CountOf(ElementKind::Pyramid) << std::setw(7)
-        << mesh.CountOf(ElementKind::Prism) << std::setw(7) << mesh.CountOf(ElementKind::Hexa) << std::setw(9)
-        << std::fixed << std::setprecision(3) << minSj << std::defaultfloat << "  "
-        << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
+    out << JunctionTableRow(junction.name, junction, r) << std::flush;
   }
   out << "files in " << outDir << "/: NAME.mesh.json, NAME.vtu, NAME.msh, NAME.svg\n";
   return std::max(status, RunSystemDemo(outDir, examplesDir, out, err));

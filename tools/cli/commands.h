@@ -1,7 +1,7 @@
 #pragma once
 
 // The subcommands of vela-mesh, as functions that print to the given streams
-// and return the process exit status:
+// and return the process exit status (run_options.h):
 //   0  done;
 //   1  a file could not be written;
 //   2  bad input: a wrong command line or option value, a junction or mesh
@@ -14,6 +14,9 @@
 
 #include "junction_mesher.h"
 #include "quality.h"
+#include "run_options.h"
+
+#include <nlohmann/json.hpp>
 
 #include <iosfwd>
 #include <optional>
@@ -22,26 +25,23 @@
 
 namespace vela::cli {
 
-struct ViewDirection {
-  double azimuthDeg = -35.0;    // about the vertical axis, from +x
-  double elevationDeg = 30.0;   // above the horizontal plane
-};
-
 // Meshes FILE and writes it to each output (.json, .vtu, .msh, .svg by
-// extension), with a one-screen summary. Every output name and the view are
+// extension; "-" for the output stream in options.format), with a summary
+// in options.summary's style: the text one goes to err when the mesh goes to
+// out. No outputs: the summary alone. Every output name and the view are
 // checked before anything is meshed or written: angles must be finite.
 int RunJunction(const std::string& file, const std::vector<std::string>& outputs,
-                const ViewDirection& view, std::ostream& out, std::ostream& err);
+                const RunOptions& options, std::ostream& out, std::ostream& err);
 
 // Prints the runner lengths of FILE: a table, or {"lengths": [...]}.
 int RunLength(const std::string& file, bool json, std::ostream& out, std::ostream& err);
 
-// Prints the quality report of a .json, .vtu or .msh mesh. mergeTol is the
-// distance within which two nodes count as coincident; without one,
-// quality::DefaultTolerance, as `junction` takes. A negative or non-finite
-// mergeTol is bad input.
-int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, std::ostream& out,
-             std::ostream& err);
+// Prints the quality report of a .json, .vtu or .msh mesh (a table, nothing,
+// or one JSON object, by summary). mergeTol is the distance within which two
+// nodes count as coincident; without one, quality::DefaultTolerance, as
+// `junction` takes. A negative or non-finite mergeTol is bad input.
+int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, SummaryStyle summary,
+             std::ostream& out, std::ostream& err);
 
 // Meshes every shipped example junction (or those in examplesDir, when not
 // empty) and writes each in every format plus a picture into outDir, then
@@ -50,12 +50,34 @@ int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, std::o
 int RunDemo(const std::string& outDir, const std::string& examplesDir, const ViewDirection& view,
             std::ostream& out, std::ostream& err);
 
+// One junction meshed, checked and written.
+struct JunctionRun {
+  int status = kDone;
+  MeshedJunction meshed;
+  quality::QualityReport report;
+  bool written = false;  // every output was written
+};
+
+// Meshes, checks and writes one junction; the output "-" goes to data,
+// messages to err. A junction too large for the memory is bad input.
+JunctionRun MeshAndWriteJunction(const io::JunctionFile& junction, const std::vector<std::string>& outputs,
+                                 const RunOptions& options, std::ostream& data, std::ostream& err);
+
+// The demo's and the batch's table of junctions: its header, and the row of
+// one junction, labelled as given.
+std::string JunctionTableHeader();
+std::string JunctionTableRow(const std::string& label, const io::JunctionFile& junction, const JunctionRun& run);
+
+// The summary of one junction as one JSON object.
+nlohmann::ordered_json JunctionSummaryJson(const io::JunctionFile& junction, const JunctionRun& run,
+                                           const std::vector<std::string>& outputs);
+
 // What the meshing subcommands do with the library's answer: the refusal
-// line; or the quality report into report, the files, and a line per fault.
-// Returns the exit status. Public so that the tests can hand it answers the
-// library should never give.
+// line; or the quality report into report, the outputs ("-" into data), and
+// a line per fault. Returns the exit status. Public so that the tests can
+// hand it answers the library should never give.
 int WriteMeshed(const io::JunctionFile& junction, const MeshedJunction& meshed,
-                const std::vector<std::string>& outputs, const ViewDirection& view,
-                quality::QualityReport& report, std::ostream& err);
+                const std::vector<std::string>& outputs, const RunOptions& options,
+                quality::QualityReport& report, std::ostream& data, std::ostream& err);
 
 }  // namespace vela::cli

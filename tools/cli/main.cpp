@@ -1,5 +1,6 @@
 // vela-mesh: mesh, check and look at a runner junction from the command line.
 
+#include "batch_command.h"
 #include "commands.h"
 #include "file_text.h"
 #include "system_command.h"
@@ -14,28 +15,73 @@
 
 namespace {
 
-constexpr int kBadInput = 2;
+using vela::cli::kBadInput;
+using vela::cli::RunOptions;
+using vela::cli::SummaryStyle;
+
+const std::vector<std::string> kFormats = {"json", "vtu", "msh", "svg"};
+
+// The options every subcommand that writes or reports shares.
+struct Shared {
+  RunOptions options;
+  bool quiet = false, json = false, ascii = false, binary = false;
+
+  RunOptions Resolved() const {
+    RunOptions resolved = options;
+    resolved.summary = json ? SummaryStyle::Json : quiet ? SummaryStyle::Quiet : SummaryStyle::Text;
+    resolved.write.encoding = ascii    ? vela::io::Encoding::Ascii
+                              : binary ? vela::io::Encoding::Binary
+                                       : vela::io::Encoding::Default;
+    return resolved;
+  }
+};
+
+void AddView(CLI::App* command, vela::cli::ViewDirection& view) {
+  command->add_option("--azimuth", view.azimuthDeg, "picture: viewer's angle about z from +x, degrees")
+      ->capture_default_str();
+  command->add_option("--elevation", view.elevationDeg, "picture: viewer's height above the xy-plane, degrees")
+      ->capture_default_str();
+}
+
+void AddSummary(CLI::App* command, Shared& shared) {
+  CLI::Option* quiet = command->add_flag("--quiet", shared.quiet, "no summary: only errors, on standard error");
+  command->add_flag("--json", shared.json, "the summary as one JSON object on standard output, for scripts")
+      ->excludes(quiet);
+}
+
+void AddEncoding(CLI::App* command, Shared& shared) {
+  CLI::Option* ascii = command->add_flag("--ascii", shared.ascii, ".vtu and .msh as text");
+  command->add_flag("--binary", shared.binary,
+                    ".vtu and .msh in binary (default: binary .vtu, compressed with zlib, and text .msh)")
+      ->excludes(ascii);
+}
+
+void AddMeshOutputs(CLI::App* command, std::vector<std::string>& outputs, Shared& shared, const char* vtuNote) {
+  command->add_option("-o,--output", outputs,
+                      "output file, again for more; the extension names the format (.json, .vtu, .msh, .svg); "
+                      "- for standard output in --format; none: the summary only");
+  command->add_option("--format", shared.options.format, std::string("the format of -o -") + vtuNote)
+      ->check(CLI::IsMember(kFormats));
+  AddSummary(command, shared);
+  AddEncoding(command, shared);
+}
 
 int Run(int argc, char** argv) {
   CLI::App app{"vela-mesh: meshes the junction of round runners or a whole runner system, checks meshes and\n"
-                "draws them.\n"
-                "Without a subcommand it runs the demo into out/."};
+               "draws them.\n"
+               "Without a subcommand it runs the demo into out/.\n"
+               "Exit status: 0 done; 1 a file could not be written; 2 bad input (command line, file, a refused\n"
+               "junction or system); 3 the mesh has faults. A batch exits with the highest of its files'."};
+  app.set_version_flag("--version", std::string("vela-mesh ") + VELA_MESH_VERSION);
   app.require_subcommand(0, 1);
 
-  vela::cli::ViewDirection view;
-  auto addView = [&view](CLI::App* command) {
-    command->add_option("--azimuth", view.azimuthDeg, "picture: viewer's angle about z from +x, degrees")
-        ->capture_default_str();
-    command->add_option("--elevation", view.elevationDeg, "picture: viewer's height above the xy-plane, degrees")
-        ->capture_default_str();
-  };
-
+  Shared shared;
   std::string junctionFile;
   std::vector<std::string> outputs;
   CLI::App* junction = app.add_subcommand("junction", "mesh a junction file into .json, .vtu, .msh or .svg files");
   junction->add_option("FILE", junctionFile, "junction file (JSON)")->required();
-  junction->add_option("-o,--output", outputs, "output files; the format follows the extension")->required();
-  addView(junction);
+  AddMeshOutputs(junction, outputs, shared, "");
+  AddView(junction, shared.options.view);
 
   bool json = false;
   CLI::App* length = app.add_subcommand("length", "print how far along each runner the junction reaches");
@@ -48,16 +94,29 @@ int Run(int argc, char** argv) {
   check->add_option("MESH", meshFile, "mesh file")->required();
   CLI::Option* tolOption = check->add_option(
       "--tol", tol, "distance within which two nodes count as coincident, 0 or more (default: 1e-6 of the size)");
+  AddSummary(check, shared);
 
   std::string systemFile;
   int threads = 0;
   CLI::App* system = app.add_subcommand(
       "system", "mesh a whole runner system file into one mesh with patches (.json, .vtu, .msh, .svg)");
   system->add_option("FILE", systemFile, "system file (JSON)")->required();
-  system->add_option("-o,--output", outputs, "output files; the format follows the extension")->required();
+  AddMeshOutputs(system, outputs, shared, "; for vtu the volume file alone");
   system->add_option("--threads", threads, "junctions and bends meshed at once; 0: one per hardware thread")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
+
+  std::string batchDir, batchOut;
+  std::vector<std::string> batchFormats;
+  CLI::App* batch = app.add_subcommand(
+      "batch", "mesh every junction and system file of a folder into another, named after the files");
+  batch->add_option("DIR", batchDir, "folder of junction and system files (.json)")->required();
+  batch->add_option("-o,--output", batchOut, "folder for the files")->required();
+  batch->add_option("--format", batchFormats, "formats to write, again for more (default: all four)")
+      ->check(CLI::IsMember(kFormats));
+  AddSummary(batch, shared);
+  AddEncoding(batch, shared);
+  AddView(batch, shared.options.view);
 
   std::string outDir = "out", examplesDir;
   CLI::App* demo = app.add_subcommand(
@@ -65,23 +124,25 @@ int Run(int argc, char** argv) {
   demo->add_option("-o,--output", outDir, "folder for the files")->capture_default_str();
   demo->add_option("--examples", examplesDir,
                    "mesh the junction files of this folder (and the system files of its systems/ folder) instead");
-  addView(demo);
+  AddView(demo, shared.options.view);
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    // --help is a parse "error" that exits 0; a wrong command line is bad input.
+    // --help and --version are parse "errors" that exit 0; a wrong command line is bad input.
     return app.exit(e) == 0 ? 0 : kBadInput;
   }
 
   vela::io::detail::RemoveTemporaryFilesOnInterrupt();
-  if (*junction) return vela::cli::RunJunction(junctionFile, outputs, view, std::cout, std::cerr);
-  if (*system) return vela::cli::RunSystem(systemFile, outputs, threads, std::cout, std::cerr);
+  const RunOptions options = shared.Resolved();
+  if (*junction) return vela::cli::RunJunction(junctionFile, outputs, options, std::cout, std::cerr);
+  if (*system) return vela::cli::RunSystem(systemFile, outputs, threads, std::cout, std::cerr, options);
+  if (*batch) return vela::cli::RunBatch(batchDir, batchOut, batchFormats, options, std::cout, std::cerr);
   if (*length) return vela::cli::RunLength(junctionFile, json, std::cout, std::cerr);
   if (*check)
     return vela::cli::RunCheck(meshFile, tolOption->count() > 0 ? std::optional<double>(tol) : std::nullopt,
-                               std::cout, std::cerr);
-  return vela::cli::RunDemo(outDir, examplesDir, view, std::cout, std::cerr);
+                               options.summary, std::cout, std::cerr);
+  return vela::cli::RunDemo(outDir, examplesDir, options.view, std::cout, std::cerr);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include "system_file.h"
 #include "system_mesh_file.h"
 
+#include <stdlib.h>  // mkdtemp
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include <iomanip>
 #include <new>
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
 
 namespace vela::cli {
@@ -27,51 +30,29 @@ using vela::system::RunnerNetwork;
 using vela::system::SystemMesh;
 using vela::system::SystemOutcome;
 
-constexpr int kDone = 0;
-constexpr int kWriteFailed = 1;
-constexpr int kBadInput = 2;
-constexpr int kFaults = 3;
 // A network the layer refuses is bad input, as a junction the library refuses is.
 constexpr int kRefused = kBadInput;
 
-// The formats WriteSystemMesh takes: the junction mesh formats and the picture.
-std::string OutputProblem(const std::string& path) {
-  std::string extension = fs::path(path).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (extension == ".svg") return "";
-  try {
-    io::MeshFormatFromPath(path);
-    return "";
-  } catch (const std::invalid_argument& e) {
-    return e.what();
-  }
-}
-
-// Progress of the junctions and bends on err, once they have taken longer
-// than a second: a quick system prints nothing. The line is closed when the
-// object goes.
-class Progress {
+// A folder of its own under the system's temporary folder, removed with
+// everything in it when the object goes: where a system mesh for the output
+// stream is written, since its writers write files.
+class TemporaryFolder {
 public:
-  explicit Progress(std::ostream& err) : m_err(err), m_start(std::chrono::steady_clock::now()) {}
-  Progress(const Progress&) = delete;
-  Progress& operator=(const Progress&) = delete;
-  ~Progress() {
-    if (m_shown) m_err << "\n";
+  TemporaryFolder() {
+    std::string pattern = (fs::temp_directory_path() / "vela-mesh-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temporary folder");
+    m_path = pattern;
   }
-
-  std::function<void(int, int)> Callback() {
-    return [this](int done, int total) {
-      if (!m_shown && std::chrono::steady_clock::now() - m_start < std::chrono::seconds(1)) return;
-      m_shown = true;
-      m_err << "\rmeshing junctions and bends: " << done << " of " << total << std::flush;
-    };
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  ~TemporaryFolder() {
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
   }
+  const fs::path& Path() const { return m_path; }
 
 private:
-  std::ostream& m_err;
-  std::chrono::steady_clock::time_point m_start;
-  bool m_shown = false;
+  fs::path m_path;
 };
 
 // The meshed system, its volume as a host container holds it, and the verdict.
@@ -93,14 +74,28 @@ int ReadNetwork(const std::string& file, RunnerNetwork& network, std::ostream& e
   }
 }
 
-// Writes every output; the first failure ends it. A mesh the writers cannot
-// hold faithfully is a fault of the mesh, a file that cannot be written one
-// of the disk.
+// The mesh on the output stream: its one file, or the volume file of a .vtu.
+void WriteToStream(const SystemMesh& mesh, const std::string& title, const RunOptions& options,
+                   std::ostream& data) {
+  const TemporaryFolder folder;
+  const std::string path = (folder.Path() / ("mesh." + options.format)).string();
+  io::WriteSystemMesh(path, mesh, title, options.write);
+  data << io::detail::ReadWholeFile(path) << std::flush;
+}
+
+// Writes every output ("-" to data); the first failure ends it. A mesh the
+// writers cannot hold faithfully is a fault of the mesh, a file that cannot
+// be written one of the disk.
 int WriteOutputs(const SystemMesh& mesh, const std::string& title, const std::vector<std::string>& outputs,
-                 std::vector<std::string>& written, std::ostream& err) {
+                 const RunOptions& options, std::vector<std::string>& written, std::ostream& data,
+                 std::ostream& err) {
   for (const std::string& path : outputs) {
     try {
-      const std::vector<std::string> files = io::WriteSystemMesh(path, mesh, title);
+      if (IsStandardOutput(path)) {
+        WriteToStream(mesh, title, options, data);
+        continue;
+      }
+      const std::vector<std::string> files = io::WriteSystemMesh(path, mesh, title, options.write);
       written.insert(written.end(), files.begin(), files.end());
     } catch (const std::invalid_argument& e) {
       err << io::detail::Printable(title) << ": the mesh cannot be written: " << e.what() << "\n";
@@ -116,15 +111,15 @@ int WriteOutputs(const SystemMesh& mesh, const std::string& title, const std::ve
 // Meshes, checks and writes one network; messages go to err. A network too
 // large for the memory is bad input, not a crash.
 SystemResult MeshAndWrite(const RunnerNetwork& network, int threads, const std::vector<std::string>& outputs,
-                          std::ostream& err) {
+                          const RunOptions& options, std::ostream& data, std::ostream& err) {
   SystemResult r;
   const std::string name = io::detail::Printable(network.name);
   try {
-    Progress progress(err);
-    vela::system::BuildOptions options;
-    options.threads = threads;
-    options.progress = progress.Callback();
-    r.outcome = vela::system::MeshRunnerSystem(network, options);
+    Progress progress(err, options.progress);
+    vela::system::BuildOptions build;
+    build.threads = threads;
+    build.progress = progress.Callback("meshing junctions and bends");
+    r.outcome = vela::system::MeshRunnerSystem(network, build);
   } catch (const std::bad_alloc&) {
     err << name << ": out of memory: the system needs more memory than there is\n";
     r.status = kBadInput;
@@ -137,7 +132,7 @@ SystemResult MeshAndWrite(const RunnerNetwork& network, int threads, const std::
   }
   vela::system::WriteSolidMesh(r.outcome.mesh, r.volume);
   r.report = quality::Assess(r.volume, quality::DefaultTolerance(r.volume));
-  r.status = WriteOutputs(r.outcome.mesh, network.name, outputs, r.written, err);
+  r.status = WriteOutputs(r.outcome.mesh, network.name, outputs, options, r.written, data, err);
   if (r.status == kDone && quality::HasFaults(r.report)) {
     err << name << ": the mesh has faults:\n" << quality::DescribeFaults(r.report);
     r.status = kFaults;
@@ -168,8 +163,34 @@ void PrintSummary(const RunnerNetwork& network, const SystemResult& r, std::ostr
   for (size_t p = 0; p < faces.size(); ++p)
     out << "    " << std::left << std::setw(14) << io::detail::Printable(r.outcome.mesh.patches[p]) << std::right
         << std::setw(8) << faces[p] << "\n";
-  out << "  " << quality::SummaryLine(r.report) << "\n";
+  out << "  " << quality::SummaryLine(r.report) << "\n"
+      << "  coincident nodes: within " << std::setprecision(3) << r.report.mergeTol
+      << " on every axis, as check takes by default\n"
+      << std::setprecision(6);
   for (const std::string& path : r.written) out << "  wrote " << path << "\n";
+}
+
+nlohmann::ordered_json SummaryJson(const RunnerNetwork& network, const SystemResult& r) {
+  const vela::system::SystemCounts& counts = r.outcome.counts;
+  const MemoryMesh& mesh = r.volume;
+  nlohmann::ordered_json patches = nlohmann::ordered_json::object();
+  const std::vector<long long> faces = FacesPerPatch(r.outcome.mesh);
+  for (size_t p = 0; p < faces.size(); ++p) patches[r.outcome.mesh.patches[p]] = faces[p];
+  return {{"name", network.name},
+          {"points", network.points.size()},
+          {"runners", network.runners.size()},
+          {"status", r.status},
+          {"meshed", {{"junctions", counts.junctions}, {"bends", counts.bends}, {"runners", counts.runners}}},
+          {"nodes", mesh.GetNodeCount()},
+          {"elements", mesh.GetElementCount()},
+          {"by_kind",
+           {{"tetra", mesh.CountOf(ElementKind::Tetra)},
+            {"pyramid", mesh.CountOf(ElementKind::Pyramid)},
+            {"prism", mesh.CountOf(ElementKind::Prism)},
+            {"hexa", mesh.CountOf(ElementKind::Hexa)}}},
+          {"patches", patches},
+          {"quality", QualityJson(r.report)},
+          {"written", r.written}};
 }
 
 // The example systems of the demo, each with the stem of its files: the
@@ -195,39 +216,55 @@ std::vector<std::pair<std::string, RunnerNetwork>> DemoSystems(const std::string
   return systems;
 }
 
-void PrintDemoRow(const RunnerNetwork& network, const SystemResult& r, std::ostream& out) {
-  out << std::left << std::setw(14) << io::detail::Printable(network.name) << std::right;
-  if (!r.outcome.ok) {
-    out << "  not meshed\n";
-    return;
-  }
+std::string DemoRow(const std::string& label, const SystemResult& r) {
+  std::ostringstream out;
+  out << std::left << std::setw(14) << io::detail::Printable(label) << std::right;
+  if (!r.outcome.ok || r.status == kBadInput) return out.str() + "  not meshed\n";
   const vela::system::SystemCounts& c = r.outcome.counts;
   const MemoryMesh& mesh = r.volume;
-  double minSj = 1.0;
-  for (double v : r.report.scaledJacobian) minSj = std::min(minSj, v);
   out << std::setw(10) << c.junctions << std::setw(6) << c.bends << std::setw(8) << c.runners << std::setw(8)
       << mesh.GetNodeCount() << std::setw(9) << mesh.GetElementCount() << std::setw(7)
       << mesh.CountOf(ElementKind::Tetra) << std::setw(8) << mesh.CountOf(ElementKind::Pyramid) << std::setw(7)
       << mesh.CountOf(ElementKind::Prism) << std::setw(7) << mesh.CountOf(ElementKind::Hexa) << std::setw(8)
-      << r.outcome.mesh.patches.size() << std::setw(8) << std::fixed << std::setprecision(3) << minSj
-      << std::defaultfloat << "  " << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
+      << r.outcome.mesh.patches.size() << std::setw(8) << std::fixed << std::setprecision(3)
+      << SmallestScaledJacobian(r.report) << "  " << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
+  return out.str();
 }
 
 }  // namespace
 
+std::string SystemTableHeader() {
+  std::ostringstream out;
+  out << std::left << std::setw(14) << "system" << std::right << std::setw(10) << "junctions" << std::setw(6)
+      << "bends" << std::setw(8) << "runners" << std::setw(8) << "nodes" << std::setw(9) << "elements"
+      << std::setw(7) << "tetra" << std::setw(8) << "pyramid" << std::setw(7) << "prism" << std::setw(7) << "hexa"
+      << std::setw(8) << "patches" << std::setw(8) << "min SJ" << "  faults\n";
+  return out.str();
+}
+
+SystemRun MeshAndWriteSystem(const std::string& label, const RunnerNetwork& network, int threads,
+                             const std::vector<std::string>& outputs, const RunOptions& options,
+                             std::ostream& err) {
+  const SystemResult r = MeshAndWrite(network, threads, outputs, options, err, err);
+  SystemRun run;
+  run.status = r.status;
+  run.row = DemoRow(label, r);
+  if (r.outcome.ok && r.status != kBadInput) run.summary = SummaryJson(network, r);
+  return run;
+}
+
 int RunSystem(const std::string& file, const std::vector<std::string>& outputs, int threads, std::ostream& out,
-              std::ostream& err) {
-  for (const std::string& path : outputs) {
-    if (const std::string problem = OutputProblem(path); !problem.empty()) {
-      err << problem << "\n";
-      return kBadInput;
-    }
+              std::ostream& err, const RunOptions& options) {
+  if (const std::string problem = OutputsProblem(outputs, options); !problem.empty()) {
+    err << problem << "\n";
+    return kBadInput;
   }
   RunnerNetwork network;
   if (const int status = ReadNetwork(file, network, err); status != kDone) return status;
-  const SystemResult r = MeshAndWrite(network, threads, outputs, err);
-  if (!r.outcome.ok || r.status == kWriteFailed) return r.status;
-  PrintSummary(network, r, out);
+  const SystemResult r = MeshAndWrite(network, threads, outputs, options, out, err);
+  if (!r.outcome.ok || r.status == kBadInput || r.status == kWriteFailed) return r.status;
+  if (options.summary == SummaryStyle::Json) out << SummaryJson(network, r).dump() << "\n";
+  else if (options.summary == SummaryStyle::Text) PrintSummary(network, r, SummaryStream(outputs, out, err));
   return r.status;
 }
 
@@ -252,19 +289,18 @@ int RunSystemDemo(const std::string& outDir, const std::string& examplesDir, std
     err << io::detail::Printable(folder.string()) << ": cannot create the folder (" << made.message() << ")\n";
     return kWriteFailed;
   }
-  out << "\n"
-      << std::left << std::setw(14) << "system" << std::right << std::setw(10) << "junctions" << std::setw(6)
-      << "bends" << std::setw(8) << "runners" << std::setw(8) << "nodes" << std::setw(9) << "elements"
-      << std::setw(7) << "tetra" << std::setw(8) << "pyramid" << std::setw(7) << "prism" << std::setw(7) << "hexa"
-      << std::setw(8) << "patches" << std::setw(8) << "min SJ" << "  faults\n";
+  out << "\n" << SystemTableHeader();
+  // The rows are the progress: each is flushed as its system is done.
+  RunOptions options;
+  options.progress = false;
   int status = kDone;
   for (const auto& [stem, network] : systems) {
     std::vector<std::string> outputs;
     for (const char* ext : {".mesh.json", ".vtu", ".msh", ".svg"})
       outputs.push_back((folder / (stem + ext)).string());
-    const SystemResult r = MeshAndWrite(network, 0, outputs, err);
-    status = std::max(status, r.status);
-    PrintDemoRow(network, r, out);
+    const SystemRun run = MeshAndWriteSystem(network.name, network, 0, outputs, options, err);
+    status = std::max(status, run.status);
+    out << run.row << std::flush;
   }
   out << "files in " << folder.string() << "/: NAME.mesh.json, NAME.vtu, NAME.patches.vtu, NAME.msh, NAME.svg\n";
   return status;

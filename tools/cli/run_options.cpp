@@ -1,0 +1,115 @@
+#include "run_options.h"
+
+#include "file_text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <ostream>
+
+namespace vela::cli {
+
+namespace {
+
+constexpr const char* kExtensions[] = {".json", ".vtu", ".msh", ".svg"};
+
+bool KnownExtension(const std::string& extension) {
+  return std::find_if(std::begin(kExtensions), std::end(kExtensions),
+                      [&](const char* known) { return extension == known; }) != std::end(kExtensions);
+}
+
+const char* KindName(size_t k) {
+  static const char* const names[] = {"tetra", "pyramid", "prism", "hexa"};
+  return names[k];
+}
+
+}  // namespace
+
+bool IsStandardOutput(const std::string& path) { return path == "-"; }
+
+std::string OutputExtension(const std::string& path, const RunOptions& options) {
+  std::string extension =
+      IsStandardOutput(path) ? "." + options.format : std::filesystem::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension;
+}
+
+std::string OutputsProblem(const std::vector<std::string>& outputs, const RunOptions& options) {
+  const long dashes = std::count_if(outputs.begin(), outputs.end(), IsStandardOutput);
+  if (dashes > 1) return "-o -: the output stream takes one mesh; give it once";
+  if (dashes == 1 && options.summary == SummaryStyle::Json)
+    return "-o - and --json both write to the output stream; give one of them";
+  if (dashes == 1 && !KnownExtension("." + options.format))
+    return "-o -: give --format json, vtu, msh or svg for the output stream";
+  if (dashes == 0 && !options.format.empty())
+    return "--format names the format of -o - only; a file's extension names its own";
+  for (const std::string& path : outputs) {
+    if (IsStandardOutput(path)) continue;
+    const std::string extension = OutputExtension(path, options);
+    if (KnownExtension(extension)) continue;
+    const std::string shown = extension.empty() ? "no extension" : "extension '" + io::detail::Printable(extension) + "'";
+    return "output '" + io::detail::Printable(path) + "': " + shown +
+           " is not an output format (use .json, .vtu, .msh or .svg)";
+  }
+  return "";
+}
+
+std::ostream& SummaryStream(const std::vector<std::string>& outputs, std::ostream& out, std::ostream& err) {
+  return std::any_of(outputs.begin(), outputs.end(), IsStandardOutput) ? err : out;
+}
+
+double SmallestScaledJacobian(const quality::QualityReport& report) {
+  double smallest = 1.0;
+  for (const double v : report.scaledJacobian)
+    if (std::isfinite(v)) smallest = std::min(smallest, v);
+  return smallest;
+}
+
+nlohmann::ordered_json QualityJson(const quality::QualityReport& report) {
+  nlohmann::ordered_json faults = nlohmann::ordered_json::object();
+  for (int i = 0; i < quality::kFaultClasses; ++i) {
+    const auto fault = static_cast<quality::Fault>(i);
+    faults[quality::FaultName(fault)] = report.Count(fault);
+  }
+  nlohmann::ordered_json byKind = nlohmann::ordered_json::object();
+  for (size_t k = 0; k < report.byKind.size(); ++k) {
+    const quality::KindStats& stats = report.byKind[k];
+    if (stats.count == 0) continue;
+    byKind[KindName(k)] = {{"count", stats.count},
+                           {"min_scaled_jacobian", stats.minScaledJacobian},
+                           {"mean_scaled_jacobian", stats.meanScaledJacobian}};
+  }
+  return {{"faults", faults},
+          {"has_faults", quality::HasFaults(report)},
+          {"min_scaled_jacobian", SmallestScaledJacobian(report)},
+          {"by_kind", byKind},
+          {"volume", report.volume},
+          {"coincidence_tolerance", report.mergeTol}};
+}
+
+Progress::Progress(std::ostream& err, bool enabled)
+    : m_err(err), m_start(std::chrono::steady_clock::now()), m_enabled(enabled) {}
+
+Progress::~Progress() {
+  if (m_lineOpen) m_err << "\n";
+}
+
+void Progress::Show(const std::string& what, int done, int total) {
+  if (!m_enabled || std::chrono::steady_clock::now() - m_start < std::chrono::seconds(1)) return;
+  m_lineOpen = true;
+  m_err << "\r" << what << ": " << done << " of " << total << std::flush;
+}
+
+std::function<void(int, int)> Progress::Callback(std::string what) {
+  return [this, what = std::move(what)](int done, int total) { Show(what, done, total); };
+}
+
+void Progress::Print(const std::string& text) {
+  if (text.empty()) return;
+  if (m_lineOpen) m_err << "\n";
+  m_lineOpen = false;
+  m_err << text;
+}
+
+}  // namespace vela::cli

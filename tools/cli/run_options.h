@@ -1,0 +1,92 @@
+#pragma once
+
+// What the meshing subcommands share: their exit statuses, the options that
+// shape their output, the check of the output names, the quality report as
+// JSON, and the progress line of long runs.
+
+#include "mesh_file.h"
+#include "quality.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace vela::cli {
+
+// Exit statuses; a batch exits with the highest of its files.
+constexpr int kDone = 0;
+constexpr int kWriteFailed = 1;
+constexpr int kBadInput = 2;
+constexpr int kFaults = 3;
+
+struct ViewDirection {
+  double azimuthDeg = -35.0;    // about the vertical axis, from +x
+  double elevationDeg = 30.0;   // above the horizontal plane
+};
+
+enum class SummaryStyle {
+  Text,   // a few lines for a reader
+  Quiet,  // nothing but the errors
+  Json    // one JSON object on the output stream, for scripts
+};
+
+struct RunOptions {
+  ViewDirection view;
+  std::string format;  // the format of the output "-": json, vtu, msh or svg
+  SummaryStyle summary = SummaryStyle::Text;
+  io::WriteOptions write;
+  bool progress = true;  // a progress line on the error stream once a run takes over a second
+};
+
+// The output name that stands for the output stream.
+bool IsStandardOutput(const std::string& path);
+
+// The extension an output is written in: the path's own, lower case, or
+// --format's for "-".
+std::string OutputExtension(const std::string& path, const RunOptions& options);
+
+// Why the outputs cannot be written as asked, or "": an extension other than
+// .json, .vtu, .msh and .svg; "-" given twice, or without a --format of json,
+// vtu, msh or svg, or together with a JSON summary (both want the output
+// stream); a --format without "-".
+std::string OutputsProblem(const std::vector<std::string>& outputs, const RunOptions& options);
+
+// Where the text summary goes: the error stream when the mesh itself goes
+// to the output stream.
+std::ostream& SummaryStream(const std::vector<std::string>& outputs, std::ostream& out, std::ostream& err);
+
+// The quality report's verdict: every fault class's count, the scaled
+// Jacobian by kind, the volume and the tolerance for coincident nodes.
+nlohmann::ordered_json QualityJson(const quality::QualityReport& report);
+
+// The smallest scaled Jacobian of the report's finite values (1 when none).
+double SmallestScaledJacobian(const quality::QualityReport& report);
+
+// "what: done of total" on the error stream, rewritten in place, once the
+// run has taken longer than a second: a quick run prints nothing. The line
+// is closed when the object goes, or before a message is printed through it.
+class Progress {
+public:
+  Progress(std::ostream& err, bool enabled);
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  ~Progress();
+
+  void Show(const std::string& what, int done, int total);
+  // Show as a callback, for the runner system's BuildOptions::progress.
+  std::function<void(int, int)> Callback(std::string what);
+  // Text on the error stream, on a line of its own.
+  void Print(const std::string& text);
+
+private:
+  std::ostream& m_err;
+  std::chrono::steady_clock::time_point m_start;
+  bool m_enabled;
+  bool m_lineOpen = false;
+};
+
+}  // namespace vela::cli
