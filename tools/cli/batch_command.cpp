@@ -191,12 +191,7 @@ int RunBatch(const std::string& dir, const std::string& outDir, const std::vecto
     err << clashes;
     return kBadInput;
   }
-  std::error_code made;
-  fs::create_directories(outDir, made);
-  if (made) {
-    err << io::detail::Printable(outDir) << ": cannot create the folder (" << made.message() << ")\n";
-    return kWriteFailed;
-  }
+  if (!MakeFolder(outDir, err)) return kWriteFailed;
   MeshAll(entries, options, out, err);
   int status = kDone, failed = 0;
   for (const Entry& e : entries) {

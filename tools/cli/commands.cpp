@@ -220,11 +220,7 @@ nlohmann::ordered_json JunctionSummaryJson(const io::JunctionFile& junction, con
           {"nodes_before_merging", r.meshed.nodesBeforeMerge},
           {"nodes", mesh.GetNodeCount()},
           {"elements", mesh.GetElementCount()},
-          {"by_kind",
-           {{"tetra", mesh.CountOf(ElementKind::Tetra)},
-            {"pyramid", mesh.CountOf(ElementKind::Pyramid)},
-            {"prism", mesh.CountOf(ElementKind::Prism)},
-            {"hexa", mesh.CountOf(ElementKind::Hexa)}}},
+          {"by_kind", ByKindJson(mesh)},
           {"quality", QualityJson(r.report)},
           {"written", written}};
 }
@@ -334,12 +330,7 @@ int RunDemo(const std::string& outDir, const std::string& examplesDir, const Vie
     err << e.what() << "\n";
     return kBadInput;
   }
-  std::error_code made;
-  fs::create_directories(outDir, made);
-  if (made) {
-    err << io::detail::Printable(outDir) << ": cannot create the folder (" << made.message() << ")\n";
-    return kWriteFailed;
-  }
+  if (!MakeFolder(outDir, err)) return kWriteFailed;
 
   // Each row is flushed as its junction is done: the table is the progress.
   RunOptions options;

@@ -112,4 +112,19 @@ void Progress::Print(const std::string& text) {
   m_err << text;
 }
 
+nlohmann::ordered_json ByKindJson(const MemoryMesh& mesh) {
+  return {{"tetra", mesh.CountOf(ElementKind::Tetra)},
+          {"pyramid", mesh.CountOf(ElementKind::Pyramid)},
+          {"prism", mesh.CountOf(ElementKind::Prism)},
+          {"hexa", mesh.CountOf(ElementKind::Hexa)}};
+}
+
+bool MakeFolder(const std::string& dir, std::ostream& err) {
+  std::error_code made;
+  std::filesystem::create_directories(dir, made);
+  if (!made) return true;
+  err << io::detail::Printable(dir) << ": cannot create the folder (" << made.message() << ")\n";
+  return false;
+}
+
 }  // namespace vela::cli

@@ -63,6 +63,13 @@ std::ostream& SummaryStream(const std::vector<std::string>& outputs, std::ostrea
 // Jacobian by kind, the volume and the tolerance for coincident nodes.
 nlohmann::ordered_json QualityJson(const quality::QualityReport& report);
 
+// The mesh's element counts by kind: {"tetra", "pyramid", "prism", "hexa"}.
+nlohmann::ordered_json ByKindJson(const MemoryMesh& mesh);
+
+// Creates the output folder (and its parents); false, after one line on err
+// naming it, when it cannot be made.
+bool MakeFolder(const std::string& dir, std::ostream& err);
+
 // The smallest scaled Jacobian of the report's finite values (1 when none).
 double SmallestScaledJacobian(const quality::QualityReport& report);
 

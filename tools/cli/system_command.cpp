@@ -183,11 +183,7 @@ nlohmann::ordered_json SummaryJson(const RunnerNetwork& network, const SystemRes
           {"meshed", {{"junctions", counts.junctions}, {"bends", counts.bends}, {"runners", counts.runners}}},
           {"nodes", mesh.GetNodeCount()},
           {"elements", mesh.GetElementCount()},
-          {"by_kind",
-           {{"tetra", mesh.CountOf(ElementKind::Tetra)},
-            {"pyramid", mesh.CountOf(ElementKind::Pyramid)},
-            {"prism", mesh.CountOf(ElementKind::Prism)},
-            {"hexa", mesh.CountOf(ElementKind::Hexa)}}},
+          {"by_kind", ByKindJson(mesh)},
           {"patches", patches},
           {"quality", QualityJson(r.report)},
           {"written", r.written}};
