@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "mesh_file.h"
 #include "system_command.h"
+#include "tool_test_support.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -33,31 +34,15 @@ const char* const kSystem = R"({"points": {"in": [0, 0, 20], "b": [0, 0, 0], "g"
   "runners": [{"from": "in", "to": "b", "radius": 2}, {"from": "b", "to": "g", "radius": 2}],
   "first_circle_nodes": 4, "inner_layers": [0, 0.5, 1], "outer_layers": [0, 1], "axial_size": 2})";
 
-class CliScripting : public testing::Test {
+class CliScripting : public vela::testing::CommandTest {
 protected:
-  void SetUp() override {
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() /
-           ("vela-cli-scripting-" + std::to_string(testing::UnitTest::GetInstance()->random_seed()) + "-" + test->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "in");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Write(const std::string& name, const std::string& text) {
-    std::ofstream(Path(name)) << text;
-    return Path(name);
-  }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  void SetUp() override { fs::create_directories(dir_ / "in"); }
   static RunOptions With(SummaryStyle summary, const std::string& format = "") {
     RunOptions options;
     options.summary = summary;
     options.format = format;
     return options;
   }
-
-  fs::path dir_;
-  std::ostringstream out_, err_;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "refusal_line.h"
+#include "tool_test_support.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -21,27 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Cli : public testing::Test {
-protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vela-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                        "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Write(const std::string& name, const std::string& text) {
-    const std::string path = (dir_ / name).string();
-    std::ofstream(path) << text;
-    return path;
-  }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  int FileCount() const { return static_cast<int>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator())); }
-
-  fs::path dir_;
-  std::ostringstream out_, err_;
-};
+using Cli = vela::testing::CommandTest;
 
 // A junction file: the three runners of a tee (two for a bend) and more keys,
 // which replace the ones before them.

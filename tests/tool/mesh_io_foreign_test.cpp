@@ -2,6 +2,7 @@
 // .vtu in each of its encodings and its .msh, read as `check` reads them.
 
 #include "mesh_file.h"
+#include "tool_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -22,21 +23,7 @@ using namespace vela::io;
 
 namespace {
 
-// A fresh folder under the system temporary folder, removed with everything in it.
-struct TempFolder {
-  const fs::path path = fs::temp_directory_path() /
-                        ("vela_mesh_foreign_" + std::to_string(::getpid()) + "_" +
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-  TempFolder() {
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-  std::string File(const std::string& name) const { return (path / name).string(); }
-};
+using vela::testing::TempFolder;
 
 MeshDocument GoldenTee() {
   std::stringstream text;

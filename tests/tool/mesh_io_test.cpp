@@ -3,6 +3,7 @@
 #include "file_text.h"
 #include "junction_file.h"
 #include "mesh_file.h"
+#include "tool_test_support.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -29,33 +30,9 @@ namespace {
 
 using Point = std::array<double, 3>;
 
-// A fresh folder under the system temporary folder, removed with everything in it.
-struct TempFolder {
-  const fs::path path =
-      fs::temp_directory_path() /
-      ("vela_mesh_io_" + std::to_string(::getpid()) + "_" +
-       std::to_string(::testing::UnitTest::GetInstance()->current_test_info()->line()));
-  TempFolder() {
-    fs::remove_all(path);  // left over by a run that crashed
-    fs::create_directories(path);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-  std::string File(const std::string& name) const { return (path / name).string(); }
-  std::set<std::string> Entries() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path)) names.insert(entry.path().filename());
-    return names;
-  }
-};
+using vela::testing::TempFolder;
 
-std::string ReadText(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
+using vela::testing::ReadText;
 
 // The message of the Error that call throws; "(accepted)" when it throws nothing.
 template <typename Error, typename Call>

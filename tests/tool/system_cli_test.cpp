@@ -2,6 +2,7 @@
 
 #include "system_command.h"
 #include "system_mesh_file.h"
+#include "tool_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -26,33 +27,13 @@ std::string Bend(const std::string& extra = "", const std::string& gate = "[20, 
     "outer_layers": [0, 1], "axial_size": 2)" + extra + "}";
 }
 
-class SystemCli : public testing::Test {
+class SystemCli : public vela::testing::CommandTest {
 protected:
-  void SetUp() override {
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() /
-           ("vela-system-cli-" + std::to_string(testing::UnitTest::GetInstance()->random_seed()) + "-" + test->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Write(const std::string& name, const std::string& text) {
-    std::ofstream(Path(name)) << text;
-    return Path(name);
-  }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  int FileCount() const {
-    return static_cast<int>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
-  }
   int Run(const std::string& file, const std::vector<std::string>& outputs) {
     out_.str("");
     err_.str("");
     return vela::cli::RunSystem(file, outputs, 2, out_, err_);
   }
-
-  fs::path dir_;
-  std::ostringstream out_, err_;
 };
 
 }  // namespace

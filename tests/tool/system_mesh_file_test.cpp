@@ -2,6 +2,7 @@
 // refusals, and the .vtu pair and .msh read by independent readers.
 
 #include "system_mesh_file.h"
+#include "tool_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -29,33 +30,9 @@ using vela::io::WriteSystemMesh;
 
 namespace {
 
-// A fresh folder under the system temporary folder, removed with everything in it.
-struct TempFolder {
-  const fs::path path =
-      fs::temp_directory_path() /
-      ("vela_system_mesh_" + std::to_string(::getpid()) + "_" +
-       std::to_string(::testing::UnitTest::GetInstance()->current_test_info()->line()));
-  TempFolder() {
-    fs::remove_all(path);  // left over by a run that crashed
-    fs::create_directories(path);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-  std::string File(const std::string& name) const { return (path / name).string(); }
-  std::set<std::string> Entries() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path)) names.insert(entry.path().filename());
-    return names;
-  }
-};
+using vela::testing::TempFolder;
 
-std::string ReadText(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
+using vela::testing::ReadText;
 
 // Outward faces of a positive element in the library's corner order.
 const std::map<int, std::vector<std::vector<int>>> kElementFaces = {
