@@ -7,7 +7,7 @@
 #                          (the default).
 set -euo pipefail
 
-demo=(cmake g++ make nlohmann-json3-dev libcli11-dev libpugixml-dev zlib1g-dev)
+demo=(cmake g++ make nlohmann-json3-dev libcli11-dev libpugixml-dev zlib1g-dev libdeflate-dev)
 test=("${demo[@]}" libgtest-dev libbenchmark-dev python3-meshio python3-h5py gmsh)
 
 case "${1:-test}" in

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vela::io::detail {
 
@@ -66,16 +67,25 @@ private:
 // Writes the bytes [offset, offset + length) of an array into buffer.
 using ByteSource = std::function<void(size_t offset, size_t length, char* buffer)>;
 
-// Appends VTK's zlib layout of an array of size bytes, taken from source one
-// block at a time (so the whole array never exists uncompressed): a header
-// of headerSize-byte numbers (block count, uncompressed block size, size of
-// the last block or 0 when it is full, then every block's compressed size)
-// followed by the blocks. headerSize is 4 (UInt32) or 8 (UInt64); level is
-// zlib's 1..9. Blocks are 1 MiB, a multiple of every value size, and are
-// compressed on as many threads as the machine has cores (at most 8): source
-// is called from those threads at once and must only read shared data.
-void AppendVtkBlocks(std::string& out, size_t size, const ByteSource& source, size_t headerSize,
-                     int level);
+// VTK's zlib layout of one array: a header of headerSize-byte numbers (block
+// count, uncompressed block size, size of the last block or 0 when it is
+// full, then every block's compressed size) followed by the blocks. Kept in
+// pieces, so that a file's text is put together with a single copy of each.
+struct VtkBlocks {
+  std::string header;
+  std::vector<std::string> blocks;
+
+  size_t Size() const;
+  void AppendTo(std::string& out) const;
+};
+
+// Compresses an array of size bytes, taken from source one block at a time
+// (so that the whole array never exists uncompressed). headerSize is 4
+// (UInt32) or 8 (UInt64); level is libdeflate's 1..12. Blocks are 1 MiB, a multiple
+// of every value size, and are compressed on as many threads as the machine
+// has cores (at most 8): source is called from those threads at once and
+// must only read shared data.
+VtkBlocks CompressVtkBlocks(size_t size, const ByteSource& source, size_t headerSize, int level);
 
 // Inflates one zlib stream into exactly size bytes; false when the data is
 // not such a stream.

@@ -6,12 +6,13 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace vela::io::detail {
 
 namespace {
 
-// zlib's fastest level: the arrays are mostly small integers that compress
+// The fastest level: the arrays are mostly small integers that compress
 // well at any level, and a higher one costs far more time than it saves bytes.
 constexpr int kZlibLevel = 1;
 
@@ -33,7 +34,28 @@ void FillAs(const std::vector<Value>& values, size_t offset, size_t length, char
     StoreLittleEndian(static_cast<T>(values[first + i]), buffer + i * sizeof(T));
 }
 
-void AppendCompressed(std::string& appended, const VtuArray& array) {
+// The binary arrays of a piece, in file order, each at the offset it was
+// added at: the XML that refers to them is written before their bytes.
+class AppendedData {
+public:
+  // Adds the array; returns its offset from the start of the data.
+  size_t Add(VtkBlocks array) {
+    const size_t offset = m_size;
+    m_size += array.Size();
+    m_arrays.push_back(std::move(array));
+    return offset;
+  }
+  size_t Size() const { return m_size; }
+  void AppendTo(std::string& out) const {
+    for (const VtkBlocks& array : m_arrays) array.AppendTo(out);
+  }
+
+private:
+  std::vector<VtkBlocks> m_arrays;
+  size_t m_size = 0;
+};
+
+VtkBlocks Compress(const VtuArray& array) {
   const size_t count = array.type == VtkType::Float64 ? array.reals.size() : array.integers.size();
   const size_t size = array.type == VtkType::UInt8 ? 1 : array.type == VtkType::Int32 ? 4 : 8;
   const VtkType type = array.type;
@@ -44,7 +66,7 @@ void AppendCompressed(std::string& appended, const VtuArray& array) {
       case VtkType::Float64: return FillAs<double>(array.reals, offset, length, buffer);
     }
   };
-  AppendVtkBlocks(appended, count * size, source, 8, kZlibLevel);
+  return CompressVtkBlocks(count * size, source, 8, kZlibLevel);
 }
 
 // One tuple a line, or, with lineEnds (the cell offsets), one cell a line.
@@ -78,12 +100,11 @@ void OpenArray(std::string& out, const VtuArray& array, const char* indent) {
 
 // Writes one array of the piece: inline ASCII, or an appended reference with
 // its compressed bytes added to appended.
-void AppendArray(std::string& out, const VtuArray& array, std::string* appended,
+void AppendArray(std::string& out, const VtuArray& array, AppendedData* appended,
                  const std::vector<std::int32_t>* lineEnds = nullptr) {
   OpenArray(out, array, "        ");
   if (appended) {
-    out += " format=\"appended\" offset=\"" + std::to_string(appended->size()) + "\"/>\n";
-    AppendCompressed(*appended, array);
+    out += " format=\"appended\" offset=\"" + std::to_string(appended->Add(Compress(array))) + "\"/>\n";
     return;
   }
   out += " format=\"ascii\">\n";
@@ -93,17 +114,17 @@ void AppendArray(std::string& out, const VtuArray& array, std::string* appended,
 
 // The points straight from the mesh's nodes, which are not copied into an array.
 void AppendPoints(std::string& out, const std::vector<std::array<double, 3>>& points,
-                  std::string* appended) {
+                  AppendedData* appended) {
   out += "        <DataArray type=\"Float64\" Name=\"Points\" NumberOfComponents=\"3\"";
   if (appended) {
-    out += " format=\"appended\" offset=\"" + std::to_string(appended->size()) + "\"/>\n";
     const ByteSource source = [&points](size_t offset, size_t length, char* buffer) {
       for (size_t i = 0; i < length / 8; ++i) {
         const size_t value = offset / 8 + i;
         StoreLittleEndian(points[value / 3][value % 3], buffer + 8 * i);
       }
     };
-    AppendVtkBlocks(*appended, 24 * points.size(), source, 8, kZlibLevel);
+    const size_t offset = appended->Add(CompressVtkBlocks(24 * points.size(), source, 8, kZlibLevel));
+    out += " format=\"appended\" offset=\"" + std::to_string(offset) + "\"/>\n";
     return;
   }
   out += " format=\"ascii\">\n";
@@ -137,11 +158,8 @@ void CheckVtuCornerCount(size_t cornerCount) {
 }
 
 std::string FormatVtuGrid(const VtuGrid& grid, bool binary) {
-  std::string appendedData;
-  // Compressed mesh arrays come to about a third of their raw size: room
-  // for that at once saves copying the data as it grows.
-  if (binary) appendedData.reserve((24 * grid.points->size() + 10 * grid.connectivity.integers.size()) / 3);
-  std::string* appended = binary ? &appendedData : nullptr;
+  AppendedData appendedData;
+  AppendedData* appended = binary ? &appendedData : nullptr;
   std::string out = "<?xml version=\"1.0\"?>\n";
   out += "<VTKFile type=\"UnstructuredGrid\" version=\"1.0\" byte_order=\"LittleEndian\" "
          "header_type=\"UInt64\"";
@@ -160,9 +178,9 @@ std::string FormatVtuGrid(const VtuGrid& grid, bool binary) {
   for (const VtuArray& array : grid.cellData) AppendArray(out, array, appended);
   out += "      </CellData>\n    </Piece>\n  </UnstructuredGrid>\n";
   if (binary) {
-    out.reserve(out.size() + appendedData.size() + 64);
+    out.reserve(out.size() + appendedData.Size() + 64);
     out += "  <AppendedData encoding=\"raw\">\n   _";
-    out += appendedData;
+    appendedData.AppendTo(out);
     out += "\n  </AppendedData>\n";
   }
   out += "</VTKFile>\n";
