@@ -240,16 +240,6 @@ TEST(NWayJunction, CallsLeaveNoArraysBehind) {
 
 // ---------------------------------------------------------------- junction geometry
 
-TEST(NWayGeometry, CentreSizeOfTAndYJunctions) {
-  const std::vector<ON_3fPoint> tee = {ON_3fPoint(10, 0, 0), ON_3fPoint(0, 10, 0), ON_3fPoint(-10, 0, 0)};
-  const double teeRadii[6] = {9, 2, 9, 3, 1, 4};
-  // Runners 0 and 2 pass straight through: their mean junction-end radius.
-  EXPECT_EQ(vela::CenterJunctionRadius(ON_3fPoint(), tee, teeRadii), 3.0);
-  const std::vector<ON_3fPoint> y = {ON_3fPoint(10, 0, 0), ON_3fPoint(-5, 8.66f, 0), ON_3fPoint(-5, -8.66f, 0)};
-  const double yRadii[6] = {1, 2, 4, 3, 7, 8};  // the last runner's pair does not count
-  EXPECT_EQ(vela::CenterJunctionRadius(ON_3fPoint(), y, yRadii), 4.0);
-}
-
 TEST(NWayGeometry, PlaneNormalFollowsTheRunnersTurn) {
   const std::vector<ON_3fPoint> ccw = {ON_3fPoint(10, 0, 0), ON_3fPoint(0, 10, 0), ON_3fPoint(-10, 0, 0)};
   const auto n = vela::AverageCoplaneNormal(ON_3fPoint(), ccw);
@@ -262,15 +252,6 @@ TEST(NWayGeometry, PlaneNormalFollowsTheRunnersTurn) {
 }
 
 // ---------------------------------------------------------------- merging
-
-TEST(NodeMerge, ToleranceOfTheWorkedJunction) {
-  const std::vector<double> radii = {1.0, 2.0, 1.5, 1.0}, inner = {0.0, 0.5, 1.0};
-  EXPECT_DOUBLE_EQ(vela::MergeTolerance(1.0, radii, inner, 2, {0.0, 0.25, 1.0}, 2, 0.6, 0.4), 0.2);
-  // With no outer layers the outer list is not read at all.
-  EXPECT_DOUBLE_EQ(vela::MergeTolerance(1.0, radii, inner, 2, {}, 0, 0.6, 0.4), 0.6);
-  // A bend's tolerance: mean junction radius 1, all radii 1, shares 0.7 / 0.3.
-  EXPECT_NEAR(0.1 * vela::MergeTolerance(1.0, {1, 1, 1, 1}, inner, 2, {0, 1}, 1, 0.7, 0.3), 0.03, 1e-15);
-}
 
 TEST(NodeMerge, CandidatesWithinAClosedBoxMergeIntoTheFirstKept) {
   // Rows 1..6; 0 unused.

@@ -34,12 +34,6 @@ void ExpectNear(const std::vector<double>& got, const std::vector<double>& want,
 
 // ---------------------------------------------------------------- section pattern
 
-TEST(SectionPattern, CountsOfTheDefaultAndBoundaryLayerSections) {
-  const vela::SectionCounts plain = vela::CountSection(8, 4, 0), layered = vela::CountSection(8, 4, 2);
-  EXPECT_EQ(std::tie(plain.nodes, plain.innerDiscNodes, plain.faces), std::make_tuple(81, 81, 128));
-  EXPECT_EQ(std::tie(layered.nodes, layered.innerDiscNodes, layered.faces), std::make_tuple(145, 81, 192));
-}
-
 // Every edge inside a section is shared by two faces of opposite turn and
 // every edge on its rim by one: the faces tile the disc without gap or overlap.
 TEST(SectionPattern, FacesTileTheSectionConsistently) {
@@ -132,39 +126,6 @@ TEST(ForwardAngle, SignedPairsForNeighboursOnEitherSide) {
     const vela::ForwardAngles a = vela::CalConnectedForwardAngle(points);
     ExpectNear({a.sinNext, a.cosNext, a.sinPrev, a.cosPrev}, {c.sinNext, c.cosNext, c.sinPrev, c.cosPrev}, 1e-12);
   }
-}
-
-namespace {
-
-std::vector<double> Tangents(double deg, double r0, double r1, double q0, double q1, double sinOverride = 2.0) {
-  const Point3 end = AtDeg(deg);
-  const double c = std::cos(deg * kPi / 180), s = sinOverride <= 1.0 ? sinOverride : std::sin(deg * kPi / 180);
-  return vela::CalExcessiveForwardAngle(ON_3fPoint(0, 0, 0),
-                                        ON_3fPoint(static_cast<float>(end[0]), static_cast<float>(end[1]), 0.0f),
-                                        20.0, r0, r1, q0, q1, c, s, 5);
-}
-
-}  // namespace
-
-TEST(ForwardAngle, TiltTangents) {
-  ExpectNear(Tangents(90, 2, 2, 2, 2), {5, 2.5, 5.0 / 3, 1.25, 1}, 1e-6);
-
-  const std::vector<double> at120 = Tangents(120, 2, 2, 2, 2);
-  EXPECT_NEAR(at120[4], std::sqrt(3.0), 1e-6);
-  EXPECT_NEAR(at120[0], 5 * std::sqrt(3.0), 1e-5);
-  ExpectNear(Tangents(120, 2, 2, 1, 1), std::vector<double>(5, 0.0), 0.0);  // vanishing denominator
-
-  EXPECT_NEAR(Tangents(160, 2, 2, 2, 2)[4], std::tan(80 * kPi / 180), 1e-6);
-  EXPECT_NEAR(Tangents(100, 2, 2, 2, 2, -std::sin(80 * kPi / 180))[4], std::tan(50 * kPi / 180), 1e-6);
-  ExpectNear(Tangents(180, 2, 2, 1, 3), std::vector<double>(5, 0.0), 0.0);  // straight opposite
-  EXPECT_NEAR(Tangents(90, 3, 2, 3, 2)[4], 1.0, 1e-6);            // tapered
-}
-
-TEST(ForwardAngle, RadiusSizeTables) {
-  ExpectNear(vela::GetExcessiveHorizontalRadiusSize(2, 2, 1, 5), {2, 1.9, 1.8, 1.7, 1.6, 1.5}, 1e-15);
-  ExpectNear(vela::GetExcessiveVerticalRadiusSize(2, 1, 4, vela::CircularProfile, vela::LinearProfile),
-             {2, 2, 2, 1 + std::sqrt(0.75), 1}, 1e-15);
-  EXPECT_DOUBLE_EQ(vela::GetExcessiveVerticalRadiusSize(1, 2, 4, vela::CircularProfile, vela::LinearProfile)[1], 1.25);
 }
 
 // ---------------------------------------------------------------- one swept branch
