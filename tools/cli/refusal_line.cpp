@@ -32,6 +32,8 @@ constexpr Subject kSubjects[] = {
     {Refusal::RadiusNotPositive, "radii", kRadii},
     {Refusal::FarPointDegenerate, "far_points", kFarPoint},
     {Refusal::NoPlane, "far_points", kFarPoint},
+    // An empty inner list reaches the library as layers never set.
+    {Refusal::LayersNotSet, "inner_layers", 0},
     {Refusal::LayerOrder, "inner_layers, outer_layers", 0},
     {Refusal::NoInnerRing, "inner_layers", 0},
     {Refusal::FirstRingTooSmall, "first_circle_nodes", 0},
