@@ -8,7 +8,8 @@
 set -euo pipefail
 
 demo=(cmake g++ make nlohmann-json3-dev libcli11-dev libpugixml-dev zlib1g-dev libdeflate-dev)
-test=("${demo[@]}" libgtest-dev libbenchmark-dev python3-meshio python3-h5py gmsh)
+test=("${demo[@]}" libgtest-dev libbenchmark-dev python3-meshio python3-h5py gmsh
+  pybind11-dev python3-pybind11 python3-numpy python3-pytest)
 
 case "${1:-test}" in
   demo) packages=("${demo[@]}") ;;

@@ -1,0 +1,231 @@
+"""The Python module against the golden meshes, the library's refusals, VTK's
+corner order and meshio's readers. Run by CTest with PYTHONPATH at the
+build's python folder."""
+
+import json
+import math
+import pathlib
+import xml.etree.ElementTree as ET
+from concurrent.futures import ThreadPoolExecutor
+
+import numpy as np
+import pytest
+
+meshio = pytest.importorskip("meshio")
+import vela  # noqa: E402
+
+SOURCE = pathlib.Path(__file__).resolve().parents[2]
+GOLDEN = ["y-golden", "tee-golden", "x-tilted-golden", "bend-golden"]
+
+
+def golden(name, suffix=""):
+    return json.loads((SOURCE / "tests" / "golden" / f"{name}{suffix}.json").read_text())
+
+
+def junction_args(name):
+    return {key: value for key, value in golden(name).items() if key not in ("name", "margin")}
+
+
+def planar(degrees, r=2.0):
+    """Runners at the given angles in the xy-plane, 20 from the centre, as the C++ tables build them."""
+    far = [[20 * math.cos(math.radians(d)), 20 * math.sin(math.radians(d)), 0.0] for d in degrees]
+    return {"center": [0, 0, 0], "far_points": far, "radii": [r] * (2 * len(degrees)), "outer_layers": []}
+
+
+def changed(base, **change):
+    return {**base, **change}
+
+
+# ------------------------------------------------------------------ golden meshes
+
+
+@pytest.mark.parametrize("name", GOLDEN)
+def test_golden_junctions_match_node_by_node_and_cell_by_cell(name, tmp_path):
+    expected = golden(name, ".mesh")
+    m = vela.mesh_junction(**junction_args(name))
+    assert m.kind == expected["kind"]
+    assert np.array_equal(m.points, np.array(expected["nodes"]))
+    by_kind = {}
+    for element in expected["elements"]:
+        by_kind.setdefault(element["type"], []).append(element["nodes"])
+    assert list(m.cells) == [kind for kind in ("tetra", "pyramid", "prism", "hexa") if kind in by_kind]
+    for kind, rows in by_kind.items():
+        assert np.array_equal(m.cells[kind], np.array(rows)), kind
+    # The order across kinds, through the tool's own dump.
+    assert json.loads(pathlib.Path(m.write(tmp_path / "m.json")[0]).read_text())["elements"] == expected["elements"]
+    # The far nodes cross the library's boundary as floats.
+    far = np.array(expected.get("far_nodes", np.zeros((0, 3))), dtype=np.float32)
+    assert np.array_equal(m.far_nodes, far.astype(np.float64))
+    lengths = vela.runner_length(golden(name)["center"], golden(name)["far_points"], golden(name)["radii"])
+    assert lengths == pytest.approx(golden(name, ".length")["lengths"], rel=1e-15)
+
+
+# ------------------------------------------------------------------ refusals
+
+Y = planar([0, 120, 240])
+BEND = {"center": [5, 0, 0], "far_points": [[20, 0, 0], [5, 15, 0]], "radii": [2] * 4}
+
+# Every reason a junction call gives, from the inputs of the C++ tables.
+# null-pointer cannot be reached: the host call hands the library every list.
+REFUSALS = [
+    ("shares", changed(Y, outer_share=0.201), -1),
+    ("share-ratio", changed(Y, inner_share=0.0, outer_share=1.0), -1),
+    ("too-few-runners", changed(BEND, call="nway"), -1),
+    ("too-few-runners", changed(Y, call="bend"), -1),
+    ("radius-list", changed(Y, radii=[2] * 5), -1),
+    ("non-finite", changed(Y, radii=[2, 2, 2, 2, 2, math.nan]), 2),
+    ("non-finite", changed(Y, center=[0, math.inf, 0]), -1),
+    ("magnitude", changed(Y, far_points=[[20, 0, 0], [3e38, 17, 0], [-10, -17, 0]]), 1),
+    ("magnitude", changed(Y, radii=[2, 2, 2, 2, 1e300, 1e300]), 2),
+    ("radius-not-positive", changed(Y, radii=[2, 2, 2, 0, 2, 2]), 1),
+    ("far-point-degenerate", changed(Y, far_points=[[20, 0, 0], [0, 20, 0], [0, 0, 0]]), 2),
+    ("no-plane", changed(Y, far_points=[[20, 0, 0], [-20, 0, 0], [10, 0, 0]]), -1),
+    ("layers-not-set", changed(Y, inner_layers=[]), -1),
+    ("layer-order", changed(Y, inner_layers=[0, 0.5, 0.25, 1]), -1),
+    ("no-inner-ring", changed(Y, inner_layers=[0]), -1),
+    ("first-ring-too-small", changed(Y, first_circle_nodes=2), -1),
+    ("first-ring-too-small", changed(Y, first_circle_nodes=-1), -1),
+    ("odd-first-ring", changed(BEND, first_circle_nodes=7), -1),
+    ("bend-opening", changed(BEND, far_points=[[20, 0, 0], [-10, 0, 0]]), -1),
+    ("neighbours-too-close", planar([0, 20, 180]), 0),
+    ("elevation", changed(planar([0, 90, 180, 270]), far_points=[[20, 0, 0], [0, 18.1, 8.45], [-20, 0, 0], [0, -20, 0]]), 3),
+    ("radius-ratio", changed(Y, radii=[2, 2, 6, 6, 2, 2]), 1),
+    ("section-too-fine", changed(Y, first_circle_nodes=4, inner_layers=[i / 8 for i in range(9)]), -1),
+    ("too-large", changed(Y, first_circle_nodes=100000, inner_layers=[i / 1000 for i in range(1001)]), -1),
+    ("unsound-result", planar([4, 110, 316]) | {"radii": [2, 2, 3, 3, 1.5, 1.5]}, -1),
+    ("runner-order", planar([0, 200, 100, 300]), -1),
+]
+
+
+@pytest.mark.parametrize("reason, args, runner", REFUSALS, ids=[row[0] for row in REFUSALS])
+def test_every_refusal_is_raised_by_name(reason, args, runner):
+    with pytest.raises(vela.JunctionRefused) as refused:
+        vela.mesh_junction(**args)
+    assert refused.value.reason == reason and refused.value.runner == runner
+    assert isinstance(refused.value, ValueError)
+    assert f"refused ({reason})" in str(refused.value)
+    if runner >= 0:  # names the runner's own entries
+        assert f"far_points[{runner}]" in str(refused.value) or f"radii[{2 * runner}]" in str(refused.value)
+
+
+def test_a_refused_system_names_its_reason():
+    points = {"a": [0, 0, 0], "b": [20, 0, 0], "c": [30, 0, 0], "d": [50, 0, 0]}
+    with pytest.raises(vela.SystemRefused, match=r"refused \(disconnected\)") as refused:
+        vela.mesh_system({"points": points, "runners": [{"from": "a", "to": "b", "radius": 2}, {"from": "c", "to": "d", "radius": 2}]})
+    assert refused.value.reason == "disconnected"
+
+
+# ------------------------------------------------------------------ VTK's corner order
+
+# Outward faces of each VTK cell type, from VTK's corner numbering: the base of a tetrahedron, pyramid or
+# hexahedron turns counter-clockwise seen from the apex or the far face, a wedge's first triangle clockwise.
+VTK_FACES = {
+    10: [(0, 2, 1), (0, 1, 3), (1, 2, 3), (2, 0, 3)],
+    14: [(0, 3, 2, 1), (0, 1, 4), (1, 2, 4), (2, 3, 4), (3, 0, 4)],
+    13: [(0, 1, 2), (3, 5, 4), (0, 3, 4, 1), (1, 4, 5, 2), (2, 5, 3, 0)],
+    12: [(0, 3, 2, 1), (4, 5, 6, 7), (0, 1, 5, 4), (1, 2, 6, 5), (2, 3, 7, 6), (3, 0, 4, 7)],
+}
+
+
+def vtk_volumes(points, vtk_type, cells):
+    """Signed volumes: tetrahedra from the cell's centroid to its outward faces, quads fanned from their middle."""
+    corners = points[cells]
+    centre = corners.mean(axis=1)
+    volume = np.zeros(len(cells))
+    for face in VTK_FACES[vtk_type]:
+        ring = [corners[:, i] for i in face]
+        fan = [ring] if len(ring) == 3 else [(ring[i], ring[(i + 1) % 4], sum(ring) / 4) for i in range(4)]
+        for a, b, c in fan:
+            volume += np.einsum("ij,ij->i", a - centre, np.cross(b - centre, c - centre)) / 6
+    return volume
+
+
+@pytest.fixture(scope="module")
+def meshes():
+    system = vela.mesh_system(SOURCE / "examples" / "systems" / "single-bend.json", threads=1)
+    return {**{name: vela.mesh_junction(**junction_args(name)) for name in GOLDEN}, "system": system}
+
+
+def test_meshio_writes_every_cell_positive_in_vtk_order(meshes, tmp_path):
+    for name, m in meshes.items():
+        for vtk_type, cells in m.vtk_cells().items():
+            assert (vtk_volumes(m.points, vtk_type, cells) > 0).all(), (name, vtk_type)
+        path = tmp_path / f"{name}.vtu"
+        m.to_meshio().write(path, binary=False)
+        arrays = {a.get("Name"): np.array(a.text.split(), dtype=float) for a in ET.parse(path).iter("DataArray")}
+        points = arrays["Points"].reshape(-1, 3)
+        starts = np.concatenate([[0], arrays["offsets"][:-1]]).astype(int)
+        for vtk_type in np.unique(arrays["types"]).astype(int):
+            chosen = starts[arrays["types"] == vtk_type]
+            cells = arrays["connectivity"].astype(int)[chosen[:, None] + np.arange(1 + max(map(max, VTK_FACES[vtk_type])))]
+            assert (vtk_volumes(points, vtk_type, cells) > 0).all(), (name, vtk_type)
+        assert ("region" in m.to_meshio().cell_data) == (name == "system")
+
+
+def test_files_written_read_back_by_meshio(meshes, tmp_path):
+    for name, m in meshes.items():
+        expected = m.to_meshio()
+        for suffix in (".vtu", ".msh"):
+            written = m.write(tmp_path / f"{name}{suffix}")
+            back = meshio.read(written[0])
+            assert np.array_equal(back.points, m.points), (name, suffix)
+            solids = {block.type: block.data for block in back.cells if block.type in ("tetra", "pyramid", "wedge", "hexahedron")}
+            for block in expected.cells:  # meshio's own convention both ways
+                assert np.array_equal(solids[block.type], block.data), (name, suffix, block.type)
+            assert len(solids) == len(expected.cells)
+
+
+# ------------------------------------------------------------------ arguments and threads
+
+BAD_ARGUMENTS = [
+    (changed(Y, center=None), TypeError, "center"),
+    (changed(Y, center=[0, 0]), ValueError, "center"),
+    (changed(Y, far_points=[]), ValueError, "far_points"),
+    (changed(Y, far_points="[[20, 0, 0]]"), TypeError, "far_points"),
+    (changed(Y, far_points=[[20, 0], [0, 20], [-20, 0]]), ValueError, "far_points"),
+    (changed(Y, radii=[[2, 2], [2, 2], [2, 2]]), ValueError, "radii"),
+    (changed(Y, inner_share="0.8"), TypeError, "inner_share"),
+    (changed(Y, first_circle_nodes=8.0), TypeError, "first_circle_nodes"),
+    (changed(Y, first_circle_nodes=2**40), ValueError, "first_circle_nodes"),
+    (changed(Y, inner_layers=None), TypeError, "inner_layers"),
+    (changed(Y, call="tee"), ValueError, "call"),
+]
+
+
+@pytest.mark.parametrize("args, error, name", BAD_ARGUMENTS, ids=[f"{row[2]}-{i}" for i, row in enumerate(BAD_ARGUMENTS)])
+def test_bad_arguments_name_the_argument(args, error, name):
+    with pytest.raises(error, match=name):
+        vela.mesh_junction(**args)
+
+
+def test_bad_arguments_of_the_other_calls(meshes, tmp_path):
+    y = {key: Y[key] for key in ("center", "far_points", "radii")}
+    with pytest.raises(ValueError, match="radii"):
+        vela.runner_length(**changed(y, radii=[2] * 5))
+    with pytest.raises(ValueError, match="margin"):
+        vela.runner_length(**y, margin=(5, 0))
+    with pytest.raises(TypeError, match="system"):
+        vela.mesh_system(42)
+    with pytest.raises(ValueError, match="points"):
+        vela.mesh_system({"runners": []})
+    with pytest.raises(ValueError, match="no-such"):
+        vela.mesh_system(tmp_path / "no-such.json")
+    with pytest.raises(ValueError, match="txt"):
+        meshes["y-golden"].write(tmp_path / "y.txt")
+    with pytest.raises(OSError):
+        meshes["y-golden"].write(tmp_path / "no-such-folder" / "y.vtu")
+
+
+def test_four_threads_mesh_as_one_does():
+    # Refusals in between: each thread reads its own call's reason.
+    work = [args for name, row in zip(GOLDEN * 3, REFUSALS) for args in (junction_args(name), row[1])]
+
+    def outcome(args):
+        try:
+            m = vela.mesh_junction(**args)
+            return m.points.tobytes(), {kind: rows.tobytes() for kind, rows in m.cells.items()}
+        except vela.JunctionRefused as refused:
+            return refused.reason
+
+    with ThreadPoolExecutor(4) as pool:
+        assert list(pool.map(outcome, work)) == [outcome(args) for args in work]

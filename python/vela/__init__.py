@@ -1,0 +1,188 @@
+"""vela: junctions of round runners meshed into hexahedra, prisms, pyramids
+and tetrahedra, for Python.
+
+    import vela
+    m = vela.mesh_junction([0, 0, 0], [[20, 0, 0], [0, 20, 0], [-20, 0, 0]], [2, 2] * 3)
+    m.points, m.cells["hexa"]           # numpy arrays
+    m.quality()["summary"]
+    m.write("tee.vtu")                  # or m.to_meshio()
+
+Lengths are in whatever unit the input is in, and come back in it; no
+argument is an angle.
+
+Meshes (vela.Mesh) hold:
+    points        (n, 3) float64 node coordinates
+    cells         dict kind -> (m, k) int32 corners, 0-based, kinds in the
+                  order "tetra", "pyramid", "prism", "hexa" (those present),
+                  rows in the library's element order, corners in the
+                  library's order (Vela_SolidMesh.h)
+    far_nodes     (N, 3): an N-way junction's far node per runner
+    kind          "nway", "bend" or "system"
+    regions, region_names, patches, name    of a runner system
+Every array is read-only: write() writes what the arrays show.
+
+A junction the library refuses raises JunctionRefused, a runner system the
+runner system layer refuses SystemRefused; both are ValueErrors (the input
+cannot be meshed, as vela-mesh's exit status 2 says) and carry .reason, the
+stable name of the reason. Arguments of the wrong form raise TypeError or
+ValueError naming the argument.
+"""
+
+import json as _json
+import os as _os
+from collections.abc import Mapping as _Mapping
+
+from . import _vela
+from ._vela import Mesh
+
+__all__ = ["Mesh", "Refused", "JunctionRefused", "SystemRefused", "mesh_junction", "runner_length", "mesh_system"]
+
+_DEFAULTS = _vela.junction_defaults()
+
+
+class Refused(ValueError):
+    """The input is well formed but cannot be meshed. str() is one line with
+    the reason and what to look at; .reason is the reason's stable name."""
+
+    def __init__(self, message, reason):
+        super().__init__(message)
+        self.reason = reason
+
+
+class JunctionRefused(Refused):
+    """The library refused the junction. .reason is the library's name for
+    the reason (vela::RefusalName, e.g. "neighbours-too-close"); .runner and
+    .other_runner the runners concerned (0-based, in the order of
+    far_points), or -1. str() names the arguments to look at, as vela-mesh
+    names the junction file's keys:
+
+        junction: refused (shares): ...; check inner_share, outer_share
+    """
+
+    def __init__(self, message, reason, runner=-1, other_runner=-1):
+        super().__init__(message, reason)
+        self.runner = runner
+        self.other_runner = other_runner
+
+
+class SystemRefused(Refused):
+    """The runner system layer refused the network. .reason is one of its
+    reason names (runner_system.h), e.g. "runner-too-short" or "junction"
+    (the library refused one of its junctions; the message carries why)."""
+
+
+def _meshed(answer, refused):
+    mesh, refusal = answer
+    if refusal is not None:
+        reason, *where, message = refusal
+        raise refused(message, reason, *where)
+    return mesh
+
+
+def mesh_junction(center, far_points, radii,
+                  inner_share=_DEFAULTS["inner_share"], outer_share=_DEFAULTS["outer_share"],
+                  first_circle_nodes=_DEFAULTS["first_circle_nodes"],
+                  inner_layers=_DEFAULTS["inner_layers"], outer_layers=_DEFAULTS["outer_layers"],
+                  call="auto"):
+    """Meshes one junction of round runners; returns a vela.Mesh.
+
+    center        [x, y, z], where the runners' centre lines meet
+    far_points    (N, 3): each runner's far end, in order around the
+                  junction; N = 2 makes a bend, N >= 3 an N-way junction
+    radii         2N numbers: per runner the radius at the far end, then at
+                  the junction end
+    inner_share, outer_share
+                  shares of the radius taken by the inner disc and by the
+                  boundary layers; they must add up to 1
+    first_circle_nodes
+                  nodes on the first ring of a cross-section (even, >= 4);
+                  ring k carries k times as many
+    inner_layers  radial positions of the inner rings, rising from 0 to 1
+    outer_layers  radial positions of the boundary layers, from 0 to 1, or
+                  empty for none
+    call          "auto" (a bend for two runners), "nway" or "bend"
+
+    The defaults are those of a junction file. Coordinates and radii are in
+    one length unit, and so is the mesh; they cross into the library as
+    single-precision floats. The GIL is released while the library meshes.
+
+    Raises JunctionRefused when the library refuses the junction (shares
+    not adding up to 1, runners too close in angle for their radii, a
+    radius not above zero, NaN or infinite input, ...: see .reason);
+    TypeError or ValueError naming the argument for input of the wrong form
+    (far_points not of shape (N, 3), a layer list that is not flat, ...);
+    MemoryError for a junction too large for the memory.
+    """
+    return _meshed(_vela.mesh_junction(center, far_points, radii, inner_share, outer_share,
+                                       first_circle_nodes, inner_layers, outer_layers, call),
+                   JunctionRefused)
+
+
+def runner_length(center, far_points, radii, margin=_DEFAULTS["margin"]):
+    """How far from the centre each runner's junction region reaches; a
+    float64 array, one length per runner, in the input's length unit.
+
+    center, far_points and radii as for mesh_junction (two radii per runner;
+    the far-end one sizes the runner, as `vela-mesh length` takes it).
+    margin (a, b): each length is the distance beyond which the runner's
+    cylinder no longer runs into its neighbours', plus radius / (a // b)
+    (integer division, as the library takes it; a // b = 0 gives infinity).
+
+    Raises TypeError or ValueError naming the argument for input of the
+    wrong form, fewer than two radii per runner, or b = 0.
+    """
+    return _vela.runner_length(center, far_points, radii, margin)
+
+
+def _plain(value):
+    """numpy arrays and numbers in a system dict, as JSON takes them."""
+    if hasattr(value, "tolist"):
+        return value.tolist()
+    raise TypeError(f"system: {type(value).__name__} is not a JSON value")
+
+
+def mesh_system(system, threads=0):
+    """Meshes a whole runner system into one conformal mesh; returns a vela.Mesh
+    of kind "system" with regions (where each element came from) and patches
+    (the boundary faces by patch name: "wall", then one per open end).
+
+    system   a dict in the system-file form (examples/systems/*.json: "points",
+             "runners", optional "ends", section settings, "margin",
+             "axial_size"), or the path of such a file (str or os.PathLike)
+    threads  junctions and bends meshed at once; 0 takes every core. The
+             mesh does not depend on it. The GIL is released meanwhile.
+
+    Raises SystemRefused when the network cannot be meshed (see .reason);
+    ValueError when the dict or file is not a system file (the message
+    names the key, as vela-mesh's does) or cannot be read; TypeError for
+    anything but a dict or a path.
+    """
+    if isinstance(system, _Mapping):
+        text = _json.dumps(dict(system), default=_plain)
+        return _meshed(_vela.mesh_system_text(text, threads), SystemRefused)
+    if not isinstance(system, (str, bytes, _os.PathLike)):
+        raise TypeError(f"system: expected a dict or a path, got {type(system).__name__}")
+    return _meshed(_vela.mesh_system_file(system, threads), SystemRefused)
+
+
+_MESHIO_NAMES = {"tetra": "tetra", "pyramid": "pyramid", "prism": "wedge", "hexa": "hexahedron"}
+
+
+def _to_meshio(self):
+    """The mesh as a meshio.Mesh (meshio 4.1 or later), with cell data
+    "region" (index into region_names) for a runner system.
+
+    The cells go over as they are: meshio keeps a wedge in Gmsh's prism
+    order, which is the library's, and turns it into VTK's own when it
+    writes .vtu, so m.to_meshio().write("y.vtu") gives positive cells.
+    (meshio's .msh writer keeps the order as it is, which is Gmsh's.)
+    """
+    import meshio
+
+    cells = [(_MESHIO_NAMES[kind], rows) for kind, rows in self.cells.items()]
+    cell_data = {"region": [self.regions[kind] for kind in self.cells]} if self.regions else {}
+    return meshio.Mesh(self.points, cells, cell_data=cell_data)
+
+
+Mesh.to_meshio = _to_meshio
+Mesh.__module__ = __name__
