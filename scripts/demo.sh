@@ -11,7 +11,7 @@ mkdir -p "$build_dir"
 log="$build_dir/demo-build.log"
 echo "configuring (log: $log)..."
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DVELA_BUILD_TOOLS=ON \
-  -DVELA_BUILD_TESTS=OFF -DVELA_BUILD_BENCH=OFF -DVELA_BUILD_FUZZ=OFF >"$log" 2>&1 ||
+  -DVELA_BUILD_TESTS=OFF -DVELA_BUILD_BENCH=OFF -DVELA_BUILD_FUZZ=OFF -DVELA_BUILD_PYTHON=OFF >"$log" 2>&1 ||
   { cat "$log"; exit 1; }
 echo "building vela-mesh on $(nproc) cores (about a minute)..."
 cmake --build "$build_dir" --target vela-mesh -j"$(nproc)" >>"$log" 2>&1 || { cat "$log"; exit 1; }
