@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-
 namespace {
 
 // Two unit cubes side by side along x, and a prism on top of the first.
@@ -27,11 +25,13 @@ int Count(const std::string& text, const std::string& what) {
 
 }  // namespace
 
-TEST(Picture, DrawsTheVisibleBoundaryFacesOnce) {
+// Only the boundary faces turned towards the viewer, each once, painted back
+// to front and coloured by kind.
+TEST(Picture, DrawsTheVisibleBoundaryFacesOnceBackToFront) {
   const MemoryMesh m = TwoCubesAndAPrism();
   vela::picture::ViewOptions view;
   view.title = std::string("a <test>\0\x1b", 10);
-  const std::string svg = vela::picture::RenderSvg(m, view);
+  std::string svg = vela::picture::RenderSvg(m, view);
   EXPECT_EQ(svg.rfind("<svg", 0), 0u);
   EXPECT_NE(svg.find("</svg>\n"), std::string::npos);
   EXPECT_NE(svg.find(">a &lt;test&gt;?" "?</text>"), std::string::npos);  // no control character is valid XML
@@ -41,18 +41,12 @@ TEST(Picture, DrawsTheVisibleBoundaryFacesOnce) {
   // and right sides show: about half of them.
   EXPECT_GT(polygons, 4);
   EXPECT_LT(polygons, 16);
-  // Seen from straight below, only the bottom faces of the two cubes show.
-  view.elevationDeg = -90.0;
+  view.elevationDeg = -90.0;  // from straight below, only the bottom faces of the two cubes show
   EXPECT_EQ(vela::picture::VisibleFaceCount(m, view), 2);
-}
 
-TEST(Picture, PaintsBackToFrontAndColoursByKind) {
-  const MemoryMesh m = TwoCubesAndAPrism();
-  vela::picture::ViewOptions view;
-  view.azimuthDeg = 0.0;  // from +x: the right cube's face x = 2 is nearest
+  view.azimuthDeg = 0.0;  // from +x: the right cube's end face and the prism's sloped face
   view.elevationDeg = 0.0;
-  const std::string svg = vela::picture::RenderSvg(m, view);
-  // Only faces facing +x are visible: the cube's end face and the prism's sloped face.
+  svg = vela::picture::RenderSvg(m, view);
   EXPECT_EQ(Count(svg, "<polygon"), 2);
   const size_t prism = svg.find("#f"), hexa = svg.find("fill=\"#4");
   ASSERT_NE(hexa, std::string::npos);
