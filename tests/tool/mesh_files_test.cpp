@@ -130,13 +130,21 @@ void ExpectSameSystem(const SystemMesh& expected, const SystemMesh& actual) {
 }
 
 // An extension and an encoding: every writer variant a user can ask for.
-using Variant = std::pair<const char*, Encoding>;
+struct Variant {
+  const char* extension;
+  Encoding encoding;
+};
+
+// Names the variant in test listings, which would otherwise show its pointer.
+void PrintTo(const Variant& variant, std::ostream* os) {
+  *os << variant.extension << " " << static_cast<int>(variant.encoding);
+}
 
 class MeshFiles : public ::testing::TestWithParam<Variant> {
 protected:
-  const std::string extension = GetParam().first;
+  const std::string extension = GetParam().extension;
   const MeshFormat format = MeshFormatFromPath("x" + extension);
-  const WriteOptions options{GetParam().second};
+  const WriteOptions options{GetParam().encoding};
   // Default is binary .vtu (compressed, appended) and ASCII .msh; .json is text whatever is asked.
   const bool binary = format != MeshFormat::Json &&
                       (options.encoding == Encoding::Binary ||
@@ -216,7 +224,7 @@ TEST_P(MeshFiles, EveryTruncationIsRejected) {
 
 std::string VariantName(const ::testing::TestParamInfo<Variant>& variant) {
   const char* const encodings[] = {"_default", "_ascii", "_binary"};
-  return std::string(variant.param.first + 1) + encodings[static_cast<size_t>(variant.param.second)];
+  return std::string(variant.param.extension + 1) + encodings[static_cast<size_t>(variant.param.encoding)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, MeshFiles,
