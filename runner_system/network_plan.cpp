@@ -15,8 +15,6 @@
 namespace vela::system::detail {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
 // The bend window of TwoConnectRunner, in degrees: a point whose two runners
 // open wider than kStraightDeg carries the runner straight on; one narrower
 // than kSharpDeg cannot be meshed at all.

@@ -19,8 +19,6 @@ namespace {
 
 using Flat = std::array<double, 2>;
 
-constexpr double kPi = 3.14159265358979323846;
-
 // The nodes of a section in the plane square to the runner, in units of the
 // section's radius.
 std::vector<Flat> Flatten(const Section& section, const Vec3& e1, const Vec3& e2) {

@@ -22,6 +22,8 @@
 
 namespace vela::system::detail {
 
+constexpr double kPi = 3.14159265358979323846;
+
 // --- small vector helpers ---------------------------------------------------------------------
 inline Vec3 Add(const Vec3& a, const Vec3& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
 inline Vec3 Sub(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
