@@ -14,8 +14,8 @@ public:
   // Rings 1..innerRings with i*firstRing nodes each at angle (2*pi / (i*F))*j.
   RingAngles(int firstRing, int innerRings);
 
-  double Cos(int ring, int j) const { return m_cos[static_cast<std::size_t>(m_start[ring] + j)]; }
-  double Sin(int ring, int j) const { return m_sin[static_cast<std::size_t>(m_start[ring] + j)]; }
+  double Cos(int ring, int j) const { return m_cos[static_cast<std::size_t>(m_start[static_cast<std::size_t>(ring)] + j)]; }
+  double Sin(int ring, int j) const { return m_sin[static_cast<std::size_t>(m_start[static_cast<std::size_t>(ring)] + j)]; }
 
 private:
   std::vector<int> m_start;  // first entry of ring i
