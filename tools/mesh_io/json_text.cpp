@@ -3,6 +3,7 @@
 #include "file_text.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace vela::io::detail {
 
@@ -96,6 +97,33 @@ std::vector<std::array<double, 3>> JsonPoints(const json& value, const std::stri
   for (size_t i = 0; i < value.size(); ++i)
     points.push_back(JsonPoint(value[i], JsonIndexed(where, i)));
   return points;
+}
+
+int JsonInteger(const json& value, const std::string& where) {
+  if (!value.is_number_integer()) FailJson(where, "expected an integer, got " + DescribeJson(value));
+  const double approximate = value.get<double>();
+  if (approximate < INT_MIN || approximate > INT_MAX)
+    FailJson(where, "integer " + value.dump() + " is out of range");
+  return value.get<int>();
+}
+
+std::vector<double> JsonNumbers(const json& value, const std::string& where) {
+  if (!value.is_array()) FailJson(where, "expected an array of numbers, got " + DescribeJson(value));
+  std::vector<double> numbers;
+  for (size_t i = 0; i < value.size(); ++i) numbers.push_back(JsonNumber(value[i], JsonIndexed(where, i)));
+  return numbers;
+}
+
+void RejectUnknownKeys(const json& object, const char* const* known, size_t count, const std::string& parent) {
+  const char* const* end = known + count;
+  for (const auto& item : object.items()) {
+    if (std::find(known, end, item.key()) != end) continue;
+    std::string expected;
+    for (const char* const* key = known; key != end; ++key)
+      expected += std::string(expected.empty() ? "" : ", ") + *key;
+    const std::string name = PrintableKey(item.key());
+    FailJson(parent.empty() ? name : parent + "." + name, "unknown key (expected " + expected + ")");
+  }
 }
 
 std::string DescribeJson(const json& value) {

@@ -43,6 +43,29 @@ std::array<double, 3> JsonPoint(const nlohmann::json& value, const std::string& 
 std::vector<std::array<double, 3>> JsonPoints(const nlohmann::json& value,
                                               const std::string& where);
 
+// value as an int (a JSON integer within int's range) or as a flat array of
+// numbers; where is its path for messages. Throws JsonError for anything else.
+int JsonInteger(const nlohmann::json& value, const std::string& where);
+std::vector<double> JsonNumbers(const nlohmann::json& value, const std::string& where);
+
+// Reads object[key] into field when the key is there, with read(value, key);
+// field keeps its default otherwise.
+template <typename T, typename Read>
+void ReadOptional(const nlohmann::json& object, const char* key, Read read, T& field) {
+  if (const auto it = object.find(key); it != object.end()) field = read(*it, key);
+}
+
+// Throws JsonError "parent.key: unknown key (expected a, b, ...)" for the
+// first key of object that is not among the count names of known; parent is
+// the path of object ("" at the top).
+void RejectUnknownKeys(const nlohmann::json& object, const char* const* known, size_t count,
+                       const std::string& parent = "");
+template <size_t N>
+void RejectUnknownKeys(const nlohmann::json& object, const char* const (&known)[N],
+                       const std::string& parent = "") {
+  RejectUnknownKeys(object, known, N, parent);
+}
+
 // A short description of a value for "expected ..., got ..." messages:
 // numbers by value, everything else by kind, so a message never grows with
 // the file.

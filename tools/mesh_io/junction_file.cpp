@@ -17,7 +17,10 @@ namespace {
 using detail::DescribeJson;
 using detail::FailJson;
 using detail::JsonIndexed;
+using detail::JsonInteger;
 using detail::JsonNumber;
+using detail::JsonNumbers;
+using detail::ReadOptional;
 using nlohmann::json;
 
 const char* const kKnownKeys[] = {
@@ -25,27 +28,10 @@ const char* const kKnownKeys[] = {
     "inner_share",  "outer_share", "first_circle_nodes", "inner_layers",
     "outer_layers", "margin",      "extent"};
 
-int Integer(const json& value, const std::string& where) {
-  if (!value.is_number_integer())
-    FailJson(where, "expected an integer, got " + DescribeJson(value));
-  const double approximate = value.get<double>();
-  if (approximate < INT_MIN || approximate > INT_MAX)
-    FailJson(where, "integer " + value.dump() + " is out of range");
-  return value.get<int>();
-}
-
-std::vector<double> Numbers(const json& value, const std::string& key) {
-  if (!value.is_array()) FailJson(key, "expected an array of numbers, got " + DescribeJson(value));
-  std::vector<double> numbers;
-  for (size_t i = 0; i < value.size(); ++i)
-    numbers.push_back(JsonNumber(value[i], JsonIndexed(key, i)));
-  return numbers;
-}
-
 std::array<int, 2> Margin(const json& value, const std::string& key) {
   if (!value.is_array() || value.size() != 2)
     FailJson(key, "expected two integers [a, b], got " + DescribeJson(value));
-  return {Integer(value[0], JsonIndexed(key, 0)), Integer(value[1], JsonIndexed(key, 1))};
+  return {JsonInteger(value[0], JsonIndexed(key, 0)), JsonInteger(value[1], JsonIndexed(key, 1))};
 }
 
 JunctionFile::Extent Extent(const json& value, const std::string& key) {
@@ -65,26 +51,10 @@ void CheckMarginPlaces(const std::array<int, 2>& margin) {
                          std::to_string(margin[0]) + ", " + std::to_string(margin[1]) + "]");
 }
 
-// Reads root[key] into field when the key is there; field keeps its default otherwise.
-template <typename T, typename Read>
-void ReadOptional(const json& root, const char* key, Read read, T& field) {
-  if (const auto it = root.find(key); it != root.end()) field = read(*it, key);
-}
-
-void RejectUnknownKeys(const json& object) {
-  for (const auto& item : object.items()) {
-    if (std::find(std::begin(kKnownKeys), std::end(kKnownKeys), item.key()) != std::end(kKnownKeys))
-      continue;
-    std::string expected;
-    for (const char* key : kKnownKeys) expected += std::string(expected.empty() ? "" : ", ") + key;
-    FailJson(detail::PrintableKey(item.key()), "unknown key (expected " + expected + ")");
-  }
-}
-
 JunctionFile Junction(const json& root, const std::string& nameHint) {
   if (!root.is_object())
     FailJson("", "expected a JSON object at the top, got " + DescribeJson(root));
-  RejectUnknownKeys(root);
+  detail::RejectUnknownKeys(root, kKnownKeys);
 
   JunctionFile junction;
   junction.name = nameHint;
@@ -98,7 +68,7 @@ JunctionFile Junction(const json& root, const std::string& nameHint) {
   if (junction.farPoints.size() < 2)
     FailJson("far_points",
              "expected at least 2 points, got " + std::to_string(junction.farPoints.size()));
-  junction.radii = Numbers(detail::RequiredKey(root, "radii"), "radii");
+  junction.radii = JsonNumbers(detail::RequiredKey(root, "radii"), "radii");
   const size_t expected = 2 * junction.farPoints.size();
   if (junction.radii.size() != expected)
     FailJson("radii", "expected " + std::to_string(expected) + " numbers (two per runner), got " +
@@ -106,9 +76,9 @@ JunctionFile Junction(const json& root, const std::string& nameHint) {
 
   ReadOptional(root, "inner_share", JsonNumber, junction.innerShare);
   ReadOptional(root, "outer_share", JsonNumber, junction.outerShare);
-  ReadOptional(root, "first_circle_nodes", Integer, junction.firstCircleNodes);
-  ReadOptional(root, "inner_layers", Numbers, junction.innerLayers);
-  ReadOptional(root, "outer_layers", Numbers, junction.outerLayers);
+  ReadOptional(root, "first_circle_nodes", JsonInteger, junction.firstCircleNodes);
+  ReadOptional(root, "inner_layers", JsonNumbers, junction.innerLayers);
+  ReadOptional(root, "outer_layers", JsonNumbers, junction.outerLayers);
   ReadOptional(root, "margin", Margin, junction.margin);
   ReadOptional(root, "extent", Extent, junction.extent);
   if (junction.extent == JunctionFile::Extent::RunnerLength) CheckMarginPlaces(junction.margin);

@@ -20,7 +20,11 @@ namespace {
 using detail::DescribeJson;
 using detail::FailJson;
 using detail::JsonIndexed;
+using detail::JsonInteger;
 using detail::JsonNumber;
+using detail::JsonNumbers;
+using detail::ReadOptional;
+using detail::RejectUnknownKeys;
 using nlohmann::json;
 using system::RunnerNetwork;
 using system::SystemRunner;
@@ -38,17 +42,6 @@ std::string Member(const std::string& parent, const std::string& key) {
 }
 
 std::string Quoted(const std::string& name) { return "\"" + detail::PrintableKey(name) + "\""; }
-
-template <size_t N>
-void RejectUnknownKeys(const json& object, const char* const (&known)[N], const std::string& parent) {
-  for (const auto& item : object.items()) {
-    if (std::find(std::begin(known), std::end(known), item.key()) != std::end(known)) continue;
-    std::string expected;
-    for (const char* key : known) expected += std::string(expected.empty() ? "" : ", ") + key;
-    const std::string where = parent.empty() ? detail::PrintableKey(item.key()) : Member(parent, item.key());
-    FailJson(where, "unknown key (expected " + expected + ")");
-  }
-}
 
 // What the parsed object forgets: the order of the names in "points" and
 // "ends" (the points' order is the network's input order), and a key given
@@ -112,21 +105,6 @@ int PositiveInteger(const json& value, const std::string& where) {
   if (approximate > INT_MAX) FailJson(where, "integer " + value.dump() + " is out of range");
   if (approximate < 1) FailJson(where, "expected an integer above 0, got " + value.dump());
   return value.get<int>();
-}
-
-int Integer(const json& value, const std::string& where) {
-  if (!value.is_number_integer()) FailJson(where, "expected an integer, got " + DescribeJson(value));
-  const double approximate = value.get<double>();
-  if (approximate < INT_MIN || approximate > INT_MAX)
-    FailJson(where, "integer " + value.dump() + " is out of range");
-  return value.get<int>();
-}
-
-std::vector<double> Numbers(const json& value, const std::string& where) {
-  if (!value.is_array()) FailJson(where, "expected an array of numbers, got " + DescribeJson(value));
-  std::vector<double> numbers;
-  for (size_t i = 0; i < value.size(); ++i) numbers.push_back(JsonNumber(value[i], JsonIndexed(where, i)));
-  return numbers;
 }
 
 double Radius(const json& value, const std::string& where) {
@@ -231,17 +209,11 @@ std::array<int, 2> Margin(const json& value, const std::string& where) {
   return {PositiveInteger(value[0], JsonIndexed(where, 0)), PositiveInteger(value[1], JsonIndexed(where, 1))};
 }
 
-// Reads root[key] into field when the key is there; field keeps its default otherwise.
-template <typename T, typename Read>
-void ReadOptional(const json& root, const char* key, Read read, T& field) {
-  if (const auto it = root.find(key); it != root.end()) field = read(*it, key);
-}
-
 void ReadSettings(const json& root, RunnerNetwork& network) {
   system::SectionSettings& section = network.section;
-  ReadOptional(root, "first_circle_nodes", Integer, section.firstCircleNodes);
-  ReadOptional(root, "inner_layers", Numbers, section.innerLayers);
-  ReadOptional(root, "outer_layers", Numbers, section.outerLayers);
+  ReadOptional(root, "first_circle_nodes", JsonInteger, section.firstCircleNodes);
+  ReadOptional(root, "inner_layers", JsonNumbers, section.innerLayers);
+  ReadOptional(root, "outer_layers", JsonNumbers, section.outerLayers);
   ReadOptional(root, "inner_share", JsonNumber, section.innerShare);
   ReadOptional(root, "outer_share", JsonNumber, section.outerShare);
   ReadOptional(root, "axial_size", JsonNumber, network.axialSize);
