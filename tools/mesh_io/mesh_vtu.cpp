@@ -50,18 +50,12 @@ void FillCells(VtuGrid& grid, const std::vector<MeshElement>& elements,
                const std::vector<size_t>& order, const std::vector<double>& scaledJacobian) {
   size_t corners = 0;
   for (const MeshElement& element : elements) corners += static_cast<size_t>(element.CornerCount());
-  CheckVtuCornerCount(corners);
-  grid.cellCount = order.size();
-  grid.connectivity = {"connectivity", VtkType::Int32, 1, {}, {}};
-  grid.offsets = {"offsets", VtkType::Int32, 1, {}, {}};
-  grid.types = {"types", VtkType::UInt8, 1, {}, {}};
+  StartCells(grid, order.size(), corners);
   VtuArray element{kElementArray, VtkType::Int32, 1, {}, {}};
   VtuArray kind{"kind", VtkType::Int32, 1, {}, {}};
   VtuArray quality{"scaled_jacobian", VtkType::Float64, 1, {}, {}};
-  grid.connectivity.integers.reserve(corners);
-  for (std::vector<std::int32_t>* values : {&grid.offsets.integers, &grid.types.integers,
-                                         &element.integers, &kind.integers})
-    values->reserve(order.size());
+  element.integers.reserve(order.size());
+  kind.integers.reserve(order.size());
   quality.reals.reserve(scaledJacobian.size());
   for (const size_t e : order) {
     const MeshElement cell = SwapWedgeCorners(elements[e]);

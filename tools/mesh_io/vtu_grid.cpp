@@ -150,11 +150,18 @@ void AppendFieldData(std::string& out, const std::vector<VtuArray>& fieldData) {
 
 }  // namespace
 
-void CheckVtuCornerCount(size_t cornerCount) {
+void StartCells(VtuGrid& grid, size_t cellCount, size_t cornerCount) {
   if (cornerCount > static_cast<size_t>(INT32_MAX))
     throw std::invalid_argument("the cells have " + std::to_string(cornerCount) +
                                 " corners in all, more than one .vtu piece can number (" +
                                 std::to_string(INT32_MAX) + ")");
+  grid.cellCount = cellCount;
+  grid.connectivity = {"connectivity", VtkType::Int32, 1, {}, {}};
+  grid.offsets = {"offsets", VtkType::Int32, 1, {}, {}};
+  grid.types = {"types", VtkType::UInt8, 1, {}, {}};
+  grid.connectivity.integers.reserve(cornerCount);
+  grid.offsets.integers.reserve(cellCount);
+  grid.types.integers.reserve(cellCount);
 }
 
 std::string FormatVtuGrid(const VtuGrid& grid, bool binary) {

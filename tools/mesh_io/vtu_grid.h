@@ -23,10 +23,6 @@ struct VtuArray {
   std::vector<double> reals;
 };
 
-// Throws std::invalid_argument when cells of cornerCount corners in all
-// cannot be numbered by Int32 offsets.
-void CheckVtuCornerCount(size_t cornerCount);
-
 // One piece: points, the three cell arrays, cell data and field data. The
 // writer assumes every array holds what its name promises (one value per
 // cell, offsets matching the types): the callers build it from checked meshes.
@@ -37,6 +33,11 @@ struct VtuGrid {
   VtuArray connectivity, offsets, types;
   std::vector<VtuArray> cellData;
 };
+
+// Names the grid's three cell arrays and makes room in them for cellCount
+// cells of cornerCount corners in all. Throws std::invalid_argument when
+// that many corners cannot be numbered by Int32 offsets.
+void StartCells(VtuGrid& grid, size_t cellCount, size_t cornerCount);
 
 // The grid as a .vtu text. ASCII writes every number as text (coordinates
 // with every bit); binary writes the points, cells and cell data as appended

@@ -62,14 +62,10 @@ std::string Grid(const SystemMesh& mesh, const std::vector<std::string>& names,
                    [&cells](size_t a, size_t b) { return cells[a].type < cells[b].type; });
   size_t corners = 0;
   for (const VtkCell& cell : cells) corners += static_cast<size_t>(cell.corners);
-  CheckVtuCornerCount(corners);
   VtuGrid grid;
+  StartCells(grid, cells.size(), corners);
   grid.fieldData = Names(names);
   grid.points = &mesh.nodes;
-  grid.cellCount = cells.size();
-  grid.connectivity = {"connectivity", VtkType::Int32, 1, {}, {}};
-  grid.offsets = {"offsets", VtkType::Int32, 1, {}, {}};
-  grid.types = {"types", VtkType::UInt8, 1, {}, {}};
   VtuArray value{valueName, VtkType::Int32, 1, {}, {}};
   VtuArray element{"element", VtkType::Int32, 1, {}, {}};
   for (const size_t i : order) {
