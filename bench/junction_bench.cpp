@@ -258,21 +258,15 @@ void PeakHeap(benchmark::State& state, const Case& c) {
 // door and what they derive) and the soundness check of the merged mesh.
 struct Planned {
   explicit Planned(const JunctionFile& j) {
-    for (double v : j.innerLayers) inner.Add(v);
-    for (double v : j.outerLayers) outer.Add(v);
-    for (double v : j.radii) radii.Add(v);
-    for (const auto& p : j.farPoints)
-      far.Add(
-          ON_3fPoint(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])));
     settings.firstRing = j.firstCircleNodes;
-    settings.inner = &inner;
-    settings.outer = &outer;
-    const ON_3fPoint center(static_cast<float>(j.center[0]), static_cast<float>(j.center[1]),
-                            static_cast<float>(j.center[2]));
-    call = {center, &far, &radii, j.innerShare, j.outerShare};
+    settings.inner = j.innerLayers;
+    settings.outer = j.outerLayers;
+    call.center = j.center;
+    call.farPoints = j.farPoints;
+    call.radii = j.radii;
+    call.innerShare = j.innerShare;
+    call.outerShare = j.outerShare;
   }
-  CArray<double, double> inner, outer, radii;
-  CArray<ON_3fPoint, ON_3fPoint> far;
   vela::JunctionSettings settings;
   vela::JunctionCall call;
 };
@@ -296,8 +290,8 @@ void SoundnessCheck(benchmark::State& state, const Case& c) {
     state.SkipWithError("refused");
     return;
   }
-  std::vector<ON_3fPoint> farNodes(c.file.farPoints.size());
-  const std::unique_ptr<vela::MeshBuild> build = vela::SweepNWay(*plan, farNodes.data());
+  std::vector<int> firstNodes;
+  const std::unique_ptr<vela::MeshBuild> build = vela::SweepNWay(*plan, firstNodes);
   build->Merge(plan->mergeTol);
   for (auto _ : state) {
     const vela::MeshSoundness s = build->Check();

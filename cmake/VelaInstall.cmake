@@ -16,6 +16,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/include/VelaGeometry.h
   ${PROJECT_SOURCE_DIR}/include/VelaExport.h
   ${PROJECT_SOURCE_DIR}/include/VelaRefusal.h
+  ${PROJECT_SOURCE_DIR}/include/VelaJunction.h
   ${PROJECT_SOURCE_DIR}/runner_system/runner_system.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT VelaRunnerMappingTargets NAMESPACE Vela::

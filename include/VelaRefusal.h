@@ -17,6 +17,9 @@
 
 #include "VelaExport.h"
 
+#include <limits>
+#include <string>
+
 namespace vela {
 
 // One value per guard of the junction calls, in the order in which they are
@@ -55,6 +58,15 @@ struct JunctionRefusal {
   int runner = -1;
   // Its neighbour, for a reason about a pair of runners, or -1.
   int otherRunner = -1;
+  // What was measured and the bound it broke, where the reason has them
+  // (NaN and Unit::None otherwise), e.g. the steepest runner's angle to the
+  // junction plane and the largest it may have, the widest radius over the
+  // narrowest and the ratio allowed, or the shorter of two neighbours against
+  // the length at which their cylinders stop cutting into each other.
+  enum class Unit : int { None, Degrees, Length, Ratio, Count };
+  double value = std::numeric_limits<double>::quiet_NaN();
+  double limit = std::numeric_limits<double>::quiet_NaN();
+  Unit unit = Unit::None;
 };
 
 // The reason of the last junction call made on this thread.
@@ -67,5 +79,10 @@ VELA_API const char* RefusalName(Refusal reason);
 // The reason in words, e.g. "two neighbouring runners are too close in angle
 // for their radii".
 VELA_API const char* RefusalDescription(Refusal reason);
+
+// One line for a person: the reason's words with the runners, the measured
+// value and the limit where the refusal has them, e.g. "runner 4 leaves the
+// junction plane at 33.2 degrees, limit 10 degrees".
+VELA_API std::string RefusalMessage(const JunctionRefusal& refusal);
 
 }  // namespace vela

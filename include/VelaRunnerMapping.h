@@ -39,15 +39,17 @@
 // naming the runner concerned where there is one.
 //
 // Threads: junction calls on different threads, each with its own mapper,
-// never meet: what the calls keep beyond one object (the last N-way call's
-// centre size and layer counts, the merge-candidate flags, the refusal
-// record) is kept per thread. One mapper must not be used by two threads at
-// once.
+// never meet: what the calls keep beyond one object (the refusal record and
+// the working arrays) is kept per thread. One mapper must not be used by two
+// threads at once.
 //
 // Memory: each thread keeps the working arrays of its largest junction so far
-// (nodes, elements, merge candidates, octree cells, the soundness check's
-// lists), so that later junctions on it allocate little: about 570 KB after a
-// Y of the junction-file defaults. They are released when the thread ends.
+// (the swept and the merged nodes and elements, merge candidates, octree
+// cells, the soundness check's lists), so that later junctions on it
+// allocate little. They are released when the thread ends.
+//
+// The same construction on standard types, in doubles throughout, with the
+// mesh as a value: VelaJunction.h.
 //
 // Exceptions: the only exception that leaves the library is CArray's
 // std::invalid_argument for an index outside a list (an empty far-point
@@ -56,17 +58,12 @@
 #include "VelaArray.h"
 #include "VelaExport.h"
 #include "VelaGeometry.h"
+#include "VelaJunction.h"
 #include "VelaRefusal.h"
 #include "Vela_SolidMesh.h"
 
-#include <array>
-#include <memory>
-
 namespace vela {
 struct JunctionSettings;
-struct JunctionPlan;
-struct ProjectedRunners;
-using Point3 = std::array<double, 3>;
 }  // namespace vela
 
 class VELA_API CVelaRunnerMapping {
@@ -83,9 +80,9 @@ public:
   bool SetFirstCircleNodeCount(int n);
 
   // Share of the runner radius taken by the inner disc of a cross-section.
-  // Returns false unless 0 < r <= 1, and changes nothing then. Until this or a
-  // junction call sets it the share is 0.8 (an inner disc of four fifths and
-  // boundary layers in the outer fifth). A junction call overwrites it.
+  // Returns false unless 0 < r <= 1. Every junction call takes the share from
+  // its own two share arguments, so no call reads a value set here; the
+  // setter stays for hosts written against it.
   bool SetIORadiusRatio(double r);
 
   // Normalised radial positions of the inner rings and of the outer boundary
@@ -202,55 +199,24 @@ public:
                         const CArray<double, double>* radii, double innerShare, double outerShare,
                         CVela_SolidMesh* mesh);
 
-  // Number of runners of the last junction whose inputs were stored.
+  // Number of runners of the last junction that passed the guards (0 before
+  // the first).
   int GetNPoint() const;
 
 private:
-  // The pipeline behind every junction call: plan (src/mapper/junction_plan.h,
-  // one per kind of junction in src/mapper/nway_junction.cpp and
-  // src/corner/two_way_junction.cpp), sweep into a MeshBuild
-  // (src/mapper/mesh_build.h), merge and check, write. The class holds the
-  // settings and what each call stores of its junction.
+  // Every junction call converts its arguments at this door and runs the
+  // driver of its kind (src/mapper/junction_plan.h) in single precision, as
+  // the points come: plan, sweep, merge and check; then it writes the result
+  // into the host's container. The class holds the settings only.
   vela::JunctionSettings Settings() const;
-  // Stores a planned junction's inputs: the centre, the plane normal, the
-  // runners turned into the plane with their elevations, the radius list, the
-  // share ratio and the section counts (src/mapper/mapper.cpp).
-  void StoreJunction(const vela::JunctionPlan& plan, const vela::Point3& normal,
-                     const vela::ProjectedRunners& projected);
-
-  // --- working arrays: kept for the exported boundary; a junction call's
-  // node and element arrays live in its MeshBuild, and these stay empty ---
-  int m_nNodeCount;
-  double (*m_pNodes)[3];
-  int m_nElementCount;
-  int (*m_pElements)[8];
 
   // --- settings, kept for the object's life ---
   int m_nLayerCount;                         // element layers along a branch
   double (*m_pfnCircularProfile)(double);    // blend shapes of the sections'
   double (*m_pfnLinearProfile)(double);      //   size across the plane
   int m_nFirstCircleNodeCount;               // F, nodes on the first ring
-  double m_dIORadiusRatio;                   // inner disc's share; every junction call
-                                             //   sets its own from the two shares
   CArray<double, double> m_aInnerLayer;      // ring positions, 0 first
   CArray<double, double> m_aOuterLayer;      // boundary-layer positions, 0 first
-  // C = count(inner) - 1 and B = max(count(outer) - 1, 0), as the setter
-  // leaves them; a junction's plan derives its own from the lists it checks.
-  int m_nInnerCircleCount;
-  int m_nOuterLayerCount;
 
-  // --- the last stored junction's section counts: kept for the exported
-  // boundary, nothing in the library reads them back ---
-  int m_nInnerDiscNodeCount;                 // centre and inner rings
-  int m_nSectionNodeCount;                   // one cross-section
-  int m_nSectionFaceCount;
-
-  // --- inputs of the last stored junction ---
-  int m_nPoint;                              // runners
-  ON_3fPoint m_ptCenter;
-  std::unique_ptr<ON_3fPoint[]> m_pAroundPoints;  // far points turned into the plane
-  std::unique_ptr<double[]> m_pRunnerRadius;      // the radius list as given
-  double m_vAvgNormal[3];                         // unit normal of the junction plane
-  CArray<double, double> m_aCosElevation;         // per runner, to the plane
-  CArray<double, double> m_aSinElevation;         // signed: negative rising towards +normal
+  int m_nPoint;                              // runners of the last junction meshed
 };

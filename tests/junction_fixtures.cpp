@@ -77,6 +77,6 @@ Junction Transformed(const Junction& j, const double rot[3][3], const std::array
 }
 
 double MergeTolOf(const Junction& j) {
-  const std::optional<vela::JunctionFacts> facts = vela::host::Describe(FileOf(j), CallOf(j));
-  return facts ? facts->mergeTol : 0.0;
+  // The class's merge, taken from the value API in the class's precision.
+  return vela::host::MeshValue(FileOf(j), {true}).mesh.mergeTolerance;
 }

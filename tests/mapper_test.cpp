@@ -26,9 +26,11 @@ TEST(MapperSettings, SettersAcceptAndRejectAtTheirBoundaries) {
 
 namespace {
 
+using vela::Point3;
+
 struct Projection {
   const char* name;
-  ON_3fPoint far;
+  Point3 far;
   double expectCos;
   int sinSign;  // +1 or -1
 };
@@ -36,20 +38,20 @@ struct Projection {
 }  // namespace
 
 TEST(RunnerProjection, KeepsTheDistanceAndSignsTheSineByTheSide) {
-  const ON_3fPoint center(1.0f, 2.0f, 3.0f);
-  const double normal[3] = {0.0, 0.0, 2.0};  // unitized by the projection
+  const Point3 center{1.0, 2.0, 3.0};
+  const Point3 normal{0.0, 0.0, 2.0};  // unitized by the projection
   const Projection cases[] = {
-      {"in the plane", ON_3fPoint(1.0f, -5.0f, 3.0f), 1.0, +1},
-      {"above (towards +normal)", ON_3fPoint(9.0f, 2.0f, 9.0f), 0.8, -1},
-      {"below", ON_3fPoint(1.0f, 10.0f, -3.0f), 0.8, +1},
+      {"in the plane", {1.0, -5.0, 3.0}, 1.0, +1},
+      {"above (towards +normal)", {9.0, 2.0, 9.0}, 0.8, -1},
+      {"below", {1.0, 10.0, -3.0}, 0.8, +1},
   };
   for (const Projection& c : cases) {
     SCOPED_TRACE(c.name);
-    const vela::ProjectedRunners r = vela::ProjectRunners(center, normal, {c.far});
+    const vela::ProjectedRunners r = vela::ProjectRunners(center, normal, {c.far}, vela::Precision::Single);
     ASSERT_EQ(r.farPoints.size(), 1u);
-    const ON_3fPoint& p = r.farPoints[0];
-    EXPECT_FLOAT_EQ(p.z, center.z);  // in the plane through the centre
-    EXPECT_NEAR((p - center).Length(), (c.far - center).Length(), 1e-5);
+    const Point3& p = r.farPoints[0];
+    EXPECT_EQ(p[2], center[2]);  // in the plane through the centre
+    EXPECT_NEAR(vela::Norm(vela::Sub(p, center)), vela::Norm(vela::Sub(c.far, center)), 1e-5);
     EXPECT_NEAR(r.cosElevation[0], c.expectCos, 1e-7);
     EXPECT_NEAR(std::fabs(r.sinElevation[0]), std::sqrt(1.0 - c.expectCos * c.expectCos), 1e-7);
     EXPECT_EQ(r.sinElevation[0] >= 0.0 ? 1 : -1, c.sinSign);
@@ -60,11 +62,9 @@ TEST(RunnerProjection, KeepsTheDistanceAndSignsTheSineByTheSide) {
 }
 
 TEST(RunnerProjection, AZeroNormalGivesFiniteValues) {
-  const double zero[3] = {0.0, 0.0, 0.0};
   const vela::ProjectedRunners r =
-      vela::ProjectRunners(ON_3fPoint(0, 0, 0), zero, {ON_3fPoint(3, 4, 0), ON_3fPoint(0, 0, 7)});
+      vela::ProjectRunners({0, 0, 0}, {0, 0, 0}, {{3, 4, 0}, {0, 0, 7}}, vela::Precision::Double);
   for (size_t i = 0; i < 2; ++i)
-    for (double v : {double(r.farPoints[i].x), double(r.farPoints[i].y), double(r.farPoints[i].z), r.cosElevation[i],
-                     r.sinElevation[i]})
+    for (double v : {r.farPoints[i][0], r.farPoints[i][1], r.farPoints[i][2], r.cosElevation[i], r.sinElevation[i]})
       EXPECT_TRUE(std::isfinite(v)) << "runner " << i;
 }

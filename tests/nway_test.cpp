@@ -4,7 +4,6 @@
 #include "junction_fixtures.h"
 #include "mesh_checks.h"
 
-#include "mapper/module_state.h"
 #include "mapper/node_merge.h"
 #include "mapper/nway_junction.h"
 #include "sweep/section_pattern.h"
@@ -19,6 +18,8 @@
 #include <limits>
 
 namespace {
+
+using vela::Point3;
 
 const double kNoTurn[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
 
@@ -54,7 +55,8 @@ TEST_P(NWayJunction, MeshIsSoundAndComplete) {
   EXPECT_EQ(m.mesh.CountOf(ElementKind::Prism), 5 * n * j.firstRing * c * c);
   EXPECT_EQ(m.mesh.CountOf(ElementKind::Hexa), 5 * n * b * c * j.firstRing);
   // At least the n junction-section centres and the shared wall nodes merged.
-  EXPECT_LE(m.mesh.GetNodeCount(), vela::host::Describe(FileOf(j))->nodesBeforeMerge - (n - 1));
+  const vela::JunctionResult value = vela::host::MeshValue(FileOf(j), {true});
+  EXPECT_LE(m.mesh.GetNodeCount(), value.mesh.nodesBeforeMerge - (n - 1));
 
   // Each far node lies on its runner's far-end section, on the outer wall:
   // square to the runner's axis at the far point, one wall radius away.
@@ -233,22 +235,21 @@ TEST(NWayJunction, CallsLeaveNoArraysBehind) {
   EXPECT_TRUE(meshLess());
   EXPECT_TRUE(meshLess());
   EXPECT_TRUE(MeshJunction(y, &mapper).ok);
-  EXPECT_EQ(g_pMergeCandidate, nullptr);
   EXPECT_TRUE(meshLess());
-  EXPECT_EQ(g_pMergeCandidate, nullptr);
 }
 
 // ---------------------------------------------------------------- junction geometry
 
 TEST(NWayGeometry, PlaneNormalFollowsTheRunnersTurn) {
-  const std::vector<ON_3fPoint> ccw = {ON_3fPoint(10, 0, 0), ON_3fPoint(0, 10, 0), ON_3fPoint(-10, 0, 0)};
-  const auto n = vela::AverageCoplaneNormal(ON_3fPoint(), ccw);
+  const vela::Precision single = vela::Precision::Single;
+  const std::vector<Point3> ccw = {{10, 0, 0}, {0, 10, 0}, {-10, 0, 0}};
+  const auto n = vela::AverageCoplaneNormal({0, 0, 0}, ccw, single);
   ASSERT_TRUE(n.has_value());
   EXPECT_NEAR((*n)[2], 1.0, 1e-12);
-  const std::vector<ON_3fPoint> cw(ccw.rbegin(), ccw.rend());
-  EXPECT_NEAR((*vela::AverageCoplaneNormal(ON_3fPoint(), cw))[2], -1.0, 1e-12);
-  const std::vector<ON_3fPoint> line = {ON_3fPoint(10, 0, 0), ON_3fPoint(-10, 0.5f, 0), ON_3fPoint(5, 0, 0)};
-  EXPECT_FALSE(vela::AverageCoplaneNormal(ON_3fPoint(), line).has_value());
+  const std::vector<Point3> cw(ccw.rbegin(), ccw.rend());
+  EXPECT_NEAR((*vela::AverageCoplaneNormal({0, 0, 0}, cw, single))[2], -1.0, 1e-12);
+  const std::vector<Point3> line = {{10, 0, 0}, {-10, 0.5, 0}, {5, 0, 0}};
+  EXPECT_FALSE(vela::AverageCoplaneNormal({0, 0, 0}, line, single).has_value());
 }
 
 // ---------------------------------------------------------------- merging
@@ -261,11 +262,21 @@ TEST(NodeMerge, CandidatesWithinAClosedBoxMergeIntoTheFirstKept) {
   // tol from node 1 but within tol of nothing kept, so it stays; node 5 sits
   // exactly on non-candidate node 2 and stays separate.
   int elements[3][8] = {{0}, {1, 2, 3, 4, 5, 6, 0, 0}, {6, 5, 4, 3, 0, 0, 0, 0}};
-  EXPECT_EQ(vela::MergeCandidates(nodes, 6, elements, 2, candidates, 0.5), 5);
-  EXPECT_EQ(std::vector<int>(elements[1], elements[1] + 8), (std::vector<int>{1, 2, 1, 3, 4, 5, 0, 0}));
-  EXPECT_EQ(std::vector<int>(elements[2], elements[2] + 8), (std::vector<int>{5, 4, 3, 1, 0, 0, 0, 0}));
-  EXPECT_EQ(nodes[3][0], 0.5 + 1e-9);  // compacted in place, in order
-  EXPECT_EQ(nodes[5][0], 9.0);
+  double keptNodes[7][3];
+  int keptElements[3][8];
+  unsigned char keptFlags[7];
+  int map[7];
+  EXPECT_EQ(vela::MergeCandidates(nodes, 6, elements, 2, candidates, 0.5,
+                                  {keptNodes, keptElements, keptFlags, map}),
+            5);
+  EXPECT_EQ(std::vector<int>(keptElements[1], keptElements[1] + 8), (std::vector<int>{1, 2, 1, 3, 4, 5, 0, 0}));
+  EXPECT_EQ(std::vector<int>(keptElements[2], keptElements[2] + 8), (std::vector<int>{5, 4, 3, 1, 0, 0, 0, 0}));
+  EXPECT_EQ(std::vector<int>(map + 1, map + 7), (std::vector<int>{1, 2, 1, 3, 4, 5}));
+  EXPECT_EQ(keptNodes[3][0], 0.5 + 1e-9);  // kept in order
+  EXPECT_EQ(keptNodes[5][0], 9.0);
   // The flags follow their nodes: kept nodes 1, 3, 4, 5 were candidates, 2 not.
-  EXPECT_EQ(std::vector<int>(candidates + 1, candidates + 6), (std::vector<int>{1, 0, 1, 1, 1}));
+  EXPECT_EQ(std::vector<int>(keptFlags + 1, keptFlags + 6), (std::vector<int>{1, 0, 1, 1, 1}));
+  // What was swept stays as it was, for a merge with another tolerance.
+  EXPECT_EQ(nodes[3][0], 0.5);
+  EXPECT_EQ(elements[2][0], 6);
 }

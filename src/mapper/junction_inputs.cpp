@@ -7,39 +7,26 @@ namespace {
 constexpr double kElevationSideTol = -1e-05;
 }  // namespace
 
-std::vector<ON_3fPoint> ToVector(const CArray<ON_3fPoint, ON_3fPoint>& list) {
-  std::vector<ON_3fPoint> out;
-  out.reserve(static_cast<size_t>(list.GetSize()));
-  for (int i = 0; i < list.GetSize(); ++i) out.push_back(list.GetAt(i));
-  return out;
-}
-
-ProjectedRunners ProjectRunners(const ON_3fPoint& center, const double normal[3],
-                                const std::vector<ON_3fPoint>& farPoints) {
+ProjectedRunners ProjectRunners(const Point3& center, const Point3& normal,
+                                const std::vector<Point3>& farPoints, Precision precision) {
   ProjectedRunners out;
   out.farPoints.reserve(farPoints.size());
   out.cosElevation.reserve(farPoints.size());
   out.sinElevation.reserve(farPoints.size());
 
-  ON_3dVector n(normal[0], normal[1], normal[2]);
-  n.Unitize();
-  const ON_3dPoint origin(center);
-  for (const ON_3fPoint& far : farPoints) {
-    ON_3dVector d = far - center;  // single-precision difference, then doubles
-    const double length = d.Length();
-    ON_3dVector p = ON_CrossProduct(n, ON_CrossProduct(d, n));
-    p.Unitize();
-    p = p * length;
-    const ON_3dPoint projected = origin + p;
-    out.farPoints.emplace_back(static_cast<float>(projected.x), static_cast<float>(projected.y),
-                               static_cast<float>(projected.z));
+  const Point3 n = Unitized(normal);
+  for (const Point3& far : farPoints) {
+    Point3 d = Difference(far, center, precision);
+    const double length = Norm(d);
+    Point3 p = Scale(Unitized(Cross(n, Cross(d, n))), length);
+    out.farPoints.push_back(Stored(Add(center, p), precision));
 
-    d.Unitize();
-    p.Unitize();
-    const double a = n * p;
-    const double b = n * d;
-    const double c = d * p;
-    const double s = ON_CrossProduct(d, p).Length();
+    d = Unitized(d);
+    p = Unitized(p);
+    const double a = Dot(n, p);
+    const double b = Dot(n, d);
+    const double c = Dot(d, p);
+    const double s = Norm(Cross(d, p));
     out.cosElevation.push_back(c);
     out.sinElevation.push_back(a - b > kElevationSideTol ? s : -s);
   }

@@ -1,12 +1,14 @@
 #pragma once
 
-// A junction call's plan: the host's lists read once, judged by the guards,
-// and everything the sweeps, the merge and the stored inputs need derived
-// from them once. Planning is pure: it records a refusal (mapper/refusal.h)
-// and touches no mapper. Sweeping a plan builds the unmerged junction mesh.
+// A junction's plan: its inputs judged by the guards, and everything the
+// sweeps, the merge and the result need derived from them once. Planning is
+// pure: it records a refusal (mapper/refusal.h) and touches nothing else.
+//
+// The two drivers, one per kind of junction, run the same pipeline over
+// values: plan, sweep into a MeshBuild, merge and check, and answer with one
+// JunctionOutcome. The exported class and the value API both call them.
 
-#include <VelaArray.h>
-#include <VelaGeometry.h>
+#include <VelaJunction.h>
 
 #include "mapper/junction_inputs.h"
 #include "mapper/mesh_build.h"
@@ -26,28 +28,29 @@ constexpr int kBranchLayers = 5;
 // Steps of the half-section sweep round a bend.
 constexpr int kCornerSteps = 5;
 
-// The mapper's settings as a junction call reads them.
+// The cross-section settings as a junction reads them.
 struct JunctionSettings {
   int firstRing = 8;
-  const CArray<double, double>* inner = nullptr;  // ring positions, 0 first
-  const CArray<double, double>* outer = nullptr;  // boundary-layer positions, 0 first
+  std::vector<double> inner;  // ring positions, 0 first
+  std::vector<double> outer;  // boundary-layer positions, 0 first
   int layers = kBranchLayers;
   double (*circularProfile)(double) = CircularProfile;
   double (*linearProfile)(double) = LinearProfile;
 };
 
-// A junction call's arguments as the host gave them.
+// A junction's runners and shares, and how its points are taken.
 struct JunctionCall {
-  ON_3fPoint center;
-  const CArray<ON_3fPoint, ON_3fPoint>* farPoints = nullptr;
-  const CArray<double, double>* radii = nullptr;
+  Point3 center{};
+  std::vector<Point3> farPoints;
+  std::vector<double> radii;  // two per runner: far end, junction end
   double innerShare = 0.8;
   double outerShare = 0.2;
+  Precision precision = Precision::Double;
 };
 
 struct JunctionPlan {
-  ON_3fPoint center;
-  std::vector<ON_3fPoint> farPoints;
+  Point3 center{};
+  std::vector<Point3> farPoints;
   std::vector<double> radii;  // the whole list: two per runner (far end, junction end), first
   SectionSettings section;    // ioRatio = innerShare / (innerShare + outerShare)
   int layers = kBranchLayers;
@@ -55,6 +58,7 @@ struct JunctionPlan {
   double (*linearProfile)(double) = LinearProfile;
   MeshCapacity capacity;      // what the sweeps append, from the closed-form counts
   double mergeTol = 0.0;      // the merge's tolerance, share included
+  Precision precision = Precision::Double;
 
   int RunnerCount() const { return static_cast<int>(farPoints.size()); }
 };
@@ -71,31 +75,53 @@ struct BendPlan : JunctionPlan {
   double meanJunction = 0.0; // mean junction-end radius: the centre's size
 };
 
-// The N-way junction's plan, or nothing with the refusal recorded; the
-// guards in the order CVelaRunnerMapping::NConnectRunner lists them. Throws
-// CArray's std::invalid_argument for an empty far-point list.
-std::optional<NWayPlan> PlanNWay(const JunctionSettings& settings, const JunctionCall& call);
-// One branch per runner, in runner order; farNodes[i] receives runner i's
-// far node. Never null.
-std::unique_ptr<MeshBuild> SweepNWay(const NWayPlan& plan, ON_3fPoint* farNodes);
-// Keeps the N-way call's centre size and layer counts in this thread's
-// module state (mapper/module_state.h).
-void KeepNWayState(const NWayPlan& plan);
+// A driver's answer: the merged and checked mesh, or the refusal.
+struct JunctionOutcome {
+  JunctionRefusal refusal;
+  std::unique_ptr<MeshBuild> build;  // null when refused
+  // Per runner, its far-end section's merged node numbers (0-based) in ring
+  // order.
+  std::vector<std::vector<int>> farSections;
+  // Where in each far-end section the angle-0 node of its outermost ring is.
+  int farNodeInSection = 0;
+  int nodesBeforeMerge = 0;
+  double mergeTol = 0.0;
+};
 
-// The bend's plan, or nothing with the refusal recorded; the guards in the
-// order CVelaRunnerMapping::TwoConnectRunner lists them.
+// The N-way junction's plan, or nothing with the refusal recorded; the
+// guards in the order CVelaRunnerMapping::NConnectRunner lists them.
+std::optional<NWayPlan> PlanNWay(const JunctionSettings& settings, const JunctionCall& call);
+// The bend's plan, likewise (CVelaRunnerMapping::TwoConnectRunner).
 std::optional<BendPlan> PlanBend(const JunctionSettings& settings, const JunctionCall& call);
-// The two legs, then the corner. Never null.
-std::unique_ptr<MeshBuild> SweepBend(const BendPlan& plan);
+
+// One branch per runner, in runner order; firstNodes[i] receives the swept
+// number of runner i's first node (its far-end section's centre).
+std::unique_ptr<MeshBuild> SweepNWay(const NWayPlan& plan, std::vector<int>& firstNodes);
+
+// The drivers: plan, sweep, merge, check.
+JunctionOutcome MeshNWay(const JunctionSettings& settings, const JunctionCall& call);
+JunctionOutcome MeshBend(const JunctionSettings& settings, const JunctionCall& call);
 
 // The part both plans share: checks the section settings for the share
 // ratio and fills plan.section, plan.layers and the profiles.
 bool PlanSection(const JunctionSettings& settings, double ratio, JunctionPlan& plan);
 
 // Sweeps one branch (N-way branch or bend leg) with the plan's section and
-// appends it, its junction-end section to be merged; returns its far node.
-// faces is the section's face list.
-ON_3fPoint AppendBranch(const JunctionPlan& plan, const BranchInput& in,
-                        const std::vector<SectionFace>& faces, MeshBuild& build);
+// appends it, its junction-end section to be merged; returns the swept
+// number of its first node. faces is the section's face list.
+int AppendBranch(const JunctionPlan& plan, const BranchInput& in, const std::vector<SectionFace>& faces,
+                 MeshBuild& build);
+
+// The outcome of a junction refused with this thread's recorded reason.
+JunctionOutcome RefusedOutcome();
+
+// Merges and checks a swept junction and fills the outcome: the far-end
+// section of runner i starts at swept node firstNodes[i].
+JunctionOutcome Finish(const JunctionPlan& plan, std::unique_ptr<MeshBuild> build,
+                       const std::vector<int>& firstNodes);
+
+// The swept offset, within a section, of the angle-0 node of its outermost
+// ring (the last boundary layer's, or ring C's without boundary layers).
+int OutermostRingStart(const SectionSettings& section);
 
 }  // namespace vela

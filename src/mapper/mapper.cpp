@@ -1,44 +1,68 @@
-// The mapper object: its settings, the inputs of the junction being meshed and
-// the runner-length estimate.
+// The mapper object: its settings, and the junction calls as the doorway to
+// the drivers. Each call reads the host's lists once into values, runs the
+// driver of its kind with the points taken in single precision, as they come
+// over the boundary, and writes what the driver answers into the host's
+// container.
 
 #include <VelaRunnerMapping.h>
 
-#include "mapper/junction_inputs.h"
 #include "mapper/junction_plan.h"
+#include "mapper/refusal.h"
 #include "mapper/runner_length.h"
 #include "sweep/profiles.h"
-#include "sweep/section_pattern.h"
 
 #include <algorithm>
-#include <memory>
+#include <cmath>
 #include <vector>
 
 namespace {
 
-// The inner disc's share of the radius until a junction call or the setter
-// gives one: four fifths, leaving the outer fifth to the boundary layers.
-constexpr double kDefaultIORadiusRatio = 0.8;
+std::vector<double> ToVector(const CArray<double, double>& list) {
+  std::vector<double> out(static_cast<size_t>(list.GetSize()));
+  for (int i = 0; i < list.GetSize(); ++i) out[static_cast<size_t>(i)] = list.GetAt(i);
+  return out;
+}
+
+vela::Point3 ToPoint3(const ON_3fPoint& p) { return {p.x, p.y, p.z}; }
+
+ON_3fPoint ToFloat(const vela::Point3& p) {
+  return {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])};
+}
+
+// A junction call's arguments as values: the points as the floats they are.
+vela::JunctionCall CallOf(ON_3fPoint center, const CArray<ON_3fPoint, ON_3fPoint>& farPoints,
+                          const CArray<double, double>& radii, double innerShare, double outerShare) {
+  vela::JunctionCall call;
+  call.center = ToPoint3(center);
+  call.farPoints.reserve(static_cast<size_t>(farPoints.GetSize()));
+  for (int i = 0; i < farPoints.GetSize(); ++i) call.farPoints.push_back(ToPoint3(farPoints.GetAt(i)));
+  call.radii = ToVector(radii);
+  call.innerShare = innerShare;
+  call.outerShare = outerShare;
+  call.precision = vela::Precision::Single;
+  return call;
+}
+
+// Whether the junction passed the guards: refused, if at all, only for the
+// mesh the sweeps made.
+bool Planned(const vela::JunctionOutcome& outcome) {
+  return outcome.build != nullptr || outcome.refusal.reason == vela::Refusal::UnsoundResult;
+}
+
+// The N-way junction refuses an empty far-point list as every list read out
+// of range fails, once the shares have passed.
+void ThrowOnEmpty(const CArray<ON_3fPoint, ON_3fPoint>& farPoints, double innerShare, double outerShare) {
+  if (farPoints.GetSize() == 0 && std::fabs(innerShare + outerShare - 1.0) < 0.001) farPoints.GetAt(0);
+}
 
 }  // namespace
 
 CVelaRunnerMapping::CVelaRunnerMapping()
-    : m_nNodeCount(0),
-      m_pNodes(nullptr),
-      m_nElementCount(0),
-      m_pElements(nullptr),
-      m_nLayerCount(vela::kBranchLayers),
+    : m_nLayerCount(vela::kBranchLayers),
       m_pfnCircularProfile(vela::CircularProfile),
       m_pfnLinearProfile(vela::LinearProfile),
       m_nFirstCircleNodeCount(8),
-      m_dIORadiusRatio(kDefaultIORadiusRatio),
-      m_nInnerCircleCount(4),
-      m_nOuterLayerCount(0),
-      m_nInnerDiscNodeCount(0),
-      m_nSectionNodeCount(0),
-      m_nSectionFaceCount(0),
-      m_nPoint(0),
-      m_ptCenter(0.0f, 0.0f, 0.0f),
-      m_vAvgNormal{0.0, 0.0, 0.0} {}
+      m_nPoint(0) {}
 
 CVelaRunnerMapping::~CVelaRunnerMapping() = default;
 
@@ -48,47 +72,85 @@ bool CVelaRunnerMapping::SetFirstCircleNodeCount(int n) {
   return true;
 }
 
-bool CVelaRunnerMapping::SetIORadiusRatio(double r) {
-  if (!(r > 0.0 && r <= 1.0)) return false;  // NaN fails too
-  m_dIORadiusRatio = r;
-  return true;
-}
+bool CVelaRunnerMapping::SetIORadiusRatio(double r) { return r > 0.0 && r <= 1.0; }  // NaN fails too
 
 bool CVelaRunnerMapping::SetIOBoundaryLayer(const CArray<double, double>* inner,
                                             const CArray<double, double>* outer) {
   if (inner == nullptr || outer == nullptr) return false;
   m_aInnerLayer.Copy(*inner);
   m_aOuterLayer.Copy(*outer);
-  m_nInnerCircleCount = m_aInnerLayer.GetSize() - 1;
-  m_nOuterLayerCount = std::max(m_aOuterLayer.GetSize() - 1, 0);
   return true;
 }
 
 int CVelaRunnerMapping::GetNPoint() const { return m_nPoint; }
 
-void CVelaRunnerMapping::StoreJunction(const vela::JunctionPlan& plan, const vela::Point3& normal,
-                                       const vela::ProjectedRunners& projected) {
-  const int n = plan.RunnerCount();
-  m_ptCenter = plan.center;
-  std::copy(normal.begin(), normal.end(), m_vAvgNormal);
-  m_pAroundPoints = std::make_unique<ON_3fPoint[]>(static_cast<size_t>(n));
-  std::copy(projected.farPoints.begin(), projected.farPoints.end(), m_pAroundPoints.get());
-  m_aCosElevation.RemoveAll();
-  m_aSinElevation.RemoveAll();
-  for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
-    m_aCosElevation.Add(projected.cosElevation[i]);
-    m_aSinElevation.Add(projected.sinElevation[i]);
-  }
-  m_nPoint = n;
-  m_pRunnerRadius = std::make_unique<double[]>(plan.radii.size());
-  std::copy(plan.radii.begin(), plan.radii.end(), m_pRunnerRadius.get());
-  m_dIORadiusRatio = plan.section.ioRatio;
+vela::JunctionSettings CVelaRunnerMapping::Settings() const {
+  vela::JunctionSettings settings;
+  settings.firstRing = m_nFirstCircleNodeCount;
+  settings.inner = ToVector(m_aInnerLayer);
+  settings.outer = ToVector(m_aOuterLayer);
+  settings.layers = m_nLayerCount;
+  settings.circularProfile = m_pfnCircularProfile;
+  settings.linearProfile = m_pfnLinearProfile;
+  return settings;
+}
 
-  const vela::SectionSettings& s = plan.section;
-  const vela::SectionCounts counts = vela::CountSection(s.firstRing, s.innerRings, s.outerLayers);
-  m_nInnerDiscNodeCount = counts.innerDiscNodes;
-  m_nSectionNodeCount = counts.nodes;
-  m_nSectionFaceCount = counts.faces;
+bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
+                                        const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
+                                        const CArray<double, double>* radii, double innerShare,
+                                        double outerShare, ON_3fPoint* farNodeOut) {
+  vela::ClearRefusal();
+  if (farPoints == nullptr || radii == nullptr || farNodeOut == nullptr)
+    return vela::Refuse(vela::Refusal::NullPointer);
+  ThrowOnEmpty(*farPoints, innerShare, outerShare);
+  const vela::JunctionCall call = CallOf(center, *farPoints, *radii, innerShare, outerShare);
+  const std::optional<vela::NWayPlan> plan = vela::PlanNWay(Settings(), call);
+  if (!plan) return false;
+  m_nPoint = plan->RunnerCount();
+  // The branches as swept, unmerged and unchecked: only their far nodes are
+  // wanted.
+  std::vector<int> firstNodes;
+  const std::unique_ptr<vela::MeshBuild> build = vela::SweepNWay(*plan, firstNodes);
+  const int offset = vela::OutermostRingStart(plan->section);
+  for (size_t i = 0; i < firstNodes.size(); ++i) farNodeOut[i] = ToFloat(build->SweptNode(firstNodes[i] + offset));
+  return true;
+}
+
+bool CVelaRunnerMapping::NConnectRunner(ON_3fPoint center,
+                                        const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
+                                        const CArray<double, double>* radii, double innerShare,
+                                        double outerShare, CVela_SolidMesh* mesh,
+                                        ON_3fPoint* farNodeOut) {
+  vela::ClearRefusal();
+  if (farPoints == nullptr || radii == nullptr || mesh == nullptr || farNodeOut == nullptr)
+    return vela::Refuse(vela::Refusal::NullPointer);
+  ThrowOnEmpty(*farPoints, innerShare, outerShare);
+  const vela::JunctionOutcome outcome =
+      vela::MeshNWay(Settings(), CallOf(center, *farPoints, *radii, innerShare, outerShare));
+  if (Planned(outcome)) m_nPoint = farPoints->GetSize();
+  if (!outcome.build) return false;
+  outcome.build->Write(*mesh);
+  // The far nodes reach the host's output only with a sound mesh.
+  for (size_t i = 0; i < outcome.farSections.size(); ++i) {
+    const int node = outcome.farSections[i][static_cast<size_t>(outcome.farNodeInSection)];
+    farNodeOut[i] = ToFloat(outcome.build->MergedNode(node + 1));
+  }
+  return true;
+}
+
+bool CVelaRunnerMapping::TwoConnectRunner(ON_3fPoint center,
+                                          const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
+                                          const CArray<double, double>* radii, double innerShare,
+                                          double outerShare, CVela_SolidMesh* mesh) {
+  vela::ClearRefusal();
+  if (farPoints == nullptr || radii == nullptr || mesh == nullptr)
+    return vela::Refuse(vela::Refusal::NullPointer);
+  const vela::JunctionOutcome outcome =
+      vela::MeshBend(Settings(), CallOf(center, *farPoints, *radii, innerShare, outerShare));
+  if (Planned(outcome)) m_nPoint = 2;
+  if (!outcome.build) return false;
+  outcome.build->Write(*mesh);
+  return true;
 }
 
 void CVelaRunnerMapping::RunnerLength(int n, const double (*points)[3], const double* radius,

@@ -3,11 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-thread_local double g_dCenterJunctionRadius = 0.0;
-thread_local int g_nInnerCircleCount = 0;
-thread_local int g_nOuterLayerCount = 0;
-thread_local unsigned char* g_pMergeCandidate = nullptr;
-
 namespace vela {
 
 namespace {
@@ -18,6 +13,14 @@ struct ThreadBuffers {
 };
 
 thread_local ThreadBuffers t_buffers;
+
+void Grow(BuildBuffers::Mesh& mesh, size_t nodeRows, size_t elementRows, bool nodes, bool elements) {
+  if (nodes) {
+    mesh.nodes.reset(new double[nodeRows][3]);
+    mesh.candidates.reset(new unsigned char[nodeRows]);
+  }
+  if (elements) mesh.elements.reset(new int[elementRows][8]);
+}
 
 }  // namespace
 
@@ -31,21 +34,18 @@ BuildBuffers::BuildBuffers(int nodeCapacity, int elementCapacity) {
   // thread allocates nothing and touches no fresh page.
   const size_t nodeRows = static_cast<size_t>(nodeCapacity) + 1;
   const size_t elementRows = static_cast<size_t>(elementCapacity) + 1;
-  if (m_store.nodeRows < nodeRows) {
-    m_store.nodes.reset(new double[nodeRows][3]);
-    m_store.candidates.reset(new unsigned char[nodeRows]);
+  const bool growNodes = m_store.nodeRows < nodeRows, growElements = m_store.elementRows < elementRows;
+  Grow(m_store.swept, nodeRows, elementRows, growNodes, growElements);
+  Grow(m_store.merged, nodeRows, elementRows, growNodes, growElements);
+  if (growNodes) {
+    m_store.map.reset(new int[nodeRows]);
     m_store.nodeRows = nodeRows;
   }
-  if (m_store.elementRows < elementRows) {
-    m_store.elements.reset(new int[elementRows][8]);
-    m_store.elementRows = elementRows;
-  }
-  std::fill_n(m_store.candidates.get(), nodeRows, static_cast<unsigned char>(0));
-  g_pMergeCandidate = m_store.candidates.get();
+  if (growElements) m_store.elementRows = elementRows;
+  std::fill_n(m_store.swept.candidates.get(), nodeRows, static_cast<unsigned char>(0));
 }
 
 BuildBuffers::~BuildBuffers() {
-  if (g_pMergeCandidate == m_store.candidates.get()) g_pMergeCandidate = nullptr;
   if (!m_lent) return;
   std::swap(m_store, t_buffers.store);
   t_buffers.lent = false;

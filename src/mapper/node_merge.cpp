@@ -3,7 +3,6 @@
 #include "octree/octree.h"
 
 #include <algorithm>
-#include <vector>
 
 namespace vela {
 
@@ -25,34 +24,36 @@ double MergeTolerance(double startRadius, const std::vector<double>& radii,
   return std::min(tol, rMax * outerShare * outerGap);
 }
 
-int MergeCandidates(double (*nodes)[3], int nodeCount, int (*elements)[8], int elementCount,
-                    unsigned char* candidates, double tol) {
-  if (nodeCount < 1) return nodeCount;
+int MergeCandidates(const double (*nodes)[3], int nodeCount, const int (*elements)[8], int elementCount,
+                    const unsigned char* candidates, double tol, const MergeTarget& out) {
+  if (nodeCount < 1) return 0;
+  // The tree's box spans every swept node; it files kept nodes by their rows
+  // in the target.
   CVelaOctree tree;
   tree.InitOctree(nodeCount, nodes);
-  std::vector<int> map(static_cast<size_t>(nodeCount) + 1, 0);
+  int* map = out.map;
   int kept = 0;
   for (int k = 1; k <= nodeCount; ++k) {
     const double x = nodes[k][0], y = nodes[k][1], z = nodes[k][2];
     const unsigned char candidate = candidates[k];
     if (candidate != 0) {
-      const int j = tree.FindPointInBox(x + tol, x - tol, y + tol, y - tol, z + tol, z - tol, nodes);
+      const int j = tree.FindPointInBox(x + tol, x - tol, y + tol, y - tol, z + tol, z - tol, out.nodes);
       if (j != 0) {
-        map[static_cast<size_t>(k)] = j;
+        map[k] = j;
         continue;
       }
     }
     ++kept;
-    map[static_cast<size_t>(k)] = kept;
-    // kept <= k: rows already filed in the tree are never overwritten.
-    nodes[kept][0] = x;
-    nodes[kept][1] = y;
-    nodes[kept][2] = z;
-    candidates[kept] = candidate;
-    if (candidate != 0) tree.InsertPoint(kept, nodes);
+    map[k] = kept;
+    out.nodes[kept][0] = x;
+    out.nodes[kept][1] = y;
+    out.nodes[kept][2] = z;
+    out.candidates[kept] = candidate;
+    if (candidate != 0) tree.InsertPoint(kept, out.nodes);
   }
+  map[0] = 0;  // the trailing zeros of an element row
   for (int e = 1; e <= elementCount; ++e)
-    for (int& v : elements[e]) v = map[static_cast<size_t>(v)];
+    for (int c = 0; c < 8; ++c) out.elements[e][c] = map[elements[e][c]];
   return kept;
 }
 

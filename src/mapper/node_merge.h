@@ -17,13 +17,20 @@ double MergeTolerance(double startRadius, const std::vector<double>& radii,
                       const std::vector<double>& outer, int outerCount, double innerShare,
                       double outerShare);
 
-// Replaces every candidate node (candidates[k] != 0) that lies within tol of
-// an earlier kept candidate, per axis and closed, by that node; compacts the
-// node rows 1..nodeCount in place, keeping their order, renumbers the element
-// rows (0 entries stay 0) and returns the number of nodes kept. A node that
-// is not a candidate is always kept and nothing merges into it. The flags are
-// compacted with the nodes: afterwards candidates[k] marks kept node k.
-int MergeCandidates(double (*nodes)[3], int nodeCount, int (*elements)[8], int elementCount,
-                    unsigned char* candidates, double tol);
+// Joins every candidate node (candidates[k] != 0) that lies within tol of an
+// earlier kept candidate, per axis and closed, to that node. Reads the swept
+// rows (nodes 1..nodeCount, elements 1..elementCount) and writes the kept
+// nodes in their order to keptNodes, with their flags, the element rows
+// renumbered (0 entries stay 0) to keptElements, and for every swept node the
+// kept node it became to map (1-based). Returns the number of nodes kept. A
+// node that is not a candidate is always kept and nothing merges into it.
+struct MergeTarget {
+  double (*nodes)[3];
+  int (*elements)[8];
+  unsigned char* candidates;
+  int* map;
+};
+int MergeCandidates(const double (*nodes)[3], int nodeCount, const int (*elements)[8], int elementCount,
+                    const unsigned char* candidates, double tol, const MergeTarget& kept);
 
 }  // namespace vela

@@ -1,5 +1,9 @@
 #include "mapper/refusal.h"
 
+#include <cmath>
+#include <cstdio>
+#include <string>
+
 namespace vela {
 
 namespace {
@@ -47,14 +51,79 @@ const RefusalWords* WordsOf(Refusal reason) {
   return &kWords[i];
 }
 
+// A number as a person reads it: four significant digits, no exponent for
+// the sizes junctions have.
+std::string Number(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4g", v);
+  return text;
+}
+
+std::string WithUnit(double v, JunctionRefusal::Unit unit) {
+  switch (unit) {
+    case JunctionRefusal::Unit::Degrees: return Number(v) + " degrees";
+    case JunctionRefusal::Unit::Count: {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.0f", v);
+      return text;
+    }
+    default: return Number(v);
+  }
+}
+
+std::string Runners(const JunctionRefusal& r) {
+  if (r.runner < 0) return "";
+  if (r.otherRunner < 0) return "runner " + std::to_string(r.runner);
+  return "runners " + std::to_string(r.runner) + " and " + std::to_string(r.otherRunner);
+}
+
+// The measured case of a reason in words, or empty where there is none.
+std::string MeasuredWords(const JunctionRefusal& r) {
+  const std::string value = WithUnit(r.value, r.unit), limit = WithUnit(r.limit, r.unit);
+  switch (r.reason) {
+    case Refusal::Elevation:
+      return Runners(r) + " leaves the junction plane at " + value + ", limit " + limit;
+    case Refusal::NeighboursTooClose:
+      if (r.unit == JunctionRefusal::Unit::Degrees)
+        return Runners(r) + " are " + value + " apart, at least " + limit + " needed";
+      return Runners(r) + ": the shorter ends " + value + " from the centre, where their cylinders still cut into each other up to " + limit + ": move its far point out";
+    case Refusal::RadiusRatio:
+      return "the widest radius (" + Runners(r) + ") is " + value + " times the narrowest, limit " + limit;
+    case Refusal::BendOpening:
+      return "the bend opens by " + value + ", limit " + limit;
+    case Refusal::TooLarge:
+      return "the junction needs " + value + " nodes or elements, limit " + limit;
+    case Refusal::RadiusList:
+      return "the radius list holds " + value + " radii, " + limit + " needed (two per runner)";
+    case Refusal::FirstRingTooSmall:
+      return "the first ring has " + value + " nodes, at least " + limit + " needed";
+    case Refusal::SectionTooFine:
+      return "the section has " + value + " inner rings, fewer than " + limit + " (twice the first ring) needed";
+    default: return "";
+  }
+}
+
 }  // namespace
 
 void ClearRefusal() { t_lastRefusal = JunctionRefusal{}; }
 
 bool Refuse(Refusal reason, int runner, int otherRunner) {
-  t_lastRefusal = JunctionRefusal{reason, runner, otherRunner};
+  t_lastRefusal = JunctionRefusal{};
+  t_lastRefusal.reason = reason;
+  t_lastRefusal.runner = runner;
+  t_lastRefusal.otherRunner = otherRunner;
   return false;
 }
+
+bool Refuse(Refusal reason, int runner, int otherRunner, const Measured& measured) {
+  Refuse(reason, runner, otherRunner);
+  t_lastRefusal.value = measured.value;
+  t_lastRefusal.limit = measured.limit;
+  t_lastRefusal.unit = measured.unit;
+  return false;
+}
+
+void RecordRefusal(const JunctionRefusal& refusal) { t_lastRefusal = refusal; }
 
 JunctionRefusal LastJunctionRefusal() { return t_lastRefusal; }
 
@@ -66,6 +135,16 @@ const char* RefusalName(Refusal reason) {
 const char* RefusalDescription(Refusal reason) {
   const RefusalWords* w = WordsOf(reason);
   return w != nullptr ? w->description : "unknown reason";
+}
+
+
+std::string RefusalMessage(const JunctionRefusal& refusal) {
+  if (refusal.unit != JunctionRefusal::Unit::None && std::isfinite(refusal.value)) {
+    const std::string measured = MeasuredWords(refusal);
+    if (!measured.empty()) return measured;
+  }
+  const std::string runners = Runners(refusal);
+  return std::string(RefusalDescription(refusal.reason)) + (runners.empty() ? "" : " (" + runners + ")");
 }
 
 }  // namespace vela

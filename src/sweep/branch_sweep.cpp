@@ -37,7 +37,7 @@ Point3 TowardsNeighbour(const Point3& d, const Point3& centre, const Point3& nei
 
 void CreateNodeSideMeshData(Point3* nodes, const Point3& u, const Point3& v, const AxisRotation& tilt,
                             double radius, const Point3& p, const SectionSettings& section,
-                            const RingAngles& angles, ON_3fPoint& farNode, int& nodeIndex) {
+                            const RingAngles& angles, int& nodeIndex) {
   const int f = section.firstRing, c = section.innerRings, b = section.outerLayers;
   const double rho = section.ioRatio;
 
@@ -47,28 +47,17 @@ void CreateNodeSideMeshData(Point3* nodes, const Point3& u, const Point3& v, con
     Point3& node = nodes[++nodeIndex];
     for (size_t a = 0; a < 3; ++a) node[a] = (p[a] + cr * u[a]) + sr * v[a];
     tilt.Apply(node.data(), node.data());
-    return node;
-  };
-  auto report = [&](const Point3& node) {
-    farNode = ON_3fPoint(static_cast<float>(node[0]), static_cast<float>(node[1]),
-                         static_cast<float>(node[2]));
   };
 
   nodes[nodeIndex] = p;
   tilt.Apply(nodes[nodeIndex].data(), nodes[nodeIndex].data());
   for (int i = 1; i <= c; ++i) {
     const double r = (radius * rho) * section.inner[static_cast<size_t>(i)];
-    for (int j = 0; j < i * f; ++j) {
-      const Point3 node = place(r, i, j);
-      if (i == c && j == 0) report(node);
-    }
+    for (int j = 0; j < i * f; ++j) place(r, i, j);
   }
   for (int k = 1; k <= b; ++k) {
     const double r = radius * rho + (radius - radius * rho) * section.outer[static_cast<size_t>(k)];
-    for (int j = 0; j < f * c; ++j) {
-      const Point3 node = place(r, c, j);
-      if (k == b && j == 0) report(node);
-    }
+    for (int j = 0; j < f * c; ++j) place(r, c, j);
   }
 }
 
@@ -105,12 +94,9 @@ BranchShape ShapeBranch(const BranchInput& in, int n, double (*circularProfile)(
   next.lateral = GetExcessiveHorizontalRadiusSize(r0, r1, in.radii[3], n);
   prev.lateral = GetExcessiveHorizontalRadiusSize(r0, r1, in.radii[5], n);
   const ForwardAngles fa = CalConnectedForwardAngle(in.points);
-  auto toFloat = [](const Point3& p) {
-    return ON_3fPoint(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]));
-  };
-  next.lean = CalExcessiveForwardAngle(in.center, toFloat(in.points[2]), shape.length, r0, r1,
+  next.lean = CalExcessiveForwardAngle(Difference(in.points[2], p1, in.precision), shape.length, r0, r1,
                                        in.radii[2], in.radii[3], fa.cosNext, fa.sinNext, n);
-  prev.lean = CalExcessiveForwardAngle(in.center, toFloat(in.points[3]), shape.length, r0, r1,
+  prev.lean = CalExcessiveForwardAngle(Difference(in.points[3], p1, in.precision), shape.length, r0, r1,
                                        in.radii[4], in.radii[5], fa.cosPrev, fa.sinPrev, n);
   next.towards = TowardsNeighbour(shape.d, p1, in.points[2]);
   prev.towards = TowardsNeighbour(shape.d, p1, in.points[3]);
@@ -193,22 +179,21 @@ void PlaceSection(const BranchInput& in, const BranchShape& shape, const AxisRot
 
 }  // namespace
 
-SweptBranch SweepBranch(const BranchInput& in, const SectionSettings& section, int layers,
+std::vector<Point3> SweepBranch(const BranchInput& in, const SectionSettings& section, int layers,
                         double (*circularProfile)(double), double (*linearProfile)(double)) {
   const int n = layers;
   const BranchShape shape = ShapeBranch(in, n, circularProfile, linearProfile);
   const SectionCounts counts = CountSection(section.firstRing, section.innerRings, section.outerLayers);
   const RingAngles angles(section.firstRing, section.innerRings);
-  SweptBranch out;
-  out.nodes.assign(static_cast<size_t>((n + 1) * counts.nodes) + 1, Point3{0.0, 0.0, 0.0});
+  std::vector<Point3> nodes(static_cast<size_t>((n + 1) * counts.nodes) + 1, Point3{0.0, 0.0, 0.0});
   // Every node but the junction section's turns about v through the centre
   // by the branch's elevation.
   const AxisRotation tilt(in.sinTilt, in.cosTilt, shape.v.data(), in.points[1].data());
   int slot = 1;
-  CreateNodeSideMeshData(out.nodes.data(), in.normal, shape.v, tilt, in.radii[0], in.points[0], section,
-                         angles, out.farNode, slot);
-  for (int k = 1; k <= n; ++k) PlaceSection(in, shape, tilt, section, angles, k, n, out.nodes.data(), slot);
-  return out;
+  CreateNodeSideMeshData(nodes.data(), in.normal, shape.v, tilt, in.radii[0], in.points[0], section,
+                         angles, slot);
+  for (int k = 1; k <= n; ++k) PlaceSection(in, shape, tilt, section, angles, k, n, nodes.data(), slot);
+  return nodes;
 }
 
 }  // namespace vela

@@ -9,8 +9,6 @@
 // by its elevation, all sections but the junction section, so that it follows
 // the runner's real axis while every junction section stays in the plane.
 
-#include <VelaGeometry.h>
-
 #include "sweep/point_rotation.h"
 #include "sweep/ring_angles.h"
 #include "sweep/section_pattern.h"
@@ -30,30 +28,22 @@ struct BranchInput {
   double junctionRadius = 0.0;  // size of the junction centre across the plane
   Point3 normal{};              // unit junction-plane normal, across the branch
   double cosTilt = 1.0, sinTilt = 0.0;
-  ON_3fPoint center;            // the centre as the host gave it
-};
-
-struct SweptBranch {
-  // Sections 0..layers, each of the section's node count, from row 1 (row 0
-  // is unused).
-  std::vector<Point3> nodes;
-  // The angle-0 node of the outermost ring of section 0, after the tilt.
-  ON_3fPoint farNode;
+  Precision precision = Precision::Double;  // how the junction takes its points
 };
 
 // Places the far-end section: the circle of the given radius around p in the
 // plane spanned by u (angle 0) and v (angle 90 degrees), every node turned by
 // tilt. Writes the section from nodes[nodeIndex] on and leaves nodeIndex on
-// its last node; farNode receives the angle-0 node of the outermost ring
-// (untouched when the section has no ring).
+// its last node.
 void CreateNodeSideMeshData(Point3* nodes, const Point3& u, const Point3& v, const AxisRotation& tilt,
                             double radius, const Point3& p, const SectionSettings& section,
-                            const RingAngles& angles, ON_3fPoint& farNode, int& nodeIndex);
+                            const RingAngles& angles, int& nodeIndex);
 
-// Sweeps one branch. Needs C >= 1 and F >= 1, a far point away from the
+// Sweeps one branch: sections 0..layers, each of the section's node count,
+// from row 1 (row 0 is unused). Needs C >= 1 and F >= 1, a far point away from the
 // centre, positive radii and a normal perpendicular to the branch; anything
 // else gives non-finite coordinates, which the junction drivers rule out.
-SweptBranch SweepBranch(const BranchInput& in, const SectionSettings& section, int layers,
+std::vector<Point3> SweepBranch(const BranchInput& in, const SectionSettings& section, int layers,
                         double (*circularProfile)(double), double (*linearProfile)(double));
 
 }  // namespace vela

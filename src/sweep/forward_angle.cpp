@@ -60,14 +60,11 @@ ForwardAngles CalConnectedForwardAngle(const Point3 points[4]) {
   return out;
 }
 
-std::vector<double> CalExcessiveForwardAngle(const ON_3fPoint& center,
-                                             const ON_3fPoint& neighbourEnd, double branchLength,
+std::vector<double> CalExcessiveForwardAngle(const Point3& toNeighbour, double branchLength,
                                              double radius0, double radius1,
                                              double neighbourRadius0, double neighbourRadius1,
                                              double cosAngle, double sinAngle, int layers) {
-  const double dx = static_cast<float>(neighbourEnd.x - center.x);
-  const double dy = static_cast<float>(neighbourEnd.y - center.y);
-  const double dz = static_cast<float>(neighbourEnd.z - center.z);
+  const double dx = toNeighbour[0], dy = toNeighbour[1], dz = toNeighbour[2];
   const double D = std::sqrt(dx * dx + dy * dy + dz * dz);
   const double L = branchLength, R0 = radius0, R1 = radius1;
   const double Q0 = neighbourRadius0, Q1 = neighbourRadius1;

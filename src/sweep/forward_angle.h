@@ -5,7 +5,6 @@
 // tangents (how far a section leans back towards the far point on each
 // side), lateral sizes and sizes across the junction plane.
 
-#include <VelaGeometry.h>
 
 #include "vec3.h"
 
@@ -29,10 +28,9 @@ ForwardAngles CalConnectedForwardAngle(const Point3 points[4]);
 // Tilt tangents A[0..layers-1] towards one neighbour; A[k-1] belongs to
 // section k and section k leans k/layers as far as the junction section.
 // All zero means no lean on that side (a neighbour straight opposite, or a
-// vanishing denominator). The distance to the neighbour's end is measured
-// from the float centre in single precision, as the host gave both points.
-std::vector<double> CalExcessiveForwardAngle(const ON_3fPoint& center,
-                                             const ON_3fPoint& neighbourEnd, double branchLength,
+// vanishing denominator). toNeighbour is the neighbour's end less the centre,
+// formed as the junction takes its points.
+std::vector<double> CalExcessiveForwardAngle(const Point3& toNeighbour, double branchLength,
                                              double radius0, double radius1,
                                              double neighbourRadius0, double neighbourRadius1,
                                              double cosAngle, double sinAngle, int layers);

@@ -8,13 +8,14 @@ MeshedJunction MeshJunction(const io::JunctionFile& junction) {
   MeshedJunction out;
   io::MeshDocument& doc = out.document;
   doc.kind = junction.IsBend() ? "bend" : "nway";
-  const host::CallResult call = host::MeshJunction(junction, doc.mesh);
-  out.ok = call.ok;
-  out.refusal = call.refusal;
+  const JunctionResult result = host::MeshValue(junction);
+  out.ok = result.ok();
+  out.refusal = result.refusal;
   if (!out.ok) return out;
-  for (const ON_3fPoint& p : call.farNodes) doc.farNodes.push_back({p.x, p.y, p.z});
-  if (const std::optional<JunctionFacts> facts = host::Describe(junction))
-    out.nodesBeforeMerge = facts->nodesBeforeMerge;
+  WriteSolidMesh(result.mesh, doc.mesh);
+  // A bend hands over no far nodes, as TwoConnectRunner does not.
+  if (!junction.IsBend()) doc.farNodes = host::FarNodes(junction, result.mesh);
+  out.nodesBeforeMerge = result.mesh.nodesBeforeMerge;
   return out;
 }
 

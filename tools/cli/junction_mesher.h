@@ -20,8 +20,8 @@ struct MeshedJunction {
   long long nodesBeforeMerge = 0; // what the branches (and corner) stored before merging
 };
 
-// Meshes the junction through the host calls (junction_call.h): a bend for
-// two runners, an N-way junction for more. Exceptions of the library
+// Meshes the junction through the value API (junction_call.h), in doubles:
+// a bend for two runners, an N-way junction for more. Exceptions of the library
 // (std::bad_alloc for a junction too large for the memory) pass through.
 MeshedJunction MeshJunction(const io::JunctionFile& junction);
 

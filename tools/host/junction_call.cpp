@@ -111,16 +111,32 @@ CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh,
   return MeshJunction(junction, mesh, mapper, call);
 }
 
-std::optional<JunctionFacts> Describe(const io::JunctionFile& junction, Call call) {
-  if (NeedsPlacing(junction)) return Describe(PlaceFarPoints(junction), call);
-  const Lists lists(junction);
-  JunctionSettings settings;
-  settings.firstRing = junction.firstCircleNodes;
-  settings.inner = &lists.inner;
-  settings.outer = &lists.outer;
-  const JunctionCall args{ToFloat(junction.center), &lists.far, &lists.radii, junction.innerShare,
-                          junction.outerShare};
-  return DescribeJunction(settings, args, IsBend(junction, call));
+JunctionInput InputOf(const io::JunctionFile& file) {
+  const io::JunctionFile junction = PlaceFarPoints(file);
+  JunctionInput input;
+  input.center = junction.center;
+  input.farPoints = junction.farPoints;
+  input.radii = junction.radii;
+  input.section.firstRing = junction.firstCircleNodes;
+  input.section.innerLayers = junction.innerLayers;
+  input.section.outerLayers = junction.outerLayers;
+  input.section.innerShare = junction.innerShare;
+  input.section.outerShare = junction.outerShare;
+  return input;
+}
+
+JunctionResult MeshValue(const io::JunctionFile& junction, const JunctionOptions& options) {
+  return vela::MeshJunction(InputOf(junction), options);
+}
+
+std::vector<Point3> FarNodes(const io::JunctionFile& junction, const JunctionMesh& mesh) {
+  // The outermost ring, the inner disc's last ring or the last boundary
+  // layer, carries C*F nodes and closes the section.
+  const size_t ring = (junction.innerLayers.size() - 1) * static_cast<size_t>(junction.firstCircleNodes);
+  std::vector<Point3> out;
+  for (const std::vector<int>& section : mesh.farSections)
+    out.push_back(mesh.nodes[static_cast<size_t>(section[section.size() - ring])]);
+  return out;
 }
 
 std::vector<double> RunnerLengths(const io::JunctionFile& junction) {

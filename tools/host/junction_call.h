@@ -1,19 +1,19 @@
 #pragma once
 
-// One junction handed to the library the way any host hands it: the far
-// points and centre narrowed to floats, the layer lists and first ring set on
-// the mapper, TwoConnectRunner for a bend and NConnectRunner for more
-// runners. vela-mesh, the tests and the benchmarks all mesh junction files
-// through here, so that none of them builds the calls its own way.
+// One junction handed to the library the way a host hands it, in either of
+// its two doors: the exported class (the far points and centre narrowed to
+// floats, the layer lists and first ring set on the mapper,
+// TwoConnectRunner for a bend and NConnectRunner for more runners), or the
+// value API in doubles. vela-mesh, the tests and the benchmarks all mesh
+// junction files through here, so that none of them builds the calls its
+// own way.
 
 #include "junction_file.h"
 
+#include <VelaJunction.h>
 #include <VelaRefusal.h>
 #include <VelaRunnerMapping.h>
 
-#include "mapper/junction_facts.h"
-
-#include <optional>
 #include <vector>
 
 namespace vela::host {
@@ -46,10 +46,16 @@ CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh,
 CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh,
                         Call call = Call::ByRunnerCount);
 
-// What the library builds for the junction (far points placed) before merging, and the tolerance
-// it merges within; empty where it refuses the junction before sweeping.
-std::optional<JunctionFacts> Describe(const io::JunctionFile& junction,
-                                      Call call = Call::ByRunnerCount);
+// The junction (its far points placed) as the value API takes it.
+JunctionInput InputOf(const io::JunctionFile& junction);
+
+// Meshes the junction (far points placed) through the value API: a bend for
+// two runners, an N-way junction for more.
+JunctionResult MeshValue(const io::JunctionFile& junction, const JunctionOptions& options = {});
+
+// The angle-0 node of each runner's outermost ring in a meshed junction: the
+// first node of the last ring of its far-end section.
+std::vector<Point3> FarNodes(const io::JunctionFile& junction, const JunctionMesh& mesh);
 
 // Runner lengths from the boundary-type RunnerLength, with the file's margin
 // and each runner's far-end radius. Empty when the margin divisor is 0.

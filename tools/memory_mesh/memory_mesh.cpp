@@ -73,3 +73,19 @@ int MemoryMesh::CountOf(ElementKind kind) const {
   for (const MeshElement& e : elements) count += e.kind == kind ? 1 : 0;
   return count;
 }
+
+void WriteSolidMesh(const vela::JunctionMesh& mesh, CVela_SolidMesh& out) {
+  out.SetMeshSize(static_cast<int>(mesh.elements.size()), static_cast<int>(mesh.nodes.size()));
+  for (size_t n = 0; n < mesh.nodes.size(); ++n)
+    out.SetNodeCoord(static_cast<int>(n), mesh.nodes[n][0], mesh.nodes[n][1], mesh.nodes[n][2]);
+  for (size_t e = 0; e < mesh.elements.size(); ++e) {
+    const int i = static_cast<int>(e);
+    const std::array<int, 8>& c = mesh.elements[e].corners;
+    switch (mesh.elements[e].kind) {
+      case ElementKind::Tetra: out.SetTetraElement(i, c[0], c[1], c[2], c[3]); break;
+      case ElementKind::Pyramid: out.SetPyramidElement(i, c[0], c[1], c[2], c[3], c[4]); break;
+      case ElementKind::Prism: out.SetPrismElement(i, c[0], c[1], c[2], c[3], c[4], c[5]); break;
+      case ElementKind::Hexa: out.SetHexaElement(i, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]); break;
+    }
+  }
+}

@@ -7,12 +7,13 @@
 // throws std::out_of_range outside them, so a library fault that writes past
 // the announced mesh shows up at once instead of as a quiet corruption.
 
+#include <VelaJunction.h>
 #include <Vela_SolidMesh.h>
 
 #include <array>
 #include <vector>
 
-enum class ElementKind { Tetra = 4, Pyramid = 5, Prism = 6, Hexa = 8 };
+using ElementKind = vela::ElementKind;
 
 // Number of corners of an element kind.
 inline int CornerCount(ElementKind kind) { return static_cast<int>(kind); }
@@ -51,3 +52,7 @@ private:
 
   int m_nCalls = 0;
 };
+
+// A meshed junction from the value API, handed over as the library hands a
+// mesh to its host: SetMeshSize, every node, every element.
+void WriteSolidMesh(const vela::JunctionMesh& mesh, CVela_SolidMesh& out);

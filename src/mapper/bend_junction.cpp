@@ -1,10 +1,8 @@
 // The bend of two runners: its plan, its sweep (two straight legs and a
-// half-section sweep filling the outer side of the bend) and the call that
+// half-section sweep filling the outer side of the bend) and the driver that
 // runs them.
 
-#include <VelaRunnerMapping.h>
-
-#include "corner/corner_sweep.h"
+#include "sweep/corner_sweep.h"
 #include "mapper/junction_guards.h"
 #include "mapper/junction_plan.h"
 #include "mapper/node_merge.h"
@@ -41,37 +39,41 @@ bool CheckBendGeometry(const BendPlan& plan) {
   const double opening =
       std::acos(std::max(-1.0, std::min(1.0, Dot(plan.e0, plan.e1)))) * 180.0 / kPi;
   if (!(opening >= kMinBendOpeningDeg && opening <= kMaxBendOpeningDeg))
-    return Refuse(Refusal::BendOpening);
+    return Refuse(Refusal::BendOpening, -1, -1,
+                  {opening, opening < kMinBendOpeningDeg ? kMinBendOpeningDeg : kMaxBendOpeningDeg,
+                   JunctionRefusal::Unit::Degrees});
   // The corner's half-section spans both junction-end radii; far apart, its
   // wide side runs through the narrow leg.
   const auto first = plan.radii.begin();
   const auto [narrowest, widest] = std::minmax_element(first, first + 4);
   if (*widest > kMaxBendRadiusRatio * *narrowest)
     return Refuse(Refusal::RadiusRatio, static_cast<int>(widest - first) / 2,
-                  static_cast<int>(narrowest - first) / 2);
+                  static_cast<int>(narrowest - first) / 2,
+                  {*widest / *narrowest, kMaxBendRadiusRatio, JunctionRefusal::Unit::Ratio});
   return true;
 }
 
 }  // namespace
 
 std::optional<BendPlan> PlanBend(const JunctionSettings& settings, const JunctionCall& call) {
-  if (call.farPoints == nullptr || call.radii == nullptr) return Refused(Refusal::NullPointer);
   if (!CheckShares(call.innerShare, call.outerShare)) return std::nullopt;
   // The corner is half a cross-section: it needs an even first ring.
   if (settings.firstRing % 2 != 0) return Refused(Refusal::OddFirstRing);
-  if (call.farPoints->GetSize() != 2) return Refused(Refusal::TooFewRunners);
+  if (call.farPoints.size() != 2) return Refused(Refusal::TooFewRunners);
   BendPlan plan;
+  plan.precision = call.precision;
   plan.center = call.center;
   const double ratio = call.innerShare / (call.innerShare + call.outerShare);
   if (!PlanSection(settings, ratio, plan)) return std::nullopt;
-  if (!ReadRadii(*call.radii, 4, plan.radii)) return std::nullopt;
+  if (!CheckRadiusCount(call.radii, 4)) return std::nullopt;
+  plan.radii = call.radii;
   // Every entry of the list sizes the merge tolerance.
   for (size_t i = 4; i < plan.radii.size(); ++i)
     if (!std::isfinite(plan.radii[i])) return Refused(Refusal::NonFinite);
-  plan.farPoints = ToVector(*call.farPoints);
-  if (!CheckRunners(call.center, plan.farPoints, plan.radii)) return std::nullopt;
-  plan.e0 = UnitFromCenter(call.center, plan.farPoints[0]);
-  plan.e1 = UnitFromCenter(call.center, plan.farPoints[1]);
+  plan.farPoints = call.farPoints;
+  if (!CheckRunners(call.center, plan.farPoints, plan.radii, call.precision)) return std::nullopt;
+  plan.e0 = UnitFromCenter(call.center, plan.farPoints[0], call.precision);
+  plan.e1 = UnitFromCenter(call.center, plan.farPoints[1], call.precision);
   if (!CheckBendGeometry(plan)) return std::nullopt;
 
   // What the legs and the corner append, in doubles so that the counts
@@ -94,27 +96,43 @@ std::optional<BendPlan> PlanBend(const JunctionSettings& settings, const Junctio
   return plan;
 }
 
-std::unique_ptr<MeshBuild> SweepBend(const BendPlan& plan) {
+namespace {
+
+// The runner's far point mirrored through the centre, formed as the junction
+// takes its points: in floats, in single precision.
+Point3 Mirrored(const Point3& own, const Point3& center, Precision precision) {
+  if (precision == Precision::Double) return Add(center, Sub(center, own));
+  Point3 out;
+  for (size_t a = 0; a < 3; ++a) {
+    const float c = static_cast<float>(center[a]), o = static_cast<float>(own[a]);
+    out[a] = c + (c - o);
+  }
+  return out;
+}
+
+// The two legs, then the corner; firstNodes receives the swept number of
+// each leg's first node.
+std::unique_ptr<MeshBuild> SweepBend(const BendPlan& plan, std::vector<int>& firstNodes) {
   auto build = std::make_unique<MeshBuild>(plan.capacity);
   const SectionSettings& s = plan.section;
   const std::vector<double>& r = plan.radii;
-  const ON_3fPoint& center = plan.center;
+  const Point3& center = plan.center;
+  firstNodes.assign(2, 0);
   // Each leg's third neighbour is its own far point mirrored through the
   // centre, the straight continuation of the runner: the side facing it is
   // a wide neighbour and does not lean.
   const std::vector<SectionFace> legFaces = SectionFaces(s.firstRing, s.innerRings, s.outerLayers);
   for (size_t k = 0; k < 2; ++k) {
-    const ON_3fPoint& own = plan.farPoints[k];
-    const ON_3fPoint& other = plan.farPoints[1 - k];
-    const ON_3fPoint mirrored(center.x + (center.x - own.x), center.y + (center.y - own.y),
-                              center.z + (center.z - own.z));
+    const Point3& own = plan.farPoints[k];
+    const Point3& other = plan.farPoints[1 - k];
+    const Point3 mirrored = Mirrored(own, center, plan.precision);
     // Leg 0's next neighbour is leg 1 and its previous the mirror; leg 1's
     // next is the mirror and its previous leg 0.
     BranchInput in;
-    in.points[0] = ToPoint3(own);
-    in.points[1] = ToPoint3(center);
-    in.points[2] = ToPoint3(k == 0 ? other : mirrored);
-    in.points[3] = ToPoint3(k == 0 ? mirrored : other);
+    in.points[0] = own;
+    in.points[1] = center;
+    in.points[2] = k == 0 ? other : mirrored;
+    in.points[3] = k == 0 ? mirrored : other;
     const double ownPair[2] = {r[2 * k], r[2 * k + 1]};
     const double otherPair[2] = {r[2 * (1 - k)], r[2 * (1 - k) + 1]};
     const double* nextPair = k == 0 ? otherPair : ownPair;
@@ -123,15 +141,15 @@ std::unique_ptr<MeshBuild> SweepBend(const BendPlan& plan) {
     std::copy(radii, radii + 6, in.radii);
     in.junctionRadius = plan.meanJunction;
     in.normal = plan.normal;
-    in.center = center;
-    AppendBranch(plan, in, legFaces, *build);
+    in.precision = plan.precision;
+    firstNodes[k] = AppendBranch(plan, in, legFaces, *build);
   }
 
   const Point3 minusE1 = {-plan.e1[0], -plan.e1[1], -plan.e1[2]};
   const Point3 start = Cross(minusE1, plan.normal);
   const double startLength = Norm(start);
   CornerInput corner;
-  corner.center = ToPoint3(center);
+  corner.center = center;
   corner.axis = plan.normal;
   corner.radial = {start[0] / startLength, start[1] / startLength, start[2] / startLength};
   corner.axisRadius = plan.meanJunction;
@@ -147,23 +165,15 @@ std::unique_ptr<MeshBuild> SweepBend(const BendPlan& plan) {
   return build;
 }
 
-}  // namespace vela
+}  // namespace
 
-bool CVelaRunnerMapping::TwoConnectRunner(ON_3fPoint center,
-                                          const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
-                                          const CArray<double, double>* radii, double innerShare,
-                                          double outerShare, CVela_SolidMesh* mesh) {
-  vela::ClearRefusal();
-  if (mesh == nullptr) return vela::Refuse(vela::Refusal::NullPointer);
-  const std::optional<vela::BendPlan> plan =
-      vela::PlanBend(Settings(), {center, farPoints, radii, innerShare, outerShare});
-  if (!plan) return false;
-  // The bend's own plane holds both runners: they are stored as they are.
-  StoreJunction(*plan, plan->normal, vela::ProjectRunners(center, plan->normal.data(), plan->farPoints));
-
-  const std::unique_ptr<vela::MeshBuild> build =
-      vela::MergeSound([&] { return vela::SweepBend(*plan); }, plan->mergeTol);
-  if (!build) return false;
-  build->Write(*mesh);
-  return true;
+JunctionOutcome MeshBend(const JunctionSettings& settings, const JunctionCall& call) {
+  ClearRefusal();
+  const std::optional<BendPlan> plan = PlanBend(settings, call);
+  if (!plan) return RefusedOutcome();
+  std::vector<int> firstNodes;
+  std::unique_ptr<MeshBuild> build = SweepBend(*plan, firstNodes);
+  return Finish(*plan, std::move(build), firstNodes);
 }
+
+}  // namespace vela

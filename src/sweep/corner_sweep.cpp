@@ -1,4 +1,4 @@
-#include "corner/corner_sweep.h"
+#include "sweep/corner_sweep.h"
 
 #include "sweep/point_rotation.h"
 #include "vec3.h"

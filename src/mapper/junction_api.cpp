@@ -1,0 +1,126 @@
+// The value API (VelaJunction.h): the same drivers as the exported class,
+// with the points kept in doubles unless the caller asks for the class's
+// single precision.
+
+#include <VelaJunction.h>
+
+#include "mapper/junction_guards.h"
+#include "mapper/junction_plan.h"
+#include "mapper/refusal.h"
+#include "mapper/runner_length.h"
+#include "sweep/ring_angles.h"
+#include "sweep/section_pattern.h"
+
+#include <algorithm>
+
+namespace vela {
+
+namespace {
+
+JunctionSettings SettingsOf(const CrossSection& section) {
+  JunctionSettings settings;
+  settings.firstRing = section.firstRing;
+  settings.inner = section.innerLayers;
+  settings.outer = section.outerLayers;
+  return settings;
+}
+
+JunctionCall CallOf(const JunctionInput& input, Precision precision) {
+  JunctionCall call;
+  call.center = Stored(input.center, precision);
+  call.farPoints.reserve(input.farPoints.size());
+  for (const Point3& p : input.farPoints) call.farPoints.push_back(Stored(p, precision));
+  call.radii = input.radii;
+  call.innerShare = input.section.innerShare;
+  call.outerShare = input.section.outerShare;
+  call.precision = precision;
+  return call;
+}
+
+// The guards record on this thread as they go; a caller of the value API
+// gets the reason in its result and finds the thread's record as it was.
+class KeepRecord {
+public:
+  KeepRecord() : m_kept(LastJunctionRefusal()) {}
+  ~KeepRecord() { RecordRefusal(m_kept); }
+  KeepRecord(const KeepRecord&) = delete;
+  KeepRecord& operator=(const KeepRecord&) = delete;
+
+private:
+  JunctionRefusal m_kept;
+};
+
+}  // namespace
+
+JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& options) {
+  const KeepRecord keep;
+  const Precision precision = options.singlePrecisionPoints ? Precision::Single : Precision::Double;
+  const JunctionSettings settings = SettingsOf(input.section);
+  const JunctionCall call = CallOf(input, precision);
+  const JunctionOutcome outcome =
+      input.farPoints.size() == 2 ? MeshBend(settings, call) : MeshNWay(settings, call);
+  JunctionResult result;
+  result.refusal = outcome.refusal;
+  if (!outcome.build) return result;
+  JunctionMesh& mesh = result.mesh;
+  outcome.build->Export(mesh.nodes, mesh.elements);
+  mesh.farSections = outcome.farSections;
+  mesh.nodesBeforeMerge = outcome.nodesBeforeMerge;
+  mesh.mergeTolerance = outcome.mergeTol;
+  return result;
+}
+
+std::vector<double> RunnerLengths(const Point3& center, const std::vector<Point3>& farPoints,
+                                  const std::vector<double>& radii, int marginA, int marginB) {
+  if (marginB == 0 || radii.size() < farPoints.size()) return {};
+  // Row 0 is the centre, rows 1..n the far points, as ComputeRunnerLengths reads them.
+  const size_t n = farPoints.size();
+  std::vector<double> points(3 * (n + 1)), radius(n + 1, 0.0), length(n + 1, 0.0);
+  std::copy(center.begin(), center.end(), points.begin());
+  for (size_t i = 0; i < n; ++i) {
+    std::copy(farPoints[i].begin(), farPoints[i].end(), points.begin() + static_cast<std::ptrdiff_t>(3 * (i + 1)));
+    radius[i + 1] = radii[i];
+  }
+  ComputeRunnerLengths(static_cast<int>(n + 1), reinterpret_cast<const double(*)[3]>(points.data()),
+                       radius.data(), marginA, length.data(), marginB);
+  return std::vector<double>(length.begin() + 1, length.end());
+}
+
+JunctionRefusal CheckCrossSection(const CrossSection& section) {
+  const KeepRecord keep;
+  ClearRefusal();
+  if (CheckShares(section.innerShare, section.outerShare)) {
+    const double ratio = section.innerShare / (section.innerShare + section.outerShare);
+    CheckSection(section.firstRing, section.innerLayers, section.outerLayers, ratio);
+  }
+  return LastJunctionRefusal();
+}
+
+SectionPattern MakeSectionPattern(const CrossSection& section) {
+  if (CheckCrossSection(section).reason != Refusal::None) return {};
+  const int f = section.firstRing;
+  const int c = static_cast<int>(section.innerLayers.size()) - 1;
+  const int b = std::max(static_cast<int>(section.outerLayers.size()) - 1, 0);
+  const double rho = section.innerShare / (section.innerShare + section.outerShare);
+  const RingAngles angles(f, c);
+  SectionPattern pattern;
+  // As the far-end section of a branch places them, at radius 1.
+  pattern.places.push_back({0.0, 0.0});
+  for (int i = 1; i <= c; ++i) {
+    const double r = rho * section.innerLayers[static_cast<size_t>(i)];
+    for (int j = 0; j < i * f; ++j) pattern.places.push_back({r * angles.Cos(i, j), r * angles.Sin(i, j)});
+  }
+  for (int k = 1; k <= b; ++k) {
+    const double r = rho + (1.0 - rho) * section.outerLayers[static_cast<size_t>(k)];
+    for (int j = 0; j < f * c; ++j) pattern.places.push_back({r * angles.Cos(c, j), r * angles.Sin(c, j)});
+  }
+  const std::vector<SectionFace> faces = SectionFaces(f, c, b);
+  for (size_t row = 1; row < faces.size(); ++row) {
+    const SectionFace& face = faces[row];
+    const bool triangle = face[3] == face[2];
+    pattern.faces.push_back({face[0] - 1, face[1] - 1, face[2] - 1, triangle ? -1 : face[3] - 1});
+  }
+  return pattern;
+}
+
+}  // namespace vela

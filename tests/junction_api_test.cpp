@@ -1,0 +1,263 @@
+// The value API against the class: the same junctions, the same refusals,
+// and in the class's precision the same mesh bit for bit; in doubles, far-end
+// sections that are what their numbering says.
+
+#include <VelaJunction.h>
+
+#include "junction_fixtures.h"
+#include "mesh_checks.h"
+#include "quality.h"
+
+#include "vec3.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <string>
+
+namespace {
+
+using vela::Point3;
+
+Junction WithLayers(Junction j) {
+  j.outer = {0, 0.5, 1};
+  return j;
+}
+
+Junction Lifted(Junction j, size_t runner, double degrees) {
+  const double a = degrees * vela::kPi / 180.0;
+  std::array<double, 3>& p = j.farPoints[runner];
+  const double length = std::hypot(p[0], p[1]);
+  p = {p[0] * std::cos(a), p[1] * std::cos(a), length * std::sin(a)};
+  return j;
+}
+
+Junction BendOf(double degrees, double r0 = 2.0, double r1 = 2.0) {
+  Junction j = Planar("bend", {0, degrees});
+  j.radii = {r0, r0, r1, r1};
+  j.bend = true;
+  return j;
+}
+
+// Junctions of every kind the class meshes: planar and tilted, tapered,
+// with boundary layers, narrow runners needing the mending merge, bends.
+std::vector<Junction> Accepted() {
+  Junction tapered = Planar("tapered", {0, 110, 230});
+  tapered.radii = {2, 2.6, 1.5, 1.2, 2, 1.8};
+  Junction narrow = Planar("narrow-branch", {0, 120, 240});
+  narrow.radii = {2.5, 2.5, 1, 1, 2.5, 2.5};
+  narrow.outer = {0, 0.5, 1};
+  Junction offCentre = Planar("off-centre", {10, 100, 200, 300});
+  offCentre.center = {3.3, -7.1, 0.7};
+  for (auto& p : offCentre.farPoints) p = {p[0] + 3.3, p[1] - 7.1, p[2] + 0.7};
+  return {Planar("Y", {0, 120, 240}),
+          WithLayers(Planar("X", {0, 90, 180, 270})),
+          Lifted(WithLayers(Planar("tilted", {0, 100, 220})), 1, 8),
+          tapered,
+          narrow,
+          offCentre,
+          BendOf(90),
+          WithLayers(BendOf(35, 2, 1.4))};
+}
+
+class ValueApi : public testing::TestWithParam<Junction> {};
+
+}  // namespace
+
+TEST_P(ValueApi, InTheClassPrecisionIsTheClassBitForBit) {
+  const Junction& j = GetParam();
+  const Meshed byClass = MeshJunction(j);
+  ASSERT_TRUE(byClass.ok);
+  const vela::JunctionResult value = vela::host::MeshValue(FileOf(j), {true});
+  ASSERT_TRUE(value.ok()) << vela::RefusalMessage(value.refusal);
+  const vela::JunctionMesh& mesh = value.mesh;
+  ASSERT_EQ(mesh.nodes.size(), byClass.mesh.nodes.size());
+  ASSERT_EQ(mesh.elements.size(), byClass.mesh.elements.size());
+  for (size_t n = 0; n < mesh.nodes.size(); ++n) ASSERT_EQ(mesh.nodes[n], byClass.mesh.nodes[n]) << "node " << n;
+  for (size_t e = 0; e < mesh.elements.size(); ++e) {
+    ASSERT_EQ(mesh.elements[e].kind, byClass.mesh.elements[e].kind) << "element " << e;
+    ASSERT_EQ(mesh.elements[e].corners, byClass.mesh.elements[e].nodes) << "element " << e;
+  }
+  if (j.bend) return;  // TwoConnectRunner hands over no far nodes
+  const std::vector<Point3> farNodes = vela::host::FarNodes(FileOf(j), mesh);
+  ASSERT_EQ(farNodes.size(), byClass.farNodes.size());
+  for (size_t i = 0; i < farNodes.size(); ++i) {
+    const ON_3fPoint& p = byClass.farNodes[i];
+    EXPECT_EQ(vela::Narrowed(farNodes[i]), (Point3{p.x, p.y, p.z})) << "runner " << i;
+  }
+}
+
+// Each far-end section, read through its node numbers, is the section
+// pattern at the runner's far end: the centre node, then every ring from
+// angle 0 turning one way, at the pattern's radii times the far-end radius;
+// and its faces are boundary faces of the junction.
+TEST_P(ValueApi, FarSectionsAreThePatternInRingOrderOnTheBoundary) {
+  const Junction& j = GetParam();
+  const vela::JunctionInput input = vela::host::InputOf(FileOf(j));
+  const vela::JunctionResult value = vela::MeshJunction(input);
+  ASSERT_TRUE(value.ok()) << vela::RefusalMessage(value.refusal);
+  const vela::JunctionMesh& mesh = value.mesh;
+  const vela::SectionPattern pattern = vela::MakeSectionPattern(input.section);
+  ASSERT_EQ(mesh.farSections.size(), j.farPoints.size());
+
+  std::map<std::vector<int>, int> faceUses;
+  for (const vela::Element& e : mesh.elements) {
+    MeshElement asMemory{e.kind, e.corners};
+    for (std::vector<int> face : vela::quality::OutwardFaces(asMemory)) {
+      std::sort(face.begin(), face.end());
+      ++faceUses[face];
+    }
+  }
+  for (size_t i = 0; i < mesh.farSections.size(); ++i) {
+    SCOPED_TRACE("runner " + std::to_string(i));
+    const std::vector<int>& section = mesh.farSections[i];
+    ASSERT_EQ(section.size(), pattern.places.size());
+    const double r0 = j.radii[2 * i];
+    const Point3 c = mesh.nodes[static_cast<size_t>(section[0])];
+    EXPECT_NEAR(vela::Norm(vela::Sub(c, j.farPoints[i])), 0.0, 1e-9 * 20);
+    // The section's own frame: angle 0 towards ring 1's first node, turning
+    // towards its second.
+    const Point3 e1 = vela::Unit(vela::Sub(mesh.nodes[static_cast<size_t>(section[1])], c));
+    const Point3 normal = vela::Unit(vela::Cross(e1, vela::Sub(mesh.nodes[static_cast<size_t>(section[2])], c)));
+    const Point3 e2 = vela::Cross(normal, e1);
+    for (size_t p = 0; p < section.size(); ++p) {
+      const auto& place = pattern.places[p];
+      const Point3 expected = vela::Add(c, vela::Add(vela::Scale(e1, r0 * place[0]), vela::Scale(e2, r0 * place[1])));
+      ASSERT_LT(vela::Norm(vela::Sub(mesh.nodes[static_cast<size_t>(section[p])], expected)), 1e-9 * 20)
+          << "section node " << p;
+    }
+    for (const std::array<int, 4>& f : pattern.faces) {
+      std::vector<int> face;
+      for (int k : f)
+        if (k >= 0) face.push_back(section[static_cast<size_t>(k)]);
+      std::sort(face.begin(), face.end());
+      EXPECT_EQ(faceUses[face], 1) << "a section face inside the mesh";
+    }
+  }
+  MemoryMesh asHost;
+  WriteSolidMesh(mesh, asHost);
+  ExpectSoundMesh(asHost, mesh.mergeTolerance);
+}
+
+INSTANTIATE_TEST_SUITE_P(Junctions, ValueApi, testing::ValuesIn(Accepted()),
+                         [](const testing::TestParamInfo<Junction>& param) {
+                           std::string name = param.param.name;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name + "_" + std::to_string(param.index);
+                         });
+
+TEST(ValueApiPrecision, DoublesAreNeverNarrowed) {
+  // Nothing here is a float: a single-precision construction is off by
+  // about 1e-6 at these sizes, the double one by rounding only.
+  Junction y = Planar("Y", {0, 120, 240});
+  y.center = {0.1, 0.2, 4.8};
+  for (auto& p : y.farPoints) p = {p[0] + 0.1, p[1] + 0.2, 4.8};
+  const vela::io::JunctionFile file = FileOf(y);
+  const vela::JunctionResult exact = vela::host::MeshValue(file);
+  const vela::JunctionResult narrowed = vela::host::MeshValue(file, {true});
+  ASSERT_TRUE(exact.ok() && narrowed.ok());
+  auto worstCentre = [&](const vela::JunctionMesh& mesh) {
+    double worst = 0.0;
+    for (size_t i = 0; i < mesh.farSections.size(); ++i)
+      worst = std::max(worst, vela::Norm(vela::Sub(mesh.nodes[static_cast<size_t>(mesh.farSections[i][0])],
+                                                   y.farPoints[i])));
+    return worst;
+  };
+  EXPECT_LT(worstCentre(exact.mesh), 1e-13);
+  EXPECT_GT(worstCentre(narrowed.mesh), 1e-7);
+  // The junction plane holds the centre's height in every junction-section
+  // node of a planar junction: 4.8 itself, not 4.8 as a float.
+  const auto atHeight = std::count_if(exact.mesh.nodes.begin(), exact.mesh.nodes.end(),
+                                      [](const Point3& p) { return p[2] == 4.8; });
+  EXPECT_GT(atHeight, 0);
+}
+
+TEST(ValueApiRefusal, NamesTheRunnerTheMeasureAndTheLimit) {
+  struct Case {
+    std::string name;
+    Junction junction;
+    vela::Refusal reason;
+    double low, high, limit;  // the measured value lies within [low, high]
+    std::string words;
+  };
+  Junction wide = Planar("ratio", {0, 120, 240});
+  wide.radii = {3, 3, 1, 1, 2, 2};
+  const Case cases[] = {
+      // The plane averages the runners' turns: lifting one tilts it too.
+      {"steep", Lifted(Planar("steep", {0, 120, 240}), 2, 33), vela::Refusal::Elevation, 10, 33, 10,
+       "runner 2 leaves the junction plane at"},
+      {"close", Planar("close", {0, 20, 180}), vela::Refusal::NeighboursTooClose, 20 - 1e-9, 20 + 1e-9, 30,
+       "runners 0 and 1 are 20 degrees apart, at least 30 degrees needed"},
+      {"ratio", wide, vela::Refusal::RadiusRatio, 3, 3, 2.5, "is 3 times the narrowest, limit 2.5"},
+      {"bend", BendOf(12), vela::Refusal::BendOpening, 12 - 1e-9, 12 + 1e-9, 20,
+       "the bend opens by 12 degrees, limit 20 degrees"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const vela::JunctionResult value = vela::host::MeshValue(FileOf(c.junction));
+    ASSERT_EQ(value.refusal.reason, c.reason) << vela::RefusalMessage(value.refusal);
+    EXPECT_TRUE(value.mesh.nodes.empty() && value.mesh.elements.empty() && value.mesh.farSections.empty());
+    EXPECT_GE(value.refusal.value, c.low);
+    EXPECT_LE(value.refusal.value, c.high);
+    EXPECT_EQ(value.refusal.limit, c.limit);
+    EXPECT_NE(vela::RefusalMessage(value.refusal).find(c.words), std::string::npos)
+        << vela::RefusalMessage(value.refusal);
+    // The class refuses the same junction for the same reason.
+    EXPECT_FALSE(MeshJunction(c.junction).ok);
+    EXPECT_EQ(vela::LastJunctionRefusal().reason, c.reason);
+  }
+  // The value API leaves the thread's record of the class's calls alone.
+  (void)vela::host::MeshValue(FileOf(cases[0].junction));
+  EXPECT_EQ(vela::LastJunctionRefusal().reason, cases[3].reason);
+}
+
+TEST(ValueApiRefusal, InputsNoListCanHoldAreRefusedNotThrown) {
+  vela::JunctionInput none;
+  EXPECT_EQ(vela::MeshJunction(none).refusal.reason, vela::Refusal::TooFewRunners);
+  vela::JunctionInput one;
+  one.farPoints = {{10, 0, 0}};
+  one.radii = {1, 1};
+  EXPECT_EQ(vela::MeshJunction(one).refusal.reason, vela::Refusal::TooFewRunners);
+  vela::JunctionInput shortRadii = vela::host::InputOf(FileOf(Planar("Y", {0, 120, 240})));
+  shortRadii.radii.resize(5);
+  EXPECT_EQ(vela::MeshJunction(shortRadii).refusal.reason, vela::Refusal::RadiusList);
+}
+
+TEST(ValueApiSectionPattern, FacesTurnCounterClockwiseAndCoverTheDiscOnce) {
+  for (const std::vector<double>& outer : {std::vector<double>{}, std::vector<double>{0, 0.3, 1}}) {
+    vela::CrossSection section;
+    section.firstRing = 6;
+    section.innerLayers = {0, 0.4, 1};
+    section.outerLayers = outer;
+    const vela::SectionPattern pattern = vela::MakeSectionPattern(section);
+    ASSERT_FALSE(pattern.faces.empty());
+    std::vector<int> used(pattern.places.size(), 0);
+    double area = 0.0;
+    for (const std::array<int, 4>& f : pattern.faces) {
+      const int corners = f[3] < 0 ? 3 : 4;
+      double twice = 0.0;  // twice the signed area, by the shoelace formula
+      for (int k = 0; k < corners; ++k) {
+        const auto& a = pattern.places[static_cast<size_t>(f[static_cast<size_t>(k)])];
+        const auto& b = pattern.places[static_cast<size_t>(f[static_cast<size_t>((k + 1) % corners)])];
+        twice += a[0] * b[1] - a[1] * b[0];
+        ++used[static_cast<size_t>(f[static_cast<size_t>(k)])];
+      }
+      EXPECT_GT(twice, 0.0);
+      area += twice / 2.0;
+    }
+    EXPECT_EQ(std::count(used.begin(), used.end(), 0), 0);
+    // The faces tile the polygon inscribed in the outermost ring, of C*F
+    // corners: the wall with boundary layers, the inner disc's share without.
+    const double n = 2.0 * section.firstRing, r = outer.empty() ? 0.8 : 1.0;
+    EXPECT_NEAR(area, r * r * n / 2.0 * std::sin(2.0 * vela::kPi / n), 1e-12);
+  }
+  vela::CrossSection odd;
+  odd.firstRing = 7;
+  EXPECT_TRUE(vela::MakeSectionPattern(odd).places.empty());
+  EXPECT_EQ(vela::CheckCrossSection(odd).reason, vela::Refusal::OddFirstRing);
+  vela::CrossSection shares;
+  shares.innerShare = 0.7;
+  EXPECT_EQ(vela::CheckCrossSection(shares).reason, vela::Refusal::Shares);
+}
