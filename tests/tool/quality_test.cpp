@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <iomanip>
 #include <random>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -134,6 +136,30 @@ TEST(QualityReport, ScaledJacobianIsOneForTheIdealElementAndStaysWithinMinusOneA
       EXPECT_TRUE(sj >= -1.0 && sj <= 1.0 && (sj < 0) == mirror) << sj;
     }
   }
+}
+
+// The one smallest scaled Jacobian every summary quotes: an element with a
+// node that is not finite has no score to take part, and a mesh without
+// elements scores as the ideal one.
+TEST(QualityReport, SmallestScaledJacobianSkipsUnscoredElementsAndIsOneForNone) {
+  MemoryMesh m = IdealElements();
+  AddElement(m, ElementKind::Tetra, {{40, 0, 0}, {41, 0, 0}, {40, 1, 0}, {40, 0, 1}});  // a right-angled corner
+  const std::vector<Point> mirroredTetra = {{51, 1, -1}, {49, 1, 1}, {51, -1, 1}, {49, -1, -1}};
+  AddElement(m, ElementKind::Tetra, mirroredTetra);
+  m.nodes.back()[0] = std::nan("");
+  const QualityReport r = Assess(m, 1e-9);
+  ASSERT_TRUE(std::isnan(r.scaledJacobian.back()));
+  const double rightCorner = vela::quality::ScaledJacobian(m, m.elements[4]);
+  ASSERT_LT(rightCorner, 1.0);
+  EXPECT_DOUBLE_EQ(vela::quality::SmallestScaledJacobian(r), rightCorner);
+  std::ostringstream quoted;
+  quoted << "min scaled Jacobian " << std::fixed << std::setprecision(3) << rightCorner;
+  EXPECT_NE(vela::quality::SummaryLine(r).find(quoted.str()), std::string::npos) << vela::quality::SummaryLine(r);
+
+  // The mirrored tetrahedron, scored once its node is back, is the smallest.
+  m.nodes.back()[0] = 49;
+  EXPECT_DOUBLE_EQ(vela::quality::SmallestScaledJacobian(Assess(m, 1e-9)), -1.0);
+  EXPECT_DOUBLE_EQ(vela::quality::SmallestScaledJacobian(Assess(MemoryMesh{}, 0.0)), 1.0);
 }
 
 // Each mesh below is built around one fault class; a few classes bring

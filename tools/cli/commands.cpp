@@ -201,7 +201,7 @@ std::string JunctionTableRow(const std::string& label, const io::JunctionFile& j
   s << std::setw(9) << mesh.GetNodeCount() << std::setw(10) << mesh.GetElementCount() << std::setw(7)
     << mesh.CountOf(ElementKind::Tetra) << std::setw(8) << mesh.CountOf(ElementKind::Pyramid) << std::setw(7)
     << mesh.CountOf(ElementKind::Prism) << std::setw(7) << mesh.CountOf(ElementKind::Hexa) << std::setw(9)
-    << std::fixed << std::setprecision(3) << SmallestScaledJacobian(r.report) << "  "
+    << std::fixed << std::setprecision(3) << quality::SmallestScaledJacobian(r.report) << "  "
     << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
   return s.str();
 }

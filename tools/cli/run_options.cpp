@@ -3,7 +3,7 @@
 #include "file_text.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cctype>
 #include <filesystem>
 #include <ostream>
 
@@ -59,13 +59,6 @@ std::ostream& SummaryStream(const std::vector<std::string>& outputs, std::ostrea
   return std::any_of(outputs.begin(), outputs.end(), IsStandardOutput) ? err : out;
 }
 
-double SmallestScaledJacobian(const quality::QualityReport& report) {
-  double smallest = 1.0;
-  for (const double v : report.scaledJacobian)
-    if (std::isfinite(v)) smallest = std::min(smallest, v);
-  return smallest;
-}
-
 nlohmann::ordered_json QualityJson(const quality::QualityReport& report) {
   nlohmann::ordered_json faults = nlohmann::ordered_json::object();
   for (int i = 0; i < quality::kFaultClasses; ++i) {
@@ -82,7 +75,7 @@ nlohmann::ordered_json QualityJson(const quality::QualityReport& report) {
   }
   return {{"faults", faults},
           {"has_faults", quality::HasFaults(report)},
-          {"min_scaled_jacobian", SmallestScaledJacobian(report)},
+          {"min_scaled_jacobian", quality::SmallestScaledJacobian(report)},
           {"by_kind", byKind},
           {"volume", report.volume},
           {"coincidence_tolerance", report.mergeTol}};

@@ -70,9 +70,6 @@ nlohmann::ordered_json ByKindJson(const MemoryMesh& mesh);
 // naming it, when it cannot be made.
 bool MakeFolder(const std::string& dir, std::ostream& err);
 
-// The smallest scaled Jacobian of the report's finite values (1 when none).
-double SmallestScaledJacobian(const quality::QualityReport& report);
-
 // "what: done of total" on the error stream, rewritten in place, once the
 // run has taken longer than a second: a quick run prints nothing. The line
 // is closed when the object goes, or before a message is printed through it.

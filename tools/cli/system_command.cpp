@@ -223,7 +223,7 @@ std::string DemoRow(const std::string& label, const SystemResult& r) {
       << mesh.CountOf(ElementKind::Tetra) << std::setw(8) << mesh.CountOf(ElementKind::Pyramid) << std::setw(7)
       << mesh.CountOf(ElementKind::Prism) << std::setw(7) << mesh.CountOf(ElementKind::Hexa) << std::setw(8)
       << r.outcome.mesh.patches.size() << std::setw(8) << std::fixed << std::setprecision(3)
-      << SmallestScaledJacobian(r.report) << "  " << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
+      << quality::SmallestScaledJacobian(r.report) << "  " << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
   return out.str();
 }
 
