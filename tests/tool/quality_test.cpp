@@ -1,6 +1,7 @@
 // The quality report on hand-made meshes, each built around one fault.
 
 #include "quality.h"
+#include "quality_json.h"
 
 #include <gtest/gtest.h>
 
@@ -160,6 +161,30 @@ TEST(QualityReport, SmallestScaledJacobianSkipsUnscoredElementsAndIsOneForNone) 
   m.nodes.back()[0] = 49;
   EXPECT_DOUBLE_EQ(vela::quality::SmallestScaledJacobian(Assess(m, 1e-9)), -1.0);
   EXPECT_DOUBLE_EQ(vela::quality::SmallestScaledJacobian(Assess(MemoryMesh{}, 0.0)), 1.0);
+}
+
+// The JSON scripts read: every fault class by name, whether or not it counts
+// anything, and only the kinds the mesh has, in the kinds' order.
+TEST(QualityReport, JsonNamesEveryFaultClassAndOnlyTheKindsPresent) {
+  MemoryMesh m = Block(2, 1, 1);
+  AddElement(m, ElementKind::Tetra, Moved({{1, 1, -1}, {-1, 1, 1}, {1, -1, 1}, {-1, -1, -1}}, {10, 0, 0}));
+  const QualityReport r = Assess(m, 0.25);
+  const nlohmann::ordered_json j = vela::quality::QualityJson(r);
+  ASSERT_EQ(j["faults"].size(), static_cast<size_t>(vela::quality::kFaultClasses));
+  for (int i = 0; i < vela::quality::kFaultClasses; ++i) {
+    const auto fault = static_cast<Fault>(i);
+    EXPECT_EQ(j["faults"][vela::quality::FaultName(fault)], r.Count(fault)) << vela::quality::FaultName(fault);
+  }
+  EXPECT_GT(r.Count(Fault::Inverted) * r.Count(Fault::Disconnected), 0) << "the mirrored tetrahedron, apart";
+  EXPECT_EQ(j["has_faults"], true);
+  EXPECT_DOUBLE_EQ(j["min_scaled_jacobian"].get<double>(), -1.0);
+  std::vector<std::string> kinds;
+  for (const auto& [kind, stats] : j["by_kind"].items()) kinds.push_back(kind);
+  EXPECT_EQ(kinds, (std::vector<std::string>{"tetra", "hexa"}));
+  EXPECT_EQ(j["by_kind"]["hexa"]["count"], 2);
+  EXPECT_DOUBLE_EQ(j["by_kind"]["hexa"]["mean_scaled_jacobian"].get<double>(), 1.0);
+  EXPECT_DOUBLE_EQ(j["volume"].get<double>(), r.volume);
+  EXPECT_EQ(j["coincidence_tolerance"], 0.25);
 }
 
 // Each mesh below is built around one fault class; a few classes bring

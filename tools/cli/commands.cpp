@@ -6,6 +6,7 @@
 #include "junction_mesher.h"
 #include "picture.h"
 #include "quality.h"
+#include "quality_json.h"
 #include "refusal_line.h"
 #include "system_command.h"
 
@@ -221,7 +222,7 @@ nlohmann::ordered_json JunctionSummaryJson(const io::JunctionFile& junction, con
           {"nodes", mesh.GetNodeCount()},
           {"elements", mesh.GetElementCount()},
           {"by_kind", ByKindJson(mesh)},
-          {"quality", QualityJson(r.report)},
+          {"quality", quality::QualityJson(r.report)},
           {"written", written}};
 }
 
@@ -289,7 +290,7 @@ int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, Summar
   const quality::QualityReport report = quality::Assess(mesh, mergeTol ? *mergeTol : quality::DefaultTolerance(mesh));
   if (summary == SummaryStyle::Json)
     out << nlohmann::ordered_json{{"file", meshFile}, {"kind", document.kind}, {"nodes", mesh.GetNodeCount()},
-                                  {"elements", mesh.GetElementCount()}, {"quality", QualityJson(report)}}
+                                  {"elements", mesh.GetElementCount()}, {"quality", quality::QualityJson(report)}}
                .dump()
         << "\n";
   else if (summary == SummaryStyle::Text)

@@ -5,6 +5,7 @@
 #include "memory_mesh.h"
 #include "mesh_file.h"
 #include "quality.h"
+#include "quality_json.h"
 #include "runner_system.h"
 #include "system_file.h"
 #include "system_mesh_file.h"
@@ -185,7 +186,7 @@ nlohmann::ordered_json SummaryJson(const RunnerNetwork& network, const SystemRes
           {"elements", mesh.GetElementCount()},
           {"by_kind", ByKindJson(mesh)},
           {"patches", patches},
-          {"quality", QualityJson(r.report)},
+          {"quality", quality::QualityJson(r.report)},
           {"written", r.written}};
 }
 
