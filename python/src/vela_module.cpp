@@ -11,7 +11,7 @@
 
 #include "arguments.h"
 #include "py_mesh.h"
-#include "refusal_line.h"
+#include "refusal_text.h"
 #include "system_file.h"
 
 #include <pybind11/stl.h>
@@ -67,7 +67,7 @@ py::tuple MeshJunction(py::handle center, py::handle farPoints, py::handle radii
   if (!result.ok) {
     const JunctionRefusal& why = result.refusal;
     return py::make_tuple(py::none(), py::make_tuple(RefusalName(why.reason), why.runner, why.otherRunner,
-                                                     cli::RefusalLine(junction, why)));
+                                                     host::RefusalLine(junction, why)));
   }
   document.kind = IsBend(how, junction.farPoints.size()) ? "bend" : "nway";
   for (const ON_3fPoint& p : result.farNodes) document.farNodes.push_back({p.x, p.y, p.z});

@@ -7,7 +7,7 @@
 #include "picture.h"
 #include "quality.h"
 #include "quality_json.h"
-#include "refusal_line.h"
+#include "refusal_text.h"
 #include "system_command.h"
 
 #include <algorithm>
@@ -112,7 +112,7 @@ int WriteChecked(const io::JunctionFile& junction, const MeshedJunction& meshed,
                  const std::vector<std::string>& outputs, const RunOptions& options,
                  quality::QualityReport& report, std::ostream& data, std::ostream& err, Progress& progress) {
   if (!meshed.ok) {
-    err << RefusalLine(junction, meshed.refusal) << "\n";
+    err << host::RefusalLine(junction, meshed.refusal) << "\n";
     return kBadInput;
   }
   const std::string name = io::detail::Printable(junction.name);
