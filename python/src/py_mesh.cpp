@@ -2,7 +2,7 @@
 
 #include "cell_types.h"
 #include "quality.h"
-#include "run_options.h"
+#include "quality_json.h"
 #include "system_mesh_file.h"
 
 #include <nlohmann/json.hpp>
@@ -165,7 +165,7 @@ py::dict PyMesh::Quality(std::optional<double> tolerance) const {
     py::gil_scoped_release release;
     const quality::QualityReport assessed =
         quality::Assess(mesh, tolerance ? *tolerance : quality::DefaultTolerance(mesh));
-    report = cli::QualityJson(assessed);
+    report = quality::QualityJson(assessed);
     report["summary"] = quality::SummaryLine(assessed);
   }
   return FromJson(report);

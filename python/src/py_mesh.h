@@ -2,9 +2,9 @@
 
 // vela.Mesh: a meshed junction or runner system as Python sees it. It keeps
 // what the library handed over (the junction as a mesh document, a system
-// with its regions and patches) for the tool's own writers and quality
-// report, and the numpy arrays built from it once, read-only, so that the
-// arrays a caller reads are always those a write() writes.
+// with its regions and patches) for the writers and the quality report that
+// vela-mesh uses too, and the numpy arrays built from it once, read-only, so
+// that the arrays a caller reads are always those a write() writes.
 //
 // Cells are grouped by kind in the order "tetra", "pyramid", "prism", "hexa"
 // (ElementKindName; kinds the mesh has none of are left out), each kind's

@@ -1,8 +1,10 @@
 // vela._vela: the compiled half of the Python package vela. Every junction
 // goes through the host call (junction_call.h) that vela-mesh, the tests and
-// the benchmarks make; runner systems through the runner system layer; files
-// through the tool's writers. The package's Python half (vela/__init__.py)
-// gives these calls their documented signatures and raises the refusals.
+// the benchmarks make, and a refusal is worded as vela-mesh words it
+// (refusal_text.h); runner systems go through the runner system layer; files
+// through the writers vela-mesh uses. The package's Python half
+// (vela/__init__.py) gives these calls their documented signatures and raises
+// the refusals.
 //
 // The GIL is released while the library works; numpy arrays are built after
 // it is taken back. A refusal comes back as a value beside an empty mesh
@@ -11,7 +13,7 @@
 
 #include "arguments.h"
 #include "py_mesh.h"
-#include "refusal_line.h"
+#include "refusal_text.h"
 #include "system_file.h"
 
 #include <pybind11/stl.h>
@@ -67,7 +69,7 @@ py::tuple MeshJunction(py::handle center, py::handle farPoints, py::handle radii
   if (!result.ok) {
     const JunctionRefusal& why = result.refusal;
     return py::make_tuple(py::none(), py::make_tuple(RefusalName(why.reason), why.runner, why.otherRunner,
-                                                     cli::RefusalLine(junction, why)));
+                                                     host::RefusalLine(junction, why)));
   }
   document.kind = IsBend(how, junction.farPoints.size()) ? "bend" : "nway";
   for (const ON_3fPoint& p : result.farNodes) document.farNodes.push_back({p.x, p.y, p.z});

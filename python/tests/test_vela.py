@@ -175,6 +175,18 @@ def test_files_written_read_back_by_meshio(meshes, tmp_path):
             assert len(solids) == len(expected.cells)
 
 
+def test_quality_judges_the_arrays_it_is_given(meshes):
+    for name, m in meshes.items():
+        q = m.quality()
+        assert not q["has_faults"] and not any(q["faults"].values()), (name, q["summary"])
+        assert {kind: s["count"] for kind, s in q["by_kind"].items()} == {kind: len(rows) for kind, rows in m.cells.items()}
+        assert q["min_scaled_jacobian"] == min(s["min_scaled_jacobian"] for s in q["by_kind"].values())
+        volume = sum(vtk_volumes(m.points, vtk_type, cells).sum() for vtk_type, cells in m.vtk_cells().items())
+        assert q["volume"] == pytest.approx(volume, rel=1e-9), name
+        assert q["summary"].startswith("quality: no faults; min scaled Jacobian"), name
+    assert meshes["tee-golden"].quality(0.5)["coincidence_tolerance"] == 0.5
+
+
 # ------------------------------------------------------------------ arguments and threads
 
 BAD_ARGUMENTS = [

@@ -4,7 +4,7 @@
 #include "batch_command.h"
 #include "commands.h"
 #include "mesh_file.h"
-#include "refusal_line.h"
+#include "refusal_text.h"
 #include "system_command.h"
 #include "system_mesh_file.h"
 #include "tool_test_support.h"
@@ -179,8 +179,8 @@ TEST(RefusalLine, PairsOutOfRangeRunnersAndFaultsOfTheSoftware) {
       {{vela::Refusal::NullPointer, -1, -1}, "nothing in the junction file: a fault of vela-mesh, please report it"},
       {{vela::Refusal::None, -1, -1}, "the library named no reason"},
   };
-  for (const auto& [why, subject] : rows) EXPECT_EQ(vela::cli::RefusalSubject(tee, why), subject);
-  EXPECT_EQ(vela::cli::RefusalLine(tee, {}), "tee: refused: the library named no reason");
+  for (const auto& [why, subject] : rows) EXPECT_EQ(vela::host::RefusalSubject(tee, why), subject);
+  EXPECT_EQ(vela::host::RefusalLine(tee, {}), "tee: refused: the library named no reason");
 }
 
 // A tolerance of 0 or more, a readable mesh without faults, or the faults by

@@ -1,14 +1,17 @@
 // The quality report on hand-made meshes, each built around one fault.
 
 #include "quality.h"
+#include "quality_json.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <iomanip>
 #include <random>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -134,6 +137,54 @@ TEST(QualityReport, ScaledJacobianIsOneForTheIdealElementAndStaysWithinMinusOneA
       EXPECT_TRUE(sj >= -1.0 && sj <= 1.0 && (sj < 0) == mirror) << sj;
     }
   }
+}
+
+// The one smallest scaled Jacobian every summary quotes: an element with a
+// node that is not finite has no score to take part, and a mesh without
+// elements scores as the ideal one.
+TEST(QualityReport, SmallestScaledJacobianSkipsUnscoredElementsAndIsOneForNone) {
+  MemoryMesh m = IdealElements();
+  AddElement(m, ElementKind::Tetra, {{40, 0, 0}, {41, 0, 0}, {40, 1, 0}, {40, 0, 1}});  // a right-angled corner
+  const std::vector<Point> mirroredTetra = {{51, 1, -1}, {49, 1, 1}, {51, -1, 1}, {49, -1, -1}};
+  AddElement(m, ElementKind::Tetra, mirroredTetra);
+  m.nodes.back()[0] = std::nan("");
+  const QualityReport r = Assess(m, 1e-9);
+  ASSERT_TRUE(std::isnan(r.scaledJacobian.back()));
+  const double rightCorner = vela::quality::ScaledJacobian(m, m.elements[4]);
+  ASSERT_LT(rightCorner, 1.0);
+  EXPECT_DOUBLE_EQ(vela::quality::SmallestScaledJacobian(r), rightCorner);
+  std::ostringstream quoted;
+  quoted << "min scaled Jacobian " << std::fixed << std::setprecision(3) << rightCorner;
+  EXPECT_NE(vela::quality::SummaryLine(r).find(quoted.str()), std::string::npos) << vela::quality::SummaryLine(r);
+
+  // The mirrored tetrahedron, scored once its node is back, is the smallest.
+  m.nodes.back()[0] = 49;
+  EXPECT_DOUBLE_EQ(vela::quality::SmallestScaledJacobian(Assess(m, 1e-9)), -1.0);
+  EXPECT_DOUBLE_EQ(vela::quality::SmallestScaledJacobian(Assess(MemoryMesh{}, 0.0)), 1.0);
+}
+
+// The JSON scripts read: every fault class by name, whether or not it counts
+// anything, and only the kinds the mesh has, in the kinds' order.
+TEST(QualityReport, JsonNamesEveryFaultClassAndOnlyTheKindsPresent) {
+  MemoryMesh m = Block(2, 1, 1);
+  AddElement(m, ElementKind::Tetra, Moved({{1, 1, -1}, {-1, 1, 1}, {1, -1, 1}, {-1, -1, -1}}, {10, 0, 0}));
+  const QualityReport r = Assess(m, 0.25);
+  const nlohmann::ordered_json j = vela::quality::QualityJson(r);
+  ASSERT_EQ(j["faults"].size(), static_cast<size_t>(vela::quality::kFaultClasses));
+  for (int i = 0; i < vela::quality::kFaultClasses; ++i) {
+    const auto fault = static_cast<Fault>(i);
+    EXPECT_EQ(j["faults"][vela::quality::FaultName(fault)], r.Count(fault)) << vela::quality::FaultName(fault);
+  }
+  EXPECT_GT(r.Count(Fault::Inverted) * r.Count(Fault::Disconnected), 0) << "the mirrored tetrahedron, apart";
+  EXPECT_EQ(j["has_faults"], true);
+  EXPECT_DOUBLE_EQ(j["min_scaled_jacobian"].get<double>(), -1.0);
+  std::vector<std::string> kinds;
+  for (const auto& [kind, stats] : j["by_kind"].items()) kinds.push_back(kind);
+  EXPECT_EQ(kinds, (std::vector<std::string>{"tetra", "hexa"}));
+  EXPECT_EQ(j["by_kind"]["hexa"]["count"], 2);
+  EXPECT_DOUBLE_EQ(j["by_kind"]["hexa"]["mean_scaled_jacobian"].get<double>(), 1.0);
+  EXPECT_DOUBLE_EQ(j["volume"].get<double>(), r.volume);
+  EXPECT_EQ(j["coincidence_tolerance"], 0.25);
 }
 
 // Each mesh below is built around one fault class; a few classes bring

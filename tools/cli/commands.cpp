@@ -6,7 +6,8 @@
 #include "junction_mesher.h"
 #include "picture.h"
 #include "quality.h"
-#include "refusal_line.h"
+#include "quality_json.h"
+#include "refusal_text.h"
 #include "system_command.h"
 
 #include <algorithm>
@@ -111,7 +112,7 @@ int WriteChecked(const io::JunctionFile& junction, const MeshedJunction& meshed,
                  const std::vector<std::string>& outputs, const RunOptions& options,
                  quality::QualityReport& report, std::ostream& data, std::ostream& err, Progress& progress) {
   if (!meshed.ok) {
-    err << RefusalLine(junction, meshed.refusal) << "\n";
+    err << host::RefusalLine(junction, meshed.refusal) << "\n";
     return kBadInput;
   }
   const std::string name = io::detail::Printable(junction.name);
@@ -201,7 +202,7 @@ std::string JunctionTableRow(const std::string& label, const io::JunctionFile& j
   s << std::setw(9) << mesh.GetNodeCount() << std::setw(10) << mesh.GetElementCount() << std::setw(7)
     << mesh.CountOf(ElementKind::Tetra) << std::setw(8) << mesh.CountOf(ElementKind::Pyramid) << std::setw(7)
     << mesh.CountOf(ElementKind::Prism) << std::setw(7) << mesh.CountOf(ElementKind::Hexa) << std::setw(9)
-    << std::fixed << std::setprecision(3) << SmallestScaledJacobian(r.report) << "  "
+    << std::fixed << std::setprecision(3) << quality::SmallestScaledJacobian(r.report) << "  "
     << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
   return s.str();
 }
@@ -221,7 +222,7 @@ nlohmann::ordered_json JunctionSummaryJson(const io::JunctionFile& junction, con
           {"nodes", mesh.GetNodeCount()},
           {"elements", mesh.GetElementCount()},
           {"by_kind", ByKindJson(mesh)},
-          {"quality", QualityJson(r.report)},
+          {"quality", quality::QualityJson(r.report)},
           {"written", written}};
 }
 
@@ -289,7 +290,7 @@ int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, Summar
   const quality::QualityReport report = quality::Assess(mesh, mergeTol ? *mergeTol : quality::DefaultTolerance(mesh));
   if (summary == SummaryStyle::Json)
     out << nlohmann::ordered_json{{"file", meshFile}, {"kind", document.kind}, {"nodes", mesh.GetNodeCount()},
-                                  {"elements", mesh.GetElementCount()}, {"quality", QualityJson(report)}}
+                                  {"elements", mesh.GetElementCount()}, {"quality", quality::QualityJson(report)}}
                .dump()
         << "\n";
   else if (summary == SummaryStyle::Text)

@@ -3,7 +3,7 @@
 #include "file_text.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cctype>
 #include <filesystem>
 #include <ostream>
 
@@ -16,11 +16,6 @@ constexpr const char* kExtensions[] = {".json", ".vtu", ".msh", ".svg"};
 bool KnownExtension(const std::string& extension) {
   return std::find_if(std::begin(kExtensions), std::end(kExtensions),
                       [&](const char* known) { return extension == known; }) != std::end(kExtensions);
-}
-
-const char* KindName(size_t k) {
-  static const char* const names[] = {"tetra", "pyramid", "prism", "hexa"};
-  return names[k];
 }
 
 }  // namespace
@@ -57,35 +52,6 @@ std::string OutputsProblem(const std::vector<std::string>& outputs, const RunOpt
 
 std::ostream& SummaryStream(const std::vector<std::string>& outputs, std::ostream& out, std::ostream& err) {
   return std::any_of(outputs.begin(), outputs.end(), IsStandardOutput) ? err : out;
-}
-
-double SmallestScaledJacobian(const quality::QualityReport& report) {
-  double smallest = 1.0;
-  for (const double v : report.scaledJacobian)
-    if (std::isfinite(v)) smallest = std::min(smallest, v);
-  return smallest;
-}
-
-nlohmann::ordered_json QualityJson(const quality::QualityReport& report) {
-  nlohmann::ordered_json faults = nlohmann::ordered_json::object();
-  for (int i = 0; i < quality::kFaultClasses; ++i) {
-    const auto fault = static_cast<quality::Fault>(i);
-    faults[quality::FaultName(fault)] = report.Count(fault);
-  }
-  nlohmann::ordered_json byKind = nlohmann::ordered_json::object();
-  for (size_t k = 0; k < report.byKind.size(); ++k) {
-    const quality::KindStats& stats = report.byKind[k];
-    if (stats.count == 0) continue;
-    byKind[KindName(k)] = {{"count", stats.count},
-                           {"min_scaled_jacobian", stats.minScaledJacobian},
-                           {"mean_scaled_jacobian", stats.meanScaledJacobian}};
-  }
-  return {{"faults", faults},
-          {"has_faults", quality::HasFaults(report)},
-          {"min_scaled_jacobian", SmallestScaledJacobian(report)},
-          {"by_kind", byKind},
-          {"volume", report.volume},
-          {"coincidence_tolerance", report.mergeTol}};
 }
 
 Progress::Progress(std::ostream& err, bool enabled)

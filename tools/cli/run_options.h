@@ -1,11 +1,11 @@
 #pragma once
 
 // What the meshing subcommands share: their exit statuses, the options that
-// shape their output, the check of the output names, the quality report as
-// JSON, and the progress line of long runs.
+// shape their output, the check of the output names, the element counts as
+// JSON, and the progress line of long runs. The quality report's JSON is the
+// report's own (quality_json.h): the Python module prints it too.
 
 #include "mesh_file.h"
-#include "quality.h"
 
 #include <nlohmann/json.hpp>
 
@@ -59,19 +59,12 @@ std::string OutputsProblem(const std::vector<std::string>& outputs, const RunOpt
 // to the output stream.
 std::ostream& SummaryStream(const std::vector<std::string>& outputs, std::ostream& out, std::ostream& err);
 
-// The quality report's verdict: every fault class's count, the scaled
-// Jacobian by kind, the volume and the tolerance for coincident nodes.
-nlohmann::ordered_json QualityJson(const quality::QualityReport& report);
-
 // The mesh's element counts by kind: {"tetra", "pyramid", "prism", "hexa"}.
 nlohmann::ordered_json ByKindJson(const MemoryMesh& mesh);
 
 // Creates the output folder (and its parents); false, after one line on err
 // naming it, when it cannot be made.
 bool MakeFolder(const std::string& dir, std::ostream& err);
-
-// The smallest scaled Jacobian of the report's finite values (1 when none).
-double SmallestScaledJacobian(const quality::QualityReport& report);
 
 // "what: done of total" on the error stream, rewritten in place, once the
 // run has taken longer than a second: a quick run prints nothing. The line

@@ -5,6 +5,7 @@
 #include "memory_mesh.h"
 #include "mesh_file.h"
 #include "quality.h"
+#include "quality_json.h"
 #include "runner_system.h"
 #include "system_file.h"
 #include "system_mesh_file.h"
@@ -185,7 +186,7 @@ nlohmann::ordered_json SummaryJson(const RunnerNetwork& network, const SystemRes
           {"elements", mesh.GetElementCount()},
           {"by_kind", ByKindJson(mesh)},
           {"patches", patches},
-          {"quality", QualityJson(r.report)},
+          {"quality", quality::QualityJson(r.report)},
           {"written", r.written}};
 }
 
@@ -223,7 +224,7 @@ std::string DemoRow(const std::string& label, const SystemResult& r) {
       << mesh.CountOf(ElementKind::Tetra) << std::setw(8) << mesh.CountOf(ElementKind::Pyramid) << std::setw(7)
       << mesh.CountOf(ElementKind::Prism) << std::setw(7) << mesh.CountOf(ElementKind::Hexa) << std::setw(8)
       << r.outcome.mesh.patches.size() << std::setw(8) << std::fixed << std::setprecision(3)
-      << SmallestScaledJacobian(r.report) << "  " << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
+      << quality::SmallestScaledJacobian(r.report) << "  " << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
   return out.str();
 }
 

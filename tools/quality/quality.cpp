@@ -331,6 +331,13 @@ bool HasFaults(const QualityReport& r) {
   return std::any_of(r.faults.begin(), r.faults.end(), [](const FaultList& f) { return f.count > 0; });
 }
 
+double SmallestScaledJacobian(const QualityReport& r) {
+  double smallest = 1.0;
+  for (const double v : r.scaledJacobian)
+    if (std::isfinite(v)) smallest = std::min(smallest, v);
+  return smallest;
+}
+
 const char* FaultName(Fault fault) {
   switch (fault) {
     case Fault::Inverted: return "inverted elements";
@@ -364,13 +371,6 @@ std::string Fixed(double value, int digits) {
   std::ostringstream s;
   s << std::fixed << std::setprecision(digits) << value;
   return s.str();
-}
-
-double SmallestScaledJacobian(const QualityReport& r) {
-  double smallest = std::numeric_limits<double>::infinity();
-  for (const KindStats& s : r.byKind)
-    if (s.count > 0) smallest = std::min(smallest, s.minScaledJacobian);
-  return std::isfinite(smallest) ? smallest : 0.0;
 }
 
 Fault FaultAt(int i) { return static_cast<Fault>(i); }

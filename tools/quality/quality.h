@@ -108,6 +108,11 @@ double DefaultTolerance(const MemoryMesh& mesh);
 // True when any fault class counts anything.
 bool HasFaults(const QualityReport& report);
 
+// The smallest scaled Jacobian of the elements that have one, 1 when none
+// has: the summary line, the tool's tables and the quality JSON all quote
+// this one number, so a mesh scores the same wherever it is read.
+double SmallestScaledJacobian(const QualityReport& report);
+
 // The fault class in words, as the report's lines name it: "inverted elements".
 const char* FaultName(Fault fault);
 

@@ -7,7 +7,8 @@
 //   y: refused (far-point-degenerate): a far point lies at ...; check runner 2 (far_points[2])
 //
 // Runners are numbered from 0, in the order of far_points, as the `length`
-// table and the library's record number them.
+// table and the library's record number them. vela-mesh prints this line and
+// the Python module raises it, so both point at the same key.
 
 #include "junction_file.h"
 
@@ -15,7 +16,7 @@
 
 #include <string>
 
-namespace vela::cli {
+namespace vela::host {
 
 // What the user should look at for this reason: junction file keys, the
 // runner's own entries when the library names a runner.
@@ -25,4 +26,4 @@ std::string RefusalSubject(const io::JunctionFile& junction, const vela::Junctio
 // control characters escaped.
 std::string RefusalLine(const io::JunctionFile& junction, const vela::JunctionRefusal& why);
 
-}  // namespace vela::cli
+}  // namespace vela::host

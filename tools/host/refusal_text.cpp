@@ -1,10 +1,10 @@
-#include "refusal_line.h"
+#include "refusal_text.h"
 
 #include "file_text.h"
 
 #include <vector>
 
-namespace vela::cli {
+namespace vela::host {
 
 namespace {
 
@@ -103,4 +103,4 @@ std::string RefusalLine(const io::JunctionFile& junction, const vela::JunctionRe
          "): " + vela::RefusalDescription(why.reason) + "; " + RefusalSubject(junction, why);
 }
 
-}  // namespace vela::cli
+}  // namespace vela::host
