@@ -1,7 +1,8 @@
 #pragma once
 
-// CArray<TYPE, ARG_TYPE>: the growable array of the library's exported
-// signatures, spelt as hosts of the platform class library know it.
+// CArray<TYPE, ARG_TYPE>: the growable array of the exported class's
+// signatures: a count, indexed reads and writes, appending, copying and
+// emptying, over contiguous storage.
 //
 // Every indexed access (GetAt, SetAt, ElementAt, operator[]) is bounds-checked
 // and throws std::invalid_argument for an index outside 0..count-1. That

@@ -1,16 +1,20 @@
 #pragma once
 
-// The point and vector value types that cross the library's boundary.
+// The point and vector value types of the exported class's signatures.
 //
-// A host written against the usual three-float and three-double point and
-// vector toolkit compiles against these unchanged: public x, y, z members,
-// point difference, point plus vector, Length(), Unitize(), scaling, the dot
-// product as operator* between two vectors, and ON_CrossProduct.
+// Plain values with public x, y, z members:
+//   ON_3fPoint   a point of three floats: the centre and far points a host
+//                hands to CVelaRunnerMapping, and the far nodes it gets back;
+//   ON_3fVector  the difference of two such points, formed in floats;
+//   ON_3dPoint, ON_3dVector  the same in doubles, for hosts that compute with
+//                them: difference, point plus vector, Length(), Unitize()
+//                (a zero vector stays zero), scaling, the dot product as
+//                operator* between two vectors, and ON_CrossProduct.
 //
-// Points cross the boundary as three floats. The difference of two float
-// points is formed in single precision (an ON_3fVector); the library widens
-// it to doubles (ON_3dVector) before it does anything else with it, so that
-// every computation sees the same rounded difference.
+// The class takes every point as the float it is and forms the difference of
+// two points in single precision before it widens it to doubles, so that
+// every computation sees the same rounded difference. Hosts that keep their
+// geometry in doubles and want it kept so use VelaJunction.h instead.
 
 #include <cmath>
 
