@@ -56,10 +56,18 @@ struct JunctionInput {
 };
 
 struct JunctionOptions {
+  // The mesh exactly as CVelaRunnerMapping constructs it. Off (the default),
+  // a bend whose turn leaves its legs room is mitred instead: two straight
+  // legs meeting in one elliptical section on the plane that bisects the
+  // bend, all prisms and hexahedra, which keeps its cells well shaped where
+  // the half-section corner makes slivers of a gentle turn, and meshes a
+  // straight pass (an opening up to 180 degrees) too.
+  bool asConstructed = false;
   // Takes the points as CVelaRunnerMapping does: narrowed to float on entry,
   // differences of points formed in single precision, the runners turned
-  // into the junction plane stored as floats. The mesh is then the class's,
-  // node for node and bit for bit. Off, every point stays a double.
+  // into the junction plane stored as floats. With asConstructed the mesh is
+  // the class's, node for node and bit for bit. Off, every point stays a
+  // double.
   bool singlePrecisionPoints = false;
 };
 

@@ -87,7 +87,7 @@ TEST_P(BendJunction, MeshIsSoundAndComplete) {
   EXPECT_EQ(m.mesh.CountOf(ElementKind::Pyramid), 5 * step[1]);
   EXPECT_EQ(m.mesh.CountOf(ElementKind::Prism), 2 * 5 * 128 + 5 * step[2]);
   EXPECT_EQ(m.mesh.CountOf(ElementKind::Hexa), 2 * 5 * 64 + 5 * step[3]);
-  const int before = vela::host::MeshValue(FileOf(j), {true}).mesh.nodesBeforeMerge;
+  const int before = vela::host::MeshValue(FileOf(j), vela::host::kAsClass).mesh.nodesBeforeMerge;
   // The legs' junction sections share their outer halves with the corner's
   // end sections, and the corner's axis nodes repeat in every section.
   EXPECT_LT(m.mesh.GetNodeCount(), before - 2 * vela::CountHalfSection(4, 4, 2).nodes);

@@ -78,5 +78,5 @@ Junction Transformed(const Junction& j, const double rot[3][3], const std::array
 
 double MergeTolOf(const Junction& j) {
   // The class's merge, taken from the value API in the class's precision.
-  return vela::host::MeshValue(FileOf(j), {true}).mesh.mergeTolerance;
+  return vela::host::MeshValue(FileOf(j), vela::host::kAsClass).mesh.mergeTolerance;
 }

@@ -55,7 +55,7 @@ TEST_P(NWayJunction, MeshIsSoundAndComplete) {
   EXPECT_EQ(m.mesh.CountOf(ElementKind::Prism), 5 * n * j.firstRing * c * c);
   EXPECT_EQ(m.mesh.CountOf(ElementKind::Hexa), 5 * n * b * c * j.firstRing);
   // At least the n junction-section centres and the shared wall nodes merged.
-  const vela::JunctionResult value = vela::host::MeshValue(FileOf(j), {true});
+  const vela::JunctionResult value = vela::host::MeshValue(FileOf(j), vela::host::kAsClass);
   EXPECT_LE(m.mesh.GetNodeCount(), value.mesh.nodesBeforeMerge - (n - 1));
 
   // Each far node lies on its runner's far-end section, on the outer wall:

@@ -35,13 +35,20 @@ constexpr double kMaxBendRadiusRatio = 4.0;
 
 // The runners of a bend against each other: an opening angle the corner can
 // turn through, and radii close enough for the corner to join the legs.
-bool CheckBendGeometry(const BendPlan& plan) {
-  const double opening =
-      std::acos(std::max(-1.0, std::min(1.0, Dot(plan.e0, plan.e1)))) * 180.0 / kPi;
-  if (!(opening >= kMinBendOpeningDeg && opening <= kMaxBendOpeningDeg))
-    return Refuse(Refusal::BendOpening, -1, -1,
-                  {opening, opening < kMinBendOpeningDeg ? kMinBendOpeningDeg : kMaxBendOpeningDeg,
-                   JunctionRefusal::Unit::Degrees});
+double OpeningDeg(const BendPlan& plan) {
+  return std::acos(std::max(-1.0, std::min(1.0, Dot(plan.e0, plan.e1)))) * 180.0 / kPi;
+}
+
+bool RefuseOpening(double opening, double limit) {
+  return Refuse(Refusal::BendOpening, -1, -1, {opening, limit, JunctionRefusal::Unit::Degrees});
+}
+
+// maxOpening: the corner's bound, or a straight pass for a construction
+// that can mitre it.
+bool CheckBendGeometry(const BendPlan& plan, double maxOpening) {
+  const double opening = OpeningDeg(plan);
+  if (!(opening >= kMinBendOpeningDeg && opening <= maxOpening))
+    return RefuseOpening(opening, opening < kMinBendOpeningDeg ? kMinBendOpeningDeg : maxOpening);
   // The corner's half-section spans both junction-end radii; far apart, its
   // wide side runs through the narrow leg.
   const auto first = plan.radii.begin();
@@ -74,7 +81,8 @@ std::optional<BendPlan> PlanBend(const JunctionSettings& settings, const Junctio
   if (!CheckRunners(call.center, plan.farPoints, plan.radii, call.precision)) return std::nullopt;
   plan.e0 = UnitFromCenter(call.center, plan.farPoints[0], call.precision);
   plan.e1 = UnitFromCenter(call.center, plan.farPoints[1], call.precision);
-  if (!CheckBendGeometry(plan)) return std::nullopt;
+  const bool mitres = call.construction == Construction::Improved;
+  if (!CheckBendGeometry(plan, mitres ? 180.0 : kMaxBendOpeningDeg)) return std::nullopt;
 
   // What the legs and the corner append, in doubles so that the counts
   // cannot overflow before the guard has seen them.
@@ -171,6 +179,15 @@ JunctionOutcome MeshBend(const JunctionSettings& settings, const JunctionCall& c
   ClearRefusal();
   const std::optional<BendPlan> plan = PlanBend(settings, call);
   if (!plan) return RefusedOutcome();
+  if (call.construction == Construction::Improved) {
+    if (MitreFits(*plan)) return MeshMitreBend(*plan);
+    // Nearly straight, the corner folds its legs over its few degrees of turn.
+    if (OpeningDeg(*plan) > kMaxBendOpeningDeg) {
+      ClearRefusal();
+      RefuseOpening(OpeningDeg(*plan), kMaxBendOpeningDeg);
+      return RefusedOutcome();
+    }
+  }
   std::vector<int> firstNodes;
   std::unique_ptr<MeshBuild> build = SweepBend(*plan, firstNodes);
   return Finish(*plan, std::move(build), firstNodes);

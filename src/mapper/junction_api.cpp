@@ -25,7 +25,7 @@ JunctionSettings SettingsOf(const CrossSection& section) {
   return settings;
 }
 
-JunctionCall CallOf(const JunctionInput& input, Precision precision) {
+JunctionCall CallOf(const JunctionInput& input, Precision precision, Construction construction) {
   JunctionCall call;
   call.center = Stored(input.center, precision);
   call.farPoints.reserve(input.farPoints.size());
@@ -34,6 +34,7 @@ JunctionCall CallOf(const JunctionInput& input, Precision precision) {
   call.innerShare = input.section.innerShare;
   call.outerShare = input.section.outerShare;
   call.precision = precision;
+  call.construction = construction;
   return call;
 }
 
@@ -56,7 +57,8 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   const KeepRecord keep;
   const Precision precision = options.singlePrecisionPoints ? Precision::Single : Precision::Double;
   const JunctionSettings settings = SettingsOf(input.section);
-  const JunctionCall call = CallOf(input, precision);
+  const JunctionCall call =
+      CallOf(input, precision, options.asConstructed ? Construction::AsConstructed : Construction::Improved);
   const JunctionOutcome outcome =
       input.farPoints.size() == 2 ? MeshBend(settings, call) : MeshNWay(settings, call);
   JunctionResult result;

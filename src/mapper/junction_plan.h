@@ -38,6 +38,11 @@ struct JunctionSettings {
   double (*linearProfile)(double) = LinearProfile;
 };
 
+// Which mesh a junction gets: the construction as the exported class makes
+// it, or the value API's, which meshes a bend of a gentle or moderate turn
+// as a mitre (and a straight pass too).
+enum class Construction { AsConstructed, Improved };
+
 // A junction's runners and shares, and how its points are taken.
 struct JunctionCall {
   Point3 center{};
@@ -46,6 +51,7 @@ struct JunctionCall {
   double innerShare = 0.8;
   double outerShare = 0.2;
   Precision precision = Precision::Double;
+  Construction construction = Construction::AsConstructed;
 };
 
 struct JunctionPlan {
@@ -101,6 +107,11 @@ std::unique_ptr<MeshBuild> SweepNWay(const NWayPlan& plan, std::vector<int>& fir
 // The drivers: plan, sweep, merge, check.
 JunctionOutcome MeshNWay(const JunctionSettings& settings, const JunctionCall& call);
 JunctionOutcome MeshBend(const JunctionSettings& settings, const JunctionCall& call);
+
+// The mitred bend (mitre_bend.cpp): whether it suits the plan's bend, and its
+// driver from the plan on.
+bool MitreFits(const BendPlan& plan);
+JunctionOutcome MeshMitreBend(const BendPlan& plan);
 
 // The part both plans share: checks the section settings for the share
 // ratio and fills plan.section, plan.layers and the profiles.

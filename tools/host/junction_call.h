@@ -46,6 +46,9 @@ CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh,
 CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh,
                         Call call = Call::ByRunnerCount);
 
+// The value API's options that give the exported class's mesh, bit for bit.
+inline constexpr JunctionOptions kAsClass{true, true};
+
 // The junction (its far points placed) as the value API takes it.
 JunctionInput InputOf(const io::JunctionFile& junction);
 
