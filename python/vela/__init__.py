@@ -83,7 +83,7 @@ def mesh_junction(center, far_points, radii,
                   inner_share=_DEFAULTS["inner_share"], outer_share=_DEFAULTS["outer_share"],
                   first_circle_nodes=_DEFAULTS["first_circle_nodes"],
                   inner_layers=_DEFAULTS["inner_layers"], outer_layers=_DEFAULTS["outer_layers"],
-                  call="auto"):
+                  call="auto", single_precision=False):
     """Meshes one junction of round runners; returns a vela.Mesh.
 
     center        [x, y, z], where the runners' centre lines meet
@@ -100,21 +100,30 @@ def mesh_junction(center, far_points, radii,
     inner_layers  radial positions of the inner rings, rising from 0 to 1
     outer_layers  radial positions of the boundary layers, from 0 to 1, or
                   empty for none
-    call          "auto" (a bend for two runners), "nway" or "bend"
+    call          "auto" (a bend for two runners), "nway" or "bend"; a call
+                  that does not fit the number of runners is refused as
+                  too-few-runners, as the exported class refuses it
+    single_precision
+                  False: every point stays a double, so a junction at
+                  height 4.8 has nodes at exactly 4.8. True: the points are
+                  taken as the exported C++ class takes them, narrowed to
+                  float, and the mesh is that class's node for node and bit
+                  for bit, far_nodes as the floats it hands over.
 
     The defaults are those of a junction file. Coordinates and radii are in
-    one length unit, and so is the mesh; they cross into the library as
-    single-precision floats. The GIL is released while the library meshes.
+    one length unit, and so is the mesh. The GIL is released while the
+    library meshes.
 
     Raises JunctionRefused when the library refuses the junction (shares
     not adding up to 1, runners too close in angle for their radii, a
     radius not above zero, NaN or infinite input, ...: see .reason);
     TypeError or ValueError naming the argument for input of the wrong form
-    (far_points not of shape (N, 3), a layer list that is not flat, ...);
+    (far_points not of shape (N, 3), a layer list that is not flat,
+    single_precision not True or False, ...);
     MemoryError for a junction too large for the memory.
     """
     return _meshed(_vela.mesh_junction(center, far_points, radii, inner_share, outer_share,
-                                       first_circle_nodes, inner_layers, outer_layers, call),
+                                       first_circle_nodes, inner_layers, outer_layers, call, single_precision),
                    JunctionRefused)
 
 

@@ -50,6 +50,7 @@ def mesh_junction(
     inner_layers: npt.ArrayLike = ...,
     outer_layers: npt.ArrayLike = ...,
     call: Literal["auto", "nway", "bend"] = ...,
+    single_precision: bool = ...,
 ) -> Mesh: ...
 def runner_length(
     center: _Point, far_points: _Point, radii: npt.ArrayLike, margin: Sequence[int] = ...
