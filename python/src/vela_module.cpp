@@ -19,6 +19,7 @@
 
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <utility>
 
 namespace vela::python {
@@ -53,9 +54,22 @@ double AsFloat(double x) {
   return f;
 }
 
+py::object MeasureOrNone(double measure) { return std::isnan(measure) ? py::none() : py::object(py::float_(measure)); }
+
+py::object UnitName(JunctionRefusal::Unit unit) {
+  switch (unit) {
+    case JunctionRefusal::Unit::Degrees: return py::str("degrees");
+    case JunctionRefusal::Unit::Length: return py::str("length");
+    case JunctionRefusal::Unit::Ratio: return py::str("ratio");
+    case JunctionRefusal::Unit::Count: return py::str("count");
+    default: return py::none();
+  }
+}
+
 // What the Python half raises JunctionRefused with, the line last.
 py::tuple RefusalTuple(const io::JunctionFile& junction, const JunctionRefusal& why) {
-  return py::make_tuple(RefusalName(why.reason), why.runner, why.otherRunner, host::RefusalLine(junction, why));
+  return py::make_tuple(RefusalName(why.reason), why.runner, why.otherRunner, MeasureOrNone(why.value),
+                        MeasureOrNone(why.limit), UnitName(why.unit), host::RefusalLine(junction, why));
 }
 
 // The junction's settings, as a junction file holds them.

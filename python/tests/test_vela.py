@@ -132,6 +132,45 @@ def test_every_refusal_is_raised_by_name(reason, args, runner):
     assert f"refused ({reason})" in str(refused.value)
     if runner >= 0:  # names the runner's own entries
         assert f"far_points[{runner}]" in str(refused.value) or f"radii[{2 * runner}]" in str(refused.value)
+    # A measure comes whole, with its bound and its unit, or not at all.
+    measure = (refused.value.value, refused.value.limit, refused.value.unit)
+    assert measure == (None, None, None) or (
+        all(isinstance(x, float) and math.isfinite(x) for x in measure[:2])
+        and measure[2] in ("degrees", "length", "ratio", "count")
+    ), measure
+
+
+MEASURED = [
+    # Runner 1 rises 25 degrees; the plane, an average, tilts about half way towards it, and the
+    # runner opposite leans down from it a little more than runner 1 leans up.
+    (LIFTED, "elevation", 3, -1, "degrees", (10, 25), 10,
+     "runner 3 leaves the junction plane at {value:.4g} degrees, limit 10 degrees"),
+    (planar([0, 20, 180]), "neighbours-too-close", 0, 1, "degrees", (20 - 1e-9, 20 + 1e-9), 30,
+     "runners 0 and 1 are 20 degrees apart, at least 30 degrees needed"),
+    # 40 degrees apart, but radius 8 cylinders cut into each other up to 8 / tan(20 degrees) from the centre.
+    (planar([0, 40, 180], r=8), "neighbours-too-close", 0, 1, "length", (20 - 1e-9, 20 + 1e-9),
+     8 / math.tan(math.radians(20)), "the shorter ends 20 from the centre, where their cylinders still cut into "
+     "each other up to 21.98"),
+    (changed(Y, outer_share=0.201), "shares", -1, -1, None, None, None, "do not add up to 1"),
+]
+
+
+@pytest.mark.parametrize("args, reason, runner, other, unit, within, limit, words", MEASURED,
+                         ids=["elevation", "close-in-angle", "close-in-length", "shares"])
+def test_refusals_carry_what_was_measured_and_its_limit(args, reason, runner, other, unit, within, limit, words):
+    with pytest.raises(vela.JunctionRefused) as refused:
+        vela.mesh_junction(**args)
+    e = refused.value
+    assert (e.reason, e.runner, e.other_runner, e.unit) == (reason, runner, other, unit)
+    if unit is None:
+        assert e.value is None and e.limit is None
+    else:
+        assert within[0] <= e.value <= within[1]
+        assert e.limit == pytest.approx(limit, rel=1e-12)
+    # The line words the same measure, ahead of what to check.
+    line = str(e)
+    assert line.startswith(f"junction: refused ({reason}): ")
+    assert words.format(value=e.value) in line.split("; check ")[0], line
 
 
 def test_a_refused_system_names_its_reason():

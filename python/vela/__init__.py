@@ -53,16 +53,25 @@ class JunctionRefused(Refused):
     """The library refused the junction. .reason is the library's name for
     the reason (vela::RefusalName, e.g. "neighbours-too-close"); .runner and
     .other_runner the runners concerned (0-based, in the order of
-    far_points), or -1. str() names the arguments to look at, as vela-mesh
-    names the junction file's keys:
+    far_points), or -1. Where the library measured what it refused, .value
+    is the measure, .limit the bound it broke and .unit what they count:
+    "degrees", "length" (the input's unit), "ratio" or "count"; all three
+    are None where it measured nothing. str() gives the measure against its
+    limit, or the reason in words, and names the arguments to look at, as
+    vela-mesh names the junction file's keys:
 
         junction: refused (shares): ...; check inner_share, outer_share
+        junction: refused (elevation): runner 3 leaves the junction plane at 16.85 degrees,
+            limit 10 degrees; check runner 3 (far_points[3])
     """
 
-    def __init__(self, message, reason, runner=-1, other_runner=-1):
+    def __init__(self, message, reason, runner=-1, other_runner=-1, value=None, limit=None, unit=None):
         super().__init__(message, reason)
         self.runner = runner
         self.other_runner = other_runner
+        self.value = value
+        self.limit = limit
+        self.unit = unit
 
 
 class SystemRefused(Refused):
@@ -116,10 +125,11 @@ def mesh_junction(center, far_points, radii,
 
     Raises JunctionRefused when the library refuses the junction (shares
     not adding up to 1, runners too close in angle for their radii, a
-    radius not above zero, NaN or infinite input, ...: see .reason);
-    TypeError or ValueError naming the argument for input of the wrong form
-    (far_points not of shape (N, 3), a layer list that is not flat,
-    single_precision not True or False, ...);
+    radius not above zero, NaN or infinite input, ...: see .reason, and
+    .value against .limit where the library measured it); TypeError or
+    ValueError naming the argument for input of the wrong form (far_points
+    not of shape (N, 3), a layer list that is not flat, single_precision
+    not True or False, ...);
     MemoryError for a junction too large for the memory.
     """
     return _meshed(_vela.mesh_junction(center, far_points, radii, inner_share, outer_share,

@@ -36,7 +36,19 @@ class Refused(ValueError):
 class JunctionRefused(Refused):
     runner: int
     other_runner: int
-    def __init__(self, message: str, reason: str, runner: int = ..., other_runner: int = ...) -> None: ...
+    value: Optional[float]
+    limit: Optional[float]
+    unit: Optional[Literal["degrees", "length", "ratio", "count"]]
+    def __init__(
+        self,
+        message: str,
+        reason: str,
+        runner: int = ...,
+        other_runner: int = ...,
+        value: Optional[float] = ...,
+        limit: Optional[float] = ...,
+        unit: Optional[str] = ...,
+    ) -> None: ...
 
 class SystemRefused(Refused): ...
 
