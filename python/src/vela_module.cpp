@@ -20,6 +20,7 @@
 #include <pybind11/stl.h>
 
 #include <cmath>
+#include <optional>
 #include <utility>
 
 namespace vela::python {
@@ -107,6 +108,7 @@ py::tuple MeshJunction(py::handle center, py::handle farPoints, py::handle radii
   }
 
   io::MeshDocument document;
+  std::optional<PyMesh::Merge> merge;
   JunctionRefusal why;
   {
     py::gil_scoped_release release;
@@ -121,10 +123,11 @@ py::tuple MeshJunction(py::handle center, py::handle farPoints, py::handle radii
       if (options.singlePrecisionPoints)
         for (auto& p : document.farNodes)
           for (double& x : p) x = AsFloat(x);
+      merge = PyMesh::Merge{result.mesh.nodesBeforeMerge, result.mesh.mergeTolerance};
     }
   }
-  if (why.reason != Refusal::None) return py::make_tuple(py::none(), RefusalTuple(junction, why));
-  return py::make_tuple(PyMesh(std::move(document)), py::none());
+  if (!merge) return py::make_tuple(py::none(), RefusalTuple(junction, why));
+  return py::make_tuple(PyMesh(std::move(document), *merge), py::none());
 }
 
 py::array RunnerLength(py::handle center, py::handle farPoints, py::handle radii, py::handle margin) {
@@ -196,6 +199,12 @@ void BindMesh(py::module_& m) {
                              "(N, 3) float64: per runner of an N-way junction, the angle-0 node of the outermost\n"
                              "ring of its far-end section; (0, 3) for a bend or a system.")
       .def_property_readonly("kind", &PyMesh::Kind, "'nway', 'bend' or 'system'.")
+      .def_property_readonly("nodes_before_merge", &PyMesh::NodesBeforeMerge,
+                             "A junction's nodes as its pieces made them, before the copies neighbouring\n"
+                             "pieces share were merged into one; None for a system.")
+      .def_property_readonly("merge_tolerance", &PyMesh::MergeTolerance,
+                             "The distance within which a junction's shared copies were merged, in the\n"
+                             "input's length unit; None for a system.")
       .def_property_readonly("name", &PyMesh::Name, "The runner system's name; '' for a junction.")
       .def_property_readonly("regions", &PyMesh::Regions,
                              "dict kind -> (m,) int32: each cell's index into region_names, cells as in\n"

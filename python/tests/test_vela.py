@@ -84,6 +84,26 @@ def test_points_stay_doubles_unless_single_precision_is_asked():
     assert (narrowed.far_nodes.astype(np.float32) == narrowed.far_nodes).all()
 
 
+def nearest_gap(points):
+    """The smallest distance between two of the points, a block of rows at a time."""
+    gap = math.inf
+    for start in range(0, len(points), 256):
+        block = np.linalg.norm(points[start:start + 256, None, :] - points[None, :, :], axis=2)
+        block[np.arange(len(block)), start + np.arange(len(block))] = math.inf
+        gap = min(gap, block.min())
+    return gap
+
+
+def test_merge_record_of_a_junction(meshes):
+    for name, m in meshes.items():
+        if name == "system":
+            assert m.nodes_before_merge is None and m.merge_tolerance is None
+            continue
+        assert m.nodes_before_merge > len(m.points), name
+        # What is left after merging lies farther apart than the tolerance it was merged within.
+        assert 0 < m.merge_tolerance < nearest_gap(m.points), name
+
+
 # ------------------------------------------------------------------ refusals
 
 Y = planar([0, 120, 240])

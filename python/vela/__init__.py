@@ -18,6 +18,7 @@ Meshes (vela.Mesh) hold:
                   library's order (Vela_SolidMesh.h)
     far_nodes     (N, 3): an N-way junction's far node per runner
     kind          "nway", "bend" or "system"
+    nodes_before_merge, merge_tolerance     of a junction
     regions, region_names, patches, name    of a runner system
 Every array is read-only: write() writes what the arrays show.
 
