@@ -60,6 +60,12 @@ int Integer(py::handle value, const char* name) {
   return static_cast<int>(number);
 }
 
+bool Flag(py::handle value, const char* name) {
+  if (!py::isinstance<py::bool_>(value))
+    throw py::type_error(std::string(name) + ": expected True or False, got " + TypeName(value));
+  return value.cast<bool>();
+}
+
 std::array<double, 3> Point(py::handle value, const char* name) {
   const DoubleArray array = AsArray(value, name, "a point [x, y, z]");
   if (array.ndim() != 1 || array.shape(0) != 3) WrongShape(name, "a point [x, y, z]", array);

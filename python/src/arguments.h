@@ -29,6 +29,10 @@ double Number(py::handle value, const char* name);
 // integer (8.0 included), ValueError beyond the range.
 int Integer(py::handle value, const char* name);
 
+// True or False: TypeError for anything else, 0 and 1 included, so that a
+// number passed in the wrong place is not read as a switch.
+bool Flag(py::handle value, const char* name);
+
 // Three numbers [x, y, z].
 std::array<double, 3> Point(py::handle value, const char* name);
 

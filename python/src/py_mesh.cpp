@@ -118,7 +118,9 @@ std::vector<double> ScaledJacobians(const MemoryMesh& mesh) {
 
 }  // namespace
 
-PyMesh::PyMesh(io::MeshDocument junction) : m_document(std::move(junction)) { BuildArrays(); }
+PyMesh::PyMesh(io::MeshDocument junction, Merge merge) : m_document(std::move(junction)), m_merge(merge) {
+  BuildArrays();
+}
 
 PyMesh::PyMesh(vela::system::SystemMesh system, std::string name)
     : m_system(std::move(system)), m_name(std::move(name)) {
@@ -146,6 +148,14 @@ void PyMesh::BuildArrays() {
   for (const vela::system::Region& region : m_system->regions) m_regionNames.append(region.name);
   for (size_t p = 0; p < m_system->patches.size(); ++p)
     m_patches[py::str(m_system->patches[p])] = PatchFaces(*m_system, static_cast<int>(p));
+}
+
+py::object PyMesh::NodesBeforeMerge() const {
+  return m_merge ? py::object(py::int_(m_merge->nodesBeforeMerge)) : py::none();
+}
+
+py::object PyMesh::MergeTolerance() const {
+  return m_merge ? py::object(py::float_(m_merge->tolerance)) : py::none();
 }
 
 py::dict PyMesh::VtkCells() const {

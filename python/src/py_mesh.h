@@ -27,8 +27,14 @@ namespace py = pybind11;
 
 class PyMesh {
 public:
+  // How a junction's pieces were merged into one mesh.
+  struct Merge {
+    int nodesBeforeMerge = 0;
+    double tolerance = 0.0;
+  };
+
   // A junction as the host call gave it (kind "nway" or "bend"). Needs the GIL.
-  explicit PyMesh(io::MeshDocument junction);
+  PyMesh(io::MeshDocument junction, Merge merge);
   // A runner system (kind "system"), its volume in the library's order. Needs the GIL.
   PyMesh(vela::system::SystemMesh system, std::string name);
 
@@ -40,6 +46,9 @@ public:
   const py::dict& Regions() const { return m_regions; }
   const py::list& RegionNames() const { return m_regionNames; }
   const py::dict& Patches() const { return m_patches; }
+  // The junction call's merge record; None for a system.
+  py::object NodesBeforeMerge() const;
+  py::object MergeTolerance() const;
 
   // The cells in VTK's corner order, keyed by VTK cell type number (cell_types.h).
   py::dict VtkCells() const;
@@ -60,6 +69,7 @@ private:
 
   io::MeshDocument m_document;                       // the volume, kind, far nodes
   std::optional<vela::system::SystemMesh> m_system;  // a system's regions and patches
+  std::optional<Merge> m_merge;                      // a junction's
   std::string m_name;
   py::array m_points, m_farNodes;
   py::dict m_cells, m_regions, m_patches;

@@ -1,6 +1,7 @@
 // vela._vela: the compiled half of the Python package vela. Every junction
-// goes through the host call (junction_call.h) that vela-mesh, the tests and
-// the benchmarks make, and a refusal is worded as vela-mesh words it
+// goes through the host's value call (junction_call.h), in doubles unless
+// asked for the exported class's single precision, as vela-mesh meshes its
+// junction files, and a refusal is worded as vela-mesh words it
 // (refusal_text.h); runner systems go through the runner system layer; files
 // through the writers vela-mesh uses. The package's Python half
 // (vela/__init__.py) gives these calls their documented signatures and raises
@@ -18,6 +19,8 @@
 
 #include <pybind11/stl.h>
 
+#include <cmath>
+#include <optional>
 #include <utility>
 
 namespace vela::python {
@@ -37,8 +40,37 @@ py::dict JunctionDefaults() {
   return out;
 }
 
-bool IsBend(host::Call call, size_t runners) {
-  return call == host::Call::Bend || (call == host::Call::ByRunnerCount && runners == 2);
+// The value API takes the kind from the runner count. A call forced to the
+// other kind cannot mesh at all; the exported class, whose two calls the
+// keyword names, says why, and checks the shares before the runner count.
+bool ForcedAgainstRunnerCount(host::Call call, size_t runners) {
+  return (call == host::Call::NWay && runners < 3) || (call == host::Call::Bend && runners != 2);
+}
+
+// x rounded to the nearest float. Through memory: GCC 12's vectoriser turns
+// the round trip of neighbouring coordinates, double to float to double,
+// into a plain copy, and the far nodes would keep their double bits.
+double AsFloat(double x) {
+  const volatile float f = static_cast<float>(x);
+  return f;
+}
+
+py::object MeasureOrNone(double measure) { return std::isnan(measure) ? py::none() : py::object(py::float_(measure)); }
+
+py::object UnitName(JunctionRefusal::Unit unit) {
+  switch (unit) {
+    case JunctionRefusal::Unit::Degrees: return py::str("degrees");
+    case JunctionRefusal::Unit::Length: return py::str("length");
+    case JunctionRefusal::Unit::Ratio: return py::str("ratio");
+    case JunctionRefusal::Unit::Count: return py::str("count");
+    default: return py::none();
+  }
+}
+
+// What the Python half raises JunctionRefused with, the line last.
+py::tuple RefusalTuple(const io::JunctionFile& junction, const JunctionRefusal& why) {
+  return py::make_tuple(RefusalName(why.reason), why.runner, why.otherRunner, MeasureOrNone(why.value),
+                        MeasureOrNone(why.limit), UnitName(why.unit), host::RefusalLine(junction, why));
 }
 
 // The junction's settings, as a junction file holds them.
@@ -47,7 +79,7 @@ struct Settings {
 };
 
 py::tuple MeshJunction(py::handle center, py::handle farPoints, py::handle radii, const Settings& settings,
-                       py::handle call) {
+                       py::handle call, py::handle singlePrecision) {
   io::JunctionFile junction;
   junction.name = "junction";
   junction.center = Point(center, "center");
@@ -59,21 +91,43 @@ py::tuple MeshJunction(py::handle center, py::handle farPoints, py::handle radii
   junction.innerLayers = Numbers(settings.innerLayers, "inner_layers");
   junction.outerLayers = Numbers(settings.outerLayers, "outer_layers");
   const host::Call how = CallOf(call, "call");
+  JunctionOptions options;
+  options.singlePrecisionPoints = Flag(singlePrecision, "single_precision");
+
+  if (ForcedAgainstRunnerCount(how, junction.farPoints.size())) {
+    host::CallResult refused;
+    {
+      py::gil_scoped_release release;
+      MemoryMesh unused;
+      refused = host::MeshJunction(junction, unused, how);
+    }
+    // Neither of the class's calls meshes the other kind; should one ever,
+    // the runner count is still what the value API cannot mesh.
+    if (refused.ok) refused.refusal = JunctionRefusal{Refusal::TooFewRunners};
+    return py::make_tuple(py::none(), RefusalTuple(junction, refused.refusal));
+  }
 
   io::MeshDocument document;
-  host::CallResult result;
+  std::optional<PyMesh::Merge> merge;
+  JunctionRefusal why;
   {
     py::gil_scoped_release release;
-    result = host::MeshJunction(junction, document.mesh, how);
+    const JunctionResult result = host::MeshValue(junction, options);
+    why = result.refusal;
+    if (result.ok()) {
+      WriteSolidMesh(result.mesh, document.mesh);
+      document.kind = junction.IsBend() ? "bend" : "nway";
+      // A bend hands over no far nodes, as TwoConnectRunner does not; the
+      // class hands them over as floats.
+      if (!junction.IsBend()) document.farNodes = host::FarNodes(junction, result.mesh);
+      if (options.singlePrecisionPoints)
+        for (auto& p : document.farNodes)
+          for (double& x : p) x = AsFloat(x);
+      merge = PyMesh::Merge{result.mesh.nodesBeforeMerge, result.mesh.mergeTolerance};
+    }
   }
-  if (!result.ok) {
-    const JunctionRefusal& why = result.refusal;
-    return py::make_tuple(py::none(), py::make_tuple(RefusalName(why.reason), why.runner, why.otherRunner,
-                                                     host::RefusalLine(junction, why)));
-  }
-  document.kind = IsBend(how, junction.farPoints.size()) ? "bend" : "nway";
-  for (const ON_3fPoint& p : result.farNodes) document.farNodes.push_back({p.x, p.y, p.z});
-  return py::make_tuple(PyMesh(std::move(document)), py::none());
+  if (!merge) return py::make_tuple(py::none(), RefusalTuple(junction, why));
+  return py::make_tuple(PyMesh(std::move(document), *merge), py::none());
 }
 
 py::array RunnerLength(py::handle center, py::handle farPoints, py::handle radii, py::handle margin) {
@@ -145,6 +199,12 @@ void BindMesh(py::module_& m) {
                              "(N, 3) float64: per runner of an N-way junction, the angle-0 node of the outermost\n"
                              "ring of its far-end section; (0, 3) for a bend or a system.")
       .def_property_readonly("kind", &PyMesh::Kind, "'nway', 'bend' or 'system'.")
+      .def_property_readonly("nodes_before_merge", &PyMesh::NodesBeforeMerge,
+                             "A junction's nodes as its pieces made them, before the copies neighbouring\n"
+                             "pieces share were merged into one; None for a system.")
+      .def_property_readonly("merge_tolerance", &PyMesh::MergeTolerance,
+                             "The distance within which a junction's shared copies were merged, in the\n"
+                             "input's length unit; None for a system.")
       .def_property_readonly("name", &PyMesh::Name, "The runner system's name; '' for a junction.")
       .def_property_readonly("regions", &PyMesh::Regions,
                              "dict kind -> (m,) int32: each cell's index into region_names, cells as in\n"
@@ -203,10 +263,11 @@ PYBIND11_MODULE(_vela, m) {
   m.def("junction_defaults", &JunctionDefaults);
   m.def("mesh_junction",
         [](py::handle center, py::handle farPoints, py::handle radii, py::object innerShare, py::object outerShare,
-           py::object firstCircleNodes, py::object innerLayers, py::object outerLayers, py::handle call) {
+           py::object firstCircleNodes, py::object innerLayers, py::object outerLayers, py::handle call,
+           py::handle singlePrecision) {
           const Settings settings{std::move(innerShare), std::move(outerShare), std::move(firstCircleNodes),
                                   std::move(innerLayers), std::move(outerLayers)};
-          return MeshJunction(center, farPoints, radii, settings, call);
+          return MeshJunction(center, farPoints, radii, settings, call, singlePrecision);
         });
   m.def("runner_length", &RunnerLength);
   m.def("mesh_system_text", &MeshSystemText);

@@ -41,8 +41,9 @@ def changed(base, **change):
 
 @pytest.mark.parametrize("name", GOLDEN)
 def test_golden_junctions_match_node_by_node_and_cell_by_cell(name, tmp_path):
+    # The golden meshes are the exported class's, which takes its points as floats.
     expected = golden(name, ".mesh")
-    m = vela.mesh_junction(**junction_args(name))
+    m = vela.mesh_junction(**junction_args(name), single_precision=True)
     assert m.kind == expected["kind"]
     assert np.array_equal(m.points, np.array(expected["nodes"]))
     by_kind = {}
@@ -56,14 +57,58 @@ def test_golden_junctions_match_node_by_node_and_cell_by_cell(name, tmp_path):
     # The far nodes cross the library's boundary as floats.
     far = np.array(expected.get("far_nodes", np.zeros((0, 3))), dtype=np.float32)
     assert np.array_equal(m.far_nodes, far.astype(np.float64))
+    # Asked for by name, the call that fits the runner count is the one taken anyway.
+    forced = vela.mesh_junction(**junction_args(name), single_precision=True, call=expected["kind"])
+    assert np.array_equal(forced.points, m.points) and np.array_equal(forced.far_nodes, m.far_nodes)
     lengths = vela.runner_length(golden(name)["center"], golden(name)["far_points"], golden(name)["radii"])
     assert lengths == pytest.approx(golden(name, ".length")["lengths"], rel=1e-15)
+
+
+def test_points_stay_doubles_unless_single_precision_is_asked():
+    # Nothing here is a float: narrowed, the far points move by about 1e-6 at these sizes.
+    lift = np.array([0.1, 0.2, 4.8])
+    y = changed(Y, center=lift.tolist(), far_points=(np.array(Y["far_points"]) + lift).tolist())
+    exact, narrowed = vela.mesh_junction(**y), vela.mesh_junction(**y, single_precision=True)
+
+    def worst_centre(m):  # each far section's centre node is the node nearest its far point
+        return max(np.linalg.norm(m.points - far, axis=1).min() for far in y["far_points"])
+
+    assert worst_centre(exact) < 1e-13
+    assert worst_centre(narrowed) > 1e-7
+    # The junction plane holds the centre's height: 4.8 itself, not 4.8 as a float.
+    assert (exact.points[:, 2] == 4.8).any() and not (narrowed.points[:, 2] == 4.8).any()
+    assert len(exact.points) == len(narrowed.points) and exact.cells.keys() == narrowed.cells.keys()
+    # Far nodes are nodes of the mesh; the class hands them over as floats.
+    assert all((exact.points == far).all(axis=1).any() for far in exact.far_nodes)
+    assert all((narrowed.points.astype(np.float32) == far).all(axis=1).any() for far in narrowed.far_nodes)
+    assert (narrowed.far_nodes.astype(np.float32) == narrowed.far_nodes).all()
+
+
+def nearest_gap(points):
+    """The smallest distance between two of the points, a block of rows at a time."""
+    gap = math.inf
+    for start in range(0, len(points), 256):
+        block = np.linalg.norm(points[start:start + 256, None, :] - points[None, :, :], axis=2)
+        block[np.arange(len(block)), start + np.arange(len(block))] = math.inf
+        gap = min(gap, block.min())
+    return gap
+
+
+def test_merge_record_of_a_junction(meshes):
+    for name, m in meshes.items():
+        if name == "system":
+            assert m.nodes_before_merge is None and m.merge_tolerance is None
+            continue
+        assert m.nodes_before_merge > len(m.points), name
+        # What is left after merging lies farther apart than the tolerance it was merged within.
+        assert 0 < m.merge_tolerance < nearest_gap(m.points), name
 
 
 # ------------------------------------------------------------------ refusals
 
 Y = planar([0, 120, 240])
 BEND = {"center": [5, 0, 0], "far_points": [[20, 0, 0], [5, 15, 0]], "radii": [2] * 4}
+LIFTED = changed(planar([0, 90, 180, 270]), far_points=[[20, 0, 0], [0, 18.1, 8.45], [-20, 0, 0], [0, -20, 0]])
 
 # Every reason a junction call gives, from the inputs of the C++ tables.
 # null-pointer cannot be reached: the host call hands the library every list.
@@ -72,6 +117,7 @@ REFUSALS = [
     ("share-ratio", changed(Y, inner_share=0.0, outer_share=1.0), -1),
     ("too-few-runners", changed(BEND, call="nway"), -1),
     ("too-few-runners", changed(Y, call="bend"), -1),
+    ("shares", changed(BEND, call="nway", outer_share=0.201), -1),  # checked before the runner count
     ("radius-list", changed(Y, radii=[2] * 5), -1),
     ("non-finite", changed(Y, radii=[2, 2, 2, 2, 2, math.nan]), 2),
     ("non-finite", changed(Y, center=[0, math.inf, 0]), -1),
@@ -88,7 +134,7 @@ REFUSALS = [
     ("odd-first-ring", changed(BEND, first_circle_nodes=7), -1),
     ("bend-opening", changed(BEND, far_points=[[20, 0, 0], [-10, 0, 0]]), -1),
     ("neighbours-too-close", planar([0, 20, 180]), 0),
-    ("elevation", changed(planar([0, 90, 180, 270]), far_points=[[20, 0, 0], [0, 18.1, 8.45], [-20, 0, 0], [0, -20, 0]]), 3),
+    ("elevation", LIFTED, 3),
     ("radius-ratio", changed(Y, radii=[2, 2, 6, 6, 2, 2]), 1),
     ("section-too-fine", changed(Y, first_circle_nodes=4, inner_layers=[i / 8 for i in range(9)]), -1),
     ("too-large", changed(Y, first_circle_nodes=100000, inner_layers=[i / 1000 for i in range(1001)]), -1),
@@ -106,6 +152,45 @@ def test_every_refusal_is_raised_by_name(reason, args, runner):
     assert f"refused ({reason})" in str(refused.value)
     if runner >= 0:  # names the runner's own entries
         assert f"far_points[{runner}]" in str(refused.value) or f"radii[{2 * runner}]" in str(refused.value)
+    # A measure comes whole, with its bound and its unit, or not at all.
+    measure = (refused.value.value, refused.value.limit, refused.value.unit)
+    assert measure == (None, None, None) or (
+        all(isinstance(x, float) and math.isfinite(x) for x in measure[:2])
+        and measure[2] in ("degrees", "length", "ratio", "count")
+    ), measure
+
+
+MEASURED = [
+    # Runner 1 rises 25 degrees; the plane, an average, tilts about half way towards it, and the
+    # runner opposite leans down from it a little more than runner 1 leans up.
+    (LIFTED, "elevation", 3, -1, "degrees", (10, 25), 10,
+     "runner 3 leaves the junction plane at {value:.4g} degrees, limit 10 degrees"),
+    (planar([0, 20, 180]), "neighbours-too-close", 0, 1, "degrees", (20 - 1e-9, 20 + 1e-9), 30,
+     "runners 0 and 1 are 20 degrees apart, at least 30 degrees needed"),
+    # 40 degrees apart, but radius 8 cylinders cut into each other up to 8 / tan(20 degrees) from the centre.
+    (planar([0, 40, 180], r=8), "neighbours-too-close", 0, 1, "length", (20 - 1e-9, 20 + 1e-9),
+     8 / math.tan(math.radians(20)), "the shorter ends 20 from the centre, where their cylinders still cut into "
+     "each other up to 21.98"),
+    (changed(Y, outer_share=0.201), "shares", -1, -1, None, None, None, "do not add up to 1"),
+]
+
+
+@pytest.mark.parametrize("args, reason, runner, other, unit, within, limit, words", MEASURED,
+                         ids=["elevation", "close-in-angle", "close-in-length", "shares"])
+def test_refusals_carry_what_was_measured_and_its_limit(args, reason, runner, other, unit, within, limit, words):
+    with pytest.raises(vela.JunctionRefused) as refused:
+        vela.mesh_junction(**args)
+    e = refused.value
+    assert (e.reason, e.runner, e.other_runner, e.unit) == (reason, runner, other, unit)
+    if unit is None:
+        assert e.value is None and e.limit is None
+    else:
+        assert within[0] <= e.value <= within[1]
+        assert e.limit == pytest.approx(limit, rel=1e-12)
+    # The line words the same measure, ahead of what to check.
+    line = str(e)
+    assert line.startswith(f"junction: refused ({reason}): ")
+    assert words.format(value=e.value) in line.split("; check ")[0], line
 
 
 def test_a_refused_system_names_its_reason():
@@ -201,6 +286,8 @@ BAD_ARGUMENTS = [
     (changed(Y, first_circle_nodes=2**40), ValueError, "first_circle_nodes"),
     (changed(Y, inner_layers=None), TypeError, "inner_layers"),
     (changed(Y, call="tee"), ValueError, "call"),
+    (changed(Y, single_precision=1), TypeError, "single_precision"),
+    (changed(Y, single_precision=None), TypeError, "single_precision"),
 ]
 
 

@@ -18,6 +18,7 @@ Meshes (vela.Mesh) hold:
                   library's order (Vela_SolidMesh.h)
     far_nodes     (N, 3): an N-way junction's far node per runner
     kind          "nway", "bend" or "system"
+    nodes_before_merge, merge_tolerance     of a junction
     regions, region_names, patches, name    of a runner system
 Every array is read-only: write() writes what the arrays show.
 
@@ -53,16 +54,25 @@ class JunctionRefused(Refused):
     """The library refused the junction. .reason is the library's name for
     the reason (vela::RefusalName, e.g. "neighbours-too-close"); .runner and
     .other_runner the runners concerned (0-based, in the order of
-    far_points), or -1. str() names the arguments to look at, as vela-mesh
-    names the junction file's keys:
+    far_points), or -1. Where the library measured what it refused, .value
+    is the measure, .limit the bound it broke and .unit what they count:
+    "degrees", "length" (the input's unit), "ratio" or "count"; all three
+    are None where it measured nothing. str() gives the measure against its
+    limit, or the reason in words, and names the arguments to look at, as
+    vela-mesh names the junction file's keys:
 
         junction: refused (shares): ...; check inner_share, outer_share
+        junction: refused (elevation): runner 3 leaves the junction plane at 16.85 degrees,
+            limit 10 degrees; check runner 3 (far_points[3])
     """
 
-    def __init__(self, message, reason, runner=-1, other_runner=-1):
+    def __init__(self, message, reason, runner=-1, other_runner=-1, value=None, limit=None, unit=None):
         super().__init__(message, reason)
         self.runner = runner
         self.other_runner = other_runner
+        self.value = value
+        self.limit = limit
+        self.unit = unit
 
 
 class SystemRefused(Refused):
@@ -83,7 +93,7 @@ def mesh_junction(center, far_points, radii,
                   inner_share=_DEFAULTS["inner_share"], outer_share=_DEFAULTS["outer_share"],
                   first_circle_nodes=_DEFAULTS["first_circle_nodes"],
                   inner_layers=_DEFAULTS["inner_layers"], outer_layers=_DEFAULTS["outer_layers"],
-                  call="auto"):
+                  call="auto", single_precision=False):
     """Meshes one junction of round runners; returns a vela.Mesh.
 
     center        [x, y, z], where the runners' centre lines meet
@@ -100,21 +110,31 @@ def mesh_junction(center, far_points, radii,
     inner_layers  radial positions of the inner rings, rising from 0 to 1
     outer_layers  radial positions of the boundary layers, from 0 to 1, or
                   empty for none
-    call          "auto" (a bend for two runners), "nway" or "bend"
+    call          "auto" (a bend for two runners), "nway" or "bend"; a call
+                  that does not fit the number of runners is refused as
+                  too-few-runners, as the exported class refuses it
+    single_precision
+                  False: every point stays a double, so a junction at
+                  height 4.8 has nodes at exactly 4.8. True: the points are
+                  taken as the exported C++ class takes them, narrowed to
+                  float, and the mesh is that class's node for node and bit
+                  for bit, far_nodes as the floats it hands over.
 
     The defaults are those of a junction file. Coordinates and radii are in
-    one length unit, and so is the mesh; they cross into the library as
-    single-precision floats. The GIL is released while the library meshes.
+    one length unit, and so is the mesh. The GIL is released while the
+    library meshes.
 
     Raises JunctionRefused when the library refuses the junction (shares
     not adding up to 1, runners too close in angle for their radii, a
-    radius not above zero, NaN or infinite input, ...: see .reason);
-    TypeError or ValueError naming the argument for input of the wrong form
-    (far_points not of shape (N, 3), a layer list that is not flat, ...);
+    radius not above zero, NaN or infinite input, ...: see .reason, and
+    .value against .limit where the library measured it); TypeError or
+    ValueError naming the argument for input of the wrong form (far_points
+    not of shape (N, 3), a layer list that is not flat, single_precision
+    not True or False, ...);
     MemoryError for a junction too large for the memory.
     """
     return _meshed(_vela.mesh_junction(center, far_points, radii, inner_share, outer_share,
-                                       first_circle_nodes, inner_layers, outer_layers, call),
+                                       first_circle_nodes, inner_layers, outer_layers, call, single_precision),
                    JunctionRefused)
 
 

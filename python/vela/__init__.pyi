@@ -17,6 +17,10 @@ class Mesh:
     @property
     def kind(self) -> Literal["nway", "bend", "system"]: ...
     @property
+    def nodes_before_merge(self) -> Optional[int]: ...
+    @property
+    def merge_tolerance(self) -> Optional[float]: ...
+    @property
     def name(self) -> str: ...
     @property
     def regions(self) -> dict[str, npt.NDArray[np.int32]]: ...
@@ -36,7 +40,19 @@ class Refused(ValueError):
 class JunctionRefused(Refused):
     runner: int
     other_runner: int
-    def __init__(self, message: str, reason: str, runner: int = ..., other_runner: int = ...) -> None: ...
+    value: Optional[float]
+    limit: Optional[float]
+    unit: Optional[Literal["degrees", "length", "ratio", "count"]]
+    def __init__(
+        self,
+        message: str,
+        reason: str,
+        runner: int = ...,
+        other_runner: int = ...,
+        value: Optional[float] = ...,
+        limit: Optional[float] = ...,
+        unit: Optional[str] = ...,
+    ) -> None: ...
 
 class SystemRefused(Refused): ...
 
@@ -50,6 +66,7 @@ def mesh_junction(
     inner_layers: npt.ArrayLike = ...,
     outer_layers: npt.ArrayLike = ...,
     call: Literal["auto", "nway", "bend"] = ...,
+    single_precision: bool = ...,
 ) -> Mesh: ...
 def runner_length(
     center: _Point, far_points: _Point, radii: npt.ArrayLike, margin: Sequence[int] = ...

@@ -134,35 +134,65 @@ TEST_F(Cli, EachFailureHasItsStatusAndOneLineAndWritesNothing) {
   }
 }
 
-// The library's reason in its own words, and the key of the junction file (or
-// the runner) to change, on one line with status 2, nothing written.
+// The library's reason in its own words (what it measured against the bound,
+// where it measured something), and the key of the junction file (or the
+// runner) to change, on one line with status 2, nothing written.
 TEST_F(Cli, RefusalsNameTheReasonAndWhatToChange) {
   std::string fineRings = R"(, "inner_layers": [0)";
   for (int i = 1; i <= 1000; ++i) fineRings += ", " + std::to_string(i / 1000.0);
   const struct {
     std::string text;
     vela::Refusal reason;
+    std::string words;  // a pattern of the words; empty: the reason's description
     const char* subject;
   } rows[] = {
-      {Junction(R"(, "inner_share": 0.5)"), vela::Refusal::Shares, "check inner_share, outer_share"},
-      {Junction(R"(, "first_circle_nodes": 2)"), vela::Refusal::FirstRingTooSmall, "check first_circle_nodes"},
-      {Junction(R"(, "first_circle_nodes": -4)"), vela::Refusal::FirstRingTooSmall, "check first_circle_nodes"},
-      {Junction(R"(, "first_circle_nodes": 7)", true), vela::Refusal::OddFirstRing, "check first_circle_nodes"},
-      {Junction(R"(, "far_points": [[9, 0, 0], [0, 0, 0], [-9, 0, 0]])"), vela::Refusal::FarPointDegenerate,
+      {Junction(R"(, "inner_share": 0.5)"), vela::Refusal::Shares, "", "check inner_share, outer_share"},
+      {Junction(R"(, "first_circle_nodes": 2)"), vela::Refusal::FirstRingTooSmall,
+       "the first ring has 2 nodes, at least 4 needed", "check first_circle_nodes"},
+      {Junction(R"(, "first_circle_nodes": -4)"), vela::Refusal::FirstRingTooSmall,
+       "the first ring has -4 nodes, at least 4 needed", "check first_circle_nodes"},
+      {Junction(R"(, "first_circle_nodes": 7)", true), vela::Refusal::OddFirstRing, "", "check first_circle_nodes"},
+      {Junction(R"(, "far_points": [[9, 0, 0], [0, 0, 0], [-9, 0, 0]])"), vela::Refusal::FarPointDegenerate, "",
        "check runner 1 (far_points[1])"},
-      {Junction(R"(, "radii": [1, 1, 1, 1, 1, -1])"), vela::Refusal::RadiusNotPositive,
+      {Junction(R"(, "radii": [1, 1, 1, 1, 1, -1])"), vela::Refusal::RadiusNotPositive, "",
        "check runner 2 (radii[4], radii[5])"},
-      {Junction(R"(, "outer_layers": [0, 0.6, 0.5, 1])"), vela::Refusal::LayerOrder, "check outer_layers"},
+      {Junction(R"(, "outer_layers": [0, 0.6, 0.5, 1])"), vela::Refusal::LayerOrder, "", "check outer_layers"},
+      // The plane averages the runners, so the lifted one leans by less than it was lifted (33.7 degrees).
+      {R"({"center": [0, 0, 0], "far_points": [[9, 0, 0], [0, 9, 0], [-9, 0, 0], [0, -9, 6]], "radii": [)"
+       R"(1, 1, 1, 1, 1, 1, 1, 1]})",
+       vela::Refusal::Elevation, R"(runner 3 leaves the junction plane at [1-3]\d(\.\d+)? degrees, limit 10 degrees)",
+       "check runner 3 (far_points[3])"},
+      // 20 degrees apart, 30 needed.
+      {Junction(R"(, "far_points": [[9, 0, 0], [8.457233587073176, 3.0781812899310186, 0], [-9, 0, 0]])"),
+       vela::Refusal::NeighboursTooClose, "runners 0 and 1 are 20 degrees apart, at least 30 degrees needed",
+       "check runners 0 and 1 (far_points[0], radii[0], radii[1], far_points[1], radii[2], radii[3])"},
+      // 40 degrees apart, but radius 3.5 cylinders cut into each other up to 3.5 / tan(20 degrees) = 9.616.
+      {Junction(R"(, "far_points": [[9, 0, 0], [6.894399988070802, 5.785088487178853, 0], [-9, 0, 0]],)"
+                R"( "radii": [3.5, 3.5, 3.5, 3.5, 3.5, 3.5])"),
+       vela::Refusal::NeighboursTooClose,
+       "runners 0 and 1: the shorter ends 9 from the centre, where their cylinders still cut into each other up "
+       "to 9\\.616: move its far point out",
+       "check runners 0 and 1 (far_points[0], radii[0], radii[1], far_points[1], radii[2], radii[3])"},
       // Ten thousand million nodes a section: refused, not an abort.
       {Junction(R"(, "first_circle_nodes": 100000)" + fineRings + "]", true), vela::Refusal::TooLarge,
+       "the junction needs [1-9]\\d{10,} nodes or elements, limit [1-9]\\d+",
        "check first_circle_nodes, inner_layers, outer_layers"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.text.substr(0, 200));
     std::ostringstream out, err;
     EXPECT_EQ(vela::cli::RunJunction(Write("bad.json", row.text), {Path("bad.vtu")}, {}, out, err), 2);
-    EXPECT_EQ(err.str(), std::string("bad: refused (") + vela::RefusalName(row.reason) +
-                             "): " + vela::RefusalDescription(row.reason) + "; " + row.subject + "\n");
+    const std::string said = err.str();
+    const std::string head = std::string("bad: refused (") + vela::RefusalName(row.reason) + "): ";
+    const std::string tail = std::string("; ") + row.subject + "\n";
+    ASSERT_TRUE(said.size() > head.size() + tail.size() && said.compare(0, head.size(), head) == 0 &&
+                said.compare(said.size() - tail.size(), tail.size(), tail) == 0)
+        << said;
+    const std::string words = said.substr(head.size(), said.size() - head.size() - tail.size());
+    if (row.words.empty())
+      EXPECT_EQ(words, vela::RefusalDescription(row.reason));
+    else
+      EXPECT_TRUE(std::regex_match(words, std::regex(row.words))) << words;
     EXPECT_EQ(FileCount(), 1) << "only the junction file itself";
   }
 }
@@ -181,6 +211,14 @@ TEST(RefusalLine, PairsOutOfRangeRunnersAndFaultsOfTheSoftware) {
   };
   for (const auto& [why, subject] : rows) EXPECT_EQ(vela::host::RefusalSubject(tee, why), subject);
   EXPECT_EQ(vela::host::RefusalLine(tee, {}), "tee: refused: the library named no reason");
+  // Words for the measure when there is one; a unit without a value is no measure.
+  using Unit = vela::JunctionRefusal::Unit;
+  EXPECT_EQ(vela::host::RefusalLine(tee, {vela::Refusal::Elevation, 2, -1, 33.2, 10, Unit::Degrees}),
+            "tee: refused (elevation): runner 2 leaves the junction plane at 33.2 degrees, limit 10 degrees; "
+            "check runner 2 (far_points[2])");
+  EXPECT_EQ(vela::host::RefusalLine(tee, {vela::Refusal::Elevation, 2, -1, NAN, 10, Unit::Degrees}),
+            std::string("tee: refused (elevation): ") + vela::RefusalDescription(vela::Refusal::Elevation) +
+                "; check runner 2 (far_points[2])");
 }
 
 // A tolerance of 0 or more, a readable mesh without faults, or the faults by

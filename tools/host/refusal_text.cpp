@@ -2,6 +2,7 @@
 
 #include "file_text.h"
 
+#include <cmath>
 #include <vector>
 
 namespace vela::host {
@@ -99,8 +100,13 @@ std::string RefusalSubject(const io::JunctionFile& junction, const vela::Junctio
 
 std::string RefusalLine(const io::JunctionFile& junction, const vela::JunctionRefusal& why) {
   if (why.reason == Refusal::None) return io::detail::Printable(junction.name) + ": refused: the library named no reason";
-  return io::detail::Printable(junction.name) + ": refused (" + vela::RefusalName(why.reason) +
-         "): " + vela::RefusalDescription(why.reason) + "; " + RefusalSubject(junction, why);
+  // A guard that measured something says how far off the junction is, which
+  // tells the user by how much to move a point or change a radius; the bare
+  // description would only repeat what the reason's name already says.
+  const bool measured = why.unit != vela::JunctionRefusal::Unit::None && std::isfinite(why.value);
+  const std::string words = measured ? vela::RefusalMessage(why) : vela::RefusalDescription(why.reason);
+  return io::detail::Printable(junction.name) + ": refused (" + vela::RefusalName(why.reason) + "): " + words + "; " +
+         RefusalSubject(junction, why);
 }
 
 }  // namespace vela::host
