@@ -79,7 +79,7 @@ struct Settings {
 };
 
 py::tuple MeshJunction(py::handle center, py::handle farPoints, py::handle radii, const Settings& settings,
-                       py::handle call, py::handle singlePrecision) {
+                       py::handle call, py::handle singlePrecision, py::handle asConstructed) {
   io::JunctionFile junction;
   junction.name = "junction";
   junction.center = Point(center, "center");
@@ -93,6 +93,8 @@ py::tuple MeshJunction(py::handle center, py::handle farPoints, py::handle radii
   const host::Call how = CallOf(call, "call");
   JunctionOptions options;
   options.singlePrecisionPoints = Flag(singlePrecision, "single_precision");
+  // The class's mesh bit for bit is its construction too.
+  options.asConstructed = Flag(asConstructed, "as_constructed") || options.singlePrecisionPoints;
 
   if (ForcedAgainstRunnerCount(how, junction.farPoints.size())) {
     host::CallResult refused;
@@ -264,10 +266,10 @@ PYBIND11_MODULE(_vela, m) {
   m.def("mesh_junction",
         [](py::handle center, py::handle farPoints, py::handle radii, py::object innerShare, py::object outerShare,
            py::object firstCircleNodes, py::object innerLayers, py::object outerLayers, py::handle call,
-           py::handle singlePrecision) {
+           py::handle singlePrecision, py::handle asConstructed) {
           const Settings settings{std::move(innerShare), std::move(outerShare), std::move(firstCircleNodes),
                                   std::move(innerLayers), std::move(outerLayers)};
-          return MeshJunction(center, farPoints, radii, settings, call, singlePrecision);
+          return MeshJunction(center, farPoints, radii, settings, call, singlePrecision, asConstructed);
         });
   m.def("runner_length", &RunnerLength);
   m.def("mesh_system_text", &MeshSystemText);

@@ -132,7 +132,7 @@ REFUSALS = [
     ("first-ring-too-small", changed(Y, first_circle_nodes=2), -1),
     ("first-ring-too-small", changed(Y, first_circle_nodes=-1), -1),
     ("odd-first-ring", changed(BEND, first_circle_nodes=7), -1),
-    ("bend-opening", changed(BEND, far_points=[[20, 0, 0], [-10, 0, 0]]), -1),
+    ("bend-opening", changed(BEND, far_points=[[20, 0, 0], [20, 3, 0]]), -1),
     ("neighbours-too-close", planar([0, 20, 180]), 0),
     ("elevation", LIFTED, 3),
     ("radius-ratio", changed(Y, radii=[2, 2, 6, 6, 2, 2]), 1),
@@ -328,3 +328,14 @@ def test_four_threads_mesh_as_one_does():
 
     with ThreadPoolExecutor(4) as pool:
         assert list(pool.map(outcome, work)) == [outcome(args) for args in work]
+
+
+def test_bends_are_mitred_unless_asked_for_the_construction():
+    bend = junction_args("bend-golden")
+    mitred = vela.mesh_junction(**bend)
+    corner = vela.mesh_junction(**bend, as_constructed=True)
+    assert "tetra" not in mitred.cells and "pyramid" not in mitred.cells
+    assert len(corner.cells["tetra"]) > 0
+    assert mitred.quality()["min_scaled_jacobian"] > corner.quality()["min_scaled_jacobian"]
+    with pytest.raises(TypeError, match="as_constructed"):
+        vela.mesh_junction(**bend, as_constructed="yes")

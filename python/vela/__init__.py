@@ -93,7 +93,7 @@ def mesh_junction(center, far_points, radii,
                   inner_share=_DEFAULTS["inner_share"], outer_share=_DEFAULTS["outer_share"],
                   first_circle_nodes=_DEFAULTS["first_circle_nodes"],
                   inner_layers=_DEFAULTS["inner_layers"], outer_layers=_DEFAULTS["outer_layers"],
-                  call="auto", single_precision=False):
+                  call="auto", single_precision=False, as_constructed=False):
     """Meshes one junction of round runners; returns a vela.Mesh.
 
     center        [x, y, z], where the runners' centre lines meet
@@ -118,7 +118,13 @@ def mesh_junction(center, far_points, radii,
                   height 4.8 has nodes at exactly 4.8. True: the points are
                   taken as the exported C++ class takes them, narrowed to
                   float, and the mesh is that class's node for node and bit
-                  for bit, far_nodes as the floats it hands over.
+                  for bit (as_constructed included), far_nodes as the floats
+                  it hands over.
+    as_constructed
+                  False: a bend whose legs leave room is mitred, two legs
+                  meeting in one elliptical section, prisms and hexahedra
+                  with cells far better than the corner's. True: the mesh
+                  exactly as the exported class constructs it.
 
     The defaults are those of a junction file. Coordinates and radii are in
     one length unit, and so is the mesh. The GIL is released while the
@@ -130,11 +136,12 @@ def mesh_junction(center, far_points, radii,
     .value against .limit where the library measured it); TypeError or
     ValueError naming the argument for input of the wrong form (far_points
     not of shape (N, 3), a layer list that is not flat, single_precision
-    not True or False, ...);
+    or as_constructed not True or False, ...);
     MemoryError for a junction too large for the memory.
     """
     return _meshed(_vela.mesh_junction(center, far_points, radii, inner_share, outer_share,
-                                       first_circle_nodes, inner_layers, outer_layers, call, single_precision),
+                                       first_circle_nodes, inner_layers, outer_layers, call, single_precision,
+                                       as_constructed),
                    JunctionRefused)
 
 

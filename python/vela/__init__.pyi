@@ -67,6 +67,7 @@ def mesh_junction(
     outer_layers: npt.ArrayLike = ...,
     call: Literal["auto", "nway", "bend"] = ...,
     single_precision: bool = ...,
+    as_constructed: bool = ...,
 ) -> Mesh: ...
 def runner_length(
     center: _Point, far_points: _Point, radii: npt.ArrayLike, margin: Sequence[int] = ...
