@@ -3,169 +3,117 @@
 
 #include "system_detail.h"
 
-#include <VelaRunnerMapping.h>
-
 #include <algorithm>
 #include <atomic>
 #include <exception>
-#include <map>
 #include <thread>
+#include <unordered_map>
 
 namespace vela::system::detail {
 namespace {
 
-// The host container the library writes a junction into.
-class PieceCollector : public CVela_SolidMesh {
-public:
-  explicit PieceCollector(PieceMesh& mesh) : m_mesh(mesh) {}
-  void SetMeshSize(int elementCount, int nodeCount) override {
-    m_mesh.elements.assign(static_cast<std::size_t>(elementCount), SystemElement{});
-    m_mesh.nodes.assign(static_cast<std::size_t>(nodeCount), Vec3{});
-  }
-  void SetTetraElement(int e, int n0, int n1, int n2, int n3) override { Set(e, {n0, n1, n2, n3}); }
-  void SetPyramidElement(int e, int n0, int n1, int n2, int n3, int n4) override {
-    Set(e, {n0, n1, n2, n3, n4});
-  }
-  void SetPrismElement(int e, int n0, int n1, int n2, int n3, int n4, int n5) override {
-    Set(e, {n0, n1, n2, n3, n4, n5});
-  }
-  void SetHexaElement(int e, int n0, int n1, int n2, int n3, int n4, int n5, int n6, int n7) override {
-    Set(e, {n0, n1, n2, n3, n4, n5, n6, n7});
-  }
-  int GetNodeCount() const override { return static_cast<int>(m_mesh.nodes.size()); }
-  int GetElementCount() const override { return static_cast<int>(m_mesh.elements.size()); }
-  void SetNodeCoord(int node, double x, double y, double z) override {
-    m_mesh.nodes.at(static_cast<std::size_t>(node)) = {x, y, z};
-  }
-
-private:
-  void Set(int e, std::initializer_list<int> corners) {
-    SystemElement& element = m_mesh.elements.at(static_cast<std::size_t>(e));
-    element.corners = static_cast<int>(corners.size());
-    element.nodes.fill(-1);
-    std::copy(corners.begin(), corners.end(), element.nodes.begin());
-  }
-  PieceMesh& m_mesh;
-};
-
-ON_3fPoint ToFloat(const Vec3& p) {
-  return {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])};
-}
-Vec3 ToDouble(const ON_3fPoint& p) { return {p.x, p.y, p.z}; }
-
-// A mapper with the network's section settings.
-void Configure(CVelaRunnerMapping& mapper, const SectionSettings& settings) {
-  CArray<double, double> inner, outer;
-  for (double v : settings.innerLayers) inner.Add(v);
-  for (double v : settings.outerLayers) outer.Add(v);
-  mapper.SetFirstCircleNodeCount(settings.firstCircleNodes);
-  mapper.SetIOBoundaryLayer(&inner, &outer);
+// The network's name of the runner at end e of a point: "from-to".
+std::string RunnerName(const NetworkPlan& plan, const PlannedPoint& point, int e) {
+  if (e < 0 || e >= static_cast<int>(point.ends.size())) return {};
+  const RunnerEnd& end = point.ends[static_cast<std::size_t>(e)];
+  const std::string& other = plan.points[static_cast<std::size_t>(end.otherPoint)].name;
+  return end.atFrom ? point.name + "-" + other : other + "-" + point.name;
 }
 
-std::string LibraryReason() {
-  const JunctionRefusal why = LastJunctionRefusal();
-  return std::string(RefusalName(why.reason)) + " (" + RefusalDescription(why.reason) + ")";
+// The library's words number the runners as the call had them, in order
+// around the point; the host knows them by name.
+SystemRefusal JunctionRefused(const NetworkPlan& plan, const PlannedPoint& point, const char* what,
+                              const JunctionRefusal& why) {
+  std::string message = std::string(what) + " at " + point.name + ": " + RefusalName(why.reason) + ": " +
+                        RefusalMessage(why);
+  std::string named;
+  for (const int e : {why.runner, why.otherRunner}) {
+    const std::string name = RunnerName(plan, point, e);
+    if (name.empty()) continue;
+    named += (named.empty() ? "" : ", ") + std::string("runner ") + std::to_string(e) + " is runner " + name;
+  }
+  if (!named.empty()) message += " (" + named + ")";
+  return {"junction", message};
+}
+
+// The section of a region's far end: its nodes as the library numbers them,
+// and those of the region's boundary faces that use no other node, which
+// face away from the region, along the runner.
+std::optional<Section> FarSection(const PieceMesh& mesh, const std::vector<std::vector<int>>& boundary,
+                                  const std::vector<int>& nodes) {
+  Section section;
+  std::unordered_map<int, int> local;
+  for (const int node : nodes) {
+    if (node < 0 || node >= static_cast<int>(mesh.nodes.size())) return std::nullopt;
+    if (!local.emplace(node, static_cast<int>(section.nodes.size())).second) return std::nullopt;
+    section.nodes.push_back(node);
+    section.places.push_back(mesh.nodes[static_cast<std::size_t>(node)]);
+  }
+  for (const std::vector<int>& face : boundary) {
+    SectionFace row;
+    row.corners = static_cast<int>(face.size());
+    bool inside = true;
+    for (std::size_t k = 0; k < face.size() && inside; ++k) {
+      const auto found = local.find(face[k]);
+      inside = found != local.end();
+      if (inside) row.at[k] = found->second;
+    }
+    if (inside) section.faces.push_back(row);
+  }
+  return section;
 }
 
 // One junction or bend through the library. The far points sit at the
 // regions' extents, with the radius each runner has there.
-std::optional<SystemRefusal> MeshPoint(const PlannedPoint& point, const SectionSettings& settings,
-                                       RegionPiece& piece) {
-  CVelaRunnerMapping mapper;
-  Configure(mapper, settings);
-  CArray<ON_3fPoint, ON_3fPoint> far;
-  CArray<double, double> radii;
+std::optional<SystemRefusal> MeshPoint(const NetworkPlan& plan, const PlannedPoint& point,
+                                       const CrossSection& cross, RegionPiece& piece) {
+  JunctionInput input;
+  input.center = point.at;
+  input.section = cross;
   for (const RunnerEnd& end : point.ends) {
-    far.Add(ToFloat(Add(point.at, Scale(end.direction, end.extent))));
-    radii.Add(end.RadiusAtExtent());
-    radii.Add(end.radiusHere);
+    input.farPoints.push_back(Add(point.at, Scale(end.direction, end.extent)));
+    input.radii.push_back(end.RadiusAtExtent());
+    input.radii.push_back(end.radiusHere);
   }
-  PieceCollector collector(piece.mesh);
-  std::vector<ON_3fPoint> farNodes(point.ends.size());
-  const bool ok =
-      point.kind == PointKind::Junction
-          ? mapper.NConnectRunner(ToFloat(point.at), &far, &radii, settings.innerShare,
-                                  settings.outerShare, &collector, farNodes.data())
-          : mapper.TwoConnectRunner(ToFloat(point.at), &far, &radii, settings.innerShare,
-                                    settings.outerShare, &collector);
+  JunctionResult result = MeshJunction(input);
   const char* what = point.kind == PointKind::Junction ? "junction" : "bend";
-  if (!ok) return SystemRefusal{"junction", std::string(what) + " at " + point.name + ": " + LibraryReason()};
+  if (!result.ok()) return JunctionRefused(plan, point, what, result.refusal);
+
+  piece.mesh.nodes = std::move(result.mesh.nodes);
+  piece.mesh.elements.reserve(result.mesh.elements.size());
+  for (const Element& element : result.mesh.elements) {
+    SystemElement row;
+    row.corners = element.CornerCount();
+    row.nodes = element.corners;
+    piece.mesh.elements.push_back(row);
+  }
   piece.boundary = BoundaryFaces(piece.mesh.elements);
+
+  const std::size_t faceCount = plan.reference.faces.size();
   for (std::size_t i = 0; i < point.ends.size(); ++i) {
     const RunnerEnd& end = point.ends[i];
-    Section section = FindFarSection(piece.mesh, piece.boundary, ToDouble(far[static_cast<int>(i)]),
-                                     end.direction, end.RadiusAtExtent());
-    if (section.faces.empty())
+    std::optional<Section> section;
+    if (i < result.mesh.farSections.size() &&
+        static_cast<int>(result.mesh.farSections[i].size()) == plan.rings.NodeCount())
+      section = FarSection(piece.mesh, piece.boundary, result.mesh.farSections[i]);
+    if (!section || section->faces.size() != faceCount)
       return SystemRefusal{"section-mismatch", std::string(what) + " at " + point.name +
-                                                   ": no far-end section towards runner " +
-                                                   std::to_string(end.runner)};
-    piece.farSections.push_back(std::move(section));
+                                                   ": the far-end section towards runner " +
+                                                   RunnerName(plan, point, static_cast<int>(i)) +
+                                                   " is not the network's section"};
+    section->origin = input.farPoints[i];
+    section->axis = end.direction;
+    section->radius = end.RadiusAtExtent();
+    piece.farSections.push_back(std::move(*section));
   }
   return std::nullopt;
 }
 
 }  // namespace
 
-Section FindFarSection(const PieceMesh& mesh, const std::vector<std::vector<int>>& boundary,
-                       const Vec3& farPoint, const Vec3& axis, double radius) {
-  const double scale = std::max({std::fabs(farPoint[0]), std::fabs(farPoint[1]), std::fabs(farPoint[2]), radius});
-  const double flat = 1e-4 * radius + 1e-6 * scale;
-  auto inSection = [&](int node) {
-    const Vec3 offset = Sub(mesh.nodes[static_cast<std::size_t>(node)], farPoint);
-    return std::fabs(Dot(offset, axis)) <= flat && Norm(offset) <= 1.5 * radius;
-  };
-  Section section;
-  section.origin = farPoint;
-  section.axis = axis;
-  section.radius = radius;
-  std::map<int, int> local;
-  for (const std::vector<int>& face : boundary) {
-    if (!std::all_of(face.begin(), face.end(), inSection)) continue;
-    SectionFace row;
-    row.corners = static_cast<int>(face.size());
-    for (std::size_t k = 0; k < face.size(); ++k) {
-      const auto [it, added] = local.emplace(face[k], static_cast<int>(section.nodes.size()));
-      if (added) {
-        section.nodes.push_back(face[k]);
-        section.places.push_back(mesh.nodes[static_cast<std::size_t>(face[k])]);
-      }
-      row.at[k] = it->second;
-    }
-    section.faces.push_back(row);
-  }
-  return section;
-}
-
-std::optional<SystemRefusal> ReferenceSection(const SectionSettings& settings, Section& out) {
-  CVelaRunnerMapping mapper;
-  Configure(mapper, settings);
-  constexpr double kLength = 10.0;
-  CArray<ON_3fPoint, ON_3fPoint> far;
-  CArray<double, double> radii;
-  for (int i = 0; i < 3; ++i) {
-    const double angle = 2.0943951023931953 * i;
-    far.Add(ToFloat({kLength * std::cos(angle), kLength * std::sin(angle), 0.0}));
-    radii.Add(1.0);
-    radii.Add(1.0);
-  }
-  PieceMesh mesh;
-  PieceCollector collector(mesh);
-  ON_3fPoint farNodes[3];
-  if (!mapper.NConnectRunner(ON_3fPoint(0, 0, 0), &far, &radii, settings.innerShare,
-                             settings.outerShare, &collector, farNodes))
-    return SystemRefusal{"settings", "the section settings are refused: " + LibraryReason()};
-  out = FindFarSection(mesh, BoundaryFaces(mesh.elements), {kLength, 0, 0}, {1, 0, 0}, 1.0);
-  // Turned so that +x becomes +z: (x, y, z) -> (y, z, x), then moved to the origin.
-  for (Vec3& p : out.places) p = {p[1], p[2], p[0] - kLength};
-  out.origin = {0, 0, 0};
-  out.axis = {0, 0, 1};
-  out.nodes.assign(out.places.size(), -1);
-  if (out.faces.empty()) return SystemRefusal{"section-mismatch", "no section in the reference junction"};
-  return std::nullopt;
-}
-
 std::optional<SystemRefusal> MeshRegions(const NetworkPlan& plan, const SectionSettings& settings,
                                          const BuildOptions& options, std::vector<RegionPiece>& out) {
+  const CrossSection cross = ToCrossSection(settings);
   std::vector<int> points;
   for (std::size_t p = 0; p < plan.points.size(); ++p)
     if (plan.points[p].kind == PointKind::Junction || plan.points[p].kind == PointKind::Bend)
@@ -183,7 +131,7 @@ std::optional<SystemRefusal> MeshRegions(const NetworkPlan& plan, const SectionS
       const auto k = static_cast<std::size_t>(i);
       out[k].point = points[k];
       try {
-        refusals[k] = MeshPoint(plan.points[static_cast<std::size_t>(points[k])], settings, out[k]);
+        refusals[k] = MeshPoint(plan, plan.points[static_cast<std::size_t>(points[k])], cross, out[k]);
       } catch (...) {
         failures[k] = std::current_exception();
       }

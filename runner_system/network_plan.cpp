@@ -3,8 +3,6 @@
 
 #include "system_detail.h"
 
-#include <VelaRunnerMapping.h>
-
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -38,13 +36,15 @@ std::string RunnerName(const RunnerNetwork& network, std::size_t i) {
   return network.runners[i].from + "-" + network.runners[i].to;
 }
 
-std::optional<SystemRefusal> CheckSettings(const RunnerNetwork& network) {
+// The section settings are checked here, before any junction, so that a
+// network is refused for them alike whether it has junctions or not.
+std::optional<SystemRefusal> CheckSettings(const RunnerNetwork& network, NetworkPlan& plan) {
   if (!(std::isfinite(network.axialSize) && network.axialSize > 0))
     return Refuse("settings", "axial size " + Fmt(network.axialSize) + " is not a positive length");
   if (network.marginB <= 0 || network.marginA / network.marginB < 1)
     return Refuse("settings", "margin " + std::to_string(network.marginA) + "/" +
                                   std::to_string(network.marginB) + " is below 1");
-  return std::nullopt;
+  return ReferenceSection(network.section, plan.reference, plan.rings);
 }
 
 std::optional<SystemRefusal> AddPoints(const RunnerNetwork& network, NetworkPlan& plan,
@@ -173,22 +173,18 @@ std::optional<SystemRefusal> Classify(PlannedPoint& point) {
 }
 
 // How far the region at a junction or bend reaches along each runner, from
-// the library.
-std::optional<SystemRefusal> FindExtents(PlannedPoint& point, int marginA, int marginB) {
-  CArray<ON_3fPoint, ON_3fPoint> far;
-  CArray<double, double> radii, lengths;
+// the library, with the runners reaching to the points at their other ends.
+std::optional<SystemRefusal> FindExtents(PlannedPoint& point, const std::vector<Vec3>& places, int marginA,
+                                         int marginB) {
+  std::vector<Point3> far;
+  std::vector<double> radii;
   for (const RunnerEnd& end : point.ends) {
-    const Vec3 p = Add(point.at, Scale(end.direction, end.length));
-    far.Add(ON_3fPoint(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])));
-    radii.Add(end.radiusHere);
-    lengths.Add(0.0);
+    far.push_back(places[static_cast<std::size_t>(end.otherPoint)]);
+    radii.push_back(end.radiusHere);
   }
-  const ON_3fPoint center(static_cast<float>(point.at[0]), static_cast<float>(point.at[1]),
-                          static_cast<float>(point.at[2]));
-  CVelaRunnerMapping mapper;
-  mapper.RunnerLength(center, &far, &radii, marginA, &lengths, marginB);
+  const std::vector<double> lengths = RunnerLengths(point.at, far, radii, marginA, marginB);
   for (std::size_t i = 0; i < point.ends.size(); ++i) {
-    const double extent = lengths[static_cast<int>(i)];
+    const double extent = i < lengths.size() ? lengths[i] : 0.0;
     if (!(std::isfinite(extent) && extent > 0))
       return Refuse("junction", "point " + point.name + ": the junction region has no finite extent");
     point.ends[i].extent = extent;
@@ -338,7 +334,7 @@ Vec3 AnySquareTo(const Vec3& axis) {
 std::optional<SystemRefusal> PlanNetwork(const RunnerNetwork& network, NetworkPlan& plan) {
   plan = NetworkPlan{};
   if (network.runners.empty()) return Refuse("no-runners", "the network has no runner");
-  if (auto refusal = CheckSettings(network)) return refusal;
+  if (auto refusal = CheckSettings(network, plan)) return refusal;
   std::unordered_map<std::string, int> index;
   if (auto refusal = AddPoints(network, plan, index)) return refusal;
   std::set<std::pair<std::string, std::string>> pairs;
@@ -350,10 +346,12 @@ std::optional<SystemRefusal> PlanNetwork(const RunnerNetwork& network, NetworkPl
   }
   if (auto refusal = CheckNames(network, plan)) return refusal;
   if (auto refusal = CheckConnected(plan)) return refusal;
+  std::vector<Vec3> places;
+  for (const PlannedPoint& point : plan.points) places.push_back(point.at);
   for (PlannedPoint& point : plan.points) {
     if (auto refusal = Classify(point)) return refusal;
     if (point.kind == PointKind::Junction || point.kind == PointKind::Bend)
-      if (auto refusal = FindExtents(point, network.marginA, network.marginB)) return refusal;
+      if (auto refusal = FindExtents(point, places, network.marginA, network.marginB)) return refusal;
   }
   if (auto refusal = CheckEndNames(network, plan, index)) return refusal;
   if (auto refusal = JoinRunnerEnds(network, plan)) return refusal;

@@ -45,8 +45,7 @@ public:
         if (auto refusal = Sweep(runner)) return refusal;
         if (m_progress) m_progress(++m_swept);
       }
-      if (left.size() == pending.size())  // no section to start from anywhere: a plain one
-        if (auto refusal = Seed(left.front())) return refusal;
+      if (left.size() == pending.size()) Seed(left.front());  // no section to start from anywhere: a plain one
       pending = std::move(left);
     }
     return std::nullopt;
@@ -56,18 +55,14 @@ public:
   // not copied again and again as the arrays grow: every runner's layers of
   // one section's faces, a layer more for rounding.
   void Reserve() {
-    const Section* section = nullptr;
-    for (const auto& ends : m_atEnd)
-      for (const auto& end : ends)
-        if (end && !section) section = &*end;
-    if (!section) return;
+    const Section& section = m_plan.reference;
     std::size_t layers = 0;
     for (std::size_t runner = 0; runner < m_network.runners.size(); ++runner) {
       const double gap = End(runner, 0).length - Reach(runner, 0) - Reach(runner, 1);
       layers += static_cast<std::size_t>(std::max(0.0, gap / m_network.axialSize)) + 2;
     }
-    m_mesh.elements.reserve(m_mesh.elements.size() + layers * section->faces.size());
-    m_mesh.nodes.reserve(m_mesh.nodes.size() + layers * section->nodes.size());
+    m_mesh.elements.reserve(m_mesh.elements.size() + layers * section.faces.size());
+    m_mesh.nodes.reserve(m_mesh.nodes.size() + layers * section.nodes.size());
   }
 
   // The nodes of every open end's section, in point order, with the patch names.
@@ -122,12 +117,7 @@ private:
                         mitre ? &*mitre : nullptr, m_mesh);
   }
 
-  std::optional<SystemRefusal> Seed(std::size_t runner) {
-    Section reference;
-    if (auto refusal = ReferenceSection(m_network.section, reference)) return refusal;
-    Slot(runner, 0) = Place(reference, runner, 0, End(runner, 0).direction);
-    return std::nullopt;
-  }
+  void Seed(std::size_t runner) { Slot(runner, 0) = Place(m_plan.reference, runner, 0, End(runner, 0).direction); }
 
   std::optional<SystemRefusal> Sweep(std::size_t runner) {
     const int start = Known(runner, 0) ? 0 : 1;
@@ -135,7 +125,7 @@ private:
     const Section from = *Slot(runner, start);
     SectionJoin join;
     if (Known(runner, finish)) {
-      join = MatchSection(from, *Slot(runner, finish));
+      join = JoinSections(from, *Slot(runner, finish), m_plan.rings);
       if (join.to.empty())
         return SystemRefusal{"section-mismatch", "runner " + Name(runner) +
                                                      ": the sections at its ends do not match"};

@@ -6,10 +6,10 @@
 // The network is a set of named points joined by runners, each with a radius
 // at both ends. It is meshed point by point and runner by runner:
 //
-//   a point with 3+ runners  an N-way junction (CVelaRunnerMapping::NConnectRunner),
-//                            its runners ordered by angle about the plane
-//                            that fits their directions best;
-//   a point with 2 runners   a bend (TwoConnectRunner) when the opening angle
+//   a point with 3+ runners  an N-way junction (vela::MeshJunction), its
+//                            runners ordered by angle about the plane that
+//                            fits their directions best;
+//   a point with 2 runners   a bend (vela::MeshJunction) when the opening angle
 //                            lies within 20..172 degrees; nearer to straight,
 //                            the runner simply carries on through the point;
 //                            sharper, the network is refused;
@@ -17,14 +17,16 @@
 //   a runner                 a straight (or tapered) sweep between the far-end
 //                            sections of the junction regions at its two ends.
 //
-// Every junction region reaches RunnerLength along each of its runners, and
-// its far point is placed there, with the radius the runner has at that
-// distance. The far-end sections of the junction regions are reused node for
-// node by the runners' sweeps: shared sections are joined by node identity,
-// never by a tolerance. The ring numbering at the two ends of a runner is
-// matched (twist and mirror included) from the sections themselves.
+// Every junction region reaches vela::RunnerLengths along each of its
+// runners, and its far point is placed there, with the radius the runner has
+// at that distance. The far-end sections of the junction regions, as the
+// library numbers them, are reused node for node by the runners' sweeps:
+// shared sections are joined by node identity, never by a tolerance. The two
+// ends of a runner carry the same ring pattern, so their nodes are matched
+// (twist and mirror included) by ring and number.
 //
-// This layer uses only the library's exported class and the standard library.
+// Points stay doubles from the network to the mesh. This layer uses only the
+// library's public headers (VelaJunction.h) and the standard library.
 
 #include <Vela_SolidMesh.h>
 
@@ -128,8 +130,9 @@ struct SystemMesh {
 //                     sum of their largest radii;
 //   junction          the library refused a junction or bend; the message
 //                     carries the library's reason;
-//   section-mismatch  a junction's far-end section could not be found or
-//                     matched to the section at the runner's other end;
+//   section-mismatch  a junction's far-end section is not the network's
+//                     section, or does not meet the section at the runner's
+//                     other end face for face;
 //   runner-inverted   a runner's sweep would turn an element inside out (a
 //                     twist or mitre too strong for its layers).
 // The last two are faults of this layer, reported rather than handed over.

@@ -1,12 +1,13 @@
-// Which node of one section a node of another joins across a runner.
+// The network's section pattern, and which node of one section a node of
+// another joins across a runner.
 //
-// Both sections carry the same pattern, but each junction numbers and turns
-// its own: the angle-0 node of one need not face the angle-0 node of the
-// other, and seen along the runner one may run clockwise and the other
-// counter-clockwise. The pattern repeats every 1/F of a turn, so the join is
-// found by trying the turns that bring one outermost node of `from` onto an
-// outermost node of `to`, and keeping the smallest under which every node
-// lands on a node and every face on a face.
+// Both ends of a runner carry the same pattern in the same ring order, but
+// each junction places and numbers its own: the angle-0 node of one need not
+// face the angle-0 node of the other, and seen along the runner one may turn
+// clockwise and the other counter-clockwise. The pattern meets itself under
+// every turn by a step of 1/F of a turn and under the mirror through its
+// angle-0 nodes, so the join is a matter of counting: which way each
+// section's rings turn, and by how many steps their angle-0 nodes lie apart.
 
 #include "system_detail.h"
 
@@ -16,33 +17,6 @@
 
 namespace vela::system::detail {
 namespace {
-
-using Flat = std::array<double, 2>;
-
-// The nodes of a section in the plane square to the runner, in units of the
-// section's radius.
-std::vector<Flat> Flatten(const Section& section, const Vec3& e1, const Vec3& e2) {
-  std::vector<Flat> flat;
-  flat.reserve(section.places.size());
-  for (const Vec3& p : section.places) {
-    const Vec3 offset = Sub(p, section.origin);
-    flat.push_back({Dot(offset, e1) / section.radius, Dot(offset, e2) / section.radius});
-  }
-  return flat;
-}
-
-double SquaredDistance(const Flat& a, const Flat& b) {
-  const double x = a[0] - b[0], y = a[1] - b[1];
-  return x * x + y * y;
-}
-
-// A quarter of the smallest distance between two nodes of the section.
-double MatchTolerance(const std::vector<Flat>& flat) {
-  double nearest = 1.0;
-  for (std::size_t i = 0; i < flat.size(); ++i)
-    for (std::size_t j = i + 1; j < flat.size(); ++j) nearest = std::min(nearest, SquaredDistance(flat[i], flat[j]));
-  return 0.25 * std::sqrt(nearest);
-}
 
 std::array<int, 4> FaceKey(const SectionFace& face, const std::vector<int>& through) {
   std::array<int, 4> key{-1, -1, -1, -1};
@@ -56,27 +30,6 @@ std::array<int, 4> FaceKey(const SectionFace& face, const std::vector<int>& thro
   return key;
 }
 
-// The node of `to` each node of `from` lands on when turned by angle, or
-// empty when one lands on none or two land on the same.
-std::vector<int> LandingNodes(const std::vector<Flat>& from, const std::vector<Flat>& to, double angle,
-                              double tolerance) {
-  const double c = std::cos(angle), s = std::sin(angle);
-  const double reach = tolerance * tolerance;
-  std::vector<int> landing(from.size(), -1);
-  std::vector<char> taken(to.size(), 0);
-  for (std::size_t i = 0; i < from.size(); ++i) {
-    const Flat turned{c * from[i][0] - s * from[i][1], s * from[i][0] + c * from[i][1]};
-    for (std::size_t j = 0; j < to.size(); ++j)
-      if (SquaredDistance(turned, to[j]) <= reach) {
-        landing[i] = static_cast<int>(j);
-        break;
-      }
-    if (landing[i] < 0 || taken[static_cast<std::size_t>(landing[i])]) return {};
-    taken[static_cast<std::size_t>(landing[i])] = 1;
-  }
-  return landing;
-}
-
 bool FacesLandOnFaces(const Section& from, const Section& to, const std::vector<int>& landing) {
   std::set<std::array<int, 4>> faces;
   for (const SectionFace& face : to.faces) faces.insert(FaceKey(face, {}));
@@ -85,41 +38,130 @@ bool FacesLandOnFaces(const Section& from, const Section& to, const std::vector<
   });
 }
 
+// Which way the rings of a section turn about the unit vector d: +1 with it,
+// -1 against it, 0 when the faces do not tell. The pattern's first face runs
+// from the centre to ring 1's first node and on to its second, the way the
+// rings turn, and a section's faces turn positively about its axis.
+int RingTurn(const Section& section, const Vec3& d) {
+  const double along = Dot(section.axis, d);
+  if (along == 0) return 0;
+  for (const SectionFace& face : section.faces) {
+    if (face.corners != 3) continue;
+    for (std::size_t k = 0; k < 3; ++k) {
+      if (face.at[k] != 1) continue;
+      const int next = face.at[(k + 1) % 3], previous = face.at[(k + 2) % 3];
+      int turn = 0;
+      if (previous == 0 && next == 2) turn = 1;
+      if (previous == 2 && next == 0) turn = -1;
+      if (turn != 0) return along > 0 ? turn : -turn;
+    }
+  }
+  return 0;
+}
+
+// The angle about d of a node's offset from the section's origin, measured
+// from e1 towards e2.
+double AngleAbout(const Section& section, std::size_t node, const Vec3& e1, const Vec3& e2) {
+  const Vec3 offset = Sub(section.places[node], section.origin);
+  return std::atan2(Dot(offset, e2), Dot(offset, e1));
+}
+
 }  // namespace
 
-SectionJoin MatchSection(const Section& from, const Section& to) {
-  if (from.places.size() != to.places.size() || from.faces.size() != to.faces.size()) return {};
+CrossSection ToCrossSection(const SectionSettings& settings) {
+  CrossSection cross;
+  cross.firstRing = settings.firstCircleNodes;
+  cross.innerLayers = settings.innerLayers;
+  cross.outerLayers = settings.outerLayers;
+  cross.innerShare = settings.innerShare;
+  cross.outerShare = settings.outerShare;
+  return cross;
+}
+
+int SectionRings::NodeCount() const {
+  int count = 0;
+  for (const int size : sizes) count += size;
+  return count;
+}
+
+std::optional<SystemRefusal> ReferenceSection(const SectionSettings& settings, Section& out,
+                                              SectionRings& rings) {
+  const CrossSection cross = ToCrossSection(settings);
+  const JunctionRefusal why = CheckCrossSection(cross);
+  if (why.reason != Refusal::None)
+    return SystemRefusal{"settings", std::string("the section settings are refused: ") + RefusalName(why.reason) +
+                                         " (" + RefusalMessage(why) + ")"};
+  const SectionPattern pattern = MakeSectionPattern(cross);
+  out = Section{};
+  out.axis = {0, 0, 1};
+  out.radius = 1.0;
+  for (const std::array<double, 2>& place : pattern.places) {
+    out.places.push_back({place[0], place[1], 0.0});
+    out.nodes.push_back(-1);
+  }
+  for (const std::array<int, 4>& face : pattern.faces) {
+    SectionFace row;
+    row.corners = face[3] < 0 ? 3 : 4;
+    row.at = face;
+    out.faces.push_back(row);
+  }
+  // The inner rings grow by a first ring each; the boundary layers repeat
+  // the last of them.
+  rings = SectionRings{};
+  rings.steps = cross.firstRing;
+  rings.sizes.push_back(1);
+  const int innerRings = static_cast<int>(cross.innerLayers.size()) - 1;
+  for (int k = 1; k <= innerRings; ++k) rings.sizes.push_back(k * cross.firstRing);
+  const int layerNodes = innerRings * cross.firstRing;
+  while (layerNodes > 0 && rings.NodeCount() < static_cast<int>(out.places.size()))
+    rings.sizes.push_back(layerNodes);
+  if (out.faces.empty() || rings.NodeCount() != static_cast<int>(out.places.size()))
+    return SystemRefusal{"section-mismatch", "the library's section pattern of " +
+                                                 std::to_string(out.places.size()) +
+                                                 " nodes does not fall into the rings of the settings"};
+  return std::nullopt;
+}
+
+SectionJoin JoinSections(const Section& from, const Section& to, const SectionRings& rings) {
+  const auto count = static_cast<std::size_t>(rings.NodeCount());
+  if (rings.steps <= 0 || from.nodes.size() != count || to.nodes.size() != count ||
+      from.faces.size() != to.faces.size())
+    return {};
   const Vec3 axis = Unit(Sub(to.origin, from.origin));
+  const int turnFrom = RingTurn(from, axis), turnTo = RingTurn(to, axis);
+  if (turnFrom == 0 || turnTo == 0) return {};
+
+  // Every ring starts at angle 0, so the outermost ring's first node, the
+  // farthest from the centre, tells each section's turn about the runner
+  // best. The pattern meets itself every step: of the turns that bring the
+  // two together, the smallest, and of two equal (half a step either way)
+  // the positive one, which does not depend on how the network lies in space.
   const Vec3 e1 = AnySquareTo(axis);
   const Vec3 e2 = Cross(axis, e1);
-  const std::vector<Flat> a = Flatten(from, e1, e2);
-  const std::vector<Flat> b = Flatten(to, e1, e2);
-  const double tolerance = MatchTolerance(a);
-  std::size_t outer = 0;
-  for (std::size_t i = 1; i < a.size(); ++i)
-    if (std::hypot(a[i][0], a[i][1]) > std::hypot(a[outer][0], a[outer][1])) outer = i;
-  const double outerRadius = std::hypot(a[outer][0], a[outer][1]);
-  // Two turns can tie (half a pattern step either way): the one turning
-  // positively about the runner wins, which does not depend on how the
-  // network lies in space.
+  const std::size_t first = count - static_cast<std::size_t>(rings.sizes.back());
+  const double step = 2 * kPi / rings.steps;
+  const double apart = std::remainder(AngleAbout(to, first, e1, e2) - AngleAbout(from, first, e1, e2), 2 * kPi);
   constexpr double kTie = 1e-6;
-  auto better = [&](double turn, const SectionJoin& best) {
-    if (best.to.empty()) return true;
-    if (std::fabs(turn) < std::fabs(best.twist) - kTie) return true;
-    return std::fabs(turn) <= std::fabs(best.twist) + kTie && turn > best.twist;
-  };
-  SectionJoin best;
-  for (const Flat& candidate : b) {
-    if (std::fabs(std::hypot(candidate[0], candidate[1]) - outerRadius) > tolerance) continue;
-    const double turn = std::remainder(
-        std::atan2(candidate[1], candidate[0]) - std::atan2(a[outer][1], a[outer][0]), 2 * kPi);
-    if (!better(turn, best)) continue;
-    std::vector<int> landing = LandingNodes(a, b, turn, tolerance);
-    if (landing.empty() || !FacesLandOnFaces(from, to, landing)) continue;
-    best.to = std::move(landing);
-    best.twist = turn;
+  SectionJoin join;
+  join.twist = std::remainder(apart, step);
+  if (join.twist < -0.5 * step + kTie) join.twist += step;
+  // The twist is `apart` and a whole number of steps. Turned by it, node a
+  // of a ring of n nodes of `from`, at turnFrom * a of the ring's n parts of
+  // a turn from its angle-0 node, meets node b of `to` at turnTo * b parts
+  // from its own: turnTo * b = turnFrom * a + steps * n / F.
+  const long steps = std::lround((join.twist - apart) / step) % rings.steps;
+  join.to.resize(count);
+  int base = 0;
+  for (const int n : rings.sizes) {
+    const long shift = steps * (n / rings.steps);
+    for (int a = 0; a < n; ++a) {
+      const long b = ((turnTo * (turnFrom * a + shift)) % n + n) % n;
+      join.to[static_cast<std::size_t>(base + a)] = base + static_cast<int>(b);
+    }
+    base += n;
   }
-  return best;
+  if (!FacesLandOnFaces(from, to, join.to)) return {};
+  return join;
 }
 
 }  // namespace vela::system::detail

@@ -7,12 +7,14 @@
 //   MeshRegions        the junctions and bends through the library, on a few
 //                      threads, and the far-end section of every runner they
 //                      reach into (junction_regions.cpp)
-//   MatchSection       which node of one section a node of another joins
+//   JoinSections       which node of one section a node of another joins
 //                      when a runner is swept between them (section_match.cpp)
 //   SweepRunner        the plain runner between two sections (runner_sweep.cpp)
 //   FindBoundary       boundary faces and their patches (system_boundary.cpp)
 
 #include "runner_system.h"
+
+#include <VelaJunction.h>
 
 #include <array>
 #include <cmath>
@@ -36,6 +38,48 @@ inline double Norm(const Vec3& a) { return std::sqrt(Dot(a, a)); }
 inline Vec3 Unit(const Vec3& a) { return Scale(a, 1.0 / Norm(a)); }
 // A unit vector square to the unit vector axis.
 Vec3 AnySquareTo(const Vec3& axis);
+
+// --- sections -----------------------------------------------------------------------------------
+// The section settings as the library takes them.
+CrossSection ToCrossSection(const SectionSettings& settings);
+
+// A face of a section, by index into the section's node list; a triangle has
+// corners 3 and face[3] unused.
+struct SectionFace {
+  int corners = 0;
+  std::array<int, 4> at{};
+};
+
+// A cross-section of a runner: its nodes (global numbers) with their places,
+// and its faces, wound counter-clockwise seen from the side axis points to.
+// The nodes are in the library's ring order (the centre, then every ring and
+// boundary layer from its angle-0 node on, all turning the same way), which
+// is what lets two sections be joined by their numbers alone.
+struct Section {
+  Vec3 origin{};
+  Vec3 axis{};
+  double radius = 0;
+  std::vector<int> nodes;
+  std::vector<Vec3> places;
+  std::vector<SectionFace> faces;
+};
+
+// How the nodes of every section of a network fall into rings: the node
+// count of each ring in ring order, the centre's 1 first. Ring k of the
+// inner disc has k*steps nodes and every boundary layer as many as the last
+// inner ring, so a turn by one step of the pattern (1/steps of a turn)
+// moves the nodes of a ring of n nodes on by n/steps.
+struct SectionRings {
+  int steps = 0;
+  std::vector<int> sizes;
+  int NodeCount() const;
+};
+
+// The unit section the library makes with these settings, about +z at the
+// origin (nodes -1: not in a mesh yet), and its rings; a settings refusal,
+// with the library's reason, for settings it does not take.
+std::optional<SystemRefusal> ReferenceSection(const SectionSettings& settings, Section& out,
+                                              SectionRings& rings);
 
 // --- the plan -----------------------------------------------------------------------------------
 enum class PointKind { Unused, End, Straight, Bend, Junction };
@@ -67,29 +111,13 @@ struct NetworkPlan {
   // For every runner, its end at the from point and at the to point (in that
   // order), as (point index, index into that point's ends).
   std::vector<std::array<std::pair<int, int>, 2>> runnerEnds;
+  // The network's section pattern, as a unit section about +z, and its rings.
+  Section reference;
+  SectionRings rings;
 };
 
 // Builds the plan, or names why the network cannot be meshed.
 std::optional<SystemRefusal> PlanNetwork(const RunnerNetwork& network, NetworkPlan& plan);
-
-// --- sections -----------------------------------------------------------------------------------
-// A face of a section, by index into the section's node list; a triangle has
-// corners 3 and face[3] unused.
-struct SectionFace {
-  int corners = 0;
-  std::array<int, 4> at{};
-};
-
-// A cross-section of a runner: its nodes (global numbers) with their places,
-// and its faces, wound counter-clockwise seen from the side axis points to.
-struct Section {
-  Vec3 origin{};
-  Vec3 axis{};
-  double radius = 0;
-  std::vector<int> nodes;
-  std::vector<Vec3> places;
-  std::vector<SectionFace> faces;
-};
 
 // --- meshes -------------------------------------------------------------------------------------
 // Nodes and elements as they are gathered, 0-based.
@@ -107,34 +135,24 @@ struct RegionPiece {
   std::vector<Section> farSections;
 };
 
-// Meshes every junction and bend of the plan. On a refusal, names the point
-// and the library's reason.
+// Meshes every junction and bend of the plan. On a refusal, names the point,
+// the runner concerned and the library's reason.
 std::optional<SystemRefusal> MeshRegions(const NetworkPlan& plan, const SectionSettings& settings,
                                          const BuildOptions& options, std::vector<RegionPiece>& out);
-
-// The cross-section of a straight runner the library makes with these
-// settings, as a unit-radius section at the origin about +z; used where no
-// junction hands one over (a runner between two open ends).
-std::optional<SystemRefusal> ReferenceSection(const SectionSettings& settings, Section& out);
-
-// The far-end section of a runner in a meshed junction: those of its
-// boundary faces that lie in the plane through farPoint square to axis,
-// within 1.5 radius. Empty faces when there is none.
-Section FindFarSection(const PieceMesh& mesh, const std::vector<std::vector<int>>& boundary,
-                       const Vec3& farPoint, const Vec3& axis, double radius);
 
 // --- joining sections ---------------------------------------------------------------------------
 // How the nodes of section `from` join those of section `to` when a runner
 // is swept from one to the other along the line between their origins: for
 // each node of `from`, the index of the node of `to` it joins, and the turn
-// about the runner's axis from the one to the other (radians, the smallest
-// that maps every face of `from` onto a face of `to`). Empty join when no
-// turn does.
+// about the runner's axis from the one to the other (radians). Of the turns
+// by which the pattern meets itself, the smallest is taken, the positive one
+// of two equal. Empty join when the two do not carry the same pattern face
+// for face.
 struct SectionJoin {
   std::vector<int> to;
   double twist = 0;
 };
-SectionJoin MatchSection(const Section& from, const Section& to);
+SectionJoin JoinSections(const Section& from, const Section& to, const SectionRings& rings);
 
 // --- sweeping runners ---------------------------------------------------------------------------
 // Appends the nodes and elements of a runner swept from `from` through

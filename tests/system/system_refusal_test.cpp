@@ -40,8 +40,10 @@ TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
       {"settings", "margin", [](RunnerNetwork& n) { n.marginB = 0; }},
       {"settings", "section settings", [](RunnerNetwork& n) {
          n.section.firstCircleNodes = 7;
-         n.runners = {{"a", "b", 2, 2}};  // no junction: the layer asks the library itself
+         n.runners = {{"a", "b", 2, 2}};  // no junction to refuse them
        }},
+      {"settings", "odd-first-ring", [](RunnerNetwork& n) { n.section.firstCircleNodes = 7; }},
+      {"settings", "layer-order", [](RunnerNetwork& n) { n.section.innerLayers = {0, 0.5, 0.4, 1}; }},
       {"unknown-end", "point c", [](RunnerNetwork& n) { n.endNames = {{"c", "inlet"}}; }},
       {"unknown-end", "reserved", [](RunnerNetwork& n) { n.endNames = {{"a", "wall"}}; }},
       {"name-clash", "runner c-a-b", [](RunnerNetwork& n) {  // "c-a" to "b" and "c" to "a-b"
@@ -74,6 +76,11 @@ TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
        }},
       {"junction", "junction at c: elevation", [](RunnerNetwork& n) {  // steeply out of the plane
          n.points.push_back({"e", {0, -30, 25}});
+         n.runners.push_back({"c", "e", 2, 2});
+       }},
+      {"junction", "is runner c-e", [](RunnerNetwork& n) {  // a pair of runners, by their names
+         n.points[2].second = {300, 0, 0};
+         n.points.push_back({"e", {282, 103, 0}});  // 20 degrees from c-b
          n.runners.push_back({"c", "e", 2, 2});
        }},
       {"junction", "bend at c: radius-ratio", [](RunnerNetwork& n) {
