@@ -12,6 +12,19 @@ namespace {
 
 using namespace detail;
 
+// The layers of a runner with this gap between its end sections: the nearest
+// whole number of axial sizes, at least one. Round figures put many gaps half
+// way (a 21 mm gap at 2 mm), where the last bit of the arithmetic, which
+// changes as the network is moved or turned, would decide; so a gap within a
+// billionth of a layer of half way counts as half way, and half way rounds
+// down.
+int LayerCount(double gap, double axialSize) {
+  const double ratio = gap / axialSize;
+  const double whole = std::floor(ratio);
+  const double layers = ratio - whole > 0.5 + 1e-9 ? whole + 1 : whole;
+  return static_cast<int>(std::max(1.0, layers));
+}
+
 // What the runner sweeps work with: every section known so far, by runner
 // end for the junctions and bends, by point for open ends and points the
 // runner passes straight through.
@@ -136,7 +149,7 @@ private:
     }
     const Section& to = *Slot(runner, finish);
     const double gap = Norm(Sub(to.origin, from.origin));
-    const int layers = std::max(1, static_cast<int>(std::lround(gap / m_network.axialSize)));
+    const int layers = LayerCount(gap, m_network.axialSize);
     const std::size_t firstElement = m_mesh.elements.size();
     m_mesh.regions.push_back({RegionKind::Runner, "runner " + Name(runner)});
     SweepRunner(from, to, join, layers, static_cast<int>(m_mesh.regions.size()) - 1, m_mesh,

@@ -71,7 +71,8 @@ struct RunnerNetwork {
   int marginA = 5;  // RunnerLength margin a/b (integer division, as the library takes it)
   int marginB = 1;
   // Target element length along plain runners. A runner of length L between
-  // two junction regions gets max(1, round(L / axialSize)) layers.
+  // two junction regions gets max(1, round(L / axialSize)) layers, half way
+  // (within a billionth of a layer) rounding down.
   double axialSize = 1.0;
 };
 
