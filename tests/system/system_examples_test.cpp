@@ -1,18 +1,31 @@
 // The shipped example systems, read from their files: each meshes soundly
-// with a patch per open end, and keeps its mesh wherever it lies.
+// with a patch per open end, and its points stay doubles from the file to
+// the mesh. Every network point where a junction sits or a runner ends is a
+// node to the last bit, and each junction region ends, along each of its
+// runners, at a section whose centre lies where RunnerLengths says, in
+// doubles, not where a float would put it.
 
 #include "runner_system.h"
 #include "system_checks.h"
+#include "system_detail.h"
 #include "system_file.h"
 
+#include <VelaJunction.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <set>
 
 using namespace vela::system;
 using namespace vela::system::testing;
+using vela::system::detail::Add;
+using vela::system::detail::Norm;
+using vela::system::detail::Scale;
+using vela::system::detail::Sub;
+using vela::system::detail::Unit;
 
 namespace {
 
@@ -61,6 +74,10 @@ std::map<std::string, double> EndRadii(const RunnerNetwork& network) {
   return radii;
 }
 
+bool AlongAnAxis(const Vec3& d) { return (d[0] == 0) + (d[1] == 0) + (d[2] == 0) == 2; }
+
+bool FloatExact(double v) { return static_cast<double>(static_cast<float>(v)) == v; }
+
 }  // namespace
 
 TEST(SystemExamples, MeshSoundlyWithAPatchPerOpenEnd) {
@@ -73,6 +90,67 @@ TEST(SystemExamples, MeshSoundlyWithAPatchPerOpenEnd) {
     ExpectPatchesCoverBoundary(mesh, radii);
     EXPECT_EQ(mesh.patches.size(), radii.size() + 1);
     std::printf("%-12s %7zu nodes %7zu elements\n", name, mesh.nodes.size(), mesh.elements.size());
+  }
+}
+
+TEST(SystemExamples, JunctionCentresAndOpenEndsAreNodesToTheLastBit) {
+  for (const char* name : {"h8", "fishbone"}) {
+    SCOPED_TRACE(name);
+    const RunnerNetwork network = Example(name);
+    const SystemMesh mesh = Meshed(network);
+    const std::set<Vec3> nodes(mesh.nodes.begin(), mesh.nodes.end());
+    for (const auto& [point, leaving] : RunnersAt(network)) {
+      // Neither file has a point with two runners.
+      ASSERT_NE(leaving.size(), 2u) << point;
+      EXPECT_EQ(nodes.count(PointAt(network, point)), 1u) << point << " is no node";
+    }
+  }
+}
+
+TEST(SystemExamples, RegionsEndWhereRunnerLengthsSaysInDoubles) {
+  for (const char* name : {"h8", "fishbone"}) {
+    SCOPED_TRACE(name);
+    const RunnerNetwork network = Example(name);
+    const SystemMesh mesh = Meshed(network);
+    const std::set<Vec3> nodes(mesh.nodes.begin(), mesh.nodes.end());
+    int exact = 0, inexact = 0;
+    for (auto [point, leaving] : RunnersAt(network)) {
+      if (leaving.size() < 3) continue;
+      const Vec3 at = PointAt(network, point);
+      auto direction = [&](const Leaving& l) { return Unit(Sub(l.toward, at)); };
+      // Every junction of the two files is a three-way one, whose runners
+      // are each other's neighbours in any order, or lies flat in z = 0,
+      // where the order around is the order of the angle in that plane.
+      std::sort(leaving.begin(), leaving.end(), [&](const Leaving& a, const Leaving& b) {
+        const Vec3 da = direction(a), db = direction(b);
+        return std::atan2(da[1], da[0]) < std::atan2(db[1], db[0]);
+      });
+      std::vector<vela::Point3> far;
+      std::vector<double> radii;
+      for (const Leaving& l : leaving) {
+        far.push_back(l.toward);
+        radii.push_back(l.radius);
+        ASSERT_TRUE(leaving.size() == 3 || (l.toward[2] == 0 && at[2] == 0)) << point;
+      }
+      const std::vector<double> extents = vela::RunnerLengths(at, far, radii, network.marginA, network.marginB);
+      ASSERT_EQ(extents.size(), leaving.size());
+      for (std::size_t i = 0; i < leaving.size(); ++i) {
+        const Vec3 d = direction(leaving[i]);
+        const Vec3 centre = Add(at, Scale(d, extents[i]));
+        if (AlongAnAxis(d)) {
+          // One rounding only, the same in any double arithmetic.
+          EXPECT_EQ(nodes.count(centre), 1u) << "no node at " << centre[0] << " " << centre[1] << " " << centre[2];
+          ++exact;
+          for (const double v : centre) inexact += !FloatExact(v);
+        } else {
+          double nearest = INFINITY;
+          for (const Vec3& node : mesh.nodes) nearest = std::min(nearest, Norm(Sub(node, centre)));
+          EXPECT_LT(nearest, 1e-12 * (Norm(at) + extents[i])) << point << " runner " << i;
+        }
+      }
+    }
+    EXPECT_GT(exact, 0);
+    EXPECT_GT(inexact, 0) << "every centre is a float too: the check could not tell";
   }
 }
 
