@@ -39,7 +39,7 @@ using Point3 = std::array<double, 3>;
 struct CrossSection {
   int firstRing = 8;                                   // F: even, 4 or more
   std::vector<double> innerLayers{0, 0.25, 0.5, 0.75, 1};  // 0 first, rising to 1
-  std::vector<double> outerLayers{0, 0.5, 1};          // empty or {0, 1} alone: no boundary layers
+  std::vector<double> outerLayers{0, 0.5, 1};          // empty or one position: no boundary layers
   double innerShare = 0.8;                             // the inner disc's share of the radius
   double outerShare = 0.2;                             // the boundary layers' share; the two add up to 1
 };
