@@ -19,8 +19,11 @@ double Det(const Vec& a, const Vec& b, const Vec& c) {
          a[2] * (b[0] * c[1] - b[1] * c[0]);
 }
 
-// For each corner, the corner and its three neighbours in right-handed order.
-// A pyramid's apex has four edges; its two diagonal tetrahedra stand in.
+// For each corner, the corner and its three neighbours in right-handed order:
+// what judges an element inverted or flat. A pyramid's apex has four edges;
+// its two diagonal tetrahedra stand in, so that the pyramid's frames are the
+// four tetrahedra its score is taken over, and it scores below zero exactly
+// when it is judged inverted.
 const std::vector<std::array<int, 4>>& CornerFrames(ElementKind kind) {
   static const std::vector<std::array<int, 4>> hexa = {
       {0, 1, 3, 4}, {1, 2, 0, 5}, {2, 3, 1, 6}, {3, 0, 2, 7},
@@ -40,17 +43,11 @@ const std::vector<std::array<int, 4>>& CornerFrames(ElementKind kind) {
   return tetra;
 }
 
-// What an ideal element's normalised corner determinant is, inverted: the
-// factor that makes the ideal element score 1.
-double IdealFactor(ElementKind kind) {
-  switch (kind) {
-    case ElementKind::Hexa: return 1.0;
-    case ElementKind::Prism: return 2.0 / std::sqrt(3.0);  // the corner of an equilateral triangle
-    case ElementKind::Pyramid: return std::sqrt(2.0);      // base corner of an equilateral pyramid
-    case ElementKind::Tetra: return std::sqrt(2.0);
-  }
-  return 1.0;
-}
+// The factor that makes the ideal element score 1, for the kinds scored by
+// their corners: the prism's corner of an equilateral triangle has a
+// normalised determinant of sqrt(3)/2, the cube's corner 1. (The tetrahedron
+// and the pyramid are scored by Verdict's own formulas below.)
+double IdealFactor(ElementKind kind) { return kind == ElementKind::Prism ? 2.0 / std::sqrt(3.0) : 1.0; }
 
 const Vec& NodeOf(const MemoryMesh& mesh, const MeshElement& e, int corner) {
   return mesh.nodes[static_cast<size_t>(e.nodes[static_cast<size_t>(corner)])];
@@ -68,16 +65,34 @@ double NormalisedDet(const Vec& a, const Vec& b, const Vec& c) {
 
 // Verdict's tetrahedron: the determinant over the largest product of the
 // three edge lengths at any corner, times sqrt(2).
-double TetraScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
-  const Vec& p0 = NodeOf(mesh, e, 0);
-  const Vec& p1 = NodeOf(mesh, e, 1);
-  const Vec& p2 = NodeOf(mesh, e, 2);
-  const Vec& p3 = NodeOf(mesh, e, 3);
+double TetraScaledJacobian(const Vec& p0, const Vec& p1, const Vec& p2, const Vec& p3) {
   const double l01 = Norm(Sub(p1, p0)), l12 = Norm(Sub(p2, p1)), l20 = Norm(Sub(p0, p2));
   const double l03 = Norm(Sub(p3, p0)), l13 = Norm(Sub(p3, p1)), l23 = Norm(Sub(p3, p2));
   const double largest = std::max({l01 * l20 * l03, l01 * l12 * l13, l12 * l20 * l23, l03 * l13 * l23});
   if (!(largest > 0.0)) return 0.0;
   return std::clamp(Det(Sub(p1, p0), Sub(p2, p0), Sub(p3, p0)) / largest * std::sqrt(2.0), -1.0, 1.0);
+}
+
+double TetraScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
+  return TetraScaledJacobian(NodeOf(mesh, e, 0), NodeOf(mesh, e, 1), NodeOf(mesh, e, 2), NodeOf(mesh, e, 3));
+}
+
+// Verdict's pyramid: the base's two diagonals cut it into four tetrahedra
+// with the apex, each scored as a tetrahedron; the smallest, times sqrt(2),
+// is 1 for the pyramid of equilateral sides. A pyramid can score above that
+// (a tall one on a slightly oblong base), and Verdict folds such a score
+// back below 1 by as much as it overshoots: 1 stays the ideal. Verdict
+// reports 0 for a pyramid inside out; the sign is kept here, as for the other
+// kinds, so that the mirror image of the ideal pyramid scores -1.
+double PyramidScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
+  static const int kBaseTriangles[4][3] = {{0, 1, 2}, {0, 2, 3}, {0, 1, 3}, {1, 2, 3}};
+  const Vec& apex = NodeOf(mesh, e, 4);
+  double smallest = std::numeric_limits<double>::infinity();
+  for (const auto& t : kBaseTriangles)
+    smallest = std::min(smallest, TetraScaledJacobian(NodeOf(mesh, e, t[0]), NodeOf(mesh, e, t[1]),
+                                                      NodeOf(mesh, e, t[2]), apex));
+  const double scaled = smallest * std::sqrt(2.0);
+  return std::clamp(scaled > 1.0 ? 2.0 - scaled : scaled, -1.0, 1.0);
 }
 
 // The hexahedron's centre: its three principal axes.
@@ -179,6 +194,7 @@ double MinNormalisedCornerJacobian(const MemoryMesh& mesh, const MeshElement& e)
 // Jacobian is already known.
 double ScaledJacobianFrom(const MemoryMesh& mesh, const MeshElement& e, double smallestCorner) {
   if (e.kind == ElementKind::Tetra) return TetraScaledJacobian(mesh, e);
+  if (e.kind == ElementKind::Pyramid) return PyramidScaledJacobian(mesh, e);
   if (e.kind == ElementKind::Hexa) smallestCorner = std::min(smallestCorner, HexaCentreJacobian(mesh, e));
   return std::clamp(smallestCorner * IdealFactor(e.kind), -1.0, 1.0);
 }

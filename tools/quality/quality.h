@@ -10,8 +10,12 @@
 // on an equilateral triangle, square pyramid with equilateral sides, cube);
 // the element's value is the smallest over its corners (and, for the
 // hexahedron, over its centre's principal axes), kept within [-1, 1] so that
-// the mirror image of the ideal element scores -1. A pyramid's apex, where
-// four edges meet, is judged through its two diagonal tetrahedra.
+// the mirror image of the ideal element scores -1. The tetrahedron divides
+// by the largest product of edge lengths at any of its corners; the pyramid
+// is cut by its base's two diagonals into four tetrahedra with the apex, and
+// scores sqrt(2) times the smallest of theirs, folded back below 1 by as much
+// as it overshoots (Verdict reports 0 for an inverted pyramid; the sign is
+// kept here).
 //
 // Every fault class below makes a mesh unfit for a solver; the report counts
 // each and names the first few elements (or nodes) by 0-based index, the
