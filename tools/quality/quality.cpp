@@ -258,13 +258,16 @@ FaultList& Of(QualityReport& r, Fault f) { return r.faults[static_cast<size_t>(f
 // What the element-by-element pass leaves for the checks of the whole mesh.
 struct ElementStates {
   std::vector<char> hasFaces;  // names no node twice: its faces can be matched
-  std::vector<char> usable;    // and finite and positive: it can take part in the overlap test
+  std::vector<char> judged;    // and finite: it has a shape to measure
+  std::vector<char> usable;    // and positive: it can take part in the overlap test
 };
 
-// Collapsed, inverted and flat elements, the scaled Jacobians, the statistics
-// per kind and the volume.
+// Collapsed, inverted, flat and poor elements, the scaled Jacobians, the
+// statistics per kind and the volume. An element already counted as collapsed,
+// inverted or flat is not counted as poor as well: it is worse than that.
 ElementStates JudgeElements(const MemoryMesh& mesh, const std::vector<char>& finiteNode, QualityReport& r) {
-  ElementStates states{std::vector<char>(mesh.elements.size(), 0), std::vector<char>(mesh.elements.size(), 0)};
+  const size_t n = mesh.elements.size();
+  ElementStates states{std::vector<char>(n, 0), std::vector<char>(n, 0), std::vector<char>(n, 0)};
   std::array<double, 4> sums{};
   for (KindStats& s : r.byKind) s.minScaledJacobian = std::numeric_limits<double>::infinity();
   r.scaledJacobian.reserve(mesh.elements.size());
@@ -284,11 +287,13 @@ ElementStates JudgeElements(const MemoryMesh& mesh, const std::vector<char>& fin
     // space must not come out inverted.
     const double corner = MinNormalisedCornerJacobian(mesh, e);
     if (states.hasFaces[i]) {
+      states.judged[i] = 1;
       if (corner < -kFlatCorner) detail::Note(Of(r, Fault::Inverted), index);
       else if (corner <= kFlatCorner) detail::Note(Of(r, Fault::Flat), index);
       else states.usable[i] = 1;
     }
     const double sj = ScaledJacobianFrom(mesh, e, corner);
+    if (states.usable[i] && sj < r.limits.minScaledJacobian) detail::Note(Of(r, Fault::PoorCell), index);
     r.scaledJacobian.push_back(sj);
     const size_t kind = static_cast<size_t>(KindIndex(e.kind));
     ++r.byKind[kind].count;
@@ -306,14 +311,23 @@ ElementStates JudgeElements(const MemoryMesh& mesh, const std::vector<char>& fin
 
 }  // namespace
 
-QualityReport Assess(const MemoryMesh& mesh, double mergeTol) {
+Limits Limits::None() {
+  const double inf = std::numeric_limits<double>::infinity();
+  return {-inf, -inf, -inf, inf, inf};
+}
+
+QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limits) {
   if (!(mergeTol >= 0.0) || !std::isfinite(mergeTol))
     throw std::invalid_argument("quality: the coincidence tolerance must be finite and not negative");
+  for (const double limit : {limits.minScaledJacobian, limits.minDeterminant, limits.minWeight,
+                             limits.maxNonOrthogonality, limits.maxSkewness})
+    if (std::isnan(limit)) throw std::invalid_argument("quality: a limit is not a number");
   CheckNodeReferences(mesh);
   QualityReport r;
   r.nodes = mesh.GetNodeCount();
   r.elements = mesh.GetElementCount();
   r.mergeTol = mergeTol;
+  r.limits = limits;
 
   std::vector<char> finiteNode(mesh.nodes.size());
   for (size_t i = 0; i < mesh.nodes.size(); ++i) {
@@ -321,10 +335,11 @@ QualityReport Assess(const MemoryMesh& mesh, double mergeTol) {
     if (!finiteNode[i]) detail::Note(Of(r, Fault::NonFiniteNode), static_cast<int>(i));
   }
   const ElementStates states = JudgeElements(mesh, finiteNode, r);
-  const std::vector<detail::BoundaryFace> boundary = detail::CheckFaces(mesh, states.hasFaces, r);
+  const detail::FaceSharing sharing = detail::CheckFaces(mesh, states.hasFaces, r);
+  detail::MeasureFiniteVolume(mesh, states.judged, sharing, r);
   Of(r, Fault::CoincidentNodes) = detail::FindCoincidentNodes(mesh.nodes, mergeTol);
   Of(r, Fault::Overlap) = detail::FindOverlaps(mesh, states.usable);
-  Of(r, Fault::CrossingFaces) = detail::FindCrossingFaces(mesh, boundary);
+  Of(r, Fault::CrossingFaces) = detail::FindCrossingFaces(mesh, sharing.boundary);
   return r;
 }
 
@@ -368,6 +383,11 @@ const char* FaultName(Fault fault) {
     case Fault::HangingFace: return "hanging faces";
     case Fault::CrossingFaces: return "crossing boundary faces";
     case Fault::Disconnected: return "disconnected pieces";
+    case Fault::PoorCell: return "poor cells";
+    case Fault::SmallDeterminant: return "cells with small determinant";
+    case Fault::SmallWeight: return "faces with small interpolation weight";
+    case Fault::NonOrthogonal: return "severely non-orthogonal faces";
+    case Fault::Skewed: return "highly skew faces";
     case Fault::Count: break;
   }
   return "unknown fault";
@@ -399,7 +419,8 @@ std::string NamedList(const QualityReport& r, Fault fault) {
   const size_t step = named == Named::NodePairs ? 2 : 1;
   std::ostringstream s;
   const bool countsElements = fault == Fault::Inverted || fault == Fault::Collapsed || fault == Fault::Flat ||
-                              fault == Fault::Overlap;
+                              fault == Fault::Overlap || fault == Fault::PoorCell ||
+                              fault == Fault::SmallDeterminant;
   if (!countsElements)
     s << (named == Named::Elements ? "element" : "node") << (list.named.size() == 1 ? " " : "s ");
   for (size_t i = 0; i + step <= list.named.size(); i += step) {
@@ -409,7 +430,33 @@ std::string NamedList(const QualityReport& r, Fault fault) {
   return s.str();
 }
 
+std::string Significant(double value, int digits) {
+  std::ostringstream s;
+  s << std::setprecision(digits) << value;
+  return s.str();
+}
+
+// "NAME COUNT", and " (LIMIT)" for a class judged by a limit.
+std::string CountedName(const QualityReport& r, Fault fault) {
+  const std::string limit = LimitText(r, fault);
+  return std::string(FaultName(fault)) + " " + std::to_string(r.Count(fault)) + (limit.empty() ? "" : " (" + limit + ")");
+}
+
 }  // namespace
+
+std::string LimitText(const QualityReport& r, Fault fault) {
+  const Limits& l = r.limits;
+  auto judged = [](double limit, const std::string& text) { return std::isfinite(limit) ? text : std::string(); };
+  switch (fault) {
+    case Fault::PoorCell: return judged(l.minScaledJacobian, "scaled Jacobian under " + Significant(l.minScaledJacobian, 6));
+    case Fault::SmallDeterminant: return judged(l.minDeterminant, "determinant under " + Significant(l.minDeterminant, 6));
+    case Fault::SmallWeight: return judged(l.minWeight, "weight under " + Significant(l.minWeight, 6));
+    case Fault::NonOrthogonal:
+      return judged(l.maxNonOrthogonality, "over " + Significant(l.maxNonOrthogonality, 6) + " degrees");
+    case Fault::Skewed: return judged(l.maxSkewness, "skewness over " + Significant(l.maxSkewness, 6));
+    default: return "";
+  }
+}
 
 std::string SummaryLine(const QualityReport& r) {
   std::ostringstream s;
@@ -429,7 +476,10 @@ std::string SummaryLine(const QualityReport& r) {
       sep = ", ";
     }
   if (sep == ", ") s << ")";
-  s << ", volume " << std::setprecision(6) << r.volume;
+  const FiniteVolumeMeasures& fv = r.finiteVolume;
+  s << "; min determinant " << Significant(fv.minDeterminant, 3) << ", min weight " << Significant(fv.minWeight, 3)
+    << ", max non-orthogonality " << Fixed(fv.maxNonOrthogonality, 1) << " degrees, max skewness "
+    << Significant(fv.maxSkewness, 3) << "; volume " << std::setprecision(6) << r.volume;
   return s.str();
 }
 
@@ -449,11 +499,20 @@ std::string ReportTable(const QualityReport& r) {
     s << std::left << std::setw(42) << what << value << "\n";
   };
   row("nodes", std::to_string(r.nodes));
+  const FiniteVolumeMeasures& fv = r.finiteVolume;
+  row("min cell determinant", Significant(fv.minDeterminant, 4));
+  row("min face interpolation weight", Significant(fv.minWeight, 4));
+  row("max non-orthogonality (degrees)", Fixed(fv.maxNonOrthogonality, 2));
+  row("max skewness", Significant(fv.maxSkewness, 4));
   for (int i = 0; i < kFaultClasses; ++i) {
+    const Fault fault = FaultAt(i);
     std::ostringstream value;
-    value << r.Count(FaultAt(i));
-    if (FaultAt(i) == Fault::CoincidentNodes) value << " (within " << std::setprecision(3) << r.mergeTol << ")";
-    row(FaultName(FaultAt(i)), value.str());
+    value << r.Count(fault);
+    if (fault == Fault::CoincidentNodes) value << " (within " << std::setprecision(3) << r.mergeTol << ")";
+    const std::string limit = LimitText(r, fault);
+    if (!limit.empty()) value << " (" << limit << ")";
+    else if (fault >= Fault::PoorCell) value << " (not judged)";
+    row(FaultName(fault), value.str());
   }
   std::ostringstream volume;
   volume << std::setprecision(9) << r.volume;
@@ -464,7 +523,7 @@ std::string ReportTable(const QualityReport& r) {
 std::string DescribeFaults(const QualityReport& r) {
   std::ostringstream s;
   for (int i = 0; i < kFaultClasses; ++i)
-    if (r.Count(FaultAt(i)) > 0) s << FaultName(FaultAt(i)) << " " << r.Count(FaultAt(i)) << ": " << NamedList(r, FaultAt(i)) << "\n";
+    if (r.Count(FaultAt(i)) > 0) s << CountedName(r, FaultAt(i)) << ": " << NamedList(r, FaultAt(i)) << "\n";
   return s.str();
 }
 
