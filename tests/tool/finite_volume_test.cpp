@@ -420,6 +420,11 @@ TEST(FiniteVolume, JsonCarriesMeasuresAndLimits) {
                                       "min_interpolation_weight": 0.05, "max_non_orthogonality": 70.0,
                                       "max_skewness": 4.0})"));
   for (const auto& [name, limit] : bare["limits"].items()) EXPECT_TRUE(limit.is_null()) << name;
+  const std::string table = vela::quality::ReportTable(Assess(m, 1e-9, Limits{}));
+  EXPECT_NE(table.find("min cell determinant                      0.125\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("highly skew faces                         0 (skewness over 4)\n"), std::string::npos) << table;
+  EXPECT_NE(vela::quality::ReportTable(Assess(m, 1e-9)).find("highly skew faces                         0 (not judged)\n"),
+            std::string::npos);
   std::set<std::string> keys;
   for (const auto& [key, value] : judged["faults"].items()) keys.insert(key);
   for (const char* name : {"poor cells", "cells with small determinant", "faces with small interpolation weight",

@@ -439,21 +439,24 @@ std::string Significant(double value, int digits) {
 // "NAME COUNT", and " (LIMIT)" for a class judged by a limit.
 std::string CountedName(const QualityReport& r, Fault fault) {
   const std::string limit = LimitText(r, fault);
-  return std::string(FaultName(fault)) + " " + std::to_string(r.Count(fault)) + (limit.empty() ? "" : " (" + limit + ")");
+  return std::string(FaultName(fault)) + " " + std::to_string(r.Count(fault)) +
+         (limit.empty() ? "" : " (" + limit + ")");
 }
 
 }  // namespace
 
 std::string LimitText(const QualityReport& r, Fault fault) {
   const Limits& l = r.limits;
-  auto judged = [](double limit, const std::string& text) { return std::isfinite(limit) ? text : std::string(); };
+  // An infinite limit judges nothing, and says nothing.
+  auto judged = [](double limit, const std::string& before, const std::string& after = "") {
+    return std::isfinite(limit) ? before + Significant(limit, 6) + after : std::string();
+  };
   switch (fault) {
-    case Fault::PoorCell: return judged(l.minScaledJacobian, "scaled Jacobian under " + Significant(l.minScaledJacobian, 6));
-    case Fault::SmallDeterminant: return judged(l.minDeterminant, "determinant under " + Significant(l.minDeterminant, 6));
-    case Fault::SmallWeight: return judged(l.minWeight, "weight under " + Significant(l.minWeight, 6));
-    case Fault::NonOrthogonal:
-      return judged(l.maxNonOrthogonality, "over " + Significant(l.maxNonOrthogonality, 6) + " degrees");
-    case Fault::Skewed: return judged(l.maxSkewness, "skewness over " + Significant(l.maxSkewness, 6));
+    case Fault::PoorCell: return judged(l.minScaledJacobian, "scaled Jacobian under ");
+    case Fault::SmallDeterminant: return judged(l.minDeterminant, "determinant under ");
+    case Fault::SmallWeight: return judged(l.minWeight, "weight under ");
+    case Fault::NonOrthogonal: return judged(l.maxNonOrthogonality, "over ", " degrees");
+    case Fault::Skewed: return judged(l.maxSkewness, "skewness over ");
     default: return "";
   }
 }
