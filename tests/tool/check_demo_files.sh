@@ -11,7 +11,12 @@ if ! /usr/bin/python3 -c "import meshio" 2>/dev/null; then
   echo "skipped: python3-meshio is not installed (apt-get install python3-meshio)"
   exit 77
 fi
-"$tool" demo -o "$out" >/dev/null
+# Status 3 says a demo mesh lies beyond a limit (the floor, checkMesh's
+# thresholds): its files are written all the same, and they are what is
+# read here.
+status=0
+"$tool" demo -o "$out" >/dev/null || status=$?
+[ "$status" -eq 0 ] || [ "$status" -eq 3 ] || { echo "the demo exited with status $status"; exit 1; }
 for dump in "$out"/*.mesh.json "$out"/systems/*.mesh.json; do
   for ext in vtu msh svg; do
     [ -s "${dump%.mesh.json}.$ext" ] || { echo "the demo wrote no ${dump%.mesh.json}.$ext"; exit 1; }

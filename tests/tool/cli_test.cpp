@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <regex>
+#include <set>
 
 namespace {
 
@@ -248,6 +249,52 @@ TEST_F(Cli, CheckReportsFaultsWithStatusThree) {
   }
 }
 
+// The scaled-Jacobian floor and checkMesh's limits make faults as the
+// element checks do: status 3 with a line naming the limit, the files written
+// all the same. The tee's smallest score is 0.382: a floor of 0.5 fails it,
+// 0.3 passes it. A floor the score cannot reach or pass is bad input before
+// anything is read or meshed.
+TEST_F(Cli, MeshesUnderTheFloorAreFaults) {
+  const std::string tee = Write("tee.json", kTee);
+  ASSERT_EQ(vela::cli::RunJunction(tee, {Path("tee.msh")}, {}, out_, err_), 0) << err_.str();
+  EXPECT_NE(out_.str().find("min determinant "), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("max skewness "), std::string::npos) << out_.str();
+  RunOptions options = With(SummaryStyle::Json);
+  for (const double floor : {0.3, 0.5}) {
+    SCOPED_TRACE(floor);
+    options.limits.minScaledJacobian = floor;
+    const int expected = floor < 0.382 ? 0 : 3;
+    std::ostringstream checked, checkErr, meshed, meshErr;
+    EXPECT_EQ(vela::cli::RunCheck(Path("tee.msh"), std::nullopt, SummaryStyle::Text, checked, checkErr, options.limits),
+              expected);
+    EXPECT_EQ(checkErr.str().find("poor cells ") != std::string::npos, expected == 3) << checkErr.str();
+    EXPECT_NE(checked.str().find("(scaled Jacobian under " + std::string(floor < 0.4 ? "0.3" : "0.5") + ")"),
+              std::string::npos) << checked.str();
+    EXPECT_EQ(vela::cli::RunJunction(tee, {Path("t.vtu")}, options, meshed, meshErr), expected);
+    const json summary = json::parse(meshed.str());
+    EXPECT_EQ(summary["quality"]["limits"]["min_scaled_jacobian"], floor);
+    EXPECT_EQ(summary["quality"]["has_faults"], expected == 3);
+    EXPECT_GT(summary["quality"]["finite_volume"]["internal_faces"].get<long long>(), 0);
+    EXPECT_EQ(summary["written"], json::array({Path("t.vtu")}));
+  }
+
+  const std::string system = Write("small.json", System());
+  Write("in/tee.json", kTee);
+  for (const double floor : {std::nan(""), 1.5, -1.01}) {
+    SCOPED_TRACE(floor);
+    options.limits.minScaledJacobian = floor;
+    std::ostringstream out, err;
+    EXPECT_EQ(vela::cli::RunCheck(Path("missing.msh"), std::nullopt, SummaryStyle::Text, out, err, options.limits), 2);
+    EXPECT_EQ(vela::cli::RunJunction(tee, {Path("u.vtu")}, options, out, err), 2);
+    EXPECT_EQ(vela::cli::RunSystem(system, {Path("s.vtu")}, 1, out, err, options), 2);
+    EXPECT_EQ(vela::cli::RunBatch(Path("in"), Path("out"), {}, options, out, err), 2);
+    EXPECT_EQ(vela::cli::RunDemo(Path("demo"), Path("in"), {}, out, err, options.limits), 2);
+    EXPECT_EQ(err.str().find("--min-sj: expected a scaled Jacobian from -1 to 1"), 0u) << err.str();
+    EXPECT_EQ(out.str(), "");
+  }
+  EXPECT_EQ(vela::testing::Entries(folder_.path), (std::set<std::string>{"in", "small.json", "t.vtu", "tee.json", "tee.msh"}));
+}
+
 // Answers the library should never give: far nodes or nodes that are not
 // finite are its fault, reported as such, and no file can hold them.
 TEST_F(Cli, NonFiniteCoordinatesFromTheLibraryAreFaultsNotWriteFailures) {
@@ -397,6 +444,10 @@ TEST_F(Cli, ExecutableExitsWithItsStatus) {
       {"demo -o" + quoted("demo") + " --azimuth inf", 2, "--azimuth: expected a finite angle", false},
       {"junction" + quoted("missing.json") + " -o" + quoted("t.vtu"), 2, "missing.json", false},
       {"check" + quoted("t.msh") + " --tol -1", 2, "--tol: expected a distance of 0 or more, got -1", false},
+      {"check" + quoted("t.msh") + " --min-sj 2", 2, "^--min-sj: expected a scaled Jacobian from -1 to 1, got 2\n",
+       false},
+      {"junction" + quoted("tee.json") + " --min-sj 0.5 --quiet", 3, "^tee: the mesh has faults:\npoor cells ",
+       false},
       {"batch" + quoted("in") + " -o" + quoted("out") + " --format svg --quiet", 0, "^\\|$", false},
       {"demo --examples" + quoted("in") + " -o" + quoted("examples"), 0, "", false},
       {"system" + quoted("small.json") + " -o" + quoted("s.msh") + " --threads 1", 0, "", false},

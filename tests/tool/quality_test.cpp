@@ -1,5 +1,6 @@
 // The quality report on hand-made meshes, each built around one fault.
 
+#include "hand_meshes.h"
 #include "quality.h"
 #include "quality_json.h"
 
@@ -18,64 +19,13 @@ namespace {
 using vela::quality::Assess;
 using vela::quality::Fault;
 using vela::quality::QualityReport;
-using Point = std::array<double, 3>;
-
-// A block of nx x ny x nz unit hexahedra.
-MemoryMesh Block(int nx, int ny, int nz) {
-  MemoryMesh m;
-  auto id = [&](int i, int j, int k) { return i + (nx + 1) * (j + (ny + 1) * k); };
-  m.SetMeshSize(nx * ny * nz, (nx + 1) * (ny + 1) * (nz + 1));
-  for (int k = 0; k <= nz; ++k)
-    for (int j = 0; j <= ny; ++j)
-      for (int i = 0; i <= nx; ++i) m.SetNodeCoord(id(i, j, k), i, j, k);
-  int e = 0;
-  for (int k = 0; k < nz; ++k)
-    for (int j = 0; j < ny; ++j)
-      for (int i = 0; i < nx; ++i)
-        m.SetHexaElement(e++, id(i, j, k), id(i + 1, j, k), id(i + 1, j + 1, k), id(i, j + 1, k), id(i, j, k + 1),
-                         id(i + 1, j, k + 1), id(i + 1, j + 1, k + 1), id(i, j + 1, k + 1));
-  return m;
-}
-
-// Appends one element of the given kind on new nodes at the given points.
-void AddElement(MemoryMesh& m, ElementKind kind, const std::vector<Point>& points) {
-  MeshElement e{kind, {}};
-  e.nodes.fill(-1);
-  for (size_t i = 0; i < points.size(); ++i) {
-    e.nodes[i] = m.GetNodeCount();
-    m.nodes.push_back(points[i]);
-  }
-  m.elements.push_back(e);
-}
-
-// Appends one element on nodes the mesh has.
-void AddElement(MemoryMesh& m, ElementKind kind, std::initializer_list<int> nodes) {
-  MeshElement e{kind, {}};
-  e.nodes.fill(-1);
-  std::copy(nodes.begin(), nodes.end(), e.nodes.begin());
-  m.elements.push_back(e);
-}
-
-const std::vector<Point> kCube = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
-                                  {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
-
-std::vector<Point> Moved(std::vector<Point> points, const Point& by) {
-  for (Point& p : points)
-    for (size_t k = 0; k < 3; ++k) p[k] += by[k];
-  return points;
-}
-
-// Turned about z, then about y, and moved: a placement no axis lines up with.
-Point Turned(const Point& p) {
-  const Point q{std::cos(0.3) * p[0] - std::sin(0.3) * p[1], std::sin(0.3) * p[0] + std::cos(0.3) * p[1], p[2]};
-  return {std::cos(0.6) * q[0] - std::sin(0.6) * q[2] + 4, q[1] - 2, std::sin(0.6) * q[0] + std::cos(0.6) * q[2]};
-}
-
-// The mesh as change leaves it.
-MemoryMesh Changed(MemoryMesh m, const std::function<void(MemoryMesh&)>& change) {
-  change(m);
-  return m;
-}
+using vela::testing::AddElement;
+using vela::testing::Block;
+using vela::testing::Changed;
+using vela::testing::kCube;
+using vela::testing::Moved;
+using vela::testing::Point;
+using vela::testing::Turned;
 
 // One ideal element of each kind side by side (not connected).
 MemoryMesh IdealElements() {
@@ -137,6 +87,33 @@ TEST(QualityReport, ScaledJacobianIsOneForTheIdealElementAndStaysWithinMinusOneA
       EXPECT_TRUE(sj >= -1.0 && sj <= 1.0 && (sj < 0) == mirror) << sj;
     }
   }
+}
+
+// Verdict's pyramid over the unit square with its apex at height h above the
+// centre: each of the four tetrahedra has a right-angled base corner, volume
+// h/6, edges 1, 1, sqrt 2 on the base and s = sqrt(1/2 + h^2) up; it divides
+// by the larger of the products sqrt(2) s (at a base corner) and s^3 (at the
+// apex), and the pyramid scores sqrt 2 times that: 2h / max(sqrt(2) s, s^3),
+// folded back below 1 by as much as it overshoots. With the apex over a base
+// corner at height 1 the worst tetrahedron, on the far three corners, has
+// volume 1/6 and the largest product 2 sqrt 3 at the apex: sqrt(2) / (2
+// sqrt 3), and the pyramid 1/sqrt 3.
+TEST(QualityReport, PyramidScoresAsVerdict) {
+  auto verdict = [](double h) {
+    const double s = std::sqrt(0.5 + h * h);
+    const double score = 2 * h / std::max(std::sqrt(2.0) * s, s * s * s);
+    return score > 1 ? 2 - score : score;
+  };
+  for (const double h : {0.25, 1 / std::sqrt(2.0), 1.0, 2.0, 6.0}) {
+    MemoryMesh m;
+    AddElement(m, ElementKind::Pyramid, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, h}});
+    for (Point& p : m.nodes) p = Turned(p);
+    EXPECT_NEAR(vela::quality::ScaledJacobian(m, m.elements[0]), verdict(h), 1e-12) << "h " << h;
+  }
+  EXPECT_NEAR(verdict(1.0), 2 - 2 / std::pow(1.5, 1.5), 1e-15) << "the fold";
+  MemoryMesh corner;
+  AddElement(corner, ElementKind::Pyramid, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}});
+  EXPECT_NEAR(vela::quality::ScaledJacobian(corner, corner.elements[0]), 1 / std::sqrt(3.0), 1e-12);
 }
 
 // The one smallest scaled Jacobian every summary quotes: an element with a

@@ -14,5 +14,9 @@ awk '/prints:$/ && (index($0, "scripts/demo.sh") || index(previous, "scripts/dem
      found && /^```/ { if (inside) exit; inside = 1; next }
      inside { print }' "$readme" > "$work/readme.txt"
 [ -s "$work/readme.txt" ] || { echo "no 'scripts/demo.sh prints:' block in $readme"; exit 1; }
-(cd "$work" && "$exe" demo -o out > printed.txt)
+# A demo mesh beyond a limit exits with status 3; its row says so in the
+# faults column, which the comparison reads.
+status=0
+(cd "$work" && "$exe" demo -o out > printed.txt) || status=$?
+[ "$status" -eq 0 ] || [ "$status" -eq 3 ] || { echo "the demo exited with status $status"; exit 1; }
 diff -u "$work/readme.txt" "$work/printed.txt"

@@ -174,6 +174,10 @@ std::string FailureList(const std::vector<Entry>& entries, int failed) {
 
 int RunBatch(const std::string& dir, const std::string& outDir, const std::vector<std::string>& formats,
              const RunOptions& options, std::ostream& out, std::ostream& err) {
+  if (const std::string problem = LimitsProblem(options.limits); !problem.empty()) {
+    err << problem << "\n";
+    return kBadInput;
+  }
   std::error_code listed;
   if (!fs::is_directory(dir, listed)) {
     err << io::detail::Printable(dir) << ": not a folder\n";

@@ -116,7 +116,7 @@ int WriteChecked(const io::JunctionFile& junction, const MeshedJunction& meshed,
     return kBadInput;
   }
   const std::string name = io::detail::Printable(junction.name);
-  report = quality::Assess(meshed.document.mesh, quality::DefaultTolerance(meshed.document.mesh));
+  report = quality::Assess(meshed.document.mesh, quality::DefaultTolerance(meshed.document.mesh), options.limits);
   const std::string farNodes = NonFiniteFarNodes(meshed.document);
   if (!farNodes.empty() || report.Count(quality::Fault::NonFiniteNode) > 0) {
     // A fault of the library, not of the disk: no format can hold these.
@@ -229,6 +229,7 @@ nlohmann::ordered_json JunctionSummaryJson(const io::JunctionFile& junction, con
 int RunJunction(const std::string& file, const std::vector<std::string>& outputs, const RunOptions& options,
                 std::ostream& out, std::ostream& err) {
   std::string problem = ViewProblem(options.view);
+  if (problem.empty()) problem = LimitsProblem(options.limits);
   if (problem.empty()) problem = OutputsProblem(outputs, options);
   if (!problem.empty()) {
     err << problem << "\n";
@@ -272,9 +273,13 @@ int RunLength(const std::string& file, bool json, std::ostream& out, std::ostrea
 }
 
 int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, SummaryStyle summary, std::ostream& out,
-             std::ostream& err) {
+             std::ostream& err, const quality::Limits& limits) {
   if (mergeTol && !(std::isfinite(*mergeTol) && *mergeTol >= 0.0)) {
     err << "--tol: expected a distance of 0 or more, got " << *mergeTol << "\n";
+    return kBadInput;
+  }
+  if (const std::string problem = LimitsProblem(limits); !problem.empty()) {
+    err << problem << "\n";
     return kBadInput;
   }
   io::MeshDocument document;
@@ -287,7 +292,8 @@ int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, Summar
     return kBadInput;
   }
   const MemoryMesh& mesh = document.mesh;
-  const quality::QualityReport report = quality::Assess(mesh, mergeTol ? *mergeTol : quality::DefaultTolerance(mesh));
+  const quality::QualityReport report =
+      quality::Assess(mesh, mergeTol ? *mergeTol : quality::DefaultTolerance(mesh), limits);
   if (summary == SummaryStyle::Json)
     out << nlohmann::ordered_json{{"file", meshFile}, {"kind", document.kind}, {"nodes", mesh.GetNodeCount()},
                                   {"elements", mesh.GetElementCount()}, {"quality", quality::QualityJson(report)}}
@@ -305,8 +311,10 @@ int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, Summar
 }
 
 int RunDemo(const std::string& outDir, const std::string& examplesDir, const ViewDirection& view,
-            std::ostream& out, std::ostream& err) {
-  if (const std::string problem = ViewProblem(view); !problem.empty()) {
+            std::ostream& out, std::ostream& err, const quality::Limits& limits) {
+  std::string problem = ViewProblem(view);
+  if (problem.empty()) problem = LimitsProblem(limits);
+  if (!problem.empty()) {
     err << problem << "\n";
     return kBadInput;
   }
@@ -337,6 +345,7 @@ int RunDemo(const std::string& outDir, const std::string& examplesDir, const Vie
   RunOptions options;
   options.view = view;
   options.progress = false;
+  options.limits = limits;
   int status = kDone;
   out << JunctionTableHeader();
   for (const auto& [stem, junction] : junctions) {
@@ -348,7 +357,7 @@ int RunDemo(const std::string& outDir, const std::string& examplesDir, const Vie
     out << JunctionTableRow(junction.name, junction, r) << std::flush;
   }
   out << "files in " << outDir << "/: NAME.mesh.json, NAME.vtu, NAME.msh, NAME.svg\n";
-  return std::max(status, RunSystemDemo(outDir, examplesDir, out, err));
+  return std::max(status, RunSystemDemo(outDir, examplesDir, out, err, limits));
 }
 
 }  // namespace vela::cli

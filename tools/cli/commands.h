@@ -9,7 +9,9 @@
 //      library refuses (one line with the reason), or one too large for the
 //      memory;
 //   3  the mesh has faults, one line per fault class on the error stream
-//      (see quality.h); it was written, unless the library handed over
+//      (see quality.h), or lies beyond the limits of RunOptions::limits
+//      (poor cells under the scaled-Jacobian floor, the cells and faces
+//      checkMesh would flag); it was written, unless the library handed over
 //      coordinates that are not finite, which no file format can hold.
 
 #include "junction_mesher.h"
@@ -37,18 +39,19 @@ int RunJunction(const std::string& file, const std::vector<std::string>& outputs
 int RunLength(const std::string& file, bool json, std::ostream& out, std::ostream& err);
 
 // Prints the quality report of a .json, .vtu or .msh mesh (a table, nothing,
-// or one JSON object, by summary). mergeTol is the distance within which two
-// nodes count as coincident; without one, quality::DefaultTolerance, as
-// `junction` takes. A negative or non-finite mergeTol is bad input.
+// or one JSON object, by summary), judged by limits. mergeTol is the distance
+// within which two nodes count as coincident; without one,
+// quality::DefaultTolerance, as `junction` takes. A negative or non-finite
+// mergeTol, or limits LimitsProblem refuses, are bad input.
 int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, SummaryStyle summary,
-             std::ostream& out, std::ostream& err);
+             std::ostream& out, std::ostream& err, const quality::Limits& limits = {});
 
 // Meshes every shipped example junction (or those in examplesDir, when not
 // empty) and writes each in every format plus a picture into outDir, then
 // prints one summary table; then the same for the example runner systems
 // (RunSystemDemo in system_command.h).
 int RunDemo(const std::string& outDir, const std::string& examplesDir, const ViewDirection& view,
-            std::ostream& out, std::ostream& err);
+            std::ostream& out, std::ostream& err, const quality::Limits& limits = {});
 
 // One junction meshed, checked and written.
 struct JunctionRun {

@@ -49,6 +49,15 @@ void AddSummary(CLI::App* command, Shared& shared) {
       ->excludes(quiet);
 }
 
+// Only the floor is the user's to set: checkMesh's thresholds are what the
+// solver's users meet, whatever this tool is told.
+void AddFloor(CLI::App* command, Shared& shared) {
+  command
+      ->add_option("--min-sj", shared.options.limits.minScaledJacobian,
+                   "scaled-Jacobian floor, -1 to 1: a sound element under it is a poor cell, a fault")
+      ->capture_default_str();
+}
+
 void AddEncoding(CLI::App* command, Shared& shared) {
   CLI::Option* ascii = command->add_flag("--ascii", shared.ascii, ".vtu and .msh as text");
   command->add_flag("--binary", shared.binary,
@@ -71,7 +80,8 @@ int Run(int argc, char** argv) {
                "draws them.\n"
                "Without a subcommand it runs the demo into out/.\n"
                "Exit status: 0 done; 1 a file could not be written; 2 bad input (command line, file, a refused\n"
-               "junction or system); 3 the mesh has faults. A batch exits with the highest of its files'."};
+               "junction or system); 3 the mesh has faults, poor cells under --min-sj among them, or cells and\n"
+               "faces checkMesh flags. A batch exits with the highest of its files'."};
   app.set_version_flag("--version", std::string("vela-mesh ") + VELA_MESH_VERSION);
   app.require_subcommand(0, 1);
 
@@ -81,6 +91,7 @@ int Run(int argc, char** argv) {
   CLI::App* junction = app.add_subcommand("junction", "mesh a junction file into .json, .vtu, .msh or .svg files");
   junction->add_option("FILE", junctionFile, "junction file (JSON)")->required();
   AddMeshOutputs(junction, outputs, shared, "");
+  AddFloor(junction, shared);
   AddView(junction, shared.options.view);
 
   bool json = false;
@@ -95,6 +106,7 @@ int Run(int argc, char** argv) {
   CLI::Option* tolOption = check->add_option(
       "--tol", tol, "distance within which two nodes count as coincident, 0 or more (default: 1e-6 of the size)");
   AddSummary(check, shared);
+  AddFloor(check, shared);
 
   std::string systemFile;
   int threads = 0;
@@ -102,6 +114,7 @@ int Run(int argc, char** argv) {
       "system", "mesh a whole runner system file into one mesh with patches (.json, .vtu, .msh, .svg)");
   system->add_option("FILE", systemFile, "system file (JSON)")->required();
   AddMeshOutputs(system, outputs, shared, "; for vtu the volume file alone");
+  AddFloor(system, shared);
   system->add_option("--threads", threads, "junctions and bends meshed at once; 0: one per hardware thread")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
@@ -116,6 +129,7 @@ int Run(int argc, char** argv) {
       ->check(CLI::IsMember(kFormats));
   AddSummary(batch, shared);
   AddEncoding(batch, shared);
+  AddFloor(batch, shared);
   AddView(batch, shared.options.view);
 
   std::string outDir = "out", examplesDir;
@@ -125,6 +139,7 @@ int Run(int argc, char** argv) {
   demo->add_option("--examples", examplesDir,
                    "mesh the junction files of this folder (and the system files of its systems/ folder) instead");
   AddView(demo, shared.options.view);
+  AddFloor(demo, shared);
 
   try {
     app.parse(argc, argv);
@@ -141,8 +156,8 @@ int Run(int argc, char** argv) {
   if (*length) return vela::cli::RunLength(junctionFile, json, std::cout, std::cerr);
   if (*check)
     return vela::cli::RunCheck(meshFile, tolOption->count() > 0 ? std::optional<double>(tol) : std::nullopt,
-                               options.summary, std::cout, std::cerr);
-  return vela::cli::RunDemo(outDir, examplesDir, options.view, std::cout, std::cerr);
+                               options.summary, std::cout, std::cerr, options.limits);
+  return vela::cli::RunDemo(outDir, examplesDir, options.view, std::cout, std::cerr, options.limits);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <filesystem>
 #include <ostream>
+#include <sstream>
 
 namespace vela::cli {
 
@@ -48,6 +49,13 @@ std::string OutputsProblem(const std::vector<std::string>& outputs, const RunOpt
            " is not an output format (use .json, .vtu, .msh or .svg)";
   }
   return "";
+}
+
+std::string LimitsProblem(const quality::Limits& limits) {
+  if (limits.minScaledJacobian >= -1.0 && limits.minScaledJacobian <= 1.0) return "";
+  std::ostringstream s;
+  s << "--min-sj: expected a scaled Jacobian from -1 to 1, got " << limits.minScaledJacobian;
+  return s.str();
 }
 
 std::ostream& SummaryStream(const std::vector<std::string>& outputs, std::ostream& out, std::ostream& err) {

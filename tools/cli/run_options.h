@@ -6,6 +6,7 @@
 // report's own (quality_json.h): the Python module prints it too.
 
 #include "mesh_file.h"
+#include "quality.h"
 
 #include <nlohmann/json.hpp>
 
@@ -40,7 +41,14 @@ struct RunOptions {
   SummaryStyle summary = SummaryStyle::Text;
   io::WriteOptions write;
   bool progress = true;  // a progress line on the error stream once a run takes over a second
+  // What the mesh is judged by beyond its soundness: checkMesh's thresholds
+  // and the scaled-Jacobian floor (--min-sj). A mesh beyond any is a fault.
+  quality::Limits limits;
 };
+
+// Why the limits cannot judge anything, or "": a scaled-Jacobian floor that
+// is not a number from -1 to 1 (the range of the score).
+std::string LimitsProblem(const quality::Limits& limits);
 
 // The output name that stands for the output stream.
 bool IsStandardOutput(const std::string& path);

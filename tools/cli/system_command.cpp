@@ -132,7 +132,7 @@ SystemResult MeshAndWrite(const RunnerNetwork& network, int threads, const std::
     return r;
   }
   vela::system::WriteSolidMesh(r.outcome.mesh, r.volume);
-  r.report = quality::Assess(r.volume, quality::DefaultTolerance(r.volume));
+  r.report = quality::Assess(r.volume, quality::DefaultTolerance(r.volume), options.limits);
   r.status = WriteOutputs(r.outcome.mesh, network.name, outputs, options, r.written, data, err);
   if (r.status == kDone && quality::HasFaults(r.report)) {
     err << name << ": the mesh has faults:\n" << quality::DescribeFaults(r.report);
@@ -252,7 +252,9 @@ SystemRun MeshAndWriteSystem(const std::string& label, const RunnerNetwork& netw
 
 int RunSystem(const std::string& file, const std::vector<std::string>& outputs, int threads, std::ostream& out,
               std::ostream& err, const RunOptions& options) {
-  if (const std::string problem = OutputsProblem(outputs, options); !problem.empty()) {
+  std::string problem = LimitsProblem(options.limits);
+  if (problem.empty()) problem = OutputsProblem(outputs, options);
+  if (!problem.empty()) {
     err << problem << "\n";
     return kBadInput;
   }
@@ -266,7 +268,7 @@ int RunSystem(const std::string& file, const std::vector<std::string>& outputs, 
 }
 
 int RunSystemDemo(const std::string& outDir, const std::string& examplesDir, std::ostream& out,
-                  std::ostream& err) {
+                  std::ostream& err, const quality::Limits& limits) {
   std::vector<std::pair<std::string, RunnerNetwork>> systems;
   try {
     systems = DemoSystems(examplesDir);
@@ -290,6 +292,7 @@ int RunSystemDemo(const std::string& outDir, const std::string& examplesDir, std
   // The rows are the progress: each is flushed as its system is done.
   RunOptions options;
   options.progress = false;
+  options.limits = limits;
   int status = kDone;
   for (const auto& [stem, network] : systems) {
     std::vector<std::string> outputs;

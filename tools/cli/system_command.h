@@ -36,7 +36,7 @@ int RunSystem(const std::string& file, const std::vector<std::string>& outputs, 
 // folder) into outDir/systems as NAME.mesh.json, NAME.vtu, NAME.patches.vtu,
 // NAME.msh and NAME.svg, and prints one table.
 int RunSystemDemo(const std::string& outDir, const std::string& examplesDir, std::ostream& out,
-                  std::ostream& err);
+                  std::ostream& err, const quality::Limits& limits = {});
 
 // One system meshed and written, as a table row labelled as given and as a
 // JSON summary (null when it was not meshed).

@@ -107,19 +107,22 @@ std::vector<FaceUse> SortedFaceUses(const MemoryMesh& mesh, const std::vector<ch
 }
 
 // Faces shared by three or more and faces shared in the same turn; joins the
-// elements that share a face; returns the faces only one element uses.
-std::vector<BoundaryFace> ShareFaces(const std::vector<FaceUse>& uses, QualityReport& r, Pieces& pieces) {
+// elements that share a face; returns the faces only one element uses and
+// those two share soundly.
+FaceSharing ShareFaces(const std::vector<FaceUse>& uses, QualityReport& r, Pieces& pieces) {
   FaultList& overShared = r.faults[static_cast<size_t>(Fault::OverSharedFace)];
   FaultList& sameTurn = r.faults[static_cast<size_t>(Fault::SameTurnFace)];
   std::vector<int> overSharedElements, sameTurnElements;
-  std::vector<BoundaryFace> boundary;
+  FaceSharing sharing;
   for (size_t i = 0; i < uses.size();) {
     size_t j = i + 1;
     while (j < uses.size() && SameKey(uses[j], uses[i])) ++j;
     for (size_t k = i + 1; k < j; ++k) pieces.Join(uses[k].element, uses[i].element);
     if (j - i == 1) {
-      boundary.push_back({uses[i].size, uses[i].cycle, uses[i].element});
-    } else if (j - i == 2 && !OppositeTurns(uses[i], uses[i + 1])) {
+      sharing.boundary.push_back({uses[i].size, uses[i].cycle, uses[i].element});
+    } else if (j - i == 2 && OppositeTurns(uses[i], uses[i + 1])) {
+      sharing.internal.push_back({uses[i].size, uses[i].cycle, uses[i].element, uses[i + 1].element});
+    } else if (j - i == 2) {
       ++sameTurn.count;
       sameTurnElements.insert(sameTurnElements.end(), {uses[i].element, uses[i + 1].element});
     } else if (j - i > 2) {
@@ -130,7 +133,7 @@ std::vector<BoundaryFace> ShareFaces(const std::vector<FaceUse>& uses, QualityRe
   }
   NameSmallest(overShared, std::move(overSharedElements));
   NameSmallest(sameTurn, std::move(sameTurnElements));
-  return boundary;
+  return sharing;
 }
 
 // Edges of the boundary surface that no other boundary face closes by
@@ -215,13 +218,13 @@ void CountPieces(Pieces& pieces, const std::vector<char>& hasFaces, FaultList& d
 
 }  // namespace
 
-std::vector<BoundaryFace> CheckFaces(const MemoryMesh& mesh, const std::vector<char>& hasFaces, QualityReport& r) {
+FaceSharing CheckFaces(const MemoryMesh& mesh, const std::vector<char>& hasFaces, QualityReport& r) {
   Pieces pieces(mesh.elements.size());
-  const std::vector<BoundaryFace> boundary = ShareFaces(SortedFaceUses(mesh, hasFaces), r, pieces);
-  CheckBoundaryEdges(boundary, r.faults[static_cast<size_t>(Fault::OpenBoundary)]);
-  CheckHangingFaces(boundary, r.faults[static_cast<size_t>(Fault::HangingFace)]);
+  FaceSharing sharing = ShareFaces(SortedFaceUses(mesh, hasFaces), r, pieces);
+  CheckBoundaryEdges(sharing.boundary, r.faults[static_cast<size_t>(Fault::OpenBoundary)]);
+  CheckHangingFaces(sharing.boundary, r.faults[static_cast<size_t>(Fault::HangingFace)]);
   CountPieces(pieces, hasFaces, r.faults[static_cast<size_t>(Fault::Disconnected)]);
-  return boundary;
+  return sharing;
 }
 
 }  // namespace vela::quality::detail

@@ -19,8 +19,11 @@ double Det(const Vec& a, const Vec& b, const Vec& c) {
          a[2] * (b[0] * c[1] - b[1] * c[0]);
 }
 
-// For each corner, the corner and its three neighbours in right-handed order.
-// A pyramid's apex has four edges; its two diagonal tetrahedra stand in.
+// For each corner, the corner and its three neighbours in right-handed order:
+// what judges an element inverted or flat. A pyramid's apex has four edges;
+// its two diagonal tetrahedra stand in, so that the pyramid's frames are the
+// four tetrahedra its score is taken over, and it scores below zero exactly
+// when it is judged inverted.
 const std::vector<std::array<int, 4>>& CornerFrames(ElementKind kind) {
   static const std::vector<std::array<int, 4>> hexa = {
       {0, 1, 3, 4}, {1, 2, 0, 5}, {2, 3, 1, 6}, {3, 0, 2, 7},
@@ -40,17 +43,11 @@ const std::vector<std::array<int, 4>>& CornerFrames(ElementKind kind) {
   return tetra;
 }
 
-// What an ideal element's normalised corner determinant is, inverted: the
-// factor that makes the ideal element score 1.
-double IdealFactor(ElementKind kind) {
-  switch (kind) {
-    case ElementKind::Hexa: return 1.0;
-    case ElementKind::Prism: return 2.0 / std::sqrt(3.0);  // the corner of an equilateral triangle
-    case ElementKind::Pyramid: return std::sqrt(2.0);      // base corner of an equilateral pyramid
-    case ElementKind::Tetra: return std::sqrt(2.0);
-  }
-  return 1.0;
-}
+// The factor that makes the ideal element score 1, for the kinds scored by
+// their corners: the prism's corner of an equilateral triangle has a
+// normalised determinant of sqrt(3)/2, the cube's corner 1. (The tetrahedron
+// and the pyramid are scored by Verdict's own formulas below.)
+double IdealFactor(ElementKind kind) { return kind == ElementKind::Prism ? 2.0 / std::sqrt(3.0) : 1.0; }
 
 const Vec& NodeOf(const MemoryMesh& mesh, const MeshElement& e, int corner) {
   return mesh.nodes[static_cast<size_t>(e.nodes[static_cast<size_t>(corner)])];
@@ -68,16 +65,34 @@ double NormalisedDet(const Vec& a, const Vec& b, const Vec& c) {
 
 // Verdict's tetrahedron: the determinant over the largest product of the
 // three edge lengths at any corner, times sqrt(2).
-double TetraScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
-  const Vec& p0 = NodeOf(mesh, e, 0);
-  const Vec& p1 = NodeOf(mesh, e, 1);
-  const Vec& p2 = NodeOf(mesh, e, 2);
-  const Vec& p3 = NodeOf(mesh, e, 3);
+double TetraScaledJacobian(const Vec& p0, const Vec& p1, const Vec& p2, const Vec& p3) {
   const double l01 = Norm(Sub(p1, p0)), l12 = Norm(Sub(p2, p1)), l20 = Norm(Sub(p0, p2));
   const double l03 = Norm(Sub(p3, p0)), l13 = Norm(Sub(p3, p1)), l23 = Norm(Sub(p3, p2));
   const double largest = std::max({l01 * l20 * l03, l01 * l12 * l13, l12 * l20 * l23, l03 * l13 * l23});
   if (!(largest > 0.0)) return 0.0;
   return std::clamp(Det(Sub(p1, p0), Sub(p2, p0), Sub(p3, p0)) / largest * std::sqrt(2.0), -1.0, 1.0);
+}
+
+double TetraScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
+  return TetraScaledJacobian(NodeOf(mesh, e, 0), NodeOf(mesh, e, 1), NodeOf(mesh, e, 2), NodeOf(mesh, e, 3));
+}
+
+// Verdict's pyramid: the base's two diagonals cut it into four tetrahedra
+// with the apex, each scored as a tetrahedron; the smallest, times sqrt(2),
+// is 1 for the pyramid of equilateral sides. A pyramid can score above that
+// (a tall one on a slightly oblong base), and Verdict folds such a score
+// back below 1 by as much as it overshoots: 1 stays the ideal. Verdict
+// reports 0 for a pyramid inside out; the sign is kept here, as for the other
+// kinds, so that the mirror image of the ideal pyramid scores -1.
+double PyramidScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
+  static const int kBaseTriangles[4][3] = {{0, 1, 2}, {0, 2, 3}, {0, 1, 3}, {1, 2, 3}};
+  const Vec& apex = NodeOf(mesh, e, 4);
+  double smallest = std::numeric_limits<double>::infinity();
+  for (const auto& t : kBaseTriangles)
+    smallest = std::min(smallest, TetraScaledJacobian(NodeOf(mesh, e, t[0]), NodeOf(mesh, e, t[1]),
+                                                      NodeOf(mesh, e, t[2]), apex));
+  const double scaled = smallest * std::sqrt(2.0);
+  return std::clamp(scaled > 1.0 ? 2.0 - scaled : scaled, -1.0, 1.0);
 }
 
 // The hexahedron's centre: its three principal axes.
@@ -179,6 +194,7 @@ double MinNormalisedCornerJacobian(const MemoryMesh& mesh, const MeshElement& e)
 // Jacobian is already known.
 double ScaledJacobianFrom(const MemoryMesh& mesh, const MeshElement& e, double smallestCorner) {
   if (e.kind == ElementKind::Tetra) return TetraScaledJacobian(mesh, e);
+  if (e.kind == ElementKind::Pyramid) return PyramidScaledJacobian(mesh, e);
   if (e.kind == ElementKind::Hexa) smallestCorner = std::min(smallestCorner, HexaCentreJacobian(mesh, e));
   return std::clamp(smallestCorner * IdealFactor(e.kind), -1.0, 1.0);
 }
@@ -242,13 +258,16 @@ FaultList& Of(QualityReport& r, Fault f) { return r.faults[static_cast<size_t>(f
 // What the element-by-element pass leaves for the checks of the whole mesh.
 struct ElementStates {
   std::vector<char> hasFaces;  // names no node twice: its faces can be matched
-  std::vector<char> usable;    // and finite and positive: it can take part in the overlap test
+  std::vector<char> judged;    // and finite: it has a shape to measure
+  std::vector<char> usable;    // and positive: it can take part in the overlap test
 };
 
-// Collapsed, inverted and flat elements, the scaled Jacobians, the statistics
-// per kind and the volume.
+// Collapsed, inverted, flat and poor elements, the scaled Jacobians, the
+// statistics per kind and the volume. An element already counted as collapsed,
+// inverted or flat is not counted as poor as well: it is worse than that.
 ElementStates JudgeElements(const MemoryMesh& mesh, const std::vector<char>& finiteNode, QualityReport& r) {
-  ElementStates states{std::vector<char>(mesh.elements.size(), 0), std::vector<char>(mesh.elements.size(), 0)};
+  const size_t n = mesh.elements.size();
+  ElementStates states{std::vector<char>(n, 0), std::vector<char>(n, 0), std::vector<char>(n, 0)};
   std::array<double, 4> sums{};
   for (KindStats& s : r.byKind) s.minScaledJacobian = std::numeric_limits<double>::infinity();
   r.scaledJacobian.reserve(mesh.elements.size());
@@ -268,11 +287,13 @@ ElementStates JudgeElements(const MemoryMesh& mesh, const std::vector<char>& fin
     // space must not come out inverted.
     const double corner = MinNormalisedCornerJacobian(mesh, e);
     if (states.hasFaces[i]) {
+      states.judged[i] = 1;
       if (corner < -kFlatCorner) detail::Note(Of(r, Fault::Inverted), index);
       else if (corner <= kFlatCorner) detail::Note(Of(r, Fault::Flat), index);
       else states.usable[i] = 1;
     }
     const double sj = ScaledJacobianFrom(mesh, e, corner);
+    if (states.usable[i] && sj < r.limits.minScaledJacobian) detail::Note(Of(r, Fault::PoorCell), index);
     r.scaledJacobian.push_back(sj);
     const size_t kind = static_cast<size_t>(KindIndex(e.kind));
     ++r.byKind[kind].count;
@@ -290,14 +311,23 @@ ElementStates JudgeElements(const MemoryMesh& mesh, const std::vector<char>& fin
 
 }  // namespace
 
-QualityReport Assess(const MemoryMesh& mesh, double mergeTol) {
+Limits Limits::None() {
+  const double inf = std::numeric_limits<double>::infinity();
+  return {-inf, -inf, -inf, inf, inf};
+}
+
+QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limits) {
   if (!(mergeTol >= 0.0) || !std::isfinite(mergeTol))
     throw std::invalid_argument("quality: the coincidence tolerance must be finite and not negative");
+  for (const double limit : {limits.minScaledJacobian, limits.minDeterminant, limits.minWeight,
+                             limits.maxNonOrthogonality, limits.maxSkewness})
+    if (std::isnan(limit)) throw std::invalid_argument("quality: a limit is not a number");
   CheckNodeReferences(mesh);
   QualityReport r;
   r.nodes = mesh.GetNodeCount();
   r.elements = mesh.GetElementCount();
   r.mergeTol = mergeTol;
+  r.limits = limits;
 
   std::vector<char> finiteNode(mesh.nodes.size());
   for (size_t i = 0; i < mesh.nodes.size(); ++i) {
@@ -305,10 +335,11 @@ QualityReport Assess(const MemoryMesh& mesh, double mergeTol) {
     if (!finiteNode[i]) detail::Note(Of(r, Fault::NonFiniteNode), static_cast<int>(i));
   }
   const ElementStates states = JudgeElements(mesh, finiteNode, r);
-  const std::vector<detail::BoundaryFace> boundary = detail::CheckFaces(mesh, states.hasFaces, r);
+  const detail::FaceSharing sharing = detail::CheckFaces(mesh, states.hasFaces, r);
+  detail::MeasureFiniteVolume(mesh, states.judged, sharing, r);
   Of(r, Fault::CoincidentNodes) = detail::FindCoincidentNodes(mesh.nodes, mergeTol);
   Of(r, Fault::Overlap) = detail::FindOverlaps(mesh, states.usable);
-  Of(r, Fault::CrossingFaces) = detail::FindCrossingFaces(mesh, boundary);
+  Of(r, Fault::CrossingFaces) = detail::FindCrossingFaces(mesh, sharing.boundary);
   return r;
 }
 
@@ -352,6 +383,11 @@ const char* FaultName(Fault fault) {
     case Fault::HangingFace: return "hanging faces";
     case Fault::CrossingFaces: return "crossing boundary faces";
     case Fault::Disconnected: return "disconnected pieces";
+    case Fault::PoorCell: return "poor cells";
+    case Fault::SmallDeterminant: return "cells with small determinant";
+    case Fault::SmallWeight: return "faces with small interpolation weight";
+    case Fault::NonOrthogonal: return "severely non-orthogonal faces";
+    case Fault::Skewed: return "highly skew faces";
     case Fault::Count: break;
   }
   return "unknown fault";
@@ -383,7 +419,8 @@ std::string NamedList(const QualityReport& r, Fault fault) {
   const size_t step = named == Named::NodePairs ? 2 : 1;
   std::ostringstream s;
   const bool countsElements = fault == Fault::Inverted || fault == Fault::Collapsed || fault == Fault::Flat ||
-                              fault == Fault::Overlap;
+                              fault == Fault::Overlap || fault == Fault::PoorCell ||
+                              fault == Fault::SmallDeterminant;
   if (!countsElements)
     s << (named == Named::Elements ? "element" : "node") << (list.named.size() == 1 ? " " : "s ");
   for (size_t i = 0; i + step <= list.named.size(); i += step) {
@@ -393,7 +430,36 @@ std::string NamedList(const QualityReport& r, Fault fault) {
   return s.str();
 }
 
+std::string Significant(double value, int digits) {
+  std::ostringstream s;
+  s << std::setprecision(digits) << value;
+  return s.str();
+}
+
+// "NAME COUNT", and " (LIMIT)" for a class judged by a limit.
+std::string CountedName(const QualityReport& r, Fault fault) {
+  const std::string limit = LimitText(r, fault);
+  return std::string(FaultName(fault)) + " " + std::to_string(r.Count(fault)) +
+         (limit.empty() ? "" : " (" + limit + ")");
+}
+
 }  // namespace
+
+std::string LimitText(const QualityReport& r, Fault fault) {
+  const Limits& l = r.limits;
+  // An infinite limit judges nothing, and says nothing.
+  auto judged = [](double limit, const std::string& before, const std::string& after = "") {
+    return std::isfinite(limit) ? before + Significant(limit, 6) + after : std::string();
+  };
+  switch (fault) {
+    case Fault::PoorCell: return judged(l.minScaledJacobian, "scaled Jacobian under ");
+    case Fault::SmallDeterminant: return judged(l.minDeterminant, "determinant under ");
+    case Fault::SmallWeight: return judged(l.minWeight, "weight under ");
+    case Fault::NonOrthogonal: return judged(l.maxNonOrthogonality, "over ", " degrees");
+    case Fault::Skewed: return judged(l.maxSkewness, "skewness over ");
+    default: return "";
+  }
+}
 
 std::string SummaryLine(const QualityReport& r) {
   std::ostringstream s;
@@ -413,7 +479,10 @@ std::string SummaryLine(const QualityReport& r) {
       sep = ", ";
     }
   if (sep == ", ") s << ")";
-  s << ", volume " << std::setprecision(6) << r.volume;
+  const FiniteVolumeMeasures& fv = r.finiteVolume;
+  s << "; min determinant " << Significant(fv.minDeterminant, 3) << ", min weight " << Significant(fv.minWeight, 3)
+    << ", max non-orthogonality " << Fixed(fv.maxNonOrthogonality, 1) << " degrees, max skewness "
+    << Significant(fv.maxSkewness, 3) << "; volume " << std::setprecision(6) << r.volume;
   return s.str();
 }
 
@@ -433,11 +502,20 @@ std::string ReportTable(const QualityReport& r) {
     s << std::left << std::setw(42) << what << value << "\n";
   };
   row("nodes", std::to_string(r.nodes));
+  const FiniteVolumeMeasures& fv = r.finiteVolume;
+  row("min cell determinant", Significant(fv.minDeterminant, 4));
+  row("min face interpolation weight", Significant(fv.minWeight, 4));
+  row("max non-orthogonality (degrees)", Fixed(fv.maxNonOrthogonality, 2));
+  row("max skewness", Significant(fv.maxSkewness, 4));
   for (int i = 0; i < kFaultClasses; ++i) {
+    const Fault fault = FaultAt(i);
     std::ostringstream value;
-    value << r.Count(FaultAt(i));
-    if (FaultAt(i) == Fault::CoincidentNodes) value << " (within " << std::setprecision(3) << r.mergeTol << ")";
-    row(FaultName(FaultAt(i)), value.str());
+    value << r.Count(fault);
+    if (fault == Fault::CoincidentNodes) value << " (within " << std::setprecision(3) << r.mergeTol << ")";
+    const std::string limit = LimitText(r, fault);
+    if (!limit.empty()) value << " (" << limit << ")";
+    else if (fault >= Fault::PoorCell) value << " (not judged)";
+    row(FaultName(fault), value.str());
   }
   std::ostringstream volume;
   volume << std::setprecision(9) << r.volume;
@@ -448,7 +526,7 @@ std::string ReportTable(const QualityReport& r) {
 std::string DescribeFaults(const QualityReport& r) {
   std::ostringstream s;
   for (int i = 0; i < kFaultClasses; ++i)
-    if (r.Count(FaultAt(i)) > 0) s << FaultName(FaultAt(i)) << " " << r.Count(FaultAt(i)) << ": " << NamedList(r, FaultAt(i)) << "\n";
+    if (r.Count(FaultAt(i)) > 0) s << CountedName(r, FaultAt(i)) << ": " << NamedList(r, FaultAt(i)) << "\n";
   return s.str();
 }
 

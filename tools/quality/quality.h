@@ -10,13 +10,24 @@
 // on an equilateral triangle, square pyramid with equilateral sides, cube);
 // the element's value is the smallest over its corners (and, for the
 // hexahedron, over its centre's principal axes), kept within [-1, 1] so that
-// the mirror image of the ideal element scores -1. A pyramid's apex, where
-// four edges meet, is judged through its two diagonal tetrahedra.
+// the mirror image of the ideal element scores -1. The tetrahedron divides
+// by the largest product of edge lengths at any of its corners; the pyramid
+// is cut by its base's two diagonals into four tetrahedra with the apex, and
+// scores sqrt(2) times the smallest of theirs, folded back below 1 by as much
+// as it overshoots (Verdict reports 0 for an inverted pyramid; the sign is
+// kept here).
 //
 // Every fault class below makes a mesh unfit for a solver; the report counts
 // each and names the first few elements (or nodes) by 0-based index, the
 // numbering ParaView shows. A junction is one solid: pieces that share no
 // face with the rest are a fault too.
+//
+// A sound mesh can still be one a solver rejects or struggles with. Given
+// limits, the report also counts what lies beyond them: sound elements whose
+// scaled Jacobian is under a floor, and the cells and faces that OpenFOAM's
+// checkMesh would flag, measured as it measures them (finite_volume.h): the
+// cell determinant, the face interpolation weight, non-orthogonality and
+// skewness. The measures themselves are taken either way.
 //
 // Overlap is judged among the elements that pass the element checks (finite,
 // no node twice, positive corners), and each element is taken as the
@@ -54,7 +65,39 @@ enum class Fault {
   HangingFace,     // a boundary quadrilateral covered by two boundary triangles on its diagonal
   CrossingFaces,   // a boundary face passing through another boundary face that shares no node with it
   Disconnected,    // a piece beyond the first: elements joined through faces to each other, not to the rest
-  Count            // number of classes; not a fault
+  // Beyond the limits (Limits below); none counted without them.
+  PoorCell,          // a sound element whose scaled Jacobian is under the floor
+  SmallDeterminant,  // a cell whose determinant is under the limit
+  SmallWeight,       // an internal face whose interpolation weight is under the limit
+  NonOrthogonal,     // an internal face non-orthogonal beyond the limit
+  Skewed,            // a face, internal or on the boundary, skew beyond the limit
+  Count              // number of classes; not a fault
+};
+
+// Where a cell or face stops being fit for a solver. The defaults are
+// checkMesh's thresholds, and a scaled-Jacobian floor under which an element
+// is too distorted to trust. An infinite limit judges nothing.
+struct Limits {
+  double minScaledJacobian = 0.2;
+  double minDeterminant = 0.001;
+  double minWeight = 0.05;
+  double maxNonOrthogonality = 70.0;  // degrees
+  double maxSkewness = 4.0;
+
+  // Limits that count nothing: the mesh's soundness alone.
+  static Limits None();
+};
+
+// The finite-volume measures over the cells whose faces could be matched and
+// whose nodes are finite (finite_volume.h). A mesh without such cells or
+// faces keeps the values of the ideal mesh.
+struct FiniteVolumeMeasures {
+  long long cells = 0;
+  long long internalFaces = 0;       // between two such cells
+  double minDeterminant = 1.0;
+  double minWeight = 0.5;
+  double maxNonOrthogonality = 0.0;  // degrees, over the internal faces
+  double maxSkewness = 0.0;          // over the internal and the boundary faces
 };
 
 constexpr int kFaultClasses = static_cast<int>(Fault::Count);
@@ -84,6 +127,9 @@ struct QualityReport {
   // One value per element, in element order; NaN for an element with a node
   // that is not finite.
   std::vector<double> scaledJacobian;
+  // The limits the report was made with, and the finite-volume measures.
+  Limits limits = Limits::None();
+  FiniteVolumeMeasures finiteVolume;
 
   const FaultList& operator[](Fault f) const { return faults[static_cast<size_t>(f)]; }
   long long Count(Fault f) const { return (*this)[f].count; }
@@ -93,11 +139,13 @@ struct QualityReport {
 int KindIndex(ElementKind kind);
 
 // The report of a mesh. Two nodes are coincident when they lie within
-// mergeTol of each other on every axis (mergeTol >= 0). Node indices must lie
-// within the mesh (MemoryMesh guarantees it for what the library writes);
-// throws std::invalid_argument otherwise, or for a negative or non-finite
-// mergeTol.
-QualityReport Assess(const MemoryMesh& mesh, double mergeTol);
+// mergeTol of each other on every axis (mergeTol >= 0). Without limits the
+// report judges the mesh's soundness alone, what the library promises of
+// every mesh it hands over; the tool judges with Limits{} or the user's.
+// Node indices must lie within the mesh (MemoryMesh guarantees it for what
+// the library writes); throws std::invalid_argument otherwise, for a
+// negative or non-finite mergeTol, or for a limit that is not a number.
+QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limits = Limits::None());
 
 // The tolerance the tool takes for "the same point" when none is given: a
 // millionth of the diagonal of the finite nodes' bounding box. The library's
@@ -116,20 +164,28 @@ double SmallestScaledJacobian(const QualityReport& report);
 // The fault class in words, as the report's lines name it: "inverted elements".
 const char* FaultName(Fault fault);
 
+// The limit a class is judged by, in words, as the report's lines add it to
+// the name: "scaled Jacobian under 0.2"; "" for the classes of soundness, or
+// for a class the report's limits leave unjudged.
+std::string LimitText(const QualityReport& report, Fault fault);
+
 // What a fault class's index list holds.
 Named NamedKind(Fault fault);
 
-// One line: faults (or "no faults"), the smallest scaled Jacobian, the volume.
+// One line: faults (or "no faults"), the smallest scaled Jacobian, the
+// finite-volume measures, the volume.
 std::string SummaryLine(const QualityReport& report);
 
 // A small table per kind (count, smallest and mean scaled Jacobian), then the
-// count of every fault class and the volume.
+// finite-volume measures, the count of every fault class (with its limit)
+// and the volume.
 std::string ReportTable(const QualityReport& report);
 
 // One line per fault class that counts anything, "" when there are none:
 //   inverted elements 3: 17, 18, 240
 //   faces shared by 3+ elements 1: elements 4, 5, 9
 //   coincident node pairs 2: nodes 3-9, 4-10
+//   poor cells 2 (scaled Jacobian under 0.2): 40, 41
 std::string DescribeFaults(const QualityReport& report);
 
 // The smallest corner Jacobian of an element (negative when inverted).

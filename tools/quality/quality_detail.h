@@ -3,6 +3,7 @@
 // Pieces of the quality report shared between its files. Internal to vela_quality.
 
 #include "quality.h"
+#include "vec.h"
 
 #include <array>
 #include <cmath>
@@ -40,12 +41,47 @@ struct BoundaryFace {
   int element;
 };
 
+// A face two elements share, running round it in opposite turns: its nodes
+// in the owner's outward turn.
+struct InternalFace {
+  int size;
+  std::array<int, 4> nodes;
+  int owner;
+  int neighbour;
+};
+
+// The faces of the mesh as a finite-volume solver takes them: between two
+// cells, or on the boundary. A face shared the wrong way (by three, or in the
+// same turn) is neither: it is a fault of its own.
+struct FaceSharing {
+  std::vector<BoundaryFace> boundary;
+  std::vector<InternalFace> internal;
+};
+
 // What follows from how the elements share their faces: faces shared by
 // three or more, faces shared in the same turn, open boundary edges, hanging
 // faces and disconnected pieces, written into the report. Elements with
 // hasFaces[i] == 0 (collapsed ones: their faces mean nothing) take no part.
-// Returns the boundary faces.
-std::vector<BoundaryFace> CheckFaces(const MemoryMesh& mesh, const std::vector<char>& hasFaces, QualityReport& report);
+// Returns the boundary and the internal faces.
+FaceSharing CheckFaces(const MemoryMesh& mesh, const std::vector<char>& hasFaces, QualityReport& report);
+
+// The sums a cell's determinant is taken from, one internal face's area
+// vector at a time (finite_volume.h, CellDeterminant).
+struct DeterminantSums {
+  double tensor[6] = {};  // the sum of A A^T: xx, xy, xz, yy, yz, zz
+  double lengths = 0.0;   // the sum of |A|
+  int count = 0;
+  void Add(const Vec& area);
+  double Value() const;
+};
+
+// The finite-volume measures of the cells marked judged (faces matched,
+// nodes finite) and of their faces, into report.finiteVolume, and the cells
+// and faces beyond report.limits counted as faults: small determinant, small
+// interpolation weight, severe non-orthogonality, high skewness. Face classes
+// count faces and name their cells.
+void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged, const FaceSharing& sharing,
+                         QualityReport& report);
 
 // Pairs of finite nodes within tol of each other on every axis, counted in
 // 64 bits in about linear time: exact duplicates are counted by multiplicity,

@@ -1,0 +1,261 @@
+// The finite-volume measures of finite_volume.h, and the pass over a whole
+// mesh that takes them for the quality report: cells with small determinant,
+// faces with small interpolation weight, severely non-orthogonal and highly
+// skew faces.
+//
+// OpenFOAM adds tiny guards to its divisors (1e-300, 1e-150 for doubles)
+// rather than testing for zero; they are kept as they are, so that a
+// degenerate face or cell comes out here as it does in checkMesh.
+
+#include "finite_volume.h"
+
+#include "quality_detail.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vela::quality {
+
+namespace {
+
+constexpr double kVSmall = 1e-300;
+constexpr double kRootVSmall = 1e-150;
+
+double Degrees(double cosine) { return std::acos(std::clamp(cosine, -1.0, 1.0)) * 180.0 / kPi; }
+
+// The skewness vector's length over the face's reach along it, the reach
+// being at least `least`.
+double NormalisedSkew(const std::vector<Vec>& corners, const Vec& centre, const Vec& skew, double least) {
+  const double length = Norm(skew);
+  const Vec along = Scaled(skew, 1.0 / (length + kRootVSmall));
+  double reach = least + kRootVSmall;
+  for (const Vec& p : corners) reach = std::max(reach, std::fabs(Dot(along, Sub(p, centre))));
+  return length / reach;
+}
+
+// The component of offset that the line `d` does not explain: offset less
+// the point of d that lies on the face's plane.
+Vec SkewVector(const Vec& area, const Vec& offset, const Vec& d) {
+  return Sub(offset, Scaled(d, Dot(area, offset) / (Dot(area, d) + kRootVSmall)));
+}
+
+}  // namespace
+
+FaceGeometry FaceCentreAndArea(const std::vector<Vec>& corners) {
+  const size_t n = corners.size();
+  if (n == 3) {
+    const Vec sum = Add(Add(corners[0], corners[1]), corners[2]);
+    return {Scaled(sum, 1.0 / 3.0), Scaled(Cross(Sub(corners[1], corners[0]), Sub(corners[2], corners[0])), 0.5)};
+  }
+  Vec mean{0, 0, 0};
+  for (const Vec& p : corners) mean = Add(mean, p);
+  mean = Scaled(mean, 1.0 / static_cast<double>(n));
+  Vec sumN{0, 0, 0}, sumAc{0, 0, 0};
+  double sumA = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    const Vec& here = corners[i];
+    const Vec& next = corners[(i + 1) % n];
+    // Twice the triangle's area vector and three times its centroid: the
+    // factors cancel in the weighted centre and are put right below.
+    const Vec normal = Cross(Sub(next, here), Sub(mean, here));
+    const double a = Norm(normal);
+    sumN = Add(sumN, normal);
+    sumA += a;
+    sumAc = Add(sumAc, Scaled(Add(Add(here, next), mean), a));
+  }
+  if (sumA < kRootVSmall) return {mean, {0, 0, 0}};
+  return {Scaled(sumAc, 1.0 / (3.0 * sumA)), Scaled(sumN, 0.5)};
+}
+
+Vec CellCentre(const std::vector<FaceGeometry>& outwardFaces) {
+  Vec estimate{0, 0, 0};
+  for (const FaceGeometry& f : outwardFaces) estimate = Add(estimate, f.centre);
+  estimate = Scaled(estimate, 1.0 / static_cast<double>(outwardFaces.size()));
+  Vec weighted{0, 0, 0};
+  double volume3 = 0.0;
+  for (const FaceGeometry& f : outwardFaces) {
+    const double pyramid3 = Dot(f.area, Sub(f.centre, estimate));
+    weighted = Add(weighted, Scaled(Add(Scaled(f.centre, 0.75), Scaled(estimate, 0.25)), pyramid3));
+    volume3 += pyramid3;
+  }
+  return std::fabs(volume3) > kVSmall ? Scaled(weighted, 1.0 / volume3) : estimate;
+}
+
+double CellDeterminant(const std::vector<Vec>& internalFaceAreas) {
+  detail::DeterminantSums sums;
+  for (const Vec& area : internalFaceAreas) sums.Add(area);
+  return sums.Value();
+}
+
+double FaceWeight(const FaceGeometry& face, const Vec& ownerCentre, const Vec& neighbourCentre) {
+  const double toOwner = std::fabs(Dot(face.area, Sub(face.centre, ownerCentre)));
+  const double toNeighbour = std::fabs(Dot(face.area, Sub(neighbourCentre, face.centre)));
+  return std::min(toOwner, toNeighbour) / (toOwner + toNeighbour + kVSmall);
+}
+
+double NonOrthogonality(const FaceGeometry& face, const Vec& ownerCentre, const Vec& neighbourCentre) {
+  const Vec d = Sub(neighbourCentre, ownerCentre);
+  return Degrees(Dot(d, face.area) / (Norm(d) * Norm(face.area) + kRootVSmall));
+}
+
+double FaceSkewness(const std::vector<Vec>& corners, const FaceGeometry& face, const Vec& ownerCentre,
+                    const Vec& neighbourCentre) {
+  const Vec d = Sub(neighbourCentre, ownerCentre);
+  const Vec skew = SkewVector(face.area, Sub(face.centre, ownerCentre), d);
+  return NormalisedSkew(corners, face.centre, skew, 0.2 * Norm(d));
+}
+
+double BoundaryFaceSkewness(const std::vector<Vec>& corners, const FaceGeometry& face, const Vec& ownerCentre) {
+  const Vec offset = Sub(face.centre, ownerCentre);
+  const Vec normal = Scaled(face.area, 1.0 / (Norm(face.area) + kRootVSmall));
+  const Vec d = Scaled(normal, Dot(normal, offset));
+  const Vec skew = SkewVector(face.area, offset, d);
+  return NormalisedSkew(corners, face.centre, skew, 0.4 * Norm(d));
+}
+
+namespace detail {
+
+void DeterminantSums::Add(const Vec& area) {
+  const double products[6] = {area[0] * area[0], area[0] * area[1], area[0] * area[2],
+                              area[1] * area[1], area[1] * area[2], area[2] * area[2]};
+  for (size_t k = 0; k < 6; ++k) tensor[k] += products[k];
+  lengths += Norm(area);
+  ++count;
+}
+
+double DeterminantSums::Value() const {
+  if (count == 0 || lengths < kRootVSmall) return 0.0;
+  // Each area divided by the mean length, as the sum is taken: the tensor
+  // divided by the mean's square.
+  const double mean = lengths / count;
+  double t[6];
+  for (size_t k = 0; k < 6; ++k) t[k] = tensor[k] / mean / mean;
+  const double xx = t[0], xy = t[1], xz = t[2], yy = t[3], yz = t[4], zz = t[5];
+  const double det = xx * (yy * zz - yz * yz) - xy * (xy * zz - yz * xz) + xz * (xy * yz - yy * xz);
+  return std::fabs(det) / 8.0;
+}
+
+namespace {
+
+std::vector<Vec> CornersOf(const MemoryMesh& mesh, int size, const std::array<int, 4>& nodes) {
+  std::vector<Vec> corners;
+  for (int i = 0; i < size; ++i) corners.push_back(mesh.nodes[static_cast<size_t>(nodes[static_cast<size_t>(i)])]);
+  return corners;
+}
+
+bool AllFinite(const std::vector<Vec>& corners) {
+  return std::all_of(corners.begin(), corners.end(), [](const Vec& p) { return IsFinite(p); });
+}
+
+// What is summed per cell over its faces.
+struct CellSums {
+  Vec faceCentres{};   // for the centre's estimate
+  int faces = 0;
+  Vec weighted{};      // pyramid centroids weighted by their volumes
+  double volume3 = 0.0;
+  DeterminantSums determinant;
+};
+
+// A face of the mesh with its geometry; neighbour -1 on the boundary.
+struct MeshFace {
+  std::vector<Vec> corners;
+  FaceGeometry geometry;
+  int owner;
+  int neighbour;
+};
+
+}  // namespace
+
+void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged, const FaceSharing& sharing,
+                         QualityReport& r) {
+  std::vector<MeshFace> faces;
+  faces.reserve(sharing.internal.size() + sharing.boundary.size());
+  auto add = [&](int size, const std::array<int, 4>& nodes, int owner, int neighbour) {
+    std::vector<Vec> corners = CornersOf(mesh, size, nodes);
+    if (!AllFinite(corners)) return;  // the non-finite node is the fault; no geometry to judge
+    const FaceGeometry geometry = FaceCentreAndArea(corners);
+    faces.push_back({std::move(corners), geometry, owner, neighbour});
+  };
+  for (const InternalFace& f : sharing.internal) add(f.size, f.nodes, f.owner, f.neighbour);
+  for (const BoundaryFace& f : sharing.boundary) add(f.size, f.nodes, f.element, -1);
+
+  std::vector<CellSums> cells(mesh.elements.size());
+  auto isJudged = [&](int cell) { return cell >= 0 && judged[static_cast<size_t>(cell)]; };
+  for (const MeshFace& f : faces)
+    for (const int cell : {f.owner, f.neighbour})
+      if (isJudged(cell)) {
+        CellSums& c = cells[static_cast<size_t>(cell)];
+        c.faceCentres = Add(c.faceCentres, f.geometry.centre);
+        ++c.faces;
+        if (f.neighbour >= 0) c.determinant.Add(f.geometry.area);
+      }
+  // The pyramids on every face from each side's estimate; the area vector
+  // points out of the owner and into the neighbour.
+  for (const MeshFace& f : faces)
+    for (const int cell : {f.owner, f.neighbour})
+      if (isJudged(cell)) {
+        CellSums& c = cells[static_cast<size_t>(cell)];
+        const Vec estimate = Scaled(c.faceCentres, 1.0 / c.faces);
+        const double sign = cell == f.owner ? 1.0 : -1.0;
+        const double pyramid3 = sign * Dot(f.geometry.area, Sub(f.geometry.centre, estimate));
+        c.weighted = Add(c.weighted, Scaled(Add(Scaled(f.geometry.centre, 0.75), Scaled(estimate, 0.25)), pyramid3));
+        c.volume3 += pyramid3;
+      }
+  std::vector<Vec> centres(mesh.elements.size());
+  FiniteVolumeMeasures& m = r.finiteVolume;
+  const Limits& limits = r.limits;
+  FaultList& smallDeterminant = r.faults[static_cast<size_t>(Fault::SmallDeterminant)];
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (!judged[i] || cells[i].faces == 0) continue;
+    const CellSums& c = cells[i];
+    centres[i] = std::fabs(c.volume3) > kVSmall ? Scaled(c.weighted, 1.0 / c.volume3)
+                                                 : Scaled(c.faceCentres, 1.0 / c.faces);
+    const double determinant = c.determinant.Value();
+    m.minDeterminant = std::min(m.minDeterminant, determinant);
+    ++m.cells;
+    if (determinant < limits.minDeterminant) Note(smallDeterminant, static_cast<int>(i));
+  }
+
+  FaultList& smallWeight = r.faults[static_cast<size_t>(Fault::SmallWeight)];
+  FaultList& nonOrthogonal = r.faults[static_cast<size_t>(Fault::NonOrthogonal)];
+  FaultList& skewed = r.faults[static_cast<size_t>(Fault::Skewed)];
+  std::vector<int> lightElements, nonOrthogonalElements, skewedElements;
+  for (const MeshFace& f : faces) {
+    if (!isJudged(f.owner) || cells[static_cast<size_t>(f.owner)].faces == 0) continue;
+    const Vec& owner = centres[static_cast<size_t>(f.owner)];
+    double skew = 0.0;
+    if (f.neighbour < 0) {
+      skew = BoundaryFaceSkewness(f.corners, f.geometry, owner);
+    } else {
+      if (!isJudged(f.neighbour)) continue;
+      const Vec& neighbour = centres[static_cast<size_t>(f.neighbour)];
+      ++m.internalFaces;
+      const double weight = FaceWeight(f.geometry, owner, neighbour);
+      const double angle = NonOrthogonality(f.geometry, owner, neighbour);
+      m.minWeight = std::min(m.minWeight, weight);
+      m.maxNonOrthogonality = std::max(m.maxNonOrthogonality, angle);
+      if (weight < limits.minWeight) {
+        ++smallWeight.count;
+        lightElements.insert(lightElements.end(), {f.owner, f.neighbour});
+      }
+      if (angle > limits.maxNonOrthogonality) {
+        ++nonOrthogonal.count;
+        nonOrthogonalElements.insert(nonOrthogonalElements.end(), {f.owner, f.neighbour});
+      }
+      skew = FaceSkewness(f.corners, f.geometry, owner, neighbour);
+    }
+    m.maxSkewness = std::max(m.maxSkewness, skew);
+    if (skew > limits.maxSkewness) {
+      ++skewed.count;
+      skewedElements.push_back(f.owner);
+      if (f.neighbour >= 0) skewedElements.push_back(f.neighbour);
+    }
+  }
+  NameSmallest(smallWeight, std::move(lightElements));
+  NameSmallest(nonOrthogonal, std::move(nonOrthogonalElements));
+  NameSmallest(skewed, std::move(skewedElements));
+}
+
+}  // namespace detail
+
+}  // namespace vela::quality
