@@ -1,6 +1,7 @@
 // The quality report on hand-made meshes, each built around one fault.
 
 #include "hand_meshes.h"
+#include "channel.h"
 #include "quality.h"
 #include "quality_json.h"
 
@@ -296,4 +297,48 @@ TEST(QualityReport, RejectsCornersOutsideTheNodesAndBadTolerances) {
   for (const double tol : {-1.0, std::nan(""), HUGE_VAL}) EXPECT_THROW(Assess(m, tol), std::invalid_argument);
   m.elements[0].nodes[2] = 99;
   EXPECT_THROW(Assess(m, 1e-6), std::invalid_argument);
+}
+
+// The wall against the channel: a tapered runner with balls at its ends.
+// Points at known distances from it, outside and in, turned and moved
+// anywhere, and a mesh of them judged by its worst node.
+TEST(WallReport, MeasuresTheDistanceOutsideTheMachinedChannelAgainstTheLocalRadius) {
+  using vela::quality::MachinedRunner;
+  const double turn = 0.7;
+  const std::array<double, 3> shift{3.5, -2.0, 11.0};
+  // x along the runner, y across; turned about z, then moved.
+  auto place = [&](double x, double y, double z) {
+    return std::array<double, 3>{x * std::cos(turn) - y * std::sin(turn) + shift[0],
+                                 x * std::sin(turn) + y * std::cos(turn) + shift[1], z + shift[2]};
+  };
+  const std::vector<MachinedRunner> channel{{place(0, 0, 0), place(10, 0, 0), 2.0, 1.0}};
+  struct Case {
+    std::array<double, 3> at;
+    double outside;  // expected, negative inside
+    double radius;
+  };
+  const Case cases[] = {
+      {place(5, 1.5 + 0.3, 0), 0.3, 1.5},     // over the middle, where the radius is 1.5
+      {place(5, 0, 1.0), -0.5, 1.5},          // inside
+      {place(-2.5, 0, 0), 0.5, 2.0},          // beyond the wide end: its ball
+      {place(11.0, 0, 0), 0.0, 1.0},          // on the narrow end's ball
+      {place(0, 2.0, 0), 0.0, 2.0},           // on the rim of the wide end
+  };
+  for (const Case& c : cases) {
+    double radius = 0.0;
+    EXPECT_NEAR(vela::quality::OutsideChannel(channel, c.at, &radius), c.outside, 1e-12);
+    if (c.outside > 0) {
+      EXPECT_NEAR(radius, c.radius, 1e-12);
+    }
+  }
+  MemoryMesh mesh;
+  mesh.SetMeshSize(0, 3);
+  mesh.SetNodeCoord(0, cases[1].at[0], cases[1].at[1], cases[1].at[2]);
+  mesh.SetNodeCoord(1, cases[0].at[0], cases[0].at[1], cases[0].at[2]);
+  mesh.SetNodeCoord(2, cases[2].at[0], cases[2].at[1], cases[2].at[2]);
+  const vela::quality::WallReport wall = vela::quality::AssessWall(mesh, channel);
+  EXPECT_NEAR(wall.outside, 0.5, 1e-12);
+  // Judged against the local radius: 0.5 beyond a radius of 2 is the worse.
+  EXPECT_NEAR(wall.share, 0.5 / 2.0, 1e-12);
+  EXPECT_EQ(wall.node, 2);
 }

@@ -24,6 +24,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The junction's runners as machined, from the centre to each far point
+// where the library meshes them (placed as the file asks).
+std::vector<quality::MachinedRunner> ChannelOf(const io::JunctionFile& junction) {
+  const JunctionInput input = host::InputOf(junction);
+  std::vector<quality::MachinedRunner> channel;
+  for (size_t i = 0; i < input.farPoints.size() && 2 * i + 1 < input.radii.size(); ++i)
+    channel.push_back({input.center, input.farPoints[i], input.radii[2 * i + 1], input.radii[2 * i]});
+  return channel;
+}
+
 // A view angle that is not finite would fill the picture with "nan".
 std::string ViewProblem(const ViewDirection& view) {
   for (const auto& [option, value] : {std::pair{"--azimuth", view.azimuthDeg}, {"--elevation", view.elevationDeg}})
@@ -144,6 +154,7 @@ void PrintJunctionSummary(const io::JunctionFile& junction, const JunctionRun& r
       << "  nodes     " << r.meshed.nodesBeforeMerge << " before merging, " << mesh.GetNodeCount() << " after\n"
       << "  elements  " << mesh.GetElementCount() << ": " << KindCounts(mesh) << "\n"
       << "  " << quality::SummaryLine(r.report) << "\n"
+      << "  " << WallLine(r.wall) << "\n"
       << "  coincident nodes: within " << std::setprecision(3) << r.report.mergeTol
       << " on every axis, as check takes by default\n"
       << std::setprecision(6);
@@ -169,6 +180,7 @@ JunctionRun MeshAndWriteJunction(const io::JunctionFile& junction, const std::ve
     Progress progress(err, options.progress);
     r.meshed = MeshJunction(junction);
     r.status = WriteChecked(junction, r.meshed, outputs, options, r.report, data, err, progress);
+    if (r.meshed.ok) r.wall = quality::AssessWall(r.meshed.document.mesh, ChannelOf(junction));
   } catch (const std::bad_alloc&) {
     err << name << ": out of memory: the junction needs more memory than there is (first_circle_nodes "
         << junction.firstCircleNodes << ", " << junction.innerLayers.size() << " inner_layers, "
@@ -186,7 +198,8 @@ std::string JunctionTableHeader() {
   std::ostringstream s;
   s << std::left << std::setw(18) << "junction" << std::setw(6) << "kind" << std::right << std::setw(8) << "runners"
     << std::setw(9) << "nodes" << std::setw(10) << "elements" << std::setw(7) << "tetra" << std::setw(8)
-    << "pyramid" << std::setw(7) << "prism" << std::setw(7) << "hexa" << std::setw(9) << "min SJ" << "  faults\n";
+    << "pyramid" << std::setw(7) << "prism" << std::setw(7) << "hexa" << std::setw(9) << "min SJ" << std::setw(8)
+    << "wall %" << "  faults\n";
   return s.str();
 }
 
@@ -202,8 +215,8 @@ std::string JunctionTableRow(const std::string& label, const io::JunctionFile& j
   s << std::setw(9) << mesh.GetNodeCount() << std::setw(10) << mesh.GetElementCount() << std::setw(7)
     << mesh.CountOf(ElementKind::Tetra) << std::setw(8) << mesh.CountOf(ElementKind::Pyramid) << std::setw(7)
     << mesh.CountOf(ElementKind::Prism) << std::setw(7) << mesh.CountOf(ElementKind::Hexa) << std::setw(9)
-    << std::fixed << std::setprecision(3) << quality::SmallestScaledJacobian(r.report) << "  "
-    << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
+    << std::fixed << std::setprecision(3) << quality::SmallestScaledJacobian(r.report) << std::setw(8)
+    << WallPercent(r.wall) << "  " << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
   return s.str();
 }
 
@@ -223,6 +236,7 @@ nlohmann::ordered_json JunctionSummaryJson(const io::JunctionFile& junction, con
           {"elements", mesh.GetElementCount()},
           {"by_kind", ByKindJson(mesh)},
           {"quality", quality::QualityJson(r.report)},
+          {"wall", WallJson(r.wall)},
           {"written", written}};
 }
 

@@ -58,6 +58,7 @@ struct JunctionRun {
   int status = kDone;
   MeshedJunction meshed;
   quality::QualityReport report;
+  quality::WallReport wall;  // the mesh against the channel its runners are machined to
   bool written = false;  // every output was written
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <iomanip>
 #include <ostream>
 #include <sstream>
 
@@ -99,6 +100,25 @@ bool MakeFolder(const std::string& dir, std::ostream& err) {
   if (!made) return true;
   err << io::detail::Printable(dir) << ": cannot create the folder (" << made.message() << ")\n";
   return false;
+}
+
+std::string WallLine(const quality::WallReport& wall) {
+  if (wall.node < 0) return "wall: on or inside the channel the runners are machined to";
+  std::ostringstream line;
+  line << "wall: " << std::setprecision(3) << wall.outside << " outside the channel at most, " << std::fixed
+       << std::setprecision(1) << 100.0 * wall.share << " % of the local radius (node " << wall.node << ")";
+  return line.str();
+}
+
+nlohmann::ordered_json WallJson(const quality::WallReport& wall) {
+  return {{"outside", wall.outside}, {"share_of_radius", wall.share},
+          {"node", wall.node < 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(wall.node)}};
+}
+
+std::string WallPercent(const quality::WallReport& wall) {
+  std::ostringstream text;
+  text << std::fixed << std::setprecision(1) << 100.0 * wall.share;
+  return text.str();
 }
 
 }  // namespace vela::cli

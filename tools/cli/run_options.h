@@ -6,6 +6,7 @@
 // report's own (quality_json.h): the Python module prints it too.
 
 #include "mesh_file.h"
+#include "channel.h"
 #include "quality.h"
 
 #include <nlohmann/json.hpp>
@@ -69,6 +70,13 @@ std::ostream& SummaryStream(const std::vector<std::string>& outputs, std::ostrea
 
 // The mesh's element counts by kind: {"tetra", "pyramid", "prism", "hexa"}.
 nlohmann::ordered_json ByKindJson(const MemoryMesh& mesh);
+
+// The wall against the channel, for the summaries: "wall: 0.53 outside the
+// channel at most, 26.6 % of the local radius (node 120)", or within it; the
+// same as JSON, and as the tables' percentage.
+std::string WallLine(const quality::WallReport& wall);
+nlohmann::ordered_json WallJson(const quality::WallReport& wall);
+std::string WallPercent(const quality::WallReport& wall);
 
 // Creates the output folder (and its parents); false, after one line on err
 // naming it, when it cannot be made.

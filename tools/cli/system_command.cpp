@@ -13,6 +13,7 @@
 #include <stdlib.h>  // mkdtemp
 
 #include <algorithm>
+#include <map>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -62,8 +63,18 @@ struct SystemResult {
   SystemOutcome outcome;
   MemoryMesh volume;
   quality::QualityReport report;
+  quality::WallReport wall;
   std::vector<std::string> written;
 };
+
+// The network's runners as machined, each between its two points.
+std::vector<quality::MachinedRunner> ChannelOf(const RunnerNetwork& network) {
+  std::map<std::string, vela::system::Vec3> at(network.points.begin(), network.points.end());
+  std::vector<quality::MachinedRunner> channel;
+  for (const vela::system::SystemRunner& runner : network.runners)
+    channel.push_back({at[runner.from], at[runner.to], runner.radiusFrom, runner.radiusTo});
+  return channel;
+}
 
 int ReadNetwork(const std::string& file, RunnerNetwork& network, std::ostream& err) {
   try {
@@ -133,6 +144,7 @@ SystemResult MeshAndWrite(const RunnerNetwork& network, int threads, const std::
   }
   vela::system::WriteSolidMesh(r.outcome.mesh, r.volume);
   r.report = quality::Assess(r.volume, quality::DefaultTolerance(r.volume), options.limits);
+  r.wall = quality::AssessWall(r.volume, ChannelOf(network));
   r.status = WriteOutputs(r.outcome.mesh, network.name, outputs, options, r.written, data, err);
   if (r.status == kDone && quality::HasFaults(r.report)) {
     err << name << ": the mesh has faults:\n" << quality::DescribeFaults(r.report);
@@ -165,6 +177,7 @@ void PrintSummary(const RunnerNetwork& network, const SystemResult& r, std::ostr
     out << "    " << std::left << std::setw(14) << io::detail::Printable(r.outcome.mesh.patches[p]) << std::right
         << std::setw(8) << faces[p] << "\n";
   out << "  " << quality::SummaryLine(r.report) << "\n"
+      << "  " << WallLine(r.wall) << "\n"
       << "  coincident nodes: within " << std::setprecision(3) << r.report.mergeTol
       << " on every axis, as check takes by default\n"
       << std::setprecision(6);
@@ -187,6 +200,7 @@ nlohmann::ordered_json SummaryJson(const RunnerNetwork& network, const SystemRes
           {"by_kind", ByKindJson(mesh)},
           {"patches", patches},
           {"quality", quality::QualityJson(r.report)},
+          {"wall", WallJson(r.wall)},
           {"written", r.written}};
 }
 
@@ -224,7 +238,8 @@ std::string DemoRow(const std::string& label, const SystemResult& r) {
       << mesh.CountOf(ElementKind::Tetra) << std::setw(8) << mesh.CountOf(ElementKind::Pyramid) << std::setw(7)
       << mesh.CountOf(ElementKind::Prism) << std::setw(7) << mesh.CountOf(ElementKind::Hexa) << std::setw(8)
       << r.outcome.mesh.patches.size() << std::setw(8) << std::fixed << std::setprecision(3)
-      << quality::SmallestScaledJacobian(r.report) << "  " << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
+      << quality::SmallestScaledJacobian(r.report) << std::setw(8) << WallPercent(r.wall) << "  "
+      << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
   return out.str();
 }
 
@@ -235,7 +250,7 @@ std::string SystemTableHeader() {
   out << std::left << std::setw(14) << "system" << std::right << std::setw(10) << "junctions" << std::setw(6)
       << "bends" << std::setw(8) << "runners" << std::setw(8) << "nodes" << std::setw(9) << "elements"
       << std::setw(7) << "tetra" << std::setw(8) << "pyramid" << std::setw(7) << "prism" << std::setw(7) << "hexa"
-      << std::setw(8) << "patches" << std::setw(8) << "min SJ" << "  faults\n";
+      << std::setw(8) << "patches" << std::setw(8) << "min SJ" << std::setw(8) << "wall %" << "  faults\n";
   return out.str();
 }
 
