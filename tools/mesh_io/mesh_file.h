@@ -48,11 +48,24 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// A boundary face: 3 or 4 corners (nodes[3] is -1 for a triangle), 0-based,
+// wound outward (counter-clockwise seen from outside), and its patch.
+struct PatchFace {
+  int corners = 0;
+  std::array<int, 4> nodes{};
+  int patch = 0;
+};
+
 // One meshed junction as it goes into and comes out of a mesh file.
 struct MeshDocument {
   MemoryMesh mesh;
   std::string kind;                             // "nway", "bend", or "" when the file does not say
   std::vector<std::array<double, 3>> farNodes;  // N-way only: the library's far node per runner
+  // The boundary in named patches, when known (vela-mesh names a junction's
+  // "wall", "end-0", "end-1", ...: the far-end section of each runner). Only
+  // .msh carries them, as surface groups; no reader gives them back.
+  std::vector<std::string> patches;
+  std::vector<PatchFace> faces;
 };
 
 enum class MeshFormat { Json, Vtu, Msh };
@@ -64,6 +77,11 @@ enum class Encoding { Default, Ascii, Binary };
 
 struct WriteOptions {
   Encoding encoding = Encoding::Default;
+  // The length unit of the coordinates (length_unit.h), written where a
+  // format has a place for it: "units" in .json, the field data
+  // "metres_per_unit" in .vtu, a $Comments section "units NAME" in .msh, the
+  // opening comment of an OpenFOAM case's files. "" writes none.
+  std::string units;
 };
 
 // The format named by the path's extension (.json, .vtu, .msh, any case).
@@ -76,7 +94,10 @@ MeshFormat MeshFormatFromPath(const std::string& path);
 // a kind other than "nway", "bend" or "", far nodes on a bend or on a mesh of
 // unknown kind, a corner index outside
 // the node list, a coordinate, far node or scaled Jacobian that is not finite,
-// or a scaled-Jacobian count that is neither 0 nor the element count.
+// or a scaled-Jacobian count that is neither 0 nor the element count; a
+// patch name that is empty, holds a control character or a double quote, or
+// is given twice; a face of other than 3 or 4 corners, or whose corner or
+// patch is out of range; a unit MetresPerUnit does not know.
 std::string FormatMesh(const MeshDocument& document, MeshFormat format,
                        const std::vector<double>& scaledJacobian, const WriteOptions& options);
 // The same in the default encodings.

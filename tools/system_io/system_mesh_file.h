@@ -59,6 +59,31 @@ std::vector<std::string> WriteSystemMesh(const std::string& path,
                                          const vela::system::SystemMesh& mesh,
                                          const std::string& title);
 
+// Writes the mesh as an OpenFOAM case into the folder dir, made when missing:
+// dir/constant/polyMesh/ points, faces, owner, neighbour, boundary and
+// cellZones, and the dictionaries OpenFOAM needs to open it and to check
+// the mesh, dir/system/controlDict, fvSchemes and fvSolution, each unless
+// the case has one (a case already set up for a solver keeps its own). Every face of the elements
+// once: the internal ones in upper-triangular order (by owner, then
+// neighbour; the owner the lower-numbered element), then the patches' faces
+// patch by patch in the mesh's face order, each wound out of its owner (the
+// right-hand normal points away from it). Patch "wall" is of type wall, every
+// other of type patch; each region is a cell zone. Patches and zones are
+// named as in the mesh, but for any character other than a letter, a digit
+// or "_-.", which becomes '_' ("junction at s" -> junction_at_s), and a '_'
+// in front of a name that does not start with a letter. Points the elements
+// do not use are left out. Binary ("format binary;", 32-bit labels, 64-bit
+// scalars, little-endian) unless options.encoding is Ascii; options.units is
+// named in the comment that opens each file. Other files in the case are
+// left as they are. Returns the files written. Throws std::invalid_argument,
+// before anything is written, for a mesh that cannot be written faithfully
+// (as WriteSystemMesh, but for the region names' kinds; and faces that do not
+// pair up: a face of three elements, a boundary face in no patch or in two,
+// a patch face no element has alone; and names that would become one word);
+// std::runtime_error when a folder or file cannot be written.
+std::vector<std::string> WriteFoamCase(const std::string& dir, const vela::system::SystemMesh& mesh,
+                                       const std::string& title, const WriteOptions& options);
+
 // The mesh in a .json text as WriteSystemMesh writes it. The faces come back
 // grouped by patch in patch order, each patch's faces in file order: a mesh
 // whose faces are so grouped comes back exactly. Throws std::runtime_error
