@@ -319,6 +319,11 @@ std::string FormatMshMesh(const MeshDocument& document, const std::vector<double
                 static_cast<long long>(document.mesh.elements.size()) + 1);
   model.dataName = "scaled_jacobian";
   model.dataValues = scaledJacobian;
+  // A value for every element, faces included: readers such as meshio take
+  // the view's values in file order for all of them. A face has no scaled
+  // Jacobian: NaN says so.
+  if (!scaledJacobian.empty())
+    model.dataValues.resize(scaledJacobian.size() + document.faces.size(), std::nan(""));
   std::string out = FormatMshModel(model, binary);
   AppendJunction(out, document);
   return out;

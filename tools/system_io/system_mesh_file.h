@@ -3,7 +3,7 @@
 // Files of a meshed runner system: the volume with where each element came
 // from, and the boundary faces with the patch each belongs to.
 //
-//   .json  {"kind": "system", "name", "nodes", "elements" (0-based corners in
+//   .json  {"kind": "system", "name", "units" (when known), "nodes", "elements" (0-based corners in
 //          the library's order), "regions" (names), "element_regions" (one
 //          index per element), "patches" ({name: [faces]}, in patch order,
 //          faces wound outward, 0-based)}. Coordinates keep every bit.
@@ -19,8 +19,9 @@
 //          appended data) by default, ASCII on request, as the junction .vtu.
 //   .msh   Gmsh MSH 4.1, ASCII by default, binary on request (as the
 //          junction .msh). One volume entity in physical group "fluid"
-//          (dimension 3), one surface entity per patch in a physical group of
-//          the patch's name (dimension 2). Element tags: 1 + the element's
+//          (dimension 3, tag 1), one surface entity per patch in a physical
+//          group of the patch's name (dimension 2, tag 2 + the patch's place:
+//          no tag is used twice, as gmshToFoam needs). Element tags: 1 + the element's
 //          place for the volume, then 1 + element count + the face's place for
 //          the faces, so sorting by tag gives the mesh's orders back.
 //   .svg   a picture of the system's boundary surface (picture.h).
@@ -32,6 +33,11 @@
 // quoted and cannot hold one), and each region named as its kind is:
 // "junction at ...", "bend at ...", "runner ...", which is how a .json file
 // gives the kind back.
+//
+// WriteOptions::units names the coordinates' unit in every format that has
+// a place for it: "units" in the .json, a Float64 field data array
+// "metres_per_unit" in both .vtu files (beside the names' Int32 arrays), a
+// $Comments section "units NAME" in the .msh.
 
 #include "mesh_file.h"
 #include "runner_system.h"
