@@ -212,6 +212,12 @@ std::string Header(const FoamText& text, const char* cls, const char* location, 
 // A list of labels as OpenFOAM writes one: its size, then the values in
 // parentheses, as text one a line or as raw little-endian 32-bit integers.
 void AppendLabels(std::string& out, const std::vector<Label>& labels, bool binary) {
+  // An empty binary list is its size alone: OpenFOAM reads no parentheses
+  // after a size of 0 in binary, and writes none.
+  if (binary && labels.empty()) {
+    out += "0\n";
+    return;
+  }
   out += std::to_string(labels.size()) + "\n(";
   if (binary) {
     for (const Label label : labels) AppendLittleEndian(out, label);
