@@ -3,13 +3,13 @@
 #   install-deps.sh demo   what scripts/demo.sh needs: the compiler, CMake and
 #                          the tool's libraries;
 #   install-deps.sh test   all of that, and the test and benchmark libraries and
-#                          the independent readers the tests compare against
-#                          (the default).
+#                          the independent readers the tests compare against,
+#                          OpenFOAM's checkMesh among them (the default).
 set -euo pipefail
 
 demo=(cmake g++ make nlohmann-json3-dev libcli11-dev libpugixml-dev zlib1g-dev libdeflate-dev)
 test=("${demo[@]}" libgtest-dev libbenchmark-dev python3-meshio python3-h5py gmsh
-  pybind11-dev python3-pybind11 python3-numpy python3-pytest)
+  pybind11-dev python3-pybind11 python3-numpy python3-pytest openfoam)
 
 case "${1:-test}" in
   demo) packages=("${demo[@]}") ;;

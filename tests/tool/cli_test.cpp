@@ -476,3 +476,57 @@ TEST_F(Cli, ExecutableExitsWithItsStatus) {
   EXPECT_TRUE(fs::exists(Path("out/tee.svg")) && fs::exists(Path("examples/tee.vtu")));
   EXPECT_FALSE(fs::exists(Path("t.svg")) || fs::exists(Path("demo")));
 }
+
+// A folder output (DIR/, or any name without a mesh extension under
+// --format foam) is an OpenFOAM case, in metres unless --units says
+// otherwise; the other outputs of the run keep the file's unit. The output
+// stream takes no case, and an unknown unit is refused before meshing.
+TEST_F(Cli, FolderOutputsAreOpenFoamCasesInMetres) {
+  const std::string system = Write("s.json", System(R"(, "units": "cm")")), tee = Write("tee.json", kTee);
+  RunOptions foam = With(SummaryStyle::Json, "foam");
+  ASSERT_EQ(vela::cli::RunSystem(system, {Path("a"), Path("s.mesh.json"), Path("b/")}, 1, out_, err_, foam), 0)
+      << err_.str();
+  EXPECT_EQ(json::parse(out_.str())["written"], json({Path("a"), Path("s.mesh.json"), Path("b/")}));
+  const auto firstPoint = [](const std::string& points) {
+    const std::smatch found = [&] {
+      std::smatch m;
+      std::regex_search(points, m, std::regex("\n\\(\n\\(([^ ]+) ([^ ]+) ([^ )]+)\\)"));
+      return m;
+    }();
+    return std::array<double, 3>{std::stod(found[1]), std::stod(found[2]), std::stod(found[3])};
+  };
+  const json dump = json::parse(ReadText(Path("s.mesh.json")));
+  EXPECT_EQ(dump["units"], "cm");
+  foam.write.encoding = vela::io::Encoding::Ascii;
+  foam.units = "in";
+  std::ostringstream out, err;
+  ASSERT_EQ(vela::cli::RunSystem(system, {Path("m/"), Path("in.mesh.json")}, 1, out, err, foam), 0) << err.str();
+  const std::array<double, 3> metres = firstPoint(ReadText(Path("m/constant/polyMesh/points")));
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_DOUBLE_EQ(metres[k], dump["nodes"][0][k].get<double>() / 2.54) << k;
+    EXPECT_DOUBLE_EQ(json::parse(ReadText(Path("in.mesh.json")))["nodes"][0][k].get<double>(), metres[k]);
+  }
+  EXPECT_NE(ReadText(Path("m/constant/polyMesh/boundary")).find("format      ascii;"), std::string::npos);
+  EXPECT_NE(ReadText(Path("a/constant/polyMesh/owner")).find("format      binary;"), std::string::npos);
+  ASSERT_EQ(vela::cli::RunJunction(tee, {Path("t/"), Path("t.msh")}, With(SummaryStyle::Quiet), out, err), 0);
+  const std::string boundary = ReadText(Path("t/constant/polyMesh/boundary"));
+  for (const char* patch : {"wall\n    {\n        type            wall;", "end-0\n    {\n        type            patch;",
+                            "end-2\n    {\n        type            patch;"})
+    EXPECT_NE(boundary.find(patch), std::string::npos) << patch;
+  EXPECT_NE(ReadText(Path("t.msh")).find("2 5 \"end-2\""), std::string::npos);
+
+  const int before = FileCount();
+  for (const bool isSystem : {true, false}) {
+    std::ostringstream o, e;
+    const RunOptions stream = With(SummaryStyle::Text, "foam");
+    EXPECT_EQ(isSystem ? vela::cli::RunSystem(system, {"-"}, 1, o, e, stream)
+                       : vela::cli::RunJunction(tee, {"-"}, stream, o, e), 2);
+    EXPECT_NE(e.str().find("an OpenFOAM case is a folder"), std::string::npos) << e.str();
+  }
+  RunOptions furlongs = With(SummaryStyle::Text);
+  furlongs.units = "furlong";
+  std::ostringstream o, e;
+  EXPECT_EQ(vela::cli::RunSystem(system, {Path("f/")}, 1, o, e, furlongs), 2);
+  EXPECT_NE(e.str().find("--units: \"furlong\" is not a length unit"), std::string::npos) << e.str();
+  EXPECT_EQ(FileCount(), before);
+}

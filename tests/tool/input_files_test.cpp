@@ -113,6 +113,9 @@ TEST(JunctionFile, BadFilesNameTheKey) {
       {bend + R"(, "extent": "runner-length", "margin": [1, 2]})", "margin: with \"extent\": \"runner-length\""},
       {bend + R"(, "extent": "runner-length", "margin": [-5, 1]})", "margin: with \"extent\": \"runner-length\""},
       {bend + R"(, "extent": "runner-length", "margin": [-2147483648, -1]})", "margin: with \"extent\""},
+      {Junction(R"(, "units": "ft")"), "units: expected one of \"mm\", \"cm\", \"m\", \"in\", got \"ft\""},
+      {Junction(R"(, "units": "MM")"), "units: expected one of"},
+      {Junction(R"(, "units": 0.001)"), "units: expected one of"},
   };
   for (const auto& [text, start] : rows)
     ExpectRefusal<JunctionFileError>([](const std::string& t) { ParseJunction(t, "hint"); }, text, start);
@@ -149,8 +152,21 @@ TEST(SystemFile, BadFilesNameTheKeyAndTheProblem) {
       {System(R"(, "first_circle_nodes": 8.5)"), "first_circle_nodes: expected an integer"},
       {System(R"(, "inner_layers": [0, "1"])"), "inner_layers[1]: expected a number"},
       {System(R"(, "axial_size": "1")"), "axial_size: expected a number"},
+      {System(R"(, "units": "metre")"), "units: expected one of \"mm\", \"cm\", \"m\", \"in\", got \"metre\""},
   };
-  for (const auto& [text, start] : rows) ExpectRefusal<SystemFileError>(ParseSystemFile, text, start);
+  const auto parse = [](const std::string& text) { return ParseSystemFile(text); };
+  for (const auto& [text, start] : rows) ExpectRefusal<SystemFileError>(parse, text, start);
+}
+
+// Lengths are millimetres unless the file names another unit.
+TEST(InputFiles, UnitsDefaultToMillimetres) {
+  EXPECT_EQ(ParseJunction(Junction(""), "t").units, "mm");
+  EXPECT_EQ(ParseJunction(Junction(R"(, "units": "in")"), "t").units, "in");
+  std::string units = "unset";
+  ParseSystemFile(System(), units);
+  EXPECT_EQ(units, "mm");
+  ParseSystemFile(System(R"(, "units": "cm")"), units);
+  EXPECT_EQ(units, "cm");
 }
 
 // Read from a file, the name defaults to the file's stem and every message starts with the path.
@@ -163,7 +179,7 @@ TEST(InputFiles, ReadFromAFileTakeTheStemAndNameThePath) {
   for (const std::string& path : {absent, folder.Write("bad-tee.json", Junction(R"(, "radii": 3)"))})
     ExpectRefusal<JunctionFileError>(ReadJunctionFile, path, path + ": ");
   for (const std::string& path : {absent, folder.Write("bad-system.json", System(R"(, "margin": [0, 1])"))})
-    ExpectRefusal<SystemFileError>(ReadSystemFile, path, path + ": ");
+    ExpectRefusal<SystemFileError>([](const std::string& file) { return ReadSystemFile(file); }, path, path + ": ");
 }
 
 // "extent": "runner-length" takes the far points as directions only.

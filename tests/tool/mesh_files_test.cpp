@@ -465,3 +465,124 @@ TEST(IndependentReaders, TheirFilesReadAsTheSameElements) {
 }
 
 }  // namespace
+
+namespace {
+
+// The physical groups of a .msh as (dimension, tag, name), from its $PhysicalNames.
+std::vector<std::tuple<int, int, std::string>> PhysicalGroups(const std::string& text) {
+  std::vector<std::tuple<int, int, std::string>> groups;
+  const std::regex line("\n([23]) ([0-9]+) \"([^\"]*)\"");
+  const size_t start = text.find("$PhysicalNames"), end = text.find("$EndPhysicalNames");
+  const std::string section = text.substr(start, end - start);
+  for (auto it = std::sregex_iterator(section.begin(), section.end(), line); it != std::sregex_iterator(); ++it)
+    groups.emplace_back(std::stoi((*it)[1]), std::stoi((*it)[2]), (*it)[3]);
+  return groups;
+}
+
+// SmallSystem's boundary as a junction document's patches.
+MeshDocument WithPatches(MeshDocument document) {
+  document.patches = {"wall", "end-0"};
+  for (const std::vector<int>& corners : vela::system::detail::BoundaryFaces([&document] {
+         std::vector<vela::system::SystemElement> elements;
+         for (const MeshElement& e : document.mesh.elements) elements.push_back({e.CornerCount(), e.nodes, 0});
+         return elements;
+       }())) {
+    PatchFace face{static_cast<int>(corners.size()), {-1, -1, -1, -1}, corners.size() == 3 ? 1 : 0};
+    std::copy(corners.begin(), corners.end(), face.nodes.begin());
+    document.faces.push_back(face);
+  }
+  return document;
+}
+
+}  // namespace
+
+// Gmsh keeps group tags apart by dimension, gmshToFoam and others do not: the
+// volume and every patch get tags of their own, in both the junction's and the
+// system's .msh, and the junction's patches travel as surface groups that our
+// reader reads past.
+TEST(MshGroups, TagsAreDistinctAcrossDimensionsAndPatchesAreSurfaces) {
+  const MeshDocument document = WithPatches(SmallMesh());
+  for (const Encoding encoding : {Encoding::Ascii, Encoding::Binary}) {
+    const std::string junction = FormatMesh(document, MeshFormat::Msh, {}, {encoding, "cm"});
+    EXPECT_EQ(PhysicalGroups(junction),
+              (std::vector<std::tuple<int, int, std::string>>{{3, 1, "junction"}, {2, 2, "wall"}, {2, 3, "end-0"}}));
+    EXPECT_NE(junction.find("$Comments\nunits cm\n$EndComments\n"), std::string::npos);
+    ExpectSameDocument(SmallMesh(), ParseMesh(junction, MeshFormat::Msh));
+    TempFolder folder;
+    WriteSystemMesh(folder.File("s.msh"), SmallSystem(), "small", {encoding, "in"});
+    EXPECT_EQ(PhysicalGroups(ReadText(folder.File("s.msh"))),
+              (std::vector<std::tuple<int, int, std::string>>{{3, 1, "fluid"}, {2, 2, "wall"}, {2, 3, "inlet"}}));
+  }
+  MeshDocument bad = WithPatches(SmallMesh());
+  bad.faces[2].nodes[1] = 99;
+  EXPECT_NE(MessageOf<std::invalid_argument>([&] { FormatMesh(bad, MeshFormat::Msh, {}); }).find("face 2 corner 1"),
+            std::string::npos);
+  bad = WithPatches(SmallMesh());
+  bad.patches[1] = "wall";
+  EXPECT_NE(MessageOf<std::invalid_argument>([&] { FormatMesh(bad, MeshFormat::Msh, {}); }).find("named twice"),
+            std::string::npos);
+  EXPECT_THROW(FormatMesh(SmallMesh(), MeshFormat::Json, {}, {Encoding::Default, "furlong"}), std::invalid_argument);
+}
+
+// The unit goes where a format has room for it, and the mesh reads back the same.
+TEST(Units, NamedInEveryFormatThatHasAPlace) {
+  for (const MeshFormat format : {MeshFormat::Json, MeshFormat::Vtu}) {
+    const std::string text = FormatMesh(SmallMesh(), format, {}, {Encoding::Ascii, "mm"});
+    EXPECT_NE(text.find(format == MeshFormat::Json ? "\"units\":\"mm\"" : "Name=\"metres_per_unit\""),
+              std::string::npos);
+    ExpectSameDocument(SmallMesh(), ParseMesh(text, format));
+    EXPECT_EQ(FormatMesh(SmallMesh(), format, {}, {Encoding::Ascii, ""}).find("units"), std::string::npos);
+  }
+  TempFolder folder;
+  for (const char* name : {"s.json", "s.vtu"}) WriteSystemMesh(folder.File(name), SmallSystem(), "s", {Encoding::Ascii, "m"});
+  EXPECT_NE(ReadText(folder.File("s.json")).find("\"units\":\"m\""), std::string::npos);
+  ExpectSameSystem(SmallSystem(), ParseSystemJson(ReadText(folder.File("s.json"))));
+  for (const char* name : {"s.vtu", "s.patches.vtu"})
+    EXPECT_TRUE(std::regex_search(ReadText(folder.File(name)),
+                                  std::regex("Name=\"metres_per_unit\"[^>]*>\\s*1\\s*<"))) << name;
+}
+
+// A case is refused, before anything is written, when its faces do not pair
+// up into a polyMesh or two names would become one OpenFOAM word.
+TEST(FoamCase, RefusesWhatDoesNotMakeAPolyMesh) {
+  const std::pair<std::function<void(SystemMesh&)>, std::string> spoil[] = {
+      {[](SystemMesh& m) { m.faces.pop_back(); }, "is on the boundary but in no patch"},
+      {[](SystemMesh& m) { m.faces.push_back(m.faces[0]); }, "in a patch twice"},
+      {[](SystemMesh& m) { m.faces[0] = {4, {1, 2, 6, 5}, 0}; }, "no face of one element alone"},  // between the hexahedra
+      {[](SystemMesh& m) { m.regions[2].name = "junction at/s"; }, "would both be named junction_at_s"},
+      {[](SystemMesh& m) { m.patches[1] = "wall"; }, "named twice"},
+      {[](SystemMesh& m) { m.elements[1].nodes = {0, 1, 2, 3, 4, 5, 6, 7}; }, "shared by 3 elements"},
+  };
+  TempFolder folder;
+  for (const auto& [change, inMessage] : spoil) {
+    SystemMesh mesh = SmallSystem();
+    change(mesh);
+    const std::string message =
+        MessageOf<std::invalid_argument>([&] { WriteFoamCase(folder.File("case"), mesh, "s", {}); });
+    EXPECT_NE(message.find(inMessage), std::string::npos) << message;
+    EXPECT_FALSE(fs::exists(folder.File("case"))) << inMessage;
+  }
+}
+
+// The small system's hexahedra, prism, triangles and quadrangles as a case in
+// both encodings, read back by tests/tool/read_foam_case.py against its .json;
+// a case's own dictionaries stay as they were.
+TEST(FoamCase, ReadsBackWithoutOpenFoam) {
+  if (vela::testing::Shell("/usr/bin/python3 -c 'import numpy' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "numpy (python3-numpy) is not installed for /usr/bin/python3";
+  TempFolder folder;
+  SystemMesh mesh = SmallSystem();
+  mesh.nodes.push_back({9, 9, 9});  // used by no element: left out of the case
+  WriteSystemMesh(folder.File("s.json"), SmallSystem(), "small");
+  for (const Encoding encoding : {Encoding::Ascii, Encoding::Binary}) {
+    const std::string dir = folder.File(encoding == Encoding::Ascii ? "ascii" : "binary");
+    folder.Write(encoding == Encoding::Ascii ? "ascii/system/controlDict" : "binary/other", "mine");
+    const std::vector<std::string> written = WriteFoamCase(dir, mesh, "small", {encoding, "mm"});
+    EXPECT_EQ(written.size(), encoding == Encoding::Ascii ? 8u : 9u);
+    EXPECT_EQ(ReadText(dir + (encoding == Encoding::Ascii ? "/system/controlDict" : "/other")), "mine");
+    const int status = vela::testing::Shell("/usr/bin/python3 " VELA_SOURCE_DIR "/tests/tool/read_foam_case.py '" +
+                                            dir + "' --dump '" + folder.File("s.json") + "' --format " +
+                                            (encoding == Encoding::Ascii ? "ascii" : "binary"));
+    EXPECT_EQ(status, 0);
+  }
+}

@@ -32,6 +32,7 @@ struct Entry {
   fs::path file;
   std::optional<io::JunctionFile> junction;
   std::optional<vela::system::RunnerNetwork> network;
+  std::string units;  // a system file's
   std::vector<std::string> outputs;
   int status = kDone;
   std::string error;  // what went wrong, as the subcommands say it
@@ -57,7 +58,7 @@ void ReadEntry(Entry& e) {
     const nlohmann::json keys = nlohmann::json::parse(io::detail::ReadWholeFile(path), nullptr, false);
     const auto has = [&keys](const char* key) { return keys.is_object() && keys.contains(key); };
     if (keys.is_discarded()) e.junction = io::ReadJunctionFile(path);  // throws, naming the JSON problem
-    else if (has("points") || has("runners")) e.network = io::ReadSystemFile(path);
+    else if (has("points") || has("runners")) e.network = io::ReadSystemFile(path, e.units);
     else if (has("center") || has("far_points")) e.junction = io::ReadJunctionFile(path);
     else e.error = io::detail::Printable(path) +
                    ": neither a junction file (center, far_points) nor a system file (points, runners)\n";
@@ -70,14 +71,14 @@ void ReadEntry(Entry& e) {
 }
 
 // The outputs of a file, and the names it takes in outDir (a system's .vtu
-// takes its .patches.vtu too).
+// takes its .patches.vtu too; an OpenFOAM case the folder STEM/).
 std::vector<std::string> OutputsOf(const Entry& e, const std::string& outDir,
                                    const std::vector<std::string>& formats, std::vector<std::string>& taken) {
   const std::string stem = e.file.filename().string().substr(0, e.file.filename().string().size() - 5);
   std::vector<std::string> outputs;
   for (const std::string& format : formats) {
-    const std::string name = stem + (format == "json" ? ".mesh.json" : "." + format);
-    outputs.push_back((fs::path(outDir) / name).string());
+    const std::string name = stem + (format == "json" ? ".mesh.json" : format == "foam" ? "" : "." + format);
+    outputs.push_back((fs::path(outDir) / name).string() + (format == "foam" ? "/" : ""));
     taken.push_back(name);
     if (e.network && format == "vtu") taken.push_back(stem + ".patches.vtu");
   }
@@ -116,7 +117,7 @@ void MeshEntry(Entry& e, const RunOptions& options, std::ostream& rows) {
     if (r.meshed.ok && r.status != kBadInput) e.summary = JunctionSummaryJson(*e.junction, r, e.outputs);
     if (options.summary == SummaryStyle::Text) rows << JunctionTableRow(stem, *e.junction, r) << std::flush;
   } else {
-    const SystemRun r = MeshAndWriteSystem(stem, *e.network, 0, e.outputs, options, said);
+    const SystemRun r = MeshAndWriteSystem(stem, *e.network, e.units, 0, e.outputs, options, said);
     e.status = r.status;
     e.summary = r.summary;
     if (options.summary == SummaryStyle::Text) rows << r.row << std::flush;
@@ -184,7 +185,7 @@ int RunBatch(const std::string& dir, const std::string& outDir, const std::vecto
     return kBadInput;
   }
   std::vector<Entry> entries;
-  for (const fs::path& file : InputFiles(dir)) entries.push_back(Entry{file, {}, {}, {}, kDone, "", {}});
+  for (const fs::path& file : InputFiles(dir)) entries.push_back(Entry{file, {}, {}, "", {}, kDone, "", {}});
   if (entries.empty()) {
     err << io::detail::Printable(dir) << ": no .json files to mesh\n";
     return kBadInput;

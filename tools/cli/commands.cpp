@@ -2,13 +2,16 @@
 
 #include "embedded_examples.h"
 #include "file_text.h"
+#include "junction_boundary.h"
 #include "junction_call.h"
+#include "length_unit.h"
 #include "junction_mesher.h"
 #include "picture.h"
 #include "quality.h"
 #include "quality_json.h"
 #include "refusal_text.h"
 #include "system_command.h"
+#include "system_mesh_file.h"
 
 #include <algorithm>
 #include <cmath>
@@ -60,23 +63,45 @@ std::string KindCounts(const MemoryMesh& mesh) {
   return s.str();
 }
 
-// The text of one output: the picture, or the mesh in its format.
-std::string OutputText(const MeshedJunction& meshed, const quality::QualityReport& report,
-                       const std::string& extension, const RunOptions& options, const std::string& title) {
-  if (extension == ".svg") return picture::RenderSvg(meshed.document.mesh, PictureView(options.view, title));
-  return io::FormatMesh(meshed.document, io::MeshFormatFromPath("mesh" + extension), report.scaledJacobian,
-                        options.write);
+// The document with every length in the output's unit: the same one when
+// that is the file's.
+io::MeshDocument InUnits(const io::MeshDocument& document, const std::string& from, const std::string& to) {
+  io::MeshDocument scaled = document;
+  const double factor = io::UnitFactor(from, to);
+  if (factor == 1.0) return scaled;
+  for (auto& p : scaled.mesh.nodes)
+    for (double& x : p) x *= factor;
+  for (auto& p : scaled.farNodes)
+    for (double& x : p) x *= factor;
+  return scaled;
 }
 
-// Writes the mesh to every output, "-" to data; returns the first failure's
-// message. A run that has taken over a second shows each output as progress.
+// The text of one output: the picture, or the mesh in its format.
+std::string OutputText(const io::MeshDocument& document, const quality::QualityReport& report,
+                       const std::string& extension, const io::WriteOptions& write, const RunOptions& options,
+                       const std::string& title) {
+  if (extension == ".svg") return picture::RenderSvg(document.mesh, PictureView(options.view, title));
+  return io::FormatMesh(document, io::MeshFormatFromPath("mesh" + extension), report.scaledJacobian, write);
+}
+
+// Writes the mesh to every output, "-" to data, an OpenFOAM case into its
+// folder; returns the first failure's message. A run that has taken over a
+// second shows each output as progress.
 std::string WriteOutputs(const MeshedJunction& meshed, const quality::QualityReport& report,
                          const std::vector<std::string>& outputs, const RunOptions& options,
-                         const std::string& title, std::ostream& data, Progress& progress) {
+                         const std::string& title, const std::string& fileUnits, std::ostream& data,
+                         Progress& progress) {
   for (size_t i = 0; i < outputs.size(); ++i) {
     progress.Show("writing the outputs", static_cast<int>(i), static_cast<int>(outputs.size()));
     try {
-      const std::string text = OutputText(meshed, report, OutputExtension(outputs[i], options), options, title);
+      io::WriteOptions write = options.write;
+      write.units = OutputUnits(outputs[i], fileUnits, options);
+      const io::MeshDocument document = InUnits(meshed.document, fileUnits, write.units);
+      if (IsCaseFolder(outputs[i], options)) {
+        io::WriteFoamCase(outputs[i], io::JunctionSystemMesh(document), title, write);
+        continue;
+      }
+      const std::string text = OutputText(document, report, OutputExtension(outputs[i], options), write, options, title);
       if (IsStandardOutput(outputs[i])) data << text << std::flush;
       else io::detail::WriteFileAtomically(outputs[i], text);
     } catch (const std::bad_alloc&) {
@@ -134,7 +159,8 @@ int WriteChecked(const io::JunctionFile& junction, const MeshedJunction& meshed,
         << (farNodes.empty() ? "" : farNodes + "\n") << quality::DescribeFaults(report);
     return kFaults;
   }
-  const std::string failure = WriteOutputs(meshed, report, outputs, options, junction.name, data, progress);
+  const std::string failure =
+      WriteOutputs(meshed, report, outputs, options, junction.name, junction.units, data, progress);
   if (!failure.empty()) {
     err << failure << "\n";
     return kWriteFailed;

@@ -1,5 +1,6 @@
 #include "junction_mesher.h"
 
+#include "junction_boundary.h"
 #include "junction_call.h"
 
 namespace vela::cli {
@@ -16,6 +17,7 @@ MeshedJunction MeshJunction(const io::JunctionFile& junction) {
   // A bend hands over no far nodes, as TwoConnectRunner does not.
   if (!junction.IsBend()) doc.farNodes = host::FarNodes(junction, result.mesh);
   out.nodesBeforeMerge = result.mesh.nodesBeforeMerge;
+  io::AddJunctionPatches(doc, result.mesh.farSections);
   return out;
 }
 

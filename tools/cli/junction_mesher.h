@@ -16,12 +16,13 @@ namespace vela::cli {
 struct MeshedJunction {
   bool ok = false;          // false: the library refused the junction
   vela::JunctionRefusal refusal;  // why, when it did
-  io::MeshDocument document;
+  io::MeshDocument document;  // with its patches: the wall and each runner's far-end section
   long long nodesBeforeMerge = 0; // what the branches (and corner) stored before merging
 };
 
 // Meshes the junction through the value API (junction_call.h), in doubles:
-// a bend for two runners, an N-way junction for more. Exceptions of the library
+// a bend for two runners, an N-way junction for more, and names its
+// boundary's patches (junction_boundary.h). Exceptions of the library
 // (std::bad_alloc for a junction too large for the memory) pass through.
 MeshedJunction MeshJunction(const io::JunctionFile& junction);
 

@@ -20,6 +20,8 @@ using vela::cli::RunOptions;
 using vela::cli::SummaryStyle;
 
 const std::vector<std::string> kFormats = {"json", "vtu", "msh", "svg"};
+const std::vector<std::string> kOutputFormats = {"json", "vtu", "msh", "svg", "foam"};
+const std::vector<std::string> kUnits = {"mm", "cm", "m", "in"};
 
 // The options every subcommand that writes or reports shares.
 struct Shared {
@@ -59,18 +61,26 @@ void AddFloor(CLI::App* command, Shared& shared) {
 }
 
 void AddEncoding(CLI::App* command, Shared& shared) {
-  CLI::Option* ascii = command->add_flag("--ascii", shared.ascii, ".vtu and .msh as text");
+  CLI::Option* ascii = command->add_flag("--ascii", shared.ascii, ".vtu, .msh and OpenFOAM cases as text");
   command->add_flag("--binary", shared.binary,
-                    ".vtu and .msh in binary (default: binary .vtu, compressed with zlib, and text .msh)")
+                    ".vtu and .msh in binary (default: binary .vtu, compressed with zlib, text .msh, binary "
+                    "OpenFOAM cases)")
       ->excludes(ascii);
+  command->add_option("--units", shared.options.units,
+                      "the length unit of every output, scaled from the input file's (default: the file's, "
+                      "metres for OpenFOAM cases)")
+      ->check(CLI::IsMember(kUnits));
 }
 
 void AddMeshOutputs(CLI::App* command, std::vector<std::string>& outputs, Shared& shared, const char* vtuNote) {
   command->add_option("-o,--output", outputs,
                       "output file, again for more; the extension names the format (.json, .vtu, .msh, .svg); "
-                      "- for standard output in --format; none: the summary only");
-  command->add_option("--format", shared.options.format, std::string("the format of -o -") + vtuNote)
-      ->check(CLI::IsMember(kFormats));
+                      "a folder (DIR/) for an OpenFOAM case; - for standard output in --format; none: the "
+                      "summary only");
+  command->add_option("--format", shared.options.format,
+                      std::string("the format of -o -") + vtuNote +
+                          "; foam: every output without a mesh extension is an OpenFOAM case folder")
+      ->check(CLI::IsMember(kOutputFormats));
   AddSummary(command, shared);
   AddEncoding(command, shared);
 }
@@ -125,8 +135,10 @@ int Run(int argc, char** argv) {
       "batch", "mesh every junction and system file of a folder into another, named after the files");
   batch->add_option("DIR", batchDir, "folder of junction and system files (.json)")->required();
   batch->add_option("-o,--output", batchOut, "folder for the files")->required();
-  batch->add_option("--format", batchFormats, "formats to write, again for more (default: all four)")
-      ->check(CLI::IsMember(kFormats));
+  batch->add_option("--format", batchFormats,
+                    "formats to write, again for more (default: json, vtu, msh, svg); foam: an OpenFOAM case "
+                    "folder per file")
+      ->check(CLI::IsMember(kOutputFormats));
   AddSummary(batch, shared);
   AddEncoding(batch, shared);
   AddFloor(batch, shared);

@@ -1,6 +1,7 @@
 #include "run_options.h"
 
 #include "file_text.h"
+#include "length_unit.h"
 
 #include <algorithm>
 #include <cctype>
@@ -24,6 +25,17 @@ bool KnownExtension(const std::string& extension) {
 
 bool IsStandardOutput(const std::string& path) { return path == "-"; }
 
+bool IsCaseFolder(const std::string& path, const RunOptions& options) {
+  if (IsStandardOutput(path) || path.empty()) return false;
+  if (path.back() == '/') return true;
+  return options.format == "foam" && !KnownExtension(OutputExtension(path, options));
+}
+
+std::string OutputUnits(const std::string& path, const std::string& fileUnits, const RunOptions& options) {
+  if (!options.units.empty()) return options.units;
+  return IsCaseFolder(path, options) ? "m" : fileUnits;
+}
+
 std::string OutputExtension(const std::string& path, const RunOptions& options) {
   std::string extension =
       IsStandardOutput(path) ? "." + options.format : std::filesystem::path(path).extension().string();
@@ -34,20 +46,25 @@ std::string OutputExtension(const std::string& path, const RunOptions& options) 
 
 std::string OutputsProblem(const std::vector<std::string>& outputs, const RunOptions& options) {
   const long dashes = std::count_if(outputs.begin(), outputs.end(), IsStandardOutput);
+  if (!options.units.empty() && io::MetresPerUnit(options.units) == 0.0)
+    return "--units: \"" + io::detail::Printable(options.units) + "\" is not a length unit (use " +
+           io::kUnitNames + ")";
   if (dashes > 1) return "-o -: the output stream takes one mesh; give it once";
   if (dashes == 1 && options.summary == SummaryStyle::Json)
     return "-o - and --json both write to the output stream; give one of them";
+  if (dashes == 1 && options.format == "foam")
+    return "-o -: an OpenFOAM case is a folder of files; give the folder's name";
   if (dashes == 1 && !KnownExtension("." + options.format))
     return "-o -: give --format json, vtu, msh or svg for the output stream";
-  if (dashes == 0 && !options.format.empty())
-    return "--format names the format of -o - only; a file's extension names its own";
+  if (dashes == 0 && !options.format.empty() && options.format != "foam")
+    return "--format names the format of -o - only (or foam, for case folders); a file's extension names its own";
   for (const std::string& path : outputs) {
-    if (IsStandardOutput(path)) continue;
+    if (IsStandardOutput(path) || IsCaseFolder(path, options)) continue;
     const std::string extension = OutputExtension(path, options);
     if (KnownExtension(extension)) continue;
     const std::string shown = extension.empty() ? "no extension" : "extension '" + io::detail::Printable(extension) + "'";
     return "output '" + io::detail::Printable(path) + "': " + shown +
-           " is not an output format (use .json, .vtu, .msh or .svg)";
+           " is not an output format (use .json, .vtu, .msh or .svg, or a folder with --format foam)";
   }
   return "";
 }

@@ -38,7 +38,12 @@ enum class SummaryStyle {
 
 struct RunOptions {
   ViewDirection view;
-  std::string format;  // the format of the output "-": json, vtu, msh or svg
+  // The format of the output "-" (json, vtu, msh or svg), or foam: every
+  // output without a mesh extension is then an OpenFOAM case folder.
+  std::string format;
+  // --units: the length unit of every output; "" writes each in the input
+  // file's unit, but an OpenFOAM case in metres, the unit its solvers take.
+  std::string units;
   SummaryStyle summary = SummaryStyle::Text;
   io::WriteOptions write;
   bool progress = true;  // a progress line on the error stream once a run takes over a second
@@ -54,14 +59,23 @@ std::string LimitsProblem(const quality::Limits& limits);
 // The output name that stands for the output stream.
 bool IsStandardOutput(const std::string& path);
 
+// Whether the output is an OpenFOAM case folder: a path that ends in '/',
+// or, with --format foam, one without a mesh file's extension.
+bool IsCaseFolder(const std::string& path, const RunOptions& options);
+
 // The extension an output is written in: the path's own, lower case, or
 // --format's for "-".
 std::string OutputExtension(const std::string& path, const RunOptions& options);
 
+// The unit an output is written in: --units, else the input file's, but
+// metres for an OpenFOAM case.
+std::string OutputUnits(const std::string& path, const std::string& fileUnits, const RunOptions& options);
+
 // Why the outputs cannot be written as asked, or "": an extension other than
-// .json, .vtu, .msh and .svg; "-" given twice, or without a --format of json,
-// vtu, msh or svg, or together with a JSON summary (both want the output
-// stream); a --format without "-".
+// .json, .vtu, .msh and .svg on an output that is not a case folder; "-"
+// given twice, or without a --format of json, vtu, msh or svg, or together
+// with a JSON summary (both want the output stream); a --format other than
+// foam without "-"; a --units MetresPerUnit does not know.
 std::string OutputsProblem(const std::vector<std::string>& outputs, const RunOptions& options);
 
 // Where the text summary goes: the error stream when the mesh itself goes

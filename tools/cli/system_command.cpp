@@ -2,6 +2,7 @@
 
 #include "embedded_examples.h"
 #include "file_text.h"
+#include "length_unit.h"
 #include "memory_mesh.h"
 #include "mesh_file.h"
 #include "quality.h"
@@ -76,9 +77,9 @@ std::vector<quality::MachinedRunner> ChannelOf(const RunnerNetwork& network) {
   return channel;
 }
 
-int ReadNetwork(const std::string& file, RunnerNetwork& network, std::ostream& err) {
+int ReadNetwork(const std::string& file, RunnerNetwork& network, std::string& units, std::ostream& err) {
   try {
-    network = io::ReadSystemFile(file);
+    network = io::ReadSystemFile(file, units);
     return kDone;
   } catch (const io::SystemFileError& e) {
     err << e.what() << "\n";
@@ -88,26 +89,44 @@ int ReadNetwork(const std::string& file, RunnerNetwork& network, std::ostream& e
 
 // The mesh on the output stream: its one file, or the volume file of a .vtu.
 void WriteToStream(const SystemMesh& mesh, const std::string& title, const RunOptions& options,
-                   std::ostream& data) {
+                   const io::WriteOptions& write, std::ostream& data) {
   const TemporaryFolder folder;
   const std::string path = (folder.Path() / ("mesh." + options.format)).string();
-  io::WriteSystemMesh(path, mesh, title, options.write);
+  io::WriteSystemMesh(path, mesh, title, write);
   data << io::detail::ReadWholeFile(path) << std::flush;
 }
 
-// Writes every output ("-" to data); the first failure ends it. A mesh the
-// writers cannot hold faithfully is a fault of the mesh, a file that cannot
-// be written one of the disk.
-int WriteOutputs(const SystemMesh& mesh, const std::string& title, const std::vector<std::string>& outputs,
-                 const RunOptions& options, std::vector<std::string>& written, std::ostream& data,
-                 std::ostream& err) {
+// The mesh with every length in the output's unit.
+SystemMesh InUnits(const SystemMesh& mesh, const std::string& from, const std::string& to) {
+  SystemMesh scaled = mesh;
+  const double factor = io::UnitFactor(from, to);
+  if (factor == 1.0) return scaled;
+  for (auto& p : scaled.nodes)
+    for (double& x : p) x *= factor;
+  return scaled;
+}
+
+// Writes every output ("-" to data, an OpenFOAM case into its folder); the
+// first failure ends it. A mesh the writers cannot hold faithfully is a
+// fault of the mesh, a file that cannot be written one of the disk.
+int WriteOutputs(const SystemMesh& mesh, const std::string& title, const std::string& fileUnits,
+                 const std::vector<std::string>& outputs, const RunOptions& options,
+                 std::vector<std::string>& written, std::ostream& data, std::ostream& err) {
   for (const std::string& path : outputs) {
     try {
+      io::WriteOptions write = options.write;
+      write.units = OutputUnits(path, fileUnits, options);
+      const SystemMesh scaled = InUnits(mesh, fileUnits, write.units);
       if (IsStandardOutput(path)) {
-        WriteToStream(mesh, title, options, data);
+        WriteToStream(scaled, title, options, write, data);
         continue;
       }
-      const std::vector<std::string> files = io::WriteSystemMesh(path, mesh, title, options.write);
+      if (IsCaseFolder(path, options)) {
+        io::WriteFoamCase(path, scaled, title, write);
+        written.push_back(path);  // the case, not each of its files
+        continue;
+      }
+      const std::vector<std::string> files = io::WriteSystemMesh(path, scaled, title, write);
       written.insert(written.end(), files.begin(), files.end());
     } catch (const std::invalid_argument& e) {
       err << io::detail::Printable(title) << ": the mesh cannot be written: " << e.what() << "\n";
@@ -122,8 +141,9 @@ int WriteOutputs(const SystemMesh& mesh, const std::string& title, const std::ve
 
 // Meshes, checks and writes one network; messages go to err. A network too
 // large for the memory is bad input, not a crash.
-SystemResult MeshAndWrite(const RunnerNetwork& network, int threads, const std::vector<std::string>& outputs,
-                          const RunOptions& options, std::ostream& data, std::ostream& err) {
+SystemResult MeshAndWrite(const RunnerNetwork& network, const std::string& units, int threads,
+                          const std::vector<std::string>& outputs, const RunOptions& options, std::ostream& data,
+                          std::ostream& err) {
   SystemResult r;
   const std::string name = io::detail::Printable(network.name);
   try {
@@ -145,7 +165,7 @@ SystemResult MeshAndWrite(const RunnerNetwork& network, int threads, const std::
   vela::system::WriteSolidMesh(r.outcome.mesh, r.volume);
   r.report = quality::Assess(r.volume, quality::DefaultTolerance(r.volume), options.limits);
   r.wall = quality::AssessWall(r.volume, ChannelOf(network));
-  r.status = WriteOutputs(r.outcome.mesh, network.name, outputs, options, r.written, data, err);
+  r.status = WriteOutputs(r.outcome.mesh, network.name, units, outputs, options, r.written, data, err);
   if (r.status == kDone && quality::HasFaults(r.report)) {
     err << name << ": the mesh has faults:\n" << quality::DescribeFaults(r.report);
     r.status = kFaults;
@@ -204,16 +224,23 @@ nlohmann::ordered_json SummaryJson(const RunnerNetwork& network, const SystemRes
           {"written", r.written}};
 }
 
-// The example systems of the demo, each with the stem of its files: the
-// example's or the file's own name, never the "name" key, which could lead
-// out of the folder.
-std::vector<std::pair<std::string, RunnerNetwork>> DemoSystems(const std::string& examplesDir) {
-  std::vector<std::pair<std::string, RunnerNetwork>> systems;
+// One example system of the demo: the stem of its files (the example's or
+// the file's own name, never the "name" key, which could lead out of the
+// folder), the network and its unit.
+struct DemoSystem {
+  std::string stem;
+  RunnerNetwork network;
+  std::string units;
+};
+
+std::vector<DemoSystem> DemoSystems(const std::string& examplesDir) {
+  std::vector<DemoSystem> systems;
   if (examplesDir.empty()) {
     for (const EmbeddedExample& example : EmbeddedSystems()) {
-      RunnerNetwork network = io::ParseSystemFile(example.text);
+      std::string units;
+      RunnerNetwork network = io::ParseSystemFile(example.text, units);
       if (network.name.empty()) network.name = example.name;
-      systems.emplace_back(example.name, std::move(network));
+      systems.push_back({example.name, std::move(network), units});
     }
     return systems;
   }
@@ -223,7 +250,11 @@ std::vector<std::pair<std::string, RunnerNetwork>> DemoSystems(const std::string
   for (const auto& entry : fs::directory_iterator(folder))
     if (entry.path().extension() == ".json") files.push_back(entry.path());
   std::sort(files.begin(), files.end());
-  for (const fs::path& file : files) systems.emplace_back(file.stem().string(), io::ReadSystemFile(file.string()));
+  for (const fs::path& file : files) {
+    std::string units;
+    RunnerNetwork network = io::ReadSystemFile(file.string(), units);
+    systems.push_back({file.stem().string(), std::move(network), units});
+  }
   return systems;
 }
 
@@ -254,10 +285,10 @@ std::string SystemTableHeader() {
   return out.str();
 }
 
-SystemRun MeshAndWriteSystem(const std::string& label, const RunnerNetwork& network, int threads,
-                             const std::vector<std::string>& outputs, const RunOptions& options,
+SystemRun MeshAndWriteSystem(const std::string& label, const RunnerNetwork& network, const std::string& units,
+                             int threads, const std::vector<std::string>& outputs, const RunOptions& options,
                              std::ostream& err) {
-  const SystemResult r = MeshAndWrite(network, threads, outputs, options, err, err);
+  const SystemResult r = MeshAndWrite(network, units, threads, outputs, options, err, err);
   SystemRun run;
   run.status = r.status;
   run.row = DemoRow(label, r);
@@ -274,8 +305,9 @@ int RunSystem(const std::string& file, const std::vector<std::string>& outputs, 
     return kBadInput;
   }
   RunnerNetwork network;
-  if (const int status = ReadNetwork(file, network, err); status != kDone) return status;
-  const SystemResult r = MeshAndWrite(network, threads, outputs, options, out, err);
+  std::string units;
+  if (const int status = ReadNetwork(file, network, units, err); status != kDone) return status;
+  const SystemResult r = MeshAndWrite(network, units, threads, outputs, options, out, err);
   if (!r.outcome.ok || r.status == kBadInput || r.status == kWriteFailed) return r.status;
   if (options.summary == SummaryStyle::Json) out << SummaryJson(network, r).dump() << "\n";
   else if (options.summary == SummaryStyle::Text) PrintSummary(network, r, SummaryStream(outputs, out, err));
@@ -284,7 +316,7 @@ int RunSystem(const std::string& file, const std::vector<std::string>& outputs, 
 
 int RunSystemDemo(const std::string& outDir, const std::string& examplesDir, std::ostream& out,
                   std::ostream& err, const quality::Limits& limits) {
-  std::vector<std::pair<std::string, RunnerNetwork>> systems;
+  std::vector<DemoSystem> systems;
   try {
     systems = DemoSystems(examplesDir);
   } catch (const std::bad_alloc&) {
@@ -309,11 +341,12 @@ int RunSystemDemo(const std::string& outDir, const std::string& examplesDir, std
   options.progress = false;
   options.limits = limits;
   int status = kDone;
-  for (const auto& [stem, network] : systems) {
+  for (const DemoSystem& system : systems) {
     std::vector<std::string> outputs;
     for (const char* ext : {".mesh.json", ".vtu", ".msh", ".svg"})
-      outputs.push_back((folder / (stem + ext)).string());
-    const SystemRun run = MeshAndWriteSystem(network.name, network, 0, outputs, options, err);
+      outputs.push_back((folder / (system.stem + ext)).string());
+    const SystemRun run =
+        MeshAndWriteSystem(system.network.name, system.network, system.units, 0, outputs, options, err);
     status = std::max(status, run.status);
     out << run.row << std::flush;
   }

@@ -20,8 +20,9 @@
 namespace vela::cli {
 
 // Meshes the system file and writes it to each output (.json, .vtu with
-// NAME.patches.vtu beside it, .msh, .svg, by extension; "-" for out in
-// options.format, the volume file alone for vtu), then prints a summary in
+// NAME.patches.vtu beside it, .msh, .svg, by extension; an OpenFOAM case
+// into a case folder (run_options.h); "-" for out in options.format, the
+// volume file alone for vtu), each in its unit (OutputUnits), then prints a summary in
 // options.summary's style: what the network is made of, nodes, elements by
 // kind, patches with their face counts, the quality verdict, the files
 // written. threads meshes that many junctions and bends at once (0: the
@@ -46,10 +47,11 @@ struct SystemRun {
   nlohmann::ordered_json summary;
 };
 
-// Meshes, checks and writes one network to files (no "-"); messages go to err.
-SystemRun MeshAndWriteSystem(const std::string& label, const vela::system::RunnerNetwork& network, int threads,
-                             const std::vector<std::string>& outputs, const RunOptions& options,
-                             std::ostream& err);
+// Meshes, checks and writes one network to files (no "-"), its lengths in
+// units (the system file's); messages go to err.
+SystemRun MeshAndWriteSystem(const std::string& label, const vela::system::RunnerNetwork& network,
+                             const std::string& units, int threads, const std::vector<std::string>& outputs,
+                             const RunOptions& options, std::ostream& err);
 
 // The header of the demo's and the batch's table of systems.
 std::string SystemTableHeader();

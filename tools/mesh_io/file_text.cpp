@@ -157,6 +157,16 @@ void AppendPoint(std::string& out, const std::array<double, 3>& point) {
 
 bool ParseInteger(std::string_view token, long long& value) { return ParseWhole(token, value); }
 
+std::string NameProblem(const std::string& name) {
+  if (name.empty()) return "the name is empty";
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) return "the name holds a control character";
+    if (c == '"') return "the name holds a double quote";
+  }
+  return "";
+}
+
 std::string Quote(std::string_view token) {
   constexpr size_t kShown = 40;
   if (token.size() <= kShown) return "'" + Printable(token) + "'";

@@ -90,6 +90,11 @@ private:
   int m_line = 1;
 };
 
+// What keeps name from naming a region or patch in every format, or "": an
+// empty name, a control character, or a double quote (Gmsh's physical names
+// are quoted and cannot hold one).
+std::string NameProblem(const std::string& name);
+
 // Shortens a token for an error message so that a garbage file cannot make a
 // message huge, and quotes it as Printable does.
 std::string Quote(std::string_view token);

@@ -1,5 +1,7 @@
 #include "json_text.h"
 
+#include "length_unit.h"
+
 #include "file_text.h"
 
 #include <algorithm>
@@ -97,6 +99,12 @@ std::vector<std::array<double, 3>> JsonPoints(const json& value, const std::stri
   for (size_t i = 0; i < value.size(); ++i)
     points.push_back(JsonPoint(value[i], JsonIndexed(where, i)));
   return points;
+}
+
+std::string JsonUnits(const json& value, const std::string& where) {
+  if (value.is_string() && MetresPerUnit(value.get<std::string>()) > 0.0) return value.get<std::string>();
+  FailJson(where, std::string("expected one of ") + kUnitNames + ", got " +
+                      (value.is_string() ? "\"" + PrintableKey(value.get<std::string>()) + "\"" : DescribeJson(value)));
 }
 
 int JsonInteger(const json& value, const std::string& where) {

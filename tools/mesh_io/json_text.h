@@ -48,6 +48,10 @@ std::vector<std::array<double, 3>> JsonPoints(const nlohmann::json& value,
 int JsonInteger(const nlohmann::json& value, const std::string& where);
 std::vector<double> JsonNumbers(const nlohmann::json& value, const std::string& where);
 
+// value as a length unit a file may name (length_unit.h); where is its path
+// for messages. Throws JsonError for anything else.
+std::string JsonUnits(const nlohmann::json& value, const std::string& where);
+
 // Reads object[key] into field when the key is there, with read(value, key);
 // field keeps its default otherwise.
 template <typename T, typename Read>

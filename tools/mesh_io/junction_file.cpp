@@ -2,6 +2,7 @@
 
 #include "file_text.h"
 #include "json_text.h"
+#include "length_unit.h"
 
 #include <nlohmann/json.hpp>
 
@@ -26,7 +27,7 @@ using nlohmann::json;
 const char* const kKnownKeys[] = {
     "name",         "center",      "far_points",         "radii",
     "inner_share",  "outer_share", "first_circle_nodes", "inner_layers",
-    "outer_layers", "margin",      "extent"};
+    "outer_layers", "margin",      "extent",             "units"};
 
 std::array<int, 2> Margin(const json& value, const std::string& key) {
   if (!value.is_array() || value.size() != 2)
@@ -81,6 +82,7 @@ JunctionFile Junction(const json& root, const std::string& nameHint) {
   ReadOptional(root, "outer_layers", JsonNumbers, junction.outerLayers);
   ReadOptional(root, "margin", Margin, junction.margin);
   ReadOptional(root, "extent", Extent, junction.extent);
+  ReadOptional(root, "units", detail::JsonUnits, junction.units);
   if (junction.extent == JunctionFile::Extent::RunnerLength) CheckMarginPlaces(junction.margin);
   return junction;
 }

@@ -12,9 +12,11 @@
 //     "inner_layers": [0, 0.25, 0.5, 0.75, 1],
 //     "outer_layers": [0, 0.5, 1],                 may be []
 //     "margin": [5, 1],                            for runner lengths, integers a and b
-//     "extent": "runner-length" }                  optional: the far points give only the
+//     "extent": "runner-length",                   optional: the far points give only the
 //                                                  runners' directions; the host places each
 //                                                  at its runner's length (host::PlaceFarPoints)
+//     "units": "mm" }                              the unit of every length: "mm" (the
+//                                                  default), "cm", "m" or "in"
 //
 // The reader checks the shape of the file (keys, types, counts, finite
 // numbers) and nothing else: whether the numbers make a junction that can be
@@ -51,6 +53,7 @@ struct JunctionFile {
   // directions at the runner lengths (the key "extent": "runner-length").
   enum class Extent { AsGiven, RunnerLength };
   Extent extent = Extent::AsGiven;
+  std::string units = "mm";  // length_unit.h
 
   int RunnerCount() const { return static_cast<int>(farPoints.size()); }
   // Exactly two runners: the library meshes those as a bend, not as an N-way junction.
@@ -61,7 +64,8 @@ struct JunctionFile {
 // has no "name" key. Missing optional keys keep the defaults of JunctionFile.
 // Throws JunctionFileError when the text is not JSON, not an object, has an
 // unknown key, misses a required key, or a value has the wrong type, count or
-// is not finite (e.g. 1e400); and when "extent" is not "runner-length", or is
+// is not finite (e.g. 1e400); when "units" is not one of the units above;
+// and when "extent" is not "runner-length", or is
 // with a margin other than a >= b > 0, which gives no usable length to place
 // a far point at.
 JunctionFile ParseJunction(const std::string& text, const std::string& nameHint);

@@ -1,12 +1,14 @@
 #include "mesh_file.h"
 
 #include "file_text.h"
+#include "length_unit.h"
 #include "mesh_formats.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <set>
 
 namespace vela::io {
 
@@ -45,9 +47,39 @@ std::string KindProblem(const MeshDocument& document) {
   return "";
 }
 
+void CheckPatches(const MeshDocument& document) {
+  std::set<std::string> seen;
+  for (size_t p = 0; p < document.patches.size(); ++p) {
+    const std::string where = "patch " + std::to_string(p) + " \"" + detail::Printable(document.patches[p]) + "\"";
+    if (const std::string problem = detail::NameProblem(document.patches[p]); !problem.empty())
+      throw std::invalid_argument(where + ": " + problem);
+    if (!seen.insert(document.patches[p]).second) throw std::invalid_argument(where + ": named twice");
+  }
+  const size_t nodeCount = document.mesh.nodes.size();
+  for (size_t f = 0; f < document.faces.size(); ++f) {
+    const PatchFace& face = document.faces[f];
+    const std::string where = "face " + std::to_string(f);
+    if (face.corners != 3 && face.corners != 4)
+      throw std::invalid_argument(where + " has " + std::to_string(face.corners) + " corners; a boundary face has 3 or 4");
+    for (int c = 0; c < face.corners; ++c) {
+      const int node = face.nodes[static_cast<size_t>(c)];
+      if (node < 0 || static_cast<size_t>(node) >= nodeCount)
+        throw std::invalid_argument(where + " corner " + std::to_string(c) + " refers to node " +
+                                    std::to_string(node) + ", outside 0.." + std::to_string(nodeCount) + "-1");
+    }
+    if (face.patch < 0 || static_cast<size_t>(face.patch) >= document.patches.size())
+      throw std::invalid_argument(where + "'s patch is " + std::to_string(face.patch) + ", outside the " +
+                                  std::to_string(document.patches.size()) + " patches");
+  }
+}
+
 // Everything a writer relies on. A file that silently differed from the mesh
 // in memory would defeat the point of writing it, so every doubt is an error.
-void CheckWritable(const MeshDocument& document, const std::vector<double>& scaledJacobian) {
+void CheckWritable(const MeshDocument& document, const std::vector<double>& scaledJacobian,
+                   const WriteOptions& options) {
+  if (!options.units.empty() && MetresPerUnit(options.units) == 0.0)
+    throw std::invalid_argument("unknown length unit \"" + detail::Printable(options.units) + "\" (use " +
+                                kUnitNames + ")");
   if (const std::string problem = KindProblem(document); !problem.empty())
     throw std::invalid_argument(problem);
   for (size_t i = 0; i < document.farNodes.size(); ++i)
@@ -72,6 +104,8 @@ void CheckWritable(const MeshDocument& document, const std::vector<double>& scal
                                     ", outside 0.." + std::to_string(nodes.size()) + "-1");
     }
   }
+
+  CheckPatches(document);
 
   if (!scaledJacobian.empty() && scaledJacobian.size() != elements.size())
     throw std::invalid_argument("scaled Jacobian list holds " +
@@ -99,14 +133,14 @@ MeshFormat MeshFormatFromPath(const std::string& path) {
 
 std::string FormatMesh(const MeshDocument& document, MeshFormat format,
                        const std::vector<double>& scaledJacobian, const WriteOptions& options) {
-  CheckWritable(document, scaledJacobian);
+  CheckWritable(document, scaledJacobian, options);
   const Encoding encoding = options.encoding;
   switch (format) {
-    case MeshFormat::Json: return detail::FormatJsonMesh(document);
+    case MeshFormat::Json: return detail::FormatJsonMesh(document, options.units);
     case MeshFormat::Vtu:
-      return detail::FormatVtuMesh(document, scaledJacobian, encoding != Encoding::Ascii);
+      return detail::FormatVtuMesh(document, scaledJacobian, encoding != Encoding::Ascii, options.units);
     case MeshFormat::Msh:
-      return detail::FormatMshMesh(document, scaledJacobian, encoding == Encoding::Binary);
+      return detail::FormatMshMesh(document, scaledJacobian, encoding == Encoding::Binary, options.units);
   }
   throw std::invalid_argument("unknown mesh format");
 }

@@ -2,8 +2,9 @@
 
 // Mesh files written and read by vela-mesh.
 //
-//   .json  the mesh dump of tests/golden: {"ok", "kind", "nodes", "elements",
-//          "far_nodes" (N-way only)}, 0-based corners in the library's order.
+//   .json  the mesh dump of tests/golden: {"ok", "kind", "units" (when
+//          known), "nodes", "elements", "far_nodes" (N-way only)}, 0-based
+//          corners in the library's order.
 //          Always text, whatever the encoding asked for: it is the exact dump.
 //   .vtu   VTK XML unstructured grid, corners in VTK's order (a wedge's first
 //          triangle runs the other way round than the library's prism). The
@@ -15,12 +16,18 @@
 //          default): appended raw data, each array zlib-compressed in VTK's
 //          blocks with UInt64 headers; ASCII on request.
 //   .msh   Gmsh MSH 4.1, ASCII by default, binary on request. One volume
-//          entity in one physical volume group named after the junction
-//          ("junction" for an N-way junction, "bend" for a bend, "volume"
-//          when the kind is unknown); one element block per element type,
-//          element tag = 1 + position in the library's element order. The
-//          junction kind and far nodes travel in a $VelaJunction section,
-//          which other readers skip as the format allows for unknown sections.
+//          entity in one physical volume group (tag 1) named after the
+//          junction ("junction" for an N-way junction, "bend" for a bend,
+//          "volume" when the kind is unknown); one element block per element
+//          type, element tag = 1 + position in the library's element order.
+//          The patches, when the document has them, are surface entities
+//          around it, patch p in physical group p + 2 of dimension 2 (tags
+//          apart from the volume's, which readers keying groups by tag alone
+//          need), its faces tagged after the elements in face order; their
+//          scaled Jacobian in the element data is NaN. The junction kind and
+//          far nodes travel in a $VelaJunction section, the unit in a
+//          $Comments section "units mm", which other readers skip as the
+//          format allows for unknown sections.
 //
 // Nodes and elements keep the order in which the library handed them over, in
 // every format and encoding, and coordinates keep every bit: a write followed
@@ -38,6 +45,7 @@
 #include <array>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vela::io {
@@ -48,11 +56,24 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// A boundary face: 3 or 4 corners (nodes[3] is -1 for a triangle), 0-based,
+// wound outward (counter-clockwise seen from outside), and its patch.
+struct PatchFace {
+  int corners = 0;
+  std::array<int, 4> nodes{};
+  int patch = 0;
+};
+
 // One meshed junction as it goes into and comes out of a mesh file.
 struct MeshDocument {
   MemoryMesh mesh;
   std::string kind;                             // "nway", "bend", or "" when the file does not say
   std::vector<std::array<double, 3>> farNodes;  // N-way only: the library's far node per runner
+  // The boundary in named patches, when known (vela-mesh names a junction's
+  // "wall", "end-0", "end-1", ...: the far-end section of each runner). Only
+  // .msh carries them, as surface groups; no reader gives them back.
+  std::vector<std::string> patches;
+  std::vector<PatchFace> faces;
 };
 
 enum class MeshFormat { Json, Vtu, Msh };
@@ -63,7 +84,16 @@ enum class MeshFormat { Json, Vtu, Msh };
 enum class Encoding { Default, Ascii, Binary };
 
 struct WriteOptions {
+  WriteOptions() = default;
+  // Not explicit: {Encoding::Ascii} reads as what it asks for.
+  WriteOptions(Encoding encoding_, std::string units_ = "") : encoding(encoding_), units(std::move(units_)) {}
+
   Encoding encoding = Encoding::Default;
+  // The length unit of the coordinates (length_unit.h), written where a
+  // format has a place for it: "units" in .json, the field data
+  // "metres_per_unit" in .vtu, a $Comments section "units NAME" in .msh, the
+  // opening comment of an OpenFOAM case's files. "" writes none.
+  std::string units;
 };
 
 // The format named by the path's extension (.json, .vtu, .msh, any case).
@@ -76,7 +106,10 @@ MeshFormat MeshFormatFromPath(const std::string& path);
 // a kind other than "nway", "bend" or "", far nodes on a bend or on a mesh of
 // unknown kind, a corner index outside
 // the node list, a coordinate, far node or scaled Jacobian that is not finite,
-// or a scaled-Jacobian count that is neither 0 nor the element count.
+// or a scaled-Jacobian count that is neither 0 nor the element count; a
+// patch name that is empty, holds a control character or a double quote, or
+// is given twice; a face of other than 3 or 4 corners, or whose corner or
+// patch is out of range; a unit MetresPerUnit does not know.
 std::string FormatMesh(const MeshDocument& document, MeshFormat format,
                        const std::vector<double>& scaledJacobian, const WriteOptions& options);
 // The same in the default encodings.

@@ -16,13 +16,14 @@ namespace vela::io::detail {
 // type; false when no kind has that number.
 bool KindFromType(long long type, int (*typeOf)(ElementKind), ElementKind& kind);
 
-// The writers. scaledJacobian is empty or holds one value per element.
-std::string FormatJsonMesh(const MeshDocument& document);
+// The writers. scaledJacobian is empty or holds one value per element;
+// units is a known unit or "" (WriteOptions::units).
+std::string FormatJsonMesh(const MeshDocument& document, const std::string& units);
 // binary: compressed appended data (.vtu), binary MSH 4.1 (.msh).
 std::string FormatVtuMesh(const MeshDocument& document, const std::vector<double>& scaledJacobian,
-                          bool binary);
+                          bool binary, const std::string& units);
 std::string FormatMshMesh(const MeshDocument& document, const std::vector<double>& scaledJacobian,
-                          bool binary);
+                          bool binary, const std::string& units);
 
 // The readers; each throws MeshFileError on malformed text.
 MeshDocument ParseJsonMesh(const std::string& text);

@@ -81,11 +81,13 @@ MeshDocument Document(const json& root) {
 
 }  // namespace
 
-std::string FormatJsonMesh(const MeshDocument& document) {
-  // ordered_json keeps the keys in the order of the golden dumps.
+std::string FormatJsonMesh(const MeshDocument& document, const std::string& units) {
+  // ordered_json keeps the keys in the order of the golden dumps, which
+  // name no unit.
   nlohmann::ordered_json root;
   root["ok"] = true;
   root["kind"] = document.kind;
+  if (!units.empty()) root["units"] = units;
   root["nodes"] = document.mesh.nodes;
   nlohmann::ordered_json elements = nlohmann::ordered_json::array();
   for (const MeshElement& element : document.mesh.elements) {

@@ -307,15 +307,23 @@ void Store(const std::map<long long, std::array<double, 3>>& nodes,
 }  // namespace
 
 std::string FormatMshMesh(const MeshDocument& document, const std::vector<double>& scaledJacobian,
-                          bool binary) {
+                          bool binary, const std::string& units) {
   MshModel model;
-  model.physicals = {{3, kVolumeTag, GroupName(document.kind)}};
-  model.entities = {{3, kVolumeTag, BoxOf(document.mesh.nodes), {kVolumeTag}, {}}};
+  model.units = units;
+  model.physicals = {{3, kMshVolumeGroup, GroupName(document.kind)}};
+  model.entities = {{3, kVolumeTag, BoxOf(document.mesh.nodes), {kMshVolumeGroup}, {}}};
   model.nodes = &document.mesh.nodes;
   model.nodeEntity = kVolumeTag;
   model.blocks = Blocks(document.mesh.elements);
+  AddMshPatches(model, document.patches, document.faces,
+                static_cast<long long>(document.mesh.elements.size()) + 1);
   model.dataName = "scaled_jacobian";
   model.dataValues = scaledJacobian;
+  // A value for every element, faces included: readers such as meshio take
+  // the view's values in file order for all of them. A face has no scaled
+  // Jacobian: NaN says so.
+  if (!scaledJacobian.empty())
+    model.dataValues.resize(scaledJacobian.size() + document.faces.size(), std::nan(""));
   std::string out = FormatMshModel(model, binary);
   AppendJunction(out, document);
   return out;

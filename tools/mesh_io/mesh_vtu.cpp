@@ -212,9 +212,10 @@ std::vector<MeshElement> ReadCells(const VtuFile& file, pugi::xml_node piece, si
 }  // namespace
 
 std::string FormatVtuMesh(const MeshDocument& document, const std::vector<double>& scaledJacobian,
-                          bool binary) {
+                          bool binary, const std::string& units) {
   VtuGrid grid;
   grid.fieldData = FieldData(document);
+  for (VtuArray& field : UnitsField(units)) grid.fieldData.push_back(std::move(field));
   grid.points = &document.mesh.nodes;
   FillCells(grid, document.mesh.elements, CellOrder(document.mesh.elements), scaledJacobian);
   return FormatVtuGrid(grid, binary);

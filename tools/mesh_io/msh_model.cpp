@@ -160,6 +160,34 @@ void AppendElementData(std::string& out, MshWriter& w, const MshModel& model) {
 
 }  // namespace
 
+void AddMshPatches(MshModel& model, const std::vector<std::string>& names, const std::vector<PatchFace>& faces,
+                   long long firstTag) {
+  constexpr int kTriangle = 2, kQuad = 3;
+  std::vector<std::vector<std::array<double, 3>>> corners(names.size());
+  for (const PatchFace& face : faces)
+    for (int c = 0; c < face.corners; ++c)
+      corners[static_cast<size_t>(face.patch)].push_back(
+          (*model.nodes)[static_cast<size_t>(face.nodes[static_cast<size_t>(c)])]);
+  MshEntity volume = model.entities.back();
+  model.entities.pop_back();
+  for (size_t p = 0; p < names.size(); ++p) {
+    const int entity = static_cast<int>(p) + 1, group = kMshFirstPatchGroup + static_cast<int>(p);
+    model.physicals.push_back({2, group, names[p]});
+    model.entities.push_back({2, entity, BoxOf(corners[p]), {group}, {}});
+    volume.bounding.push_back(entity);
+    for (const int count : {3, 4}) {
+      MshBlock block{2, entity, count == 3 ? kTriangle : kQuad, count, {}, {}};
+      for (size_t f = 0; f < faces.size(); ++f) {
+        if (static_cast<size_t>(faces[f].patch) != p || faces[f].corners != count) continue;
+        block.tags.push_back(firstTag + static_cast<long long>(f));
+        for (int c = 0; c < count; ++c) block.nodes.push_back(faces[f].nodes[static_cast<size_t>(c)] + 1);
+      }
+      if (!block.tags.empty()) model.blocks.push_back(std::move(block));
+    }
+  }
+  model.entities.push_back(std::move(volume));
+}
+
 MshBox BoxOf(const std::vector<std::array<double, 3>>& points) {
   MshBox box{};
   for (size_t i = 0; i < points.size(); ++i) {
@@ -177,6 +205,7 @@ std::string FormatMshModel(const MshModel& model, bool binary) {
   MshWriter w(out, binary);
   if (binary) w.Int(1);  // the reader learns the byte order from this 1
   w.Close("MeshFormat");
+  if (!model.units.empty()) out += "$Comments\nunits " + model.units + "\n$EndComments\n";
   AppendPhysicalNames(out, model.physicals);
   AppendEntities(w, model.entities);
   AppendNodes(w, model);

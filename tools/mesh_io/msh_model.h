@@ -5,6 +5,8 @@
 // node on one volume entity, element blocks, and one element data view.
 // Internal to the host-side file formats.
 
+#include "mesh_file.h"
+
 #include <array>
 #include <string>
 #include <vector>
@@ -47,10 +49,28 @@ struct MshModel {
   const std::vector<std::array<double, 3>>* nodes = nullptr;
   int nodeEntity = 1;
   std::vector<MshBlock> blocks;
+  // The coordinates' unit, as a $Comments section "units NAME" after the
+  // format line (Gmsh's place for text it skips); none for "".
+  std::string units;
   // A scalar per element as $ElementData, values[i] for the element tagged i + 1.
   std::string dataName;
   std::vector<double> dataValues;
 };
+
+// The volume's physical group, and the first of the patches' after it:
+// tags distinct across dimensions, since gmshToFoam and other readers key
+// the groups by tag alone and would give a patch the volume's name.
+constexpr int kMshVolumeGroup = 1;
+constexpr int kMshFirstPatchGroup = 2;
+
+// Adds the patches to a model whose last entity is its one volume: patch p
+// as surface entity p + 1, bounding the volume, in physical group
+// kMshFirstPatchGroup + p of dimension 2 named after it, and its faces as one
+// block per face type (triangles, then quadrangles), each face tagged
+// firstTag + its place in faces. model.nodes must be set: the surfaces'
+// boxes are taken from them.
+void AddMshPatches(MshModel& model, const std::vector<std::string>& names, const std::vector<PatchFace>& faces,
+                   long long firstTag);
 
 // The bounding box of points; all zero when there are none.
 MshBox BoxOf(const std::vector<std::array<double, 3>>& points);

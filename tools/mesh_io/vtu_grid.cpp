@@ -1,5 +1,7 @@
 #include "vtu_grid.h"
 
+#include "length_unit.h"
+
 #include "binary_data.h"
 #include "file_text.h"
 
@@ -149,6 +151,11 @@ void AppendFieldData(std::string& out, const std::vector<VtuArray>& fieldData) {
 }
 
 }  // namespace
+
+std::vector<VtuArray> UnitsField(const std::string& units) {
+  if (units.empty()) return {};
+  return {{"metres_per_unit", VtkType::Float64, 1, {}, {MetresPerUnit(units)}}};
+}
 
 void StartCells(VtuGrid& grid, size_t cellCount, size_t cornerCount) {
   if (cornerCount > static_cast<size_t>(INT32_MAX))

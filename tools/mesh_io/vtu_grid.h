@@ -34,6 +34,11 @@ struct VtuGrid {
   std::vector<VtuArray> cellData;
 };
 
+// The field data that names the coordinates' unit: "metres_per_unit", one
+// Float64 (0.001 for millimetres), a number every reader of the format
+// takes, which a viewer can scale by. Nothing for units "".
+std::vector<VtuArray> UnitsField(const std::string& units);
+
 // Names the grid's three cell arrays and makes room in them for cellCount
 // cells of cornerCount corners in all. Throws std::invalid_argument when
 // that many corners cannot be numbered by Int32 offsets.

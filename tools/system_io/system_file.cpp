@@ -2,6 +2,7 @@
 
 #include "file_text.h"
 #include "json_text.h"
+#include "length_unit.h"
 #include "system_mesh_formats.h"
 
 #include <nlohmann/json.hpp>
@@ -31,7 +32,8 @@ using system::SystemRunner;
 
 const char* const kTopKeys[] = {"name",         "points",       "runners",     "ends",
                                 "first_circle_nodes", "inner_layers", "outer_layers",
-                                "inner_share",  "outer_share",  "margin",      "axial_size"};
+                                "inner_share",  "outer_share",  "margin",      "axial_size",
+                                "units"};
 const char* const kRunnerKeys[] = {"from", "to", "radius"};
 
 // The wall takes patch 0 under this name; an open end may not take it too.
@@ -243,18 +245,31 @@ RunnerNetwork Network(const json& root, const TextOrder& order) {
 
 }  // namespace
 
-RunnerNetwork ParseSystemFile(const std::string& text) {
+RunnerNetwork ParseSystemFile(const std::string& text, std::string& units) {
   try {
     const json root = detail::ParseJson(text);
-    return Network(root, ReadTextOrder(text));
+    RunnerNetwork network = Network(root, ReadTextOrder(text));
+    units = kDefaultUnit;
+    ReadOptional(root, "units", detail::JsonUnits, units);
+    return network;
   } catch (const detail::JsonError& e) {
     throw SystemFileError(e.what());
   }
 }
 
+RunnerNetwork ParseSystemFile(const std::string& text) {
+  std::string units;
+  return ParseSystemFile(text, units);
+}
+
 RunnerNetwork ReadSystemFile(const std::string& path) {
+  std::string units;
+  return ReadSystemFile(path, units);
+}
+
+RunnerNetwork ReadSystemFile(const std::string& path, std::string& units) {
   try {
-    RunnerNetwork network = ParseSystemFile(detail::ReadWholeFile(path));
+    RunnerNetwork network = ParseSystemFile(detail::ReadWholeFile(path), units);
     if (network.name.empty()) network.name = std::filesystem::path(path).stem().string();
     return network;
   } catch (const std::runtime_error& e) {

@@ -15,7 +15,9 @@
 //     "outer_layers": [0, 0.5, 1],                 may be []
 //     "inner_share": 0.8, "outer_share": 0.2,
 //     "margin": [5, 1],                            RunnerLength margin: positive integers a and b
-//     "axial_size": 1.0 }                          target element length along plain runners
+//     "axial_size": 1.0,                           target element length along plain runners
+//     "units": "mm" }                              the unit of every length: "mm" (the
+//                                                  default), "cm", "m" or "in"
 //
 // The reader checks the file's form: keys, types, counts, the points the
 // runners and ends name, radii above zero, the margin, and patch names that
@@ -45,11 +47,14 @@ public:
 // key (at the top or in a runner), misses a required key, names a point twice
 // or not at all, or a value has the wrong type, count or range.
 vela::system::RunnerNetwork ParseSystemFile(const std::string& text);
+// The same, with the file's "units" (length_unit.h; "mm" without the key).
+vela::system::RunnerNetwork ParseSystemFile(const std::string& text, std::string& units);
 
 // Reads and parses the system file at path; a file without a name takes the
 // file name without folder and extension. Throws SystemFileError, with the
 // path at the start of the message, when the file cannot be read or
 // ParseSystemFile rejects it.
 vela::system::RunnerNetwork ReadSystemFile(const std::string& path);
+vela::system::RunnerNetwork ReadSystemFile(const std::string& path, std::string& units);
 
 }  // namespace vela::io

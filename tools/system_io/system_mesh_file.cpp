@@ -1,6 +1,7 @@
 #include "system_mesh_file.h"
 
 #include "file_text.h"
+#include "length_unit.h"
 #include "picture.h"
 #include "system_mesh_formats.h"
 
@@ -46,10 +47,7 @@ void CheckNames(const std::vector<std::string>& names, const char* what) {
   }
 }
 
-void CheckRegions(const SystemMesh& mesh) {
-  std::vector<std::string> names;
-  for (const vela::system::Region& region : mesh.regions) names.push_back(region.name);
-  CheckNames(names, "region");
+void CheckRegionKinds(const SystemMesh& mesh) {
   for (size_t r = 0; r < mesh.regions.size(); ++r) {
     RegionKind kind = RegionKind::Runner;
     if (!RegionKindFromName(mesh.regions[r].name, kind) || kind != mesh.regions[r].kind)
@@ -90,15 +88,29 @@ void CheckFaces(const SystemMesh& mesh) {
 
 }  // namespace
 
-void CheckSystemMesh(const SystemMesh& mesh) {
+void CheckSystemShape(const SystemMesh& mesh) {
   for (size_t i = 0; i < mesh.nodes.size(); ++i)
     for (const double x : mesh.nodes[i])
       if (!std::isfinite(x))
         throw std::invalid_argument(Indexed("node", i) + " has a coordinate that is not finite");
-  CheckRegions(mesh);
+  std::vector<std::string> regions;
+  for (const vela::system::Region& region : mesh.regions) regions.push_back(region.name);
+  CheckNames(regions, "region");
   CheckNames(mesh.patches, "patch");
   CheckElements(mesh);
   CheckFaces(mesh);
+}
+
+void CheckSystemMesh(const SystemMesh& mesh) {
+  CheckSystemShape(mesh);
+  CheckRegionKinds(mesh);
+}
+
+std::vector<PatchFace> PatchFaces(const SystemMesh& mesh) {
+  std::vector<PatchFace> faces;
+  faces.reserve(mesh.faces.size());
+  for (const vela::system::BoundaryFace& face : mesh.faces) faces.push_back({face.corners, face.nodes, face.patch});
+  return faces;
 }
 
 MeshElement AsMeshElement(const vela::system::SystemElement& element) {
@@ -121,16 +133,6 @@ bool RegionKindFromName(const std::string& name, RegionKind& kind) {
   return false;
 }
 
-std::string NameProblem(const std::string& name) {
-  if (name.empty()) return "the name is empty";
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) return "the name holds a control character";
-    if (c == '"') return "the name holds a double quote";
-  }
-  return "";
-}
-
 }  // namespace detail
 
 namespace {
@@ -149,6 +151,11 @@ SystemFormat SystemFormatFromPath(const std::string& path) {
       extension.empty() ? "no extension" : "extension '" + detail::Printable(extension) + "'";
   throw std::invalid_argument("system mesh file '" + detail::Printable(path) + "': " + shown +
                               " is not a system mesh format (use .json, .vtu, .msh or .svg)");
+}
+
+void CheckUnits(const std::string& units) {
+  if (!units.empty() && MetresPerUnit(units) == 0.0)
+    throw std::invalid_argument("unknown length unit \"" + detail::Printable(units) + "\" (use " + kUnitNames + ")");
 }
 
 // NAME.vtu -> NAME.patches.vtu, keeping the extension's case.
@@ -174,6 +181,7 @@ std::vector<std::string> WriteSystemMesh(const std::string& path,
                                          const vela::system::SystemMesh& mesh,
                                          const std::string& title, const WriteOptions& options) {
   const SystemFormat format = SystemFormatFromPath(path);
+  CheckUnits(options.units);
   const bool binaryVtu = options.encoding != Encoding::Ascii;
   const bool binaryMsh = options.encoding == Encoding::Binary;
   detail::CheckSystemMesh(mesh);
@@ -182,12 +190,12 @@ std::vector<std::string> WriteSystemMesh(const std::string& path,
   // between the two files of a .vtu.
   std::vector<std::pair<std::string, std::string>> files;
   switch (format) {
-    case SystemFormat::Json: files = {{path, detail::FormatSystemJson(mesh, title)}}; break;
-    case SystemFormat::Msh: files = {{path, detail::FormatSystemMsh(mesh, binaryMsh)}}; break;
+    case SystemFormat::Json: files = {{path, detail::FormatSystemJson(mesh, title, options.units)}}; break;
+    case SystemFormat::Msh: files = {{path, detail::FormatSystemMsh(mesh, binaryMsh, options.units)}}; break;
     case SystemFormat::Svg: files = {{path, SystemSvg(mesh, title)}}; break;
     case SystemFormat::Vtu:
-      files = {{PatchesPath(path), detail::FormatSystemPatchesVtu(mesh, binaryVtu)},
-               {path, detail::FormatSystemVolumeVtu(mesh, binaryVtu)}};
+      files = {{PatchesPath(path), detail::FormatSystemPatchesVtu(mesh, binaryVtu, options.units)},
+               {path, detail::FormatSystemVolumeVtu(mesh, binaryVtu, options.units)}};
       break;
   }
   std::vector<std::string> written{path};  // the file asked for, then the one beside it
@@ -202,6 +210,31 @@ std::vector<std::string> WriteSystemMesh(const std::string& path,
                                          const vela::system::SystemMesh& mesh,
                                          const std::string& title) {
   return WriteSystemMesh(path, mesh, title, WriteOptions{});
+}
+
+std::vector<std::string> WriteFoamCase(const std::string& dir, const vela::system::SystemMesh& mesh,
+                                       const std::string& title, const WriteOptions& options) {
+  CheckUnits(options.units);
+  detail::CheckSystemShape(mesh);
+  const detail::FoamText text{title, options.units, options.encoding != Encoding::Ascii};
+  const std::vector<std::pair<std::string, std::string>> files = detail::FormatFoamCase(mesh, text);
+  const std::filesystem::path folder(dir);
+  for (const char* sub : {"constant/polyMesh", "system"}) {
+    std::error_code made;
+    std::filesystem::create_directories(folder / sub, made);
+    if (made)
+      throw std::runtime_error("cannot make the folder '" + detail::Printable((folder / sub).string()) + "' (" +
+                               made.message() + ")");
+  }
+  std::vector<std::string> written;
+  for (const auto& [name, content] : files) {
+    const std::string path = (folder / name).string();
+    // A case's own dictionaries, with the solver's settings, stay as they are.
+    if (name.rfind("system/", 0) == 0 && std::filesystem::exists(path)) continue;
+    detail::WriteFileAtomically(path, content);
+    written.push_back(path);
+  }
+  return written;
 }
 
 }  // namespace vela::io

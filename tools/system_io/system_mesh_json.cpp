@@ -149,11 +149,13 @@ SystemMesh Mesh(const json& root, const std::string& text) {
 
 }  // namespace
 
-std::string detail::FormatSystemJson(const SystemMesh& mesh, const std::string& title) {
+std::string detail::FormatSystemJson(const SystemMesh& mesh, const std::string& title,
+                                     const std::string& units) {
   // ordered_json keeps the keys, and the patches, in the order written here.
   nlohmann::ordered_json root;
   root["kind"] = "system";
   root["name"] = title;
+  if (!units.empty()) root["units"] = units;
   root["nodes"] = mesh.nodes;
   nlohmann::ordered_json elements = nlohmann::ordered_json::array();
   nlohmann::ordered_json owners = nlohmann::ordered_json::array();

@@ -55,7 +55,7 @@ std::vector<VtuArray> Names(const std::vector<std::string>& names) {
 // cell data valueName and "element" (each cell's place in the mesh's order)
 // so that one section per cell type, which MED and others need, loses nothing.
 std::string Grid(const SystemMesh& mesh, const std::vector<std::string>& names,
-                 const std::vector<VtkCell>& cells, const char* valueName, bool binary) {
+                 const std::vector<VtkCell>& cells, const char* valueName, bool binary, const std::string& units) {
   std::vector<size_t> order(cells.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(),
@@ -65,6 +65,7 @@ std::string Grid(const SystemMesh& mesh, const std::vector<std::string>& names,
   VtuGrid grid;
   StartCells(grid, cells.size(), corners);
   grid.fieldData = Names(names);
+  for (VtuArray& field : UnitsField(units)) grid.fieldData.push_back(std::move(field));
   grid.points = &mesh.nodes;
   VtuArray value{valueName, VtkType::Int32, 1, {}, {}};
   VtuArray element{"element", VtkType::Int32, 1, {}, {}};
@@ -83,7 +84,7 @@ std::string Grid(const SystemMesh& mesh, const std::vector<std::string>& names,
 
 }  // namespace
 
-std::string FormatSystemVolumeVtu(const SystemMesh& mesh, bool binary) {
+std::string FormatSystemVolumeVtu(const SystemMesh& mesh, bool binary, const std::string& units) {
   std::vector<VtkCell> cells;
   cells.reserve(mesh.elements.size());
   for (const vela::system::SystemElement& element : mesh.elements) {
@@ -92,10 +93,10 @@ std::string FormatSystemVolumeVtu(const SystemMesh& mesh, bool binary) {
   }
   std::vector<std::string> names;
   for (const vela::system::Region& region : mesh.regions) names.push_back(region.name);
-  return Grid(mesh, names, cells, "region", binary);
+  return Grid(mesh, names, cells, "region", binary, units);
 }
 
-std::string FormatSystemPatchesVtu(const SystemMesh& mesh, bool binary) {
+std::string FormatSystemPatchesVtu(const SystemMesh& mesh, bool binary, const std::string& units) {
   // Faces are wound outward, which is what VTK's right-hand rule takes as
   // their normal: they go in as they are.
   std::vector<VtkCell> cells;
@@ -106,7 +107,7 @@ std::string FormatSystemPatchesVtu(const SystemMesh& mesh, bool binary) {
     std::copy(face.nodes.begin(), face.nodes.end(), cell.nodes.begin());
     cells.push_back(cell);
   }
-  return Grid(mesh, mesh.patches, cells, "patch", binary);
+  return Grid(mesh, mesh.patches, cells, "patch", binary, units);
 }
 
 }  // namespace vela::io::detail
