@@ -4,14 +4,15 @@
 # wall, each open end of type patch under the name the file gives it) as
 # patchSummary reads them, and the geometry checks pass but for the systems
 # listed below. gmshToFoam takes the same system's .msh into the same
-# patches and one cell zone. Exits 77 (skipped) when OpenFOAM is not
+# patches and one cell zone. Every example junction and bend passes the
+# same checks as a case of its own. Exits 77 (skipped) when OpenFOAM is not
 # installed (Debian's openfoam).
 set -uo pipefail
 tool="$1"
 source_dir="$2"
 # Systems whose cells checkMesh still finds poor (small determinants,
-# interpolation weights): the geometry is reported, not asserted.
-poor_geometry=" two-levels "
+# interpolation weights): the geometry is reported, not asserted. None now.
+poor_geometry=" "
 if [ ! -x /usr/bin/checkMesh ] || [ ! -f /usr/share/openfoam/etc/bashrc ]; then
   echo "skipped: OpenFOAM is not installed (apt-get install openfoam)"
   exit 77
@@ -73,6 +74,20 @@ PY
   want_names="$(tr ' ' '\n' <<<"$want" | sed 's/^[a-z]*://' | sort | tr '\n' ' ')"
   [ "$converted" = "$want_names" ] || fail "$name" "gmshToFoam makes patches '$converted', not '$want_names'"
   grep -q "fluid" "$msh_case/constant/polyMesh/cellZones" || fail "$name" "gmshToFoam makes no zone fluid"
+done
+# Every example junction and bend: topology and geometry both pass, and
+# its patches are the wall and one end per runner.
+for file in "$source_dir"/examples/*.json; do
+  name="junction-$(basename "$file" .json)"
+  case_dir="$out/$name"
+  "$tool" junction "$file" -o "$case_dir/" --quiet || { fail "$name" "vela-mesh failed"; continue; }
+  runners="$(/usr/bin/python3 -c 'import json, sys; print(len(json.load(open(sys.argv[1]))["far_points"]))' "$file")"
+  want="wall:wall $(seq 0 $((runners - 1)) | sed 's/^/patch:end-/' | sort | tr '\n' ' ')"
+  (cd "$case_dir" && checkMesh -allGeometry -allTopology >log.checkMesh 2>&1) || fail "$name" "checkMesh failed"
+  grep -q "^Mesh OK.$" "$case_dir/log.checkMesh" || fail "$name" "checkMesh does not find the mesh OK"
+  got="$(cd "$case_dir" && patchSummary 2>/dev/null | sed -n 's/^\([a-z]*\)\t: \(.*\)$/\1:\2/p' | sort | tr '\n' ' ')"
+  [ "$got" = "$(tr ' ' '\n' <<<"${want% }" | sort | tr '\n' ' ')" ] || fail "$name" "patches '$got', not '$want'"
+  echo "$name: Mesh OK"
 done
 # The control: the wall turned into a plain patch must be seen.
 control="$out/control"
