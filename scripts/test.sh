@@ -14,7 +14,7 @@ build_type=Release
 # tests off in its cache.
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE="$build_type" \
   -DVELA_BUILD_TESTS=ON -DVELA_BUILD_BENCH=ON -DVELA_BUILD_TOOLS=ON -DVELA_BUILD_FUZZ=ON \
-  -DVELA_BUILD_EXAMPLES=ON -DVELA_INSTALL=ON \
+  -DVELA_BUILD_EXAMPLES=ON -DVELA_BUILD_PYTHON=ON -DVELA_INSTALL=ON \
   -DVELA_SANITIZE="$([ "$sanitize" = "1" ] && echo ON || echo OFF)" >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
 ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)"
