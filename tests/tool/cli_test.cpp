@@ -449,6 +449,7 @@ TEST_F(Cli, ExecutableExitsWithItsStatus) {
       {"junction" + quoted("tee.json") + " --min-sj 0.5 --quiet", 3, "^tee: the mesh has faults:\npoor cells ",
        false},
       {"batch" + quoted("in") + " -o" + quoted("out") + " --format svg --quiet", 0, "^\\|$", false},
+      {"system" + quoted("small.json") + " -o" + quoted("q.msh") + " -q", 0, "^\\|$", false},
       {"demo --examples" + quoted("in") + " -o" + quoted("examples"), 0, "", false},
       {"system" + quoted("small.json") + " -o" + quoted("s.msh") + " --threads 1", 0, "", false},
       {"system" + quoted("small.json") + " -o" + quoted("no/s.msh"), 1, "", false},

@@ -46,7 +46,7 @@ void AddView(CLI::App* command, vela::cli::ViewDirection& view) {
 }
 
 void AddSummary(CLI::App* command, Shared& shared) {
-  CLI::Option* quiet = command->add_flag("--quiet", shared.quiet, "no summary: only errors, on standard error");
+  CLI::Option* quiet = command->add_flag("-q,--quiet", shared.quiet, "no summary: only errors, on standard error");
   command->add_flag("--json", shared.json, "the summary as one JSON object on standard output, for scripts")
       ->excludes(quiet);
 }
