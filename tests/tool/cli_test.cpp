@@ -453,6 +453,7 @@ TEST_F(Cli, ExecutableExitsWithItsStatus) {
       {"demo --examples" + quoted("in") + " -o" + quoted("examples"), 0, "", false},
       {"system" + quoted("small.json") + " -o" + quoted("s.msh") + " --threads 1", 0, "", false},
       {"system" + quoted("small.json") + " -o" + quoted("no/s.msh"), 1, "", false},
+      {"system" + quoted("small.json") + " -o" + quoted("no/s.vtu"), 1, "cannot write '[^']*no/s\\.vtu'", false},
       {"system" + quoted("bad.json") + " -o" + quoted("s.msh"), 2, "", false},
       {"system" + quoted("small.json") + " -o" + quoted("s.msh") + " --threads -1", 2, "", false},
       // 48 million nodes in 400 MB of address space: out of memory, said so.

@@ -194,8 +194,10 @@ std::vector<std::string> WriteSystemMesh(const std::string& path,
     case SystemFormat::Msh: files = {{path, detail::FormatSystemMsh(mesh, binaryMsh, options.units)}}; break;
     case SystemFormat::Svg: files = {{path, SystemSvg(mesh, title)}}; break;
     case SystemFormat::Vtu:
-      files = {{PatchesPath(path), detail::FormatSystemPatchesVtu(mesh, binaryVtu, options.units)},
-               {path, detail::FormatSystemVolumeVtu(mesh, binaryVtu, options.units)}};
+      // The file asked for first: where the folder cannot take it, the
+      // error names the file the user gave, not the one beside it.
+      files = {{path, detail::FormatSystemVolumeVtu(mesh, binaryVtu, options.units)},
+               {PatchesPath(path), detail::FormatSystemPatchesVtu(mesh, binaryVtu, options.units)}};
       break;
   }
   std::vector<std::string> written{path};  // the file asked for, then the one beside it
