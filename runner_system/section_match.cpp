@@ -84,13 +84,30 @@ int SectionRings::NodeCount() const {
   return count;
 }
 
+namespace {
+
+// The settings to change for a refused cross-section, as the system file
+// names them.
+const char* SettingsToCheck(Refusal reason) {
+  switch (reason) {
+    case Refusal::Shares:
+    case Refusal::ShareRatio: return "inner_share, outer_share";
+    case Refusal::FirstRingTooSmall:
+    case Refusal::OddFirstRing: return "first_circle_nodes";
+    case Refusal::SectionTooFine: return "first_circle_nodes, inner_layers";
+    default: return "inner_layers, outer_layers";
+  }
+}
+
+}  // namespace
+
 std::optional<SystemRefusal> ReferenceSection(const SectionSettings& settings, Section& out,
                                               SectionRings& rings) {
   const CrossSection cross = ToCrossSection(settings);
   const JunctionRefusal why = CheckCrossSection(cross);
   if (why.reason != Refusal::None)
     return SystemRefusal{"settings", std::string("the section settings are refused: ") + RefusalName(why.reason) +
-                                         " (" + RefusalMessage(why) + ")"};
+                                         " (" + RefusalMessage(why) + "); check " + SettingsToCheck(why.reason)};
   const SectionPattern pattern = MakeSectionPattern(cross);
   out = Section{};
   out.axis = {0, 0, 1};

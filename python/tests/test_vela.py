@@ -339,3 +339,11 @@ def test_bends_are_mitred_unless_asked_for_the_construction():
     assert mitred.quality()["min_scaled_jacobian"] > corner.quality()["min_scaled_jacobian"]
     with pytest.raises(TypeError, match="as_constructed"):
         vela.mesh_junction(**bend, as_constructed="yes")
+
+
+def test_a_system_dict_with_a_nan_names_its_key():
+    system = json.loads((SOURCE / "examples" / "systems" / "single-bend.json").read_text())
+    first = next(iter(system["points"]))
+    system["points"][first] = [0.0, math.nan, 0.0]
+    with pytest.raises(ValueError, match=rf"points\.{first}\[1\]: expected a finite number, got nan"):
+        vela.mesh_system(system)

@@ -30,6 +30,7 @@ ValueError naming the argument.
 """
 
 import json as _json
+import math as _math
 import os as _os
 from collections.abc import Mapping as _Mapping
 
@@ -185,11 +186,28 @@ def mesh_system(system, threads=0):
     anything but a dict or a path.
     """
     if isinstance(system, _Mapping):
+        _finite_numbers(system, "")
         text = _json.dumps(dict(system), default=_plain)
         return _meshed(_vela.mesh_system_text(text, threads), SystemRefused)
     if not isinstance(system, (str, bytes, _os.PathLike)):
         raise TypeError(f"system: expected a dict or a path, got {type(system).__name__}")
     return _meshed(_vela.mesh_system_file(system, threads), SystemRefused)
+
+
+def _finite_numbers(value, where):
+    """Raises ValueError naming the key of the first number that is not
+    finite: JSON has no NaN or infinity, and the system file's reader would
+    otherwise quote text the caller never wrote."""
+    if isinstance(value, _Mapping):
+        for key, item in value.items():
+            _finite_numbers(item, f"{where}.{key}" if where else str(key))
+    elif isinstance(value, (list, tuple)):
+        for i, item in enumerate(value):
+            _finite_numbers(item, f"{where}[{i}]")
+    elif hasattr(value, "tolist") and not isinstance(value, (str, bytes)):  # numpy arrays and scalars
+        _finite_numbers(value.tolist(), where)
+    elif isinstance(value, float) and not _math.isfinite(value):
+        raise ValueError(f"{where}: expected a finite number, got {value}")
 
 
 _MESHIO_NAMES = {"tetra": "tetra", "pyramid": "pyramid", "prism": "wedge", "hexa": "hexahedron"}

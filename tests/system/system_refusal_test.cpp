@@ -43,7 +43,9 @@ TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
          n.runners = {{"a", "b", 2, 2}};  // no junction to refuse them
        }},
       {"settings", "odd-first-ring", [](RunnerNetwork& n) { n.section.firstCircleNodes = 7; }},
-      {"settings", "layer-order", [](RunnerNetwork& n) { n.section.innerLayers = {0, 0.5, 0.4, 1}; }},
+      {"settings", "check first_circle_nodes", [](RunnerNetwork& n) { n.section.firstCircleNodes = 2; }},
+      {"settings", "check inner_layers, outer_layers", [](RunnerNetwork& n) { n.section.innerLayers = {0, 0.5, 0.4, 1}; }},
+      {"settings", "check inner_share, outer_share", [](RunnerNetwork& n) { n.section.innerShare = 0.7; }},
       {"unknown-end", "point c", [](RunnerNetwork& n) { n.endNames = {{"c", "inlet"}}; }},
       {"unknown-end", "reserved", [](RunnerNetwork& n) { n.endNames = {{"a", "wall"}}; }},
       {"name-clash", "runner c-a-b", [](RunnerNetwork& n) {  // "c-a" to "b" and "c" to "a-b"
