@@ -69,6 +69,12 @@ struct JunctionOptions {
   // the class's, node for node and bit for bit. Off, every point stays a
   // double.
   bool singlePrecisionPoints = false;
+  // The most memory a call may take, in bytes; 0 for no bound but what an
+  // int numbers. A junction whose estimate passes it is refused as
+  // too-large, with the estimate and the bound (Unit::Bytes), before
+  // anything is allocated: a typo in a ring count must not take the machine
+  // down.
+  double memoryLimit = 0.0;
 };
 
 // The value of each kind is its number of corners.

@@ -63,7 +63,7 @@ struct JunctionRefusal {
   // junction plane and the largest it may have, the widest radius over the
   // narrowest and the ratio allowed, or the shorter of two neighbours against
   // the length at which their cylinders stop cutting into each other.
-  enum class Unit : int { None, Degrees, Length, Ratio, Count };
+  enum class Unit : int { None, Degrees, Length, Ratio, Count, Bytes };
   double value = std::numeric_limits<double>::quiet_NaN();
   double limit = std::numeric_limits<double>::quiet_NaN();
   Unit unit = Unit::None;

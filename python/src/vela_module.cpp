@@ -63,6 +63,7 @@ py::object UnitName(JunctionRefusal::Unit unit) {
     case JunctionRefusal::Unit::Length: return py::str("length");
     case JunctionRefusal::Unit::Ratio: return py::str("ratio");
     case JunctionRefusal::Unit::Count: return py::str("count");
+    case JunctionRefusal::Unit::Bytes: return py::str("bytes");
     default: return py::none();
   }
 }
@@ -79,7 +80,8 @@ struct Settings {
 };
 
 py::tuple MeshJunction(py::handle center, py::handle farPoints, py::handle radii, const Settings& settings,
-                       py::handle call, py::handle singlePrecision, py::handle asConstructed) {
+                       py::handle call, py::handle singlePrecision, py::handle asConstructed,
+                       py::handle memoryLimit) {
   io::JunctionFile junction;
   junction.name = "junction";
   junction.center = Point(center, "center");
@@ -95,6 +97,8 @@ py::tuple MeshJunction(py::handle center, py::handle farPoints, py::handle radii
   options.singlePrecisionPoints = Flag(singlePrecision, "single_precision");
   // The class's mesh bit for bit is its construction too.
   options.asConstructed = Flag(asConstructed, "as_constructed") || options.singlePrecisionPoints;
+  options.memoryLimit = memoryLimit.is_none() ? host::DefaultMemoryLimit() : Number(memoryLimit, "memory_limit");
+  if (!(options.memoryLimit >= 0.0)) throw py::value_error("memory_limit: expected bytes, 0 or more (0: no bound)");
 
   if (ForcedAgainstRunnerCount(how, junction.farPoints.size())) {
     host::CallResult refused;
@@ -266,10 +270,10 @@ PYBIND11_MODULE(_vela, m) {
   m.def("mesh_junction",
         [](py::handle center, py::handle farPoints, py::handle radii, py::object innerShare, py::object outerShare,
            py::object firstCircleNodes, py::object innerLayers, py::object outerLayers, py::handle call,
-           py::handle singlePrecision, py::handle asConstructed) {
+           py::handle singlePrecision, py::handle asConstructed, py::handle memoryLimit) {
           const Settings settings{std::move(innerShare), std::move(outerShare), std::move(firstCircleNodes),
                                   std::move(innerLayers), std::move(outerLayers)};
-          return MeshJunction(center, farPoints, radii, settings, call, singlePrecision, asConstructed);
+          return MeshJunction(center, farPoints, radii, settings, call, singlePrecision, asConstructed, memoryLimit);
         });
   m.def("runner_length", &RunnerLength);
   m.def("mesh_system_text", &MeshSystemText);

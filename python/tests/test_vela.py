@@ -347,3 +347,14 @@ def test_a_system_dict_with_a_nan_names_its_key():
     system["points"][first] = [0.0, math.nan, 0.0]
     with pytest.raises(ValueError, match=rf"points\.{first}\[1\]: expected a finite number, got nan"):
         vela.mesh_system(system)
+
+
+def test_a_junction_over_the_memory_bound_is_refused_with_its_estimate():
+    tee = junction_args("tee-golden")
+    with pytest.raises(vela.JunctionRefused) as refused:
+        vela.mesh_junction(**tee, memory_limit=1000.0)
+    assert refused.value.reason == "too-large" and refused.value.unit == "bytes"
+    assert refused.value.limit == 1000.0 and refused.value.value > 1000.0
+    assert len(vela.mesh_junction(**tee, memory_limit=0).points) > 0
+    with pytest.raises(ValueError, match="memory_limit"):
+        vela.mesh_junction(**tee, memory_limit=-1)

@@ -57,7 +57,7 @@ class JunctionRefused(Refused):
     .other_runner the runners concerned (0-based, in the order of
     far_points), or -1. Where the library measured what it refused, .value
     is the measure, .limit the bound it broke and .unit what they count:
-    "degrees", "length" (the input's unit), "ratio" or "count"; all three
+    "degrees", "length" (the input's unit), "ratio", "count" or "bytes"; all three
     are None where it measured nothing. str() gives the measure against its
     limit, or the reason in words, and names the arguments to look at, as
     vela-mesh names the junction file's keys:
@@ -94,7 +94,7 @@ def mesh_junction(center, far_points, radii,
                   inner_share=_DEFAULTS["inner_share"], outer_share=_DEFAULTS["outer_share"],
                   first_circle_nodes=_DEFAULTS["first_circle_nodes"],
                   inner_layers=_DEFAULTS["inner_layers"], outer_layers=_DEFAULTS["outer_layers"],
-                  call="auto", single_precision=False, as_constructed=False):
+                  call="auto", single_precision=False, as_constructed=False, memory_limit=None):
     """Meshes one junction of round runners; returns a vela.Mesh.
 
     center        [x, y, z], where the runners' centre lines meet
@@ -126,6 +126,10 @@ def mesh_junction(center, far_points, radii,
                   meeting in one elliptical section, prisms and hexahedra
                   with cells far better than the corner's. True: the mesh
                   exactly as the exported class constructs it.
+    memory_limit  bytes the call may take; None: half the machine's memory,
+                  0: no bound. A junction whose estimate passes it raises
+                  JunctionRefused ("too-large", .value the estimate, .unit
+                  "bytes") before anything is allocated.
 
     The defaults are those of a junction file. Coordinates and radii are in
     one length unit, and so is the mesh. The GIL is released while the
@@ -142,7 +146,7 @@ def mesh_junction(center, far_points, radii,
     """
     return _meshed(_vela.mesh_junction(center, far_points, radii, inner_share, outer_share,
                                        first_circle_nodes, inner_layers, outer_layers, call, single_precision,
-                                       as_constructed),
+                                       as_constructed, memory_limit),
                    JunctionRefused)
 
 

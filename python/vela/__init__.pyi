@@ -42,7 +42,7 @@ class JunctionRefused(Refused):
     other_runner: int
     value: Optional[float]
     limit: Optional[float]
-    unit: Optional[Literal["degrees", "length", "ratio", "count"]]
+    unit: Optional[Literal["degrees", "length", "ratio", "count", "bytes"]]
     def __init__(
         self,
         message: str,
@@ -68,6 +68,7 @@ def mesh_junction(
     call: Literal["auto", "nway", "bend"] = ...,
     single_precision: bool = ...,
     as_constructed: bool = ...,
+    memory_limit: Optional[float] = ...,
 ) -> Mesh: ...
 def runner_length(
     center: _Point, far_points: _Point, radii: npt.ArrayLike, margin: Sequence[int] = ...

@@ -91,7 +91,7 @@ std::optional<BendPlan> PlanBend(const JunctionSettings& settings, const Junctio
   const SectionSize corner = SizeHalfSection(s.firstRing / 2, s.innerRings, s.outerLayers);
   const double nodeCapacity = 2.0 * (plan.layers + 1) * leg.nodes + (kCornerSteps + 1.0) * corner.nodes;
   const double elementCapacity = 2.0 * plan.layers * leg.faces + double(kCornerSteps) * corner.faces;
-  if (!CheckCounts(nodeCapacity, elementCapacity)) return std::nullopt;
+  if (!CheckCounts(nodeCapacity, elementCapacity, call.memoryLimit)) return std::nullopt;
   plan.capacity = {static_cast<int>(nodeCapacity), static_cast<int>(elementCapacity)};
 
   const Point3 cross = Cross(plan.e0, plan.e1);

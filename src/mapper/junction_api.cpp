@@ -57,8 +57,9 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   const KeepRecord keep;
   const Precision precision = options.singlePrecisionPoints ? Precision::Single : Precision::Double;
   const JunctionSettings settings = SettingsOf(input.section);
-  const JunctionCall call =
+  JunctionCall call =
       CallOf(input, precision, options.asConstructed ? Construction::AsConstructed : Construction::Improved);
+  call.memoryLimit = options.memoryLimit;
   const JunctionOutcome outcome =
       input.farPoints.size() == 2 ? MeshBend(settings, call) : MeshNWay(settings, call);
   JunctionResult result;

@@ -22,6 +22,11 @@ constexpr double kMinRadiusToLength = 1e-6;
 // Arrays beyond this many nodes or elements could not be numbered by the
 // host's int indices once their rows are counted.
 constexpr double kMaxMeshEntries = std::numeric_limits<int>::max() / 2;
+// What a junction takes at its peak per node and per element it sweeps:
+// the swept and the merged rows, the merge map and flags, the value the
+// caller gets, and the sweeps' and the check's working lists, with room.
+constexpr double kBytesPerNode = 160.0;
+constexpr double kBytesPerElement = 200.0;
 // Shares of the radius must add up to 1 within this.
 constexpr double kShareSumTol = 0.001;
 
@@ -184,9 +189,12 @@ bool CheckNWayGeometry(const Point3& center, const std::vector<Point3>& farPoint
   return true;
 }
 
-bool CheckCounts(double nodeCapacity, double elementCapacity) {
+bool CheckCounts(double nodeCapacity, double elementCapacity, double memoryLimit) {
   if (!(nodeCapacity <= kMaxMeshEntries && elementCapacity <= kMaxMeshEntries))
     return Refuse(Refusal::TooLarge, -1, -1, {std::max(nodeCapacity, elementCapacity), kMaxMeshEntries, Unit::Count});
+  const double bytes = kBytesPerNode * nodeCapacity + kBytesPerElement * elementCapacity;
+  if (memoryLimit > 0.0 && bytes > memoryLimit)
+    return Refuse(Refusal::TooLarge, -1, -1, {bytes, memoryLimit, Unit::Bytes});
   return true;
 }
 

@@ -39,8 +39,9 @@ bool CheckNWayGeometry(const Point3& center, const std::vector<Point3>& farPoint
                        const ProjectedRunners& projected, const Point3& normal,
                        const std::vector<double>& radii, Precision precision);
 
-// Node and element counts that an int numbers, with room to spare. Taken as
-// doubles, so that the products that form them cannot overflow first.
-bool CheckCounts(double nodeCapacity, double elementCapacity);
+// Node and element counts that an int numbers, with room to spare, and an
+// estimate of the memory they take within memoryLimit (0: no bound). Taken
+// as doubles, so that the products that form them cannot overflow first.
+bool CheckCounts(double nodeCapacity, double elementCapacity, double memoryLimit);
 
 }  // namespace vela

@@ -52,6 +52,7 @@ struct JunctionCall {
   double outerShare = 0.2;
   Precision precision = Precision::Double;
   Construction construction = Construction::AsConstructed;
+  double memoryLimit = 0.0;  // bytes a call may take; 0: no bound
 };
 
 struct JunctionPlan {

@@ -102,7 +102,7 @@ std::optional<NWayPlan> PlanNWay(const JunctionSettings& settings, const Junctio
                                        plan.section.outerLayers);
   const double nodeCapacity = size.nodes * (plan.layers + 2) * n;
   const double elementCapacity = size.faces * (plan.layers + 1) * n;
-  if (!CheckCounts(nodeCapacity, elementCapacity)) return std::nullopt;
+  if (!CheckCounts(nodeCapacity, elementCapacity, call.memoryLimit)) return std::nullopt;
   plan.capacity = {static_cast<int>(nodeCapacity), static_cast<int>(elementCapacity)};
 
   plan.centerRadius =

@@ -62,6 +62,11 @@ std::string Number(double v) {
 std::string WithUnit(double v, JunctionRefusal::Unit unit) {
   switch (unit) {
     case JunctionRefusal::Unit::Degrees: return Number(v) + " degrees";
+    case JunctionRefusal::Unit::Bytes: {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.3g GB", v / 1e9);
+      return text;
+    }
     case JunctionRefusal::Unit::Count: {
       char text[32];
       std::snprintf(text, sizeof text, "%.0f", v);
@@ -92,6 +97,9 @@ std::string MeasuredWords(const JunctionRefusal& r) {
     case Refusal::BendOpening:
       return "the bend opens by " + value + ", limit " + limit;
     case Refusal::TooLarge:
+      if (r.unit == JunctionRefusal::Unit::Bytes)
+        return "the junction would take about " + value + " of memory, limit " + limit +
+               ": fewer nodes on the first ring, or fewer layers";
       return "the junction needs " + value + " nodes or elements, limit " + limit;
     case Refusal::RadiusList:
       return "the radius list holds " + value + " radii, " + limit + " needed (two per runner)";

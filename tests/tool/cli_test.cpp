@@ -421,9 +421,15 @@ TEST_F(Cli, ExecutableExitsWithItsStatus) {
   Write("zero.json", Junction(R"(, "margin": [5, 0])"));
   Write("in/tee.json", std::string(R"({"name": "../../escaped", )") + (kTee + 1));  // names table rows, never files
   std::string big = R"({"center": [0, 0, 0], "far_points": [[20, 0, 0], [0, 20, 0], [-20, 0, 0]],
-    "radii": [2, 2, 2, 2, 2, 2], "first_circle_nodes": 2000, "inner_layers": [0)";
+    "radii": [2, 2, 2, 2, 2, 2], "first_circle_nodes": 400, "inner_layers": [0)";
   for (int i = 1; i <= 50; ++i) big += ", " + std::to_string(i / 50.0);
   Write("big.json", big + "]}");
+  // A first ring of 100,000 nodes and 20 rings: hundreds of gigabytes,
+  // refused by its estimate before anything is allocated.
+  std::string huge = R"({"center": [0, 0, 0], "far_points": [[20, 0, 0], [0, 20, 0]], "radii": [2, 2, 2, 2],
+    "first_circle_nodes": 100000, "inner_layers": [0)";
+  for (int i = 1; i <= 20; ++i) huge += ", " + std::to_string(i / 20.0);
+  Write("huge.json", huge + "]}");
   const struct {
     std::string arguments;
     int status;
@@ -456,7 +462,10 @@ TEST_F(Cli, ExecutableExitsWithItsStatus) {
       {"system" + quoted("small.json") + " -o" + quoted("no/s.vtu"), 1, "cannot write '[^']*no/s\\.vtu'", false},
       {"system" + quoted("bad.json") + " -o" + quoted("s.msh"), 2, "", false},
       {"system" + quoted("small.json") + " -o" + quoted("s.msh") + " --threads -1", 2, "", false},
-      // 48 million nodes in 400 MB of address space: out of memory, said so.
+      {"junction" + quoted("huge.json") + " -o" + quoted("huge.vtu"), 2,
+       "^huge: refused \\(too-large\\): the junction would take about [0-9.e+]+ GB of memory, limit", false},
+      // 11 million nodes, within the memory bound, in 400 MB of address space:
+      // out of memory, said so.
       {"junction" + quoted("big.json") + " -o" + quoted("big.vtu"), 2, "big: out of memory", true},
   };
 #if defined(__SANITIZE_ADDRESS__)

@@ -9,7 +9,9 @@ MeshedJunction MeshJunction(const io::JunctionFile& junction) {
   MeshedJunction out;
   io::MeshDocument& doc = out.document;
   doc.kind = junction.IsBend() ? "bend" : "nway";
-  const JunctionResult result = host::MeshValue(junction);
+  JunctionOptions options;
+  options.memoryLimit = host::DefaultMemoryLimit();
+  const JunctionResult result = host::MeshValue(junction, options);
   out.ok = result.ok();
   out.refusal = result.refusal;
   if (!out.ok) return out;

@@ -1,6 +1,7 @@
 #include "junction_call.h"
 
 #include <algorithm>
+#include <unistd.h>
 #include <cmath>
 
 namespace vela::host {
@@ -109,6 +110,12 @@ CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh,
 CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh, Call call) {
   CVelaRunnerMapping mapper;
   return MeshJunction(junction, mesh, mapper, call);
+}
+
+double DefaultMemoryLimit() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || pageSize <= 0) return 0.0;
+  return 0.5 * static_cast<double>(pages) * static_cast<double>(pageSize);
 }
 
 JunctionInput InputOf(const io::JunctionFile& file) {

@@ -49,6 +49,12 @@ CallResult MeshJunction(const io::JunctionFile& junction, CVela_SolidMesh& mesh,
 // The value API's options that give the exported class's mesh, bit for bit.
 inline constexpr JunctionOptions kAsClass{true, true};
 
+// The memory a junction may take when the caller names no bound: half of
+// what the machine has, so that a typo in a ring count is refused with its
+// estimate instead of taking the machine down. 0 where the machine does not
+// say.
+double DefaultMemoryLimit();
+
 // The junction (its far points placed) as the value API takes it.
 JunctionInput InputOf(const io::JunctionFile& junction);
 
