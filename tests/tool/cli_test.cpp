@@ -419,6 +419,8 @@ TEST_F(Cli, ExecutableExitsWithItsStatus) {
   Write("small.json", System());
   Write("bad.json", System(R"(, "margin": [5, 0])"));
   Write("zero.json", Junction(R"(, "margin": [5, 0])"));
+  Write("shares.json", Junction(R"(, "inner_share": 0.7)"));
+  Write("sharp.json", System("", "[1, 0, 19]"));
   Write("in/tee.json", std::string(R"({"name": "../../escaped", )") + (kTee + 1));  // names table rows, never files
   std::string big = R"({"center": [0, 0, 0], "far_points": [[20, 0, 0], [0, 20, 0], [-20, 0, 0]],
     "radii": [2, 2, 2, 2, 2, 2], "first_circle_nodes": 400, "inner_layers": [0)";
@@ -438,6 +440,11 @@ TEST_F(Cli, ExecutableExitsWithItsStatus) {
   } rows[] = {
       {"--version", 0, "^\\|vela-mesh [0-9]+\\.[0-9]+\\.[0-9]+\n$", false},
       {"junction" + quoted("tee.json") + " --json", 0, "^\\|\\{\"name\":\"tee\"", false},
+      // Refused under --json: the refusal on standard output as well.
+      {"junction" + quoted("shares.json") + " --json", 2,
+       "\\|\\{\"name\":\"shares\",\"status\":2,\"refusal\":\\{\"reason\":\"shares\"", false},
+      {"system" + quoted("sharp.json") + " --json", 2,
+       "\\|\\{\"name\":\"small\",\"status\":2,\"refusal\":\\{\"reason\":\"point-too-sharp\"", false},
       {"junction" + quoted("tee.json") + " -o - --format msh --quiet", 0, "^\\|\\$MeshFormat\n", false},
       // Margin 5/1 and the largest far radius 1.5: 1.5 * (1 + 1/5) = 1.8 for every runner, to every digit.
       {"length" + quoted("tee.json") + " --json", 0, "^\\|\\{\"lengths\": \\[(1\\.(8|79{14}8)(, |\\]\\}\n$)){3}", false},

@@ -246,6 +246,20 @@ std::string JunctionTableRow(const std::string& label, const io::JunctionFile& j
   return s.str();
 }
 
+nlohmann::ordered_json RefusalJson(const io::JunctionFile& junction, const JunctionRefusal& why, int status) {
+  auto measure = [](double v) { return std::isnan(v) ? nlohmann::ordered_json() : nlohmann::ordered_json(v); };
+  auto runner = [](int i) { return i < 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(i); };
+  return {{"name", junction.name},
+          {"status", status},
+          {"refusal",
+           {{"reason", RefusalName(why.reason)},
+            {"runner", runner(why.runner)},
+            {"other_runner", runner(why.otherRunner)},
+            {"value", measure(why.value)},
+            {"limit", measure(why.limit)},
+            {"message", host::RefusalLine(junction, why)}}}};
+}
+
 nlohmann::ordered_json JunctionSummaryJson(const io::JunctionFile& junction, const JunctionRun& r,
                                            const std::vector<std::string>& outputs) {
   const MemoryMesh& mesh = r.meshed.document.mesh;
@@ -278,6 +292,12 @@ int RunJunction(const std::string& file, const std::vector<std::string>& outputs
   io::JunctionFile junction;
   if (const int status = ReadJunction(file, junction, err); status != kDone) return status;
   const JunctionRun r = MeshAndWriteJunction(junction, outputs, options, out, err);
+  // A script asking for JSON reads why the library refused from standard
+  // output too, not only the line on standard error.
+  if (options.summary == SummaryStyle::Json && !r.meshed.ok && r.meshed.refusal.reason != Refusal::None) {
+    out << RefusalJson(junction, r.meshed.refusal, r.status).dump() << "\n";
+    return r.status;
+  }
   if (r.status == kBadInput || r.status == kWriteFailed) return r.status;
   if (options.summary == SummaryStyle::Json)
     out << JunctionSummaryJson(junction, r, outputs).dump() << "\n";

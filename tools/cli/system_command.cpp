@@ -308,6 +308,15 @@ int RunSystem(const std::string& file, const std::vector<std::string>& outputs, 
   std::string units;
   if (const int status = ReadNetwork(file, network, units, err); status != kDone) return status;
   const SystemResult r = MeshAndWrite(network, units, threads, outputs, options, out, err);
+  if (options.summary == SummaryStyle::Json && !r.outcome.ok && !r.outcome.refusal.reason.empty()) {
+    out << nlohmann::ordered_json{{"name", network.name},
+                                  {"status", r.status},
+                                  {"refusal", {{"reason", r.outcome.refusal.reason},
+                                               {"message", r.outcome.refusal.message}}}}
+               .dump()
+        << "\n";
+    return r.status;
+  }
   if (!r.outcome.ok || r.status == kBadInput || r.status == kWriteFailed) return r.status;
   if (options.summary == SummaryStyle::Json) out << SummaryJson(network, r).dump() << "\n";
   else if (options.summary == SummaryStyle::Text) PrintSummary(network, r, SummaryStream(outputs, out, err));
