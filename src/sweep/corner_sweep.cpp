@@ -3,6 +3,7 @@
 #include "sweep/point_rotation.h"
 #include "vec3.h"
 
+#include <array>
 #include <cmath>
 
 namespace vela {
@@ -79,6 +80,12 @@ std::vector<bool> OnAxisNodes(int halfRing, int innerRings, int outerLayers) {
 }
 
 std::vector<Point3> SweepCorner(const CornerInput& in, const SectionSettings& section) {
+  std::vector<Point3> nodes;
+  SweepCorner(in, section, nodes);
+  return nodes;
+}
+
+void SweepCorner(const CornerInput& in, const SectionSettings& section, std::vector<Point3>& nodes) {
   const int c = section.innerRings, b = section.outerLayers, n = in.steps, h = in.halfRing;
   const int s = CountHalfSection(h, c, b).nodes;
   // Every rotation normalises the axis again in place, and the rings read
@@ -90,17 +97,31 @@ std::vector<Point3> SweepCorner(const CornerInput& in, const SectionSettings& se
   const std::vector<double>& inner = section.inner;
   const std::vector<double>& outer = section.outer;
 
-  std::vector<Point3> nodes(static_cast<size_t>((n + 1) * s) + 1, Point3{0.0, 0.0, 0.0});
+  // The node angles of ring l (l * h segments; the outer layers as ring c)
+  // are the same in every section: their cosines and sines are taken once,
+  // ring after ring, and every section reads them.
+  thread_local std::vector<std::array<double, 2>> trig;
+  trig.clear();
+  for (int l = 1; l <= c; ++l) {
+    const int segments = l * h;
+    for (int j = 0; j <= segments; ++j) {
+      const double theta = (j * kPi) / segments;
+      trig.push_back({std::cos(theta), std::sin(theta)});
+    }
+  }
+
+  nodes.assign(static_cast<size_t>((n + 1) * s) + 1, Point3{0.0, 0.0, 0.0});
   for (int k = 0; k <= n; ++k) {
     const double rk = in.startRadius + ((in.endRadius - in.startRadius) * k) / n;
     const double phi = (in.sweepAngle / n) * k;
     const double sinPhi = std::sin(phi), cosPhi = std::cos(phi);
     int slot = k * s + 1;
     nodes[static_cast<size_t>(slot)] = in.center;
-    auto ring = [&](double alpha, double beta, int segments) {
+    size_t ringStart = 0;  // ring l's first entry of trig
+    auto ring = [&](double alpha, double beta, int segments, size_t first) {
       for (int j = 0; j <= segments; ++j) {
-        const double theta = (j * kPi) / segments;
-        const double ca = alpha * std::cos(theta), sb = beta * std::sin(theta);
+        const std::array<double, 2>& angle = trig[first + static_cast<size_t>(j)];
+        const double ca = alpha * angle[0], sb = beta * angle[1];
         double p[3];
         for (size_t a = 0; a < 3; ++a) p[a] = (in.center[a] + ca * axis[a]) + sb * radial[a];
         Point3& node = nodes[static_cast<size_t>(++slot)];
@@ -112,14 +133,14 @@ std::vector<Point3> SweepCorner(const CornerInput& in, const SectionSettings& se
     };
     for (int l = 1; l <= c; ++l) {
       const double a = inner[static_cast<size_t>(l)];
-      ring((R * rho) * a, (rk * rho) * a, l * h);
+      ring((R * rho) * a, (rk * rho) * a, l * h, ringStart);
+      if (l < c) ringStart += static_cast<size_t>(l * h + 1);
     }
     for (int l = 1; l <= b; ++l) {
       const double q = outer[static_cast<size_t>(l)];
-      ring(R * rho + (R - R * rho) * q, rk * rho + (rk - rk * rho) * q, c * h);
+      ring(R * rho + (R - R * rho) * q, rk * rho + (rk - rk * rho) * q, c * h, ringStart);
     }
   }
-  return nodes;
 }
 
 }  // namespace vela
