@@ -176,10 +176,11 @@ struct CornerBatch {
                          e[i][1][l] * (e[j][0][l] * e[k][2][l] - e[j][2][l] * e[k][0][l]) +
                          e[i][2][l] * (e[j][0][l] * e[k][1][l] - e[j][1][l] * e[k][0][l]);
       const double threshold = kFlatCorner * kFlatCorner * squared[i][l] * squared[j][l] * squared[k][l];
-      // Selections rather than branches, and a mark as wide as the
-      // coordinates: so the compiler keeps the elements side by side.
-      const double marked = sign * det > 0.0 ? bad[l] : 1.0;
-      bad[l] = det * det > threshold ? marked : 1.0;
+      // Both tests taken and one selection made, without a branch, in a
+      // mark as wide as the coordinates: so the compiler keeps the elements
+      // side by side.
+      const bool sound = (sign * det > 0.0) & (det * det > threshold);
+      bad[l] = sound ? bad[l] : 1.0;
     }
   }
 
@@ -223,32 +224,35 @@ struct Face {
   bool Before(const Face& other) const { return high != other.high ? high < other.high : low < other.low; }
 };
 
-// Fills f in place: built aside and copied, a face costs more than its
-// sorting.
-void FillFace(Face& f, const int* row, const int* local, int size) {
+// The face on corners c (size of them, in the element's turn), filled in
+// place: built aside and copied, a face costs more than its sorting. Both
+// the turn's start and the sorted corners come from fixed networks of
+// minima and maxima, without a branch.
+template <int size>
+void FillFace(Face& f, const int (&c)[size]) {
   f.size = size;
-  int c[4] = {row[local[0]], row[local[1]], row[local[2]], size == 4 ? row[local[3]] : 0};
-  int start = 0;
-  for (int i = 1; i < size; ++i)
-    if (c[i] < c[start]) start = i;
-  for (int i = 0, k = start; i < size; ++i, k = k + 1 == size ? 0 : k + 1) f.cycle[i] = c[k];
-  if (size == 3) f.cycle[3] = 0;
-  // Sorted by a fixed network: the three or four corners, the absent fourth
-  // staying last as 0.
-  auto order = [&c](int i, int j) {
-    if (c[j] < c[i]) std::swap(c[i], c[j]);
-  };
-  order(0, 1);
-  order(1, 2);
-  order(0, 1);
-  if (size == 4) {
-    // c[3] into the sorted three.
-    order(2, 3);
-    order(1, 2);
-    order(0, 1);
+  if constexpr (size == 3) {
+    const int start = c[1] < c[0] ? (c[2] < c[1] ? 2 : 1) : (c[2] < c[0] ? 2 : 0);
+    f.cycle[0] = c[start];
+    f.cycle[1] = c[start == 2 ? 0 : start + 1];
+    f.cycle[2] = c[start == 0 ? 2 : start - 1];
+    f.cycle[3] = 0;
+    const int lo = std::min(std::min(c[0], c[1]), c[2]);
+    const int hi = std::max(std::max(c[0], c[1]), c[2]);
+    const int mid = std::max(std::min(c[0], c[1]), std::min(std::max(c[0], c[1]), c[2]));
+    f.high = Word(lo, mid);
+    f.low = Word(hi, 0);
+  } else {
+    int start = 0;
+    for (int i = 1; i < 4; ++i) start = c[i] < c[start] ? i : start;
+    for (int i = 0; i < 4; ++i) f.cycle[i] = c[(start + i) & 3];
+    const int a = std::min(c[0], c[1]), b = std::max(c[0], c[1]);
+    const int d = std::min(c[2], c[3]), e = std::max(c[2], c[3]);
+    const int lo = std::min(a, d), hi = std::max(b, e);
+    const int x = std::max(a, d), y = std::min(b, e);
+    f.high = Word(lo, std::min(x, y));
+    f.low = Word(std::max(x, y), hi);
   }
-  f.high = Word(c[0], c[1]);
-  f.low = Word(c[2], c[3]);
 }
 
 // Two faces on the same corners that run round them in opposite turns.
@@ -348,12 +352,31 @@ int OpenEdges(Scratch& s, int nodeCount, const unsigned char* candidates) {
   return open;
 }
 
+// Face f of an element of kind K, collected where it touches a candidate.
+template <const KindTables& K, int f>
+void TakeFace(const int* row, unsigned touching, Scratch& s, int& faceCount) {
+  constexpr const EdgeTables& E = Derived<K>::edges;
+  if ((touching & E.faceMask[f]) == 0) return;
+  constexpr int size = K.faceSize[f];
+  int c[size];
+  for (int i = 0; i < size; ++i) c[i] = row[K.faces[f][i]];
+  FillFace<size>(s.faces[static_cast<size_t>(faceCount++)], c);
+}
+
+template <const KindTables& K, int... f>
+void TakeFaces(const int* row, unsigned touching, Scratch& s, int& faceCount,
+               std::integer_sequence<int, f...>) {
+  // Room for every face of the element, so that none is checked for it.
+  if (s.faces.size() < static_cast<size_t>(faceCount + K.faceCount))
+    s.faces.resize(std::max<size_t>(2 * s.faces.size(), 64));
+  (TakeFace<K, f>(row, touching, s, faceCount), ...);
+}
+
 // One element of kind K: counted collapsed, or batched for its corners, and
 // where it touches a candidate its faces that do collected.
 template <const KindTables& K>
 void Take(const double (*nodes)[3], const int* row, const unsigned char* candidates, CornerBatch<K>& batch,
-          MeshSoundness& out, Scratch& s) {
-  static constexpr const EdgeTables& E = Derived<K>::edges;
+          MeshSoundness& out, Scratch& s, int& faceCount) {
   unsigned touching = 0;
   for (int k = 0; k < K.corners; ++k) touching |= (candidates[row[k]] != 0 ? 1u : 0u) << k;
   // The merge joins candidates only: an element with none is as the sweep
@@ -365,8 +388,7 @@ void Take(const double (*nodes)[3], const int* row, const unsigned char* candida
   batch.Add(nodes, row);
   if (batch.count == kBatch) out.invertedElements += batch.Inverted();
   if (touching == 0) return;
-  for (int f = 0; f < K.faceCount; ++f)
-    if ((touching & E.faceMask[f]) != 0) FillFace(s.faces.emplace_back(), row, K.faces[f], K.faceSize[f]);
+  TakeFaces<K>(row, touching, s, faceCount, std::make_integer_sequence<int, K.faceCount>());
 }
 
 }  // namespace
@@ -400,7 +422,9 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
       ++out.nonFiniteNodes;
 
   Scratch& s = t_scratch;
-  s.faces.clear();
+  // faces holds rows from earlier calls past faceCount: only the first
+  // faceCount are this mesh's.
+  int faceCount = 0;
   s.boundary.clear();
   CornerBatch<kTetra> tetra;
   CornerBatch<kPyramid> pyramid;
@@ -409,10 +433,10 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
   for (int e = 1; e <= elementCount; ++e) {
     const int* row = elements[e];
     switch (CornerCount(row)) {
-      case 4: Take(nodes, row, candidates, tetra, out, s); break;
-      case 5: Take(nodes, row, candidates, pyramid, out, s); break;
-      case 6: Take(nodes, row, candidates, prism, out, s); break;
-      default: Take(nodes, row, candidates, hexa, out, s);
+      case 4: Take(nodes, row, candidates, tetra, out, s, faceCount); break;
+      case 5: Take(nodes, row, candidates, pyramid, out, s, faceCount); break;
+      case 6: Take(nodes, row, candidates, prism, out, s, faceCount); break;
+      default: Take(nodes, row, candidates, hexa, out, s, faceCount);
     }
   }
   if (tetra.count > 0) out.invertedElements += tetra.Inverted();
@@ -423,7 +447,7 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
   // Faces on the same corners share their smallest corner, which keys them.
   const Face* faces = s.faces.data();
   ForEachGroup(
-      static_cast<int>(s.faces.size()), nodeCount, [faces](int i) { return faces[i].Smallest(); },
+      faceCount, nodeCount, [faces](int i) { return faces[i].Smallest(); },
       [faces](int x, int y) { return faces[x].Before(faces[y]); },
       [faces](int x, int y) { return faces[x].SameCorners(faces[y]); },
       [&](const int* first, const int* last) {
