@@ -300,8 +300,11 @@ void ByNode(int count, int nodeCount, KeyOf keyOf, Scratch& s) {
   for (int i = count - 1; i >= 0; --i) s.order[static_cast<size_t>(--start[static_cast<size_t>(keyOf(i))])] = i;
 }
 
+// Up to this many items of one node are sorted by insertion.
+constexpr int kFewItems = 16;
+
 // Calls group(first, last) for every run of equal items in order, after a
-// counting sort by key node and an insertion sort of each node's few items.
+// counting sort by key node and a sort of each node's items.
 template <typename KeyOf, typename Less, typename Same, typename Group>
 void ForEachGroup(int count, int nodeCount, KeyOf keyOf, Less less, Same same, Group group, Scratch& s) {
   ByNode(count, nodeCount, keyOf, s);
@@ -310,11 +313,17 @@ void ForEachGroup(int count, int nodeCount, KeyOf keyOf, Less less, Same same, G
     const int key = keyOf(order[begin]);
     int end = begin + 1;
     while (end < count && keyOf(order[end]) == key) ++end;
-    for (int i = begin + 1; i < end; ++i) {
-      const int item = order[i];
-      int j = i;
-      for (; j > begin && less(item, order[j - 1]); --j) order[j] = order[j - 1];
-      order[j] = item;
+    // Most nodes start a handful of items; a node where many sections were
+    // joined into one (the axis of a bend's corner) starts many.
+    if (end - begin > kFewItems) {
+      std::sort(order + begin, order + end, less);
+    } else {
+      for (int i = begin + 1; i < end; ++i) {
+        const int item = order[i];
+        int j = i;
+        for (; j > begin && less(item, order[j - 1]); --j) order[j] = order[j - 1];
+        order[j] = item;
+      }
     }
     for (int i = begin; i < end;) {
       int j = i + 1;
