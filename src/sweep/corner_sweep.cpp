@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <optional>
 
 namespace vela {
 
@@ -117,6 +119,21 @@ void SweepCorner(const CornerInput& in, const SectionSettings& section, std::vec
     const double sinPhi = std::sin(phi), cosPhi = std::cos(phi);
     int slot = k * s + 1;
     nodes[static_cast<size_t>(slot)] = in.center;
+    // Each rotation is prepared from the axis as the one before left it, and
+    // leaves it normalised again. Once normalising leaves the axis as it
+    // was, to the last bit, every further node would prepare the same
+    // rotation: it is prepared again only when the axis has moved.
+    std::optional<AxisRotation> rotation;
+    Point3 preparedFrom{};
+    auto rotate = [&](const double* p, double* out) {
+      if (!rotation || std::memcmp(preparedFrom.data(), axis.data(), sizeof(Point3)) != 0) {
+        preparedFrom = axis;
+        rotation.emplace(sinPhi, cosPhi, axis.data(), in.center.data());
+        if (!(sinPhi == 0.0 && cosPhi == 1.0))
+          for (size_t a = 0; a < 3; ++a) axis[a] = rotation->Axis()[a];
+      }
+      rotation->Apply(p, out);
+    };
     size_t ringStart = 0;  // ring l's first entry of trig
     auto ring = [&](double alpha, double beta, int segments, size_t first) {
       for (int j = 0; j <= segments; ++j) {
@@ -128,7 +145,7 @@ void SweepCorner(const CornerInput& in, const SectionSettings& section, std::vec
         if (k == 0)
           node = {p[0], p[1], p[2]};
         else
-          RotatePointAboutAxis(sinPhi, cosPhi, axis.data(), in.center.data(), p, node.data());
+          rotate(p, node.data());
       }
     };
     for (int l = 1; l <= c; ++l) {
