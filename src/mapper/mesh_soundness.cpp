@@ -219,9 +219,7 @@ struct Face {
   int cycle[4];                  // in the element's turn, starting at the smallest corner
   int size;
 
-  int Smallest() const { return cycle[0]; }
   bool SameCorners(const Face& other) const { return high == other.high && low == other.low; }
-  bool Before(const Face& other) const { return high != other.high ? high < other.high : low < other.low; }
 };
 
 // The face on corners c (size of them, in the element's turn), filled in
@@ -279,65 +277,57 @@ struct Scratch {
   std::vector<Face> faces;
   std::vector<int> boundary;  // faces used once
   std::vector<Edge> edges;
-  std::vector<int> bucketStart;  // by node, where its items start in order
-  std::vector<int> order;        // items by their node
+  std::vector<int> table;     // open addressing: an item of each key met, or -1
+  std::vector<int> users;     // per item: how many items share its key, 0 past the first
+  std::vector<int> second;    // per first item: the second with its key
 };
 
 thread_local Scratch t_scratch;
 
-// Items 0..count-1 by their key node (1..nodeCount), in order: a counting
-// sort, since every face or edge is keyed by its smallest node and a node
-// starts only a handful of them.
-template <typename KeyOf>
-void ByNode(int count, int nodeCount, KeyOf keyOf, Scratch& s) {
-  std::vector<int>& start = s.bucketStart;
-  start.assign(static_cast<size_t>(nodeCount) + 1, 0);
-  for (int i = 0; i < count; ++i) ++start[static_cast<size_t>(keyOf(i))];
-  // start[k] is where node k's items end, until each node's are placed from
-  // the end back; then it is where they start.
-  for (size_t k = 1; k < start.size(); ++k) start[k] += start[k - 1];
-  s.order.resize(static_cast<size_t>(count));
-  for (int i = count - 1; i >= 0; --i) s.order[static_cast<size_t>(--start[static_cast<size_t>(keyOf(i))])] = i;
-}
-
-// Up to this many items of one node are sorted by insertion.
-constexpr int kFewItems = 16;
-
-// Calls group(first, last) for every run of equal items in order, after a
-// counting sort by key node and a sort of each node's items.
-template <typename KeyOf, typename Less, typename Same, typename Group>
-void ForEachGroup(int count, int nodeCount, KeyOf keyOf, Less less, Same same, Group group, Scratch& s) {
-  ByNode(count, nodeCount, keyOf, s);
-  int* order = s.order.data();
-  for (int begin = 0; begin < count;) {
-    const int key = keyOf(order[begin]);
-    int end = begin + 1;
-    while (end < count && keyOf(order[end]) == key) ++end;
-    // Most nodes start a handful of items; a node where many sections were
-    // joined into one (the axis of a bend's corner) starts many.
-    if (end - begin > kFewItems) {
-      std::sort(order + begin, order + end, less);
-    } else {
-      for (int i = begin + 1; i < end; ++i) {
-        const int item = order[i];
-        int j = i;
-        for (; j > begin && less(item, order[j - 1]); --j) order[j] = order[j - 1];
-        order[j] = item;
+// Calls group(first, second, users) once for every key among items
+// 0..count-1: the first item with it, the second (-1 for none) and how many
+// items have it. Items are filed by a hash of their key in a table of at
+// least twice their number, so that a search meets few others.
+template <typename HashOf, typename Same, typename Group>
+void ForEachGroup(int count, HashOf hashOf, Same same, Group group, Scratch& s) {
+  int bits = 6;
+  while ((size_t{1} << bits) < 2 * static_cast<size_t>(count)) ++bits;
+  const size_t mask = (size_t{1} << bits) - 1;
+  s.table.assign(mask + 1, -1);
+  s.users.resize(static_cast<size_t>(count));
+  s.second.resize(static_cast<size_t>(count));
+  int* table = s.table.data();
+  int* users = s.users.data();
+  int* second = s.second.data();
+  for (int i = 0; i < count; ++i) {
+    size_t slot = static_cast<size_t>(hashOf(i) >> (64 - bits));
+    for (;; slot = (slot + 1) & mask) {
+      const int first = table[slot];
+      if (first < 0) {
+        table[slot] = i;
+        users[i] = 1;
+        second[i] = -1;
+        break;
+      }
+      if (same(first, i)) {
+        if (++users[first] == 2) second[first] = i;
+        users[i] = 0;
+        break;
       }
     }
-    for (int i = begin; i < end;) {
-      int j = i + 1;
-      while (j < end && same(order[j], order[i])) ++j;
-      group(order + i, order + j);
-      i = j;
-    }
-    begin = end;
   }
+  for (int i = 0; i < count; ++i)
+    if (users[i] > 0) group(i, second[i], users[i]);
+}
+
+// A hash of two 64-bit words, its high bits the well mixed ones.
+unsigned long long HashOf(unsigned long long high, unsigned long long low) {
+  return (high * 0x9E3779B97F4A7C15ull ^ low) * 0xC2B2AE3D27D4EB4Full;
 }
 
 // Edges of boundary faces that touch a candidate: each must be closed by
 // exactly one other boundary face running the other way.
-int OpenEdges(Scratch& s, int nodeCount, const unsigned char* candidates) {
+int OpenEdges(Scratch& s, const unsigned char* candidates) {
   s.edges.clear();
   for (int index : s.boundary) {
     const Face& f = s.faces[static_cast<size_t>(index)];
@@ -351,11 +341,10 @@ int OpenEdges(Scratch& s, int nodeCount, const unsigned char* candidates) {
   const Edge* edges = s.edges.data();
   int open = 0;
   ForEachGroup(
-      static_cast<int>(s.edges.size()), nodeCount, [edges](int i) { return edges[i].lo; },
-      [edges](int x, int y) { return edges[x].hi < edges[y].hi; },
-      [edges](int x, int y) { return edges[x].hi == edges[y].hi; },
-      [&](const int* first, const int* last) {
-        if (last - first != 2 || edges[first[0]].forward == edges[first[1]].forward) ++open;
+      static_cast<int>(s.edges.size()), [edges](int i) { return HashOf(Word(edges[i].lo, edges[i].hi), 0); },
+      [edges](int x, int y) { return edges[x].lo == edges[y].lo && edges[x].hi == edges[y].hi; },
+      [&](int first, int second, int users) {
+        if (users != 2 || edges[first].forward == edges[second].forward) ++open;
       },
       s);
   return open;
@@ -453,24 +442,22 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
   if (prism.count > 0) out.invertedElements += prism.Inverted();
   if (hexa.count > 0) out.invertedElements += hexa.Inverted();
 
-  // Faces on the same corners share their smallest corner, which keys them.
   const Face* faces = s.faces.data();
   ForEachGroup(
-      faceCount, nodeCount, [faces](int i) { return faces[i].Smallest(); },
-      [faces](int x, int y) { return faces[x].Before(faces[y]); },
+      faceCount, [faces](int i) { return HashOf(faces[i].high, faces[i].low); },
       [faces](int x, int y) { return faces[x].SameCorners(faces[y]); },
-      [&](const int* first, const int* last) {
-        if (last - first == 1) {
-          if (AllCandidates(faces[first[0]], candidates)) ++out.openSectionFaces;
-          s.boundary.push_back(first[0]);
-        } else if (last - first == 2) {
-          if (!OppositeTurns(faces[first[0]], faces[first[1]])) ++out.sameTurnFaces;
+      [&](int first, int second, int users) {
+        if (users == 1) {
+          if (AllCandidates(faces[first], candidates)) ++out.openSectionFaces;
+          s.boundary.push_back(first);
+        } else if (users == 2) {
+          if (!OppositeTurns(faces[first], faces[second])) ++out.sameTurnFaces;
         } else {
           ++out.overSharedFaces;
         }
       },
       s);
-  out.openBoundaryEdges = OpenEdges(s, nodeCount, candidates);
+  out.openBoundaryEdges = OpenEdges(s, candidates);
   return out;
 }
 
