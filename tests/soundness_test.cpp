@@ -28,11 +28,7 @@ struct Rows {
   }
   void Element(std::array<int, 8> row) { elements.push_back(row); }
 
-  vela::MeshSoundness Check() const {
-    return vela::CheckMesh(reinterpret_cast<const double(*)[3]>(nodes.data()), static_cast<int>(nodes.size()) - 1,
-                           reinterpret_cast<const int(*)[8]>(elements.data()),
-                           static_cast<int>(elements.size()) - 1, candidates.data());
-  }
+  vela::MeshSoundness Check() const;
 };
 
 struct Counts {
@@ -53,6 +49,26 @@ std::ostream& operator<<(std::ostream& out, const Counts& c) {
 Counts Of(const vela::MeshSoundness& s) {
   return {s.nonFiniteNodes,  s.collapsedElements, s.invertedElements, s.overSharedFaces,
           s.sameTurnFaces, s.openSectionFaces,  s.openBoundaryEdges};
+}
+
+// The check with the plain vector instructions and with the widest the
+// processor has: the two must agree on every count.
+template <typename Check>
+vela::MeshSoundness WithBothInstructions(Check check) {
+  vela::UseCornerInstructions(vela::CornerInstructions::Plain);
+  const vela::MeshSoundness plain = check();
+  vela::UseCornerInstructions(vela::CornerInstructions::Widest);
+  const vela::MeshSoundness widest = check();
+  EXPECT_EQ(Of(plain), Of(widest));
+  return widest;
+}
+
+vela::MeshSoundness Rows::Check() const {
+  return WithBothInstructions([this] {
+    return vela::CheckMesh(reinterpret_cast<const double(*)[3]>(nodes.data()), static_cast<int>(nodes.size()) - 1,
+                           reinterpret_cast<const int(*)[8]>(elements.data()),
+                           static_cast<int>(elements.size()) - 1, candidates.data());
+  });
 }
 
 // Two unit hexahedra stacked along z and joined at z = 1, as two branches
@@ -147,6 +163,30 @@ TEST(Soundness, EveryKindPositiveAsBuiltAndInvertedMirrored) {
     }
 }
 
+TEST(Soundness, EveryElementOfALongRunIsJudgedWhereverItStands) {
+  // Elements of one kind are judged several at a time: one turned inside
+  // out must count wherever it stands in a run of its kind, the short last
+  // group included; and one of another kind between them must not disturb
+  // the run.
+  const std::vector<std::array<double, 3>> prism = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}};
+  const std::vector<std::array<double, 3>> tetra = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  constexpr int kRun = 19;
+  for (int bad = 0; bad < kRun; ++bad) {
+    Rows rows;
+    auto add = [&rows](const std::vector<std::array<double, 3>>& corners, double x, double mirror) {
+      std::array<int, 8> row{};
+      for (size_t k = 0; k < corners.size(); ++k)
+        row[k] = rows.Node(corners[k][0] + x, corners[k][1], mirror * corners[k][2]);
+      rows.Element(row);
+    };
+    for (int k = 0; k < kRun; ++k) {
+      add(prism, 2.0 * k, k == bad ? -1.0 : 1.0);
+      if (k == 5) add(tetra, -3.0, 1.0);
+    }
+    EXPECT_EQ(Of(rows.Check()), (Counts{0, 0, 1, 0, 0, 0, 0})) << "prism " << bad;
+  }
+}
+
 TEST(Soundness, FaceUsedByThreeElementsIsFound) {
   Column c;
   c.rows.Element(c.rows.elements[2]);
@@ -210,7 +250,7 @@ TEST(Soundness, AJunctionAsSweptAndMergedIsSoundOnEveryCall) {
   const std::unique_ptr<vela::MeshBuild> build = vela::SweepNWay(*plan, firstNodes);
   build->Merge(plan->mergeTol);
   for (int round = 0; round < 3; ++round) {
-    EXPECT_EQ(Of(build->Check()), kSound);
+    EXPECT_EQ(Of(WithBothInstructions([&] { return build->Check(); })), kSound);
     Column c;
     c.rows.Element(c.rows.elements[2]);
     EXPECT_EQ(Of(c.rows.Check()), (Counts{0, 0, 0, 1, 4, 0, 4}));
@@ -218,7 +258,7 @@ TEST(Soundness, AJunctionAsSweptAndMergedIsSoundOnEveryCall) {
   // Merged within nothing, no section is joined: every junction-section face
   // is left uncovered.
   build->Merge(0.0);
-  const vela::MeshSoundness torn = build->Check();
+  const vela::MeshSoundness torn = WithBothInstructions([&] { return build->Check(); });
   EXPECT_FALSE(torn.Sound());
   EXPECT_GT(torn.openSectionFaces, 0);
   EXPECT_EQ(torn.invertedElements + torn.collapsedElements + torn.overSharedFaces + torn.sameTurnFaces, 0);
