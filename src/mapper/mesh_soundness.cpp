@@ -59,10 +59,11 @@ constexpr KindTables kHexa{8,
                            {4, 4, 4, 4, 4, 4},
                            {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}}};
 
-// The edges the frames of a kind use, each once, and for every frame which
-// of them it reads and which way round. A corner's edge read the other way
-// is its exact negative: the determinant it gives is the same but for its
-// sign, and the squared lengths are the same to the last bit.
+// What follows from a kind's rows, worked out by the compiler: the edges its
+// frames use, each once, with which of them every frame reads and which way
+// round; and each face's corners as one bit apiece. A corner's edge read the
+// other way is its exact negative: the determinant it gives is the same but
+// for its sign, and the squared lengths are the same to the last bit.
 struct EdgeTables {
   int count = 0;
   int from[12] = {}, to[12] = {};  // edge k is p[to[k]] - p[from[k]]
