@@ -55,11 +55,14 @@ int MeshBuild::Append(const std::vector<Point3>& rows, int sectionNodes, int sec
   thread_local std::vector<std::array<int, 8>> pattern;
   pattern.resize(static_cast<size_t>(faceCount));
   for (int f = 1; f <= faceCount; ++f)
-    pattern[static_cast<size_t>(f - 1)] = SweptElement(faces[static_cast<size_t>(f)], onAxis, 0, s);
+    SweptElement(faces[static_cast<size_t>(f)], onAxis, 0, s, pattern[static_cast<size_t>(f - 1)].data());
   int(*elements)[8] = swept.elements.get();
   for (int layer = 1; layer < sectionCount; ++layer) {
     const int lower = first + (layer - 1) * s;
-    for (const std::array<int, 8>& corners : pattern) {
+    for (const std::array<int, 8>& element : pattern) {
+      // A copy of its own: the compiler then knows the row written is not
+      // the pattern read, and forms all eight corners at once.
+      const std::array<int, 8> corners = element;
       int* row = elements[++m_elementCount];
       for (size_t c = 0; c < 8; ++c) row[c] = corners[c] == 0 ? 0 : corners[c] + lower;
     }
