@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -112,4 +113,46 @@ TEST(Octree, NineOrMoreIdenticalPointsStayFindableWithoutEndlessSplitting) {
   // Move the earlier ones away: the last copy remains.
   std::fill(only.begin() + 1, only.begin() + 20, std::array<double, 3>{9.0, 9.0, 9.0});
   EXPECT_EQ(Find(single, only, {0.0, 0.0, 0.0}, 0.0), 20);
+}
+
+TEST(Octree, ASecondTreeOnAThreadTakesOverTheFirstOnesTables) {
+  // A tree leaves its cell tables to the thread's next tree: the merge of
+  // every junction then finds them allocated and touched already. What the
+  // tables held before must not show through: the tree answers as one on
+  // tables of its own does.
+  Rows dense(1);
+  for (int i = 0; i < 40000; ++i) dense.push_back({i * 1e-6, (i % 7) * 1e-6, (i % 13) * 1e-6});
+  int grown = 0;
+  {
+    CVelaOctree big;
+    big.InitOctree(40000, Ptr(dense));
+    for (int i = 1; i <= 40000; ++i) big.InsertPoint(i, Ptr(dense));
+    grown = big.CellCapacity();
+  }
+  Rows rows(1);
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> coordinate(-5.0, 5.0);
+  for (int i = 0; i < 3000; ++i) rows.push_back({coordinate(random), coordinate(random), coordinate(random)});
+  auto answers = [&rows](CVelaOctree& tree) {
+    tree.InitOctree(3000, Ptr(rows));
+    for (int i = 1; i <= 1500; ++i) tree.InsertPoint(i, Ptr(rows));
+    std::vector<int> found;
+    for (int i = 1; i <= 3000; ++i) found.push_back(Find(tree, rows, rows[static_cast<size_t>(i)], 0.4));
+    return found;
+  };
+  CVelaOctree next;
+  const std::vector<int> onTakenTables = answers(next);
+  EXPECT_EQ(next.CellCapacity(), grown);
+  // A thread of its own starts with tables of its own.
+  std::vector<int> onOwnTables;
+  int own = 0;
+  std::thread([&] {
+    CVelaOctree tree;
+    onOwnTables = answers(tree);
+    own = tree.CellCapacity();
+  }).join();
+  EXPECT_LT(own, grown);
+  EXPECT_EQ(onTakenTables, onOwnTables);
+  EXPECT_GT(std::count(onTakenTables.begin(), onTakenTables.end(), 0), 0);
+  EXPECT_GT(std::count_if(onTakenTables.begin(), onTakenTables.end(), [](int n) { return n > 0; }), 1500);
 }

@@ -167,7 +167,9 @@ std::unique_ptr<MeshBuild> SweepBend(const BendPlan& plan, std::vector<int>& fir
   corner.steps = kCornerSteps;
   corner.halfRing = s.firstRing / 2;
   const int h = corner.halfRing;
-  build->Append(SweepCorner(corner, s), CountHalfSection(h, s.innerRings, s.outerLayers).nodes,
+  thread_local std::vector<Point3> cornerNodes;
+  SweepCorner(corner, s, cornerNodes);
+  build->Append(cornerNodes, CountHalfSection(h, s.innerRings, s.outerLayers).nodes,
                 kCornerSteps + 1, HalfSectionFaces(h, s.innerRings, s.outerLayers),
                 OnAxisNodes(h, s.innerRings, s.outerLayers), true);
   return build;

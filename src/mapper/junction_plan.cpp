@@ -26,7 +26,11 @@ bool PlanSection(const JunctionSettings& settings, double ratio, JunctionPlan& p
 int AppendBranch(const JunctionPlan& plan, const BranchInput& in, const std::vector<SectionFace>& faces,
                  MeshBuild& build) {
   const SectionSettings& s = plan.section;
-  const std::vector<Point3> nodes = SweepBranch(in, s, plan.layers, plan.circularProfile, plan.linearProfile);
+  // The rows of the last branch on this thread, refilled: Append copies
+  // them into the build.
+  thread_local std::vector<Point3> nodes;
+  SweepBranch(in, s, plan.layers, plan.circularProfile, plan.linearProfile,
+              ThreadRingAngles(s.firstRing, s.innerRings), nodes);
   return build.Append(nodes, CountSection(s.firstRing, s.innerRings, s.outerLayers).nodes, plan.layers + 1,
                       faces, {}, false);
 }

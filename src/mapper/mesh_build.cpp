@@ -4,6 +4,7 @@
 #include "mapper/refusal.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 
 namespace vela {
@@ -48,13 +49,22 @@ int MeshBuild::Append(const std::vector<Point3>& rows, int sectionNodes, int sec
       nodes[m_sweptNodes][2] = node[2];
     }
   }
+  // Every layer sweeps the faces into the same elements but for where the
+  // layer starts: each face's element is formed once, against a layer from
+  // node 0, and every layer adds its start to each corner it names.
+  thread_local std::vector<std::array<int, 8>> pattern;
+  pattern.resize(static_cast<size_t>(faceCount));
+  for (int f = 1; f <= faceCount; ++f)
+    SweptElement(faces[static_cast<size_t>(f)], onAxis, 0, s, pattern[static_cast<size_t>(f - 1)].data());
   int(*elements)[8] = swept.elements.get();
   for (int layer = 1; layer < sectionCount; ++layer) {
     const int lower = first + (layer - 1) * s;
-    const int upper = first + layer * s;
-    for (int f = 1; f <= faceCount; ++f) {
-      const std::array<int, 8> row = SweptElement(faces[static_cast<size_t>(f)], onAxis, lower, upper);
-      std::copy(row.begin(), row.end(), elements[++m_elementCount]);
+    for (const std::array<int, 8>& element : pattern) {
+      // A copy of its own: the compiler then knows the row written is not
+      // the pattern read, and forms all eight corners at once.
+      const std::array<int, 8> corners = element;
+      int* row = elements[++m_elementCount];
+      for (size_t c = 0; c < 8; ++c) row[c] = corners[c] == 0 ? 0 : corners[c] + lower;
     }
   }
   return first + 1;

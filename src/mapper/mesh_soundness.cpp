@@ -1,9 +1,9 @@
 #include "mapper/mesh_soundness.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace vela {
@@ -15,49 +15,111 @@ namespace {
 // below any element the sweeps make on purpose.
 constexpr double kFlatCorner = 1e-9;
 
-using Corner = std::array<int, 4>;  // the corner, then its three neighbours, right-handed
-
+// One kind of element in fixed rows, so that a corner's neighbours and a
+// face's corners are constants the compiler sees.
 struct KindTables {
   int corners;
-  std::vector<Corner> frames;
-  std::vector<std::vector<int>> faces;  // each counter-clockwise seen from outside
+  int frameCount;
+  int frames[8][4];  // the corner, then its three neighbours, right-handed
+  int faceCount;
+  int faceSize[6];
+  int faces[6][4];   // each counter-clockwise seen from outside
 };
 
-const KindTables& TablesFor(int cornerCount) {
-  // A pyramid's apex has four edges; its two diagonal tetrahedra stand in.
-  static const KindTables tetra{4,
-                                {{0, 1, 2, 3}, {1, 2, 0, 3}, {2, 0, 1, 3}, {3, 0, 2, 1}},
-                                {{0, 2, 1}, {0, 1, 3}, {1, 2, 3}, {2, 0, 3}}};
-  static const KindTables pyramid{
-      5,
-      {{0, 1, 3, 4}, {1, 2, 0, 4}, {2, 3, 1, 4}, {3, 0, 2, 4}, {4, 1, 0, 2}, {4, 3, 2, 0}},
-      {{0, 3, 2, 1}, {0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}}};
-  static const KindTables prism{
-      6,
-      {{0, 1, 2, 3}, {1, 2, 0, 4}, {2, 0, 1, 5}, {3, 5, 4, 0}, {4, 3, 5, 1}, {5, 4, 3, 2}},
-      {{0, 2, 1}, {3, 4, 5}, {0, 1, 4, 3}, {1, 2, 5, 4}, {2, 0, 3, 5}}};
-  static const KindTables hexa{8,
-                               {{0, 1, 3, 4},
-                                {1, 2, 0, 5},
-                                {2, 3, 1, 6},
-                                {3, 0, 2, 7},
-                                {4, 7, 5, 0},
-                                {5, 4, 6, 1},
-                                {6, 5, 7, 2},
-                                {7, 6, 4, 3}},
-                               {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}}};
-  switch (cornerCount) {
-    case 4: return tetra;
-    case 5: return pyramid;
-    case 6: return prism;
-    default: return hexa;
+// A pyramid's apex has four edges; its two diagonal tetrahedra stand in.
+constexpr KindTables kTetra{4,
+                            4,
+                            {{0, 1, 2, 3}, {1, 2, 0, 3}, {2, 0, 1, 3}, {3, 0, 2, 1}},
+                            4,
+                            {3, 3, 3, 3},
+                            {{0, 2, 1}, {0, 1, 3}, {1, 2, 3}, {2, 0, 3}}};
+constexpr KindTables kPyramid{5,
+                              6,
+                              {{0, 1, 3, 4}, {1, 2, 0, 4}, {2, 3, 1, 4}, {3, 0, 2, 4}, {4, 1, 0, 2}, {4, 3, 2, 0}},
+                              5,
+                              {4, 3, 3, 3, 3},
+                              {{0, 3, 2, 1}, {0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}}};
+constexpr KindTables kPrism{6,
+                            6,
+                            {{0, 1, 2, 3}, {1, 2, 0, 4}, {2, 0, 1, 5}, {3, 5, 4, 0}, {4, 3, 5, 1}, {5, 4, 3, 2}},
+                            5,
+                            {3, 3, 4, 4, 4},
+                            {{0, 2, 1}, {3, 4, 5}, {0, 1, 4, 3}, {1, 2, 5, 4}, {2, 0, 3, 5}}};
+constexpr KindTables kHexa{8,
+                           8,
+                           {{0, 1, 3, 4},
+                            {1, 2, 0, 5},
+                            {2, 3, 1, 6},
+                            {3, 0, 2, 7},
+                            {4, 7, 5, 0},
+                            {5, 4, 6, 1},
+                            {6, 5, 7, 2},
+                            {7, 6, 4, 3}},
+                           6,
+                           {4, 4, 4, 4, 4, 4},
+                           {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}}};
+
+// What follows from a kind's rows, worked out by the compiler: the edges its
+// frames use, each once, with which of them every frame reads and which way
+// round; and each face's corners as one bit apiece. A corner's edge read the
+// other way is its exact negative: the determinant it gives is the same but
+// for its sign, and the squared lengths are the same to the last bit.
+struct EdgeTables {
+  int count = 0;
+  int from[12] = {}, to[12] = {};  // edge k is p[to[k]] - p[from[k]]
+  int frameEdges[8][3] = {};
+  double frameSign[8] = {};        // +1 or -1: the product of the three edges' turns
+  unsigned faceMask[6] = {};       // the corners of each face, one bit each
+};
+
+constexpr EdgeTables EdgesOf(const KindTables& k) {
+  EdgeTables t;
+  for (int f = 0; f < k.frameCount; ++f) {
+    t.frameSign[f] = 1.0;
+    const int o = k.frames[f][0];
+    for (int j = 0; j < 3; ++j) {
+      const int a = k.frames[f][j + 1];
+      int found = -1;
+      double sign = 1.0;
+      for (int e = 0; e < t.count; ++e) {
+        if (t.from[e] == o && t.to[e] == a) found = e;
+        if (t.from[e] == a && t.to[e] == o) {
+          found = e;
+          sign = -1.0;
+        }
+      }
+      if (found < 0) {
+        found = t.count++;
+        t.from[found] = o;
+        t.to[found] = a;
+      }
+      t.frameEdges[f][j] = found;
+      t.frameSign[f] *= sign;
+    }
   }
+  for (int f = 0; f < k.faceCount; ++f)
+    for (int i = 0; i < k.faceSize[f]; ++i) t.faceMask[f] |= 1u << k.faces[f][i];
+  return t;
 }
+
+template <const KindTables& K>
+struct Derived {
+  static constexpr EdgeTables edges = EdgesOf(K);
+};
 
 int CornerCount(const int* row) {
   if (row[4] == 0) return 4;
   if (row[5] == 0) return 5;
   return row[6] == 0 ? 6 : 8;
+}
+
+const KindTables& TablesFor(int cornerCount) {
+  switch (cornerCount) {
+    case 4: return kTetra;
+    case 5: return kPyramid;
+    case 6: return kPrism;
+    default: return kHexa;
+  }
 }
 
 bool NamesANodeTwice(const int* row, int corners) {
@@ -67,140 +129,327 @@ bool NamesANodeTwice(const int* row, int corners) {
   return false;
 }
 
-// The corners of one element, read once.
-struct ElementCorners {
-  double p[8][3];
-  int count;
+// Where the compiler can build a function for wider vector instructions
+// than the build's target and the processor tells which it has, the corners
+// are judged with the widest: four elements to an instruction instead of two
+// on x86-64. The arithmetic of each element is the same operations in the
+// same order whichever instructions carry it, to the last bit; no multiply
+// and add is fused (-ffp-contract=off, and no fused instructions are asked
+// for).
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define VELA_WIDE_CORNERS 1
+#define VELA_INLINED __attribute__((always_inline))
+#else
+#define VELA_WIDE_CORNERS 0
+#define VELA_INLINED
+#endif
+
+// Elements of one kind are judged in batches: corner k's coordinates of
+// every element side by side, one row per axis, so that each corner runs
+// over the whole batch in the same operations, as vector instructions take
+// them. Each element's arithmetic is still its own, to the last bit.
+constexpr int kBatch = 8;
+
+template <const KindTables& K>
+struct CornerBatch {
+  static constexpr const EdgeTables& E = Derived<K>::edges;
+  double p[K.corners][3][kBatch];    // corner, axis, element
+  double e[E.count][3][kBatch];      // edge, axis, element
+  double squared[E.count][kBatch];   // edge, element
+  double bad[kBatch];                // 1 for an element with a corner not positive
+  int count = 0;
+
+  void Add(const double (*nodes)[3], const int* row) {
+    for (int k = 0; k < K.corners; ++k) {
+      const double* node = nodes[row[k]];
+      for (int a = 0; a < 3; ++a) p[k][a][count] = node[a];
+    }
+    ++count;
+  }
+
+  // Edge k of every element, and its squared length. Every index is a
+  // constant here, so that the compiler sees the rows apart and runs each
+  // over the batch in vector instructions.
+  template <int k>
+  VELA_INLINED void Edge() {
+    constexpr int from = E.from[k], to = E.to[k];
+    for (int a = 0; a < 3; ++a)
+      for (int l = 0; l < kBatch; ++l) e[k][a][l] = p[to][a][l] - p[from][a][l];
+    for (int l = 0; l < kBatch; ++l)
+      squared[k][l] = e[k][0][l] * e[k][0][l] + e[k][1][l] * e[k][1][l] + e[k][2][l] * e[k][2][l];
+  }
+
+  // Corner f of every element from its three edges: marks the elements
+  // whose corner is not positive beyond rounding, det > kFlatCorner * |e1|
+  // |e2| |e3|, squared so that no root is taken. The sign turns the
+  // determinant of the edges as stored into the corner's own.
+  template <int f>
+  VELA_INLINED void Corner() {
+    constexpr int i = E.frameEdges[f][0], j = E.frameEdges[f][1], k = E.frameEdges[f][2];
+    constexpr double sign = E.frameSign[f];
+    for (int l = 0; l < kBatch; ++l) {
+      const double det = e[i][0][l] * (e[j][1][l] * e[k][2][l] - e[j][2][l] * e[k][1][l]) -
+                         e[i][1][l] * (e[j][0][l] * e[k][2][l] - e[j][2][l] * e[k][0][l]) +
+                         e[i][2][l] * (e[j][0][l] * e[k][1][l] - e[j][1][l] * e[k][0][l]);
+      const double threshold = kFlatCorner * kFlatCorner * squared[i][l] * squared[j][l] * squared[k][l];
+      // Both tests taken and one selection made, without a branch, in a
+      // mark as wide as the coordinates: so the compiler keeps the elements
+      // side by side.
+      const bool sound = (sign * det > 0.0) & (det * det > threshold);
+      bad[l] = sound ? bad[l] : 1.0;
+    }
+  }
+
+  template <int... k>
+  VELA_INLINED void Edges(std::integer_sequence<int, k...>) {
+    (Edge<k>(), ...);
+  }
+  template <int... f>
+  VELA_INLINED void Corners(std::integer_sequence<int, f...>) {
+    (Corner<f>(), ...);
+  }
+
+  // The elements of the batch with a corner not positive beyond rounding.
+  // Empties the batch.
+  VELA_INLINED int Inverted() {
+    // A part batch repeats its first element in the lanes it does not use.
+    for (int k = 0; k < K.corners; ++k)
+      for (int a = 0; a < 3; ++a)
+        for (int l = count; l < kBatch; ++l) p[k][a][l] = p[k][a][0];
+    for (int l = 0; l < kBatch; ++l) bad[l] = 0.0;
+    Edges(std::make_integer_sequence<int, E.count>());
+    Corners(std::make_integer_sequence<int, K.frameCount>());
+    int inverted = 0;
+    for (int l = 0; l < count; ++l) inverted += bad[l] != 0.0 ? 1 : 0;
+    count = 0;
+    return inverted;
+  }
 };
 
-ElementCorners ReadCorners(const double (*nodes)[3], const int* row, int count) {
-  ElementCorners c;
-  c.count = count;
-  for (int k = 0; k < count; ++k)
-    for (int a = 0; a < 3; ++a) c.p[k][a] = nodes[row[k]][a];
-  return c;
+thread_local CornerInstructions t_cornerInstructions = CornerInstructions::Widest;
+
+#if VELA_WIDE_CORNERS
+template <const KindTables& K>
+__attribute__((target("avx2"))) int InvertedWide(CornerBatch<K>& batch) {
+  return batch.Inverted();
 }
 
-// Positive beyond rounding: det > kFlatCorner * |e1| |e2| |e3|, squared so
-// that no root is taken.
-bool CornerPositive(const double* p, const double* a, const double* b, const double* c) {
-  const double e1[3] = {a[0] - p[0], a[1] - p[1], a[2] - p[2]};
-  const double e2[3] = {b[0] - p[0], b[1] - p[1], b[2] - p[2]};
-  const double e3[3] = {c[0] - p[0], c[1] - p[1], c[2] - p[2]};
-  const double det = e1[0] * (e2[1] * e3[2] - e2[2] * e3[1]) -
-                     e1[1] * (e2[0] * e3[2] - e2[2] * e3[0]) +
-                     e1[2] * (e2[0] * e3[1] - e2[1] * e3[0]);
-  if (!(det > 0.0)) return false;
-  const double s1 = e1[0] * e1[0] + e1[1] * e1[1] + e1[2] * e1[2];
-  const double s2 = e2[0] * e2[0] + e2[1] * e2[1] + e2[2] * e2[2];
-  const double s3 = e3[0] * e3[0] + e3[1] * e3[1] + e3[2] * e3[2];
-  return det * det > kFlatCorner * kFlatCorner * s1 * s2 * s3;
+bool WideCornersAvailable() {
+  static const bool available = __builtin_cpu_supports("avx2") != 0;
+  return available;
+}
+#endif
+
+// The elements of a full or last batch with a corner not positive, judged
+// with the instructions this thread uses.
+template <const KindTables& K>
+int Inverted(CornerBatch<K>& batch) {
+#if VELA_WIDE_CORNERS
+  if (t_cornerInstructions == CornerInstructions::Widest && WideCornersAvailable()) return InvertedWide(batch);
+#endif
+  return batch.Inverted();
 }
 
-bool ElementPositive(const double (*nodes)[3], const int* row, const KindTables& kind) {
-  const ElementCorners c = ReadCorners(nodes, row, kind.corners);
-  for (const Corner& f : kind.frames)
-    if (!CornerPositive(c.p[f[0]], c.p[f[1]], c.p[f[2]], c.p[f[3]])) return false;
-  return true;
+unsigned long long Word(int a, int b) {
+  return (static_cast<unsigned long long>(static_cast<unsigned>(a)) << 32) | static_cast<unsigned>(b);
 }
 
 struct Face {
-  std::array<int, 4> key;    // corners sorted, 0 for the absent fourth
-  std::array<int, 4> cycle;  // in the element's turn, starting at the smallest corner
+  unsigned long long high, low;  // the sorted corners packed, 0 for an absent fourth
+  int cycle[4];                  // in the element's turn, starting at the smallest corner
   int size;
-  unsigned long long high, low;  // the sorted corners packed, for a cheap sort
 
   bool SameCorners(const Face& other) const { return high == other.high && low == other.low; }
 };
 
-Face MakeFace(const int* row, const std::vector<int>& local) {
-  Face f{{0, 0, 0, 0}, {0, 0, 0, 0}, static_cast<int>(local.size()), 0, 0};
-  int start = 0;
-  for (int i = 0; i < f.size; ++i) {
-    f.key[static_cast<size_t>(i)] = row[local[static_cast<size_t>(i)]];
-    if (f.key[static_cast<size_t>(i)] < f.key[static_cast<size_t>(start)]) start = i;
+// The face on corners c (size of them, in the element's turn), filled in
+// place: built aside and copied, a face costs more than its sorting. Both
+// the turn's start and the sorted corners come from fixed networks of
+// minima and maxima, without a branch.
+template <int size>
+void FillFace(Face& f, const int (&c)[size]) {
+  f.size = size;
+  if constexpr (size == 3) {
+    const int start = c[1] < c[0] ? (c[2] < c[1] ? 2 : 1) : (c[2] < c[0] ? 2 : 0);
+    f.cycle[0] = c[start];
+    f.cycle[1] = c[start == 2 ? 0 : start + 1];
+    f.cycle[2] = c[start == 0 ? 2 : start - 1];
+    f.cycle[3] = 0;
+    const int lo = std::min(std::min(c[0], c[1]), c[2]);
+    const int hi = std::max(std::max(c[0], c[1]), c[2]);
+    const int mid = std::max(std::min(c[0], c[1]), std::min(std::max(c[0], c[1]), c[2]));
+    f.high = Word(lo, mid);
+    f.low = Word(hi, 0);
+  } else {
+    int start = 0;
+    for (int i = 1; i < 4; ++i) start = c[i] < c[start] ? i : start;
+    for (int i = 0; i < 4; ++i) f.cycle[i] = c[(start + i) & 3];
+    const int a = std::min(c[0], c[1]), b = std::max(c[0], c[1]);
+    const int d = std::min(c[2], c[3]), e = std::max(c[2], c[3]);
+    const int lo = std::min(a, d), hi = std::max(b, e);
+    const int x = std::max(a, d), y = std::min(b, e);
+    f.high = Word(lo, std::min(x, y));
+    f.low = Word(std::max(x, y), hi);
   }
-  for (int i = 0; i < f.size; ++i)
-    f.cycle[static_cast<size_t>(i)] = row[local[static_cast<size_t>((start + i) % f.size)]];
-  std::sort(f.key.begin(), f.key.begin() + f.size);
-  auto word = [](int a, int b) {
-    return (static_cast<unsigned long long>(static_cast<unsigned>(a)) << 32) | static_cast<unsigned>(b);
-  };
-  f.high = word(f.key[0], f.key[1]);
-  f.low = word(f.key[2], f.key[3]);
-  return f;
 }
 
 // Two faces on the same corners that run round them in opposite turns.
 bool OppositeTurns(const Face& a, const Face& b) {
   if (a.size != b.size) return false;
   for (int i = 1; i < a.size; ++i)
-    if (a.cycle[static_cast<size_t>(i)] != b.cycle[static_cast<size_t>(a.size - i)]) return false;
+    if (a.cycle[i] != b.cycle[a.size - i]) return false;
   return true;
-}
-
-bool TouchesCandidate(const int* row, const std::vector<int>& local, const unsigned char* candidates) {
-  for (int c : local)
-    if (candidates[row[c]] != 0) return true;
-  return false;
-}
-
-bool TouchesCandidate(const int* row, int corners, const unsigned char* candidates) {
-  for (int c = 0; c < corners; ++c)
-    if (candidates[row[c]] != 0) return true;
-  return false;
 }
 
 bool AllCandidates(const Face& f, const unsigned char* candidates) {
   for (int i = 0; i < f.size; ++i)
-    if (candidates[f.key[static_cast<size_t>(i)]] == 0) return false;
+    if (candidates[f.cycle[i]] == 0) return false;
   return true;
+}
+
+struct Edge {
+  int lo, hi, forward;
+};
+
+// What the check keeps beside the mesh, per thread between calls: a
+// thread's later junctions find it allocated and touched already.
+struct Scratch {
+  std::vector<Face> faces;
+  std::vector<int> boundary;  // faces used once
+  std::vector<Edge> edges;
+  std::vector<int> table;     // open addressing: an item of each key met, or -1
+  std::vector<int> users;     // per item: how many items share its key, 0 past the first
+  std::vector<int> second;    // per first item: the second with its key
+};
+
+thread_local Scratch t_scratch;
+
+// Calls group(first, second, users) once for every key among items
+// 0..count-1: the first item with it, the second (-1 for none) and how many
+// items have it. Items are filed by a hash of their key in a table of at
+// least twice their number, so that a search meets few others.
+template <typename HashOf, typename Same, typename Group>
+void ForEachGroup(int count, HashOf hashOf, Same same, Group group, Scratch& s) {
+  int bits = 6;
+  while ((size_t{1} << bits) < 2 * static_cast<size_t>(count)) ++bits;
+  const size_t mask = (size_t{1} << bits) - 1;
+  s.table.assign(mask + 1, -1);
+  s.users.resize(static_cast<size_t>(count));
+  s.second.resize(static_cast<size_t>(count));
+  int* table = s.table.data();
+  int* users = s.users.data();
+  int* second = s.second.data();
+  for (int i = 0; i < count; ++i) {
+    size_t slot = static_cast<size_t>(hashOf(i) >> (64 - bits));
+    for (;; slot = (slot + 1) & mask) {
+      const int first = table[slot];
+      if (first < 0) {
+        table[slot] = i;
+        users[i] = 1;
+        second[i] = -1;
+        break;
+      }
+      if (same(first, i)) {
+        if (++users[first] == 2) second[first] = i;
+        users[i] = 0;
+        break;
+      }
+    }
+  }
+  for (int i = 0; i < count; ++i)
+    if (users[i] > 0) group(i, second[i], users[i]);
+}
+
+// A hash of two 64-bit words, its high bits the well mixed ones.
+unsigned long long HashOf(unsigned long long high, unsigned long long low) {
+  return (high * 0x9E3779B97F4A7C15ull ^ low) * 0xC2B2AE3D27D4EB4Full;
 }
 
 // Edges of boundary faces that touch a candidate: each must be closed by
 // exactly one other boundary face running the other way.
-int OpenEdges(const std::vector<Face>& boundary, const unsigned char* candidates) {
-  struct Edge {
-    int lo, hi, forward;
-  };
-  // Kept between calls: fresh pages for every junction cost more than the check.
-  thread_local std::vector<Edge> edges;
-  edges.clear();
-  for (const Face& f : boundary)
+int OpenEdges(Scratch& s, const unsigned char* candidates) {
+  s.edges.clear();
+  for (int index : s.boundary) {
+    const Face& f = s.faces[static_cast<size_t>(index)];
     for (int i = 0; i < f.size; ++i) {
-      const int a = f.cycle[static_cast<size_t>(i)];
-      const int b = f.cycle[static_cast<size_t>((i + 1) % f.size)];
+      const int a = f.cycle[i];
+      const int b = f.cycle[i + 1 < f.size ? i + 1 : 0];
       if (candidates[a] == 0 && candidates[b] == 0) continue;
-      edges.push_back({std::min(a, b), std::max(a, b), a < b ? 1 : 0});
+      s.edges.push_back({std::min(a, b), std::max(a, b), a < b ? 1 : 0});
     }
-  std::sort(edges.begin(), edges.end(), [](const Edge& x, const Edge& y) {
-    return x.lo != y.lo ? x.lo < y.lo : x.hi < y.hi;
-  });
-  int open = 0;
-  for (size_t i = 0; i < edges.size();) {
-    size_t j = i;
-    while (j < edges.size() && edges[j].lo == edges[i].lo && edges[j].hi == edges[i].hi) ++j;
-    if (j - i != 2 || edges[i].forward == edges[i + 1].forward) ++open;
-    i = j;
   }
+  const Edge* edges = s.edges.data();
+  int open = 0;
+  ForEachGroup(
+      static_cast<int>(s.edges.size()), [edges](int i) { return HashOf(Word(edges[i].lo, edges[i].hi), 0); },
+      [edges](int x, int y) { return edges[x].lo == edges[y].lo && edges[x].hi == edges[y].hi; },
+      [&](int first, int second, int users) {
+        if (users != 2 || edges[first].forward == edges[second].forward) ++open;
+      },
+      s);
   return open;
 }
 
+// Face f of an element of kind K, collected where it touches a candidate.
+template <const KindTables& K, int f>
+void TakeFace(const int* row, unsigned touching, Scratch& s, int& faceCount) {
+  constexpr const EdgeTables& E = Derived<K>::edges;
+  if ((touching & E.faceMask[f]) == 0) return;
+  constexpr int size = K.faceSize[f];
+  int c[size];
+  for (int i = 0; i < size; ++i) c[i] = row[K.faces[f][i]];
+  FillFace<size>(s.faces[static_cast<size_t>(faceCount++)], c);
+}
+
+template <const KindTables& K, int... f>
+void TakeFaces(const int* row, unsigned touching, Scratch& s, int& faceCount,
+               std::integer_sequence<int, f...>) {
+  // Room for every face of the element, so that none is checked for it.
+  if (s.faces.size() < static_cast<size_t>(faceCount + K.faceCount))
+    s.faces.resize(std::max<size_t>(2 * s.faces.size(), 64));
+  (TakeFace<K, f>(row, touching, s, faceCount), ...);
+}
+
+// One element of kind K: counted collapsed, or batched for its corners, and
+// where it touches a candidate its faces that do collected.
+template <const KindTables& K>
+void Take(const double (*nodes)[3], const int* row, const unsigned char* candidates, CornerBatch<K>& batch,
+          MeshSoundness& out, Scratch& s, int& faceCount) {
+  unsigned touching = 0;
+  for (int k = 0; k < K.corners; ++k) touching |= (candidates[row[k]] != 0 ? 1u : 0u) << k;
+  // The merge joins candidates only: an element with none is as the sweep
+  // made it, its corners distinct and its faces those of the pattern.
+  if (touching != 0 && NamesANodeTwice(row, K.corners)) {
+    ++out.collapsedElements;
+    return;  // its faces and corners mean nothing
+  }
+  batch.Add(nodes, row);
+  if (batch.count == kBatch) out.invertedElements += Inverted(batch);
+  if (touching == 0) return;
+  TakeFaces<K>(row, touching, s, faceCount, std::make_integer_sequence<int, K.faceCount>());
+}
+
 }  // namespace
+
+void UseCornerInstructions(CornerInstructions which) { t_cornerInstructions = which; }
 
 double ShortestCandidateEdge(const double (*nodes)[3], const int (*elements)[8], int elementCount,
                              const unsigned char* candidates) {
   double shortestSq = std::numeric_limits<double>::infinity();
   for (int e = 1; e <= elementCount; ++e) {
     const int* row = elements[e];
-    for (const std::vector<int>& local : TablesFor(CornerCount(row)).faces)
-      for (size_t i = 0; i < local.size(); ++i) {
-        const int a = row[local[i]], b = row[local[(i + 1) % local.size()]];
+    const KindTables& kind = TablesFor(CornerCount(row));
+    for (int face = 0; face < kind.faceCount; ++face) {
+      const int* local = kind.faces[face];
+      const int size = kind.faceSize[face];
+      for (int i = 0; i < size; ++i) {
+        const int a = row[local[i]], b = row[local[(i + 1) % size]];
         if (candidates[a] == 0 || candidates[b] == 0 || a == b) continue;
         const double dx = nodes[a][0] - nodes[b][0], dy = nodes[a][1] - nodes[b][1],
                      dz = nodes[a][2] - nodes[b][2];
         shortestSq = std::min(shortestSq, dx * dx + dy * dy + dz * dz);
       }
+    }
   }
   return std::sqrt(shortestSq);
 }
@@ -212,55 +461,45 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
     if (!(std::isfinite(nodes[n][0]) && std::isfinite(nodes[n][1]) && std::isfinite(nodes[n][2])))
       ++out.nonFiniteNodes;
 
-  // Kept between calls, like the edges: fresh pages for every junction cost
-  // more than the check itself.
-  thread_local std::vector<Face> faces;
-  thread_local std::vector<Face> boundary;
-  faces.clear();
-  boundary.clear();
+  Scratch& s = t_scratch;
+  // faces holds rows from earlier calls past faceCount: only the first
+  // faceCount are this mesh's.
+  int faceCount = 0;
+  s.boundary.clear();
+  CornerBatch<kTetra> tetra;
+  CornerBatch<kPyramid> pyramid;
+  CornerBatch<kPrism> prism;
+  CornerBatch<kHexa> hexa;
   for (int e = 1; e <= elementCount; ++e) {
     const int* row = elements[e];
-    const KindTables& kind = TablesFor(CornerCount(row));
-    // The merge joins candidates only: an element with none is as the sweep
-    // made it, its corners distinct and its faces those of the pattern.
-    const bool touched = TouchesCandidate(row, kind.corners, candidates);
-    if (touched && NamesANodeTwice(row, kind.corners)) {
-      ++out.collapsedElements;
-      continue;  // its faces and corners mean nothing
+    switch (CornerCount(row)) {
+      case 4: Take(nodes, row, candidates, tetra, out, s, faceCount); break;
+      case 5: Take(nodes, row, candidates, pyramid, out, s, faceCount); break;
+      case 6: Take(nodes, row, candidates, prism, out, s, faceCount); break;
+      default: Take(nodes, row, candidates, hexa, out, s, faceCount);
     }
-    if (!ElementPositive(nodes, row, kind)) ++out.invertedElements;
-    if (!touched) continue;
-    for (const std::vector<int>& local : kind.faces)
-      if (TouchesCandidate(row, local, candidates)) faces.push_back(MakeFace(row, local));
   }
+  if (tetra.count > 0) out.invertedElements += Inverted(tetra);
+  if (pyramid.count > 0) out.invertedElements += Inverted(pyramid);
+  if (prism.count > 0) out.invertedElements += Inverted(prism);
+  if (hexa.count > 0) out.invertedElements += Inverted(hexa);
 
-  // Sorted by their packed corners through a small key, not moved whole.
-  struct Key {
-    unsigned long long high, low;
-    size_t face;
-    bool operator<(const Key& other) const {
-      return high != other.high ? high < other.high : (low != other.low ? low < other.low : face < other.face);
-    }
-  };
-  thread_local std::vector<Key> keys;
-  keys.clear();
-  for (size_t i = 0; i < faces.size(); ++i) keys.push_back({faces[i].high, faces[i].low, i});
-  std::sort(keys.begin(), keys.end());
-  auto face = [&](size_t k) -> const Face& { return faces[keys[k].face]; };
-  for (size_t i = 0; i < keys.size();) {
-    size_t j = i;
-    while (j < keys.size() && face(j).SameCorners(face(i))) ++j;
-    if (j - i == 1) {
-      if (AllCandidates(face(i), candidates)) ++out.openSectionFaces;
-      boundary.push_back(face(i));
-    } else if (j - i == 2) {
-      if (!OppositeTurns(face(i), face(i + 1))) ++out.sameTurnFaces;
-    } else {
-      ++out.overSharedFaces;
-    }
-    i = j;
-  }
-  out.openBoundaryEdges = OpenEdges(boundary, candidates);
+  const Face* faces = s.faces.data();
+  ForEachGroup(
+      faceCount, [faces](int i) { return HashOf(faces[i].high, faces[i].low); },
+      [faces](int x, int y) { return faces[x].SameCorners(faces[y]); },
+      [&](int first, int second, int users) {
+        if (users == 1) {
+          if (AllCandidates(faces[first], candidates)) ++out.openSectionFaces;
+          s.boundary.push_back(first);
+        } else if (users == 2) {
+          if (!OppositeTurns(faces[first], faces[second])) ++out.sameTurnFaces;
+        } else {
+          ++out.overSharedFaces;
+        }
+      },
+      s);
+  out.openBoundaryEdges = OpenEdges(s, candidates);
   return out;
 }
 

@@ -43,6 +43,13 @@ struct MeshSoundness {
 MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*elements)[8],
                         int elementCount, const unsigned char* candidates);
 
+// Which vector instructions judge the corners on this thread: the widest
+// the processor offers (the default), or the plain ones of the build's
+// target. Both give the same counts, to the last bit of every corner; the
+// tests run both.
+enum class CornerInstructions { Widest, Plain };
+void UseCornerInstructions(CornerInstructions which);
+
 // The shortest element edge between two candidates, before merging: the
 // spacing of the sections that the merge joins. Infinity when there is none.
 double ShortestCandidateEdge(const double (*nodes)[3], const int (*elements)[8], int elementCount,

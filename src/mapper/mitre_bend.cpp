@@ -47,7 +47,7 @@ std::vector<Point3> SweepLeg(const BendPlan& plan, int leg, const Point3& bendNo
   // Along the leg's axis onto the mitre plane: both legs' circles of the
   // mitre radius land on the same ellipse, node for node (mirrored).
   const double along = Dot(e, mitreNormal);
-  const RingAngles angles(s.firstRing, s.innerRings);
+  const RingAngles& angles = ThreadRingAngles(s.firstRing, s.innerRings);
   const int nodes = CountSection(s.firstRing, s.innerRings, s.outerLayers).nodes;
   std::vector<Point3> rows(static_cast<size_t>((plan.layers + 1) * nodes) + 1, Point3{0, 0, 0});
 

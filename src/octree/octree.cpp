@@ -205,6 +205,8 @@ void CVelaOctree::AddOverlappingChildren(int cell, double xMax, double xMin, dou
     const bool x = k % 2 == 1 ? lowX : highX;
     const bool y = (k == 1 || k == 2 || k == 5 || k == 6) ? lowY : highY;
     const bool z = k <= 4 ? lowZ : highZ;
-    if (x && y && z) m_pQueue[static_cast<size_t>(++m_nQueueCount)] = item[k];
+    // An empty leaf holds nothing to find: the search would only pass it by.
+    if (x && y && z && m_pCellItem[static_cast<size_t>(item[k]) * kItemRow] != 0)
+      m_pQueue[static_cast<size_t>(++m_nQueueCount)] = item[k];
   }
 }

@@ -74,30 +74,30 @@ struct BranchShape {
   Side next, prev;
 };
 
-BranchShape ShapeBranch(const BranchInput& in, int n, double (*circularProfile)(double),
-                        double (*linearProfile)(double)) {
+// Fills shape, whose tables keep their room from one branch to the next.
+void ShapeBranch(const BranchInput& in, int n, double (*circularProfile)(double),
+                 double (*linearProfile)(double), BranchShape& shape) {
   const Point3& p0 = in.points[0];
   const Point3& p1 = in.points[1];
   const double r0 = in.radii[0], r1 = in.radii[1];
-  BranchShape shape;
   const Point3 axis = Sub(p1, p0);
   shape.length = Norm(axis);
   shape.d = Unit(axis);
   shape.v = Unit(Cross(shape.d, in.normal));
-  shape.across = GetExcessiveVerticalRadiusSize(r0, in.junctionRadius, n, circularProfile, linearProfile);
+  GetExcessiveVerticalRadiusSize(r0, in.junctionRadius, n, circularProfile, linearProfile, shape.across);
   shape.centreLine.resize(static_cast<size_t>(n) + 1);
   for (int k = 0; k <= n; ++k)
     for (size_t a = 0; a < 3; ++a) shape.centreLine[static_cast<size_t>(k)][a] = p0[a] + ((p1[a] - p0[a]) * k) / n;
 
   Side& next = shape.next;
   Side& prev = shape.prev;
-  next.lateral = GetExcessiveHorizontalRadiusSize(r0, r1, in.radii[3], n);
-  prev.lateral = GetExcessiveHorizontalRadiusSize(r0, r1, in.radii[5], n);
+  GetExcessiveHorizontalRadiusSize(r0, r1, in.radii[3], n, next.lateral);
+  GetExcessiveHorizontalRadiusSize(r0, r1, in.radii[5], n, prev.lateral);
   const ForwardAngles fa = CalConnectedForwardAngle(in.points);
-  next.lean = CalExcessiveForwardAngle(Difference(in.points[2], p1, in.precision), shape.length, r0, r1,
-                                       in.radii[2], in.radii[3], fa.cosNext, fa.sinNext, n);
-  prev.lean = CalExcessiveForwardAngle(Difference(in.points[3], p1, in.precision), shape.length, r0, r1,
-                                       in.radii[4], in.radii[5], fa.cosPrev, fa.sinPrev, n);
+  CalExcessiveForwardAngle(Difference(in.points[2], p1, in.precision), shape.length, r0, r1, in.radii[2],
+                           in.radii[3], fa.cosNext, fa.sinNext, n, next.lean);
+  CalExcessiveForwardAngle(Difference(in.points[3], p1, in.precision), shape.length, r0, r1, in.radii[4],
+                           in.radii[5], fa.cosPrev, fa.sinPrev, n, prev.lean);
   next.towards = TowardsNeighbour(shape.d, p1, in.points[2]);
   prev.towards = TowardsNeighbour(shape.d, p1, in.points[3]);
   next.wide = fa.cosNext < 0.0 && fa.sinNext < 0.5;
@@ -106,7 +106,6 @@ BranchShape ShapeBranch(const BranchInput& in, int n, double (*circularProfile)(
   // Not finite on a side whose tangents are all zero; that side never reads it.
   next.endRadius = r1 / (1.0 + slope / next.lean[static_cast<size_t>(n - 1)]);
   prev.endRadius = r1 / (1.0 + slope / prev.lean[static_cast<size_t>(n - 1)]);
-  return shape;
 }
 
 // Places section k (1..n) of the branch, from nodes[slot + 1] on: each
@@ -181,11 +180,25 @@ void PlaceSection(const BranchInput& in, const BranchShape& shape, const AxisRot
 
 std::vector<Point3> SweepBranch(const BranchInput& in, const SectionSettings& section, int layers,
                         double (*circularProfile)(double), double (*linearProfile)(double)) {
+  std::vector<Point3> nodes;
+  SweepBranch(in, section, layers, circularProfile, linearProfile, RingAngles(section.firstRing, section.innerRings),
+              nodes);
+  return nodes;
+}
+
+void SweepBranch(const BranchInput& in, const SectionSettings& section, int layers,
+                 double (*circularProfile)(double), double (*linearProfile)(double), const RingAngles& angles,
+                 std::vector<Point3>& nodes) {
   const int n = layers;
-  const BranchShape shape = ShapeBranch(in, n, circularProfile, linearProfile);
+  // The tables of the last branch on this thread, refilled: a junction
+  // sweeps its branches one after another.
+  thread_local BranchShape shape;
+  ShapeBranch(in, n, circularProfile, linearProfile, shape);
   const SectionCounts counts = CountSection(section.firstRing, section.innerRings, section.outerLayers);
-  const RingAngles angles(section.firstRing, section.innerRings);
-  std::vector<Point3> nodes(static_cast<size_t>((n + 1) * counts.nodes) + 1, Point3{0.0, 0.0, 0.0});
+  // Every row but row 0 is written below; row 0 stays zero, as a fresh
+  // table has it.
+  nodes.resize(static_cast<size_t>((n + 1) * counts.nodes) + 1);
+  nodes[0] = Point3{0.0, 0.0, 0.0};
   // Every node but the junction section's turns about v through the centre
   // by the branch's elevation.
   const AxisRotation tilt(in.sinTilt, in.cosTilt, shape.v.data(), in.points[1].data());
@@ -193,7 +206,6 @@ std::vector<Point3> SweepBranch(const BranchInput& in, const SectionSettings& se
   CreateNodeSideMeshData(nodes.data(), in.normal, shape.v, tilt, in.radii[0], in.points[0], section,
                          angles, slot);
   for (int k = 1; k <= n; ++k) PlaceSection(in, shape, tilt, section, angles, k, n, nodes.data(), slot);
-  return nodes;
 }
 
 }  // namespace vela

@@ -46,4 +46,11 @@ void CreateNodeSideMeshData(Point3* nodes, const Point3& u, const Point3& v, con
 std::vector<Point3> SweepBranch(const BranchInput& in, const SectionSettings& section, int layers,
                         double (*circularProfile)(double), double (*linearProfile)(double));
 
+// The same into nodes, with the section's ring angles given: sized to the
+// sweep's rows and every row from 1 on written, nothing allocated where nodes
+// holds room enough already.
+void SweepBranch(const BranchInput& in, const SectionSettings& section, int layers,
+                 double (*circularProfile)(double), double (*linearProfile)(double), const RingAngles& angles,
+                 std::vector<Point3>& nodes);
+
 }  // namespace vela

@@ -3,7 +3,10 @@
 #include "sweep/point_rotation.h"
 #include "vec3.h"
 
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <optional>
 
 namespace vela {
 
@@ -79,6 +82,12 @@ std::vector<bool> OnAxisNodes(int halfRing, int innerRings, int outerLayers) {
 }
 
 std::vector<Point3> SweepCorner(const CornerInput& in, const SectionSettings& section) {
+  std::vector<Point3> nodes;
+  SweepCorner(in, section, nodes);
+  return nodes;
+}
+
+void SweepCorner(const CornerInput& in, const SectionSettings& section, std::vector<Point3>& nodes) {
   const int c = section.innerRings, b = section.outerLayers, n = in.steps, h = in.halfRing;
   const int s = CountHalfSection(h, c, b).nodes;
   // Every rotation normalises the axis again in place, and the rings read
@@ -90,36 +99,65 @@ std::vector<Point3> SweepCorner(const CornerInput& in, const SectionSettings& se
   const std::vector<double>& inner = section.inner;
   const std::vector<double>& outer = section.outer;
 
-  std::vector<Point3> nodes(static_cast<size_t>((n + 1) * s) + 1, Point3{0.0, 0.0, 0.0});
+  // The node angles of ring l (l * h segments; the outer layers as ring c)
+  // are the same in every section: their cosines and sines are taken once,
+  // ring after ring, and every section reads them.
+  thread_local std::vector<std::array<double, 2>> trig;
+  trig.clear();
+  for (int l = 1; l <= c; ++l) {
+    const int segments = l * h;
+    for (int j = 0; j <= segments; ++j) {
+      const double theta = (j * kPi) / segments;
+      trig.push_back({std::cos(theta), std::sin(theta)});
+    }
+  }
+
+  nodes.assign(static_cast<size_t>((n + 1) * s) + 1, Point3{0.0, 0.0, 0.0});
   for (int k = 0; k <= n; ++k) {
     const double rk = in.startRadius + ((in.endRadius - in.startRadius) * k) / n;
     const double phi = (in.sweepAngle / n) * k;
     const double sinPhi = std::sin(phi), cosPhi = std::cos(phi);
     int slot = k * s + 1;
     nodes[static_cast<size_t>(slot)] = in.center;
-    auto ring = [&](double alpha, double beta, int segments) {
+    // Each rotation is prepared from the axis as the one before left it, and
+    // leaves it normalised again. Once normalising leaves the axis as it
+    // was, to the last bit, every further node would prepare the same
+    // rotation: it is prepared again only when the axis has moved.
+    std::optional<AxisRotation> rotation;
+    Point3 preparedFrom{};
+    auto rotate = [&](const double* p, double* out) {
+      if (!rotation || std::memcmp(preparedFrom.data(), axis.data(), sizeof(Point3)) != 0) {
+        preparedFrom = axis;
+        rotation.emplace(sinPhi, cosPhi, axis.data(), in.center.data());
+        if (!(sinPhi == 0.0 && cosPhi == 1.0))
+          for (size_t a = 0; a < 3; ++a) axis[a] = rotation->Axis()[a];
+      }
+      rotation->Apply(p, out);
+    };
+    size_t ringStart = 0;  // ring l's first entry of trig
+    auto ring = [&](double alpha, double beta, int segments, size_t first) {
       for (int j = 0; j <= segments; ++j) {
-        const double theta = (j * kPi) / segments;
-        const double ca = alpha * std::cos(theta), sb = beta * std::sin(theta);
+        const std::array<double, 2>& angle = trig[first + static_cast<size_t>(j)];
+        const double ca = alpha * angle[0], sb = beta * angle[1];
         double p[3];
         for (size_t a = 0; a < 3; ++a) p[a] = (in.center[a] + ca * axis[a]) + sb * radial[a];
         Point3& node = nodes[static_cast<size_t>(++slot)];
         if (k == 0)
           node = {p[0], p[1], p[2]};
         else
-          RotatePointAboutAxis(sinPhi, cosPhi, axis.data(), in.center.data(), p, node.data());
+          rotate(p, node.data());
       }
     };
     for (int l = 1; l <= c; ++l) {
       const double a = inner[static_cast<size_t>(l)];
-      ring((R * rho) * a, (rk * rho) * a, l * h);
+      ring((R * rho) * a, (rk * rho) * a, l * h, ringStart);
+      if (l < c) ringStart += static_cast<size_t>(l * h + 1);
     }
     for (int l = 1; l <= b; ++l) {
       const double q = outer[static_cast<size_t>(l)];
-      ring(R * rho + (R - R * rho) * q, rk * rho + (rk - rk * rho) * q, c * h);
+      ring(R * rho + (R - R * rho) * q, rk * rho + (rk - rk * rho) * q, c * h, ringStart);
     }
   }
-  return nodes;
 }
 
 }  // namespace vela

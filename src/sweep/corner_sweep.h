@@ -60,5 +60,7 @@ struct CornerInput {
 };
 
 std::vector<Point3> SweepCorner(const CornerInput& in, const SectionSettings& section);
+// The same into nodes, which keeps its room.
+void SweepCorner(const CornerInput& in, const SectionSettings& section, std::vector<Point3>& nodes);
 
 }  // namespace vela

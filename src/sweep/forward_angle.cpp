@@ -64,6 +64,15 @@ std::vector<double> CalExcessiveForwardAngle(const Point3& toNeighbour, double b
                                              double radius0, double radius1,
                                              double neighbourRadius0, double neighbourRadius1,
                                              double cosAngle, double sinAngle, int layers) {
+  std::vector<double> A;
+  CalExcessiveForwardAngle(toNeighbour, branchLength, radius0, radius1, neighbourRadius0, neighbourRadius1,
+                           cosAngle, sinAngle, layers, A);
+  return A;
+}
+
+void CalExcessiveForwardAngle(const Point3& toNeighbour, double branchLength, double radius0, double radius1,
+                              double neighbourRadius0, double neighbourRadius1, double cosAngle,
+                              double sinAngle, int layers, std::vector<double>& A) {
   const double dx = toNeighbour[0], dy = toNeighbour[1], dz = toNeighbour[2];
   const double D = std::sqrt(dx * dx + dy * dy + dz * dz);
   const double L = branchLength, R0 = radius0, R1 = radius1;
@@ -71,9 +80,9 @@ std::vector<double> CalExcessiveForwardAngle(const Point3& toNeighbour, double b
   const double C = cosAngle, S = sinAngle;
   const int n = layers;
 
-  std::vector<double> A(static_cast<size_t>(n), 0.0);
+  A.assign(static_cast<size_t>(n), 0.0);
   const double M = Q1 * D * L + R1 * L * D * C - R1 * L * Q1 * S + R1 * L * Q0 * S;
-  if (std::fabs(M) < kZeroDenominator) return A;
+  if (std::fabs(M) < kZeroDenominator) return;
 
   double& last = A[static_cast<size_t>(n - 1)];
   if (C < 0.0 && S < 0.5) {
@@ -87,34 +96,46 @@ std::vector<double> CalExcessiveForwardAngle(const Point3& toNeighbour, double b
     // neighbour's surface line, tapers included.
     last = -(Q1 * D * R1 - Q1 * D * R0 - R1 * L * D * S - R1 * L * Q1 * C + R1 * L * Q0 * C) / M;
   }
-  if (last == 0.0) return A;
+  if (last == 0.0) return;
 
   const double t = L - R1 / last;
   for (int i = 0; i <= n - 2; ++i) A[static_cast<size_t>(i)] = R1 / ((L - t) * (i + 1) / n);
-  return A;
 }
 
 std::vector<double> GetExcessiveHorizontalRadiusSize(double startRadius, double ownEndRadius,
                                                      double neighbourEndRadius, int layers) {
-  std::vector<double> H(static_cast<size_t>(layers) + 1);
+  std::vector<double> H;
+  GetExcessiveHorizontalRadiusSize(startRadius, ownEndRadius, neighbourEndRadius, layers, H);
+  return H;
+}
+
+void GetExcessiveHorizontalRadiusSize(double startRadius, double ownEndRadius, double neighbourEndRadius,
+                                      int layers, std::vector<double>& H) {
+  H.resize(static_cast<size_t>(layers) + 1);
   for (int k = 0; k <= layers; ++k) {
     const double t = static_cast<double>(k) / layers;
     H[static_cast<size_t>(k)] =
         startRadius + ((ownEndRadius + neighbourEndRadius) / 2.0 - startRadius) * t;
   }
-  return H;
 }
 
 std::vector<double> GetExcessiveVerticalRadiusSize(double radius0, double junctionRadius,
                                                    int layers, double (*circularProfile)(double),
                                                    double (*linearProfile)(double)) {
-  std::vector<double> V(static_cast<size_t>(layers) + 1);
+  std::vector<double> V;
+  GetExcessiveVerticalRadiusSize(radius0, junctionRadius, layers, circularProfile, linearProfile, V);
+  return V;
+}
+
+void GetExcessiveVerticalRadiusSize(double radius0, double junctionRadius, int layers,
+                                    double (*circularProfile)(double), double (*linearProfile)(double),
+                                    std::vector<double>& V) {
+  V.resize(static_cast<size_t>(layers) + 1);
   const double d = junctionRadius - radius0;
   for (int k = 0; k <= layers; ++k) {
     const double t = static_cast<double>(k) / layers;
     V[static_cast<size_t>(k)] = radius0 + d * (d < 0.0 ? circularProfile(t) : linearProfile(t));
   }
-  return V;
 }
 
 }  // namespace vela

@@ -34,11 +34,17 @@ std::vector<double> CalExcessiveForwardAngle(const Point3& toNeighbour, double b
                                              double radius0, double radius1,
                                              double neighbourRadius0, double neighbourRadius1,
                                              double cosAngle, double sinAngle, int layers);
+// The same into A, which keeps its room.
+void CalExcessiveForwardAngle(const Point3& toNeighbour, double branchLength, double radius0, double radius1,
+                              double neighbourRadius0, double neighbourRadius1, double cosAngle,
+                              double sinAngle, int layers, std::vector<double>& A);
 
 // Lateral sizes H[0..layers]: from startRadius to the mean of the two
 // junction-end radii, linearly.
 std::vector<double> GetExcessiveHorizontalRadiusSize(double startRadius, double ownEndRadius,
                                                      double neighbourEndRadius, int layers);
+void GetExcessiveHorizontalRadiusSize(double startRadius, double ownEndRadius, double neighbourEndRadius,
+                                      int layers, std::vector<double>& H);
 
 // Sizes across the junction plane V[0..layers]: from radius0 to the junction
 // radius, along the circular profile when the branch is wider than the
@@ -46,5 +52,8 @@ std::vector<double> GetExcessiveHorizontalRadiusSize(double startRadius, double 
 std::vector<double> GetExcessiveVerticalRadiusSize(double radius0, double junctionRadius,
                                                    int layers, double (*circularProfile)(double),
                                                    double (*linearProfile)(double));
+void GetExcessiveVerticalRadiusSize(double radius0, double junctionRadius, int layers,
+                                    double (*circularProfile)(double), double (*linearProfile)(double),
+                                    std::vector<double>& V);
 
 }  // namespace vela

@@ -17,10 +17,20 @@ public:
   double Cos(int ring, int j) const { return m_cos[static_cast<std::size_t>(m_start[static_cast<std::size_t>(ring)] + j)]; }
   double Sin(int ring, int j) const { return m_sin[static_cast<std::size_t>(m_start[static_cast<std::size_t>(ring)] + j)]; }
 
+  int FirstRing() const { return m_firstRing; }
+  int InnerRings() const { return m_innerRings; }
+
 private:
+  int m_firstRing = 0, m_innerRings = 0;
   std::vector<int> m_start;  // first entry of ring i
   std::vector<double> m_cos;
   std::vector<double> m_sin;
 };
+
+// The angles of the last section this thread asked for, kept for its next
+// request: a junction's branches, and the junctions after it with the same
+// section, look them up without one more sin or cos. Valid until the thread
+// asks for another section.
+const RingAngles& ThreadRingAngles(int firstRing, int innerRings);
 
 }  // namespace vela

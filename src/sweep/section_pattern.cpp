@@ -65,6 +65,23 @@ std::vector<SectionFace> SectionFaces(int firstRing, int innerRings, int outerLa
 
 std::array<int, 8> SweptElement(const SectionFace& face, const std::vector<bool>& onAxis,
                                 int lowerBase, int upperBase) {
+  std::array<int, 8> row;
+  SweptElement(face, onAxis, lowerBase, upperBase, row.data());
+  return row;
+}
+
+void SweptElement(const SectionFace& face, const std::vector<bool>& onAxis, int lowerBase, int upperBase,
+                  int* out) {
+  auto put = [out](int c0, int c1, int c2, int c3, int c4, int c5, int c6, int c7) {
+    out[0] = c0;
+    out[1] = c1;
+    out[2] = c2;
+    out[3] = c3;
+    out[4] = c4;
+    out[5] = c5;
+    out[6] = c6;
+    out[7] = c7;
+  };
   const bool triangle = face[2] == face[3];
   const int corners = triangle ? 3 : 4;
   int lo[4], up[4];
@@ -77,19 +94,19 @@ std::array<int, 8> SweptElement(const SectionFace& face, const std::vector<bool>
     onAxisCount += axis[x] ? 1 : 0;
   }
   if (!triangle) {
-    if (onAxisCount != 2) return {lo[0], lo[1], lo[2], lo[3], up[0], up[1], up[2], up[3]};
-    if (axis[0]) return {lo[0], lo[3], up[3], lo[1], lo[2], up[2], 0, 0};
-    return {lo[2], lo[1], up[1], lo[3], lo[0], up[0], 0, 0};
+    if (onAxisCount != 2) return put(lo[0], lo[1], lo[2], lo[3], up[0], up[1], up[2], up[3]);
+    if (axis[0]) return put(lo[0], lo[3], up[3], lo[1], lo[2], up[2], 0, 0);
+    return put(lo[2], lo[1], up[1], lo[3], lo[0], up[0], 0, 0);
   }
   if (onAxisCount == 2) {
     const int x = !axis[0] ? 0 : !axis[1] ? 1 : 2;
-    return {lo[0], lo[1], lo[2], up[x], 0, 0, 0, 0};
+    return put(lo[0], lo[1], lo[2], up[x], 0, 0, 0, 0);
   }
   if (onAxisCount == 1) {
-    if (!axis[2]) return {lo[1], up[1], up[2], lo[2], lo[0], 0, 0, 0};
-    return {lo[1], lo[0], up[0], up[1], lo[2], 0, 0, 0};
+    if (!axis[2]) return put(lo[1], up[1], up[2], lo[2], lo[0], 0, 0, 0);
+    return put(lo[1], lo[0], up[0], up[1], lo[2], 0, 0, 0);
   }
-  return {lo[0], lo[1], lo[2], up[0], up[1], up[2], 0, 0};
+  put(lo[0], lo[1], lo[2], up[0], up[1], up[2], 0, 0);
 }
 
 }  // namespace vela

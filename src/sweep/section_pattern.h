@@ -62,5 +62,8 @@ std::vector<SectionFace> SectionFaces(int firstRing, int innerRings, int outerLa
 // empty when no node does), the pyramid, tetrahedron or prism it collapses to.
 std::array<int, 8> SweptElement(const SectionFace& face, const std::vector<bool>& onAxis,
                                 int lowerBase, int upperBase);
+// The same written to out[0..7].
+void SweptElement(const SectionFace& face, const std::vector<bool>& onAxis, int lowerBase, int upperBase,
+                  int* out);
 
 }  // namespace vela

@@ -1,0 +1,265 @@
+// The soundness check that every accepted junction passes, on small meshes
+// with one fault planted each: every class of fault it reports must still be
+// found, counted as it was, and a sound mesh must stay sound.
+
+#include "mapper/junction_plan.h"
+#include "mapper/mesh_soundness.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <ostream>
+#include <vector>
+
+namespace {
+
+// 1-based rows as the check reads them; row 0 unused.
+struct Rows {
+  std::vector<std::array<double, 3>> nodes{{0, 0, 0}};
+  std::vector<std::array<int, 8>> elements{{0, 0, 0, 0, 0, 0, 0, 0}};
+  std::vector<unsigned char> candidates{0};
+
+  int Node(double x, double y, double z, bool candidate = false) {
+    nodes.push_back({x, y, z});
+    candidates.push_back(candidate ? 1 : 0);
+    return static_cast<int>(nodes.size()) - 1;
+  }
+  void Element(std::array<int, 8> row) { elements.push_back(row); }
+
+  vela::MeshSoundness Check() const;
+};
+
+struct Counts {
+  int nonFinite, collapsed, inverted, overShared, sameTurn, openSection, openBoundary;
+  bool operator==(const Counts& o) const {
+    return nonFinite == o.nonFinite && collapsed == o.collapsed && inverted == o.inverted &&
+           overShared == o.overShared && sameTurn == o.sameTurn && openSection == o.openSection &&
+           openBoundary == o.openBoundary;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Counts& c) {
+  return out << "{nonFinite " << c.nonFinite << ", collapsed " << c.collapsed << ", inverted " << c.inverted
+             << ", overShared " << c.overShared << ", sameTurn " << c.sameTurn << ", openSection "
+             << c.openSection << ", openBoundary " << c.openBoundary << "}";
+}
+
+Counts Of(const vela::MeshSoundness& s) {
+  return {s.nonFiniteNodes,  s.collapsedElements, s.invertedElements, s.overSharedFaces,
+          s.sameTurnFaces, s.openSectionFaces,  s.openBoundaryEdges};
+}
+
+// The check with the plain vector instructions and with the widest the
+// processor has: the two must agree on every count.
+template <typename Check>
+vela::MeshSoundness WithBothInstructions(Check check) {
+  vela::UseCornerInstructions(vela::CornerInstructions::Plain);
+  const vela::MeshSoundness plain = check();
+  vela::UseCornerInstructions(vela::CornerInstructions::Widest);
+  const vela::MeshSoundness widest = check();
+  EXPECT_EQ(Of(plain), Of(widest));
+  return widest;
+}
+
+vela::MeshSoundness Rows::Check() const {
+  return WithBothInstructions([this] {
+    return vela::CheckMesh(reinterpret_cast<const double(*)[3]>(nodes.data()), static_cast<int>(nodes.size()) - 1,
+                           reinterpret_cast<const int(*)[8]>(elements.data()),
+                           static_cast<int>(elements.size()) - 1, candidates.data());
+  });
+}
+
+// Two unit hexahedra stacked along z and joined at z = 1, as two branches
+// meet at a junction section: the lower one's top nodes are the merge
+// candidates, and the upper one names them for its bottom.
+struct Column {
+  Rows rows;
+  int low[4], mid[4], high[4];
+
+  Column() {
+    const double square[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    for (int k = 0; k < 4; ++k) low[k] = rows.Node(square[k][0], square[k][1], 0);
+    for (int k = 0; k < 4; ++k) mid[k] = rows.Node(square[k][0], square[k][1], 1, true);
+    for (int k = 0; k < 4; ++k) high[k] = rows.Node(square[k][0], square[k][1], 2);
+    rows.Element({low[0], low[1], low[2], low[3], mid[0], mid[1], mid[2], mid[3]});
+    rows.Element({mid[0], mid[1], mid[2], mid[3], high[0], high[1], high[2], high[3]});
+  }
+};
+
+const Counts kSound{0, 0, 0, 0, 0, 0, 0};
+
+}  // namespace
+
+TEST(Soundness, JoinedColumnIsSound) {
+  const Column c;
+  EXPECT_TRUE(c.rows.Check().Sound());
+  EXPECT_EQ(Of(c.rows.Check()), kSound);
+}
+
+TEST(Soundness, NonFiniteNodeIsFound) {
+  for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+    Column c;
+    c.rows.nodes[static_cast<size_t>(c.high[2])][1] = bad;
+    // Its element's corners at that node cannot be positive either.
+    EXPECT_EQ(Of(c.rows.Check()), (Counts{1, 0, 1, 0, 0, 0, 0})) << bad;
+  }
+}
+
+TEST(Soundness, ElementNamingANodeTwiceIsFound) {
+  Column c;
+  c.rows.elements[2][6] = c.high[1];
+  // The collapsed element's faces count for nothing: the lower one's top is
+  // left uncovered, its edges closed by its own sides.
+  EXPECT_EQ(Of(c.rows.Check()), (Counts{0, 1, 0, 0, 0, 1, 0}));
+}
+
+TEST(Soundness, InvertedCornerIsFound) {
+  Column c;
+  // The upper element's top corner pushed below the section.
+  c.rows.nodes[static_cast<size_t>(c.high[3])][2] = 0.75;
+  EXPECT_EQ(Of(c.rows.Check()), (Counts{0, 0, 1, 0, 0, 0, 0}));
+}
+
+TEST(Soundness, CornerFlatBeyondRoundingCountsAsInverted) {
+  // A lone sliver tetrahedron touches no candidate: only its corners are
+  // judged. At a height of 1e-8 its corners span well above the share a flat
+  // corner keeps; at 1e-10 the corners at its base edge fall below it.
+  for (const auto& [height, inverted] : {std::pair<double, int>{1e-8, 0}, {1e-10, 1}}) {
+    Rows rows;
+    const int a = rows.Node(0, 0, 0), b = rows.Node(1, 0, 0), d = rows.Node(0, 1, 0), e = rows.Node(0, 0, height);
+    rows.Element({a, b, d, e, 0, 0, 0, 0});
+    EXPECT_EQ(Of(rows.Check()), (Counts{0, 0, inverted, 0, 0, 0, 0})) << height;
+  }
+}
+
+TEST(Soundness, EveryKindPositiveAsBuiltAndInvertedMirrored) {
+  // Each kind with its corners in the library's order, then mirrored through
+  // z = 0 (every corner then turns the other way).
+  struct Kind {
+    const char* name;
+    std::vector<std::array<double, 3>> corners;
+  };
+  const std::vector<Kind> kinds = {
+      {"tetrahedron", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}},
+      {"pyramid", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 1}}},
+      {"prism", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}}},
+      {"hexahedron", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}},
+  };
+  for (const Kind& kind : kinds)
+    for (double mirror : {1.0, -1.0}) {
+      Rows rows;
+      std::array<int, 8> row{};
+      for (size_t k = 0; k < kind.corners.size(); ++k)
+        row[k] = rows.Node(kind.corners[k][0], kind.corners[k][1], mirror * kind.corners[k][2]);
+      rows.Element(row);
+      EXPECT_EQ(rows.Check().invertedElements, mirror > 0 ? 0 : 1) << kind.name << " " << mirror;
+      if (mirror < 0) continue;
+      // The last corner alone pulled through the base: that kind's frames see it.
+      Rows pulled = rows;
+      pulled.nodes.back()[2] = -0.5;
+      EXPECT_EQ(pulled.Check().invertedElements, 1) << kind.name << " pulled";
+    }
+}
+
+TEST(Soundness, EveryElementOfALongRunIsJudgedWhereverItStands) {
+  // Elements of one kind are judged several at a time: one turned inside
+  // out must count wherever it stands in a run of its kind, the short last
+  // group included; and one of another kind between them must not disturb
+  // the run.
+  const std::vector<std::array<double, 3>> prism = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}};
+  const std::vector<std::array<double, 3>> tetra = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  constexpr int kRun = 19;
+  for (int bad = 0; bad < kRun; ++bad) {
+    Rows rows;
+    auto add = [&rows](const std::vector<std::array<double, 3>>& corners, double x, double mirror) {
+      std::array<int, 8> row{};
+      for (size_t k = 0; k < corners.size(); ++k)
+        row[k] = rows.Node(corners[k][0] + x, corners[k][1], mirror * corners[k][2]);
+      rows.Element(row);
+    };
+    for (int k = 0; k < kRun; ++k) {
+      add(prism, 2.0 * k, k == bad ? -1.0 : 1.0);
+      if (k == 5) add(tetra, -3.0, 1.0);
+    }
+    EXPECT_EQ(Of(rows.Check()), (Counts{0, 0, 1, 0, 0, 0, 0})) << "prism " << bad;
+  }
+}
+
+TEST(Soundness, FaceUsedByThreeElementsIsFound) {
+  Column c;
+  c.rows.Element(c.rows.elements[2]);
+  // The section face is used three times; the copy's sides repeat the upper
+  // element's in the same turn; the lower element's top edges are closed by
+  // no boundary face above them.
+  EXPECT_EQ(Of(c.rows.Check()), (Counts{0, 0, 0, 1, 4, 0, 4}));
+}
+
+TEST(Soundness, ElementsFoldedOntoOneSideOfASectionAreFound) {
+  Column c;
+  // The upper element folded back below the section, the right way round
+  // for itself: both elements now run round the section face the same way.
+  for (int k = 0; k < 4; ++k) c.rows.nodes[static_cast<size_t>(c.high[k])][2] = 0.0;
+  c.rows.elements[2] = {c.high[0], c.high[1], c.high[2], c.high[3], c.mid[0], c.mid[1], c.mid[2], c.mid[3]};
+  EXPECT_EQ(Of(c.rows.Check()), (Counts{0, 0, 0, 0, 1, 0, 4}));
+}
+
+TEST(Soundness, SectionsLeftUnjoinedAreFound) {
+  Column c;
+  // The upper element keeps copies of the section's nodes: a merge that
+  // missed them.
+  std::array<int, 8>& upper = c.rows.elements[2];
+  for (int k = 0; k < 4; ++k) {
+    const std::array<double, 3> p = c.rows.nodes[static_cast<size_t>(c.mid[k])];
+    upper[static_cast<size_t>(k)] = c.rows.Node(p[0], p[1], p[2], true);
+  }
+  EXPECT_EQ(Of(c.rows.Check()), (Counts{0, 0, 0, 0, 0, 2, 0}));
+}
+
+TEST(Soundness, ElementsMeetingAtAnEdgeOnlyAreFound) {
+  Column c;
+  // The upper element moved one along x: it shares only the edge between
+  // two section nodes with the lower one.
+  Rows& r = c.rows;
+  const int m1 = r.Node(2, 0, 1, true), m2 = r.Node(2, 1, 1, true);
+  const int h0 = r.Node(1, 0, 2), h1 = r.Node(2, 0, 2), h2 = r.Node(2, 1, 2), h3 = r.Node(1, 1, 2);
+  r.elements[2] = {c.mid[1], m1, m2, c.mid[2], h0, h1, h2, h3};
+  const Counts found = Of(r.Check());
+  // Both section faces are left uncovered, and the shared edge has four
+  // boundary faces round it.
+  EXPECT_EQ(found, (Counts{0, 0, 0, 0, 0, 2, 1}));
+}
+
+TEST(Soundness, AJunctionAsSweptAndMergedIsSoundOnEveryCall) {
+  // A real Y junction, checked between the planted faults of the small
+  // meshes: whatever the check keeps between calls on a thread must not
+  // leak from a large mesh into a small one or back.
+  vela::JunctionSettings settings;
+  settings.inner = {0, 0.25, 0.5, 0.75, 1};
+  settings.outer = {0, 0.5, 1};
+  vela::JunctionCall call;
+  for (double degrees : {90.0, 210.0, 330.0}) {
+    const double a = degrees * vela::kPi / 180;
+    call.farPoints.push_back({20 * std::cos(a), 20 * std::sin(a), 0});
+    call.radii.insert(call.radii.end(), {2.0, 2.0});
+  }
+  const std::optional<vela::NWayPlan> plan = vela::PlanNWay(settings, call);
+  ASSERT_TRUE(plan);
+  std::vector<int> firstNodes;
+  const std::unique_ptr<vela::MeshBuild> build = vela::SweepNWay(*plan, firstNodes);
+  build->Merge(plan->mergeTol);
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(Of(WithBothInstructions([&] { return build->Check(); })), kSound);
+    Column c;
+    c.rows.Element(c.rows.elements[2]);
+    EXPECT_EQ(Of(c.rows.Check()), (Counts{0, 0, 0, 1, 4, 0, 4}));
+  }
+  // Merged within nothing, no section is joined: every junction-section face
+  // is left uncovered.
+  build->Merge(0.0);
+  const vela::MeshSoundness torn = WithBothInstructions([&] { return build->Check(); });
+  EXPECT_FALSE(torn.Sound());
+  EXPECT_GT(torn.openSectionFaces, 0);
+  EXPECT_EQ(torn.invertedElements + torn.collapsedElements + torn.overSharedFaces + torn.sameTurnFaces, 0);
+}
