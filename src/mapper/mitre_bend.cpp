@@ -101,7 +101,7 @@ std::vector<Point3> SweepLeg(const BendPlan& plan, int leg, const Point3& bendNo
 
 bool MitreFits(const BendPlan& plan) {
   // The turn's half sets how far the last layer leans; the inner wall of each
-  // leg must keep most of its length to the mitre.
+  // leg must keep a share of its length to the mitre (kMitreInnerShare).
   const double cosOpening = std::max(-1.0, std::min(1.0, Dot(plan.e0, plan.e1)));
   const double halfTurn = 0.5 * (kPi - std::acos(cosOpening));
   const double reach = plan.meanJunction * std::tan(halfTurn);
