@@ -6,6 +6,8 @@
 
 #include "mapper/junction_guards.h"
 #include "mapper/junction_plan.h"
+#include "mapper/mesh_improve.h"
+#include "mapper/mesh_soundness.h"
 #include "mapper/refusal.h"
 #include "mapper/runner_length.h"
 #include "sweep/ring_angles.h"
@@ -51,6 +53,43 @@ private:
   JunctionRefusal m_kept;
 };
 
+// Whether every corner of every element of mesh turns the right way, as the
+// junction check judges it. The pass that moved the nodes kept the
+// connectivity, so the corners are all that can have changed.
+bool CornersSound(const JunctionMesh& mesh) {
+  std::vector<std::array<double, 3>> nodes(mesh.nodes.size() + 1, std::array<double, 3>{0.0, 0.0, 0.0});
+  std::copy(mesh.nodes.begin(), mesh.nodes.end(), nodes.begin() + 1);
+  std::vector<std::array<int, 8>> elements(mesh.elements.size() + 1, std::array<int, 8>{});
+  for (size_t e = 0; e < mesh.elements.size(); ++e)
+    for (int c = 0; c < mesh.elements[e].CornerCount(); ++c)
+      elements[e + 1][static_cast<size_t>(c)] = mesh.elements[e].corners[static_cast<size_t>(c)] + 1;
+  const std::vector<unsigned char> candidates(nodes.size(), 0);
+  const MeshSoundness soundness =
+      CheckMesh(reinterpret_cast<const double(*)[3]>(nodes.data()), static_cast<int>(mesh.nodes.size()),
+                reinterpret_cast<const int(*)[8]>(elements.data()), static_cast<int>(mesh.elements.size()),
+                candidates.data());
+  return soundness.Sound();
+}
+
+// The finishing pass of the improved construction: poor cells smoothed and
+// the wall brought onto the channel, the far-end sections kept where the
+// runners join them and the centre's node where it is. Should the moved mesh fail the check, which the pass's
+// guards are there to rule out, the mesh stays as swept and merged.
+void Improve(const JunctionCall& call, JunctionMesh& mesh) {
+  std::vector<char> fixed(mesh.nodes.size(), 0);
+  for (const std::vector<int>& section : mesh.farSections)
+    for (int node : section) fixed[static_cast<size_t>(node)] = 1;
+  // So does the node at the junction's centre, where a host finds its own
+  // point in the mesh.
+  size_t nearest = 0;
+  for (size_t k = 1; k < mesh.nodes.size(); ++k)
+    if (Norm(Sub(mesh.nodes[k], call.center)) < Norm(Sub(mesh.nodes[nearest], call.center))) nearest = k;
+  if (!mesh.nodes.empty() && Norm(Sub(mesh.nodes[nearest], call.center)) <= mesh.mergeTolerance) fixed[nearest] = 1;
+  const std::vector<Point3> swept = mesh.nodes;
+  if (ImproveMesh(mesh, ChannelOf(call.center, call.farPoints, call.radii), fixed).moved && !CornersSound(mesh))
+    mesh.nodes = swept;
+}
+
 }  // namespace
 
 JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& options) {
@@ -70,6 +109,7 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   mesh.farSections = outcome.farSections;
   mesh.nodesBeforeMerge = outcome.nodesBeforeMerge;
   mesh.mergeTolerance = outcome.mergeTol;
+  if (call.construction == Construction::Improved) Improve(call, mesh);
   return result;
 }
 

@@ -74,6 +74,7 @@ struct NWayPlan : JunctionPlan {
   Point3 normal{};             // unit normal of the junction plane
   ProjectedRunners projected;  // the runners turned into that plane
   double centerRadius = 0.0;   // the size of the junction centre
+  Construction construction = Construction::AsConstructed;
 };
 
 struct BendPlan : JunctionPlan {

@@ -70,6 +70,18 @@ double CenterJunctionRadius(const Point3& center, const std::vector<Point3>& aro
   return size;
 }
 
+namespace {
+
+// The ball the runners are machined to meet in: the largest of their
+// junction-end radii.
+double BallRadius(const std::vector<double>& radii) {
+  double size = 0.0;
+  for (size_t k = 1; k < radii.size(); k += 2) size = std::max(size, radii[k]);
+  return size;
+}
+
+}  // namespace
+
 std::optional<NWayPlan> PlanNWay(const JunctionSettings& settings, const JunctionCall& call) {
   if (!CheckShares(call.innerShare, call.outerShare)) return std::nullopt;
   const int n = static_cast<int>(call.farPoints.size());
@@ -105,6 +117,7 @@ std::optional<NWayPlan> PlanNWay(const JunctionSettings& settings, const Junctio
   if (!CheckCounts(nodeCapacity, elementCapacity, call.memoryLimit)) return std::nullopt;
   plan.capacity = {static_cast<int>(nodeCapacity), static_cast<int>(elementCapacity)};
 
+  plan.construction = call.construction;
   plan.centerRadius =
       CenterJunctionRadius(call.center, plan.projected.farPoints, plan.radii.data(), call.precision);
   const SectionSettings& s = plan.section;
@@ -135,11 +148,13 @@ std::unique_ptr<MeshBuild> SweepNWay(const NWayPlan& plan, std::vector<int>& fir
                  before = 2 * static_cast<size_t>(prev);
     const double radii[6] = {r[own], r[own + 1], r[after], r[after + 1], r[before], r[before + 1]};
     std::copy(radii, radii + 6, in.radii);
-    in.junctionRadius = plan.centerRadius;
+    in.junctionRadius = plan.construction == Construction::Improved ? std::min(plan.centerRadius, BallRadius(r)) : plan.centerRadius;
     in.normal = plan.normal;
     in.cosTilt = plan.projected.cosElevation[static_cast<size_t>(i)];
     in.sinTilt = plan.projected.sinElevation[static_cast<size_t>(i)];
     in.precision = plan.precision;
+    in.onChannel = plan.construction == Construction::Improved;
+    in.ballRadius = BallRadius(r);
     firstNodes[static_cast<size_t>(i)] = AppendBranch(plan, in, faces, *build);
   }
   return build;

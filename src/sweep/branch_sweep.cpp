@@ -3,6 +3,7 @@
 #include "sweep/forward_angle.h"
 #include "sweep/point_rotation.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vela {
@@ -17,6 +18,10 @@ constexpr double kOnNormalAxis = 1e-6;
 // Share of the difference between junction size and branch radius by which
 // the nodes on the normal axis bulge at mid-branch.
 constexpr double kBulgeShare = 0.1111111111111111;
+// A section shrinks across the plane to at most this share of its height:
+// where the wall is wider than the channel even in the plane, shrinking the
+// height cannot bring it back, and a flattened section would fold its cells.
+constexpr double kLeastHeightShare = 0.85;
 
 // One side of a branch: the half of every section that faces one neighbour.
 struct Side {
@@ -85,6 +90,17 @@ void ShapeBranch(const BranchInput& in, int n, double (*circularProfile)(double)
   shape.d = Unit(axis);
   shape.v = Unit(Cross(shape.d, in.normal));
   GetExcessiveVerticalRadiusSize(r0, in.junctionRadius, n, circularProfile, linearProfile, shape.across);
+  if (in.onChannel) {
+    // Section k lies at s from the centre; there the channel reaches across
+    // the plane as far as the runner's own radius or the centre's ball.
+    for (int k = 1; k <= n; ++k) {
+      const double s = shape.length * (n - k) / n;
+      const double own = r1 + (r0 - r1) * s / shape.length;
+      const double ball = std::sqrt(std::max(0.0, in.ballRadius * in.ballRadius - s * s));
+      double& across = shape.across[static_cast<size_t>(k)];
+      across = std::min(across, std::max(own, ball));
+    }
+  }
   shape.centreLine.resize(static_cast<size_t>(n) + 1);
   for (int k = 0; k <= n; ++k)
     for (size_t a = 0; a < 3; ++a) shape.centreLine[static_cast<size_t>(k)][a] = p0[a] + ((p1[a] - p0[a]) * k) / n;
@@ -124,12 +140,56 @@ void PlaceSection(const BranchInput& in, const BranchShape& shape, const AxisRot
   const double t = static_cast<double>(k) / n;
   const Point3& centre = shape.centreLine[static_cast<size_t>(k)];
   const bool junctionSection = k == n;
-  const double bulge = kBulgeShare * (in.junctionRadius - r0) * std::sin(kPi * t);
+  const double bulge = in.onChannel ? 0.0 : kBulgeShare * (in.junctionRadius - r0) * std::sin(kPi * t);
   const double vk = shape.across[static_cast<size_t>(k)], v0 = shape.across[0];
 
   Point3& centreNode = nodes[++slot];
   centreNode = centre;
   if (!junctionSection) tilt.Apply(centreNode.data(), centreNode.data());
+
+  // The outermost ring's semi-axes: the wall's.
+  const bool layered = b >= 1;
+  const double wallShare = layered ? section.outer[static_cast<size_t>(b)] : section.inner[static_cast<size_t>(c)];
+  auto wallSize = [&](double radius) {
+    return layered ? radius * rho + (radius - radius * rho) * wallShare : (radius * rho) * wallShare;
+  };
+  const double gWall = (wallSize(r0) * vk) / v0;
+  auto hWall = [&](const Side& side, double lean) {
+    if (std::fabs(lean) < kNoLean || side.wide)
+      return (wallSize(r0) * side.lateral[static_cast<size_t>(k)]) / side.lateral[0];
+    return wallSize(r0 + (side.endRadius - r0) * t);
+  };
+  // On the channel, every node's height across the plane shrinks by the
+  // share that brings the wall at its angle back inside: the wall node there
+  // lies, leaned, further from the centre than the section, where the
+  // runner and the ball may reach less far across the plane than the
+  // section's size.
+  auto heightShare = [&](const Side& side, double lean, double cosPhi, double sinPhi) {
+    const double xw = gWall * cosPhi, yw = hWall(side, lean) * sinPhi;
+    if (junctionSection || std::fabs(xw) <= 0.0) return 1.0;
+    Point3 ow;
+    for (size_t a = 0; a < 3; ++a) ow[a] = xw * u[a] + yw * v[a];
+    const double lambda = std::fabs(lean) >= kNoLean ? Dot(ow, side.towards) / lean : 0.0;
+    // Where the wall node lies in the junction plane, from the centre.
+    Point3 q;
+    for (size_t a = 0; a < 3; ++a) q[a] = (centre[a] + yw * v[a] - lambda * d[a]) - in.points[1][a];
+    const double fromCentre = Dot(q, q);
+    double reach = in.ballRadius * in.ballRadius - fromCentre;
+    // The runner's own channel, and either neighbour's, reach across the
+    // plane by what their radius there leaves over the distance in it.
+    for (int runner = 0; runner < 3; ++runner) {
+      const Point3& far = in.points[runner == 0 ? 0 : runner + 1];
+      const double rFar = in.radii[2 * runner], rCentre = in.radii[2 * runner + 1];
+      const Point3 out = Sub(far, in.points[1]);
+      const double length = Norm(out);
+      const double along = Dot(q, out) / length;
+      if (along < 0.0 || along > length) continue;
+      const double radius = rCentre + (rFar - rCentre) * (along / length);
+      reach = std::max(reach, radius * radius - (fromCentre - along * along));
+    }
+    const double allowed = std::sqrt(std::max(0.0, reach));
+    return std::fabs(xw) > allowed ? std::max(kLeastHeightShare, allowed / std::fabs(xw)) : 1.0;
+  };
 
   // h is the semi-axis along v (in the plane), g along u (across it);
   // hOf(side) gives h for the side the node faces.
@@ -138,7 +198,7 @@ void PlaceSection(const BranchInput& in, const BranchShape& shape, const AxisRot
     const Side& side = sinPhi >= 0.0 ? shape.next : shape.prev;
     const double lean = side.lean[static_cast<size_t>(k - 1)];
     const double h = hOf(side, lean);
-    const double x = g * cosPhi;
+    const double x = in.onChannel ? g * cosPhi * heightShare(side, lean, cosPhi, sinPhi) : g * cosPhi;
     const double y = h * sinPhi;
     Point3 o;
     for (size_t a = 0; a < 3; ++a) o[a] = x * u[a] + y * v[a];

@@ -29,6 +29,11 @@ struct BranchInput {
   Point3 normal{};              // unit junction-plane normal, across the branch
   double cosTilt = 1.0, sinTilt = 0.0;
   Precision precision = Precision::Double;  // how the junction takes its points
+  // Keep the wall on the machined channel: no section grows across the
+  // plane beyond what the runner and the centre's ball hold there, and no
+  // node bulges past it.
+  bool onChannel = false;
+  double ballRadius = 0.0;  // the ball the runners meet in, with onChannel
 };
 
 // Places the far-end section: the circle of the given radius around p in the

@@ -1,0 +1,581 @@
+#include "mapper/mesh_improve.h"
+
+#include "vec3.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <queue>
+#include <utility>
+
+namespace vela {
+
+namespace {
+
+// A wall node outside the channel by less than this share of the local
+// radius is on it: the sweeps' rounding, not a bulge.
+constexpr double kOnWall = 1e-3;
+// Sweeps of the inside nodes' moves out from the wall: enough to carry a
+// move through the boundary layers and the outer rings.
+constexpr int kFollowSweeps = 12;
+// Halvings of the wall's move where it costs a cell its shape, before the
+// move is given up.
+constexpr int kBackOffs = 6;
+// Past this round every move is given up: the nodes go back where they were.
+constexpr int kLastRound = 3 * kBackOffs;
+// Moves of the wall, each followed by smoothing.
+constexpr int kWallPasses = 3;
+// The floor a solver wants, with a margin: moving the wall may cost a cell
+// shape down to it, no further; a cell below it already may not lose any.
+constexpr double kKeepCorner = 0.25;
+// No edge may shrink under this share of its length as swept.
+constexpr double kKeepEdge = 0.5;
+// Cells under this are smoothed; the search stops when none is left.
+constexpr double kPoorCorner = 0.3;
+// The smoothing's work: searches per poor cell, for at most this many cells.
+constexpr int kSearchesPerCell = 8;
+constexpr size_t kMostPoorCells = 200;
+// Steps of one node's pattern search, and its first step as a share of the
+// node's shortest edge.
+constexpr int kSearchRounds = 4;
+constexpr double kFirstStep = 0.2;
+// A move betters a cell only by more than this: a junction moved or turned
+// rounds its corners a little differently, and must take the same moves.
+constexpr double kBetter = 1e-9;
+// Halvings of the way into a crease of the channel: to a millionth of it.
+constexpr int kCreaseHalvings = 20;
+
+using Corner = std::array<int, 4>;  // the corner, then its three neighbours, right-handed
+
+struct KindTables {
+  std::vector<Corner> corners;
+  std::vector<std::array<int, 2>> edges;
+  std::vector<std::vector<int>> faces;
+  double ideal;  // the worst corner of the kind's ideal shape
+};
+
+const KindTables& TablesOf(ElementKind kind) {
+  // A pyramid's apex has four edges; its two diagonal tetrahedra stand in.
+  static const KindTables tetra{{{0, 1, 2, 3}, {1, 2, 0, 3}, {2, 0, 1, 3}, {3, 0, 2, 1}},
+                                {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {1, 3}, {2, 3}},
+                                {{0, 2, 1}, {0, 1, 3}, {1, 2, 3}, {2, 0, 3}},
+                                0.7071067811865476};
+  static const KindTables pyramid{{{0, 1, 3, 4}, {1, 2, 0, 4}, {2, 3, 1, 4}, {3, 0, 2, 4}, {4, 1, 0, 2}, {4, 3, 2, 0}},
+                                  {{0, 1}, {1, 2}, {2, 3}, {3, 0}, {0, 4}, {1, 4}, {2, 4}, {3, 4}},
+                                  {{0, 3, 2, 1}, {0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}},
+                                  0.7071067811865476};
+  static const KindTables prism{{{0, 1, 2, 3}, {1, 2, 0, 4}, {2, 0, 1, 5}, {3, 5, 4, 0}, {4, 3, 5, 1}, {5, 4, 3, 2}},
+                                {{0, 1}, {1, 2}, {2, 0}, {3, 4}, {4, 5}, {5, 3}, {0, 3}, {1, 4}, {2, 5}},
+                                {{0, 2, 1}, {3, 4, 5}, {0, 1, 4, 3}, {1, 2, 5, 4}, {2, 0, 3, 5}},
+                                0.8660254037844386};
+  static const KindTables hexa{
+      {{0, 1, 3, 4}, {1, 2, 0, 5}, {2, 3, 1, 6}, {3, 0, 2, 7}, {4, 7, 5, 0}, {5, 4, 6, 1}, {6, 5, 7, 2}, {7, 6, 4, 3}},
+      {{0, 1}, {1, 2}, {2, 3}, {3, 0}, {4, 5}, {5, 6}, {6, 7}, {7, 4}, {0, 4}, {1, 5}, {2, 6}, {3, 7}},
+      {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}},
+      1.0};
+  switch (kind) {
+    case ElementKind::Tetra: return tetra;
+    case ElementKind::Pyramid: return pyramid;
+    case ElementKind::Prism: return prism;
+    default: return hexa;
+  }
+}
+
+int CornerOf(const Element& e, int local) { return e.corners[static_cast<size_t>(local)]; }
+
+// One runner's solid at p: how far outside it p lies (negative inside), and
+// the nearest point of its surface.
+struct Nearest {
+  double outside;
+  Point3 surface;
+};
+
+Nearest OnBall(const Point3& p, const Point3& at, double radius) {
+  const Point3 d = Sub(p, at);
+  const double r = Norm(d);
+  const Point3 dir = r > 0.0 ? Scale(d, 1.0 / r) : Point3{0, 0, 1};
+  return Nearest{r - radius, Add(at, Scale(dir, radius))};
+}
+
+Nearest NearestOf(const Point3& center, const MachinedRunner& runner, const Point3& p) {
+  const Point3& a = runner.axis;
+  const double t = Dot(Sub(p, center), a);
+  if (t <= 0.0) return OnBall(p, center, runner.junctionRadius);
+  if (t >= runner.length) return OnBall(p, runner.far, runner.farRadius);
+  const Point3 onAxis = Add(center, Scale(a, t));
+  const double radius = runner.junctionRadius + (runner.farRadius - runner.junctionRadius) * (t / runner.length);
+  const Point3 d = Sub(p, onAxis);
+  const double r = Norm(d);
+  if (!(r > 0.0)) return OnBall(p, center, runner.junctionRadius);
+  const Nearest side{r - radius, Add(onAxis, Scale(d, radius / r))};
+  const Nearest ball = OnBall(p, center, runner.junctionRadius);
+  return ball.outside < side.outside ? ball : side;
+}
+
+// How far p lies outside one runner, as NearestOf(...).outside, without the
+// surface point.
+double OutsideOf(const Point3& center, const MachinedRunner& runner, const Point3& p) {
+  const Point3 fromCentre = Sub(p, center);
+  const double t = Dot(fromCentre, runner.axis);
+  const double ball = Norm(fromCentre) - runner.junctionRadius;
+  if (t <= 0.0) return ball;
+  if (t >= runner.length) return Norm(Sub(p, runner.far)) - runner.farRadius;
+  const double radius = runner.junctionRadius + (runner.farRadius - runner.junctionRadius) * (t / runner.length);
+  const double side = std::sqrt(std::max(0.0, Dot(fromCentre, fromCentre) - t * t)) - radius;
+  return std::min(side, ball);
+}
+
+// Compressed lists by node: the elements a node is a corner of, and its edge
+// neighbours.
+struct Adjacency {
+  std::vector<int> elementStart, elementList;
+  std::vector<int> nodeStart, nodeList;
+
+  const int* ElementsBegin(size_t n) const { return elementList.data() + elementStart[n]; }
+  const int* ElementsEnd(size_t n) const { return elementList.data() + elementStart[n + 1]; }
+  const int* NodesBegin(size_t n) const { return nodeList.data() + nodeStart[n]; }
+  const int* NodesEnd(size_t n) const { return nodeList.data() + nodeStart[n + 1]; }
+};
+
+Adjacency AdjacencyOf(const JunctionMesh& mesh) {
+  const size_t n = mesh.nodes.size();
+  Adjacency out;
+  out.elementStart.assign(n + 1, 0);
+  for (const Element& e : mesh.elements)
+    for (int c = 0; c < e.CornerCount(); ++c) ++out.elementStart[static_cast<size_t>(CornerOf(e, c)) + 1];
+  for (size_t k = 0; k < n; ++k) out.elementStart[k + 1] += out.elementStart[k];
+  out.elementList.resize(static_cast<size_t>(out.elementStart[n]));
+  std::vector<int> fill(out.elementStart.begin(), out.elementStart.end() - 1);
+  for (size_t k = 0; k < mesh.elements.size(); ++k) {
+    const Element& e = mesh.elements[k];
+    for (int c = 0; c < e.CornerCount(); ++c)
+      out.elementList[static_cast<size_t>(fill[static_cast<size_t>(CornerOf(e, c))]++)] = static_cast<int>(k);
+  }
+  // Edge neighbours: every edge of every element round the node, once.
+  std::vector<std::vector<int>> neighbours(n);
+  for (const Element& e : mesh.elements)
+    for (const auto& edge : TablesOf(e.kind).edges) {
+      const int a = CornerOf(e, edge[0]), b = CornerOf(e, edge[1]);
+      neighbours[static_cast<size_t>(a)].push_back(b);
+      neighbours[static_cast<size_t>(b)].push_back(a);
+    }
+  out.nodeStart.assign(n + 1, 0);
+  for (size_t k = 0; k < n; ++k) {
+    std::vector<int>& list = neighbours[k];
+    std::sort(list.begin(), list.end());
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+    out.nodeStart[k + 1] = out.nodeStart[k] + static_cast<int>(list.size());
+  }
+  out.nodeList.reserve(static_cast<size_t>(out.nodeStart[n]));
+  for (const std::vector<int>& list : neighbours) out.nodeList.insert(out.nodeList.end(), list.begin(), list.end());
+  return out;
+}
+
+// The nodes of faces that only one element uses. A face's other user has
+// its first two corners too: the elements round each are listed in order, so
+// walking the two lists together finds it.
+std::vector<char> BoundaryNodes(const JunctionMesh& mesh, const Adjacency& around) {
+  std::vector<char> boundary(mesh.nodes.size(), 0);
+  for (size_t k = 0; k < mesh.elements.size(); ++k) {
+    const Element& e = mesh.elements[k];
+    for (const std::vector<int>& face : TablesOf(e.kind).faces) {
+      const auto a = static_cast<size_t>(CornerOf(e, face[0])), b = static_cast<size_t>(CornerOf(e, face[1]));
+      const int* i = around.ElementsBegin(a);
+      const int* j = around.ElementsBegin(b);
+      bool shared = false;
+      while (i != around.ElementsEnd(a) && j != around.ElementsEnd(b) && !shared) {
+        if (*i < *j) {
+          ++i;
+        } else if (*j < *i) {
+          ++j;
+        } else {
+          const auto other = static_cast<size_t>(*i);
+          if (other != k) {
+            const Element& o = mesh.elements[other];
+            size_t found = 0;
+            for (size_t f = 2; f < face.size(); ++f)
+              for (int c = 0; c < o.CornerCount(); ++c)
+                if (CornerOf(o, c) == CornerOf(e, face[f])) ++found;
+            shared = found == face.size() - 2;
+          }
+          ++i;
+          ++j;
+        }
+      }
+      if (!shared)
+        for (int local : face) boundary[static_cast<size_t>(CornerOf(e, local))] = 1;
+    }
+  }
+  return boundary;
+}
+
+double WallDistance(const JunctionMesh& mesh, const Channel& channel, const std::vector<char>& wall) {
+  double worst = 0.0;
+  for (size_t k = 0; k < mesh.nodes.size(); ++k) {
+    if (!wall[k]) continue;
+    double radius = 1.0;
+    const double outside = channel.Outside(mesh.nodes[k], &radius);
+    worst = std::max(worst, outside / radius);
+  }
+  return worst;
+}
+
+// The pass's working state: the mesh, what may move, and each element's
+// worst corner, kept up to date as nodes move.
+class Improver {
+public:
+  Improver(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed)
+      : m_mesh(mesh), m_channel(channel), m_fixed(fixed), m_around(AdjacencyOf(mesh)),
+        m_wall(BoundaryNodes(mesh, m_around)), m_quality(mesh.elements.size()), m_shortest(mesh.nodes.size()) {
+    for (size_t k = 0; k < m_wall.size(); ++k) m_wall[k] = m_wall[k] && !m_fixed[k];
+    for (size_t e = 0; e < m_quality.size(); ++e) m_quality[e] = WorstCorner(m_mesh.nodes, m_mesh.elements[e]);
+    for (size_t k = 0; k < m_shortest.size(); ++k) m_shortest[k] = ShortestEdge(k);
+  }
+
+  double WorstCell() const { return *std::min_element(m_quality.begin(), m_quality.end()); }
+  double Wall() const { return WallDistance(m_mesh, m_channel, m_wall); }
+  bool OutsideChannel(size_t node) const {
+    double radius = 1.0;
+    return m_wall[node] && m_channel.Outside(m_mesh.nodes[node], &radius) > kOnWall * radius;
+  }
+
+  void FollowWall();
+  void Smooth();
+
+private:
+  // The worst corner of the cells round node, or any value not above
+  // stopAt as soon as one corner is not.
+  double WorstAround(size_t node, double stopAt = -2.0) const {
+    double worst = 1.0;
+    for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node) && worst > stopAt; ++e)
+      worst = std::min(worst, WorstCorner(m_mesh.nodes, m_mesh.elements[static_cast<size_t>(*e)], stopAt));
+    return worst;
+  }
+  void Settle(size_t node) {
+    for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node); ++e)
+      m_quality[static_cast<size_t>(*e)] = WorstCorner(m_mesh.nodes, m_mesh.elements[static_cast<size_t>(*e)]);
+  }
+  bool SearchFrom(size_t node);
+  double ShortestEdge(size_t node) const {
+    double shortest = 1e300;
+    for (const int* j = m_around.NodesBegin(node); j != m_around.NodesEnd(node); ++j)
+      shortest = std::min(shortest, Norm(Sub(m_mesh.nodes[static_cast<size_t>(*j)], m_mesh.nodes[node])));
+    return shortest;
+  }
+  // Whether every edge of node keeps a share of the shorter of its two ends'
+  // shortest edges as swept: a cell may keep its shape and still shrink
+  // until two of its nodes all but meet, which a solver reads as a cell of
+  // no size.
+  bool KeepsSize(size_t node) const {
+    for (const int* j = m_around.NodesBegin(node); j != m_around.NodesEnd(node); ++j) {
+      const auto other = static_cast<size_t>(*j);
+      const double shortest = std::min(m_shortest[node], m_shortest[other]);
+      // Two nodes within the merge tolerance would read as one node missed.
+      const double floor = std::max(kKeepEdge * shortest, std::min(shortest, 2.0 * m_mesh.mergeTolerance));
+      if (Norm(Sub(m_mesh.nodes[other], m_mesh.nodes[node])) < floor) return false;
+    }
+    return true;
+  }
+
+  JunctionMesh& m_mesh;
+  const Channel& m_channel;
+  const std::vector<char>& m_fixed;
+  const Adjacency m_around;
+  std::vector<char> m_wall;
+  std::vector<double> m_quality;
+  std::vector<double> m_shortest;  // each node's shortest edge as swept
+};
+
+// Moves the wall onto the channel and the nodes inside along with it, as far
+// as no cell falls under its floor.
+void Improver::FollowWall() {
+  const size_t n = m_mesh.nodes.size();
+  std::vector<Point3> move(n, Point3{0, 0, 0});
+  std::vector<size_t> moving;
+  for (size_t k = 0; k < n; ++k) {
+    if (!OutsideChannel(k)) continue;
+    move[k] = Sub(m_channel.Project(m_mesh.nodes[k]), m_mesh.nodes[k]);
+    moving.push_back(k);
+  }
+  if (moving.empty()) return;
+  // The moves spread inwards one edge per sweep; only the nodes they have
+  // reached are swept.
+  std::vector<char> reached(n, 0);
+  for (size_t k : moving) reached[k] = 1;
+  std::vector<size_t> front = moving;
+  for (int sweep = 0; sweep < kFollowSweeps && !front.empty(); ++sweep) {
+    std::vector<size_t> next;
+    for (size_t k : front)
+      for (const int* j = m_around.NodesBegin(k); j != m_around.NodesEnd(k); ++j) {
+        const auto m = static_cast<size_t>(*j);
+        if (reached[m] || m_wall[m] || m_fixed[m]) continue;
+        reached[m] = 1;
+        next.push_back(m);
+        moving.push_back(m);
+      }
+    front.swap(next);
+    for (size_t k : moving) {
+      if (m_wall[k]) continue;
+      // Short edges weigh most: a node of a thin boundary layer follows the
+      // wall node across the layer, not its neighbours along it.
+      Point3 sum{0, 0, 0};
+      double weights = 0.0;
+      for (const int* j = m_around.NodesBegin(k); j != m_around.NodesEnd(k); ++j) {
+        const Point3 edge = Sub(m_mesh.nodes[static_cast<size_t>(*j)], m_mesh.nodes[k]);
+        const double w = 1.0 / Dot(edge, edge);
+        sum = Add(sum, Scale(move[static_cast<size_t>(*j)], w));
+        weights += w;
+      }
+      move[k] = Scale(sum, 1.0 / weights);
+    }
+  }
+  // The cells the moves touch, each with the floor it may fall to.
+  std::vector<char> touched(m_quality.size(), 0);
+  std::vector<size_t> cells;
+  for (size_t k : moving)
+    for (const int* e = m_around.ElementsBegin(k); e != m_around.ElementsEnd(k); ++e)
+      if (!touched[static_cast<size_t>(*e)]) {
+        touched[static_cast<size_t>(*e)] = 1;
+        cells.push_back(static_cast<size_t>(*e));
+      }
+  std::vector<Point3> original(moving.size());
+  for (size_t i = 0; i < moving.size(); ++i) original[i] = m_mesh.nodes[moving[i]];
+  // Where a cell would fall under its floor, its corners take half their
+  // move, and after kBackOffs halvings none: the cells round a node that
+  // keeps its place are as they were, so the rounds end.
+  std::vector<double> share(n, 1.0);
+  for (int round = 0; round <= kLastRound; ++round) {
+    if (round == kLastRound) std::fill(share.begin(), share.end(), 0.0);
+    for (size_t i = 0; i < moving.size(); ++i)
+      m_mesh.nodes[moving[i]] = Add(original[i], Scale(move[moving[i]], share[moving[i]]));
+    bool kept = true;
+    for (size_t k : moving) {
+      if (KeepsSize(k)) continue;
+      kept = false;
+      share[k] = round >= kBackOffs ? 0.0 : 0.5 * share[k];
+      for (const int* j = m_around.NodesBegin(k); j != m_around.NodesEnd(k); ++j) {
+        double& s = share[static_cast<size_t>(*j)];
+        s = round >= kBackOffs ? 0.0 : 0.5 * s;
+      }
+    }
+    for (size_t cell : cells) {
+      const Element& e = m_mesh.elements[cell];
+      const double worst = WorstCorner(m_mesh.nodes, e);
+      if (worst >= std::min(kKeepCorner, m_quality[cell])) continue;
+      kept = false;
+      for (int c = 0; c < e.CornerCount(); ++c) {
+        double& s = share[static_cast<size_t>(CornerOf(e, c))];
+        s = round >= kBackOffs ? 0.0 : 0.5 * s;
+      }
+    }
+    if (kept) break;
+  }
+  for (size_t cell : cells) m_quality[cell] = WorstCorner(m_mesh.nodes, m_mesh.elements[cell]);
+}
+
+// A pattern search for one node: towards the middle of its neighbours, then
+// along the axes in shrinking steps, wherever the worst corner of the cells
+// around it gets better; a wall node slides on the channel. Whether it moved.
+bool Improver::SearchFrom(size_t node) {
+  Point3& at = m_mesh.nodes[node];
+  const Point3 start = at;
+  const bool onWall = m_wall[node] != 0;
+  double best = WorstAround(node);
+  Point3 bestAt = start;
+  auto tryAt = [&](const Point3& trial, double floor) {
+    at = onWall ? m_channel.Project(trial) : trial;
+    const double worst = WorstAround(node, floor);
+    if (worst > floor + kBetter && KeepsSize(node)) {
+      best = worst;
+      bestAt = at;
+    }
+    at = bestAt;
+  };
+  // A wall node outside the channel takes the channel first, at any cost
+  // down to the floor.
+  if (OutsideChannel(node)) tryAt(start, std::min(kKeepCorner, best) - 2.0 * kBetter);
+  double step = 1e300;
+  Point3 middle{0, 0, 0};
+  for (const int* j = m_around.NodesBegin(node); j != m_around.NodesEnd(node); ++j) {
+    const Point3& q = m_mesh.nodes[static_cast<size_t>(*j)];
+    step = std::min(step, Norm(Sub(q, start)));
+    middle = Add(middle, q);
+  }
+  middle = Scale(middle, 1.0 / static_cast<double>(m_around.NodesEnd(node) - m_around.NodesBegin(node)));
+  step *= kFirstStep;
+  if (!onWall) tryAt(middle, best);
+  for (int round = 0; round < kSearchRounds; ++round) {
+    const Point3 from = bestAt;
+    for (const Point3& axis : m_channel.frame) {
+      tryAt(Add(from, Scale(axis, step)), best);
+      tryAt(Sub(from, Scale(axis, step)), best);
+    }
+    if (bestAt == from) step *= 0.5;
+  }
+  if (bestAt == start) return false;
+  Settle(node);
+  return true;
+}
+
+// Raises the worst cells first: takes the worst cell under kPoorCorner,
+// searches from each of its corners, and again while cells are left under it
+// and the work stays within its bound; then moves each wall node still
+// outside the channel. A cell that no search of its corners bettered is
+// left as it is.
+void Improver::Smooth() {
+  // Cells queue by their worst corner to the nearest kBetter, the lower
+  // number first among equals: mirror-image cells, equal but for the
+  // rounding of where the junction lies, take the same turn wherever it
+  // lies.
+  auto key = [](double quality) { return std::round(quality / kBetter); };
+  using Entry = std::pair<double, size_t>;  // a cell's key when queued, the cell
+  std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> worst;
+  for (size_t e = 0; e < m_quality.size(); ++e)
+    if (m_quality[e] < kPoorCorner) worst.push({key(m_quality[e]), e});
+  std::vector<char> givenUp(m_quality.size(), 0);
+  int searches = 0;
+  const int bound = kSearchesPerCell * static_cast<int>(std::min<size_t>(worst.size(), kMostPoorCells));
+  while (!worst.empty() && searches < bound) {
+    const auto [queued, cell] = worst.top();
+    worst.pop();
+    if (queued != key(m_quality[cell]) || givenUp[cell]) continue;  // stale: requeued when it changed
+    const Element& element = m_mesh.elements[cell];
+    bool moved = false;
+    for (int c = 0; c < element.CornerCount(); ++c) {
+      const auto node = static_cast<size_t>(CornerOf(element, c));
+      if (m_fixed[node]) continue;
+      ++searches;
+      if (!SearchFrom(node)) continue;
+      moved = true;
+      for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node); ++e)
+        if (m_quality[static_cast<size_t>(*e)] < kPoorCorner)
+          worst.push({key(m_quality[static_cast<size_t>(*e)]), static_cast<size_t>(*e)});
+    }
+    if (!moved) givenUp[cell] = 1;
+  }
+  for (size_t k = 0; k < m_mesh.nodes.size(); ++k)
+    if (OutsideChannel(k)) SearchFrom(k);
+}
+
+}  // namespace
+
+double Channel::Outside(const Point3& p, double* localRadius) const {
+  double best = 0.0, radius = 1.0;
+  for (size_t i = 0; i < runners.size(); ++i) {
+    const MachinedRunner& runner = runners[i];
+    const double outside = OutsideOf(center, runner, p);
+    if (i == 0 || outside < best) {
+      best = outside;
+      radius = Dot(Sub(p, center), runner.axis) < 0.5 * runner.length ? runner.junctionRadius : runner.farRadius;
+    }
+  }
+  if (localRadius != nullptr) *localRadius = radius;
+  return best;
+}
+
+Point3 Channel::Project(const Point3& p) const {
+  // The nearest point of each runner's surface that no other runner holds
+  // inside is a point of the union's surface; the nearest of those.
+  Point3 best = p;
+  double nearest = -1.0;
+  for (size_t i = 0; i < runners.size(); ++i) {
+    const Point3 q = NearestOf(center, runners[i], p).surface;
+    bool covered = false;
+    for (size_t j = 0; j < runners.size() && !covered; ++j)
+      covered = j != i && OutsideOf(center, runners[j], q) < -kOnWall * runners[j].junctionRadius;
+    if (covered) continue;
+    const double d = Norm(Sub(q, p));
+    if (nearest < 0.0 || d < nearest) {
+      nearest = d;
+      best = q;
+    }
+  }
+  if (nearest >= 0.0) return best;
+  // Every runner's nearest point lies inside another: p faces a crease
+  // where two runners meet. The way from p to the nearest runner's axis
+  // crosses the surface there.
+  size_t closest = 0;
+  double least = 0.0;
+  for (size_t i = 0; i < runners.size(); ++i) {
+    const double outside = OutsideOf(center, runners[i], p);
+    if (i == 0 || outside < least) {
+      least = outside;
+      closest = i;
+    }
+  }
+  const Point3 axis = Sub(runners[closest].far, center);
+  const double t = std::max(0.0, std::min(1.0, Dot(Sub(p, center), axis) / Dot(axis, axis)));
+  Point3 inside = Add(center, Scale(axis, t)), outside = p;
+  for (int halving = 0; halving < kCreaseHalvings; ++halving) {
+    const Point3 mid = Scale(Add(inside, outside), 0.5);
+    (Outside(mid) > 0.0 ? outside : inside) = mid;
+  }
+  return inside;
+}
+
+Channel ChannelOf(const Point3& center, const std::vector<Point3>& farPoints, const std::vector<double>& radii) {
+  Channel channel;
+  channel.center = center;
+  for (size_t i = 0; i < farPoints.size(); ++i) {
+    const Point3 out = Sub(farPoints[i], center);
+    const double length = Norm(out);
+    channel.runners.push_back({farPoints[i], radii[2 * i + 1], radii[2 * i], Scale(out, 1.0 / length), length});
+  }
+  // The junction's own axes: runner 0's, then square to it towards runner
+  // 1 (or any way square, should runner 1 run along it).
+  const Point3 first = channel.runners[0].axis;
+  Point3 second = farPoints.size() > 1 ? channel.runners[1].axis : Point3{0, 0, 0};
+  second = Sub(second, Scale(first, Dot(second, first)));
+  if (!(Norm(second) > 1e-6)) second = Cross(first, std::fabs(first[0]) < 0.6 ? Point3{1, 0, 0} : Point3{0, 1, 0});
+  second = Unit(second);
+  channel.frame = {first, second, Cross(first, second)};
+  return channel;
+}
+
+double WorstCorner(const std::vector<Point3>& nodes, const Element& element, double stopAt) {
+  const KindTables& tables = TablesOf(element.kind);
+  double worst = 1.0;
+  for (const Corner& c : tables.corners) {
+    const Point3& o = nodes[static_cast<size_t>(CornerOf(element, c[0]))];
+    const Point3 a = Sub(nodes[static_cast<size_t>(CornerOf(element, c[1]))], o);
+    const Point3 b = Sub(nodes[static_cast<size_t>(CornerOf(element, c[2]))], o);
+    const Point3 d = Sub(nodes[static_cast<size_t>(CornerOf(element, c[3]))], o);
+    const double lengths = std::sqrt(Dot(a, a) * Dot(b, b) * Dot(d, d));
+    const double j = lengths > 0.0 ? Dot(Cross(a, b), d) / lengths / tables.ideal : -1.0;
+    worst = std::min(worst, j);
+    if (worst <= stopAt) break;
+  }
+  return worst;
+}
+
+ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed) {
+  ImproveReport report;
+  // Most junctions need nothing: no poor cell, and no node outside the
+  // channel (a node inside the mesh lies outside only where the wall does).
+  report.worstBefore = 1.0;
+  for (const Element& e : mesh.elements) report.worstBefore = std::min(report.worstBefore, WorstCorner(mesh.nodes, e));
+  for (const Point3& p : mesh.nodes) {
+    double radius = 1.0;
+    report.wallBefore = std::max(report.wallBefore, channel.Outside(p, &radius) / radius);
+  }
+  report.worstAfter = report.worstBefore;
+  report.wallAfter = report.wallBefore;
+  if (report.worstBefore >= kPoorCorner && report.wallBefore <= kOnWall) return report;
+
+  Improver improver(mesh, channel, fixed);
+  report.moved = true;
+  report.wallBefore = improver.Wall();
+  // Smoothing first gives the poor cells the room the wall's move needs;
+  // each move of the wall leaves the cells round it to be smoothed again.
+  improver.Smooth();
+  for (int pass = 0; pass < kWallPasses && improver.Wall() > kOnWall; ++pass) {
+    improver.FollowWall();
+    improver.Smooth();
+  }
+  report.worstAfter = improver.WorstCell();
+  report.wallAfter = improver.Wall();
+  return report;
+}
+
+}  // namespace vela

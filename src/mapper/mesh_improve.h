@@ -1,0 +1,74 @@
+#pragma once
+
+// Better cells and a wall on the channel, from the same connectivity: the
+// value API's finishing pass over a merged junction.
+//
+// The sweeps lean and widen a junction's sections so that they give way to
+// their neighbours. That leaves some wall nodes outside the channel the
+// runners are machined to, and flattens cells where many branches meet.
+// ImproveMesh moves nodes, never the connectivity:
+//   1. every wall node outside the channel goes onto it, the nearest point
+//      of the channel's surface, and the nodes inside follow it (each moves
+//      by the mean of its edge neighbours' moves), so that the layers along
+//      the wall keep their thickness;
+//   2. the nodes of poor cells move where the worst corner of the cells
+//      around them is best: inside towards the middle of their cells and
+//      along the axes, on the wall along the channel.
+// No cell may fall under the floor a solver wants (or under what it had,
+// when it had less) and no corner may turn over: a move that would is taken
+// part way or not at all. The far-end sections never move, so that runners
+// join them node for node.
+
+#include <VelaJunction.h>
+
+#include <array>
+#include <vector>
+
+namespace vela {
+
+// A runner as machined: a tapered cylinder from the junction centre to its
+// far point, with a ball of its radius at each end.
+struct MachinedRunner {
+  Point3 far{};
+  double junctionRadius = 0.0;
+  double farRadius = 0.0;
+  Point3 axis{};        // unit, from the centre towards the far point
+  double length = 0.0;  // from the centre to the far point
+};
+
+// The channel of a junction: the union of its machined runners.
+struct Channel {
+  Point3 center{};
+  std::vector<MachinedRunner> runners;
+  // Three unit vectors square to each other that turn and move with the
+  // runners: the directions a node's search steps along, so that a moved
+  // and turned junction is smoothed the same way.
+  std::array<Point3, 3> frame{};
+
+  // How far p lies outside the channel (negative inside); localRadius, when
+  // given, receives the radius of the runner nearest p, at the end p is
+  // nearer.
+  double Outside(const Point3& p, double* localRadius = nullptr) const;
+  // The nearest point of the channel's surface to p.
+  Point3 Project(const Point3& p) const;
+};
+
+Channel ChannelOf(const Point3& center, const std::vector<Point3>& farPoints, const std::vector<double>& radii);
+
+// What the pass did: the worst corner before and after, and the wall's
+// largest distance outside the channel as a share of the local radius.
+struct ImproveReport {
+  double worstBefore = 0.0, worstAfter = 0.0;
+  double wallBefore = 0.0, wallAfter = 0.0;
+  bool moved = false;  // whether any node may have moved
+};
+
+// Improves mesh in place; fixed marks the nodes that stay, by node number.
+ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed);
+
+// The smallest corner Jacobian of an element over the product of its three
+// edge lengths, scaled so that the element's ideal shape scores 1: 0 flat,
+// negative turned over. Stops at the first corner not above stopAt.
+double WorstCorner(const std::vector<Point3>& nodes, const Element& element, double stopAt = -2.0);
+
+}  // namespace vela
