@@ -140,8 +140,8 @@ private:
     if (Known(runner, finish)) {
       join = JoinSections(from, *Slot(runner, finish), m_plan.rings);
       if (join.to.empty())
-        return SystemRefusal{"section-mismatch", "runner " + Name(runner) +
-                                                     ": the sections at its ends do not match"};
+        return SystemRefusal{"section-mismatch", "runner " + Name(runner) + ": the sections at its ends do not match",
+                             {}, Name(runner), Refusal::None};
     } else {
       const Vec3 axis = Unit(Sub(PointOf(runner, finish).at, from.origin));
       Slot(runner, finish) = Place(from, runner, finish, axis);
@@ -155,8 +155,8 @@ private:
     SweepRunner(from, to, join, layers, static_cast<int>(m_mesh.regions.size()) - 1, m_mesh,
                 m_regionFaces);
     if (!AllPositive(m_mesh, firstElement))
-      return SystemRefusal{"runner-inverted", "runner " + Name(runner) +
-                                                  ": its sweep turns an element inside out"};
+      return SystemRefusal{"runner-inverted", "runner " + Name(runner) + ": its sweep turns an element inside out",
+                           {}, Name(runner), Refusal::None};
     return std::nullopt;
   }
 

@@ -58,14 +58,8 @@ double AsFloat(double x) {
 py::object MeasureOrNone(double measure) { return std::isnan(measure) ? py::none() : py::object(py::float_(measure)); }
 
 py::object UnitName(JunctionRefusal::Unit unit) {
-  switch (unit) {
-    case JunctionRefusal::Unit::Degrees: return py::str("degrees");
-    case JunctionRefusal::Unit::Length: return py::str("length");
-    case JunctionRefusal::Unit::Ratio: return py::str("ratio");
-    case JunctionRefusal::Unit::Count: return py::str("count");
-    case JunctionRefusal::Unit::Bytes: return py::str("bytes");
-    default: return py::none();
-  }
+  const char* name = host::UnitName(unit);
+  return name ? py::object(py::str(name)) : py::none();
 }
 
 // What the Python half raises JunctionRefused with, the line last.
@@ -168,10 +162,16 @@ py::tuple MeshNetwork(const vela::system::RunnerNetwork& network, const vela::sy
     py::gil_scoped_release release;
     outcome = vela::system::MeshRunnerSystem(network, options);
   }
-  if (!outcome.ok)
-    return py::make_tuple(py::none(), py::make_tuple(outcome.refusal.reason, network.name + ": refused (" +
-                                                                                 outcome.refusal.reason +
-                                                                                 "): " + outcome.refusal.message));
+  if (!outcome.ok) {
+    const vela::system::SystemRefusal& why = outcome.refusal;
+    const auto text = [](const std::string& s) { return s.empty() ? py::object(py::none()) : py::object(py::str(s)); };
+    const py::object junction =
+        why.junctionReason == Refusal::None ? py::object(py::none()) : py::object(py::str(RefusalName(why.junctionReason)));
+    return py::make_tuple(py::none(),
+                          py::make_tuple(why.reason, text(why.point), text(why.runner), MeasureOrNone(why.value),
+                                         MeasureOrNone(why.limit), UnitName(why.unit), junction,
+                                         network.name + ": refused (" + why.reason + "): " + why.message));
+  }
   return py::make_tuple(PyMesh(std::move(outcome.mesh), network.name), py::none());
 }
 

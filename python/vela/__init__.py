@@ -79,7 +79,29 @@ class JunctionRefused(Refused):
 class SystemRefused(Refused):
     """The runner system layer refused the network. .reason is one of its
     reason names (runner_system.h), e.g. "runner-too-short" or "junction"
-    (the library refused one of its junctions; the message carries why)."""
+    (the library refused one of its junctions). What it is about, each None
+    where it does not apply:
+
+        .point            the point's name ("s" for a junction at s)
+        .runner           the runner's name, "from-to"
+        .junction_reason  the library's reason, for "junction", for the
+                          section "settings" the library refused, and for a
+                          junction's "too-large"
+        .value, .limit    the measure and the bound it broke: an opening in
+                          degrees, a runner's length against the regions at
+                          its ends, the estimated bytes against memory_limit
+        .unit             what they count, as for JunctionRefused
+    """
+
+    def __init__(self, message, reason, point=None, runner=None, value=None, limit=None, unit=None,
+                 junction_reason=None):
+        super().__init__(message, reason)
+        self.point = point
+        self.runner = runner
+        self.value = value
+        self.limit = limit
+        self.unit = unit
+        self.junction_reason = junction_reason
 
 
 def _meshed(answer, refused):

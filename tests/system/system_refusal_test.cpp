@@ -103,6 +103,79 @@ TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
   }
 }
 
+// A program acts on the record, not the line: the point and runner it is
+// about, the library's own reason, and a measure that stands on the wrong
+// side of its bound.
+TEST(SystemRefusal, RecordNamesPointRunnerReasonAndMeasure) {
+  using Unit = vela::JunctionRefusal::Unit;
+  const struct {
+    const char* reason;
+    const char* point;
+    const char* runner;
+    vela::Refusal junction;
+    Unit unit;
+    bool overLimit;  // the measure is above its bound (below it otherwise)
+    std::function<void(RunnerNetwork&)> spoil;
+  } cases[] = {
+      {"point-too-sharp", "c", "", vela::Refusal::None, Unit::Degrees, false,
+       [](RunnerNetwork& n) {
+         n.runners = {{"c", "a", 2, 2}, {"c", "e", 2, 2}};
+         n.points.push_back({"e", {-30, 3, 0}});
+       }},
+      {"runner-too-short", "", "c-b", vela::Refusal::None, Unit::Length, false,
+       [](RunnerNetwork& n) {
+         n.points[2].second = {4, 0, 0};
+         n.points.push_back({"e", {4, 30, 0}});
+         n.points.push_back({"f", {4, -30, 0}});
+         n.runners.push_back({"b", "e", 2, 2});
+         n.runners.push_back({"b", "f", 2, 2});
+       }},
+      {"runners-cross", "", "c-b", vela::Refusal::None, Unit::Length, false,
+       [](RunnerNetwork& n) {
+         n.points.push_back({"e", {30, -20, 0}});
+         n.runners.push_back({"d", "e", 2, 2});
+       }},
+      // The plane that fits the four runners best leaves d the steepest.
+      {"junction", "c", "c-d", vela::Refusal::Elevation, Unit::Degrees, true,
+       [](RunnerNetwork& n) {
+         n.points.push_back({"e", {0, -30, 25}});
+         n.runners.push_back({"c", "e", 2, 2});
+       }},
+      {"settings", "", "", vela::Refusal::OddFirstRing, Unit::None, false,
+       [](RunnerNetwork& n) { n.section.firstCircleNodes = 7; }},
+      {"settings", "", "", vela::Refusal::Shares, Unit::None, false,
+       [](RunnerNetwork& n) { n.section.innerShare = 0.7; }},
+      {"radius", "", "c-b", vela::Refusal::None, Unit::Length, false,
+       [](RunnerNetwork& n) { n.runners[1].radiusTo = -1; }},
+      {"unknown-point", "x", "c-x", vela::Refusal::None, Unit::None, false,
+       [](RunnerNetwork& n) { n.runners[1].to = "x"; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    RunnerNetwork network = Tee();
+    c.spoil(network);
+    const SystemRefusal why = MeshRunnerSystem(network).refusal;
+    EXPECT_EQ(why.reason, c.reason) << why.message;
+    EXPECT_EQ(why.point, c.point);
+    EXPECT_EQ(why.runner, c.runner);
+    EXPECT_EQ(why.junctionReason, c.junction);
+    EXPECT_EQ(why.unit, c.unit);
+    if (c.unit == Unit::None) {
+      EXPECT_TRUE(std::isnan(why.value) && std::isnan(why.limit));
+    } else {
+      ASSERT_TRUE(std::isfinite(why.value) && std::isfinite(why.limit));
+      EXPECT_EQ(why.value > why.limit, c.overLimit) << why.value << " against " << why.limit;
+    }
+    // The names in the record are the ones the line gives.
+    if (*c.point) {
+      EXPECT_NE(why.message.find(c.point), std::string::npos) << why.message;
+    }
+    if (*c.runner) {
+      EXPECT_NE(why.message.find(c.runner), std::string::npos) << why.message;
+    }
+  }
+}
+
 TEST(SystemRefusal, ProgressCountsEveryJunctionAndRunnerOnce) {
   std::vector<std::pair<int, int>> calls;
   BuildOptions options;

@@ -411,6 +411,37 @@ TEST_F(Cli, BatchRefusesDuplicateOutputNamesBeforeWriting) {
   }
 }
 
+// A script reads a refused system from standard output as a record: what it
+// is about, the library's reason behind it and the measure, null where they
+// do not apply; the exit status stays that of a refusal.
+TEST_F(Cli, RefusedSystemUnderJsonPrintsItsRecord) {
+  const struct {
+    std::string text;
+    const char* refusal;  // the record, but for the message
+  } rows[] = {
+      {System("", "[1, 0, 19]"),
+       R"({"reason":"point-too-sharp","point":"b","runner":null,"limit":20.0,"unit":"degrees","junction_reason":null})"},
+      {System(R"(, "inner_share": 0.7)"),
+       R"({"reason":"settings","point":null,"runner":null,"limit":null,"unit":null,"junction_reason":"shares"})"},
+  };
+  for (const auto& row : rows) {
+    std::ostringstream out, err;
+    EXPECT_EQ(vela::cli::RunSystem(Write("s.json", row.text), {}, 1, out, err, With(SummaryStyle::Json)), 2);
+    json printed = json::parse(out.str());
+    EXPECT_EQ(printed["status"], 2);
+    json refusal = printed["refusal"];
+    EXPECT_NE(err.str().find(refusal["message"].get<std::string>()), std::string::npos) << err.str();
+    const bool measured = !refusal["value"].is_null();
+    EXPECT_EQ(measured, !refusal["unit"].is_null());
+    if (measured) {
+      EXPECT_LT(refusal["value"].get<double>(), refusal["limit"].get<double>());
+    }
+    refusal.erase("message");
+    refusal.erase("value");
+    EXPECT_EQ(refusal, json::parse(row.refusal));
+  }
+}
+
 // The executable: --version, its option parser, and the statuses as a shell
 // sees them; what must end in a message rather than an abort.
 TEST_F(Cli, ExecutableExitsWithItsStatus) {

@@ -257,6 +257,8 @@ nlohmann::ordered_json RefusalJson(const io::JunctionFile& junction, const Junct
             {"other_runner", runner(why.otherRunner)},
             {"value", measure(why.value)},
             {"limit", measure(why.limit)},
+            {"unit", host::UnitName(why.unit) ? nlohmann::ordered_json(host::UnitName(why.unit))
+                                              : nlohmann::ordered_json()},
             {"message", host::RefusalLine(junction, why)}}}};
 }
 

@@ -7,6 +7,7 @@
 #include "mesh_file.h"
 #include "quality.h"
 #include "quality_json.h"
+#include "refusal_text.h"
 #include "runner_system.h"
 #include "system_file.h"
 #include "system_mesh_file.h"
@@ -14,8 +15,9 @@
 #include <stdlib.h>  // mkdtemp
 
 #include <algorithm>
-#include <map>
 #include <chrono>
+#include <cmath>
+#include <map>
 #include <filesystem>
 #include <functional>
 #include <iomanip>
@@ -224,6 +226,29 @@ nlohmann::ordered_json SummaryJson(const RunnerNetwork& network, const SystemRes
           {"written", r.written}};
 }
 
+// A refused network as a script reads it: every field of the record, null
+// where it does not apply, so that a script tells "no point" from a point
+// named "" without parsing the message.
+nlohmann::ordered_json RefusalJson(const RunnerNetwork& network, const vela::system::SystemRefusal& why,
+                                   int status) {
+  using Json = nlohmann::ordered_json;
+  const auto text = [](const std::string& s) { return s.empty() ? Json() : Json(s); };
+  const auto measure = [](double v) { return std::isnan(v) ? Json() : Json(v); };
+  const char* unit = host::UnitName(why.unit);
+  return {{"name", network.name},
+          {"status", status},
+          {"refusal",
+           {{"reason", why.reason},
+            {"point", text(why.point)},
+            {"runner", text(why.runner)},
+            {"value", measure(why.value)},
+            {"limit", measure(why.limit)},
+            {"unit", unit ? Json(unit) : Json()},
+            {"junction_reason", why.junctionReason == vela::Refusal::None ? Json()
+                                                                           : Json(RefusalName(why.junctionReason))},
+            {"message", why.message}}}};
+}
+
 // One example system of the demo: the stem of its files (the example's or
 // the file's own name, never the "name" key, which could lead out of the
 // folder), the network and its unit.
@@ -309,12 +334,7 @@ int RunSystem(const std::string& file, const std::vector<std::string>& outputs, 
   if (const int status = ReadNetwork(file, network, units, err); status != kDone) return status;
   const SystemResult r = MeshAndWrite(network, units, threads, outputs, options, out, err);
   if (options.summary == SummaryStyle::Json && !r.outcome.ok && !r.outcome.refusal.reason.empty()) {
-    out << nlohmann::ordered_json{{"name", network.name},
-                                  {"status", r.status},
-                                  {"refusal", {{"reason", r.outcome.refusal.reason},
-                                               {"message", r.outcome.refusal.message}}}}
-               .dump()
-        << "\n";
+    out << RefusalJson(network, r.outcome.refusal, r.status).dump() << "\n";
     return r.status;
   }
   if (!r.outcome.ok || r.status == kBadInput || r.status == kWriteFailed) return r.status;
