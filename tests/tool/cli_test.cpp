@@ -8,6 +8,7 @@
 #include "system_command.h"
 #include "system_mesh_file.h"
 #include "tool_test_support.h"
+#include "vtu_arrays.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -91,6 +92,40 @@ TEST_F(Cli, WritesEveryFormatAndSummarisesWhatTheFilesHold) {
       EXPECT_EQ(back.kind, "nway");
       EXPECT_NE(ReadText(stem + ".vtu").find("Name=\"scaled_jacobian\""), std::string::npos);
     }
+  }
+}
+
+// A system's volume .vtu carries each cell's kind and scaled Jacobian as a
+// junction's does, in the file's cell order, and check knows it for a system.
+TEST_F(Cli, SystemVtuCarriesEachCellsKindAndScaledJacobian) {
+  for (const vela::io::Encoding encoding : {vela::io::Encoding::Ascii, vela::io::Encoding::Binary}) {
+    RunOptions options = With(SummaryStyle::Json);
+    options.write.encoding = encoding;
+    std::ostringstream out, err;
+    ASSERT_EQ(vela::cli::RunSystem(Write("small.json", System()), {Path("s.vtu")}, 1, out, err, options), 0) << err.str();
+    const double smallest = json::parse(out.str())["quality"]["min_scaled_jacobian"].get<double>();
+
+    const vela::io::MeshDocument back = vela::io::ReadMesh(Path("s.vtu"));
+    EXPECT_EQ(back.kind, "system");
+    const std::string text = ReadText(Path("s.vtu"));
+    const vela::io::detail::VtuFile file(text);
+    const pugi::xml_node cells = file.Root().child("UnstructuredGrid").child("Piece").child("CellData");
+    const auto array = [&](const char* name) { return cells.find_child_by_attribute("DataArray", "Name", name); };
+    ASSERT_TRUE(array("kind") && array("scaled_jacobian"));
+    const size_t count = back.mesh.elements.size();
+    const std::vector<long long> place = file.Integers(array("element"), count, 0, static_cast<long long>(count) - 1);
+    const std::vector<long long> kind = file.Integers(array("kind"), count, 4, 8);
+    const std::vector<double> scaled = file.Reals(array("scaled_jacobian"), count);
+    for (size_t c = 0; c < count; ++c) {
+      const MeshElement& element = back.mesh.elements[static_cast<size_t>(place[c])];
+      EXPECT_EQ(kind[c], element.CornerCount()) << c;
+      EXPECT_EQ(scaled[c], vela::quality::ScaledJacobian(back.mesh, element)) << c;
+    }
+    EXPECT_EQ(*std::min_element(scaled.begin(), scaled.end()), smallest);
+
+    std::ostringstream checked, checkErr;
+    ASSERT_EQ(vela::cli::RunCheck(Path("s.vtu"), std::nullopt, SummaryStyle::Text, checked, checkErr), 0);
+    EXPECT_EQ(checked.str().find(Path("s.vtu") + ": system mesh, "), 0u) << checked.str();
   }
 }
 
