@@ -429,6 +429,28 @@ TEST_F(Cli, BatchMeshesEveryReadableFileAndExitsWithTheWorstStatus) {
   EXPECT_EQ(vela::cli::RunBatch(Path("in"), Path("in/c-tee.json/out"), {}, {}, out, err), 1) << err.str();
 }
 
+// The tables account for every file: one that cannot be read is a row with
+// its error, under the system table when it has a system file's keys.
+TEST_F(Cli, BatchTableHasARowForEveryFileItCouldNotRead) {
+  Write("in/a-unreadable.json", "{not json");
+  Write("in/b-tee.json", kTee);
+  Write("in/c-system.json", System());
+  Write("in/d-bad-system.json", System(R"(, "margin": [5, 0])"));
+  Write("in/e-neither.json", R"({"hello": 1})");
+  ASSERT_EQ(vela::cli::RunBatch(Path("in"), Path("out"), {"json"}, {}, out_, err_), 2);
+  std::vector<std::string> rows;  // each table's rows, by the file's stem, with what follows it
+  std::istringstream lines(out_.str());
+  for (std::string line; std::getline(lines, line);)
+    if (!line.empty() && line.rfind("junction ", 0) != 0 && line.rfind("system ", 0) != 0) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 5u) << out_.str();
+  const std::regex expected[] = {
+      std::regex("^a-unreadable +not read: .*JSON.*"), std::regex("^b-tee +nway +3 .*none$"),
+      std::regex("^e-neither +not read: neither a junction file .*"), std::regex("^c-system +0 +1 .*none$"),
+      std::regex("^d-bad-system +not read: margin.*")};
+  for (size_t i = 0; i < rows.size(); ++i) EXPECT_TRUE(std::regex_match(rows[i], expected[i])) << rows[i];
+  EXPECT_NE(err_.str().find("3 of 5 files failed"), std::string::npos) << err_.str();
+}
+
 // Two files that would write one name, even in different case: refused
 // before anything is written.
 TEST_F(Cli, BatchRefusesDuplicateOutputNamesBeforeWriting) {
