@@ -76,14 +76,7 @@ std::optional<Section> FarSection(const PieceMesh& mesh, const std::vector<std::
 // regions' extents, with the radius each runner has there.
 std::optional<SystemRefusal> MeshPoint(const NetworkPlan& plan, const PlannedPoint& point,
                                        const CrossSection& cross, RegionPiece& piece) {
-  JunctionInput input;
-  input.center = point.at;
-  input.section = cross;
-  for (const RunnerEnd& end : point.ends) {
-    input.farPoints.push_back(Add(point.at, Scale(end.direction, end.extent)));
-    input.radii.push_back(end.RadiusAtExtent());
-    input.radii.push_back(end.radiusHere);
-  }
+  const JunctionInput input = RegionInput(point, cross);
   JunctionResult result = MeshJunction(input);
   const char* what = point.kind == PointKind::Junction ? "junction" : "bend";
   if (!result.ok()) return JunctionRefused(plan, point, what, result.refusal);
@@ -123,6 +116,18 @@ std::optional<SystemRefusal> MeshPoint(const NetworkPlan& plan, const PlannedPoi
 }
 
 }  // namespace
+
+JunctionInput RegionInput(const PlannedPoint& point, const CrossSection& cross) {
+  JunctionInput input;
+  input.center = point.at;
+  input.section = cross;
+  for (const RunnerEnd& end : point.ends) {
+    input.farPoints.push_back(Add(point.at, Scale(end.direction, end.extent)));
+    input.radii.push_back(end.RadiusAtExtent());
+    input.radii.push_back(end.radiusHere);
+  }
+  return input;
+}
 
 std::optional<SystemRefusal> MeshRegions(const NetworkPlan& plan, const SectionSettings& settings,
                                          const BuildOptions& options, std::vector<RegionPiece>& out) {

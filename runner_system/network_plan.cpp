@@ -58,14 +58,19 @@ std::string RunnerName(const RunnerNetwork& network, std::size_t i) {
 
 // The section settings are checked here, before any junction, so that a
 // network is refused for them alike whether it has junctions or not.
-std::optional<SystemRefusal> CheckSettings(const RunnerNetwork& network, NetworkPlan& plan) {
+std::optional<SystemRefusal> CheckSettings(const RunnerNetwork& network) {
   if (!(std::isfinite(network.axialSize) && network.axialSize > 0))
     return Measured(Refuse("settings", "axial size " + Fmt(network.axialSize) + " is not a positive length"),
                     network.axialSize, 0.0, Measure::Length);
   if (network.marginB <= 0 || network.marginA / network.marginB < 1)
     return Refuse("settings", "margin " + std::to_string(network.marginA) + "/" +
                                   std::to_string(network.marginB) + " is below 1");
-  return ReferenceSection(network.section, plan.reference, plan.rings);
+  const JunctionRefusal why = CheckCrossSection(ToCrossSection(network.section));
+  if (why.reason == Refusal::None) return std::nullopt;
+  // The library's words for the settings, as the section itself gives them.
+  Section unused;
+  SectionRings rings;
+  return ReferenceSection(network.section, unused, rings);
 }
 
 std::optional<SystemRefusal> AddPoints(const RunnerNetwork& network, NetworkPlan& plan,
@@ -366,7 +371,7 @@ Vec3 AnySquareTo(const Vec3& axis) {
 std::optional<SystemRefusal> PlanNetwork(const RunnerNetwork& network, NetworkPlan& plan) {
   plan = NetworkPlan{};
   if (network.runners.empty()) return Refuse("no-runners", "the network has no runner");
-  if (auto refusal = CheckSettings(network, plan)) return refusal;
+  if (auto refusal = CheckSettings(network)) return refusal;
   std::unordered_map<std::string, int> index;
   if (auto refusal = AddPoints(network, plan, index)) return refusal;
   std::set<std::pair<std::string, std::string>> pairs;

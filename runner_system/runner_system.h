@@ -140,8 +140,9 @@ struct SystemMesh {
 //                     twist or mitre too strong for its layers);
 //   too-large         the estimate of the memory the whole system takes (its
 //                     junctions, bends and runners) passes
-//                     BuildOptions::memoryLimit, or one junction has more
-//                     nodes or elements than an int numbers.
+//                     BuildOptions::memoryLimit (value and limit in bytes),
+//                     or the system, or one of its junctions, has more nodes
+//                     or elements than an int numbers (a count).
 // section-mismatch and runner-inverted are faults of this layer, reported
 // rather than handed over.
 //
@@ -186,6 +187,14 @@ struct BuildOptions {
   // Called on the calling thread as the work goes on, with the junctions,
   // bends and runners done so far out of all of them; may be empty.
   std::function<void(int done, int total)> progress;
+  // The most memory the system may take, in bytes; 0 for no bound. Before
+  // anything is meshed, the library's estimate of every junction and bend
+  // and this layer's of every runner are added up; a system whose sum passes
+  // the bound is refused as too-large, the sum against the bound in bytes,
+  // so that a typo in a ring count is refused in a moment instead of taking
+  // the machine down. A system with more nodes or elements than an int
+  // numbers is refused whatever the bound.
+  double memoryLimit = 0.0;
 };
 
 SystemOutcome MeshRunnerSystem(const RunnerNetwork& network, const BuildOptions& options = {});

@@ -376,3 +376,14 @@ def test_a_junction_over_the_memory_bound_is_refused_with_its_estimate():
     assert len(vela.mesh_junction(**tee, memory_limit=0).points) > 0
     with pytest.raises(ValueError, match="memory_limit"):
         vela.mesh_junction(**tee, memory_limit=-1)
+
+
+def test_a_system_over_the_memory_bound_is_refused_with_its_estimate():
+    bend = SOURCE / "examples" / "systems" / "single-bend.json"
+    with pytest.raises(vela.SystemRefused) as refused:
+        vela.mesh_system(bend, memory_limit=1000.0)
+    e = refused.value
+    assert (e.reason, e.unit, e.limit) == ("too-large", "bytes", 1000.0) and e.value > 1000.0
+    assert len(vela.mesh_system(bend, memory_limit=e.value).points) > 0  # the bound is the estimate's
+    with pytest.raises(ValueError, match="memory_limit"):
+        vela.mesh_system(bend, memory_limit=-1)

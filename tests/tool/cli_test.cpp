@@ -499,6 +499,27 @@ TEST_F(Cli, RefusedSystemUnderJsonPrintsItsRecord) {
   }
 }
 
+// --memory-limit takes sizes as memory is sold, and nothing else.
+TEST(MemoryLimit, SizesParseAsPowersOf1024AndNothingElse) {
+  const struct {
+    const char* text;
+    double bytes;  // -1: refused
+  } rows[] = {{"0", 0},      {"1000", 1000},       {"512M", 512.0 * (1 << 20)}, {"4G", 4.0 * (1 << 30)},
+              {"4gib", 4.0 * (1 << 30)}, {"1.5k", 1536},   {"2TB", 2 * 1099511627776.0}, {"", -1},
+              {"4x", -1},    {"-1G", -1},          {"nan", -1},                 {"inf", -1},
+              {" 4G", -1},   {"4 G", -1},          {"G", -1},                   {"4GG", -1}};
+  for (const auto& row : rows) {
+    double bytes = -1;
+    std::string problem;
+    const bool parsed = vela::cli::ParseMemorySize(row.text, bytes, problem);
+    EXPECT_EQ(parsed, row.bytes >= 0) << row.text;
+    EXPECT_EQ(problem.empty(), parsed) << row.text;
+    if (parsed) {
+      EXPECT_EQ(bytes, row.bytes) << row.text;
+    }
+  }
+}
+
 // The executable: --version, its option parser, and the statuses as a shell
 // sees them; what must end in a message rather than an abort.
 TEST_F(Cli, ExecutableExitsWithItsStatus) {
@@ -520,6 +541,10 @@ TEST_F(Cli, ExecutableExitsWithItsStatus) {
     "first_circle_nodes": 100000, "inner_layers": [0)";
   for (int i = 1; i <= 20; ++i) huge += ", " + std::to_string(i / 20.0);
   Write("huge.json", huge + "]}");
+  std::string hugeSystem = System(), rings = R"("first_circle_nodes": 100000, "inner_layers": [0)";
+  for (int i = 1; i <= 20; ++i) rings += ", " + std::to_string(i / 20.0);
+  const std::string section = R"("first_circle_nodes": 4, "inner_layers": [0, 0.5, 1])";
+  Write("hugesys.json", hugeSystem.replace(hugeSystem.find(section), section.size(), rings + "]"));  // on a bend
   const struct {
     std::string arguments;
     int status;
@@ -559,6 +584,18 @@ TEST_F(Cli, ExecutableExitsWithItsStatus) {
       {"system" + quoted("small.json") + " -o" + quoted("s.msh") + " --threads -1", 2, "", false},
       {"junction" + quoted("huge.json") + " -o" + quoted("huge.vtu"), 2,
        "^huge: refused \\(too-large\\): the junction would take about [0-9.e+]+ GB of memory, limit", false},
+      {"system" + quoted("hugesys.json") + " -o" + quoted("huge.vtu") + " --json", 2,
+       "^small: refused \\(too-large\\): the system would take about [0-9.]+ GB of memory, limit[^|]*"
+       "\\|\\{.*\"reason\":\"too-large\"", false},
+      {"junction" + quoted("tee.json") + " --memory-limit 1K", 2,
+       "^tee: refused \\(too-large\\): the junction would take about [0-9.e+-]+ GB of memory, limit 1\\.02e-06 GB",
+       false},
+      {"system" + quoted("small.json") + " --memory-limit 1K", 2,
+       "^small: refused \\(too-large\\): the system would take about [0-9.]+ [kM]B of memory, limit 1\\.02 kB", false},
+      {"batch" + quoted("in") + " -o" + quoted("out") + " --memory-limit 1K --quiet", 2, "escaped: refused \\(too-large\\)",
+       false},
+      {"system" + quoted("small.json") + " --memory-limit 1Q", 2, "^--memory-limit: expected bytes", false},
+      {"junction" + quoted("tee.json") + " --memory-limit 0 -q", 0, "^\\|$", false},
       // 11 million nodes, within the memory bound, in 400 MB of address space:
       // out of memory, said so.
       {"junction" + quoted("big.json") + " -o" + quoted("big.vtu"), 2, "big: out of memory", true},

@@ -204,7 +204,7 @@ JunctionRun MeshAndWriteJunction(const io::JunctionFile& junction, const std::ve
   const std::string name = io::detail::Printable(junction.name);
   try {
     Progress progress(err, options.progress);
-    r.meshed = MeshJunction(junction);
+    r.meshed = MeshJunction(junction, options.memoryLimit);
     r.status = WriteChecked(junction, r.meshed, outputs, options, r.report, data, err, progress);
     if (r.meshed.ok) r.wall = quality::AssessWall(r.meshed.document.mesh, ChannelOf(junction));
   } catch (const std::bad_alloc&) {

@@ -50,7 +50,16 @@ struct RunOptions {
   // What the mesh is judged by beyond its soundness: checkMesh's thresholds
   // and the scaled-Jacobian floor (--min-sj). A mesh beyond any is a fault.
   quality::Limits limits;
+  // --memory-limit: the bytes a junction or a system may take, by the
+  // estimate made before meshing; 0 for no bound; below 0 half the
+  // machine's memory (host::DefaultMemoryLimit).
+  double memoryLimit = -1.0;
 };
+
+// The bytes a --memory-limit names: a number with an optional K, M, G or T
+// (powers of 1024, a trailing B or iB allowed: 512M, 4GiB, 1.5G), 0 for no
+// bound. False, with why in problem, for anything else.
+bool ParseMemorySize(const std::string& text, double& bytes, std::string& problem);
 
 // Why the limits cannot judge anything, or "": a scaled-Jacobian floor that
 // is not a number from -1 to 1 (the range of the score).

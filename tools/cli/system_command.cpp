@@ -2,6 +2,7 @@
 
 #include "embedded_examples.h"
 #include "file_text.h"
+#include "junction_call.h"
 #include "length_unit.h"
 #include "memory_mesh.h"
 #include "mesh_file.h"
@@ -152,6 +153,7 @@ SystemResult MeshAndWrite(const RunnerNetwork& network, const std::string& units
     Progress progress(err, options.progress);
     vela::system::BuildOptions build;
     build.threads = threads;
+    build.memoryLimit = options.memoryLimit < 0.0 ? host::DefaultMemoryLimit() : options.memoryLimit;
     build.progress = progress.Callback("meshing junctions and bends");
     r.outcome = vela::system::MeshRunnerSystem(network, build);
   } catch (const std::bad_alloc&) {
