@@ -499,6 +499,32 @@ TEST_F(Cli, RefusedSystemUnderJsonPrintsItsRecord) {
   }
 }
 
+// Every phase of a system's run shows on the progress line once the run has
+// gone on long enough (here at once), in order, and messages still come out
+// on lines of their own; without progress, nothing but the messages.
+TEST_F(Cli, SystemProgressShowsEveryPhase) {
+  for (const bool shown : {true, false}) {
+    RunOptions options = With(SummaryStyle::Quiet);
+    options.progress = shown;
+    options.progressAfter = std::chrono::milliseconds(0);
+    std::ostringstream out, err;
+    ASSERT_EQ(vela::cli::RunSystem(Write("small.json", System()), {Path("s.msh"), Path("no/s.vtu")}, 1, out, err,
+                                   options),
+              1);
+    const std::string said = err.str();
+    std::vector<size_t> at;
+    for (const char* phase : {"\rmeshing junctions and bends: 1 of 3", "\rmeshing junctions and bends: 3 of 3",
+                              "\rchecking the mesh: 2 of 2", "\rwriting the outputs: 1 of 2", "\ncannot write"})
+      at.push_back(said.find(phase));
+    if (shown) {
+      EXPECT_EQ(std::count(at.begin(), at.end(), std::string::npos), 0) << said;
+      EXPECT_TRUE(std::is_sorted(at.begin(), at.end())) << said;
+    } else {
+      EXPECT_EQ(said.rfind("cannot write", 0), 0u) << said;
+    }
+  }
+}
+
 // --memory-limit takes sizes as memory is sold, and nothing else.
 TEST(MemoryLimit, SizesParseAsPowersOf1024AndNothingElse) {
   const struct {

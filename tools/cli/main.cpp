@@ -7,6 +7,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <exception>
 #include <iostream>
@@ -32,6 +34,8 @@ struct Shared {
   RunOptions Resolved() const {
     RunOptions resolved = options;
     resolved.summary = json ? SummaryStyle::Json : quiet ? SummaryStyle::Quiet : SummaryStyle::Text;
+    // A rewritten line belongs on a terminal; in a log or a pipe it is noise.
+    resolved.progress = !quiet && ::isatty(STDERR_FILENO) == 1;
     resolved.write.encoding = ascii    ? vela::io::Encoding::Ascii
                               : binary ? vela::io::Encoding::Binary
                                        : vela::io::Encoding::Default;

@@ -112,17 +112,21 @@ std::ostream& SummaryStream(const std::vector<std::string>& outputs, std::ostrea
   return std::any_of(outputs.begin(), outputs.end(), IsStandardOutput) ? err : out;
 }
 
-Progress::Progress(std::ostream& err, bool enabled)
-    : m_err(err), m_start(std::chrono::steady_clock::now()), m_enabled(enabled) {}
+Progress::Progress(std::ostream& err, bool enabled, std::chrono::milliseconds after)
+    : m_err(err), m_start(std::chrono::steady_clock::now()), m_after(after), m_enabled(enabled) {}
 
 Progress::~Progress() {
   if (m_lineOpen) m_err << "\n";
 }
 
 void Progress::Show(const std::string& what, int done, int total) {
-  if (!m_enabled || std::chrono::steady_clock::now() - m_start < std::chrono::seconds(1)) return;
+  if (!m_enabled || std::chrono::steady_clock::now() - m_start < m_after) return;
   m_lineOpen = true;
-  m_err << "\r" << what << ": " << done << " of " << total << std::flush;
+  const std::string line = what + ": " + std::to_string(done) + " of " + std::to_string(total);
+  // One phase follows another on the same line; a shorter one must not
+  // leave the end of the longer on show.
+  m_err << "\r" << line << std::string(m_width > line.size() ? m_width - line.size() : 0, ' ') << std::flush;
+  m_width = line.size();
 }
 
 std::function<void(int, int)> Progress::Callback(std::string what) {
@@ -133,6 +137,7 @@ void Progress::Print(const std::string& text) {
   if (text.empty()) return;
   if (m_lineOpen) m_err << "\n";
   m_lineOpen = false;
+  m_width = 0;
   m_err << text;
 }
 

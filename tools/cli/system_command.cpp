@@ -114,8 +114,11 @@ SystemMesh InUnits(const SystemMesh& mesh, const std::string& from, const std::s
 // fault of the mesh, a file that cannot be written one of the disk.
 int WriteOutputs(const SystemMesh& mesh, const std::string& title, const std::string& fileUnits,
                  const std::vector<std::string>& outputs, const RunOptions& options,
-                 std::vector<std::string>& written, std::ostream& data, std::ostream& err) {
-  for (const std::string& path : outputs) {
+                 std::vector<std::string>& written, std::ostream& data, std::ostream& err, Progress& progress) {
+  const int total = static_cast<int>(outputs.size());
+  for (int i = 0; i < total; ++i) {
+    const std::string& path = outputs[static_cast<std::size_t>(i)];
+    progress.Show("writing the outputs", i, total);
     try {
       io::WriteOptions write = options.write;
       write.units = OutputUnits(path, fileUnits, options);
@@ -139,6 +142,7 @@ int WriteOutputs(const SystemMesh& mesh, const std::string& title, const std::st
       return kWriteFailed;
     }
   }
+  progress.Show("writing the outputs", total, total);
   return kDone;
 }
 
@@ -149,29 +153,36 @@ SystemResult MeshAndWrite(const RunnerNetwork& network, const std::string& units
                           std::ostream& err) {
   SystemResult r;
   const std::string name = io::detail::Printable(network.name);
+  // One line for the whole run, each phase on it in turn: a large system
+  // spends most of its time checking the mesh, after the meshing is done.
+  Progress progress(err, options.progress, options.progressAfter);
   try {
-    Progress progress(err, options.progress);
     vela::system::BuildOptions build;
     build.threads = threads;
     build.memoryLimit = options.memoryLimit < 0.0 ? host::DefaultMemoryLimit() : options.memoryLimit;
     build.progress = progress.Callback("meshing junctions and bends");
     r.outcome = vela::system::MeshRunnerSystem(network, build);
   } catch (const std::bad_alloc&) {
-    err << name << ": out of memory: the system needs more memory than there is\n";
+    progress.Print(name + ": out of memory: the system needs more memory than there is\n");
     r.status = kBadInput;
     return r;
   }
   if (!r.outcome.ok) {
-    err << name << ": refused (" << r.outcome.refusal.reason << "): " << r.outcome.refusal.message << "\n";
+    progress.Print(name + ": refused (" + r.outcome.refusal.reason + "): " + r.outcome.refusal.message + "\n");
     r.status = kRefused;
     return r;
   }
+  progress.Show("checking the mesh", 0, 2);
   vela::system::WriteSolidMesh(r.outcome.mesh, r.volume);
   r.report = quality::Assess(r.volume, quality::DefaultTolerance(r.volume), options.limits);
+  progress.Show("checking the mesh", 1, 2);
   r.wall = quality::AssessWall(r.volume, ChannelOf(network));
-  r.status = WriteOutputs(r.outcome.mesh, network.name, units, outputs, options, r.written, data, err);
+  progress.Show("checking the mesh", 2, 2);
+  std::ostringstream said;
+  r.status = WriteOutputs(r.outcome.mesh, network.name, units, outputs, options, r.written, data, said, progress);
+  progress.Print(said.str());
   if (r.status == kDone && quality::HasFaults(r.report)) {
-    err << name << ": the mesh has faults:\n" << quality::DescribeFaults(r.report);
+    progress.Print(name + ": the mesh has faults:\n" + quality::DescribeFaults(r.report));
     r.status = kFaults;
   }
   return r;
