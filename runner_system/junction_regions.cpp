@@ -33,7 +33,16 @@ SystemRefusal JunctionRefused(const NetworkPlan& plan, const PlannedPoint& point
     named += (named.empty() ? "" : ", ") + std::string("runner ") + std::to_string(e) + " is runner " + name;
   }
   if (!named.empty()) message += " (" + named + ")";
-  return {"junction", message};
+  SystemRefusal refusal;
+  refusal.reason = "junction";
+  refusal.message = message;
+  refusal.point = point.name;
+  refusal.runner = RunnerName(plan, point, why.runner);
+  refusal.junctionReason = why.reason;
+  refusal.value = why.value;
+  refusal.limit = why.limit;
+  refusal.unit = why.unit;
+  return refusal;
 }
 
 // The section of a region's far end: its nodes as the library numbers them,
@@ -67,14 +76,7 @@ std::optional<Section> FarSection(const PieceMesh& mesh, const std::vector<std::
 // regions' extents, with the radius each runner has there.
 std::optional<SystemRefusal> MeshPoint(const NetworkPlan& plan, const PlannedPoint& point,
                                        const CrossSection& cross, RegionPiece& piece) {
-  JunctionInput input;
-  input.center = point.at;
-  input.section = cross;
-  for (const RunnerEnd& end : point.ends) {
-    input.farPoints.push_back(Add(point.at, Scale(end.direction, end.extent)));
-    input.radii.push_back(end.RadiusAtExtent());
-    input.radii.push_back(end.radiusHere);
-  }
+  const JunctionInput input = RegionInput(point, cross);
   JunctionResult result = MeshJunction(input);
   const char* what = point.kind == PointKind::Junction ? "junction" : "bend";
   if (!result.ok()) return JunctionRefused(plan, point, what, result.refusal);
@@ -96,11 +98,15 @@ std::optional<SystemRefusal> MeshPoint(const NetworkPlan& plan, const PlannedPoi
     if (i < result.mesh.farSections.size() &&
         static_cast<int>(result.mesh.farSections[i].size()) == plan.rings.NodeCount())
       section = FarSection(piece.mesh, piece.boundary, result.mesh.farSections[i]);
-    if (!section || section->faces.size() != faceCount)
-      return SystemRefusal{"section-mismatch", std::string(what) + " at " + point.name +
-                                                   ": the far-end section towards runner " +
-                                                   RunnerName(plan, point, static_cast<int>(i)) +
-                                                   " is not the network's section"};
+    if (!section || section->faces.size() != faceCount) {
+      SystemRefusal refusal;
+      refusal.reason = "section-mismatch";
+      refusal.point = point.name;
+      refusal.runner = RunnerName(plan, point, static_cast<int>(i));
+      refusal.message = std::string(what) + " at " + point.name + ": the far-end section towards runner " +
+                        refusal.runner + " is not the network's section";
+      return refusal;
+    }
     section->origin = input.farPoints[i];
     section->axis = end.direction;
     section->radius = end.RadiusAtExtent();
@@ -110,6 +116,18 @@ std::optional<SystemRefusal> MeshPoint(const NetworkPlan& plan, const PlannedPoi
 }
 
 }  // namespace
+
+JunctionInput RegionInput(const PlannedPoint& point, const CrossSection& cross) {
+  JunctionInput input;
+  input.center = point.at;
+  input.section = cross;
+  for (const RunnerEnd& end : point.ends) {
+    input.farPoints.push_back(Add(point.at, Scale(end.direction, end.extent)));
+    input.radii.push_back(end.RadiusAtExtent());
+    input.radii.push_back(end.radiusHere);
+  }
+  return input;
+}
 
 std::optional<SystemRefusal> MeshRegions(const NetworkPlan& plan, const SectionSettings& settings,
                                          const BuildOptions& options, std::vector<RegionPiece>& out) {

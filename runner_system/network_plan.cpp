@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 #include <unordered_map>
+#include <utility>
 
 namespace vela::system::detail {
 namespace {
@@ -19,7 +20,26 @@ namespace {
 constexpr double kSharpDeg = 20.0;
 constexpr double kStraightDeg = 172.0;
 
-SystemRefusal Refuse(const char* reason, const std::string& message) { return {reason, message}; }
+using Measure = JunctionRefusal::Unit;
+
+// A refusal with what it is about, for the host to act on without parsing
+// the line.
+SystemRefusal Refuse(const char* reason, const std::string& message, std::string point = {},
+                     std::string runner = {}) {
+  SystemRefusal refusal;
+  refusal.reason = reason;
+  refusal.message = message;
+  refusal.point = std::move(point);
+  refusal.runner = std::move(runner);
+  return refusal;
+}
+
+SystemRefusal Measured(SystemRefusal refusal, double value, double limit, Measure unit) {
+  refusal.value = value;
+  refusal.limit = limit;
+  refusal.unit = unit;
+  return refusal;
+}
 
 std::string Fmt(double value) {
   std::ostringstream out;
@@ -38,21 +58,27 @@ std::string RunnerName(const RunnerNetwork& network, std::size_t i) {
 
 // The section settings are checked here, before any junction, so that a
 // network is refused for them alike whether it has junctions or not.
-std::optional<SystemRefusal> CheckSettings(const RunnerNetwork& network, NetworkPlan& plan) {
+std::optional<SystemRefusal> CheckSettings(const RunnerNetwork& network) {
   if (!(std::isfinite(network.axialSize) && network.axialSize > 0))
-    return Refuse("settings", "axial size " + Fmt(network.axialSize) + " is not a positive length");
+    return Measured(Refuse("settings", "axial size " + Fmt(network.axialSize) + " is not a positive length"),
+                    network.axialSize, 0.0, Measure::Length);
   if (network.marginB <= 0 || network.marginA / network.marginB < 1)
     return Refuse("settings", "margin " + std::to_string(network.marginA) + "/" +
                                   std::to_string(network.marginB) + " is below 1");
-  return ReferenceSection(network.section, plan.reference, plan.rings);
+  const JunctionRefusal why = CheckCrossSection(ToCrossSection(network.section));
+  if (why.reason == Refusal::None) return std::nullopt;
+  // The library's words for the settings, as the section itself gives them.
+  Section unused;
+  SectionRings rings;
+  return ReferenceSection(network.section, unused, rings);
 }
 
 std::optional<SystemRefusal> AddPoints(const RunnerNetwork& network, NetworkPlan& plan,
                                        std::unordered_map<std::string, int>& index) {
   for (const auto& [name, at] : network.points) {
     if (!index.emplace(name, static_cast<int>(plan.points.size())).second)
-      return Refuse("duplicate-point", "point " + name + " is given twice");
-    if (!Finite(at)) return Refuse("non-finite", "point " + name + " is not finite");
+      return Refuse("duplicate-point", "point " + name + " is given twice", name);
+    if (!Finite(at)) return Refuse("non-finite", "point " + name + " is not finite", name);
     PlannedPoint point;
     point.name = name;
     point.at = at;
@@ -68,16 +94,17 @@ std::optional<SystemRefusal> AddRunner(const RunnerNetwork& network, std::size_t
   const std::string name = RunnerName(network, i);
   for (const std::string* end : {&runner.from, &runner.to})
     if (index.find(*end) == index.end())
-      return Refuse("unknown-point", "runner " + name + ": no point " + *end);
+      return Refuse("unknown-point", "runner " + name + ": no point " + *end, *end, name);
   const int a = index.at(runner.from);
   const int b = index.at(runner.to);
   for (double r : {runner.radiusFrom, runner.radiusTo})
     if (!(std::isfinite(r) && r > 0))
-      return Refuse("radius", "runner " + name + ": radius " + Fmt(r) + " is not positive");
+      return Measured(Refuse("radius", "runner " + name + ": radius " + Fmt(r) + " is not positive", {}, name), r,
+                      0.0, Measure::Length);
   const Vec3 along = Sub(plan.points[b].at, plan.points[a].at);
   const double length = Norm(along);
   if (a == b || !(length > 0))
-    return Refuse("runner-degenerate", "runner " + name + " has no length");
+    return Refuse("runner-degenerate", "runner " + name + " has no length", {}, name);
   const Vec3 direction = Scale(along, 1.0 / length);
   const RunnerEnd atA{static_cast<int>(i), b, direction, length, runner.radiusFrom,
                       runner.radiusTo, 0, true};
@@ -165,8 +192,10 @@ std::optional<SystemRefusal> Classify(PlannedPoint& point) {
     const double cosine = std::clamp(Dot(point.ends[0].direction, point.ends[1].direction), -1.0, 1.0);
     const double opening = std::acos(cosine) * 180.0 / kPi;
     if (opening < kSharpDeg)
-      return Refuse("point-too-sharp", "point " + point.name + ": its runners open by " +
-                                           Fmt(opening) + " degrees, below " + Fmt(kSharpDeg));
+      return Measured(Refuse("point-too-sharp", "point " + point.name + ": its runners open by " + Fmt(opening) +
+                                                    " degrees, below " + Fmt(kSharpDeg),
+                             point.name),
+                      opening, kSharpDeg, Measure::Degrees);
     point.kind = opening > kStraightDeg ? PointKind::Straight : PointKind::Bend;
   }
   return std::nullopt;
@@ -186,7 +215,7 @@ std::optional<SystemRefusal> FindExtents(PlannedPoint& point, const std::vector<
   for (std::size_t i = 0; i < point.ends.size(); ++i) {
     const double extent = i < lengths.size() ? lengths[i] : 0.0;
     if (!(std::isfinite(extent) && extent > 0))
-      return Refuse("junction", "point " + point.name + ": the junction region has no finite extent");
+      return Refuse("junction", "point " + point.name + ": the junction region has no finite extent", point.name);
     point.ends[i].extent = extent;
   }
   return std::nullopt;
@@ -197,9 +226,9 @@ std::optional<SystemRefusal> CheckEndNames(const RunnerNetwork& network, const N
   for (const auto& [point, patch] : network.endNames) {
     const auto found = index.find(point);
     if (found == index.end() || plan.points[static_cast<std::size_t>(found->second)].kind != PointKind::End)
-      return Refuse("unknown-end", "end " + patch + ": point " + point + " is not an open end");
+      return Refuse("unknown-end", "end " + patch + ": point " + point + " is not an open end", point);
     if (patch.empty() || patch == "wall")
-      return Refuse("unknown-end", "end at " + point + ": patch name \"" + patch + "\" is reserved");
+      return Refuse("unknown-end", "end at " + point + ": patch name \"" + patch + "\" is reserved", point);
   }
   return std::nullopt;
 }
@@ -219,9 +248,11 @@ std::optional<SystemRefusal> JoinRunnerEnds(const RunnerNetwork& network, Networ
     const RunnerEnd& atA = plan.points[static_cast<std::size_t>(a.first)].ends[static_cast<std::size_t>(a.second)];
     const RunnerEnd& atB = plan.points[static_cast<std::size_t>(b.first)].ends[static_cast<std::size_t>(b.second)];
     if (atA.extent + atB.extent >= atA.length)
-      return Refuse("runner-too-short", "runner " + RunnerName(network, i) + " is " +
-                                            Fmt(atA.length) + " long, but the regions at its ends take " +
-                                            Fmt(atA.extent) + " and " + Fmt(atB.extent));
+      return Measured(Refuse("runner-too-short", "runner " + RunnerName(network, i) + " is " + Fmt(atA.length) +
+                                                     " long, but the regions at its ends take " +
+                                                     Fmt(atA.extent) + " and " + Fmt(atB.extent),
+                             {}, RunnerName(network, i)),
+                      atA.length, atA.extent + atB.extent, Measure::Length);
   }
   return std::nullopt;
 }
@@ -260,9 +291,12 @@ std::optional<SystemRefusal> CheckCrossings(const RunnerNetwork& network,
         return plan.points[static_cast<std::size_t>(index.at(name))].at;
       };
       const double reach = std::max(r.radiusFrom, r.radiusTo) + std::max(s.radiusFrom, s.radiusTo);
-      if (SegmentDistance(at(r.from), at(r.to), at(s.from), at(s.to)) < reach)
-        return Refuse("runners-cross", "runners " + RunnerName(network, i) + " and " +
-                                           RunnerName(network, j) + " run into each other");
+      const double apart = SegmentDistance(at(r.from), at(r.to), at(s.from), at(s.to));
+      if (apart < reach)
+        return Measured(Refuse("runners-cross", "runners " + RunnerName(network, i) + " and " +
+                                                    RunnerName(network, j) + " run into each other",
+                               {}, RunnerName(network, i)),
+                        apart, reach, Measure::Length);
     }
   return std::nullopt;
 }
@@ -294,7 +328,8 @@ std::optional<SystemRefusal> CheckConnected(const NetworkPlan& plan) {
   if (pieces > 1)
     return Refuse("disconnected", "the network falls into " + std::to_string(pieces) +
                                       " pieces: no runners lead from point " + firstOf[0] +
-                                      " to point " + firstOf[1]);
+                                      " to point " + firstOf[1],
+                  firstOf[1]);
   return std::nullopt;
 }
 
@@ -309,7 +344,8 @@ std::optional<SystemRefusal> CheckNames(const RunnerNetwork& network, const Netw
                                                                           network.runners[i].to);
     if (!added)
       return Refuse("name-clash", "runners from " + it->second + " and from " + network.runners[i].from +
-                                      " to " + network.runners[i].to + " would both be runner " + it->first);
+                                      " to " + network.runners[i].to + " would both be runner " + it->first,
+                    {}, it->first);
   }
   std::map<std::string, std::string> patches;
   for (const PlannedPoint& point : plan.points) {
@@ -319,7 +355,8 @@ std::optional<SystemRefusal> CheckNames(const RunnerNetwork& network, const Netw
       if (at == point.name) patch = name;
     const auto [it, added] = patches.emplace(patch, point.name);
     if (!added)
-      return Refuse("name-clash", "patch " + patch + " would name the ends at " + it->second + " and " + point.name);
+      return Refuse("name-clash", "patch " + patch + " would name the ends at " + it->second + " and " + point.name,
+                    point.name);
   }
   return std::nullopt;
 }
@@ -334,7 +371,7 @@ Vec3 AnySquareTo(const Vec3& axis) {
 std::optional<SystemRefusal> PlanNetwork(const RunnerNetwork& network, NetworkPlan& plan) {
   plan = NetworkPlan{};
   if (network.runners.empty()) return Refuse("no-runners", "the network has no runner");
-  if (auto refusal = CheckSettings(network, plan)) return refusal;
+  if (auto refusal = CheckSettings(network)) return refusal;
   std::unordered_map<std::string, int> index;
   if (auto refusal = AddPoints(network, plan, index)) return refusal;
   std::set<std::pair<std::string, std::string>> pairs;
@@ -342,7 +379,8 @@ std::optional<SystemRefusal> PlanNetwork(const RunnerNetwork& network, NetworkPl
     if (auto refusal = AddRunner(network, i, index, plan)) return refusal;
     const SystemRunner& r = network.runners[i];
     if (!pairs.insert(std::minmax(r.from, r.to)).second)
-      return Refuse("runner-degenerate", "runner " + RunnerName(network, i) + " is given twice");
+      return Refuse("runner-degenerate", "runner " + RunnerName(network, i) + " is given twice", {},
+                    RunnerName(network, i));
   }
   if (auto refusal = CheckNames(network, plan)) return refusal;
   if (auto refusal = CheckConnected(plan)) return refusal;

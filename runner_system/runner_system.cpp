@@ -3,6 +3,7 @@
 
 #include "system_detail.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <optional>
@@ -11,19 +12,6 @@ namespace vela::system {
 namespace {
 
 using namespace detail;
-
-// The layers of a runner with this gap between its end sections: the nearest
-// whole number of axial sizes, at least one. Round figures put many gaps half
-// way (a 21 mm gap at 2 mm), where the last bit of the arithmetic, which
-// changes as the network is moved or turned, would decide; so a gap within a
-// billionth of a layer of half way counts as half way, and half way rounds
-// down.
-int LayerCount(double gap, double axialSize) {
-  const double ratio = gap / axialSize;
-  const double whole = std::floor(ratio);
-  const double layers = ratio - whole > 0.5 + 1e-9 ? whole + 1 : whole;
-  return static_cast<int>(std::max(1.0, layers));
-}
 
 // What the runner sweeps work with: every section known so far, by runner
 // end for the junctions and bends, by point for open ends and points the
@@ -140,8 +128,8 @@ private:
     if (Known(runner, finish)) {
       join = JoinSections(from, *Slot(runner, finish), m_plan.rings);
       if (join.to.empty())
-        return SystemRefusal{"section-mismatch", "runner " + Name(runner) +
-                                                     ": the sections at its ends do not match"};
+        return SystemRefusal{"section-mismatch", "runner " + Name(runner) + ": the sections at its ends do not match",
+                             {}, Name(runner), Refusal::None};
     } else {
       const Vec3 axis = Unit(Sub(PointOf(runner, finish).at, from.origin));
       Slot(runner, finish) = Place(from, runner, finish, axis);
@@ -155,8 +143,8 @@ private:
     SweepRunner(from, to, join, layers, static_cast<int>(m_mesh.regions.size()) - 1, m_mesh,
                 m_regionFaces);
     if (!AllPositive(m_mesh, firstElement))
-      return SystemRefusal{"runner-inverted", "runner " + Name(runner) +
-                                                  ": its sweep turns an element inside out"};
+      return SystemRefusal{"runner-inverted", "runner " + Name(runner) + ": its sweep turns an element inside out",
+                           {}, Name(runner), Refusal::None};
     return std::nullopt;
   }
 
@@ -212,9 +200,22 @@ void AddRegions(const NetworkPlan& plan, const std::vector<RegionPiece>& pieces,
 
 }  // namespace
 
+// Round figures put many gaps half way (a 21 mm gap at 2 mm), where the last
+// bit of the arithmetic, which changes as the network is moved or turned,
+// would decide; so a gap within a billionth of a layer of half way counts as
+// half way, and half way rounds down.
+int detail::LayerCount(double gap, double axialSize) {
+  const double ratio = gap / axialSize;
+  const double whole = std::floor(ratio);
+  const double layers = ratio - whole > 0.5 + 1e-9 ? whole + 1 : whole;
+  return static_cast<int>(std::max(1.0, std::min(layers, 1e9)));
+}
+
 SystemOutcome MeshRunnerSystem(const RunnerNetwork& network, const BuildOptions& options) {
   NetworkPlan plan;
   if (auto refusal = PlanNetwork(network, plan)) return Refused(*refusal);
+  if (auto refusal = CheckSystemSize(network, plan, options.memoryLimit)) return Refused(*refusal);
+  if (auto refusal = ReferenceSection(network.section, plan.reference, plan.rings)) return Refused(*refusal);
   // Progress counts the runners after the junctions and bends.
   const int runners = static_cast<int>(network.runners.size());
   BuildOptions regionOptions = options;

@@ -28,11 +28,13 @@
 // Points stay doubles from the network to the mesh. This layer uses only the
 // library's public headers (VelaJunction.h) and the standard library.
 
+#include <VelaRefusal.h>
 #include <Vela_SolidMesh.h>
 
 #include <array>
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -135,11 +137,34 @@ struct SystemMesh {
 //                     section, or does not meet the section at the runner's
 //                     other end face for face;
 //   runner-inverted   a runner's sweep would turn an element inside out (a
-//                     twist or mitre too strong for its layers).
-// The last two are faults of this layer, reported rather than handed over.
+//                     twist or mitre too strong for its layers);
+//   too-large         the estimate of the memory the whole system takes (its
+//                     junctions, bends and runners) passes
+//                     BuildOptions::memoryLimit (value and limit in bytes),
+//                     or the system, or one of its junctions, has more nodes
+//                     or elements than an int numbers (a count).
+// section-mismatch and runner-inverted are faults of this layer, reported
+// rather than handed over.
+//
+// Besides the line, the record carries what a program needs to act on it
+// without reading the words: the point and the runner concerned, the
+// library's own reason when a junction or the section settings were refused,
+// and the measure against its bound where one was taken.
 struct SystemRefusal {
   std::string reason;
   std::string message;
+  std::string point;   // the point concerned, or ""
+  std::string runner;  // the runner concerned, named "from-to", or ""
+  // The library's reason for "junction", for "settings" that the library's
+  // check of the section refused, and for a junction's "too-large"; None
+  // otherwise.
+  Refusal junctionReason = Refusal::None;
+  // What was measured and the bound it broke (an opening in degrees, a
+  // runner's length against the regions at its ends, the estimated bytes
+  // against the memory bound, ...): NaN and Unit::None where nothing was.
+  double value = std::numeric_limits<double>::quiet_NaN();
+  double limit = std::numeric_limits<double>::quiet_NaN();
+  JunctionRefusal::Unit unit = JunctionRefusal::Unit::None;
 };
 
 struct SystemCounts {
@@ -162,6 +187,14 @@ struct BuildOptions {
   // Called on the calling thread as the work goes on, with the junctions,
   // bends and runners done so far out of all of them; may be empty.
   std::function<void(int done, int total)> progress;
+  // The most memory the system may take, in bytes; 0 for no bound. Before
+  // anything is meshed, the library's estimate of every junction and bend
+  // and this layer's of every runner are added up; a system whose sum passes
+  // the bound is refused as too-large, the sum against the bound in bytes,
+  // so that a typo in a ring count is refused in a moment instead of taking
+  // the machine down. A system with more nodes or elements than an int
+  // numbers is refused whatever the bound.
+  double memoryLimit = 0.0;
 };
 
 SystemOutcome MeshRunnerSystem(const RunnerNetwork& network, const BuildOptions& options = {});

@@ -105,9 +105,17 @@ std::optional<SystemRefusal> ReferenceSection(const SectionSettings& settings, S
                                               SectionRings& rings) {
   const CrossSection cross = ToCrossSection(settings);
   const JunctionRefusal why = CheckCrossSection(cross);
-  if (why.reason != Refusal::None)
-    return SystemRefusal{"settings", std::string("the section settings are refused: ") + RefusalName(why.reason) +
-                                         " (" + RefusalMessage(why) + "); check " + SettingsToCheck(why.reason)};
+  if (why.reason != Refusal::None) {
+    SystemRefusal refusal;
+    refusal.reason = "settings";
+    refusal.message = std::string("the section settings are refused: ") + RefusalName(why.reason) + " (" +
+                      RefusalMessage(why) + "); check " + SettingsToCheck(why.reason);
+    refusal.junctionReason = why.reason;
+    refusal.value = why.value;
+    refusal.limit = why.limit;
+    refusal.unit = why.unit;
+    return refusal;
+  }
   const SectionPattern pattern = MakeSectionPattern(cross);
   out = Section{};
   out.axis = {0, 0, 1};
@@ -133,9 +141,10 @@ std::optional<SystemRefusal> ReferenceSection(const SectionSettings& settings, S
   while (layerNodes > 0 && rings.NodeCount() < static_cast<int>(out.places.size()))
     rings.sizes.push_back(layerNodes);
   if (out.faces.empty() || rings.NodeCount() != static_cast<int>(out.places.size()))
-    return SystemRefusal{"section-mismatch", "the library's section pattern of " +
-                                                 std::to_string(out.places.size()) +
-                                                 " nodes does not fall into the rings of the settings"};
+    return SystemRefusal{"section-mismatch",
+                         "the library's section pattern of " + std::to_string(out.places.size()) +
+                             " nodes does not fall into the rings of the settings",
+                         {}, {}, Refusal::None};
   return std::nullopt;
 }
 

@@ -116,8 +116,37 @@ struct NetworkPlan {
   SectionRings rings;
 };
 
-// Builds the plan, or names why the network cannot be meshed.
+// Builds the plan, or names why the network cannot be meshed. The section
+// settings are checked, but the section itself (plan.reference and
+// plan.rings) is left for ReferenceSection, once CheckSystemSize has said
+// that the system fits: a typo in a ring count makes a section of millions
+// of nodes.
 std::optional<SystemRefusal> PlanNetwork(const RunnerNetwork& network, NetworkPlan& plan);
+
+// --- size ---------------------------------------------------------------------------------------
+// The nodes and faces of the network's section, from the settings alone
+// (settings CheckCrossSection takes), in doubles so that no count overflows.
+struct SectionCount {
+  double nodes = 0;
+  double faces = 0;
+};
+SectionCount CountSection(const SectionSettings& settings);
+
+// The layers of a runner with this gap between its end sections: the nearest
+// whole number of axial sizes, at least one (runner_system.cpp says how a
+// tie rounds).
+int LayerCount(double gap, double axialSize);
+
+// too-large when the system's counts pass what an int numbers, or when the
+// estimate of its memory passes memoryLimit (0: no bound): the library's
+// estimate of each junction and bend, and for the runners' sweeps what a
+// node and an element cost over a run of vela-mesh system.
+std::optional<SystemRefusal> CheckSystemSize(const RunnerNetwork& network, const NetworkPlan& plan,
+                                             double memoryLimit);
+
+// A junction or bend of the plan as the library takes it: the far points at
+// the region's extents, with the radius each runner has there.
+JunctionInput RegionInput(const PlannedPoint& point, const CrossSection& cross);
 
 // --- meshes -------------------------------------------------------------------------------------
 // Nodes and elements as they are gathered, 0-based.

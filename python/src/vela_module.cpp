@@ -58,14 +58,15 @@ double AsFloat(double x) {
 py::object MeasureOrNone(double measure) { return std::isnan(measure) ? py::none() : py::object(py::float_(measure)); }
 
 py::object UnitName(JunctionRefusal::Unit unit) {
-  switch (unit) {
-    case JunctionRefusal::Unit::Degrees: return py::str("degrees");
-    case JunctionRefusal::Unit::Length: return py::str("length");
-    case JunctionRefusal::Unit::Ratio: return py::str("ratio");
-    case JunctionRefusal::Unit::Count: return py::str("count");
-    case JunctionRefusal::Unit::Bytes: return py::str("bytes");
-    default: return py::none();
-  }
+  const char* name = host::UnitName(unit);
+  return name ? py::object(py::str(name)) : py::none();
+}
+
+// The bound a call may take: None for half the machine's memory, 0 for none.
+double MemoryLimit(py::handle memoryLimit) {
+  const double bytes = memoryLimit.is_none() ? host::DefaultMemoryLimit() : Number(memoryLimit, "memory_limit");
+  if (!(bytes >= 0.0)) throw py::value_error("memory_limit: expected bytes, 0 or more (0: no bound)");
+  return bytes;
 }
 
 // What the Python half raises JunctionRefused with, the line last.
@@ -97,8 +98,7 @@ py::tuple MeshJunction(py::handle center, py::handle farPoints, py::handle radii
   options.singlePrecisionPoints = Flag(singlePrecision, "single_precision");
   // The class's mesh bit for bit is its construction too.
   options.asConstructed = Flag(asConstructed, "as_constructed") || options.singlePrecisionPoints;
-  options.memoryLimit = memoryLimit.is_none() ? host::DefaultMemoryLimit() : Number(memoryLimit, "memory_limit");
-  if (!(options.memoryLimit >= 0.0)) throw py::value_error("memory_limit: expected bytes, 0 or more (0: no bound)");
+  options.memoryLimit = MemoryLimit(memoryLimit);
 
   if (ForcedAgainstRunnerCount(how, junction.farPoints.size())) {
     host::CallResult refused;
@@ -154,10 +154,11 @@ py::array RunnerLength(py::handle center, py::handle farPoints, py::handle radii
   return py::array_t<double>(static_cast<py::ssize_t>(lengths.size()), lengths.data());
 }
 
-vela::system::BuildOptions SystemOptions(py::handle threads) {
+vela::system::BuildOptions SystemOptions(py::handle threads, py::handle memoryLimit) {
   vela::system::BuildOptions options;
   options.threads = Integer(threads, "threads");
   if (options.threads < 0) throw py::value_error("threads: expected 0 (every core) or more");
+  options.memoryLimit = MemoryLimit(memoryLimit);
   return options;
 }
 
@@ -168,22 +169,28 @@ py::tuple MeshNetwork(const vela::system::RunnerNetwork& network, const vela::sy
     py::gil_scoped_release release;
     outcome = vela::system::MeshRunnerSystem(network, options);
   }
-  if (!outcome.ok)
-    return py::make_tuple(py::none(), py::make_tuple(outcome.refusal.reason, network.name + ": refused (" +
-                                                                                 outcome.refusal.reason +
-                                                                                 "): " + outcome.refusal.message));
+  if (!outcome.ok) {
+    const vela::system::SystemRefusal& why = outcome.refusal;
+    const auto text = [](const std::string& s) { return s.empty() ? py::object(py::none()) : py::object(py::str(s)); };
+    const py::object junction =
+        why.junctionReason == Refusal::None ? py::object(py::none()) : py::object(py::str(RefusalName(why.junctionReason)));
+    return py::make_tuple(py::none(),
+                          py::make_tuple(why.reason, text(why.point), text(why.runner), MeasureOrNone(why.value),
+                                         MeasureOrNone(why.limit), UnitName(why.unit), junction,
+                                         network.name + ": refused (" + why.reason + "): " + why.message));
+  }
   return py::make_tuple(PyMesh(std::move(outcome.mesh), network.name), py::none());
 }
 
-py::tuple MeshSystemText(const std::string& text, py::handle threads) {
-  const vela::system::BuildOptions options = SystemOptions(threads);
+py::tuple MeshSystemText(const std::string& text, py::handle threads, py::handle memoryLimit) {
+  const vela::system::BuildOptions options = SystemOptions(threads, memoryLimit);
   vela::system::RunnerNetwork network = io::ParseSystemFile(text);
   if (network.name.empty()) network.name = "system";
   return MeshNetwork(network, options);
 }
 
-py::tuple MeshSystemFile(py::handle path, py::handle threads) {
-  const vela::system::BuildOptions options = SystemOptions(threads);
+py::tuple MeshSystemFile(py::handle path, py::handle threads, py::handle memoryLimit) {
+  const vela::system::BuildOptions options = SystemOptions(threads, memoryLimit);
   const std::string file = PathText(path, "system");
   vela::system::RunnerNetwork network;
   {

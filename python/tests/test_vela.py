@@ -198,6 +198,24 @@ def test_a_refused_system_names_its_reason():
     with pytest.raises(vela.SystemRefused, match=r"refused \(disconnected\)") as refused:
         vela.mesh_system({"points": points, "runners": [{"from": "a", "to": "b", "radius": 2}, {"from": "c", "to": "d", "radius": 2}]})
     assert refused.value.reason == "disconnected"
+    assert refused.value.junction_reason is None and refused.value.value is None
+
+
+def test_a_refused_system_carries_its_point_runner_and_the_library_reason():
+    tee = {"points": {"c": [0, 0, 0], "a": [-30, 0, 0], "b": [30, 0, 0], "d": [0, 30, 0], "e": [0, -30, 25]},
+           "runners": [{"from": "c", "to": end, "radius": 2} for end in "abde"]}
+    with pytest.raises(vela.SystemRefused) as refused:
+        vela.mesh_system(tee)
+    e = refused.value
+    assert (e.reason, e.point, e.runner, e.junction_reason, e.unit) == ("junction", "c", "c-d", "elevation", "degrees")
+    assert e.value > e.limit == 10.0
+    sharp = {"points": {"a": [-30, 0, 0], "c": [0, 0, 0], "e": [-30, 3, 0]},
+             "runners": [{"from": "c", "to": "a", "radius": 2}, {"from": "c", "to": "e", "radius": 2}]}
+    with pytest.raises(vela.SystemRefused) as refused:
+        vela.mesh_system(sharp)
+    e = refused.value
+    assert (e.reason, e.point, e.runner, e.junction_reason, e.unit) == ("point-too-sharp", "c", None, None, "degrees")
+    assert e.value < e.limit == 20.0
 
 
 # ------------------------------------------------------------------ VTK's corner order
@@ -358,3 +376,14 @@ def test_a_junction_over_the_memory_bound_is_refused_with_its_estimate():
     assert len(vela.mesh_junction(**tee, memory_limit=0).points) > 0
     with pytest.raises(ValueError, match="memory_limit"):
         vela.mesh_junction(**tee, memory_limit=-1)
+
+
+def test_a_system_over_the_memory_bound_is_refused_with_its_estimate():
+    bend = SOURCE / "examples" / "systems" / "single-bend.json"
+    with pytest.raises(vela.SystemRefused) as refused:
+        vela.mesh_system(bend, memory_limit=1000.0)
+    e = refused.value
+    assert (e.reason, e.unit, e.limit) == ("too-large", "bytes", 1000.0) and e.value > 1000.0
+    assert len(vela.mesh_system(bend, memory_limit=e.value).points) > 0  # the bound is the estimate's
+    with pytest.raises(ValueError, match="memory_limit"):
+        vela.mesh_system(bend, memory_limit=-1)

@@ -79,7 +79,29 @@ class JunctionRefused(Refused):
 class SystemRefused(Refused):
     """The runner system layer refused the network. .reason is one of its
     reason names (runner_system.h), e.g. "runner-too-short" or "junction"
-    (the library refused one of its junctions; the message carries why)."""
+    (the library refused one of its junctions). What it is about, each None
+    where it does not apply:
+
+        .point            the point's name ("s" for a junction at s)
+        .runner           the runner's name, "from-to"
+        .junction_reason  the library's reason, for "junction", for the
+                          section "settings" the library refused, and for a
+                          junction's "too-large"
+        .value, .limit    the measure and the bound it broke: an opening in
+                          degrees, a runner's length against the regions at
+                          its ends, the estimated bytes against memory_limit
+        .unit             what they count, as for JunctionRefused
+    """
+
+    def __init__(self, message, reason, point=None, runner=None, value=None, limit=None, unit=None,
+                 junction_reason=None):
+        super().__init__(message, reason)
+        self.point = point
+        self.runner = runner
+        self.value = value
+        self.limit = limit
+        self.unit = unit
+        self.junction_reason = junction_reason
 
 
 def _meshed(answer, refused):
@@ -173,7 +195,7 @@ def _plain(value):
     raise TypeError(f"system: {type(value).__name__} is not a JSON value")
 
 
-def mesh_system(system, threads=0):
+def mesh_system(system, threads=0, memory_limit=None):
     """Meshes a whole runner system into one conformal mesh; returns a vela.Mesh
     of kind "system" with regions (where each element came from) and patches
     (the boundary faces by patch name: "wall", then one per open end).
@@ -183,6 +205,12 @@ def mesh_system(system, threads=0):
              "axial_size"), or the path of such a file (str or os.PathLike)
     threads  junctions and bends meshed at once; 0 takes every core. The
              mesh does not depend on it. The GIL is released meanwhile.
+    memory_limit
+             bytes the system may take; None: half the machine's memory, 0:
+             no bound. Before anything is meshed, the estimates of its
+             junctions, bends and runners are added up; a system whose sum
+             passes the bound raises SystemRefused ("too-large", .value the
+             estimate, .unit "bytes").
 
     Raises SystemRefused when the network cannot be meshed (see .reason);
     ValueError when the dict or file is not a system file (the message
@@ -192,10 +220,10 @@ def mesh_system(system, threads=0):
     if isinstance(system, _Mapping):
         _finite_numbers(system, "")
         text = _json.dumps(dict(system), default=_plain)
-        return _meshed(_vela.mesh_system_text(text, threads), SystemRefused)
+        return _meshed(_vela.mesh_system_text(text, threads, memory_limit), SystemRefused)
     if not isinstance(system, (str, bytes, _os.PathLike)):
         raise TypeError(f"system: expected a dict or a path, got {type(system).__name__}")
-    return _meshed(_vela.mesh_system_file(system, threads), SystemRefused)
+    return _meshed(_vela.mesh_system_file(system, threads, memory_limit), SystemRefused)
 
 
 def _finite_numbers(value, where):

@@ -54,7 +54,24 @@ class JunctionRefused(Refused):
         unit: Optional[str] = ...,
     ) -> None: ...
 
-class SystemRefused(Refused): ...
+class SystemRefused(Refused):
+    point: Optional[str]
+    runner: Optional[str]
+    value: Optional[float]
+    limit: Optional[float]
+    unit: Optional[Literal["degrees", "length", "ratio", "count", "bytes"]]
+    junction_reason: Optional[str]
+    def __init__(
+        self,
+        message: str,
+        reason: str,
+        point: Optional[str] = ...,
+        runner: Optional[str] = ...,
+        value: Optional[float] = ...,
+        limit: Optional[float] = ...,
+        unit: Optional[str] = ...,
+        junction_reason: Optional[str] = ...,
+    ) -> None: ...
 
 def mesh_junction(
     center: _Point,
@@ -73,4 +90,6 @@ def mesh_junction(
 def runner_length(
     center: _Point, far_points: _Point, radii: npt.ArrayLike, margin: Sequence[int] = ...
 ) -> npt.NDArray[np.float64]: ...
-def mesh_system(system: Union[Mapping[str, Any], _Path], threads: int = ...) -> Mesh: ...
+def mesh_system(
+    system: Union[Mapping[str, Any], _Path], threads: int = ..., memory_limit: Optional[float] = ...
+) -> Mesh: ...

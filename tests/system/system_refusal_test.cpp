@@ -2,10 +2,13 @@
 // point or runner concerned.
 
 #include "runner_system.h"
+#include "system_detail.h"
 #include "test_networks.h"
 
+#include <VelaJunction.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -103,6 +106,79 @@ TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
   }
 }
 
+// A program acts on the record, not the line: the point and runner it is
+// about, the library's own reason, and a measure that stands on the wrong
+// side of its bound.
+TEST(SystemRefusal, RecordNamesPointRunnerReasonAndMeasure) {
+  using Unit = vela::JunctionRefusal::Unit;
+  const struct {
+    const char* reason;
+    const char* point;
+    const char* runner;
+    vela::Refusal junction;
+    Unit unit;
+    bool overLimit;  // the measure is above its bound (below it otherwise)
+    std::function<void(RunnerNetwork&)> spoil;
+  } cases[] = {
+      {"point-too-sharp", "c", "", vela::Refusal::None, Unit::Degrees, false,
+       [](RunnerNetwork& n) {
+         n.runners = {{"c", "a", 2, 2}, {"c", "e", 2, 2}};
+         n.points.push_back({"e", {-30, 3, 0}});
+       }},
+      {"runner-too-short", "", "c-b", vela::Refusal::None, Unit::Length, false,
+       [](RunnerNetwork& n) {
+         n.points[2].second = {4, 0, 0};
+         n.points.push_back({"e", {4, 30, 0}});
+         n.points.push_back({"f", {4, -30, 0}});
+         n.runners.push_back({"b", "e", 2, 2});
+         n.runners.push_back({"b", "f", 2, 2});
+       }},
+      {"runners-cross", "", "c-b", vela::Refusal::None, Unit::Length, false,
+       [](RunnerNetwork& n) {
+         n.points.push_back({"e", {30, -20, 0}});
+         n.runners.push_back({"d", "e", 2, 2});
+       }},
+      // The plane that fits the four runners best leaves d the steepest.
+      {"junction", "c", "c-d", vela::Refusal::Elevation, Unit::Degrees, true,
+       [](RunnerNetwork& n) {
+         n.points.push_back({"e", {0, -30, 25}});
+         n.runners.push_back({"c", "e", 2, 2});
+       }},
+      {"settings", "", "", vela::Refusal::OddFirstRing, Unit::None, false,
+       [](RunnerNetwork& n) { n.section.firstCircleNodes = 7; }},
+      {"settings", "", "", vela::Refusal::Shares, Unit::None, false,
+       [](RunnerNetwork& n) { n.section.innerShare = 0.7; }},
+      {"radius", "", "c-b", vela::Refusal::None, Unit::Length, false,
+       [](RunnerNetwork& n) { n.runners[1].radiusTo = -1; }},
+      {"unknown-point", "x", "c-x", vela::Refusal::None, Unit::None, false,
+       [](RunnerNetwork& n) { n.runners[1].to = "x"; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    RunnerNetwork network = Tee();
+    c.spoil(network);
+    const SystemRefusal why = MeshRunnerSystem(network).refusal;
+    EXPECT_EQ(why.reason, c.reason) << why.message;
+    EXPECT_EQ(why.point, c.point);
+    EXPECT_EQ(why.runner, c.runner);
+    EXPECT_EQ(why.junctionReason, c.junction);
+    EXPECT_EQ(why.unit, c.unit);
+    if (c.unit == Unit::None) {
+      EXPECT_TRUE(std::isnan(why.value) && std::isnan(why.limit));
+    } else {
+      ASSERT_TRUE(std::isfinite(why.value) && std::isfinite(why.limit));
+      EXPECT_EQ(why.value > why.limit, c.overLimit) << why.value << " against " << why.limit;
+    }
+    // The names in the record are the ones the line gives.
+    if (*c.point) {
+      EXPECT_NE(why.message.find(c.point), std::string::npos) << why.message;
+    }
+    if (*c.runner) {
+      EXPECT_NE(why.message.find(c.runner), std::string::npos) << why.message;
+    }
+  }
+}
+
 TEST(SystemRefusal, ProgressCountsEveryJunctionAndRunnerOnce) {
   std::vector<std::pair<int, int>> calls;
   BuildOptions options;
@@ -118,4 +194,77 @@ TEST(SystemRefusal, ProgressCountsEveryJunctionAndRunnerOnce) {
     }
   }
   EXPECT_EQ(calls.back().first, all);
+}
+
+// The estimate is made from the settings before the section exists, so it
+// must count the section the library then makes.
+TEST(SystemSize, SectionCountIsTheLibrarysSection) {
+  for (const int first : {4, 6, 10})
+    for (const int inner : {1, 2, 5})
+      for (const int outer : {0, 1, 3}) {
+        SectionSettings settings;
+        settings.firstCircleNodes = first;
+        settings.innerLayers.assign(1, 0.0);
+        for (int k = 1; k <= inner; ++k) settings.innerLayers.push_back(double(k) / inner);
+        settings.outerLayers.clear();
+        for (int k = 0; outer > 0 && k <= outer; ++k) settings.outerLayers.push_back(double(k) / outer);
+        if (outer == 0) settings.innerShare = 1, settings.outerShare = 0;
+        const vela::CrossSection cross = detail::ToCrossSection(settings);
+        ASSERT_EQ(vela::CheckCrossSection(cross).reason, vela::Refusal::None);
+        const vela::SectionPattern pattern = vela::MakeSectionPattern(cross);
+        const detail::SectionCount count = detail::CountSection(settings);
+        EXPECT_EQ(count.nodes, double(pattern.places.size())) << first << " " << inner << " " << outer;
+        EXPECT_EQ(count.faces, double(pattern.faces.size())) << first << " " << inner << " " << outer;
+      }
+}
+
+// The bound is the estimate's: a system meshes under a bound of exactly its
+// estimate and is refused, naming it, under anything less.
+TEST(SystemSize, MemoryBoundRefusesBelowTheEstimateAndMeshesAtIt) {
+  BuildOptions options;
+  options.memoryLimit = 1000.0;
+  const SystemRefusal why = MeshRunnerSystem(vela::system::testing::H4(), options).refusal;
+  ASSERT_EQ(why.reason, "too-large") << why.message;
+  EXPECT_EQ(why.unit, vela::JunctionRefusal::Unit::Bytes);
+  EXPECT_EQ(why.limit, 1000.0);
+  ASSERT_GT(why.value, 1000.0);
+  options.memoryLimit = std::nextafter(why.value, 0.0);
+  EXPECT_EQ(MeshRunnerSystem(vela::system::testing::H4(), options).refusal.value, why.value);
+  options.memoryLimit = why.value;
+  const SystemOutcome meshed = MeshRunnerSystem(vela::system::testing::H4(), options);
+  ASSERT_TRUE(meshed.ok) << meshed.refusal.message;
+  // An estimate, not a guess: within a small factor of what the mesh holds.
+  const double held = 24.0 * double(meshed.mesh.nodes.size()) + 40.0 * double(meshed.mesh.elements.size());
+  EXPECT_GT(why.value, held);
+  EXPECT_LT(why.value, 100 * held);
+}
+
+// A typo in a ring count or an axial size is refused at once with its
+// estimate, before the section or any junction is made.
+TEST(SystemSize, HugeSettingsAreRefusedInAMoment) {
+  const auto started = std::chrono::steady_clock::now();
+  RunnerNetwork bend = Tee();
+  bend.runners.pop_back();  // a bend at c
+  bend.section.firstCircleNodes = 100000;
+  bend.section.innerLayers.assign(1, 0.0);
+  for (int k = 1; k <= 20; ++k) bend.section.innerLayers.push_back(k / 20.0);
+  RunnerNetwork fine = Tee();
+  fine.axialSize = 1e-9;
+  for (RunnerNetwork* network : {&bend, &fine})
+    for (const double limit : {0.0, 8e9}) {
+      BuildOptions options;
+      options.memoryLimit = limit;
+      const SystemRefusal why = MeshRunnerSystem(*network, options).refusal;
+      EXPECT_EQ(why.reason, "too-large") << why.message;
+      EXPECT_EQ(why.unit, vela::JunctionRefusal::Unit::Count);
+      EXPECT_GT(why.value, why.limit);
+    }
+  BuildOptions options;  // a ring count that fits an int, but not the bound
+  options.memoryLimit = 8e9;
+  bend.section.firstCircleNodes = 2000;
+  const SystemRefusal why = MeshRunnerSystem(bend, options).refusal;
+  EXPECT_EQ(why.reason, "too-large") << why.message;
+  EXPECT_EQ(why.unit, vela::JunctionRefusal::Unit::Bytes);
+  EXPECT_GT(why.value, 8e9);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
 }

@@ -8,6 +8,7 @@
 #include "system_command.h"
 #include "system_mesh_file.h"
 #include "tool_test_support.h"
+#include "vtu_arrays.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -91,6 +92,40 @@ TEST_F(Cli, WritesEveryFormatAndSummarisesWhatTheFilesHold) {
       EXPECT_EQ(back.kind, "nway");
       EXPECT_NE(ReadText(stem + ".vtu").find("Name=\"scaled_jacobian\""), std::string::npos);
     }
+  }
+}
+
+// A system's volume .vtu carries each cell's kind and scaled Jacobian as a
+// junction's does, in the file's cell order, and check knows it for a system.
+TEST_F(Cli, SystemVtuCarriesEachCellsKindAndScaledJacobian) {
+  for (const vela::io::Encoding encoding : {vela::io::Encoding::Ascii, vela::io::Encoding::Binary}) {
+    RunOptions options = With(SummaryStyle::Json);
+    options.write.encoding = encoding;
+    std::ostringstream out, err;
+    ASSERT_EQ(vela::cli::RunSystem(Write("small.json", System()), {Path("s.vtu")}, 1, out, err, options), 0) << err.str();
+    const double smallest = json::parse(out.str())["quality"]["min_scaled_jacobian"].get<double>();
+
+    const vela::io::MeshDocument back = vela::io::ReadMesh(Path("s.vtu"));
+    EXPECT_EQ(back.kind, "system");
+    const std::string text = ReadText(Path("s.vtu"));
+    const vela::io::detail::VtuFile file(text);
+    const pugi::xml_node cells = file.Root().child("UnstructuredGrid").child("Piece").child("CellData");
+    const auto array = [&](const char* name) { return cells.find_child_by_attribute("DataArray", "Name", name); };
+    ASSERT_TRUE(array("kind") && array("scaled_jacobian"));
+    const size_t count = back.mesh.elements.size();
+    const std::vector<long long> place = file.Integers(array("element"), count, 0, static_cast<long long>(count) - 1);
+    const std::vector<long long> kind = file.Integers(array("kind"), count, 4, 8);
+    const std::vector<double> scaled = file.Reals(array("scaled_jacobian"), count);
+    for (size_t c = 0; c < count; ++c) {
+      const MeshElement& element = back.mesh.elements[static_cast<size_t>(place[c])];
+      EXPECT_EQ(kind[c], element.CornerCount()) << c;
+      EXPECT_EQ(scaled[c], vela::quality::ScaledJacobian(back.mesh, element)) << c;
+    }
+    EXPECT_EQ(*std::min_element(scaled.begin(), scaled.end()), smallest);
+
+    std::ostringstream checked, checkErr;
+    ASSERT_EQ(vela::cli::RunCheck(Path("s.vtu"), std::nullopt, SummaryStyle::Text, checked, checkErr), 0);
+    EXPECT_EQ(checked.str().find(Path("s.vtu") + ": system mesh, "), 0u) << checked.str();
   }
 }
 
@@ -394,6 +429,28 @@ TEST_F(Cli, BatchMeshesEveryReadableFileAndExitsWithTheWorstStatus) {
   EXPECT_EQ(vela::cli::RunBatch(Path("in"), Path("in/c-tee.json/out"), {}, {}, out, err), 1) << err.str();
 }
 
+// The tables account for every file: one that cannot be read is a row with
+// its error, under the system table when it has a system file's keys.
+TEST_F(Cli, BatchTableHasARowForEveryFileItCouldNotRead) {
+  Write("in/a-unreadable.json", "{not json");
+  Write("in/b-tee.json", kTee);
+  Write("in/c-system.json", System());
+  Write("in/d-bad-system.json", System(R"(, "margin": [5, 0])"));
+  Write("in/e-neither.json", R"({"hello": 1})");
+  ASSERT_EQ(vela::cli::RunBatch(Path("in"), Path("out"), {"json"}, {}, out_, err_), 2);
+  std::vector<std::string> rows;  // each table's rows, by the file's stem, with what follows it
+  std::istringstream lines(out_.str());
+  for (std::string line; std::getline(lines, line);)
+    if (!line.empty() && line.rfind("junction ", 0) != 0 && line.rfind("system ", 0) != 0) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 5u) << out_.str();
+  const std::regex expected[] = {
+      std::regex("^a-unreadable +not read: .*JSON.*"), std::regex("^b-tee +nway +3 .*none$"),
+      std::regex("^e-neither +not read: neither a junction file .*"), std::regex("^c-system +0 +1 .*none$"),
+      std::regex("^d-bad-system +not read: margin.*")};
+  for (size_t i = 0; i < rows.size(); ++i) EXPECT_TRUE(std::regex_match(rows[i], expected[i])) << rows[i];
+  EXPECT_NE(err_.str().find("3 of 5 files failed"), std::string::npos) << err_.str();
+}
+
 // Two files that would write one name, even in different case: refused
 // before anything is written.
 TEST_F(Cli, BatchRefusesDuplicateOutputNamesBeforeWriting) {
@@ -408,6 +465,84 @@ TEST_F(Cli, BatchRefusesDuplicateOutputNamesBeforeWriting) {
     EXPECT_EQ(err.str().find("sys.patches.json") != std::string::npos, formats[0] == "vtu") << err.str();
     EXPECT_FALSE(fs::exists(Path("out")));
     EXPECT_EQ(out.str(), "");
+  }
+}
+
+// A script reads a refused system from standard output as a record: what it
+// is about, the library's reason behind it and the measure, null where they
+// do not apply; the exit status stays that of a refusal.
+TEST_F(Cli, RefusedSystemUnderJsonPrintsItsRecord) {
+  const struct {
+    std::string text;
+    const char* refusal;  // the record, but for the message
+  } rows[] = {
+      {System("", "[1, 0, 19]"),
+       R"({"reason":"point-too-sharp","point":"b","runner":null,"limit":20.0,"unit":"degrees","junction_reason":null})"},
+      {System(R"(, "inner_share": 0.7)"),
+       R"({"reason":"settings","point":null,"runner":null,"limit":null,"unit":null,"junction_reason":"shares"})"},
+  };
+  for (const auto& row : rows) {
+    std::ostringstream out, err;
+    EXPECT_EQ(vela::cli::RunSystem(Write("s.json", row.text), {}, 1, out, err, With(SummaryStyle::Json)), 2);
+    json printed = json::parse(out.str());
+    EXPECT_EQ(printed["status"], 2);
+    json refusal = printed["refusal"];
+    EXPECT_NE(err.str().find(refusal["message"].get<std::string>()), std::string::npos) << err.str();
+    const bool measured = !refusal["value"].is_null();
+    EXPECT_EQ(measured, !refusal["unit"].is_null());
+    if (measured) {
+      EXPECT_LT(refusal["value"].get<double>(), refusal["limit"].get<double>());
+    }
+    refusal.erase("message");
+    refusal.erase("value");
+    EXPECT_EQ(refusal, json::parse(row.refusal));
+  }
+}
+
+// Every phase of a system's run shows on the progress line once the run has
+// gone on long enough (here at once), in order, and messages still come out
+// on lines of their own; without progress, nothing but the messages.
+TEST_F(Cli, SystemProgressShowsEveryPhase) {
+  for (const bool shown : {true, false}) {
+    RunOptions options = With(SummaryStyle::Quiet);
+    options.progress = shown;
+    options.progressAfter = std::chrono::milliseconds(0);
+    std::ostringstream out, err;
+    ASSERT_EQ(vela::cli::RunSystem(Write("small.json", System()), {Path("s.msh"), Path("no/s.vtu")}, 1, out, err,
+                                   options),
+              1);
+    const std::string said = err.str();
+    std::vector<size_t> at;
+    for (const char* phase : {"\rmeshing junctions and bends: 1 of 3", "\rmeshing junctions and bends: 3 of 3",
+                              "\rchecking the mesh: 2 of 2", "\rwriting the outputs: 1 of 2", "\ncannot write"})
+      at.push_back(said.find(phase));
+    if (shown) {
+      EXPECT_EQ(std::count(at.begin(), at.end(), std::string::npos), 0) << said;
+      EXPECT_TRUE(std::is_sorted(at.begin(), at.end())) << said;
+    } else {
+      EXPECT_EQ(said.rfind("cannot write", 0), 0u) << said;
+    }
+  }
+}
+
+// --memory-limit takes sizes as memory is sold, and nothing else.
+TEST(MemoryLimit, SizesParseAsPowersOf1024AndNothingElse) {
+  const struct {
+    const char* text;
+    double bytes;  // -1: refused
+  } rows[] = {{"0", 0},      {"1000", 1000},       {"512M", 512.0 * (1 << 20)}, {"4G", 4.0 * (1 << 30)},
+              {"4gib", 4.0 * (1 << 30)}, {"1.5k", 1536},   {"2TB", 2 * 1099511627776.0}, {"", -1},
+              {"4x", -1},    {"-1G", -1},          {"nan", -1},                 {"inf", -1},
+              {" 4G", -1},   {"4 G", -1},          {"G", -1},                   {"4GG", -1}};
+  for (const auto& row : rows) {
+    double bytes = -1;
+    std::string problem;
+    const bool parsed = vela::cli::ParseMemorySize(row.text, bytes, problem);
+    EXPECT_EQ(parsed, row.bytes >= 0) << row.text;
+    EXPECT_EQ(problem.empty(), parsed) << row.text;
+    if (parsed) {
+      EXPECT_EQ(bytes, row.bytes) << row.text;
+    }
   }
 }
 
@@ -432,6 +567,10 @@ TEST_F(Cli, ExecutableExitsWithItsStatus) {
     "first_circle_nodes": 100000, "inner_layers": [0)";
   for (int i = 1; i <= 20; ++i) huge += ", " + std::to_string(i / 20.0);
   Write("huge.json", huge + "]}");
+  std::string hugeSystem = System(), rings = R"("first_circle_nodes": 100000, "inner_layers": [0)";
+  for (int i = 1; i <= 20; ++i) rings += ", " + std::to_string(i / 20.0);
+  const std::string section = R"("first_circle_nodes": 4, "inner_layers": [0, 0.5, 1])";
+  Write("hugesys.json", hugeSystem.replace(hugeSystem.find(section), section.size(), rings + "]"));  // on a bend
   const struct {
     std::string arguments;
     int status;
@@ -471,6 +610,18 @@ TEST_F(Cli, ExecutableExitsWithItsStatus) {
       {"system" + quoted("small.json") + " -o" + quoted("s.msh") + " --threads -1", 2, "", false},
       {"junction" + quoted("huge.json") + " -o" + quoted("huge.vtu"), 2,
        "^huge: refused \\(too-large\\): the junction would take about [0-9.e+]+ GB of memory, limit", false},
+      {"system" + quoted("hugesys.json") + " -o" + quoted("huge.vtu") + " --json", 2,
+       "^small: refused \\(too-large\\): the system would take about [0-9.]+ GB of memory, limit[^|]*"
+       "\\|\\{.*\"reason\":\"too-large\"", false},
+      {"junction" + quoted("tee.json") + " --memory-limit 1K", 2,
+       "^tee: refused \\(too-large\\): the junction would take about [0-9.e+-]+ GB of memory, limit 1\\.02e-06 GB",
+       false},
+      {"system" + quoted("small.json") + " --memory-limit 1K", 2,
+       "^small: refused \\(too-large\\): the system would take about [0-9.]+ [kM]B of memory, limit 1\\.02 kB", false},
+      {"batch" + quoted("in") + " -o" + quoted("out") + " --memory-limit 1K --quiet", 2, "escaped: refused \\(too-large\\)",
+       false},
+      {"system" + quoted("small.json") + " --memory-limit 1Q", 2, "^--memory-limit: expected bytes", false},
+      {"junction" + quoted("tee.json") + " --memory-limit 0 -q", 0, "^\\|$", false},
       // 11 million nodes, within the memory bound, in 400 MB of address space:
       // out of memory, said so.
       {"junction" + quoted("big.json") + " -o" + quoted("big.vtu"), 2, "big: out of memory", true},

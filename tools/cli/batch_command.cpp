@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iomanip>
 #include <map>
 #include <new>
 #include <optional>
 #include <set>
 #include <ostream>
 #include <sstream>
+#include <utility>
 
 namespace vela::cli {
 
@@ -33,6 +35,8 @@ struct Entry {
   std::optional<io::JunctionFile> junction;
   std::optional<vela::system::RunnerNetwork> network;
   std::string units;  // a system file's
+  bool systemKeys = false;  // the file has a system file's keys, readable or not
+  bool read = false;        // the file was read as one kind or the other
   std::vector<std::string> outputs;
   int status = kDone;
   std::string error;  // what went wrong, as the subcommands say it
@@ -57,8 +61,9 @@ void ReadEntry(Entry& e) {
   try {
     const nlohmann::json keys = nlohmann::json::parse(io::detail::ReadWholeFile(path), nullptr, false);
     const auto has = [&keys](const char* key) { return keys.is_object() && keys.contains(key); };
+    e.systemKeys = !keys.is_discarded() && (has("points") || has("runners"));
     if (keys.is_discarded()) e.junction = io::ReadJunctionFile(path);  // throws, naming the JSON problem
-    else if (has("points") || has("runners")) e.network = io::ReadSystemFile(path, e.units);
+    else if (e.systemKeys) e.network = io::ReadSystemFile(path, e.units);
     else if (has("center") || has("far_points")) e.junction = io::ReadJunctionFile(path);
     else e.error = io::detail::Printable(path) +
                    ": neither a junction file (center, far_points) nor a system file (points, runners)\n";
@@ -68,6 +73,21 @@ void ReadEntry(Entry& e) {
     e.error = std::string(e2.what()) + "\n";
   }
   if (!e.error.empty()) e.status = kBadInput;
+  e.read = e.error.empty();
+}
+
+// The row of a file that could not be read: in the system table when it has
+// a system file's keys, else in the junction table, with the first line of
+// what was wrong, so that the table accounts for every file of the folder.
+std::string UnreadRow(const Entry& e) {
+  std::string error = e.error.substr(0, e.error.find('\n'));
+  // The line starts with the file's path, which the row's label already gives.
+  const std::string path = io::detail::Printable(e.file.string()) + ": ";
+  if (error.compare(0, path.size(), path) == 0) error.erase(0, path.size());
+  std::ostringstream row;
+  row << std::left << std::setw(e.systemKeys ? 14 : 18) << io::detail::Printable(e.file.stem().string())
+      << "  not read: " << error << "\n";
+  return row.str();
 }
 
 // The outputs of a file, and the names it takes in outDir (a system's .vtu
@@ -134,12 +154,14 @@ void MeshAll(std::vector<Entry>& entries, RunOptions options, std::ostream& out,
   for (const bool systems : {false, true}) {
     bool headed = false;
     for (Entry& e : entries) {
-      if (e.status != kDone || e.network.has_value() != systems) continue;
+      const bool unread = !e.read;
+      if ((unread ? e.systemKeys : e.network.has_value()) != systems) continue;
       if (!headed && options.summary == SummaryStyle::Text)
         out << (systems && done > 0 ? "\n" : "") << (systems ? SystemTableHeader() : JunctionTableHeader());
       headed = true;
       progress.Show("meshing the files", done++, total);
-      MeshEntry(e, options, out);
+      if (!unread) MeshEntry(e, options, out);
+      else if (options.summary == SummaryStyle::Text) out << UnreadRow(e) << std::flush;
     }
   }
 }
@@ -185,7 +207,11 @@ int RunBatch(const std::string& dir, const std::string& outDir, const std::vecto
     return kBadInput;
   }
   std::vector<Entry> entries;
-  for (const fs::path& file : InputFiles(dir)) entries.push_back(Entry{file, {}, {}, "", {}, kDone, "", {}});
+  for (const fs::path& file : InputFiles(dir)) {
+    Entry entry;
+    entry.file = file;
+    entries.push_back(std::move(entry));
+  }
   if (entries.empty()) {
     err << io::detail::Printable(dir) << ": no .json files to mesh\n";
     return kBadInput;

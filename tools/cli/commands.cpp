@@ -194,7 +194,7 @@ void PrintJunctionSummary(const io::JunctionFile& junction, const JunctionRun& r
 int WriteMeshed(const io::JunctionFile& junction, const MeshedJunction& meshed,
                 const std::vector<std::string>& outputs, const RunOptions& options,
                 quality::QualityReport& report, std::ostream& data, std::ostream& err) {
-  Progress progress(err, options.progress);
+  Progress progress(err, options.progress, options.progressAfter);
   return WriteChecked(junction, meshed, outputs, options, report, data, err, progress);
 }
 
@@ -203,8 +203,8 @@ JunctionRun MeshAndWriteJunction(const io::JunctionFile& junction, const std::ve
   JunctionRun r;
   const std::string name = io::detail::Printable(junction.name);
   try {
-    Progress progress(err, options.progress);
-    r.meshed = MeshJunction(junction);
+    Progress progress(err, options.progress, options.progressAfter);
+    r.meshed = MeshJunction(junction, options.memoryLimit);
     r.status = WriteChecked(junction, r.meshed, outputs, options, r.report, data, err, progress);
     if (r.meshed.ok) r.wall = quality::AssessWall(r.meshed.document.mesh, ChannelOf(junction));
   } catch (const std::bad_alloc&) {
@@ -257,6 +257,8 @@ nlohmann::ordered_json RefusalJson(const io::JunctionFile& junction, const Junct
             {"other_runner", runner(why.otherRunner)},
             {"value", measure(why.value)},
             {"limit", measure(why.limit)},
+            {"unit", host::UnitName(why.unit) ? nlohmann::ordered_json(host::UnitName(why.unit))
+                                              : nlohmann::ordered_json()},
             {"message", host::RefusalLine(junction, why)}}}};
 }
 

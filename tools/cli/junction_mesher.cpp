@@ -5,12 +5,12 @@
 
 namespace vela::cli {
 
-MeshedJunction MeshJunction(const io::JunctionFile& junction) {
+MeshedJunction MeshJunction(const io::JunctionFile& junction, double memoryLimit) {
   MeshedJunction out;
   io::MeshDocument& doc = out.document;
   doc.kind = junction.IsBend() ? "bend" : "nway";
   JunctionOptions options;
-  options.memoryLimit = host::DefaultMemoryLimit();
+  options.memoryLimit = memoryLimit < 0.0 ? host::DefaultMemoryLimit() : memoryLimit;
   const JunctionResult result = host::MeshValue(junction, options);
   out.ok = result.ok();
   out.refusal = result.refusal;

@@ -22,8 +22,10 @@ struct MeshedJunction {
 
 // Meshes the junction through the value API (junction_call.h), in doubles:
 // a bend for two runners, an N-way junction for more, and names its
-// boundary's patches (junction_boundary.h). Exceptions of the library
+// boundary's patches (junction_boundary.h). memoryLimit bounds the call as
+// JunctionOptions::memoryLimit does (0: no bound); below 0 it is half the
+// machine's memory (host::DefaultMemoryLimit). Exceptions of the library
 // (std::bad_alloc for a junction too large for the memory) pass through.
-MeshedJunction MeshJunction(const io::JunctionFile& junction);
+MeshedJunction MeshJunction(const io::JunctionFile& junction, double memoryLimit = -1.0);
 
 }  // namespace vela::cli

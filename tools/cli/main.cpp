@@ -7,6 +7,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <exception>
 #include <iostream>
@@ -27,10 +29,13 @@ const std::vector<std::string> kUnits = {"mm", "cm", "m", "in"};
 struct Shared {
   RunOptions options;
   bool quiet = false, json = false, ascii = false, binary = false;
+  std::string memoryLimit;  // as given; empty: the default bound
 
   RunOptions Resolved() const {
     RunOptions resolved = options;
     resolved.summary = json ? SummaryStyle::Json : quiet ? SummaryStyle::Quiet : SummaryStyle::Text;
+    // A rewritten line belongs on a terminal; in a log or a pipe it is noise.
+    resolved.progress = !quiet && ::isatty(STDERR_FILENO) == 1;
     resolved.write.encoding = ascii    ? vela::io::Encoding::Ascii
                               : binary ? vela::io::Encoding::Binary
                                        : vela::io::Encoding::Default;
@@ -72,6 +77,12 @@ void AddEncoding(CLI::App* command, Shared& shared) {
       ->check(CLI::IsMember(kUnits));
 }
 
+void AddMemoryLimit(CLI::App* command, Shared& shared) {
+  command->add_option("--memory-limit", shared.memoryLimit,
+                      "the most memory a junction or system may take by its estimate, made before meshing: "
+                      "bytes with K, M, G or T (512M, 4G); 0 for no bound (default: half the machine's memory)");
+}
+
 void AddMeshOutputs(CLI::App* command, std::vector<std::string>& outputs, Shared& shared, const char* vtuNote) {
   command->add_option("-o,--output", outputs,
                       "output file, again for more; the extension names the format (.json, .vtu, .msh, .svg); "
@@ -102,6 +113,7 @@ int Run(int argc, char** argv) {
   junction->add_option("FILE", junctionFile, "junction file (JSON)")->required();
   AddMeshOutputs(junction, outputs, shared, "");
   AddFloor(junction, shared);
+  AddMemoryLimit(junction, shared);
   AddView(junction, shared.options.view);
 
   bool json = false;
@@ -125,6 +137,7 @@ int Run(int argc, char** argv) {
   system->add_option("FILE", systemFile, "system file (JSON)")->required();
   AddMeshOutputs(system, outputs, shared, "; for vtu the volume file alone");
   AddFloor(system, shared);
+  AddMemoryLimit(system, shared);
   system->add_option("--threads", threads, "junctions and bends meshed at once; 0: one per hardware thread")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
@@ -142,6 +155,7 @@ int Run(int argc, char** argv) {
   AddSummary(batch, shared);
   AddEncoding(batch, shared);
   AddFloor(batch, shared);
+  AddMemoryLimit(batch, shared);
   AddView(batch, shared.options.view);
 
   std::string outDir = "out", examplesDir;
@@ -161,7 +175,14 @@ int Run(int argc, char** argv) {
   }
 
   vela::io::detail::RemoveTemporaryFilesOnInterrupt();
-  const RunOptions options = shared.Resolved();
+  RunOptions options = shared.Resolved();
+  if (!shared.memoryLimit.empty()) {
+    std::string problem;
+    if (!vela::cli::ParseMemorySize(shared.memoryLimit, options.memoryLimit, problem)) {
+      std::cerr << problem << "\n";
+      return kBadInput;
+    }
+  }
   if (*junction) return vela::cli::RunJunction(junctionFile, outputs, options, std::cout, std::cerr);
   if (*system) return vela::cli::RunSystem(systemFile, outputs, threads, std::cout, std::cerr, options);
   if (*batch) return vela::cli::RunBatch(batchDir, batchOut, batchFormats, options, std::cout, std::cerr);

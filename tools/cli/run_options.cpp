@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <stdexcept>
 #include <filesystem>
 #include <iomanip>
 #include <ostream>
@@ -22,6 +24,36 @@ bool KnownExtension(const std::string& extension) {
 }
 
 }  // namespace
+
+bool ParseMemorySize(const std::string& text, double& bytes, std::string& problem) {
+  problem = "--memory-limit: expected bytes as a number with K, M, G or T (512M, 4G), or 0 for no bound, got \"" +
+            io::detail::Printable(text) + "\"";
+  std::size_t end = 0;
+  double number = 0;
+  try {
+    number = std::stod(text, &end);
+  } catch (const std::exception&) {
+    return false;
+  }
+  std::string unit = text.substr(end);
+  std::transform(unit.begin(), unit.end(), unit.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  // 4G, 4GB and 4GiB all name the same: powers of 1024, as memory is sold.
+  if (unit.size() == 3 && unit.compare(1, 2, "IB") == 0) unit.erase(1);
+  else if (!unit.empty() && unit.back() == 'B') unit.pop_back();
+  static const std::string kPrefixes = "KMGT";
+  double scale = 1;
+  if (unit.size() > 1) return false;
+  if (unit.size() == 1) {
+    const std::size_t power = kPrefixes.find(unit[0]);
+    if (power == std::string::npos) return false;
+    scale = std::pow(1024.0, static_cast<double>(power + 1));
+  }
+  // stod takes a sign, spaces, "inf" and "nan", none of which is a size.
+  if (!(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.') || !std::isfinite(number)) return false;
+  bytes = number * scale;
+  problem.clear();
+  return std::isfinite(bytes);
+}
 
 bool IsStandardOutput(const std::string& path) { return path == "-"; }
 
@@ -80,17 +112,21 @@ std::ostream& SummaryStream(const std::vector<std::string>& outputs, std::ostrea
   return std::any_of(outputs.begin(), outputs.end(), IsStandardOutput) ? err : out;
 }
 
-Progress::Progress(std::ostream& err, bool enabled)
-    : m_err(err), m_start(std::chrono::steady_clock::now()), m_enabled(enabled) {}
+Progress::Progress(std::ostream& err, bool enabled, std::chrono::milliseconds after)
+    : m_err(err), m_start(std::chrono::steady_clock::now()), m_after(after), m_enabled(enabled) {}
 
 Progress::~Progress() {
   if (m_lineOpen) m_err << "\n";
 }
 
 void Progress::Show(const std::string& what, int done, int total) {
-  if (!m_enabled || std::chrono::steady_clock::now() - m_start < std::chrono::seconds(1)) return;
+  if (!m_enabled || std::chrono::steady_clock::now() - m_start < m_after) return;
   m_lineOpen = true;
-  m_err << "\r" << what << ": " << done << " of " << total << std::flush;
+  const std::string line = what + ": " + std::to_string(done) + " of " + std::to_string(total);
+  // One phase follows another on the same line; a shorter one must not
+  // leave the end of the longer on show.
+  m_err << "\r" << line << std::string(m_width > line.size() ? m_width - line.size() : 0, ' ') << std::flush;
+  m_width = line.size();
 }
 
 std::function<void(int, int)> Progress::Callback(std::string what) {
@@ -101,6 +137,7 @@ void Progress::Print(const std::string& text) {
   if (text.empty()) return;
   if (m_lineOpen) m_err << "\n";
   m_lineOpen = false;
+  m_width = 0;
   m_err << text;
 }
 

@@ -46,11 +46,24 @@ struct RunOptions {
   std::string units;
   SummaryStyle summary = SummaryStyle::Text;
   io::WriteOptions write;
-  bool progress = true;  // a progress line on the error stream once a run takes over a second
+  // A progress line on the error stream once a run has taken progressAfter.
+  // vela-mesh turns it on only when the error stream is a terminal and
+  // --quiet was not given: in a log the rewritten line is noise.
+  bool progress = true;
+  std::chrono::milliseconds progressAfter{1000};
   // What the mesh is judged by beyond its soundness: checkMesh's thresholds
   // and the scaled-Jacobian floor (--min-sj). A mesh beyond any is a fault.
   quality::Limits limits;
+  // --memory-limit: the bytes a junction or a system may take, by the
+  // estimate made before meshing; 0 for no bound; below 0 half the
+  // machine's memory (host::DefaultMemoryLimit).
+  double memoryLimit = -1.0;
 };
+
+// The bytes a --memory-limit names: a number with an optional K, M, G or T
+// (powers of 1024, a trailing B or iB allowed: 512M, 4GiB, 1.5G), 0 for no
+// bound. False, with why in problem, for anything else.
+bool ParseMemorySize(const std::string& text, double& bytes, std::string& problem);
 
 // Why the limits cannot judge anything, or "": a scaled-Jacobian floor that
 // is not a number from -1 to 1 (the range of the score).
@@ -97,11 +110,12 @@ std::string WallPercent(const quality::WallReport& wall);
 bool MakeFolder(const std::string& dir, std::ostream& err);
 
 // "what: done of total" on the error stream, rewritten in place, once the
-// run has taken longer than a second: a quick run prints nothing. The line
-// is closed when the object goes, or before a message is printed through it.
+// run has taken longer than after (a second): a quick run prints nothing.
+// The line is closed when the object goes, or before a message is printed
+// through it.
 class Progress {
 public:
-  Progress(std::ostream& err, bool enabled);
+  Progress(std::ostream& err, bool enabled, std::chrono::milliseconds after = std::chrono::seconds(1));
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
   ~Progress();
@@ -115,7 +129,9 @@ public:
 private:
   std::ostream& m_err;
   std::chrono::steady_clock::time_point m_start;
+  std::chrono::milliseconds m_after;
   bool m_enabled;
+  std::size_t m_width = 0;  // of the line shown last, to blank what a shorter one leaves
   bool m_lineOpen = false;
 };
 

@@ -2,11 +2,13 @@
 
 #include "embedded_examples.h"
 #include "file_text.h"
+#include "junction_call.h"
 #include "length_unit.h"
 #include "memory_mesh.h"
 #include "mesh_file.h"
 #include "quality.h"
 #include "quality_json.h"
+#include "refusal_text.h"
 #include "runner_system.h"
 #include "system_file.h"
 #include "system_mesh_file.h"
@@ -14,8 +16,9 @@
 #include <stdlib.h>  // mkdtemp
 
 #include <algorithm>
-#include <map>
 #include <chrono>
+#include <cmath>
+#include <map>
 #include <filesystem>
 #include <functional>
 #include <iomanip>
@@ -111,8 +114,11 @@ SystemMesh InUnits(const SystemMesh& mesh, const std::string& from, const std::s
 // fault of the mesh, a file that cannot be written one of the disk.
 int WriteOutputs(const SystemMesh& mesh, const std::string& title, const std::string& fileUnits,
                  const std::vector<std::string>& outputs, const RunOptions& options,
-                 std::vector<std::string>& written, std::ostream& data, std::ostream& err) {
-  for (const std::string& path : outputs) {
+                 std::vector<std::string>& written, std::ostream& data, std::ostream& err, Progress& progress) {
+  const int total = static_cast<int>(outputs.size());
+  for (int i = 0; i < total; ++i) {
+    const std::string& path = outputs[static_cast<std::size_t>(i)];
+    progress.Show("writing the outputs", i, total);
     try {
       io::WriteOptions write = options.write;
       write.units = OutputUnits(path, fileUnits, options);
@@ -136,6 +142,7 @@ int WriteOutputs(const SystemMesh& mesh, const std::string& title, const std::st
       return kWriteFailed;
     }
   }
+  progress.Show("writing the outputs", total, total);
   return kDone;
 }
 
@@ -146,28 +153,36 @@ SystemResult MeshAndWrite(const RunnerNetwork& network, const std::string& units
                           std::ostream& err) {
   SystemResult r;
   const std::string name = io::detail::Printable(network.name);
+  // One line for the whole run, each phase on it in turn: a large system
+  // spends most of its time checking the mesh, after the meshing is done.
+  Progress progress(err, options.progress, options.progressAfter);
   try {
-    Progress progress(err, options.progress);
     vela::system::BuildOptions build;
     build.threads = threads;
+    build.memoryLimit = options.memoryLimit < 0.0 ? host::DefaultMemoryLimit() : options.memoryLimit;
     build.progress = progress.Callback("meshing junctions and bends");
     r.outcome = vela::system::MeshRunnerSystem(network, build);
   } catch (const std::bad_alloc&) {
-    err << name << ": out of memory: the system needs more memory than there is\n";
+    progress.Print(name + ": out of memory: the system needs more memory than there is\n");
     r.status = kBadInput;
     return r;
   }
   if (!r.outcome.ok) {
-    err << name << ": refused (" << r.outcome.refusal.reason << "): " << r.outcome.refusal.message << "\n";
+    progress.Print(name + ": refused (" + r.outcome.refusal.reason + "): " + r.outcome.refusal.message + "\n");
     r.status = kRefused;
     return r;
   }
+  progress.Show("checking the mesh", 0, 2);
   vela::system::WriteSolidMesh(r.outcome.mesh, r.volume);
   r.report = quality::Assess(r.volume, quality::DefaultTolerance(r.volume), options.limits);
+  progress.Show("checking the mesh", 1, 2);
   r.wall = quality::AssessWall(r.volume, ChannelOf(network));
-  r.status = WriteOutputs(r.outcome.mesh, network.name, units, outputs, options, r.written, data, err);
+  progress.Show("checking the mesh", 2, 2);
+  std::ostringstream said;
+  r.status = WriteOutputs(r.outcome.mesh, network.name, units, outputs, options, r.written, data, said, progress);
+  progress.Print(said.str());
   if (r.status == kDone && quality::HasFaults(r.report)) {
-    err << name << ": the mesh has faults:\n" << quality::DescribeFaults(r.report);
+    progress.Print(name + ": the mesh has faults:\n" + quality::DescribeFaults(r.report));
     r.status = kFaults;
   }
   return r;
@@ -222,6 +237,29 @@ nlohmann::ordered_json SummaryJson(const RunnerNetwork& network, const SystemRes
           {"quality", quality::QualityJson(r.report)},
           {"wall", WallJson(r.wall)},
           {"written", r.written}};
+}
+
+// A refused network as a script reads it: every field of the record, null
+// where it does not apply, so that a script tells "no point" from a point
+// named "" without parsing the message.
+nlohmann::ordered_json RefusalJson(const RunnerNetwork& network, const vela::system::SystemRefusal& why,
+                                   int status) {
+  using Json = nlohmann::ordered_json;
+  const auto text = [](const std::string& s) { return s.empty() ? Json() : Json(s); };
+  const auto measure = [](double v) { return std::isnan(v) ? Json() : Json(v); };
+  const char* unit = host::UnitName(why.unit);
+  return {{"name", network.name},
+          {"status", status},
+          {"refusal",
+           {{"reason", why.reason},
+            {"point", text(why.point)},
+            {"runner", text(why.runner)},
+            {"value", measure(why.value)},
+            {"limit", measure(why.limit)},
+            {"unit", unit ? Json(unit) : Json()},
+            {"junction_reason", why.junctionReason == vela::Refusal::None ? Json()
+                                                                           : Json(RefusalName(why.junctionReason))},
+            {"message", why.message}}}};
 }
 
 // One example system of the demo: the stem of its files (the example's or
@@ -309,12 +347,7 @@ int RunSystem(const std::string& file, const std::vector<std::string>& outputs, 
   if (const int status = ReadNetwork(file, network, units, err); status != kDone) return status;
   const SystemResult r = MeshAndWrite(network, units, threads, outputs, options, out, err);
   if (options.summary == SummaryStyle::Json && !r.outcome.ok && !r.outcome.refusal.reason.empty()) {
-    out << nlohmann::ordered_json{{"name", network.name},
-                                  {"status", r.status},
-                                  {"refusal", {{"reason", r.outcome.refusal.reason},
-                                               {"message", r.outcome.refusal.message}}}}
-               .dump()
-        << "\n";
+    out << RefusalJson(network, r.outcome.refusal, r.status).dump() << "\n";
     return r.status;
   }
   if (!r.outcome.ok || r.status == kBadInput || r.status == kWriteFailed) return r.status;

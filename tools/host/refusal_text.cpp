@@ -109,4 +109,17 @@ std::string RefusalLine(const io::JunctionFile& junction, const vela::JunctionRe
          RefusalSubject(junction, why);
 }
 
+const char* UnitName(vela::JunctionRefusal::Unit unit) {
+  using Unit = vela::JunctionRefusal::Unit;
+  switch (unit) {
+    case Unit::Degrees: return "degrees";
+    case Unit::Length: return "length";
+    case Unit::Ratio: return "ratio";
+    case Unit::Count: return "count";
+    case Unit::Bytes: return "bytes";
+    case Unit::None: break;
+  }
+  return nullptr;
+}
+
 }  // namespace vela::host

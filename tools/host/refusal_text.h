@@ -29,4 +29,8 @@ std::string RefusalSubject(const io::JunctionFile& junction, const vela::Junctio
 // printed with control characters escaped.
 std::string RefusalLine(const io::JunctionFile& junction, const vela::JunctionRefusal& why);
 
+// What a refusal's measure counts, as scripts read it: "degrees", "length"
+// (the input's unit), "ratio", "count" or "bytes"; nullptr for no measure.
+const char* UnitName(vela::JunctionRefusal::Unit unit);
+
 }  // namespace vela::host

@@ -35,7 +35,15 @@ bool IsKnownKind(ElementKind kind) {
 }
 
 // What is wrong with the junction kind and far nodes, or "" when nothing is.
-std::string KindProblem(const MeshDocument& document) {
+// A system's volume .vtu reads as kind "system", so that check can say what
+// it holds; the junction writers cannot write a system (its regions and
+// patches are the system writers' to keep), so writing refuses it.
+enum class KindUse { Reading, Writing };
+std::string KindProblem(const MeshDocument& document, KindUse use) {
+  if (use == KindUse::Reading && document.kind == "system") {
+    if (document.farNodes.empty()) return "";
+    return "a runner system has no far nodes, but there are " + std::to_string(document.farNodes.size());
+  }
   if (document.kind != "nway" && document.kind != "bend" && !document.kind.empty())
     return "junction kind must be \"nway\", \"bend\" or empty, got " +
            detail::Quote(document.kind);
@@ -80,7 +88,7 @@ void CheckWritable(const MeshDocument& document, const std::vector<double>& scal
   if (!options.units.empty() && MetresPerUnit(options.units) == 0.0)
     throw std::invalid_argument("unknown length unit \"" + detail::Printable(options.units) + "\" (use " +
                                 kUnitNames + ")");
-  if (const std::string problem = KindProblem(document); !problem.empty())
+  if (const std::string problem = KindProblem(document, KindUse::Writing); !problem.empty())
     throw std::invalid_argument(problem);
   for (size_t i = 0; i < document.farNodes.size(); ++i)
     if (!IsFinite(document.farNodes[i]))
@@ -157,7 +165,7 @@ MeshDocument ParseMesh(const std::string& text, MeshFormat format) {
     case MeshFormat::Vtu: document = detail::ParseVtuMesh(text); break;
     case MeshFormat::Msh: document = detail::ParseMshMesh(text); break;
   }
-  if (const std::string problem = KindProblem(document); !problem.empty())
+  if (const std::string problem = KindProblem(document, KindUse::Reading); !problem.empty())
     throw MeshFileError(problem);
   return document;
 }

@@ -67,7 +67,10 @@ struct PatchFace {
 // One meshed junction as it goes into and comes out of a mesh file.
 struct MeshDocument {
   MemoryMesh mesh;
-  std::string kind;                             // "nway", "bend", or "" when the file does not say
+  // "nway", "bend", or "" when the file does not say; "system" when read
+  // from a .vtu with cell data "region", a runner system's volume (which the
+  // junction writers refuse).
+  std::string kind;
   std::vector<std::array<double, 3>> farNodes;  // N-way only: the library's far node per runner
   // The boundary in named patches, when known (vela-mesh names a junction's
   // "wall", "end-0", "end-1", ...: the far-end section of each runner). Only

@@ -20,6 +20,8 @@ const char* const kBendArray = "junction_is_bend";
 const char* const kFarNodesArray = "far_nodes";
 // Cell data: each cell's place in the library's element order.
 const char* const kElementArray = "element";
+// Cell data of a runner system's volume: each cell's region.
+const char* const kRegionArray = "region";
 
 // The library's element indices, grouped by kind (tetrahedra, pyramids,
 // wedges, hexahedra) and in the library's order within a kind. Readers that
@@ -234,6 +236,10 @@ MeshDocument ParseVtuMesh(const std::string& text) {
 
   MeshDocument document;
   ReadFieldData(file, grid, document);
+  // A runner system's volume says where each cell came from, which no
+  // junction does; its field data holds the region names, not a kind.
+  if (document.kind.empty() && piece.child("CellData").find_child_by_attribute("DataArray", "Name", kRegionArray))
+    document.kind = "system";
   const size_t pointCount = CountAttribute(piece, "NumberOfPoints");
   document.mesh.nodes = ReadPoints(file, Child(Child(piece, "Points"), "DataArray"), pointCount);
   document.mesh.elements =

@@ -9,7 +9,10 @@
 //          faces wound outward, 0-based)}. Coordinates keep every bit.
 //   .vtu   two files, not a .vtm collection: NAME.vtu holds the volume (VTK
 //          XML unstructured grid, corners in VTK's order as the junction .vtu
-//          has them) with cell data "region"; NAME.patches.vtu beside it
+//          has them) with cell data "region", "kind" (the corner count)
+//          and "scaled_jacobian", as the junction .vtu has them (the
+//          reader takes a volume with "region" for a system's);
+//          NAME.patches.vtu beside it
 //          holds every node again (same numbering) and the boundary faces as
 //          VTK triangles and quads, with cell data "patch". In both the cells
 //          are grouped by VTK type, with cell data "element" giving each

@@ -2,6 +2,7 @@
 
 #include "cell_types.h"
 #include "file_text.h"
+#include "quality.h"
 #include "system_mesh_formats.h"
 #include "vtu_grid.h"
 
@@ -54,8 +55,12 @@ std::vector<VtuArray> Names(const std::vector<std::string>& names) {
 // The cells grouped by VTK type, each type's cells in mesh order, with the
 // cell data valueName and "element" (each cell's place in the mesh's order)
 // so that one section per cell type, which MED and others need, loses nothing.
+// A volume's cells carry "kind" (the corner count) and "scaled_jacobian" too,
+// as a junction's do: what a viewer colours the cells by, and what check
+// reads the kinds from.
 std::string Grid(const SystemMesh& mesh, const std::vector<std::string>& names,
-                 const std::vector<VtkCell>& cells, const char* valueName, bool binary, const std::string& units) {
+                 const std::vector<VtkCell>& cells, const char* valueName, bool binary, const std::string& units,
+                 const std::vector<double>* scaledJacobian = nullptr) {
   std::vector<size_t> order(cells.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(),
@@ -69,6 +74,8 @@ std::string Grid(const SystemMesh& mesh, const std::vector<std::string>& names,
   grid.points = &mesh.nodes;
   VtuArray value{valueName, VtkType::Int32, 1, {}, {}};
   VtuArray element{"element", VtkType::Int32, 1, {}, {}};
+  VtuArray kind{"kind", VtkType::Int32, 1, {}, {}};
+  VtuArray quality{"scaled_jacobian", VtkType::Float64, 1, {}, {}};
   for (const size_t i : order) {
     const VtkCell& cell = cells[i];
     grid.connectivity.integers.insert(grid.connectivity.integers.end(), cell.nodes.begin(),
@@ -77,8 +84,16 @@ std::string Grid(const SystemMesh& mesh, const std::vector<std::string>& names,
     grid.types.integers.push_back(cell.type);
     value.integers.push_back(cell.value);
     element.integers.push_back(static_cast<std::int32_t>(i));
+    if (scaledJacobian) {
+      kind.integers.push_back(cell.corners);
+      quality.reals.push_back((*scaledJacobian)[i]);
+    }
   }
   grid.cellData = {std::move(value), std::move(element)};
+  if (scaledJacobian) {
+    grid.cellData.push_back(std::move(kind));
+    grid.cellData.push_back(std::move(quality));
+  }
   return FormatVtuGrid(grid, binary);
 }
 
@@ -93,7 +108,14 @@ std::string FormatSystemVolumeVtu(const SystemMesh& mesh, bool binary, const std
   }
   std::vector<std::string> names;
   for (const vela::system::Region& region : mesh.regions) names.push_back(region.name);
-  return Grid(mesh, names, cells, "region", binary, units);
+  // The same measure the quality report takes, so that the worst cell the
+  // summary names is the one the viewer shows.
+  MemoryMesh solid;
+  vela::system::WriteSolidMesh(mesh, solid);
+  std::vector<double> scaledJacobian;
+  scaledJacobian.reserve(solid.elements.size());
+  for (const MeshElement& element : solid.elements) scaledJacobian.push_back(quality::ScaledJacobian(solid, element));
+  return Grid(mesh, names, cells, "region", binary, units, &scaledJacobian);
 }
 
 std::string FormatSystemPatchesVtu(const SystemMesh& mesh, bool binary, const std::string& units) {
