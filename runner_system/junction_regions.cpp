@@ -75,9 +75,11 @@ std::optional<Section> FarSection(const PieceMesh& mesh, const std::vector<std::
 // One junction or bend through the library. The far points sit at the
 // regions' extents, with the radius each runner has there.
 std::optional<SystemRefusal> MeshPoint(const NetworkPlan& plan, const PlannedPoint& point,
-                                       const CrossSection& cross, RegionPiece& piece) {
+                                       const CrossSection& cross, bool asConstructed, RegionPiece& piece) {
   const JunctionInput input = RegionInput(point, cross);
-  JunctionResult result = MeshJunction(input);
+  JunctionOptions how;
+  how.asConstructed = asConstructed;
+  JunctionResult result = MeshJunction(input, how);
   const char* what = point.kind == PointKind::Junction ? "junction" : "bend";
   if (!result.ok()) return JunctionRefused(plan, point, what, result.refusal);
 
@@ -149,7 +151,8 @@ std::optional<SystemRefusal> MeshRegions(const NetworkPlan& plan, const SectionS
       const auto k = static_cast<std::size_t>(i);
       out[k].point = points[k];
       try {
-        refusals[k] = MeshPoint(plan, plan.points[static_cast<std::size_t>(points[k])], cross, out[k]);
+        refusals[k] = MeshPoint(plan, plan.points[static_cast<std::size_t>(points[k])], cross,
+                                options.asConstructed, out[k]);
       } catch (...) {
         failures[k] = std::current_exception();
       }

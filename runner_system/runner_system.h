@@ -195,6 +195,10 @@ struct BuildOptions {
   // the machine down. A system with more nodes or elements than an int
   // numbers is refused whatever the bound.
   double memoryLimit = 0.0;
+  // Every junction and bend exactly as the library's class constructs it,
+  // instead of the improved construction (mitred bends, walls on the
+  // channel, smoothed cells).
+  bool asConstructed = false;
 };
 
 SystemOutcome MeshRunnerSystem(const RunnerNetwork& network, const BuildOptions& options = {});

@@ -11,6 +11,8 @@
 #include "vtu_arrays.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -323,7 +325,7 @@ TEST_F(Cli, MeshesUnderTheFloorAreFaults) {
     EXPECT_EQ(vela::cli::RunJunction(tee, {Path("u.vtu")}, options, out, err), 2);
     EXPECT_EQ(vela::cli::RunSystem(system, {Path("s.vtu")}, 1, out, err, options), 2);
     EXPECT_EQ(vela::cli::RunBatch(Path("in"), Path("out"), {}, options, out, err), 2);
-    EXPECT_EQ(vela::cli::RunDemo(Path("demo"), Path("in"), {}, out, err, options.limits), 2);
+    EXPECT_EQ(vela::cli::RunDemo(Path("demo"), Path("in"), options, out, err), 2);
     EXPECT_EQ(err.str().find("--min-sj: expected a scaled Jacobian from -1 to 1"), 0u) << err.str();
     EXPECT_EQ(out.str(), "");
   }
@@ -332,6 +334,30 @@ TEST_F(Cli, MeshesUnderTheFloorAreFaults) {
 
 // Answers the library should never give: far nodes or nodes that are not
 // finite are its fault, reported as such, and no file can hold them.
+// The wall against the channel is judged where the runners are known: the
+// tee of radii 2, 1.5 and 2 on its runner lengths leaves it by 16.9 % of the
+// radius as constructed, and not at all improved.
+TEST_F(Cli, AWallOutsideTheChannelIsAFaultUnlessOnlyReported) {
+  const std::string tee = Write("wide.json", R"({"center": [0, 0, 0], "far_points": [[20, 0, 0], [0, 20, 0],
+    [-20, 0, 0]], "radii": [2, 2, 1.5, 1.5, 2, 2], "extent": "runner-length"})");
+  RunOptions constructed;
+  constructed.asConstructed = true;
+  EXPECT_EQ(vela::cli::RunJunction(tee, {Path("c.vtu")}, constructed, out_, err_), 3);
+  EXPECT_NE(err_.str().find("wall outside the channel: 16.9 % of the local radius at node "), std::string::npos)
+      << err_.str();
+  EXPECT_NE(err_.str().find("over --max-wall 2.0 %"), std::string::npos) << err_.str();
+  EXPECT_TRUE(std::filesystem::exists(Path("c.vtu")));  // written, as for the other faults found after meshing
+
+  constructed.maxWall = -1.0;
+  std::ostringstream reported, reportedErr;
+  EXPECT_EQ(vela::cli::RunJunction(tee, {}, constructed, reported, reportedErr), 0) << reportedErr.str();
+  EXPECT_NE(reported.str().find("16.9 % of the local radius"), std::string::npos) << reported.str();
+
+  std::ostringstream improved, improvedErr;
+  EXPECT_EQ(vela::cli::RunJunction(tee, {}, {}, improved, improvedErr), 0) << improvedErr.str();
+  EXPECT_NE(improved.str().find(" 0.0 % of the local radius"), std::string::npos) << improved.str();
+}
+
 TEST_F(Cli, NonFiniteCoordinatesFromTheLibraryAreFaultsNotWriteFailures) {
   const vela::io::JunctionFile tee = vela::io::ParseJunction(kTee, "tee");
   const vela::cli::MeshedJunction good = vela::cli::MeshJunction(tee);

@@ -204,9 +204,14 @@ JunctionRun MeshAndWriteJunction(const io::JunctionFile& junction, const std::ve
   const std::string name = io::detail::Printable(junction.name);
   try {
     Progress progress(err, options.progress, options.progressAfter);
-    r.meshed = MeshJunction(junction, options.memoryLimit);
+    r.meshed = MeshJunction(junction, options.memoryLimit, options.asConstructed);
     r.status = WriteChecked(junction, r.meshed, outputs, options, r.report, data, err, progress);
     if (r.meshed.ok) r.wall = quality::AssessWall(r.meshed.document.mesh, ChannelOf(junction));
+    r.wallFault = r.meshed.ok && WallOutside(r.wall, options);
+    if (r.wallFault && r.status == kDone) {
+      err << name << ": the mesh has faults:\n" << WallFault(r.wall, options);
+      r.status = kFaults;
+    }
   } catch (const std::bad_alloc&) {
     err << name << ": out of memory: the junction needs more memory than there is (first_circle_nodes "
         << junction.firstCircleNodes << ", " << junction.innerLayers.size() << " inner_layers, "
@@ -242,7 +247,7 @@ std::string JunctionTableRow(const std::string& label, const io::JunctionFile& j
     << mesh.CountOf(ElementKind::Tetra) << std::setw(8) << mesh.CountOf(ElementKind::Pyramid) << std::setw(7)
     << mesh.CountOf(ElementKind::Prism) << std::setw(7) << mesh.CountOf(ElementKind::Hexa) << std::setw(9)
     << std::fixed << std::setprecision(3) << quality::SmallestScaledJacobian(r.report) << std::setw(8)
-    << WallPercent(r.wall) << "  " << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
+    << WallPercent(r.wall) << "  " << (quality::HasFaults(r.report) || r.wallFault ? "yes" : "none") << "\n";
   return s.str();
 }
 
@@ -372,10 +377,10 @@ int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, Summar
   return kDone;
 }
 
-int RunDemo(const std::string& outDir, const std::string& examplesDir, const ViewDirection& view,
-            std::ostream& out, std::ostream& err, const quality::Limits& limits) {
-  std::string problem = ViewProblem(view);
-  if (problem.empty()) problem = LimitsProblem(limits);
+int RunDemo(const std::string& outDir, const std::string& examplesDir, const RunOptions& given, std::ostream& out,
+            std::ostream& err) {
+  std::string problem = ViewProblem(given.view);
+  if (problem.empty()) problem = LimitsProblem(given.limits);
   if (!problem.empty()) {
     err << problem << "\n";
     return kBadInput;
@@ -405,9 +410,11 @@ int RunDemo(const std::string& outDir, const std::string& examplesDir, const Vie
 
   // Each row is flushed as its junction is done: the table is the progress.
   RunOptions options;
-  options.view = view;
+  options.view = given.view;
   options.progress = false;
-  options.limits = limits;
+  options.limits = given.limits;
+  options.maxWall = given.maxWall;
+  options.asConstructed = given.asConstructed;
   int status = kDone;
   out << JunctionTableHeader();
   for (const auto& [stem, junction] : junctions) {
@@ -419,7 +426,7 @@ int RunDemo(const std::string& outDir, const std::string& examplesDir, const Vie
     out << JunctionTableRow(junction.name, junction, r) << std::flush;
   }
   out << "files in " << outDir << "/: NAME.mesh.json, NAME.vtu, NAME.msh, NAME.svg\n";
-  return std::max(status, RunSystemDemo(outDir, examplesDir, out, err, limits));
+  return std::max(status, RunSystemDemo(outDir, examplesDir, out, err, options));
 }
 
 }  // namespace vela::cli

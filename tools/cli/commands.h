@@ -50,8 +50,9 @@ int RunCheck(const std::string& meshFile, std::optional<double> mergeTol, Summar
 // empty) and writes each in every format plus a picture into outDir, then
 // prints one summary table; then the same for the example runner systems
 // (RunSystemDemo in system_command.h).
-int RunDemo(const std::string& outDir, const std::string& examplesDir, const ViewDirection& view,
-            std::ostream& out, std::ostream& err, const quality::Limits& limits = {});
+// Of given, the view, the floors and the construction count.
+int RunDemo(const std::string& outDir, const std::string& examplesDir, const RunOptions& given, std::ostream& out,
+            std::ostream& err);
 
 // One junction meshed, checked and written.
 struct JunctionRun {
@@ -59,6 +60,7 @@ struct JunctionRun {
   MeshedJunction meshed;
   quality::QualityReport report;
   quality::WallReport wall;  // the mesh against the channel its runners are machined to
+  bool wallFault = false;    // the wall lies further outside it than --max-wall allows
   bool written = false;  // every output was written
 };
 

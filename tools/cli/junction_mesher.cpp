@@ -5,12 +5,13 @@
 
 namespace vela::cli {
 
-MeshedJunction MeshJunction(const io::JunctionFile& junction, double memoryLimit) {
+MeshedJunction MeshJunction(const io::JunctionFile& junction, double memoryLimit, bool asConstructed) {
   MeshedJunction out;
   io::MeshDocument& doc = out.document;
   doc.kind = junction.IsBend() ? "bend" : "nway";
   JunctionOptions options;
   options.memoryLimit = memoryLimit < 0.0 ? host::DefaultMemoryLimit() : memoryLimit;
+  options.asConstructed = asConstructed;
   const JunctionResult result = host::MeshValue(junction, options);
   out.ok = result.ok();
   out.refusal = result.refusal;

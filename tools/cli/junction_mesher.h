@@ -26,6 +26,6 @@ struct MeshedJunction {
 // JunctionOptions::memoryLimit does (0: no bound); below 0 it is half the
 // machine's memory (host::DefaultMemoryLimit). Exceptions of the library
 // (std::bad_alloc for a junction too large for the memory) pass through.
-MeshedJunction MeshJunction(const io::JunctionFile& junction, double memoryLimit = -1.0);
+MeshedJunction MeshJunction(const io::JunctionFile& junction, double memoryLimit = -1.0, bool asConstructed = false);
 
 }  // namespace vela::cli

@@ -30,6 +30,7 @@ struct Shared {
   RunOptions options;
   bool quiet = false, json = false, ascii = false, binary = false;
   std::string memoryLimit;  // as given; empty: the default bound
+  double maxWallPercent = 2.0;
 
   RunOptions Resolved() const {
     RunOptions resolved = options;
@@ -39,6 +40,7 @@ struct Shared {
     resolved.write.encoding = ascii    ? vela::io::Encoding::Ascii
                               : binary ? vela::io::Encoding::Binary
                                        : vela::io::Encoding::Default;
+    resolved.maxWall = maxWallPercent < 0.0 ? -1.0 : maxWallPercent / 100.0;
     return resolved;
   }
 };
@@ -77,6 +79,19 @@ void AddEncoding(CLI::App* command, Shared& shared) {
       ->check(CLI::IsMember(kUnits));
 }
 
+// What the meshing commands add to the floor: the wall against the channel,
+// and the construction to mesh by.
+void AddMeshing(CLI::App* command, Shared& shared) {
+  command
+      ->add_option("--max-wall", shared.maxWallPercent,
+                   "how far a node may lie outside the channel the runners are machined to, in percent of the "
+                   "local radius, before the wall is a fault; -1: reported, not judged")
+      ->capture_default_str();
+  command->add_flag("--as-constructed", shared.options.asConstructed,
+                    "the mesh exactly as the library's class constructs it, not the improved one (mitred bends, "
+                    "walls on the channel, smoothed cells)");
+}
+
 void AddMemoryLimit(CLI::App* command, Shared& shared) {
   command->add_option("--memory-limit", shared.memoryLimit,
                       "the most memory a junction or system may take by its estimate, made before meshing: "
@@ -101,8 +116,9 @@ int Run(int argc, char** argv) {
                "draws them.\n"
                "Without a subcommand it runs the demo into out/.\n"
                "Exit status: 0 done; 1 a file could not be written; 2 bad input (command line, file, a refused\n"
-               "junction or system); 3 the mesh has faults, poor cells under --min-sj among them, or cells and\n"
-               "faces checkMesh flags. A batch exits with the highest of its files'."};
+               "junction or system); 3 the mesh has faults, poor cells under --min-sj among them, cells and faces\n"
+               "checkMesh flags, or a wall outside the channel by more than --max-wall. A batch exits with the\n"
+               "highest of its files'."};
   app.set_version_flag("--version", std::string("vela-mesh ") + VELA_MESH_VERSION);
   app.require_subcommand(0, 1);
 
@@ -113,6 +129,7 @@ int Run(int argc, char** argv) {
   junction->add_option("FILE", junctionFile, "junction file (JSON)")->required();
   AddMeshOutputs(junction, outputs, shared, "");
   AddFloor(junction, shared);
+  AddMeshing(junction, shared);
   AddMemoryLimit(junction, shared);
   AddView(junction, shared.options.view);
 
@@ -137,6 +154,7 @@ int Run(int argc, char** argv) {
   system->add_option("FILE", systemFile, "system file (JSON)")->required();
   AddMeshOutputs(system, outputs, shared, "; for vtu the volume file alone");
   AddFloor(system, shared);
+  AddMeshing(system, shared);
   AddMemoryLimit(system, shared);
   system->add_option("--threads", threads, "junctions and bends meshed at once; 0: one per hardware thread")
       ->check(CLI::NonNegativeNumber)
@@ -155,6 +173,7 @@ int Run(int argc, char** argv) {
   AddSummary(batch, shared);
   AddEncoding(batch, shared);
   AddFloor(batch, shared);
+  AddMeshing(batch, shared);
   AddMemoryLimit(batch, shared);
   AddView(batch, shared.options.view);
 
@@ -166,6 +185,7 @@ int Run(int argc, char** argv) {
                    "mesh the junction files of this folder (and the system files of its systems/ folder) instead");
   AddView(demo, shared.options.view);
   AddFloor(demo, shared);
+  AddMeshing(demo, shared);
 
   try {
     app.parse(argc, argv);
@@ -190,7 +210,7 @@ int Run(int argc, char** argv) {
   if (*check)
     return vela::cli::RunCheck(meshFile, tolOption->count() > 0 ? std::optional<double>(tol) : std::nullopt,
                                options.summary, std::cout, std::cerr, options.limits);
-  return vela::cli::RunDemo(outDir, examplesDir, options.view, std::cout, std::cerr, options.limits);
+  return vela::cli::RunDemo(outDir, examplesDir, options, std::cout, std::cerr);
 }
 
 }  // namespace

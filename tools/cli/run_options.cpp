@@ -164,6 +164,17 @@ std::string WallLine(const quality::WallReport& wall) {
   return line.str();
 }
 
+bool WallOutside(const quality::WallReport& wall, const RunOptions& options) {
+  return options.maxWall >= 0.0 && wall.share > options.maxWall;
+}
+
+std::string WallFault(const quality::WallReport& wall, const RunOptions& options) {
+  std::ostringstream line;
+  line << "wall outside the channel: " << std::fixed << std::setprecision(1) << 100.0 * wall.share
+       << " % of the local radius at node " << wall.node << ", over --max-wall " << 100.0 * options.maxWall << " %\n";
+  return line.str();
+}
+
 nlohmann::ordered_json WallJson(const quality::WallReport& wall) {
   return {{"outside", wall.outside}, {"share_of_radius", wall.share},
           {"node", wall.node < 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(wall.node)}};

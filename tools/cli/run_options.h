@@ -58,7 +58,19 @@ struct RunOptions {
   // estimate made before meshing; 0 for no bound; below 0 half the
   // machine's memory (host::DefaultMemoryLimit).
   double memoryLimit = -1.0;
+  // --as-constructed: the mesh exactly as the class constructs it, instead
+  // of the improved one (mitred bends, sections on the channel, smoothed).
+  bool asConstructed = false;
+  // --max-wall: how far, as a share of the local radius, a node may lie
+  // outside the channel the runners are machined to; beyond it the wall is
+  // a fault. Below 0 the wall is reported but not judged.
+  double maxWall = 0.02;
 };
+
+// Whether the wall lies further outside the channel than options allow.
+bool WallOutside(const quality::WallReport& wall, const RunOptions& options);
+// The fault's words: how far out, where, and the bound.
+std::string WallFault(const quality::WallReport& wall, const RunOptions& options);
 
 // The bytes a --memory-limit names: a number with an optional K, M, G or T
 // (powers of 1024, a trailing B or iB allowed: 512M, 4GiB, 1.5G), 0 for no

@@ -68,6 +68,7 @@ struct SystemResult {
   MemoryMesh volume;
   quality::QualityReport report;
   quality::WallReport wall;
+  bool wallFault = false;  // further outside the channel than --max-wall allows
   std::vector<std::string> written;
 };
 
@@ -160,6 +161,7 @@ SystemResult MeshAndWrite(const RunnerNetwork& network, const std::string& units
     vela::system::BuildOptions build;
     build.threads = threads;
     build.memoryLimit = options.memoryLimit < 0.0 ? host::DefaultMemoryLimit() : options.memoryLimit;
+    build.asConstructed = options.asConstructed;
     build.progress = progress.Callback("meshing junctions and bends");
     r.outcome = vela::system::MeshRunnerSystem(network, build);
   } catch (const std::bad_alloc&) {
@@ -181,8 +183,10 @@ SystemResult MeshAndWrite(const RunnerNetwork& network, const std::string& units
   std::ostringstream said;
   r.status = WriteOutputs(r.outcome.mesh, network.name, units, outputs, options, r.written, data, said, progress);
   progress.Print(said.str());
-  if (r.status == kDone && quality::HasFaults(r.report)) {
-    progress.Print(name + ": the mesh has faults:\n" + quality::DescribeFaults(r.report));
+  r.wallFault = WallOutside(r.wall, options);
+  if (r.status == kDone && (quality::HasFaults(r.report) || r.wallFault)) {
+    progress.Print(name + ": the mesh has faults:\n" + quality::DescribeFaults(r.report) +
+                   (r.wallFault ? WallFault(r.wall, options) : std::string()));
     r.status = kFaults;
   }
   return r;
@@ -308,7 +312,7 @@ std::string DemoRow(const std::string& label, const SystemResult& r) {
       << mesh.CountOf(ElementKind::Prism) << std::setw(7) << mesh.CountOf(ElementKind::Hexa) << std::setw(8)
       << r.outcome.mesh.patches.size() << std::setw(8) << std::fixed << std::setprecision(3)
       << quality::SmallestScaledJacobian(r.report) << std::setw(8) << WallPercent(r.wall) << "  "
-      << (quality::HasFaults(r.report) ? "yes" : "none") << "\n";
+      << (quality::HasFaults(r.report) || r.wallFault ? "yes" : "none") << "\n";
   return out.str();
 }
 
@@ -357,7 +361,7 @@ int RunSystem(const std::string& file, const std::vector<std::string>& outputs, 
 }
 
 int RunSystemDemo(const std::string& outDir, const std::string& examplesDir, std::ostream& out,
-                  std::ostream& err, const quality::Limits& limits) {
+                  std::ostream& err, const RunOptions& given) {
   std::vector<DemoSystem> systems;
   try {
     systems = DemoSystems(examplesDir);
@@ -381,7 +385,9 @@ int RunSystemDemo(const std::string& outDir, const std::string& examplesDir, std
   // The rows are the progress: each is flushed as its system is done.
   RunOptions options;
   options.progress = false;
-  options.limits = limits;
+  options.limits = given.limits;
+  options.maxWall = given.maxWall;
+  options.asConstructed = given.asConstructed;
   int status = kDone;
   for (const DemoSystem& system : systems) {
     std::vector<std::string> outputs;

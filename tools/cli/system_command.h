@@ -36,8 +36,10 @@ int RunSystem(const std::string& file, const std::vector<std::string>& outputs, 
 // examplesDir/systems instead, when examplesDir is not empty and has such a
 // folder) into outDir/systems as NAME.mesh.json, NAME.vtu, NAME.patches.vtu,
 // NAME.msh and NAME.svg, and prints one table.
+// Of given, the floors and the construction count; the demo shows no
+// progress line, its rows being the progress.
 int RunSystemDemo(const std::string& outDir, const std::string& examplesDir, std::ostream& out,
-                  std::ostream& err, const quality::Limits& limits = {});
+                  std::ostream& err, const RunOptions& given = {});
 
 // One system meshed and written, as a table row labelled as given and as a
 // JSON summary (null when it was not meshed).
