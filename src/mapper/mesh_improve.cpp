@@ -43,8 +43,12 @@ constexpr double kFirstStep = 0.2;
 // A move betters a cell only by more than this: a junction moved or turned
 // rounds its corners a little differently, and must take the same moves.
 constexpr double kBetter = 1e-9;
-// Halvings of the way into a crease of the channel: to a millionth of it.
-constexpr int kCreaseHalvings = 20;
+// Halvings of the way into a crease of the channel: to a ten-millionth of
+// it.
+constexpr int kCreaseHalvings = 24;
+// Doublings of the way out of the channel from a point inside it, before
+// the point is taken as it is.
+constexpr int kReachDoublings = 8;
 
 using Corner = std::array<int, 4>;  // the corner, then its three neighbours, right-handed
 
@@ -507,6 +511,19 @@ Point3 Channel::Project(const Point3& p) const {
   const Point3 axis = Sub(runners[closest].far, center);
   const double t = std::max(0.0, std::min(1.0, Dot(Sub(p, center), axis) / Dot(axis, axis)));
   Point3 inside = Add(center, Scale(axis, t)), outside = p;
+  // A point inside the channel looks for the surface away from the axis.
+  if (Outside(p) <= 0.0) {
+    const Point3 away = Sub(p, inside);
+    if (!(Norm(away) > 0.0)) return p;
+    inside = p;
+    double reach = runners[closest].junctionRadius + runners[closest].farRadius;
+    outside = Add(p, Scale(away, reach / Norm(away)));
+    for (int doubling = 0; doubling < kReachDoublings && Outside(outside) <= 0.0; ++doubling) {
+      reach *= 2.0;
+      outside = Add(p, Scale(away, reach / Norm(away)));
+    }
+    if (Outside(outside) <= 0.0) return p;
+  }
   for (int halving = 0; halving < kCreaseHalvings; ++halving) {
     const Point3 mid = Scale(Add(inside, outside), 0.5);
     (Outside(mid) > 0.0 ? outside : inside) = mid;
