@@ -80,7 +80,8 @@ void Junctions64(benchmark::State& state) {
   vela::system::BuildOptions options;
   options.threads = static_cast<int>(state.range(0));
   vela::system::detail::NetworkPlan plan;
-  if (vela::system::detail::PlanNetwork(network, plan)) {
+  if (vela::system::detail::PlanNetwork(network, plan) ||
+      vela::system::detail::ReferenceSection(network.section, plan.reference, plan.rings)) {
     state.SkipWithError("the network is refused");
     return;
   }
