@@ -154,8 +154,9 @@ py::array RunnerLength(py::handle center, py::handle farPoints, py::handle radii
   return py::array_t<double>(static_cast<py::ssize_t>(lengths.size()), lengths.data());
 }
 
-vela::system::BuildOptions SystemOptions(py::handle threads, py::handle memoryLimit) {
+vela::system::BuildOptions SystemOptions(py::handle threads, py::handle memoryLimit, bool asConstructed) {
   vela::system::BuildOptions options;
+  options.asConstructed = asConstructed;
   options.threads = Integer(threads, "threads");
   if (options.threads < 0) throw py::value_error("threads: expected 0 (every core) or more");
   options.memoryLimit = MemoryLimit(memoryLimit);
@@ -182,15 +183,15 @@ py::tuple MeshNetwork(const vela::system::RunnerNetwork& network, const vela::sy
   return py::make_tuple(PyMesh(std::move(outcome.mesh), network.name), py::none());
 }
 
-py::tuple MeshSystemText(const std::string& text, py::handle threads, py::handle memoryLimit) {
-  const vela::system::BuildOptions options = SystemOptions(threads, memoryLimit);
+py::tuple MeshSystemText(const std::string& text, py::handle threads, py::handle memoryLimit, bool asConstructed) {
+  const vela::system::BuildOptions options = SystemOptions(threads, memoryLimit, asConstructed);
   vela::system::RunnerNetwork network = io::ParseSystemFile(text);
   if (network.name.empty()) network.name = "system";
   return MeshNetwork(network, options);
 }
 
-py::tuple MeshSystemFile(py::handle path, py::handle threads, py::handle memoryLimit) {
-  const vela::system::BuildOptions options = SystemOptions(threads, memoryLimit);
+py::tuple MeshSystemFile(py::handle path, py::handle threads, py::handle memoryLimit, bool asConstructed) {
+  const vela::system::BuildOptions options = SystemOptions(threads, memoryLimit, asConstructed);
   const std::string file = PathText(path, "system");
   vela::system::RunnerNetwork network;
   {

@@ -387,3 +387,14 @@ def test_a_system_over_the_memory_bound_is_refused_with_its_estimate():
     assert len(vela.mesh_system(bend, memory_limit=e.value).points) > 0  # the bound is the estimate's
     with pytest.raises(ValueError, match="memory_limit"):
         vela.mesh_system(bend, memory_limit=-1)
+
+
+def test_a_system_as_constructed_is_the_class_construction():
+    path = SOURCE / "examples" / "systems" / "single-bend.json"
+    improved = vela.mesh_system(path, threads=1)
+    constructed = vela.mesh_system(path, threads=1, as_constructed=True)
+    # The class sweeps a bend's corner with tetrahedra and pyramids on its
+    # axis; the improved mitre has prisms and hexahedra only.
+    assert set(improved.vtk_cells()) == {13, 12}
+    assert {10, 14} <= set(constructed.vtk_cells())
+    assert len(constructed.points) > len(improved.points)

@@ -195,7 +195,7 @@ def _plain(value):
     raise TypeError(f"system: {type(value).__name__} is not a JSON value")
 
 
-def mesh_system(system, threads=0, memory_limit=None):
+def mesh_system(system, threads=0, memory_limit=None, as_constructed=False):
     """Meshes a whole runner system into one conformal mesh; returns a vela.Mesh
     of kind "system" with regions (where each element came from) and patches
     (the boundary faces by patch name: "wall", then one per open end).
@@ -211,6 +211,10 @@ def mesh_system(system, threads=0, memory_limit=None):
              junctions, bends and runners are added up; a system whose sum
              passes the bound raises SystemRefused ("too-large", .value the
              estimate, .unit "bytes").
+    as_constructed
+             every junction and bend exactly as the library's class
+             constructs it; by default the improved construction (mitred
+             bends, walls on the channel, smoothed cells).
 
     Raises SystemRefused when the network cannot be meshed (see .reason);
     ValueError when the dict or file is not a system file (the message
@@ -220,10 +224,10 @@ def mesh_system(system, threads=0, memory_limit=None):
     if isinstance(system, _Mapping):
         _finite_numbers(system, "")
         text = _json.dumps(dict(system), default=_plain)
-        return _meshed(_vela.mesh_system_text(text, threads, memory_limit), SystemRefused)
+        return _meshed(_vela.mesh_system_text(text, threads, memory_limit, as_constructed), SystemRefused)
     if not isinstance(system, (str, bytes, _os.PathLike)):
         raise TypeError(f"system: expected a dict or a path, got {type(system).__name__}")
-    return _meshed(_vela.mesh_system_file(system, threads, memory_limit), SystemRefused)
+    return _meshed(_vela.mesh_system_file(system, threads, memory_limit, as_constructed), SystemRefused)
 
 
 def _finite_numbers(value, where):
