@@ -57,11 +57,19 @@ struct JunctionInput {
 
 struct JunctionOptions {
   // The mesh exactly as CVelaRunnerMapping constructs it. Off (the default),
-  // a bend whose turn leaves its legs room is mitred instead: two straight
-  // legs meeting in one elliptical section on the plane that bisects the
-  // bend, all prisms and hexahedra, which keeps its cells well shaped where
-  // the half-section corner makes slivers of a gentle turn, and meshes a
-  // straight pass (an opening up to 180 degrees) too.
+  // the improved construction:
+  // - a bend whose turn leaves its legs room is mitred: two straight legs
+  //   meeting in one elliptical section on the plane that bisects the bend,
+  //   all prisms and hexahedra, which keeps its cells well shaped where the
+  //   half-section corner makes slivers of a gentle turn, and meshes a
+  //   straight pass (an opening up to 180 degrees) too;
+  // - an N-way junction's sections grow across the junction plane only as
+  //   far as the channel the runners are machined to reaches there, and do
+  //   not bulge;
+  // - a finishing pass, with the connectivity kept, brings wall nodes still
+  //   outside the channel onto it and smooths the worst cells, never below
+  //   a scaled Jacobian of 0.25 (or a cell's own, if lower); the far-end
+  //   sections and the centre's node stay where they are.
   bool asConstructed = false;
   // Takes the points as CVelaRunnerMapping does: narrowed to float on entry,
   // differences of points formed in single precision, the runners turned

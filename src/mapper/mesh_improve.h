@@ -7,17 +7,19 @@
 // their neighbours. That leaves some wall nodes outside the channel the
 // runners are machined to, and flattens cells where many branches meet.
 // ImproveMesh moves nodes, never the connectivity:
-//   1. every wall node outside the channel goes onto it, the nearest point
-//      of the channel's surface, and the nodes inside follow it (each moves
-//      by the mean of its edge neighbours' moves), so that the layers along
-//      the wall keep their thickness;
-//   2. the nodes of poor cells move where the worst corner of the cells
-//      around them is best: inside towards the middle of their cells and
-//      along the axes, on the wall along the channel.
+//   1. the worst cells first, within a bound of work, the nodes of cells
+//      under 0.3 move where the worst corner of the cells around them is
+//      best: inside towards the middle of their neighbours and along the
+//      junction's axes, on the wall sliding on the channel;
+//   2. every wall node outside the channel goes onto it, the nearest point
+//      of the channel's surface, and the nodes inside follow it (each by
+//      its edge neighbours' moves, the shortest edges weighing most), so
+//      that the layers along the wall keep their thickness; then 1 again.
 // No cell may fall under the floor a solver wants (or under what it had,
-// when it had less) and no corner may turn over: a move that would is taken
-// part way or not at all. The far-end sections never move, so that runners
-// join them node for node.
+// when it had less), no corner may turn over and no edge may shrink to half
+// its length: a move that would is taken part way or not at all. The fixed
+// nodes (the far-end sections, so that runners join them node for node, and
+// the centre's node) never move.
 
 #include <VelaJunction.h>
 
