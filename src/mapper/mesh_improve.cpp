@@ -388,7 +388,15 @@ bool Improver::SearchFrom(size_t node) {
   double best = WorstAround(node);
   Point3 bestAt = start;
   auto tryAt = [&](const Point3& trial, double floor) {
+    const Point3 from = bestAt;
     at = onWall ? m_channel.Project(trial) : trial;
+    // Near a crease the channel's nearest point can lie far from the step:
+    // a wall node goes no further than twice its step, or it could pass
+    // over cells that do not share it.
+    if (onWall && Norm(Sub(at, from)) > 2.0 * Norm(Sub(trial, from)) + kBetter * m_shortest[node]) {
+      at = bestAt;
+      return;
+    }
     const double worst = WorstAround(node, floor);
     if (worst > floor + kBetter && KeepsSize(node)) {
       best = worst;
