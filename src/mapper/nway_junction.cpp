@@ -135,6 +135,8 @@ std::unique_ptr<MeshBuild> SweepNWay(const NWayPlan& plan, std::vector<int>& fir
   const std::vector<Point3>& around = plan.projected.farPoints;
   const std::vector<double>& r = plan.radii;
   const int n = plan.RunnerCount();
+  const bool improved = plan.construction == Construction::Improved;
+  const double ball = BallRadius(r);
   firstNodes.assign(static_cast<size_t>(n), 0);
   for (int i = 0; i < n; ++i) {
     const int next = i + 1 == n ? 0 : i + 1;
@@ -148,13 +150,14 @@ std::unique_ptr<MeshBuild> SweepNWay(const NWayPlan& plan, std::vector<int>& fir
                  before = 2 * static_cast<size_t>(prev);
     const double radii[6] = {r[own], r[own + 1], r[after], r[after + 1], r[before], r[before + 1]};
     std::copy(radii, radii + 6, in.radii);
-    in.junctionRadius = plan.construction == Construction::Improved ? std::min(plan.centerRadius, BallRadius(r)) : plan.centerRadius;
+    // The improved centre grows no larger than the ball the runners meet in.
+    in.junctionRadius = improved ? std::min(plan.centerRadius, ball) : plan.centerRadius;
     in.normal = plan.normal;
     in.cosTilt = plan.projected.cosElevation[static_cast<size_t>(i)];
     in.sinTilt = plan.projected.sinElevation[static_cast<size_t>(i)];
     in.precision = plan.precision;
-    in.onChannel = plan.construction == Construction::Improved;
-    in.ballRadius = BallRadius(r);
+    in.onChannel = improved;
+    in.ballRadius = ball;
     firstNodes[static_cast<size_t>(i)] = AppendBranch(plan, in, faces, *build);
   }
   return build;
