@@ -125,7 +125,9 @@ REFUSALS = [
     ("magnitude", changed(Y, radii=[2, 2, 2, 2, 1e300, 1e300]), 2),
     ("radius-not-positive", changed(Y, radii=[2, 2, 2, 0, 2, 2]), 1),
     ("far-point-degenerate", changed(Y, far_points=[[20, 0, 0], [0, 20, 0], [0, 0, 0]]), 2),
-    ("no-plane", changed(Y, far_points=[[20, 0, 0], [-20, 0, 0], [10, 0, 0]]), -1),
+    # The refusals of the construction as the class makes it: by default the
+    # hub meshes junctions out of the plane, or out of order round it.
+    ("no-plane", changed(Y, far_points=[[20, 0, 0], [-20, 0, 0], [10, 0, 0]], as_constructed=True), -1),
     ("layers-not-set", changed(Y, inner_layers=[]), -1),
     ("layer-order", changed(Y, inner_layers=[0, 0.5, 0.25, 1]), -1),
     ("no-inner-ring", changed(Y, inner_layers=[0]), -1),
@@ -134,12 +136,12 @@ REFUSALS = [
     ("odd-first-ring", changed(BEND, first_circle_nodes=7), -1),
     ("bend-opening", changed(BEND, far_points=[[20, 0, 0], [20, 3, 0]]), -1),
     ("neighbours-too-close", planar([0, 20, 180]), 0),
-    ("elevation", LIFTED, 3),
+    ("elevation", changed(LIFTED, as_constructed=True), 3),
     ("radius-ratio", changed(Y, radii=[2, 2, 6, 6, 2, 2]), 1),
     ("section-too-fine", changed(Y, first_circle_nodes=4, inner_layers=[i / 8 for i in range(9)]), -1),
     ("too-large", changed(Y, first_circle_nodes=100000, inner_layers=[i / 1000 for i in range(1001)]), -1),
-    ("unsound-result", planar([4, 110, 316]) | {"radii": [2, 2, 3, 3, 1.5, 1.5]}, -1),
-    ("runner-order", planar([0, 200, 100, 300]), -1),
+    ("unsound-result", planar([4, 110, 316]) | {"radii": [2, 2, 3, 3, 1.5, 1.5], "as_constructed": True}, -1),
+    ("runner-order", planar([0, 200, 100, 300]) | {"as_constructed": True}, -1),
 ]
 
 
@@ -163,7 +165,7 @@ def test_every_refusal_is_raised_by_name(reason, args, runner):
 MEASURED = [
     # Runner 1 rises 25 degrees; the plane, an average, tilts about half way towards it, and the
     # runner opposite leans down from it a little more than runner 1 leans up.
-    (LIFTED, "elevation", 3, -1, "degrees", (10, 25), 10,
+    (changed(LIFTED, as_constructed=True), "elevation", 3, -1, "degrees", (10, 25), 10,
      "runner 3 leaves the junction plane at {value:.4g} degrees, limit 10 degrees"),
     (planar([0, 20, 180]), "neighbours-too-close", 0, 1, "degrees", (20 - 1e-9, 20 + 1e-9), 30,
      "runners 0 and 1 are 20 degrees apart, at least 30 degrees needed"),
@@ -204,10 +206,12 @@ def test_a_refused_system_names_its_reason():
 def test_a_refused_system_carries_its_point_runner_and_the_library_reason():
     tee = {"points": {"c": [0, 0, 0], "a": [-30, 0, 0], "b": [30, 0, 0], "d": [0, 30, 0], "e": [0, -30, 25]},
            "runners": [{"from": "c", "to": end, "radius": 2} for end in "abde"]}
+    # As the class constructs it; by default the hub meshes a runner this steep.
     with pytest.raises(vela.SystemRefused) as refused:
-        vela.mesh_system(tee)
+        vela.mesh_system(tee, as_constructed=True)
     e = refused.value
     assert (e.reason, e.point, e.runner, e.junction_reason, e.unit) == ("junction", "c", "c-d", "elevation", "degrees")
+    assert len(vela.mesh_system(tee).points) > 0
     assert e.value > e.limit == 10.0
     sharp = {"points": {"a": [-30, 0, 0], "c": [0, 0, 0], "e": [-30, 3, 0]},
              "runners": [{"from": "c", "to": "a", "radius": 2}, {"from": "c", "to": "e", "radius": 2}]}

@@ -4,8 +4,11 @@
 
 #include <VelaJunction.h>
 
+#include "mapper/hub_junction.h"
 #include "mapper/junction_guards.h"
+#include "mapper/junction_inputs.h"
 #include "mapper/junction_plan.h"
+#include "mapper/nway_junction.h"
 #include "mapper/mesh_improve.h"
 #include "mapper/mesh_soundness.h"
 #include "mapper/refusal.h"
@@ -90,6 +93,40 @@ void Improve(const JunctionCall& call, JunctionMesh& mesh) {
     mesh.nodes = swept;
 }
 
+// Beyond this angle out of the junction plane the planar construction's
+// branches, swept in the plane and tilted back, were seen to run into
+// runners other than their neighbours; the hub takes such junctions.
+constexpr double kCosPlanarElevation = 0.98480775;  // cos 10 degrees
+
+// Whether the runners leave the plane the planar construction would sweep
+// them in by more than it is good for, or span no such plane at all (a
+// runner square to the others, as a sprue on a star of runners).
+bool OutOfPlane(const JunctionCall& call) {
+  const std::optional<Point3> normal = AverageCoplaneNormal(call.center, call.farPoints, call.precision);
+  if (!normal) return true;
+  const ProjectedRunners projected = ProjectRunners(call.center, *normal, call.farPoints, call.precision);
+  return std::any_of(projected.cosElevation.begin(), projected.cosElevation.end(),
+                     [](double c) { return !(c >= kCosPlanarElevation); });
+}
+
+// The improved N-way junction: the planar construction for runners around
+// one plane, the hub for runners out of it. A planar junction that the
+// planar construction cannot mesh soundly, or whose runners are not listed
+// in order round it, goes to the hub too; should the hub refuse as well, the
+// planar refusal is the one the caller knows the junction by.
+JunctionOutcome MeshImprovedNWay(const JunctionSettings& settings, const JunctionCall& call) {
+  if (call.farPoints.size() >= 3 && CheckRadiusCount(call.radii, 2 * static_cast<int>(call.farPoints.size())) &&
+      CheckRunners(call.center, call.farPoints, call.radii, call.precision) && OutOfPlane(call))
+    return MeshHub(settings, call);
+  JunctionOutcome planar = MeshNWay(settings, call);
+  const Refusal why = planar.refusal.reason;
+  if (planar.build || (why != Refusal::UnsoundResult && why != Refusal::RunnerOrder)) return planar;
+  JunctionOutcome hub = MeshHub(settings, call);
+  if (hub.build) return hub;
+  RecordRefusal(planar.refusal);
+  return planar;
+}
+
 }  // namespace
 
 JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& options) {
@@ -99,8 +136,9 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   JunctionCall call =
       CallOf(input, precision, options.asConstructed ? Construction::AsConstructed : Construction::Improved);
   call.memoryLimit = options.memoryLimit;
-  const JunctionOutcome outcome =
-      input.farPoints.size() == 2 ? MeshBend(settings, call) : MeshNWay(settings, call);
+  const JunctionOutcome outcome = input.farPoints.size() == 2            ? MeshBend(settings, call)
+                                  : call.construction == Construction::Improved ? MeshImprovedNWay(settings, call)
+                                                                                : MeshNWay(settings, call);
   JunctionResult result;
   result.refusal = outcome.refusal;
   if (!outcome.build) return result;

@@ -79,10 +79,6 @@ TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
          n.points.push_back({"e", {30, -20, 0}});  // from d back across c-b
          n.runners.push_back({"d", "e", 2, 2});
        }},
-      {"junction", "junction at c: elevation", [](RunnerNetwork& n) {  // steeply out of the plane
-         n.points.push_back({"e", {0, -30, 25}});
-         n.runners.push_back({"c", "e", 2, 2});
-       }},
       {"junction", "is runner c-e", [](RunnerNetwork& n) {  // a pair of runners, by their names
          n.points[2].second = {300, 0, 0};
          n.points.push_back({"e", {282, 103, 0}});  // 20 degrees from c-b
@@ -138,10 +134,10 @@ TEST(SystemRefusal, RecordNamesPointRunnerReasonAndMeasure) {
          n.points.push_back({"e", {30, -20, 0}});
          n.runners.push_back({"d", "e", 2, 2});
        }},
-      // The plane that fits the four runners best leaves d the steepest.
-      {"junction", "c", "c-d", vela::Refusal::Elevation, Unit::Degrees, true,
+      {"junction", "c", "c-e", vela::Refusal::NeighboursTooClose, Unit::Degrees, false,
        [](RunnerNetwork& n) {
-         n.points.push_back({"e", {0, -30, 25}});
+         n.points[2].second = {300, 0, 0};
+         n.points.push_back({"e", {282, 103, 0}});  // 20 degrees from c-b
          n.runners.push_back({"c", "e", 2, 2});
        }},
       {"settings", "", "", vela::Refusal::OddFirstRing, Unit::None, false,

@@ -1,0 +1,490 @@
+#include "mapper/hub_junction.h"
+
+#include "mapper/junction_guards.h"
+#include "mapper/node_merge.h"
+#include "mapper/refusal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+
+namespace vela {
+
+namespace {
+
+using RefusalUnit = JunctionRefusal::Unit;
+
+// Two runners closer than this leave a cone face so narrow that its sectors
+// turn into slivers.
+constexpr double kMinPairAngleDeg = 20.0;
+// A direction that three runners are equally close to, within this much of
+// a cosine, is a corner of their cones; two such corners closer than this
+// are one corner, met by every runner of both (the foot of a star, where
+// all its runners' cones meet).
+constexpr double kOnCorner = 1e-9;
+constexpr double kSameCorner = 1e-9;
+// The merge joins nodes closer than a quarter of the smallest ring gap.
+constexpr double kMergeTolShare = 0.25;
+
+double Degrees(double radians) { return radians * 180.0 / kPi; }
+
+JunctionOutcome Refusing(Refusal reason) {
+  Refuse(reason);
+  return RefusedOutcome();
+}
+
+JunctionOutcome Refusing(Refusal reason, int runner, int otherRunner, const Measured& measured) {
+  Refuse(reason, runner, otherRunner, measured);
+  return RefusedOutcome();
+}
+
+// A direction met by three or more runners' cones.
+struct Corner {
+  Point3 dir{};
+  std::vector<int> runners;
+};
+
+// The face two runners' cones share, from corner `from` to corner `to` in
+// the order the lower-numbered runner `a` goes round its axis.
+struct Face {
+  int a = -1, b = -1;
+  int from = -1, to = -1;
+  double target = 0.0;  // first-ring sectors its angle is worth, seen from both runners
+  int units = 0;        // first-ring sectors it gets
+  // Rays in the face: cos(u phi) x + sin(u phi) y for u from 0 (corner
+  // `from`) to 1 (corner `to`).
+  Point3 x{}, y{};
+  double phi = 0.0;
+};
+
+// One runner's share of its cone: the faces in its own order round its axis.
+struct Sector {
+  int face = -1;
+  int from = -1;        // the corner it starts at
+  double span = 0.0;    // its angle round the runner's axis
+  double middle = 0.0;  // the angle half way through it
+  int start = 0;        // the first-ring sector it starts at
+};
+
+struct Branch {
+  Point3 dir{};          // from the centre towards the far point
+  Point3 w0{}, w1{};     // the section's axes: angle 0 and 90 degrees
+  double length = 0.0;
+  double turn = 0.0;     // the far-end section's angle 0, in the section's axes
+  std::vector<Sector> sectors;
+};
+
+// The channel as machined: each runner a tapered cylinder from the centre to
+// its far point, with a ball of its radius at the centre.
+struct Channel {
+  std::vector<Point3> dirs;
+  std::vector<double> lengths, farRadii, endRadii;
+};
+
+// How far from the centre a ray leaves the channel. Every runner's cylinder
+// and ball hold the centre and are convex, so the ray leaves each once and
+// the channel at the furthest of them. The result depends on the ray alone,
+// so two runners placing a node on the same ray place it alike.
+double ChannelReach(const Channel& channel, const Point3& ray) {
+  double reach = 0.0;
+  for (size_t k = 0; k < channel.dirs.size(); ++k) {
+    const double r = channel.endRadii[k];
+    const double c = Dot(ray, channel.dirs[k]);
+    double exit = r;
+    if (c > 0.0) {
+      // Square to the axis the radius grows with the taper, r(t) = r + slope t.
+      const double sine = std::sqrt(std::max(0.0, 1.0 - c * c));
+      const double slope = (channel.farRadii[k] - r) / channel.lengths[k];
+      const double closing = sine - slope * c;
+      // It ends at the far point.
+      const double end = channel.lengths[k] / c;
+      exit = std::max(r, closing > 0.0 ? std::min(r / closing, end) : end);
+    }
+    reach = std::max(reach, exit);
+  }
+  return reach;
+}
+
+Point3 Turned(const Branch& b, double angle) {
+  return Add(Scale(b.w0, std::cos(angle)), Scale(b.w1, std::sin(angle)));
+}
+
+double AngleIn(const Branch& b, const Point3& v) { return std::atan2(Dot(v, b.w1), Dot(v, b.w0)); }
+
+std::vector<Corner> FindCorners(const std::vector<Point3>& dirs) {
+  const int n = static_cast<int>(dirs.size());
+  std::vector<Corner> corners;
+  for (int i = 0; i < n; ++i)
+    for (int j = i + 1; j < n; ++j)
+      for (int l = j + 1; l < n; ++l) {
+        const Point3 normal = Cross(Sub(dirs[size_t(j)], dirs[size_t(i)]), Sub(dirs[size_t(l)], dirs[size_t(i)]));
+        if (!(Norm(normal) > 1e-12)) continue;
+        for (double side : {1.0, -1.0}) {
+          const Point3 e = Scale(Unit(normal), side);
+          const double own = Dot(e, dirs[size_t(i)]);
+          bool closest = true;
+          for (int k = 0; k < n && closest; ++k) closest = Dot(e, dirs[size_t(k)]) <= own + kOnCorner;
+          if (!closest) continue;
+          const auto same = std::find_if(corners.begin(), corners.end(),
+                                         [&](const Corner& c) { return Dot(c.dir, e) > 1.0 - kSameCorner; });
+          if (same == corners.end()) corners.push_back({e, {}});
+        }
+      }
+  for (Corner& c : corners) {
+    double best = -2.0;
+    for (const Point3& d : dirs) best = std::max(best, Dot(c.dir, d));
+    for (int k = 0; k < n; ++k)
+      if (Dot(c.dir, dirs[size_t(k)]) >= best - 1e-7) c.runners.push_back(k);
+  }
+  return corners;
+}
+
+// Each runner's corners in order round its axis, and the runner across each
+// stretch between two: the one whose bisecting plane a point half way along
+// the stretch reaches first, moving back along the axis.
+bool FindSectors(const std::vector<Point3>& dirs, const std::vector<Corner>& corners,
+                 std::vector<Branch>& branches, std::vector<std::vector<int>>& across) {
+  const int n = static_cast<int>(dirs.size());
+  across.assign(size_t(n), {});
+  for (int i = 0; i < n; ++i) {
+    Branch& b = branches[size_t(i)];
+    std::vector<std::pair<double, int>> round;
+    for (int c = 0; c < static_cast<int>(corners.size()); ++c) {
+      const std::vector<int>& met = corners[size_t(c)].runners;
+      if (std::find(met.begin(), met.end(), i) != met.end())
+        round.push_back({AngleIn(b, corners[size_t(c)].dir), c});
+    }
+    if (round.size() < 2) return false;
+    std::sort(round.begin(), round.end());
+    for (size_t s = 0; s < round.size(); ++s) {
+      const auto& [angle, corner] = round[s];
+      double span = (s + 1 < round.size() ? round[s + 1].first : round[0].first + 2.0 * kPi) - angle;
+      Sector sector;
+      sector.from = corner;
+      sector.span = span;
+      sector.middle = angle + 0.5 * span;
+      const Point3 ray = Turned(b, sector.middle);
+      int best = -1;
+      double reach = 0.0;
+      for (int j = 0; j < n; ++j) {
+        if (j == i) continue;
+        const double v = Dot(ray, dirs[size_t(j)]) / (1.0 - Dot(dirs[size_t(i)], dirs[size_t(j)]));
+        if (best < 0 || v > reach) best = j, reach = v;
+      }
+      across[size_t(i)].push_back(best);
+      b.sectors.push_back(sector);
+    }
+  }
+  return true;
+}
+
+// Pairs the two runners' views of every face: runner a's stretch from
+// corner p to q across runner b is runner b's from q to p across a.
+bool PairFaces(const std::vector<Branch>& branches, const std::vector<std::vector<int>>& across,
+               std::vector<Branch>& paired, std::vector<Face>& faces, int firstRing) {
+  const int n = static_cast<int>(branches.size());
+  paired = branches;
+  for (int a = 0; a < n; ++a) {
+    const std::vector<Sector>& own = branches[size_t(a)].sectors;
+    for (size_t s = 0; s < own.size(); ++s) {
+      const int b = across[size_t(a)][s];
+      const int from = own[s].from, to = own[(s + 1) % own.size()].from;
+      const std::vector<Sector>& other = branches[size_t(b)].sectors;
+      bool found = false;
+      for (size_t t = 0; t < other.size() && !found; ++t) {
+        if (across[size_t(b)][t] != a || other[t].from != to || other[(t + 1) % other.size()].from != from) continue;
+        found = true;
+        if (a > b) continue;  // the lower-numbered runner records the face
+        Face face;
+        face.a = a, face.b = b, face.from = from, face.to = to;
+        face.target = firstRing * (own[s].span + other[t].span) / (4.0 * kPi);
+        const int id = static_cast<int>(faces.size());
+        faces.push_back(face);
+        paired[size_t(a)].sectors[s].face = id;
+        paired[size_t(b)].sectors[t].face = id;
+      }
+      if (!found) return false;
+    }
+  }
+  return true;
+}
+
+// Shares the first ring's sectors among the faces: a whole number, at least
+// one, for each face, the first ring's count round each runner, and as near
+// each face's worth as that allows. Starting from the nearest whole numbers,
+// a runner with too many or too few passes the difference along a path that
+// takes one from a face and gives one to the next in turn, until it ends at
+// a runner with the opposite difference (or back at itself, two at a time).
+bool ShareSectors(int runners, int firstRing, std::vector<Face>& faces) {
+  std::vector<int> excess(size_t(runners), -firstRing);
+  std::vector<std::vector<int>> touching(static_cast<size_t>(runners));
+  for (int f = 0; f < static_cast<int>(faces.size()); ++f) {
+    Face& face = faces[size_t(f)];
+    face.units = std::max(1, static_cast<int>(std::lround(face.target)));
+    excess[size_t(face.a)] += face.units;
+    excess[size_t(face.b)] += face.units;
+    touching[size_t(face.a)].push_back(f);
+    touching[size_t(face.b)].push_back(f);
+  }
+  const auto state = [](int runner, int change) { return 2 * runner + (change > 0 ? 1 : 0); };
+  for (int round = 0; round < 4 * firstRing * runners; ++round) {
+    int s = 0;
+    while (s < runners && excess[size_t(s)] == 0) ++s;
+    if (s == runners) return true;
+    const int first = excess[size_t(s)] > 0 ? -1 : 1;
+    // came[state]: the state before it and the face between them.
+    std::vector<std::pair<int, int>> came(size_t(2 * runners), {-1, -1});
+    std::vector<char> seen(size_t(2 * runners), 0);
+    std::deque<int> queue{state(s, first)};
+    seen[size_t(state(s, first))] = 1;
+    int endFace = -1, endFrom = -1;
+    while (!queue.empty() && endFace < 0) {
+      const int at = queue.front();
+      queue.pop_front();
+      const int runner = at / 2, change = at % 2 ? 1 : -1;
+      std::vector<int> options = touching[size_t(runner)];
+      // Faces whose change brings them nearer their worth first.
+      const auto cost = [&](int f) {
+        const Face& face = faces[size_t(f)];
+        return std::fabs(face.units + change - face.target) - std::fabs(face.units - face.target);
+      };
+      std::stable_sort(options.begin(), options.end(), [&](int p, int q) { return cost(p) < cost(q); });
+      for (int f : options) {
+        const Face& face = faces[size_t(f)];
+        if (change < 0 && face.units <= 1) continue;
+        const int other = face.a == runner ? face.b : face.a;
+        const int e = excess[size_t(other)];
+        const bool ends = other == s ? (change == first && std::abs(e) >= 2) : (change < 0 ? e > 0 : e < 0);
+        if (ends) {
+          endFace = f, endFrom = at;
+          break;
+        }
+        const int next = state(other, -change);
+        if (seen[size_t(next)]) continue;
+        seen[size_t(next)] = 1;
+        came[size_t(next)] = {at, f};
+        queue.push_back(next);
+      }
+    }
+    if (endFace < 0) return false;
+    // Apply the changes from the end back to s.
+    int f = endFace, at = endFrom;
+    while (f >= 0) {
+      const int change = at % 2 ? 1 : -1;
+      Face& face = faces[size_t(f)];
+      face.units += change;
+      excess[size_t(face.a)] += change;
+      excess[size_t(face.b)] += change;
+      if (face.units < 1) return false;
+      f = came[size_t(at)].second;
+      at = came[size_t(at)].first;
+    }
+  }
+  return false;
+}
+
+// The ray of a face at u.
+Point3 FaceRay(const Face& face, double u) {
+  return Add(Scale(face.x, std::cos(u * face.phi)), Scale(face.y, std::sin(u * face.phi)));
+}
+
+// The face's rays, from its lower-numbered runner's view alone,
+// so that both runners place the same nodes on it.
+bool ShapeFace(int id, Face& face, const std::vector<Branch>& branches, const std::vector<Point3>& dirs,
+               const std::vector<Corner>& corners) {
+  const Point3& da = dirs[size_t(face.a)];
+  const Point3& db = dirs[size_t(face.b)];
+  const Point3 normal = Unit(Sub(da, db));
+  const Point3 from = corners[size_t(face.from)].dir, to = corners[size_t(face.to)].dir;
+  const Point3 x = Sub(from, Scale(normal, Dot(from, normal)));
+  if (!(Norm(x) > 1e-9)) return false;
+  face.x = Unit(x);
+  // A point of the face half way round runner a's stretch tells which way
+  // round the plane the face runs (from corners opposite each other, both
+  // ways are half a turn).
+  const Branch& own = branches[size_t(face.a)];
+  const Sector* sector = nullptr;
+  for (size_t s = 0; s < own.sectors.size(); ++s)
+    if (own.sectors[s].from == face.from && own.sectors[(s + 1) % own.sectors.size()].from == face.to &&
+        own.sectors[s].face == id)
+      sector = &own.sectors[s];
+  if (!sector) return false;
+  const Point3 ray = Turned(own, sector->middle);
+  const Point3 middle = Add(ray, Scale(da, Dot(ray, db) / (1.0 - Dot(da, db))));
+  Point3 y = Sub(middle, Scale(face.x, Dot(middle, face.x)));
+  y = Sub(y, Scale(normal, Dot(y, normal)));
+  if (!(Norm(y) > 1e-9)) return false;
+  face.y = Unit(y);
+  face.phi = std::atan2(Dot(to, face.y), Dot(to, face.x));
+  if (face.phi <= 0.0) face.phi += 2.0 * kPi;
+  return true;
+}
+
+// Where runner i's junction section puts node j of a ring of `perSector`
+// nodes per first-ring sector, at `share` of the wall: on a corner, or on
+// the face its sector covers. Relative to the centre.
+Point3 JunctionNode(int i, const Branch& b, int j, int perSector, double share, const std::vector<Face>& faces,
+                    const std::vector<Corner>& corners, const Channel& channel) {
+  size_t s = 0;
+  while (s + 1 < b.sectors.size() && j >= b.sectors[s + 1].start * perSector) ++s;
+  const Sector& sector = b.sectors[s];
+  const Face& face = faces[size_t(sector.face)];
+  const int l = j - sector.start * perSector, count = face.units * perSector;
+  if (l == 0) {
+    const Point3& ray = corners[size_t(sector.from)].dir;
+    return Scale(ray, share * ChannelReach(channel, ray));
+  }
+  const double u = face.a == i ? double(l) / count : double(count - l) / count;
+  const Point3 ray = FaceRay(face, u);
+  return Scale(ray, share * ChannelReach(channel, ray));
+}
+
+}  // namespace
+
+JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& call) {
+  ClearRefusal();
+  if (!CheckShares(call.innerShare, call.outerShare)) return RefusedOutcome();
+  const int n = static_cast<int>(call.farPoints.size());
+  if (n < 3) return Refusing(Refusal::TooFewRunners);
+  JunctionPlan plan;
+  plan.precision = call.precision;
+  plan.center = call.center;
+  if (!PlanSection(settings, call.innerShare / (call.innerShare + call.outerShare), plan)) return RefusedOutcome();
+  if (!CheckRadiusCount(call.radii, 2 * n)) return RefusedOutcome();
+  plan.farPoints = call.farPoints;
+  plan.radii = call.radii;
+  if (!CheckRunners(call.center, plan.farPoints, plan.radii, call.precision)) return RefusedOutcome();
+  const SectionSettings& section = plan.section;
+  const int f = section.firstRing;
+
+  std::vector<Branch> branches(static_cast<size_t>(n));
+  std::vector<Point3> dirs(static_cast<size_t>(n));
+  double ball = 0.0;
+  for (int i = 0; i < n; ++i) {
+    Branch& b = branches[size_t(i)];
+    const Point3 along = Difference(plan.farPoints[size_t(i)], call.center, call.precision);
+    b.length = Norm(along);
+    b.dir = dirs[size_t(i)] = Scale(along, 1.0 / b.length);
+    // The section's axes turn counter-clockwise about the direction towards
+    // the centre, as every branch's do, so that its elements face the same way.
+    const Point3 towards = Scale(b.dir, -1.0);
+    const Point3 helper = std::fabs(towards[0]) < 0.6 ? Point3{1.0, 0.0, 0.0} : Point3{0.0, 1.0, 0.0};
+    b.w0 = Unit(Sub(helper, Scale(towards, Dot(helper, towards))));
+    b.w1 = Cross(towards, b.w0);
+    ball = std::max(ball, plan.radii[size_t(2 * i + 1)]);
+  }
+  for (int i = 0; i < n; ++i)
+    for (int j = i + 1; j < n; ++j) {
+      const double angle = Degrees(std::acos(std::max(-1.0, std::min(1.0, Dot(dirs[size_t(i)], dirs[size_t(j)])))));
+      if (angle < kMinPairAngleDeg)
+        return Refusing(Refusal::NeighboursTooClose, i, j, {angle, kMinPairAngleDeg, RefusalUnit::Degrees});
+    }
+
+  const std::vector<Corner> corners = FindCorners(dirs);
+  Channel channel;
+  channel.dirs = dirs;
+  for (int i = 0; i < n; ++i) {
+    channel.lengths.push_back(branches[size_t(i)].length);
+    channel.farRadii.push_back(plan.radii[size_t(2 * i)]);
+    channel.endRadii.push_back(plan.radii[size_t(2 * i + 1)]);
+  }
+  std::vector<std::vector<int>> across;
+  std::vector<Face> faces;
+  std::vector<Branch> paired;
+  if (!FindSectors(dirs, corners, branches, across) || !PairFaces(branches, across, paired, faces, f))
+    return Refusing(Refusal::UnsoundResult);
+  branches = std::move(paired);
+  for (int i = 0; i < n; ++i) {
+    const int met = static_cast<int>(branches[size_t(i)].sectors.size());
+    if (met > f)
+      return Refusing(Refusal::FirstRingTooSmall, i, -1, {double(f), double(met), RefusalUnit::Count});
+  }
+  if (!ShareSectors(n, f, faces)) return Refusing(Refusal::UnsoundResult);
+  for (size_t id = 0; id < faces.size(); ++id)
+    if (!ShapeFace(static_cast<int>(id), faces[id], branches, dirs, corners))
+      return Refusing(Refusal::UnsoundResult);
+  // Each runner's first-ring sectors in its own order, and the far-end
+  // section turned to meet them with as little twist as possible.
+  for (Branch& b : branches) {
+    int start = 0;
+    double sx = 0.0, sy = 0.0;
+    for (Sector& s : b.sectors) {
+      s.start = start;
+      const double lag = AngleIn(b, corners[size_t(s.from)].dir) - 2.0 * kPi * start / f;
+      sx += std::cos(lag), sy += std::sin(lag);
+      start += faces[size_t(s.face)].units;
+    }
+    b.turn = std::atan2(sy, sx);
+  }
+
+  const SectionCounts counts = CountSection(f, section.innerRings, section.outerLayers);
+  const SectionSize size = SizeSection(f, section.innerRings, section.outerLayers);
+  const double nodeCapacity = size.nodes * (plan.layers + 2) * n;
+  const double elementCapacity = size.faces * (plan.layers + 1) * n;
+  if (!CheckCounts(nodeCapacity, elementCapacity, call.memoryLimit)) return RefusedOutcome();
+  plan.capacity = {static_cast<int>(nodeCapacity), static_cast<int>(elementCapacity)};
+  plan.mergeTol = kMergeTolShare * MergeTolerance(ball, plan.radii, section.inner, section.innerRings, section.outer,
+                                                  section.outerLayers, call.innerShare, call.outerShare);
+
+  // Ring by ring: the share of the radius, the nodes per first-ring sector.
+  std::vector<std::pair<double, int>> rings{{0.0, 0}};
+  const double rho = section.ioRatio;
+  for (int k = 1; k <= section.innerRings; ++k) rings.push_back({rho * section.inner[size_t(k)], k});
+  for (int q = 1; q <= section.outerLayers; ++q)
+    rings.push_back({rho + (1.0 - rho) * section.outer[size_t(q)], section.innerRings});
+
+  auto build = std::make_unique<MeshBuild>(plan.capacity);
+  const std::vector<SectionFace> sectionFaces = SectionFaces(f, section.innerRings, section.outerLayers);
+  const int layers = plan.layers;
+  std::vector<int> firstNodes(size_t(n), 0);
+  std::vector<Point3> rows(size_t((layers + 1) * counts.nodes + 1));
+  for (int i = 0; i < n; ++i) {
+    const Branch& b = branches[size_t(i)];
+    const double r0 = plan.radii[size_t(2 * i)], r1 = plan.radii[size_t(2 * i + 1)];
+    // The far-end section lies inside the runner's own cone, or its branch
+    // would cut into a neighbour's: its far point must lie beyond the
+    // neighbour's reach, r cot(half the angle between them).
+    for (int j = 0; j < n; ++j) {
+      if (j == i) continue;
+      const double c = Dot(b.dir, dirs[size_t(j)]);
+      const double reach = r0 * std::sqrt(std::max(0.0, 1.0 - c * c)) / (1.0 - c);
+      if (!(b.length > reach))
+        return Refusing(Refusal::NeighboursTooClose, i, j, {b.length, reach, RefusalUnit::Length});
+    }
+    const Point3& far = plan.farPoints[size_t(i)];
+    int row = 1;
+    for (const auto& [share, perSector] : rings) {
+      const int count = perSector == 0 ? 1 : perSector * f;
+      for (int j = 0; j < count; ++j, ++row) {
+        const double angle = perSector == 0 ? 0.0 : 2.0 * kPi * j / count;
+        const Point3 start = Add(far, Scale(Turned(b, angle + b.turn), share * r0));
+        const Point3 end = perSector == 0
+                               ? call.center
+                               : Add(call.center, JunctionNode(i, b, j, perSector, share, faces, corners, channel));
+        for (int k = 0; k <= layers; ++k) {
+          Point3& node = rows[size_t(k * counts.nodes + row)];
+          if (k == 0) node = start;
+          else if (k == layers) node = end;
+          else {
+            const double t = double(k) / layers;
+            node = Add(Scale(start, 1.0 - t), Scale(end, t));
+            // Between its ends the branch stays inside its own runner, or
+            // the ball where that is wider.
+            const Point3 offset = Sub(node, call.center);
+            const double along = Dot(offset, b.dir);
+            const Point3 square = Sub(offset, Scale(b.dir, along));
+            const double sideways = Norm(square);
+            const double own = r1 + (r0 - r1) * std::max(0.0, std::min(1.0, along / b.length));
+            const double inBall = std::fabs(along) < ball ? std::sqrt(ball * ball - along * along) : 0.0;
+            const double bound = share * std::max(own, inBall);
+            if (sideways > bound) node = Add(Add(call.center, Scale(b.dir, along)), Scale(square, bound / sideways));
+          }
+        }
+      }
+    }
+    firstNodes[size_t(i)] = build->Append(rows, counts.nodes, layers + 1, sectionFaces, {}, false);
+  }
+  return Finish(plan, std::move(build), firstNodes);
+}
+
+}  // namespace vela
