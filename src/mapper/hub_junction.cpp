@@ -23,6 +23,17 @@ constexpr double kMinPairAngleDeg = 20.0;
 // all its runners' cones meet).
 constexpr double kOnCorner = 1e-9;
 constexpr double kSameCorner = 1e-9;
+// A corner where this many cones meet, this far from every runner, gets a
+// cap: a short stub of a branch towards the wall, whose cone takes the
+// corner. Without it each cone would fold its section into a wedge of
+// 360 degrees over the number of cones there, and a star of eight would
+// leave wedges of 45 degrees at its foot.
+constexpr int kCapRunners = 5;
+constexpr double kCapAngle = 60.0 * 3.141592653589793 / 180.0;
+// A cap's section reaches this share of the way to its cone's faces.
+constexpr double kCapReach = 0.6;
+// Corners of the cones closer than this (5 degrees) are one corner.
+constexpr double kSnap = 0.9961946981;
 // The merge joins nodes closer than a quarter of the smallest ring gap.
 constexpr double kMergeTolShare = 0.25;
 
@@ -42,6 +53,7 @@ JunctionOutcome Refusing(Refusal reason, int runner, int otherRunner, const Meas
 struct Corner {
   Point3 dir{};
   std::vector<int> runners;
+  double wall = 0.0;  // how far from the centre the wall lies along dir
 };
 
 // The face two runners' cones share, from corner `from` to corner `to` in
@@ -55,6 +67,10 @@ struct Face {
   // `from`) to 1 (corner `to`).
   Point3 x{}, y{};
   double phi = 0.0;
+  // A face of a cap keeps to the ball; any other follows the channel, drawn
+  // at each end to its corner's wall.
+  bool capped = false;
+  double fromGap = 0.0, toGap = 0.0;
 };
 
 // One runner's share of its cone: the faces in its own order round its axis.
@@ -67,6 +83,8 @@ struct Sector {
 };
 
 struct Branch {
+  bool cap = false;      // a stub towards the wall, not a runner
+  double capRadius = 0.0;
   Point3 dir{};          // from the centre towards the far point
   Point3 w0{}, w1{};     // the section's axes: angle 0 and 90 degrees
   double length = 0.0;
@@ -109,9 +127,49 @@ Point3 Turned(const Branch& b, double angle) {
   return Add(Scale(b.w0, std::cos(angle)), Scale(b.w1, std::sin(angle)));
 }
 
+// A branch along dir, its section's axes turning counter-clockwise about
+// the direction towards the centre, as every branch's do, so that its
+// elements face the same way.
+Branch Framed(const Point3& dir, double length) {
+  Branch b;
+  b.dir = dir;
+  b.length = length;
+  const Point3 towards = Scale(dir, -1.0);
+  const Point3 helper = std::fabs(towards[0]) < 0.6 ? Point3{1.0, 0.0, 0.0} : Point3{0.0, 1.0, 0.0};
+  b.w0 = Unit(Sub(helper, Scale(towards, Dot(helper, towards))));
+  b.w1 = Cross(towards, b.w0);
+  return b;
+}
+
+double AngleBetween(const Point3& a, const Point3& b) { return std::acos(std::max(-1.0, std::min(1.0, Dot(a, b)))); }
+
 double AngleIn(const Branch& b, const Point3& v) { return std::atan2(Dot(v, b.w1), Dot(v, b.w0)); }
 
-std::vector<Corner> FindCorners(const std::vector<Point3>& dirs) {
+// Corners closer than `snap` (a cosine) become one, met by the runners of
+// all of them: the faces between them would be too short to take a sector
+// of the first ring without slivers. Runners that lie almost in one plane
+// give such clusters near the plane's normal.
+std::vector<Corner> SnapCorners(std::vector<Corner> corners, double snap) {
+  bool merged = true;
+  while (merged) {
+    merged = false;
+    for (size_t p = 0; p < corners.size() && !merged; ++p)
+      for (size_t q = p + 1; q < corners.size() && !merged; ++q) {
+        if (!(Dot(corners[p].dir, corners[q].dir) > snap)) continue;
+        Corner& keep = corners[p];
+        const double wp = static_cast<double>(keep.runners.size()), wq = static_cast<double>(corners[q].runners.size());
+        keep.dir = Unit(Add(Scale(keep.dir, wp), Scale(corners[q].dir, wq)));
+        for (int k : corners[q].runners)
+          if (std::find(keep.runners.begin(), keep.runners.end(), k) == keep.runners.end()) keep.runners.push_back(k);
+        std::sort(keep.runners.begin(), keep.runners.end());
+        corners.erase(corners.begin() + static_cast<std::ptrdiff_t>(q));
+        merged = true;
+      }
+  }
+  return corners;
+}
+
+std::vector<Corner> FindCorners(const std::vector<Point3>& dirs, double snap) {
   const int n = static_cast<int>(dirs.size());
   std::vector<Corner> corners;
   for (int i = 0; i < n; ++i)
@@ -136,7 +194,7 @@ std::vector<Corner> FindCorners(const std::vector<Point3>& dirs) {
     for (int k = 0; k < n; ++k)
       if (Dot(c.dir, dirs[size_t(k)]) >= best - 1e-7) c.runners.push_back(k);
   }
-  return corners;
+  return SnapCorners(std::move(corners), snap);
 }
 
 // Each runner's corners in order round its axis, and the runner across each
@@ -323,20 +381,26 @@ bool ShapeFace(int id, Face& face, const std::vector<Branch>& branches, const st
 // Where runner i's junction section puts node j of a ring of `perSector`
 // nodes per first-ring sector, at `share` of the wall: on a corner, or on
 // the face its sector covers. Relative to the centre.
+// The wall along a face's ray at u.
+double FaceWall(const Face& face, double u, const Point3& ray, const Channel& channel, double ball) {
+  if (face.capped) return ball;
+  return ChannelReach(channel, ray) + (1.0 - u) * face.fromGap + u * face.toGap;
+}
+
 Point3 JunctionNode(int i, const Branch& b, int j, int perSector, double share, const std::vector<Face>& faces,
-                    const std::vector<Corner>& corners, const Channel& channel) {
+                    const std::vector<Corner>& corners, const Channel& channel, double ball) {
   size_t s = 0;
   while (s + 1 < b.sectors.size() && j >= b.sectors[s + 1].start * perSector) ++s;
   const Sector& sector = b.sectors[s];
   const Face& face = faces[size_t(sector.face)];
   const int l = j - sector.start * perSector, count = face.units * perSector;
   if (l == 0) {
-    const Point3& ray = corners[size_t(sector.from)].dir;
-    return Scale(ray, share * ChannelReach(channel, ray));
+    const Corner& corner = corners[size_t(sector.from)];
+    return Scale(corner.dir, share * corner.wall);
   }
   const double u = face.a == i ? double(l) / count : double(count - l) / count;
   const Point3 ray = FaceRay(face, u);
-  return Scale(ray, share * ChannelReach(channel, ray));
+  return Scale(ray, share * FaceWall(face, u, ray, channel, ball));
 }
 
 }  // namespace
@@ -357,32 +421,41 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
   const SectionSettings& section = plan.section;
   const int f = section.firstRing;
 
-  std::vector<Branch> branches(static_cast<size_t>(n));
-  std::vector<Point3> dirs(static_cast<size_t>(n));
+  std::vector<Branch> branches;
+  std::vector<Point3> dirs;
   double ball = 0.0;
   for (int i = 0; i < n; ++i) {
-    Branch& b = branches[size_t(i)];
     const Point3 along = Difference(plan.farPoints[size_t(i)], call.center, call.precision);
-    b.length = Norm(along);
-    b.dir = dirs[size_t(i)] = Scale(along, 1.0 / b.length);
-    // The section's axes turn counter-clockwise about the direction towards
-    // the centre, as every branch's do, so that its elements face the same way.
-    const Point3 towards = Scale(b.dir, -1.0);
-    const Point3 helper = std::fabs(towards[0]) < 0.6 ? Point3{1.0, 0.0, 0.0} : Point3{0.0, 1.0, 0.0};
-    b.w0 = Unit(Sub(helper, Scale(towards, Dot(helper, towards))));
-    b.w1 = Cross(towards, b.w0);
+    const double length = Norm(along);
+    dirs.push_back(Scale(along, 1.0 / length));
+    branches.push_back(Framed(dirs.back(), length));
     ball = std::max(ball, plan.radii[size_t(2 * i + 1)]);
   }
   for (int i = 0; i < n; ++i)
     for (int j = i + 1; j < n; ++j) {
-      const double angle = Degrees(std::acos(std::max(-1.0, std::min(1.0, Dot(dirs[size_t(i)], dirs[size_t(j)])))));
+      const double angle = Degrees(AngleBetween(dirs[size_t(i)], dirs[size_t(j)]));
       if (angle < kMinPairAngleDeg)
         return Refusing(Refusal::NeighboursTooClose, i, j, {angle, kMinPairAngleDeg, RefusalUnit::Degrees});
     }
 
-  const std::vector<Corner> corners = FindCorners(dirs);
+  // Caps on the crowded corners far from every runner, on the ball's wall.
+  const std::vector<Corner> bare = FindCorners(dirs, kSnap);
+  for (const Corner& c : bare) {
+    if (static_cast<int>(c.runners.size()) < kCapRunners) continue;
+    double nearest = kPi;
+    for (int k = 0; k < n; ++k) nearest = std::min(nearest, AngleBetween(c.dir, dirs[size_t(k)]));
+    if (nearest < kCapAngle) continue;
+    const double capAngle = kCapReach * 0.5 * nearest;
+    Branch cap = Framed(c.dir, ball * std::cos(capAngle));
+    cap.cap = true;
+    cap.capRadius = ball * std::sin(capAngle);
+    dirs.push_back(c.dir);
+    branches.push_back(cap);
+  }
+  const int all = static_cast<int>(branches.size());
+  std::vector<Corner> corners = all > n ? FindCorners(dirs, kSnap) : bare;
   Channel channel;
-  channel.dirs = dirs;
+  channel.dirs.assign(dirs.begin(), dirs.begin() + n);
   for (int i = 0; i < n; ++i) {
     channel.lengths.push_back(branches[size_t(i)].length);
     channel.farRadii.push_back(plan.radii[size_t(2 * i)]);
@@ -394,15 +467,26 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
   if (!FindSectors(dirs, corners, branches, across) || !PairFaces(branches, across, paired, faces, f))
     return Refusing(Refusal::UnsoundResult);
   branches = std::move(paired);
-  for (int i = 0; i < n; ++i) {
+  for (int i = 0; i < all; ++i) {
     const int met = static_cast<int>(branches[size_t(i)].sectors.size());
     if (met > f)
-      return Refusing(Refusal::FirstRingTooSmall, i, -1, {double(f), double(met), RefusalUnit::Count});
+      return Refusing(Refusal::FirstRingTooSmall, i < n ? i : -1, -1, {double(f), double(met), RefusalUnit::Count});
   }
-  if (!ShareSectors(n, f, faces)) return Refusing(Refusal::UnsoundResult);
+  if (!ShareSectors(all, f, faces)) return Refusing(Refusal::UnsoundResult);
   for (size_t id = 0; id < faces.size(); ++id)
     if (!ShapeFace(static_cast<int>(id), faces[id], branches, dirs, corners))
       return Refusing(Refusal::UnsoundResult);
+  // Where a cap meets the runners the wall keeps to the ball: the channel
+  // reaches further between two runners' cylinders, but the cap's flat end
+  // could not then lie beyond its own junction section and inside the ball.
+  for (Corner& c : corners)
+    c.wall = std::any_of(c.runners.begin(), c.runners.end(), [n](int k) { return k >= n; }) ? ball
+                                                                                           : ChannelReach(channel, c.dir);
+  for (Face& face : faces) {
+    face.capped = face.a >= n || face.b >= n;
+    face.fromGap = corners[size_t(face.from)].wall - ChannelReach(channel, FaceRay(face, 0.0));
+    face.toGap = corners[size_t(face.to)].wall - ChannelReach(channel, FaceRay(face, 1.0));
+  }
   // Each runner's first-ring sectors in its own order, and the far-end
   // section turned to meet them with as little twist as possible.
   for (Branch& b : branches) {
@@ -419,8 +503,8 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
 
   const SectionCounts counts = CountSection(f, section.innerRings, section.outerLayers);
   const SectionSize size = SizeSection(f, section.innerRings, section.outerLayers);
-  const double nodeCapacity = size.nodes * (plan.layers + 2) * n;
-  const double elementCapacity = size.faces * (plan.layers + 1) * n;
+  const double nodeCapacity = size.nodes * (plan.layers + 2) * all;
+  const double elementCapacity = size.faces * (plan.layers + 1) * all;
   if (!CheckCounts(nodeCapacity, elementCapacity, call.memoryLimit)) return RefusedOutcome();
   plan.capacity = {static_cast<int>(nodeCapacity), static_cast<int>(elementCapacity)};
   plan.mergeTol = kMergeTolShare * MergeTolerance(ball, plan.radii, section.inner, section.innerRings, section.outer,
@@ -438,20 +522,22 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
   const int layers = plan.layers;
   std::vector<int> firstNodes(size_t(n), 0);
   std::vector<Point3> rows(size_t((layers + 1) * counts.nodes + 1));
-  for (int i = 0; i < n; ++i) {
+  for (int i = 0; i < all; ++i) {
     const Branch& b = branches[size_t(i)];
-    const double r0 = plan.radii[size_t(2 * i)], r1 = plan.radii[size_t(2 * i + 1)];
+    const double r0 = b.cap ? b.capRadius : plan.radii[size_t(2 * i)];
+    const double r1 = b.cap ? b.capRadius : plan.radii[size_t(2 * i + 1)];
     // The far-end section lies inside the runner's own cone, or its branch
     // would cut into a neighbour's: its far point must lie beyond the
     // neighbour's reach, r cot(half the angle between them).
-    for (int j = 0; j < n; ++j) {
+    for (int j = 0; j < all && !b.cap; ++j) {
       if (j == i) continue;
       const double c = Dot(b.dir, dirs[size_t(j)]);
       const double reach = r0 * std::sqrt(std::max(0.0, 1.0 - c * c)) / (1.0 - c);
       if (!(b.length > reach))
         return Refusing(Refusal::NeighboursTooClose, i, j, {b.length, reach, RefusalUnit::Length});
     }
-    const Point3& far = plan.farPoints[size_t(i)];
+    // A cap ends in a flat section whose rim lies on the ball.
+    const Point3 far = b.cap ? Add(call.center, Scale(b.dir, b.length)) : plan.farPoints[size_t(i)];
     int row = 1;
     for (const auto& [share, perSector] : rings) {
       const int count = perSector == 0 ? 1 : perSector * f;
@@ -460,7 +546,7 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
         const Point3 start = Add(far, Scale(Turned(b, angle + b.turn), share * r0));
         const Point3 end = perSector == 0
                                ? call.center
-                               : Add(call.center, JunctionNode(i, b, j, perSector, share, faces, corners, channel));
+                               : Add(call.center, JunctionNode(i, b, j, perSector, share, faces, corners, channel, ball));
         for (int k = 0; k <= layers; ++k) {
           Point3& node = rows[size_t(k * counts.nodes + row)];
           if (k == 0) node = start;
@@ -482,7 +568,8 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
         }
       }
     }
-    firstNodes[size_t(i)] = build->Append(rows, counts.nodes, layers + 1, sectionFaces, {}, false);
+    const int first = build->Append(rows, counts.nodes, layers + 1, sectionFaces, {}, false);
+    if (!b.cap) firstNodes[size_t(i)] = first;
   }
   return Finish(plan, std::move(build), firstNodes);
 }
