@@ -123,6 +123,32 @@ double ChannelReach(const Channel& channel, const Point3& ray) {
   return reach;
 }
 
+// Whether p (relative to the centre) lies inside the channel: within a
+// runner's tapered cylinder between the centre and its far point, or within
+// the ball of its radius at either end.
+bool InChannel(const Channel& channel, const Point3& p) {
+  for (size_t k = 0; k < channel.dirs.size(); ++k) {
+    const double length = channel.lengths[k];
+    const double t = std::max(0.0, std::min(length, Dot(p, channel.dirs[k])));
+    const double r = channel.endRadii[k] + (channel.farRadii[k] - channel.endRadii[k]) * t / length;
+    if (Norm(Sub(p, Scale(channel.dirs[k], t))) <= r) return true;
+    if (Norm(Sub(p, Scale(channel.dirs[k], length))) <= channel.farRadii[k]) return true;
+  }
+  return false;
+}
+
+// The furthest distance between `inside` and `beyond` from `from` along the
+// unit `out` that still lies in the channel, taking the point at `inside`
+// to lie in it; `beyond` itself when it does.
+double WithinChannel(const Channel& channel, const Point3& from, const Point3& out, double inside, double beyond) {
+  if (InChannel(channel, Add(from, Scale(out, beyond)))) return beyond;
+  for (int k = 0; k < 24; ++k) {
+    const double middle = 0.5 * (inside + beyond);
+    (InChannel(channel, Add(from, Scale(out, middle))) ? inside : beyond) = middle;
+  }
+  return inside;
+}
+
 Point3 Turned(const Branch& b, double angle) {
   return Add(Scale(b.w0, std::cos(angle)), Scale(b.w1, std::sin(angle)));
 }
@@ -206,13 +232,26 @@ bool FindSectors(const std::vector<Point3>& dirs, const std::vector<Corner>& cor
   across.assign(size_t(n), {});
   for (int i = 0; i < n; ++i) {
     Branch& b = branches[size_t(i)];
-    std::vector<std::pair<double, int>> round;
+    std::vector<int> met;
     for (int c = 0; c < static_cast<int>(corners.size()); ++c) {
-      const std::vector<int>& met = corners[size_t(c)].runners;
-      if (std::find(met.begin(), met.end(), i) != met.end())
-        round.push_back({AngleIn(b, corners[size_t(c)].dir), c});
+      const std::vector<int>& at = corners[size_t(c)].runners;
+      if (std::find(at.begin(), at.end(), i) != at.end()) met.push_back(c);
     }
-    if (round.size() < 2) return false;
+    if (met.size() < 2) return false;
+    // The section's angle 0 points at the runner's first corner, which the
+    // runners' order alone decides: a junction moved or turned as a whole
+    // is meshed alike, node for node.
+    const Point3 towards = Scale(b.dir, -1.0);
+    const Point3& first = corners[size_t(met.front())].dir;
+    const Point3 square = Sub(first, Scale(towards, Dot(first, towards)));
+    if (!(Norm(square) > 1e-9)) return false;
+    b.w0 = Unit(square);
+    b.w1 = Cross(towards, b.w0);
+    std::vector<std::pair<double, int>> round{{0.0, met.front()}};
+    for (size_t k = 1; k < met.size(); ++k) {
+      const double angle = AngleIn(b, corners[size_t(met[k])].dir);
+      round.push_back({angle < 0.0 ? angle + 2.0 * kPi : angle, met[k]});
+    }
     std::sort(round.begin(), round.end());
     for (size_t s = 0; s < round.size(); ++s) {
       const auto& [angle, corner] = round[s];
@@ -255,7 +294,9 @@ bool PairFaces(const std::vector<Branch>& branches, const std::vector<std::vecto
         if (a > b) continue;  // the lower-numbered runner records the face
         Face face;
         face.a = a, face.b = b, face.from = from, face.to = to;
-        face.target = firstRing * (own[s].span + other[t].span) / (4.0 * kPi);
+        // Quantised, so that rounding cannot tip a face's share one way for
+        // a junction and the other way for the same junction turned.
+        face.target = std::round(1e6 * firstRing * (own[s].span + other[t].span) / (4.0 * kPi)) / 1e6;
         const int id = static_cast<int>(faces.size());
         faces.push_back(face);
         paired[size_t(a)].sectors[s].face = id;
@@ -476,12 +517,13 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
   for (size_t id = 0; id < faces.size(); ++id)
     if (!ShapeFace(static_cast<int>(id), faces[id], branches, dirs, corners))
       return Refusing(Refusal::UnsoundResult);
-  // Where a cap meets the runners the wall keeps to the ball: the channel
-  // reaches further between two runners' cylinders, but the cap's flat end
-  // could not then lie beyond its own junction section and inside the ball.
-  for (Corner& c : corners)
-    c.wall = std::any_of(c.runners.begin(), c.runners.end(), [n](int k) { return k >= n; }) ? ball
-                                                                                           : ChannelReach(channel, c.dir);
+  // The corners' walls lie on the ball the runners meet in. The channel
+  // reaches further along a corner where a wide runner's cylinder passes it,
+  // but the narrower runners there would then have to grow to it in their
+  // last layer, and cells that turn that sharply fail a finite-volume
+  // solver's face decomposition. Next to a cap the whole face keeps to the
+  // ball: the cap's flat end must lie beyond its junction section.
+  for (Corner& c : corners) c.wall = ball;
   for (Face& face : faces) {
     face.capped = face.a >= n || face.b >= n;
     face.fromGap = corners[size_t(face.from)].wall - ChannelReach(channel, FaceRay(face, 0.0));
@@ -562,7 +604,20 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
             const double sideways = Norm(square);
             const double own = r1 + (r0 - r1) * std::max(0.0, std::min(1.0, along / b.length));
             const double inBall = std::fabs(along) < ball ? std::sqrt(ball * ball - along * along) : 0.0;
-            const double bound = share * std::max(own, inBall);
+            // A junction section wider than both, where a neighbour's
+            // cylinder reaches further along a face, is grown towards over
+            // the last layers rather than in the last alone, as far as the
+            // channel reaches there.
+            const Point3 toEnd = Sub(end, call.center);
+            const double endSideways = Norm(Sub(toEnd, Scale(b.dir, Dot(toEnd, b.dir)))) / std::max(share, 1e-300);
+            const double late = t * t * t * t;
+            const double kept = std::max(own, inBall);
+            double wall = std::max(kept, late * endSideways + (1.0 - late) * r0);
+            if (wall > kept && sideways > 0.0) {
+              const Point3 onAxis = Scale(b.dir, along), out = Scale(square, 1.0 / sideways);
+              wall = WithinChannel(channel, onAxis, out, kept, wall);
+            }
+            const double bound = share * wall;
             if (sideways > bound) node = Add(Add(call.center, Scale(b.dir, along)), Scale(square, bound / sideways));
           }
         }
@@ -571,7 +626,9 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
     const int first = build->Append(rows, counts.nodes, layers + 1, sectionFaces, {}, false);
     if (!b.cap) firstNodes[size_t(i)] = first;
   }
-  return Finish(plan, std::move(build), firstNodes);
+  JunctionOutcome outcome = Finish(plan, std::move(build), firstNodes);
+  outcome.hub = true;
+  return outcome;
 }
 
 }  // namespace vela

@@ -17,6 +17,7 @@
 #include "sweep/section_pattern.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace vela {
 
@@ -78,7 +79,7 @@ bool CornersSound(const JunctionMesh& mesh) {
 // the wall brought onto the channel, the far-end sections kept where the
 // runners join them and the centre's node where it is. Should the moved mesh fail the check, which the pass's
 // guards are there to rule out, the mesh stays as swept and merged.
-void Improve(const JunctionCall& call, JunctionMesh& mesh) {
+void Improve(const JunctionCall& call, JunctionMesh& mesh, size_t poorCells) {
   std::vector<char> fixed(mesh.nodes.size(), 0);
   for (const std::vector<int>& section : mesh.farSections)
     for (int node : section) fixed[static_cast<size_t>(node)] = 1;
@@ -89,7 +90,8 @@ void Improve(const JunctionCall& call, JunctionMesh& mesh) {
     if (Norm(Sub(mesh.nodes[k], call.center)) < Norm(Sub(mesh.nodes[nearest], call.center))) nearest = k;
   if (!mesh.nodes.empty() && Norm(Sub(mesh.nodes[nearest], call.center)) <= mesh.mergeTolerance) fixed[nearest] = 1;
   const std::vector<Point3> swept = mesh.nodes;
-  if (ImproveMesh(mesh, ChannelOf(call.center, call.farPoints, call.radii), fixed).moved && !CornersSound(mesh))
+  if (ImproveMesh(mesh, ChannelOf(call.center, call.farPoints, call.radii), fixed, poorCells).moved &&
+      !CornersSound(mesh))
     mesh.nodes = swept;
 }
 
@@ -147,7 +149,8 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   mesh.farSections = outcome.farSections;
   mesh.nodesBeforeMerge = outcome.nodesBeforeMerge;
   mesh.mergeTolerance = outcome.mergeTol;
-  if (call.construction == Construction::Improved) Improve(call, mesh);
+  if (call.construction == Construction::Improved && !std::getenv("NOIMPROVE"))
+    Improve(call, mesh, outcome.hub ? kHubPoorCellsSmoothed : kPoorCellsSmoothed);
   return result;
 }
 

@@ -94,6 +94,7 @@ struct JunctionOutcome {
   int farNodeInSection = 0;
   int nodesBeforeMerge = 0;
   double mergeTol = 0.0;
+  bool hub = false;  // meshed as a hub (mapper/hub_junction.h)
 };
 
 // The N-way junction's plan, or nothing with the refusal recorded; the

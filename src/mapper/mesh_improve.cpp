@@ -33,9 +33,9 @@ constexpr double kKeepCorner = 0.25;
 constexpr double kKeepEdge = 0.5;
 // Cells under this are smoothed; the search stops when none is left.
 constexpr double kPoorCorner = 0.3;
-// The smoothing's work: searches per poor cell, for at most this many cells.
+// The smoothing's work: searches per poor cell, for at most as many cells
+// as the caller allows (ImproveMesh).
 constexpr int kSearchesPerCell = 8;
-constexpr size_t kMostPoorCells = 200;
 // Steps of one node's pattern search, and its first step as a share of the
 // node's shortest edge.
 constexpr int kSearchRounds = 4;
@@ -229,8 +229,8 @@ double WallDistance(const JunctionMesh& mesh, const Channel& channel, const std:
 // worst corner, kept up to date as nodes move.
 class Improver {
 public:
-  Improver(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed)
-      : m_mesh(mesh), m_channel(channel), m_fixed(fixed), m_around(AdjacencyOf(mesh)),
+  Improver(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed, size_t poorCells)
+      : m_mesh(mesh), m_channel(channel), m_fixed(fixed), m_poorCells(poorCells), m_around(AdjacencyOf(mesh)),
         m_wall(BoundaryNodes(mesh, m_around)), m_quality(mesh.elements.size()), m_shortest(mesh.nodes.size()) {
     for (size_t k = 0; k < m_wall.size(); ++k) m_wall[k] = m_wall[k] && !m_fixed[k];
     for (size_t e = 0; e < m_quality.size(); ++e) m_quality[e] = WorstCorner(m_mesh.nodes, m_mesh.elements[e]);
@@ -285,6 +285,7 @@ private:
   JunctionMesh& m_mesh;
   const Channel& m_channel;
   const std::vector<char>& m_fixed;
+  size_t m_poorCells;  // the most poor cells the smoothing works for
   const Adjacency m_around;
   std::vector<char> m_wall;
   std::vector<double> m_quality;
@@ -447,7 +448,7 @@ void Improver::Smooth() {
     if (m_quality[e] < kPoorCorner) worst.push({key(m_quality[e]), e});
   std::vector<char> givenUp(m_quality.size(), 0);
   int searches = 0;
-  const int bound = kSearchesPerCell * static_cast<int>(std::min<size_t>(worst.size(), kMostPoorCells));
+  const int bound = kSearchesPerCell * static_cast<int>(std::min<size_t>(worst.size(), m_poorCells));
   while (!worst.empty() && searches < bound) {
     const auto [queued, cell] = worst.top();
     worst.pop();
@@ -574,7 +575,8 @@ double WorstCorner(const std::vector<Point3>& nodes, const Element& element, dou
   return worst;
 }
 
-ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed) {
+ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed,
+                          size_t poorCells) {
   ImproveReport report;
   // Most junctions need nothing: no poor cell, and no node outside the
   // channel (a node inside the mesh lies outside only where the wall does).
@@ -588,7 +590,7 @@ ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std:
   report.wallAfter = report.wallBefore;
   if (report.worstBefore >= kPoorCorner && report.wallBefore <= kOnWall) return report;
 
-  Improver improver(mesh, channel, fixed);
+  Improver improver(mesh, channel, fixed, poorCells);
   report.moved = true;
   report.wallBefore = improver.Wall();
   // Smoothing first gives the poor cells the room the wall's move needs;

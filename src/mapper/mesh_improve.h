@@ -65,8 +65,14 @@ struct ImproveReport {
   bool moved = false;  // whether any node may have moved
 };
 
+// How many of the poorest cells the smoothing works for, at most: the bound
+// on its work that every census run stayed sound under with the planar
+// and the bend constructions.
+constexpr size_t kPoorCellsSmoothed = 200;
+
 // Improves mesh in place; fixed marks the nodes that stay, by node number.
-ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed);
+ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed,
+                          size_t poorCells = kPoorCellsSmoothed);
 
 // The smallest corner Jacobian of an element over the product of its three
 // edge lengths, scaled so that the element's ideal shape scores 1: 0 flat,

@@ -1,0 +1,200 @@
+// The hub: junctions whose runners do not share a plane, meshed through the
+// value API's default. Each mesh is judged by the quality library, which
+// shares no code with the construction: soundness (orientation, conformity,
+// overlap), the scaled Jacobian, and the wall against the channel the runners
+// are machined to.
+
+#include <VelaJunction.h>
+#include <VelaRefusal.h>
+
+#include "channel.h"
+#include "junction_call.h"
+#include "junction_fixtures.h"
+#include "mesh_checks.h"
+#include "quality.h"
+
+#include "vec3.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace {
+
+using vela::Point3;
+
+Point3 Toward(double azimuthDeg, double elevationDeg, double length) {
+  const double a = azimuthDeg * vela::kPi / 180.0, e = elevationDeg * vela::kPi / 180.0;
+  return {length * std::cos(e) * std::cos(a), length * std::cos(e) * std::sin(a), length * std::sin(e)};
+}
+
+// p relative to j's centre.
+Point3 At(const Junction& j, const Point3& p) { return {j.center[0] + p[0], j.center[1] + p[1], j.center[2] + p[2]}; }
+
+// A sprue standing on a star of runners: the sprue first, tilted from the
+// star's plane by `tilt` degrees, then the star's runners round it. Uneven
+// stars alternate their radii, and every other runner is pushed `shift`
+// degrees round.
+Junction SprueFoot(int runners, bool uneven, double tilt = 90.0, double shift = 0.0) {
+  Junction j;
+  j.name = "sprue on " + std::to_string(runners) + (uneven ? " uneven" : "");
+  j.center = {3, -2, 5};
+  j.outer = {0, 0.5, 1};
+  j.farPoints.push_back(At(j, Toward(20.0, tilt, 26.0)));
+  j.radii = {3.0, 3.5};
+  for (int k = 0; k < runners; ++k) {
+    const double turn = 360.0 * k / runners + (k % 2 ? shift : 0.0);
+    j.farPoints.push_back(At(j, Toward(turn, 0.0, 22.0)));
+    const double r = uneven && k % 2 ? 2.0 : 2.5;
+    j.radii.push_back(r);
+    j.radii.push_back(r);
+  }
+  return j;
+}
+
+std::vector<vela::quality::MachinedRunner> MachinedOf(const Junction& j) {
+  std::vector<vela::quality::MachinedRunner> channel;
+  for (size_t i = 0; i < j.farPoints.size(); ++i)
+    channel.push_back({j.center, j.farPoints[i], j.radii[2 * i + 1], j.radii[2 * i]});
+  return channel;
+}
+
+struct Judged {
+  double smallestJacobian = 0.0;
+  double wallShare = 0.0;
+};
+
+// Meshes j through the value API, expects it sound by the quality library,
+// and gives its smallest scaled Jacobian and its wall outside the channel.
+Judged MeshAndJudge(const Junction& j) {
+  const vela::JunctionResult result = vela::host::MeshValue(FileOf(j));
+  EXPECT_TRUE(result.ok()) << j.name << ": " << vela::RefusalMessage(result.refusal);
+  if (!result.ok()) return {};
+  MemoryMesh memory;
+  WriteSolidMesh(result.mesh, memory);
+  ExpectSoundMesh(memory, 0.0);
+  const vela::quality::QualityReport report = vela::quality::Assess(memory, 0.0);
+  EXPECT_FALSE(vela::quality::HasFaults(report)) << j.name << ": " << vela::quality::DescribeFaults(report);
+  // Every runner keeps its own far-end section: the centre on the far point,
+  // every ring square to the runner at its share of the far radius.
+  EXPECT_EQ(result.mesh.farSections.size(), j.farPoints.size());
+  for (size_t i = 0; i < result.mesh.farSections.size(); ++i) {
+    const Point3 far = j.farPoints[i];
+    const Point3 axis = vela::Unit(vela::Sub(far, j.center));
+    const std::vector<int>& section = result.mesh.farSections[i];
+    EXPECT_LT(vela::Norm(vela::Sub(result.mesh.nodes[size_t(section[0])], far)), 1e-9);
+    double widest = 0.0;
+    for (int node : section) {
+      const Point3 offset = vela::Sub(result.mesh.nodes[size_t(node)], far);
+      EXPECT_LT(std::fabs(vela::Dot(offset, axis)), 1e-9) << j.name << " runner " << i;
+      widest = std::max(widest, vela::Norm(offset));
+    }
+    EXPECT_NEAR(widest, j.radii[2 * i], 1e-9) << j.name << " runner " << i;
+  }
+  return {vela::quality::SmallestScaledJacobian(report),
+          vela::quality::AssessWall(memory, MachinedOf(j)).share};
+}
+
+TEST(HubJunction, SprueFeetMeshSoundlyWithTheirWallOnTheChannel) {
+  for (int runners : {3, 4, 6, 8})
+    for (bool uneven : {false, true}) {
+      const Junction j = SprueFoot(runners, uneven);
+      SCOPED_TRACE(j.name);
+      const Judged judged = MeshAndJudge(j);
+      EXPECT_LE(judged.wallShare, 0.02);
+      // A star of eight leaves its runners 45 degrees apart, where the
+      // sections lean furthest: it stays under the floor of 0.2 yet.
+      EXPECT_GE(judged.smallestJacobian, runners < 8 ? 0.25 : 0.18);
+      // The class keeps its own construction, which sweeps in one plane.
+      EXPECT_FALSE(MeshJunction(j).ok);
+      const vela::Refusal why = vela::LastJunctionRefusal().reason;
+      EXPECT_TRUE(why == vela::Refusal::Elevation || why == vela::Refusal::NoPlane) << vela::RefusalName(why);
+    }
+}
+
+TEST(HubJunction, RunnersOutOfThePlaneAreMeshed) {
+  // Five runners with uneven angles and tapered radii, one 30 degrees out of
+  // the plane: beyond the planar construction's 10 degrees.
+  Junction five = Planar("five, one 30 degrees out", {0, 65, 150, 215, 290});
+  five.outer = {0, 0.5, 1};
+  five.radii = {2, 2.2, 1.8, 2, 2.4, 2.2, 2, 2, 2.2, 1.9};
+  five.farPoints[2] = Toward(150.0, 30.0, 20.0);
+  // A runner dropping to a lower level from a straight pass, at 45 and 90
+  // degrees, and a sprue leaning 60 degrees onto a cross.
+  Junction drop45 = Planar("drop at 45 degrees", {0, 180});
+  drop45.outer = {0, 0.5, 1};
+  drop45.farPoints.push_back(Toward(90.0, -45.0, 20.0));
+  drop45.radii = {2.5, 2.5, 2.5, 2.5, 2, 2};
+  Junction drop90 = drop45;
+  drop90.name = "drop at 90 degrees";
+  drop90.farPoints[2] = Toward(90.0, -90.0, 20.0);
+  // A sprue leaning 60 degrees onto a cross, and one on a star of six whose
+  // runners alternate 52 and 68 degrees apart.
+  for (const Junction& j : {five, drop45, drop90, SprueFoot(4, true, 60.0), SprueFoot(6, true, 90.0, 8.0)}) {
+    SCOPED_TRACE(j.name);
+    const Judged judged = MeshAndJudge(j);
+    EXPECT_LE(judged.wallShare, 0.02);
+    EXPECT_GE(judged.smallestJacobian, 0.2);
+  }
+}
+
+// The hub takes its axes from the runners alone: a sprue foot moved and
+// turned as a whole is the same mesh, moved and turned, node for node.
+TEST(HubJunction, AMovedAndTurnedSprueFootIsTheSameMesh) {
+  const vela::JunctionInput in = vela::host::InputOf(FileOf(SprueFoot(6, true, 75.0, 8.0)));
+  const double c = std::cos(2.1), s = std::sin(2.1);
+  const Point3 axis = vela::Unit(Point3{-1, 3, 2}), shift{-60, 12, 31};
+  auto move = [&](const Point3& p) {
+    const Point3 kxp = vela::Cross(axis, p);
+    const double kp = vela::Dot(axis, p);
+    Point3 q;
+    for (size_t i = 0; i < 3; ++i) q[i] = p[i] * c + kxp[i] * s + axis[i] * kp * (1 - c) + shift[i];
+    return q;
+  };
+  vela::JunctionInput turned = in;
+  turned.center = move(in.center);
+  for (Point3& p : turned.farPoints) p = move(p);
+  const vela::JunctionResult a = vela::MeshJunction(in), b = vela::MeshJunction(turned);
+  ASSERT_TRUE(a.ok() && b.ok());
+  ASSERT_EQ(a.mesh.nodes.size(), b.mesh.nodes.size());
+  ASSERT_EQ(a.mesh.elements.size(), b.mesh.elements.size());
+  double worst = 0.0;
+  for (size_t k = 0; k < a.mesh.nodes.size(); ++k)
+    worst = std::max(worst, vela::Norm(vela::Sub(move(a.mesh.nodes[k]), b.mesh.nodes[k])));
+  EXPECT_LT(worst, 1e-9);
+  for (size_t e = 0; e < a.mesh.elements.size(); ++e)
+    ASSERT_EQ(a.mesh.elements[e].corners, b.mesh.elements[e].corners) << "element " << e;
+}
+
+TEST(HubJunction, RefusesWhatItCannotKeepApart) {
+  // Two runners 12 degrees apart, one of them out of the plane.
+  Junction close = SprueFoot(4, false, 90.0);
+  close.farPoints.push_back(At(close, Toward(12.0, 0.0, 22.0)));
+  close.radii.insert(close.radii.end(), {2.5, 2.5});
+  vela::JunctionResult result = vela::host::MeshValue(FileOf(close));
+  ASSERT_EQ(result.refusal.reason, vela::Refusal::NeighboursTooClose);
+  EXPECT_EQ(result.refusal.unit, vela::JunctionRefusal::Unit::Degrees);
+  EXPECT_NEAR(result.refusal.value, 12.0, 1e-6);
+  EXPECT_LT(result.refusal.value, result.refusal.limit);
+  EXPECT_EQ(std::min(result.refusal.runner, result.refusal.otherRunner), 1);
+  EXPECT_EQ(std::max(result.refusal.runner, result.refusal.otherRunner), 5);
+  // A runner that ends where its neighbours' cones still cut into it.
+  Junction shortRunner = SprueFoot(6, false, 90.0);
+  shortRunner.farPoints[3] = At(shortRunner, Toward(120.0, 0.0, 3.0));
+  result = vela::host::MeshValue(FileOf(shortRunner));
+  ASSERT_EQ(result.refusal.reason, vela::Refusal::NeighboursTooClose);
+  EXPECT_EQ(result.refusal.unit, vela::JunctionRefusal::Unit::Length);
+  EXPECT_EQ(result.refusal.runner, 3);
+  EXPECT_LT(result.refusal.value, result.refusal.limit);
+  EXPECT_TRUE(result.mesh.nodes.empty() && result.mesh.elements.empty());
+  // The mesh as the class constructs it is refused as the class refuses it.
+  vela::JunctionOptions asConstructed;
+  asConstructed.asConstructed = true;
+  result = vela::host::MeshValue(FileOf(SprueFoot(4, false)), asConstructed);
+  EXPECT_FALSE(result.ok());
+  EXPECT_NE(result.refusal.reason, vela::Refusal::None);
+}
+
+}  // namespace
