@@ -17,7 +17,6 @@
 #include "sweep/section_pattern.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace vela {
 
@@ -149,7 +148,7 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   mesh.farSections = outcome.farSections;
   mesh.nodesBeforeMerge = outcome.nodesBeforeMerge;
   mesh.mergeTolerance = outcome.mergeTol;
-  if (call.construction == Construction::Improved && !std::getenv("NOIMPROVE"))
+  if (call.construction == Construction::Improved)
     Improve(call, mesh, outcome.hub ? kHubPoorCellsSmoothed : kPoorCellsSmoothed);
   return result;
 }
