@@ -10,6 +10,9 @@
 #include "system_detail.h"
 #include "system_file.h"
 
+#include "channel.h"
+#include "quality.h"
+
 #include <VelaJunction.h>
 #include <gtest/gtest.h>
 
@@ -81,7 +84,7 @@ bool FloatExact(double v) { return static_cast<double>(static_cast<float>(v)) ==
 }  // namespace
 
 TEST(SystemExamples, MeshSoundlyWithAPatchPerOpenEnd) {
-  for (const char* name : {"h8", "fishbone", "two-levels", "single-bend"}) {
+  for (const char* name : {"h8", "fishbone", "two-levels", "single-bend", "radial-6"}) {
     SCOPED_TRACE(name);
     const RunnerNetwork network = Example(name);
     const SystemMesh mesh = Meshed(network);
@@ -91,6 +94,38 @@ TEST(SystemExamples, MeshSoundlyWithAPatchPerOpenEnd) {
     EXPECT_EQ(mesh.patches.size(), radii.size() + 1);
     std::printf("%-12s %7zu nodes %7zu elements\n", name, mesh.nodes.size(), mesh.elements.size());
   }
+}
+
+// Radial layouts: a sprue square to a star of runners in the parting plane,
+// the runners' radii equal or alternating. The sprue's foot is a hub.
+TEST(SystemExamples, RadialLayoutsMeshSoundlyOnTheChannel) {
+  for (int runners : {3, 4, 6, 8})
+    for (bool alternating : {false, true}) {
+      RunnerNetwork network;
+      network.name = "radial " + std::to_string(runners) + (alternating ? " alternating" : "");
+      SCOPED_TRACE(network.name);
+      network.points = {{"inlet", {0, 0, 60}}, {"s", {0, 0, 0}}};
+      network.runners.push_back({"inlet", "s", 3, 4});
+      for (int k = 0; k < runners; ++k) {
+        const double a = 2.0 * 3.141592653589793 * k / runners;
+        const std::string gate = "g" + std::to_string(k + 1);
+        network.points.push_back({gate, {45 * std::cos(a), 45 * std::sin(a), 0}});
+        network.runners.push_back({"s", gate, alternating && k % 2 ? 2.5 : 3.0, 2.5});
+      }
+      network.axialSize = 2.0;
+      const SystemMesh mesh = Meshed(network);
+      ExpectSound(mesh);
+      const std::map<std::string, double> radii = EndRadii(network);
+      ExpectPatchesCoverBoundary(mesh, radii);
+      EXPECT_EQ(mesh.patches.size(), radii.size() + 1);
+      const vela::quality::QualityReport report = vela::quality::Assess(ToMemory(mesh), 0.0);
+      // Eight runners 45 degrees apart stay just under the floor of 0.2.
+      EXPECT_GE(vela::quality::SmallestScaledJacobian(report), runners < 8 ? 0.25 : 0.18);
+      std::vector<vela::quality::MachinedRunner> channel;
+      for (const SystemRunner& r : network.runners)
+        channel.push_back({PointAt(network, r.from), PointAt(network, r.to), r.radiusFrom, r.radiusTo});
+      EXPECT_LE(vela::quality::AssessWall(ToMemory(mesh), channel).share, 0.02);
+    }
 }
 
 TEST(SystemExamples, PointsAndRegionEndsAreNodesToTheLastBit) {
