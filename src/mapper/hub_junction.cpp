@@ -294,9 +294,11 @@ bool PairFaces(const std::vector<Branch>& branches, const std::vector<std::vecto
         if (a > b) continue;  // the lower-numbered runner records the face
         Face face;
         face.a = a, face.b = b, face.from = from, face.to = to;
-        // Quantised, so that rounding cannot tip a face's share one way for
-        // a junction and the other way for the same junction turned.
-        face.target = std::round(1e6 * firstRing * (own[s].span + other[t].span) / (4.0 * kPi)) / 1e6;
+        // Quantised to a thousandth of a sector: faces that a symmetric
+        // layout makes alike are then equal, and which of them takes the
+        // odd sector does not hang on the rounding of where the junction
+        // lies or how it is turned.
+        face.target = std::round(1e3 * firstRing * (own[s].span + other[t].span) / (4.0 * kPi)) / 1e3;
         const int id = static_cast<int>(faces.size());
         faces.push_back(face);
         paired[size_t(a)].sectors[s].face = id;
