@@ -391,8 +391,7 @@ Point3 FaceRay(const Face& face, double u) {
 
 // The face's rays, from its lower-numbered runner's view alone,
 // so that both runners place the same nodes on it.
-bool ShapeFace(int id, Face& face, const std::vector<Branch>& branches, const std::vector<Point3>& dirs,
-               const std::vector<Corner>& corners) {
+bool ShapeFace(Face& face, const std::vector<Point3>& dirs, const std::vector<Corner>& corners) {
   const Point3& da = dirs[size_t(face.a)];
   const Point3& db = dirs[size_t(face.b)];
   const Point3 normal = Unit(Sub(da, db));
@@ -400,25 +399,40 @@ bool ShapeFace(int id, Face& face, const std::vector<Branch>& branches, const st
   const Point3 x = Sub(from, Scale(normal, Dot(from, normal)));
   if (!(Norm(x) > 1e-9)) return false;
   face.x = Unit(x);
-  // A point of the face half way round runner a's stretch tells which way
-  // round the plane the face runs (from corners opposite each other, both
-  // ways are half a turn).
-  const Branch& own = branches[size_t(face.a)];
-  const Sector* sector = nullptr;
-  for (size_t s = 0; s < own.sectors.size(); ++s)
-    if (own.sectors[s].from == face.from && own.sectors[(s + 1) % own.sectors.size()].from == face.to &&
-        own.sectors[s].face == id)
-      sector = &own.sectors[s];
-  if (!sector) return false;
-  const Point3 ray = Turned(own, sector->middle);
-  const Point3 middle = Add(ray, Scale(da, Dot(ray, db) / (1.0 - Dot(da, db))));
-  Point3 y = Sub(middle, Scale(face.x, Dot(middle, face.x)));
-  y = Sub(y, Scale(normal, Dot(y, normal)));
-  if (!(Norm(y) > 1e-9)) return false;
-  face.y = Unit(y);
+  // Runner a goes round its cone counter-clockwise about the direction
+  // towards the centre; seen on the face, whose normal leans towards a, that
+  // is counter-clockwise about b's side of it. This also tells the way
+  // round between corners opposite each other, where both ways are half a
+  // turn.
+  face.y = Cross(face.x, normal);
   face.phi = std::atan2(Dot(to, face.y), Dot(to, face.x));
   if (face.phi <= 0.0) face.phi += 2.0 * kPi;
   return true;
+}
+
+// A wall node between a branch's ends (`wallNode`, at t of the way from the
+// far end, its junction-end node `toEnd` relative to the centre), drawn in
+// to stay inside its own runner, or the ball where that is wider. A junction
+// section wider than both, where a neighbour's cylinder reaches further
+// along a face, is grown towards over the last layers rather than in the
+// last alone, as far as the channel reaches there.
+Point3 OnChannel(const Point3& wallNode, const Point3& toEnd, double t, const Branch& b, double r0, double r1,
+                 const Point3& center, double ball, const Channel& channel) {
+  const Point3 offset = Sub(wallNode, center);
+  const double along = Dot(offset, b.dir);
+  const Point3 square = Sub(offset, Scale(b.dir, along));
+  const double sideways = Norm(square);
+  if (!(sideways > 0.0)) return wallNode;
+  const double own = r1 + (r0 - r1) * std::max(0.0, std::min(1.0, along / b.length));
+  const double inBall = std::fabs(along) < ball ? std::sqrt(ball * ball - along * along) : 0.0;
+  const double kept = std::max(own, inBall);
+  const double endSideways = Norm(Sub(toEnd, Scale(b.dir, Dot(toEnd, b.dir))));
+  const double late = t * t * t * t;
+  double wall = std::max(kept, late * endSideways + (1.0 - late) * r0);
+  const Point3 onAxis = Scale(b.dir, along), out = Scale(square, 1.0 / sideways);
+  if (wall > kept) wall = WithinChannel(channel, onAxis, out, kept, wall);
+  if (sideways <= wall) return wallNode;
+  return Add(Add(center, onAxis), Scale(out, wall));
 }
 
 // Where runner i's junction section puts node j of a ring of `perSector`
@@ -517,7 +531,7 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
   }
   if (!ShareSectors(all, f, faces)) return Refusing(Refusal::UnsoundResult);
   for (size_t id = 0; id < faces.size(); ++id)
-    if (!ShapeFace(static_cast<int>(id), faces[id], branches, dirs, corners))
+    if (!ShapeFace(faces[id], dirs, corners))
       return Refusing(Refusal::UnsoundResult);
   // The corners' walls lie on the ball the runners meet in. The channel
   // reaches further along a corner where a wide runner's cylinder passes it,
@@ -597,30 +611,18 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
           else if (k == layers) node = end;
           else {
             const double t = double(k) / layers;
+            // The nodes of one direction are the wall node of that direction
+            // scaled about the axis: the wall node is placed, and the others
+            // follow it, so that no ring can pass the one outside it.
+            const Point3 axisPoint = Add(Scale(far, 1.0 - t), Scale(call.center, t));
             node = Add(Scale(start, 1.0 - t), Scale(end, t));
-            // Between its ends the branch stays inside its own runner, or
-            // the ball where that is wider.
-            const Point3 offset = Sub(node, call.center);
-            const double along = Dot(offset, b.dir);
-            const Point3 square = Sub(offset, Scale(b.dir, along));
-            const double sideways = Norm(square);
-            const double own = r1 + (r0 - r1) * std::max(0.0, std::min(1.0, along / b.length));
-            const double inBall = std::fabs(along) < ball ? std::sqrt(ball * ball - along * along) : 0.0;
-            // A junction section wider than both, where a neighbour's
-            // cylinder reaches further along a face, is grown towards over
-            // the last layers rather than in the last alone, as far as the
-            // channel reaches there.
-            const Point3 toEnd = Sub(end, call.center);
-            const double endSideways = Norm(Sub(toEnd, Scale(b.dir, Dot(toEnd, b.dir)))) / std::max(share, 1e-300);
-            const double late = t * t * t * t;
-            const double kept = std::max(own, inBall);
-            double wall = std::max(kept, late * endSideways + (1.0 - late) * r0);
-            if (wall > kept && sideways > 0.0) {
-              const Point3 onAxis = Scale(b.dir, along), out = Scale(square, 1.0 / sideways);
-              wall = WithinChannel(channel, onAxis, out, kept, wall);
+            if (share > 0.0) {
+              const Point3 wallNode = Add(axisPoint, Scale(Sub(node, axisPoint), 1.0 / share));
+              node = Add(axisPoint, Scale(Sub(OnChannel(wallNode, Scale(Sub(end, call.center), 1.0 / share), t, b, r0, r1,
+                                                        call.center, ball, channel),
+                                              axisPoint),
+                                          share));
             }
-            const double bound = share * wall;
-            if (sideways > bound) node = Add(Add(call.center, Scale(b.dir, along)), Scale(square, bound / sideways));
           }
         }
       }
