@@ -427,6 +427,56 @@ unsigned long long HashOf(unsigned long long high, unsigned long long low) {
   return (high * 0x9E3779B97F4A7C15ull ^ low) * 0xC2B2AE3D27D4EB4Full;
 }
 
+// Files the collected faces by their corners, counting as it goes what
+// their sharing tells: a second face on the same corners must run round
+// them the other way, and a third makes the face over-shared (its pair is
+// then judged no longer). The faces used once are the boundary's, kept in
+// s.boundary; those all of whose corners are candidates are junction
+// sections that nothing covers. A pair is judged as its second face comes,
+// so that the pass after the filing only picks out the faces used once.
+void GroupFaces(int count, const unsigned char* candidates, MeshSoundness& out, Scratch& s) {
+  int bits = 6;
+  while ((size_t{1} << bits) < 2 * static_cast<size_t>(count)) ++bits;
+  const size_t mask = (size_t{1} << bits) - 1;
+  s.table.assign(mask + 1, -1);
+  if (s.users.size() < static_cast<size_t>(count)) {
+    s.users.resize(static_cast<size_t>(count));
+    s.second.resize(static_cast<size_t>(count));
+  }
+  const Face* faces = s.faces.data();
+  int* table = s.table.data();
+  int* users = s.users.data();
+  int* second = s.second.data();
+  for (int i = 0; i < count; ++i) {
+    const Face& face = faces[i];
+    size_t slot = static_cast<size_t>(HashOf(face.high, face.low) >> (64 - bits));
+    for (;; slot = (slot + 1) & mask) {
+      const int first = table[slot];
+      if (first < 0) {
+        table[slot] = i;
+        users[i] = 1;
+        break;
+      }
+      if (!faces[first].SameCorners(face)) continue;
+      users[i] = 0;
+      const int sharing = ++users[first];
+      if (sharing == 2) {
+        second[first] = i;
+        if (!OppositeTurns(faces[first], face)) ++out.sameTurnFaces;
+      } else if (sharing == 3) {
+        ++out.overSharedFaces;
+        if (!OppositeTurns(faces[first], faces[second[first]])) --out.sameTurnFaces;
+      }
+      break;
+    }
+  }
+  for (int i = 0; i < count; ++i) {
+    if (users[i] != 1) continue;
+    if (AllCandidates(faces[i], candidates)) ++out.openSectionFaces;
+    s.boundary.push_back(i);
+  }
+}
+
 // Edges of boundary faces that touch a candidate: each must be closed by
 // exactly one other boundary face running the other way.
 int OpenEdges(Scratch& s, const unsigned char* candidates) {
@@ -496,12 +546,11 @@ void Take(const int* row, const unsigned char* candidates, const CornerJudge& ju
   if (touching != 0) TakeFaces<K>(row, touching, s, faceCount, std::make_integer_sequence<int, K.faceCount>());
 }
 
-// Nodes with a coordinate that is infinite or not a number.
-int NonFiniteNodes(const double (*nodes)[3], int nodeCount) {
-  // First, whether there is any: a coordinate is infinite or not a number
-  // when its exponent bits are all set, and adding one to the lowest of
-  // them then carries into the top bit. Integer adds and ors only, which the
-  // compiler takes many at a time.
+// Whether any coordinate is infinite or not a number: its exponent bits
+// are then all set, and adding one to the lowest of them carries into the
+// top bit. Integer adds and ors only, which the compiler takes many at a
+// time.
+inline VELA_INLINED bool AnyNonFinite(const double (*nodes)[3], int nodeCount) {
   constexpr std::uint64_t kExponent = 0x7FF0000000000000ull, kExponentOne = 0x0010000000000000ull;
   std::uint64_t carried = 0;
   for (int n = 1; n <= nodeCount; ++n)
@@ -510,7 +559,25 @@ int NonFiniteNodes(const double (*nodes)[3], int nodeCount) {
       std::memcpy(&bits, &nodes[n][a], sizeof bits);
       carried |= (bits & kExponent) + kExponentOne;
     }
-  if ((carried >> 63) == 0) return 0;
+  return (carried >> 63) != 0;
+}
+
+#if VELA_WIDE_CORNERS
+__attribute__((target("avx2"))) bool AnyNonFiniteWide(const double (*nodes)[3], int nodeCount) {
+  return AnyNonFinite(nodes, nodeCount);
+}
+#endif
+
+// Nodes with a coordinate that is infinite or not a number, the search for
+// any made with the same instructions as the corners.
+int NonFiniteNodes(const double (*nodes)[3], int nodeCount, const CornerJudge& judge) {
+#if VELA_WIDE_CORNERS
+  const bool any = judge.wide ? AnyNonFiniteWide(nodes, nodeCount) : AnyNonFinite(nodes, nodeCount);
+#else
+  static_cast<void>(judge);
+  const bool any = AnyNonFinite(nodes, nodeCount);
+#endif
+  if (!any) return 0;
   // Then, with some found, which nodes: a finite x gives x - x == 0
   // exactly, an infinite one or one not a number gives not a number.
   int count = 0;
@@ -550,17 +617,17 @@ double ShortestCandidateEdge(const double (*nodes)[3], const int (*elements)[8],
 MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*elements)[8],
                         int elementCount, const unsigned char* candidates) {
   MeshSoundness out;
-  out.nonFiniteNodes = NonFiniteNodes(nodes, nodeCount);
+  CornerJudge judge;
+#if VELA_WIDE_CORNERS
+  judge.wide = t_cornerInstructions == CornerInstructions::Widest && WideCornersAvailable();
+#endif
+  out.nonFiniteNodes = NonFiniteNodes(nodes, nodeCount, judge);
 
   Scratch& s = t_scratch;
   // faces holds rows from earlier calls past faceCount: only the first
   // faceCount are this mesh's.
   int faceCount = 0;
   s.boundary.clear();
-  CornerJudge judge;
-#if VELA_WIDE_CORNERS
-  judge.wide = t_cornerInstructions == CornerInstructions::Widest && WideCornersAvailable();
-#endif
   CornerBatch<kTetra> tetra(nodes);
   CornerBatch<kPyramid> pyramid(nodes);
   CornerBatch<kPrism> prism(nodes);
@@ -579,21 +646,7 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
   if (prism.count > 0) out.invertedElements += judge.Inverted(prism);
   if (hexa.count > 0) out.invertedElements += judge.Inverted(hexa);
 
-  const Face* faces = s.faces.data();
-  ForEachGroup(
-      faceCount, [faces](int i) { return HashOf(faces[i].high, faces[i].low); },
-      [faces](int x, int y) { return faces[x].SameCorners(faces[y]); },
-      [&](int first, int second, int users) {
-        if (users == 1) {
-          if (AllCandidates(faces[first], candidates)) ++out.openSectionFaces;
-          s.boundary.push_back(first);
-        } else if (users == 2) {
-          if (!OppositeTurns(faces[first], faces[second])) ++out.sameTurnFaces;
-        } else {
-          ++out.overSharedFaces;
-        }
-      },
-      s);
+  GroupFaces(faceCount, candidates, out, s);
   out.openBoundaryEdges = OpenEdges(s, candidates);
   return out;
 }
