@@ -30,6 +30,11 @@
 //                    before and just after it: the fastest of many batches
 //   x_floor          CPU time per call over floor_us, both taken by this
 //                    process's CPU clock, so that one run gives the ratio
+//
+// After the rows, one table sets the bounds side by side: the Y, the X and
+// the 90-degree bend end to end (soundness check included) against their
+// floors, at most 8 times, and the check alone against the Y's floor, at
+// most twice; with --benchmark_repetitions, the median and the range.
 
 #include "flat_mesh.h"
 #include "heap_count.h"
@@ -50,6 +55,7 @@
 #include <deque>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -155,6 +161,19 @@ void SetMeshCounters(benchmark::State& state, const ReadyMesh& ready) {
       Counter(writtenNodes, static_cast<Counter::Flags>(Counter::kIsRate | Counter::kInvert));
 }
 
+// The ratios to the floor that bound the library's speed, by row name, one
+// entry per run with its iteration count: printed together after the run
+// (PrintBounds), so that one run answers whether every junction and the
+// check keep within their bounds.
+struct Ratio {
+  benchmark::IterationCount iterations;
+  double ratio;
+};
+std::map<std::string, std::vector<Ratio>>& Ratios() {
+  static std::map<std::string, std::vector<Ratio>> ratios;
+  return ratios;
+}
+
 // End to end: the call as vela-mesh makes it, from the read junction file to
 // the last element in the host's container. The floor is timed just before
 // and just after the loop, and the faster taken, so that the ratio sets side
@@ -182,6 +201,7 @@ void Junction(benchmark::State& state, const Case& c, bool reuseMapper) {
   SetMeshCounters(state, c.ready);
   state.counters["floor_us"] = floor * 1e6;
   state.counters["x_floor"] = perCall / floor;
+  Ratios()["Junction/" + c.name + (reuseMapper ? "_reused_mapper" : "")].push_back({state.iterations(), perCall / floor});
 }
 
 void Floor(benchmark::State& state, const Case& c) {
@@ -311,6 +331,8 @@ void SoundnessCheck(benchmark::State& state, const Case& c) {
   const double floor = std::min(floorBefore, TimeFloor(c.ready));
   state.counters["floor_us"] = floor * 1e6;
   state.counters["x_floor"] = seconds / static_cast<double>(state.iterations()) / floor;
+  Ratios()["SoundnessCheck/" + c.name].push_back(
+      {state.iterations(), seconds / static_cast<double>(state.iterations()) / floor});
 }
 
 // ---- the cases ---------------------------------------------------------------------------
@@ -436,6 +458,39 @@ void RegisterScaling() {
   }
 }
 
+// The bounds side by side: each checked junction end to end (the Y, the X
+// and the 90-degree bend) against its floor, at most 8 times it, and the
+// check alone against the Y's floor, at most twice it. The median of the
+// repetitions, and their range; rows the filter left out are not shown.
+void PrintBounds() {
+  struct Bound {
+    const char* row;
+    const char* what;
+    double most;
+  };
+  const Bound bounds[] = {{"Junction/y", "Y end to end", 8.0},
+                          {"Junction/x", "X end to end", 8.0},
+                          {"Junction/bend-90", "bend end to end", 8.0},
+                          {"SoundnessCheck/y", "check alone (Y)", 2.0}};
+  bool header = false;
+  for (const Bound& b : bounds) {
+    const auto found = Ratios().find(b.row);
+    if (found == Ratios().end() || found->second.empty()) continue;
+    // The library runs a row a few iterations at a time first, to size its
+    // repetitions; only the repetitions, which run the most, count.
+    benchmark::IterationCount most = 0;
+    for (const Ratio& x : found->second) most = std::max(most, x.iterations);
+    std::vector<double> r;
+    for (const Ratio& x : found->second)
+      if (x.iterations == most) r.push_back(x.ratio);
+    std::sort(r.begin(), r.end());
+    if (!header) std::printf("\n%-18s %9s %9s %9s %6s\n", "against the floor", "median", "least", "most", "bound");
+    header = true;
+    std::printf("%-18s %8.2fx %8.2fx %8.2fx %5.0fx  %s\n", b.what, r[r.size() / 2], r.front(), r.back(), b.most,
+                r[r.size() / 2] <= b.most ? "within" : "OVER");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -444,6 +499,7 @@ int main(int argc, char** argv) {
   RegisterExamples();
   RegisterScaling();
   benchmark::RunSpecifiedBenchmarks();
+  PrintBounds();
   benchmark::Shutdown();
   return 0;
 }

@@ -263,3 +263,112 @@ TEST(Soundness, AJunctionAsSweptAndMergedIsSoundOnEveryCall) {
   EXPECT_GT(torn.openSectionFaces, 0);
   EXPECT_EQ(torn.invertedElements + torn.collapsedElements + torn.overSharedFaces + torn.sameTurnFaces, 0);
 }
+
+TEST(Soundness, EveryNonFiniteNodeIsCountedOnceWhereverItStands) {
+  // A long run of sound elements with bad coordinates planted at its first
+  // node, deep inside and at its last: each node counts once however many of
+  // its coordinates are bad, and the largest finite values and the smallest
+  // subnormal ones are finite.
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  const double huge = std::numeric_limits<double>::max(), tiny = std::numeric_limits<double>::denorm_min();
+  Rows rows;
+  constexpr int kTetras = 40;
+  for (int k = 0; k < kTetras; ++k) {
+    const double x = 2.0 * k;
+    const int a = rows.Node(x, 0, 0), b = rows.Node(x + 1, 0, 0), d = rows.Node(x, 1, 0), e = rows.Node(x, 0, 1);
+    rows.Element({a, b, d, e, 0, 0, 0, 0});
+  }
+  EXPECT_EQ(Of(rows.Check()), kSound);
+  const int last = static_cast<int>(rows.nodes.size()) - 1;
+  struct Plant {
+    int node, axis;
+    double value;
+  };
+  const std::vector<Plant> plants = {{1, 0, nan}, {1, 2, -inf}, {77, 1, inf}, {last, 2, nan}, {last, 0, -nan}};
+  Rows bad = rows;
+  for (const Plant& p : plants) bad.nodes[static_cast<size_t>(p.node)][static_cast<size_t>(p.axis)] = p.value;
+  // Three nodes, each of a tetrahedron whose corners then cannot be positive.
+  EXPECT_EQ(Of(bad.Check()), (Counts{3, 0, 3, 0, 0, 0, 0}));
+  Rows extreme = rows;
+  extreme.nodes[2][1] = -huge;
+  extreme.nodes[static_cast<size_t>(last)][1] = tiny;
+  EXPECT_EQ(Of(extreme.Check()).nonFinite, 0);
+}
+
+TEST(Soundness, ElementNamingANodeTwiceIsFoundInEveryKindAndPlace) {
+  // Each kind touching a candidate at its first corner, with its last corner
+  // set to each earlier one in turn: always one collapsed element, judged
+  // neither for its corners nor for its faces.
+  const std::vector<std::vector<std::array<double, 3>>> kinds = {
+      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
+      {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 1}},
+      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}},
+      {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}};
+  for (const auto& corners : kinds)
+    for (size_t twice = 0; twice + 1 < corners.size(); ++twice) {
+      Rows rows;
+      std::array<int, 8> row{};
+      for (size_t k = 0; k < corners.size(); ++k)
+        row[k] = rows.Node(corners[k][0], corners[k][1], corners[k][2], k == 0);
+      row[corners.size() - 1] = row[twice];
+      rows.Element(row);
+      const Counts found = Of(rows.Check());
+      EXPECT_EQ(found.collapsed, 1) << corners.size() << " corners, repeating " << twice;
+      EXPECT_EQ(found.inverted + found.overShared + found.sameTurn + found.openSection + found.openBoundary, 0)
+          << corners.size() << " corners, repeating " << twice;
+    }
+}
+
+TEST(Soundness, EveryKindInvertedIsJudgedInFullAndPartBatches) {
+  // Runs of every length up to two full groups of one kind, the kinds
+  // interleaved, with one element mirrored at every place: exactly that one
+  // is inverted, whichever kind it is and wherever its group stops.
+  const std::vector<std::vector<std::array<double, 3>>> kinds = {
+      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
+      {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 1}},
+      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}},
+      {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}};
+  for (int length = 1; length <= 17; length += 4)
+    for (size_t badKind = 0; badKind < kinds.size(); ++badKind)
+      for (int bad = 0; bad < length; ++bad) {
+        Rows rows;
+        for (int k = 0; k < length; ++k)
+          for (size_t kind = 0; kind < kinds.size(); ++kind) {
+            const double mirror = kind == badKind && k == bad ? -1.0 : 1.0;
+            std::array<int, 8> row{};
+            for (size_t c = 0; c < kinds[kind].size(); ++c)
+              row[c] = rows.Node(kinds[kind][c][0] + 2.0 * k, kinds[kind][c][1] + 2.0 * static_cast<double>(kind),
+                                 mirror * kinds[kind][c][2]);
+            rows.Element(row);
+          }
+        EXPECT_EQ(Of(rows.Check()), (Counts{0, 0, 1, 0, 0, 0, 0}))
+            << "run " << length << ", kind " << badKind << ", at " << bad;
+      }
+}
+
+TEST(Soundness, FaceTurnsAreReadFromEveryStartingCorner) {
+  // The same two hexahedra with their rows turned about their axis, so that
+  // the smallest corner of each quadrilateral face stands at every place of
+  // its row: the joined column stays sound, and the folded one keeps its one
+  // face shared in the same turn.
+  auto turned = [](const int (&bottom)[4], const int (&top)[4], int by) {
+    std::array<int, 8> row{};
+    for (int k = 0; k < 4; ++k) {
+      row[static_cast<size_t>(k)] = bottom[(k + by) % 4];
+      row[static_cast<size_t>(k + 4)] = top[(k + by) % 4];
+    }
+    return row;
+  };
+  for (int lowTurn = 0; lowTurn < 4; ++lowTurn)
+    for (int highTurn = 0; highTurn < 4; ++highTurn) {
+      Column c;
+      c.rows.elements[1] = turned(c.low, c.mid, lowTurn);
+      c.rows.elements[2] = turned(c.mid, c.high, highTurn);
+      EXPECT_EQ(Of(c.rows.Check()), kSound) << lowTurn << " " << highTurn;
+      Column folded;
+      for (int k = 0; k < 4; ++k) folded.rows.nodes[static_cast<size_t>(folded.high[k])][2] = 0.0;
+      folded.rows.elements[1] = turned(folded.low, folded.mid, lowTurn);
+      folded.rows.elements[2] = turned(folded.high, folded.mid, highTurn);
+      EXPECT_EQ(Of(folded.rows.Check()), (Counts{0, 0, 0, 0, 1, 0, 4})) << lowTurn << " " << highTurn;
+    }
+}

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -148,35 +150,76 @@ bool NamesANodeTwice(const int* row, int corners) {
 // every element side by side, one row per axis, so that each corner runs
 // over the whole batch in the same operations, as vector instructions take
 // them. Each element's arithmetic is still its own, to the last bit.
-constexpr int kBatch = 8;
+constexpr int kBatch = 4;
+
+#if defined(__GNUC__)
+#define VELA_LANE_VECTORS 1
+typedef double Lanes __attribute__((vector_size(kBatch * sizeof(double))));
+static_assert(sizeof(Lanes) == 4 * sizeof(double), "a batch row is four doubles");
+#else
+#define VELA_LANE_VECTORS 0
+#endif
 
 template <const KindTables& K>
 struct CornerBatch {
   static constexpr const EdgeTables& E = Derived<K>::edges;
-  double p[K.corners][3][kBatch];    // corner, axis, element
-  double e[E.count][3][kBatch];      // edge, axis, element
-  double squared[E.count][kBatch];   // edge, element
-  double bad[kBatch];                // 1 for an element with a corner not positive
+  const int* rows[kBatch];           // each element's row of node numbers
+  const double (*nodes)[3] = nullptr;
   int count = 0;
 
-  void Add(const double (*nodes)[3], const int* row) {
+  explicit CornerBatch(const double (*meshNodes)[3]) : nodes(meshNodes) {}
+
+  // Only the row is kept as an element comes: its corners are read when the
+  // batch is full, with the element's place in the batch a constant, so that
+  // every corner read lands in its own fixed slot.
+  void Add(const int* row) { rows[count++] = row; }
+
+  // What one batch is worked in: on the stack of the judging call, not in
+  // the batch, so that the compiler owes nobody the rows it only passes
+  // through and keeps in registers what fits there.
+  struct Work {
+    double p[K.corners][3][kBatch];    // corner, axis, element
+    double e[E.count][3][kBatch];      // edge, axis, element
+    double squared[E.count][kBatch];   // edge, element
+    double bad[kBatch];                // 1 for an element with a corner not positive
+  };
+
+  // Each corner's coordinates of the whole batch, one row per axis. Where
+  // the compiler has vectors of its own, a row is formed in registers from
+  // the four nodes and stored once, instead of one store per coordinate.
+  VELA_INLINED void Gather(Work& w) const {
+#if VELA_LANE_VECTORS
     for (int k = 0; k < K.corners; ++k) {
-      const double* node = nodes[row[k]];
-      for (int a = 0; a < 3; ++a) p[k][a][count] = node[a];
+      const double* n0 = nodes[rows[0][k]];
+      const double* n1 = nodes[rows[1][k]];
+      const double* n2 = nodes[rows[2][k]];
+      const double* n3 = nodes[rows[3][k]];
+      for (int a = 0; a < 3; ++a) {
+        const Lanes row = {n0[a], n1[a], n2[a], n3[a]};
+        std::memcpy(w.p[k][a], &row, sizeof row);
+      }
     }
-    ++count;
+#else
+    for (int l = 0; l < kBatch; ++l) {
+      const int* row = rows[l];
+      for (int k = 0; k < K.corners; ++k) {
+        const double* node = nodes[row[k]];
+        for (int a = 0; a < 3; ++a) w.p[k][a][l] = node[a];
+      }
+    }
+#endif
   }
 
   // Edge k of every element, and its squared length. Every index is a
   // constant here, so that the compiler sees the rows apart and runs each
   // over the batch in vector instructions.
   template <int k>
-  VELA_INLINED void Edge() {
+  static VELA_INLINED void Edge(Work& w) {
     constexpr int from = E.from[k], to = E.to[k];
     for (int a = 0; a < 3; ++a)
-      for (int l = 0; l < kBatch; ++l) e[k][a][l] = p[to][a][l] - p[from][a][l];
+      for (int l = 0; l < kBatch; ++l) w.e[k][a][l] = w.p[to][a][l] - w.p[from][a][l];
     for (int l = 0; l < kBatch; ++l)
-      squared[k][l] = e[k][0][l] * e[k][0][l] + e[k][1][l] * e[k][1][l] + e[k][2][l] * e[k][2][l];
+      w.squared[k][l] = w.e[k][0][l] * w.e[k][0][l] + w.e[k][1][l] * w.e[k][1][l] + w.e[k][2][l] * w.e[k][2][l];
   }
 
   // Corner f of every element from its three edges: marks the elements
@@ -184,9 +227,11 @@ struct CornerBatch {
   // |e2| |e3|, squared so that no root is taken. The sign turns the
   // determinant of the edges as stored into the corner's own.
   template <int f>
-  VELA_INLINED void Corner() {
+  static VELA_INLINED void Corner(Work& w) {
     constexpr int i = E.frameEdges[f][0], j = E.frameEdges[f][1], k = E.frameEdges[f][2];
     constexpr double sign = E.frameSign[f];
+    const auto& e = w.e;
+    const auto& squared = w.squared;
     for (int l = 0; l < kBatch; ++l) {
       const double det = e[i][0][l] * (e[j][1][l] * e[k][2][l] - e[j][2][l] * e[k][1][l]) -
                          e[i][1][l] * (e[j][0][l] * e[k][2][l] - e[j][2][l] * e[k][0][l]) +
@@ -196,31 +241,31 @@ struct CornerBatch {
       // mark as wide as the coordinates: so the compiler keeps the elements
       // side by side.
       const bool sound = (sign * det > 0.0) & (det * det > threshold);
-      bad[l] = sound ? bad[l] : 1.0;
+      w.bad[l] = sound ? w.bad[l] : 1.0;
     }
   }
 
   template <int... k>
-  VELA_INLINED void Edges(std::integer_sequence<int, k...>) {
-    (Edge<k>(), ...);
+  static VELA_INLINED void Edges(Work& w, std::integer_sequence<int, k...>) {
+    (Edge<k>(w), ...);
   }
   template <int... f>
-  VELA_INLINED void Corners(std::integer_sequence<int, f...>) {
-    (Corner<f>(), ...);
+  static VELA_INLINED void Corners(Work& w, std::integer_sequence<int, f...>) {
+    (Corner<f>(w), ...);
   }
 
   // The elements of the batch with a corner not positive beyond rounding.
   // Empties the batch.
   VELA_INLINED int Inverted() {
     // A part batch repeats its first element in the lanes it does not use.
-    for (int k = 0; k < K.corners; ++k)
-      for (int a = 0; a < 3; ++a)
-        for (int l = count; l < kBatch; ++l) p[k][a][l] = p[k][a][0];
-    for (int l = 0; l < kBatch; ++l) bad[l] = 0.0;
-    Edges(std::make_integer_sequence<int, E.count>());
-    Corners(std::make_integer_sequence<int, K.frameCount>());
+    for (int l = count; l < kBatch; ++l) rows[l] = rows[0];
+    Work w;
+    Gather(w);
+    for (int l = 0; l < kBatch; ++l) w.bad[l] = 0.0;
+    Edges(w, std::make_integer_sequence<int, E.count>());
+    Corners(w, std::make_integer_sequence<int, K.frameCount>());
     int inverted = 0;
-    for (int l = 0; l < count; ++l) inverted += bad[l] != 0.0 ? 1 : 0;
+    for (int l = 0; l < kBatch; ++l) inverted += (l < count) & (w.bad[l] != 0.0) ? 1 : 0;
     count = 0;
     return inverted;
   }
@@ -240,15 +285,19 @@ bool WideCornersAvailable() {
 }
 #endif
 
-// The elements of a full or last batch with a corner not positive, judged
-// with the instructions this thread uses.
-template <const KindTables& K>
-int Inverted(CornerBatch<K>& batch) {
+// The instructions that judge the corners, chosen once per check.
+struct CornerJudge {
+  bool wide = false;
+
+  // The elements of a full or last batch with a corner not positive.
+  template <const KindTables& K>
+  int Inverted(CornerBatch<K>& batch) const {
 #if VELA_WIDE_CORNERS
-  if (t_cornerInstructions == CornerInstructions::Widest && WideCornersAvailable()) return InvertedWide(batch);
+    if (wide) return InvertedWide(batch);
 #endif
-  return batch.Inverted();
-}
+    return batch.Inverted();
+  }
+};
 
 unsigned long long Word(int a, int b) {
   return (static_cast<unsigned long long>(static_cast<unsigned>(a)) << 32) | static_cast<unsigned>(b);
@@ -267,7 +316,7 @@ struct Face {
 // the turn's start and the sorted corners come from fixed networks of
 // minima and maxima, without a branch.
 template <int size>
-void FillFace(Face& f, const int (&c)[size]) {
+inline VELA_INLINED void FillFace(Face& f, const int (&c)[size]) {
   f.size = size;
   if constexpr (size == 3) {
     const int start = c[1] < c[0] ? (c[2] < c[1] ? 2 : 1) : (c[2] < c[0] ? 2 : 0);
@@ -283,7 +332,16 @@ void FillFace(Face& f, const int (&c)[size]) {
   } else {
     int start = 0;
     for (int i = 1; i < 4; ++i) start = c[i] < c[start] ? i : start;
-    for (int i = 0; i < 4; ++i) f.cycle[i] = c[(start + i) & 3];
+    // The turn from its smallest corner in two fixed steps, a half turn and
+    // then a quarter, each a selection: an index that varies would cost a
+    // trip through memory per corner.
+    const bool half = (start & 2) != 0, quarter = (start & 1) != 0;
+    const int h0 = half ? c[2] : c[0], h1 = half ? c[3] : c[1];
+    const int h2 = half ? c[0] : c[2], h3 = half ? c[1] : c[3];
+    f.cycle[0] = quarter ? h1 : h0;
+    f.cycle[1] = quarter ? h2 : h1;
+    f.cycle[2] = quarter ? h3 : h2;
+    f.cycle[3] = quarter ? h0 : h3;
     const int a = std::min(c[0], c[1]), b = std::max(c[0], c[1]);
     const int d = std::min(c[2], c[3]), e = std::max(c[2], c[3]);
     const int lo = std::min(a, d), hi = std::max(b, e);
@@ -334,8 +392,12 @@ void ForEachGroup(int count, HashOf hashOf, Same same, Group group, Scratch& s) 
   while ((size_t{1} << bits) < 2 * static_cast<size_t>(count)) ++bits;
   const size_t mask = (size_t{1} << bits) - 1;
   s.table.assign(mask + 1, -1);
-  s.users.resize(static_cast<size_t>(count));
-  s.second.resize(static_cast<size_t>(count));
+  // Grown only: the faces and then the far fewer edges share these rows, and
+  // a vector resized down and up again clears what it regrows.
+  if (s.users.size() < static_cast<size_t>(count)) {
+    s.users.resize(static_cast<size_t>(count));
+    s.second.resize(static_cast<size_t>(count));
+  }
   int* table = s.table.data();
   int* users = s.users.data();
   int* second = s.second.data();
@@ -363,6 +425,56 @@ void ForEachGroup(int count, HashOf hashOf, Same same, Group group, Scratch& s) 
 // A hash of two 64-bit words, its high bits the well mixed ones.
 unsigned long long HashOf(unsigned long long high, unsigned long long low) {
   return (high * 0x9E3779B97F4A7C15ull ^ low) * 0xC2B2AE3D27D4EB4Full;
+}
+
+// Files the collected faces by their corners, counting as it goes what
+// their sharing tells: a second face on the same corners must run round
+// them the other way, and a third makes the face over-shared (its pair is
+// then judged no longer). The faces used once are the boundary's, kept in
+// s.boundary; those all of whose corners are candidates are junction
+// sections that nothing covers. A pair is judged as its second face comes,
+// so that the pass after the filing only picks out the faces used once.
+void GroupFaces(int count, const unsigned char* candidates, MeshSoundness& out, Scratch& s) {
+  int bits = 6;
+  while ((size_t{1} << bits) < 2 * static_cast<size_t>(count)) ++bits;
+  const size_t mask = (size_t{1} << bits) - 1;
+  s.table.assign(mask + 1, -1);
+  if (s.users.size() < static_cast<size_t>(count)) {
+    s.users.resize(static_cast<size_t>(count));
+    s.second.resize(static_cast<size_t>(count));
+  }
+  const Face* faces = s.faces.data();
+  int* table = s.table.data();
+  int* users = s.users.data();
+  int* second = s.second.data();
+  for (int i = 0; i < count; ++i) {
+    const Face& face = faces[i];
+    size_t slot = static_cast<size_t>(HashOf(face.high, face.low) >> (64 - bits));
+    for (;; slot = (slot + 1) & mask) {
+      const int first = table[slot];
+      if (first < 0) {
+        table[slot] = i;
+        users[i] = 1;
+        break;
+      }
+      if (!faces[first].SameCorners(face)) continue;
+      users[i] = 0;
+      const int sharing = ++users[first];
+      if (sharing == 2) {
+        second[first] = i;
+        if (!OppositeTurns(faces[first], face)) ++out.sameTurnFaces;
+      } else if (sharing == 3) {
+        ++out.overSharedFaces;
+        if (!OppositeTurns(faces[first], faces[second[first]])) --out.sameTurnFaces;
+      }
+      break;
+    }
+  }
+  for (int i = 0; i < count; ++i) {
+    if (users[i] != 1) continue;
+    if (AllCandidates(faces[i], candidates)) ++out.openSectionFaces;
+    s.boundary.push_back(i);
+  }
 }
 
 // Edges of boundary faces that touch a candidate: each must be closed by
@@ -413,20 +525,68 @@ void TakeFaces(const int* row, unsigned touching, Scratch& s, int& faceCount,
 // One element of kind K: counted collapsed, or batched for its corners, and
 // where it touches a candidate its faces that do collected.
 template <const KindTables& K>
-void Take(const double (*nodes)[3], const int* row, const unsigned char* candidates, CornerBatch<K>& batch,
+void Take(const int* row, const unsigned char* candidates, const CornerJudge& judge, CornerBatch<K>& batch,
           MeshSoundness& out, Scratch& s, int& faceCount) {
-  unsigned touching = 0;
-  for (int k = 0; k < K.corners; ++k) touching |= (candidates[row[k]] != 0 ? 1u : 0u) << k;
   // The merge joins candidates only: an element with none is as the sweep
-  // made it, its corners distinct and its faces those of the pattern.
-  if (touching != 0 && NamesANodeTwice(row, K.corners)) {
-    ++out.collapsedElements;
-    return;  // its faces and corners mean nothing
+  // made it, its corners distinct and its faces those of the pattern. Most
+  // elements have none, which one pass of ors tells; only the others learn
+  // which corners are candidates.
+  unsigned any = 0;
+  for (int k = 0; k < K.corners; ++k) any |= candidates[row[k]];
+  unsigned touching = 0;
+  if (any != 0) {
+    for (int k = 0; k < K.corners; ++k) touching |= (candidates[row[k]] != 0 ? 1u : 0u) << k;
+    if (NamesANodeTwice(row, K.corners)) {
+      ++out.collapsedElements;
+      return;  // its faces and corners mean nothing
+    }
   }
-  batch.Add(nodes, row);
-  if (batch.count == kBatch) out.invertedElements += Inverted(batch);
-  if (touching == 0) return;
-  TakeFaces<K>(row, touching, s, faceCount, std::make_integer_sequence<int, K.faceCount>());
+  batch.Add(row);
+  if (batch.count == kBatch) out.invertedElements += judge.Inverted(batch);
+  if (touching != 0) TakeFaces<K>(row, touching, s, faceCount, std::make_integer_sequence<int, K.faceCount>());
+}
+
+// Whether any coordinate is infinite or not a number: its exponent bits
+// are then all set, and adding one to the lowest of them carries into the
+// top bit. Integer adds and ors only, which the compiler takes many at a
+// time.
+inline VELA_INLINED bool AnyNonFinite(const double (*nodes)[3], int nodeCount) {
+  constexpr std::uint64_t kExponent = 0x7FF0000000000000ull, kExponentOne = 0x0010000000000000ull;
+  std::uint64_t carried = 0;
+  for (int n = 1; n <= nodeCount; ++n)
+    for (int a = 0; a < 3; ++a) {
+      std::uint64_t bits;
+      std::memcpy(&bits, &nodes[n][a], sizeof bits);
+      carried |= (bits & kExponent) + kExponentOne;
+    }
+  return (carried >> 63) != 0;
+}
+
+#if VELA_WIDE_CORNERS
+__attribute__((target("avx2"))) bool AnyNonFiniteWide(const double (*nodes)[3], int nodeCount) {
+  return AnyNonFinite(nodes, nodeCount);
+}
+#endif
+
+// Nodes with a coordinate that is infinite or not a number, the search for
+// any made with the same instructions as the corners.
+int NonFiniteNodes(const double (*nodes)[3], int nodeCount, const CornerJudge& judge) {
+#if VELA_WIDE_CORNERS
+  const bool any = judge.wide ? AnyNonFiniteWide(nodes, nodeCount) : AnyNonFinite(nodes, nodeCount);
+#else
+  static_cast<void>(judge);
+  const bool any = AnyNonFinite(nodes, nodeCount);
+#endif
+  if (!any) return 0;
+  // Then, with some found, which nodes: a finite x gives x - x == 0
+  // exactly, an infinite one or one not a number gives not a number.
+  int count = 0;
+  for (int n = 1; n <= nodeCount; ++n) {
+    const double* p = nodes[n];
+    const bool finite = (p[0] - p[0] == 0.0) & (p[1] - p[1] == 0.0) & (p[2] - p[2] == 0.0);
+    count += finite ? 0 : 1;
+  }
+  return count;
 }
 
 }  // namespace
@@ -457,48 +617,36 @@ double ShortestCandidateEdge(const double (*nodes)[3], const int (*elements)[8],
 MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*elements)[8],
                         int elementCount, const unsigned char* candidates) {
   MeshSoundness out;
-  for (int n = 1; n <= nodeCount; ++n)
-    if (!(std::isfinite(nodes[n][0]) && std::isfinite(nodes[n][1]) && std::isfinite(nodes[n][2])))
-      ++out.nonFiniteNodes;
+  CornerJudge judge;
+#if VELA_WIDE_CORNERS
+  judge.wide = t_cornerInstructions == CornerInstructions::Widest && WideCornersAvailable();
+#endif
+  out.nonFiniteNodes = NonFiniteNodes(nodes, nodeCount, judge);
 
   Scratch& s = t_scratch;
   // faces holds rows from earlier calls past faceCount: only the first
   // faceCount are this mesh's.
   int faceCount = 0;
   s.boundary.clear();
-  CornerBatch<kTetra> tetra;
-  CornerBatch<kPyramid> pyramid;
-  CornerBatch<kPrism> prism;
-  CornerBatch<kHexa> hexa;
+  CornerBatch<kTetra> tetra(nodes);
+  CornerBatch<kPyramid> pyramid(nodes);
+  CornerBatch<kPrism> prism(nodes);
+  CornerBatch<kHexa> hexa(nodes);
   for (int e = 1; e <= elementCount; ++e) {
     const int* row = elements[e];
     switch (CornerCount(row)) {
-      case 4: Take(nodes, row, candidates, tetra, out, s, faceCount); break;
-      case 5: Take(nodes, row, candidates, pyramid, out, s, faceCount); break;
-      case 6: Take(nodes, row, candidates, prism, out, s, faceCount); break;
-      default: Take(nodes, row, candidates, hexa, out, s, faceCount);
+      case 4: Take(row, candidates, judge, tetra, out, s, faceCount); break;
+      case 5: Take(row, candidates, judge, pyramid, out, s, faceCount); break;
+      case 6: Take(row, candidates, judge, prism, out, s, faceCount); break;
+      default: Take(row, candidates, judge, hexa, out, s, faceCount);
     }
   }
-  if (tetra.count > 0) out.invertedElements += Inverted(tetra);
-  if (pyramid.count > 0) out.invertedElements += Inverted(pyramid);
-  if (prism.count > 0) out.invertedElements += Inverted(prism);
-  if (hexa.count > 0) out.invertedElements += Inverted(hexa);
+  if (tetra.count > 0) out.invertedElements += judge.Inverted(tetra);
+  if (pyramid.count > 0) out.invertedElements += judge.Inverted(pyramid);
+  if (prism.count > 0) out.invertedElements += judge.Inverted(prism);
+  if (hexa.count > 0) out.invertedElements += judge.Inverted(hexa);
 
-  const Face* faces = s.faces.data();
-  ForEachGroup(
-      faceCount, [faces](int i) { return HashOf(faces[i].high, faces[i].low); },
-      [faces](int x, int y) { return faces[x].SameCorners(faces[y]); },
-      [&](int first, int second, int users) {
-        if (users == 1) {
-          if (AllCandidates(faces[first], candidates)) ++out.openSectionFaces;
-          s.boundary.push_back(first);
-        } else if (users == 2) {
-          if (!OppositeTurns(faces[first], faces[second])) ++out.sameTurnFaces;
-        } else {
-          ++out.overSharedFaces;
-        }
-      },
-      s);
+  GroupFaces(faceCount, candidates, out, s);
   out.openBoundaryEdges = OpenEdges(s, candidates);
   return out;
 }

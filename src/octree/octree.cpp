@@ -41,18 +41,26 @@ CVelaOctree::~CVelaOctree() {
 }
 
 int CVelaOctree::InitOctree(int pointCount, const double (*points)[3]) {
-  m_dXMax = m_dXMin = points[1][0];
-  m_dYMax = m_dYMin = points[1][1];
-  m_dZMax = m_dZMin = points[1][2];
+  // Selections in locals rather than branches on members: the coordinates
+  // wander up and down along a sweep, and a branch per test would be
+  // guessed wrong at every turn. A coordinate that is not a number wins no
+  // test, as before.
+  double xMax = points[1][0], xMin = xMax, yMax = points[1][1], yMin = yMax, zMax = points[1][2], zMin = zMax;
   for (int i = 2; i <= pointCount; ++i) {
     const double* p = points[i];
-    if (p[0] > m_dXMax) m_dXMax = p[0];
-    if (p[0] < m_dXMin) m_dXMin = p[0];
-    if (p[1] > m_dYMax) m_dYMax = p[1];
-    if (p[1] < m_dYMin) m_dYMin = p[1];
-    if (p[2] > m_dZMax) m_dZMax = p[2];
-    if (p[2] < m_dZMin) m_dZMin = p[2];
+    xMax = p[0] > xMax ? p[0] : xMax;
+    xMin = p[0] < xMin ? p[0] : xMin;
+    yMax = p[1] > yMax ? p[1] : yMax;
+    yMin = p[1] < yMin ? p[1] : yMin;
+    zMax = p[2] > zMax ? p[2] : zMax;
+    zMin = p[2] < zMin ? p[2] : zMin;
   }
+  m_dXMax = xMax;
+  m_dXMin = xMin;
+  m_dYMax = yMax;
+  m_dYMin = yMin;
+  m_dZMax = zMax;
+  m_dZMin = zMin;
   double half = m_dXMax - m_dXMin;
   if (m_dYMax - m_dYMin > half) half = m_dYMax - m_dYMin;
   if (m_dZMax - m_dZMin > half) half = m_dZMax - m_dZMin;

@@ -191,13 +191,18 @@ void PlaceSection(const BranchInput& in, const BranchShape& shape, const AxisRot
     return std::fabs(xw) > allowed ? std::max(kLeastHeightShare, allowed / std::fabs(xw)) : 1.0;
   };
 
-  // h is the semi-axis along v (in the plane), g along u (across it);
-  // hOf(side) gives h for the side the node faces.
-  auto place = [&](int ring, int j, double g, auto hOf) {
+  // h is the semi-axis along v (in the plane), g along u (across it). Each
+  // side's h depends on the ring alone: every ring works it out once for
+  // either side (hOf below), and each node takes the one of the side it
+  // faces.
+  const double leanNext = shape.next.lean[static_cast<size_t>(k - 1)];
+  const double leanPrev = shape.prev.lean[static_cast<size_t>(k - 1)];
+  auto place = [&](int ring, int j, double g, double hNext, double hPrev) {
     const double cosPhi = angles.Cos(ring, j), sinPhi = angles.Sin(ring, j);
-    const Side& side = sinPhi >= 0.0 ? shape.next : shape.prev;
-    const double lean = side.lean[static_cast<size_t>(k - 1)];
-    const double h = hOf(side, lean);
+    const bool towardsNext = sinPhi >= 0.0;
+    const Side& side = towardsNext ? shape.next : shape.prev;
+    const double lean = towardsNext ? leanNext : leanPrev;
+    const double h = towardsNext ? hNext : hPrev;
     const double x = in.onChannel ? g * cosPhi * heightShare(side, lean, cosPhi, sinPhi) : g * cosPhi;
     const double y = h * sinPhi;
     Point3 o;
@@ -221,7 +226,8 @@ void PlaceSection(const BranchInput& in, const BranchShape& shape, const AxisRot
       const double r = r0 + (side.endRadius - r0) * t;
       return (r * rho) * a;
     };
-    for (int j = 0; j < i * f; ++j) place(i, j, g, hOf);
+    const double hNext = hOf(shape.next, leanNext), hPrev = hOf(shape.prev, leanPrev);
+    for (int j = 0; j < i * f; ++j) place(i, j, g, hNext, hPrev);
   }
   for (int q = 1; q <= b; ++q) {
     const double bq = section.outer[static_cast<size_t>(q)];
@@ -232,7 +238,8 @@ void PlaceSection(const BranchInput& in, const BranchShape& shape, const AxisRot
       const double r = r0 + (side.endRadius - r0) * t;
       return r * rho + (r - r * rho) * bq;
     };
-    for (int j = 0; j < f * c; ++j) place(c, j, g, hOf);
+    const double hNext = hOf(shape.next, leanNext), hPrev = hOf(shape.prev, leanPrev);
+    for (int j = 0; j < f * c; ++j) place(c, j, g, hNext, hPrev);
   }
 }
 

@@ -36,24 +36,6 @@ AxisRotation::AxisRotation(double sinAngle, double cosAngle, const double* axis,
   }
 }
 
-void AxisRotation::Apply(const double* in, double* out) const {
-  if (m_identity) {
-    if (out != in) {
-      out[0] = in[0];
-      out[1] = in[1];
-      out[2] = in[2];
-    }
-    return;
-  }
-  // All three components are formed before any is stored, so out may alias in.
-  const double ox = (m_r[0][0] * in[0] + m_r[0][1] * in[1] + m_r[0][2] * in[2]) + m_t[0];
-  const double oy = (m_r[1][0] * in[0] + m_r[1][1] * in[1] + m_r[1][2] * in[2]) + m_t[1];
-  const double oz = (m_r[2][0] * in[0] + m_r[2][1] * in[1] + m_r[2][2] * in[2]) + m_t[2];
-  out[0] = ox;
-  out[1] = oy;
-  out[2] = oz;
-}
-
 }  // namespace vela
 
 void RotatePointAboutAxis(double sinAngle, double cosAngle, double* axis, const double* pivot,

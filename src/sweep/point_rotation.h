@@ -20,8 +20,25 @@ class AxisRotation {
 public:
   AxisRotation(double sinAngle, double cosAngle, const double* axis, const double* pivot);
 
-  // out may be the same storage as in.
-  void Apply(const double* in, double* out) const;
+  // out may be the same storage as in. Defined here, so that a sweep turning
+  // every node of a section runs it in line rather than as a call per node.
+  void Apply(const double* in, double* out) const {
+    if (m_identity) {
+      if (out != in) {
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
+      }
+      return;
+    }
+    // All three components are formed before any is stored, so out may alias in.
+    const double ox = (m_r[0][0] * in[0] + m_r[0][1] * in[1] + m_r[0][2] * in[2]) + m_t[0];
+    const double oy = (m_r[1][0] * in[0] + m_r[1][1] * in[1] + m_r[1][2] * in[2]) + m_t[1];
+    const double oz = (m_r[2][0] * in[0] + m_r[2][1] * in[1] + m_r[2][2] * in[2]) + m_t[2];
+    out[0] = ox;
+    out[1] = oy;
+    out[2] = oz;
+  }
   // The unit axis the turn normalised (the axis as given for no turn).
   const double* Axis() const { return m_axis; }
 
