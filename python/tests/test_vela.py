@@ -402,3 +402,21 @@ def test_a_system_as_constructed_is_the_class_construction():
     assert set(improved.vtk_cells()) == {13, 12}
     assert {10, 14} <= set(constructed.vtk_cells())
     assert len(constructed.points) > len(improved.points)
+
+
+@pytest.mark.parametrize("runners", [3, 4, 6, 8])
+def test_a_radial_layout_meshes_soundly(runners):
+    # A sprue square to a star of runners in the parting plane, radii alternating.
+    points = {"inlet": [0, 0, 60], "s": [0, 0, 0]}
+    star = [{"from": "inlet", "to": "s", "radius": [3, 4]}]
+    for k in range(runners):
+        a = 2 * math.pi * k / runners
+        points[f"g{k + 1}"] = [45 * math.cos(a), 45 * math.sin(a), 0]
+        star.append({"from": "s", "to": f"g{k + 1}", "radius": [2.5 if k % 2 else 3, 2.5]})
+    m = vela.mesh_system({"points": points, "runners": star, "axial_size": 2})
+    q = m.quality()
+    assert not any(q["faults"].values()), q["summary"]
+    # Prisms and hexahedra only; a star of eight stays just under 0.2 yet.
+    assert set(m.vtk_cells()) == {13, 12}
+    assert q["min_scaled_jacobian"] >= (0.25 if runners < 8 else 0.18)
+    assert sorted(m.patches) == sorted(["wall", "end-inlet"] + [f"end-g{k + 1}" for k in range(runners)])
