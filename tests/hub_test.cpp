@@ -144,15 +144,7 @@ TEST(HubJunction, RunnersOutOfThePlaneAreMeshed) {
 // turned as a whole is the same mesh, moved and turned, node for node.
 TEST(HubJunction, AMovedAndTurnedSprueFootIsTheSameMesh) {
   const vela::JunctionInput in = vela::host::InputOf(FileOf(SprueFoot(6, true, 75.0, 8.0)));
-  const double c = std::cos(2.1), s = std::sin(2.1);
-  const Point3 axis = vela::Unit(Point3{-1, 3, 2}), shift{-60, 12, 31};
-  auto move = [&](const Point3& p) {
-    const Point3 kxp = vela::Cross(axis, p);
-    const double kp = vela::Dot(axis, p);
-    Point3 q;
-    for (size_t i = 0; i < 3; ++i) q[i] = p[i] * c + kxp[i] * s + axis[i] * kp * (1 - c) + shift[i];
-    return q;
-  };
+  const Motion move{vela::Unit(Point3{-1, 3, 2}), 2.1, {-60, 12, 31}};
   vela::JunctionInput turned = in;
   turned.center = move(in.center);
   for (Point3& p : turned.farPoints) p = move(p);

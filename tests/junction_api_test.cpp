@@ -408,15 +408,7 @@ TEST(ImprovePass, AMovedAndTurnedJunctionIsSmoothedTheSameWay) {
   const vela::JunctionInput in = vela::host::InputOf(FileOf(j));
   const vela::JunctionResult a = vela::MeshJunction(in);
   ASSERT_TRUE(a.ok());
-  const double c = std::cos(0.9), s = std::sin(0.9);
-  const Point3 axis = vela::Unit(Point3{2, -1, 2}), shift{40, -7, 13};
-  auto move = [&](const Point3& p) {
-    const Point3 kxp = vela::Cross(axis, p);
-    const double kp = vela::Dot(axis, p);
-    Point3 q;
-    for (size_t i = 0; i < 3; ++i) q[i] = p[i] * c + kxp[i] * s + axis[i] * kp * (1 - c) + shift[i];
-    return q;
-  };
+  const Motion move{vela::Unit(Point3{2, -1, 2}), 0.9, {40, -7, 13}};
   vela::JunctionInput turned = in;
   turned.center = move(in.center);
   for (Point3& p : turned.farPoints) p = move(p);

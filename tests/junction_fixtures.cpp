@@ -80,3 +80,13 @@ double MergeTolOf(const Junction& j) {
   // The class's merge, taken from the value API in the class's precision.
   return vela::host::MeshValue(FileOf(j), vela::host::kAsClass).mesh.mergeTolerance;
 }
+
+std::array<double, 3> Motion::operator()(const std::array<double, 3>& p) const {
+  const double c = std::cos(angle), s = std::sin(angle);
+  const std::array<double, 3> kxp{axis[1] * p[2] - axis[2] * p[1], axis[2] * p[0] - axis[0] * p[2],
+                                  axis[0] * p[1] - axis[1] * p[0]};
+  const double kp = axis[0] * p[0] + axis[1] * p[1] + axis[2] * p[2];
+  std::array<double, 3> q;
+  for (size_t i = 0; i < 3; ++i) q[i] = p[i] * c + kxp[i] * s + axis[i] * kp * (1 - c) + shift[i];
+  return q;
+}

@@ -63,6 +63,15 @@ Meshed MeshJunction(const Junction& j, CVelaRunnerMapping* mapper = nullptr);
 // The junction moved by offset and turned by the rotation matrix rot.
 Junction Transformed(const Junction& j, const double rot[3][3], const std::array<double, 3>& offset);
 
+// A rigid motion: turned by `angle` radians about the unit `axis` through
+// the origin, then shifted.
+struct Motion {
+  std::array<double, 3> axis;
+  double angle;
+  std::array<double, 3> shift;
+  std::array<double, 3> operator()(const std::array<double, 3>& p) const;
+};
+
 // The junction as a junction file (its name, lists and settings).
 vela::io::JunctionFile FileOf(const Junction& j);
 
