@@ -79,14 +79,21 @@ TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
          n.points.push_back({"e", {30, -20, 0}});  // from d back across c-b
          n.runners.push_back({"d", "e", 2, 2});
        }},
-      {"junction", "junction at c: elevation", [](RunnerNetwork& n) {  // steeply out of the plane
-         n.points.push_back({"e", {0, -30, 25}});
+      // Runners leaving the plane so steeply that their branches run into
+      // each other: named by the runner, with what to move.
+      {"junction", "junction at c: elevation: runner c-", [](RunnerNetwork& n) {
+         n.points[3].second = {0, 15, 25.980762};    // d, 60 degrees up
+         n.points.push_back({"e", {0, -14, 26.34}});  // 62 degrees up on the other side
          n.runners.push_back({"c", "e", 2, 2});
        }},
-      {"junction", "is runner c-e", [](RunnerNetwork& n) {  // a pair of runners, by their names
-         n.points[2].second = {300, 0, 0};
-         n.points.push_back({"e", {282, 103, 0}});  // 20 degrees from c-b
-         n.runners.push_back({"c", "e", 2, 2});
+      // A pair of runners, by their names: d four times as wide as a and b,
+      // 40 degrees from b.
+      {"junction",
+       "(runners c-d and c-a) is 4 times the narrowest, limit 2.5: narrow the runner towards d or widen the one "
+       "towards a at c",
+       [](RunnerNetwork& n) {
+         n.points = {{"c", {0, 0, 0}}, {"a", {-300, 0, 0}}, {"b", {300, 0, 0}}, {"d", {229.8, 192.8, 0}}};
+         n.runners[2] = {"c", "d", 8, 8};
        }},
       {"junction", "bend at c: radius-ratio", [](RunnerNetwork& n) {
          n.points[1].second = {-200, 0, 0};
