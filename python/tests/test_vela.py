@@ -209,6 +209,9 @@ def test_a_refused_system_carries_its_point_runner_and_the_library_reason():
     e = refused.value
     assert (e.reason, e.point, e.runner, e.junction_reason, e.unit) == ("junction", "c", "c-d", "elevation", "degrees")
     assert e.value > e.limit == 10.0
+    # The line names the runner as the system does, its measure and limit, and what to move.
+    assert (f"junction at c: elevation: runner c-d leaves the junction plane at {e.value:.4g} degrees, limit 10 "
+            "degrees: move d towards the plane of the other runners at c") in str(e), str(e)
     sharp = {"points": {"a": [-30, 0, 0], "c": [0, 0, 0], "e": [-30, 3, 0]},
              "runners": [{"from": "c", "to": "a", "radius": 2}, {"from": "c", "to": "e", "radius": 2}]}
     with pytest.raises(vela.SystemRefused) as refused:

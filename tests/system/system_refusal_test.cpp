@@ -81,7 +81,11 @@ TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
        }},
       // Runners leaving the plane so steeply that their branches run into
       // each other: named by the runner, with what to move.
-      {"junction", "junction at c: elevation: runner c-", [](RunnerNetwork& n) {
+      // The plane, an average, tilts towards d and e: a leaves it the steepest.
+      {"junction",
+       "junction at c: elevation: runner c-a leaves the junction plane at 29.75 degrees, limit 10 degrees: move a "
+       "towards the plane of the other runners at c",
+       [](RunnerNetwork& n) {
          n.points[3].second = {0, 15, 25.980762};    // d, 60 degrees up
          n.points.push_back({"e", {0, -14, 26.34}});  // 62 degrees up on the other side
          n.runners.push_back({"c", "e", 2, 2});
@@ -274,4 +278,40 @@ TEST(SystemSize, HugeSettingsAreRefusedInAMoment) {
   EXPECT_EQ(why.unit, vela::JunctionRefusal::Unit::Bytes);
   EXPECT_GT(why.value, 8e9);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+}
+
+// A runner too short for the regions at its ends: the line says by how much,
+// and the fixes it offers work. The margin it names is the smallest that
+// gives the runner room; an open end is the point to move.
+TEST(SystemRefusal, ARunnerTooShortIsGivenFixesThatWork) {
+  RunnerNetwork network = Tee();  // junctions at c and b, 4.5 apart
+  network.points[2].second = {4.5, 0, 0};
+  network.points.push_back({"e", {4.5, 30, 0}});
+  network.points.push_back({"f", {4.5, -30, 0}});
+  network.runners.push_back({"b", "e", 2, 2});
+  network.runners.push_back({"b", "f", 2, 2});
+  const SystemRefusal why = MeshRunnerSystem(network).refusal;
+  ASSERT_EQ(why.reason, "runner-too-short") << why.message;
+  EXPECT_EQ(why.runner, "c-b");
+  EXPECT_NE(why.message.find("runner c-b is 4.5 long, more than 4.8 needed"), std::string::npos) << why.message;
+  EXPECT_NE(why.message.find("move c and b further apart"), std::string::npos) << why.message;
+  const std::string raise = "raise margin to ";
+  const std::size_t at = why.message.find(raise);
+  ASSERT_NE(at, std::string::npos) << why.message;
+  const int margin = std::stoi(why.message.substr(at + raise.size()));
+  network.marginA = margin;
+  EXPECT_NE(MeshRunnerSystem(network).refusal.reason, "runner-too-short") << "margin " << margin;
+  network.marginA = margin - 1;
+  EXPECT_EQ(MeshRunnerSystem(network).refusal.reason, "runner-too-short") << "margin " << margin - 1;
+
+  // An open end 2 from the junction, inside its region: moved away, it fits.
+  RunnerNetwork stub = Tee();
+  stub.points[3].second = {0, 2, 0};
+  const SystemRefusal near = MeshRunnerSystem(stub).refusal;
+  ASSERT_EQ(near.reason, "runner-too-short") << near.message;
+  EXPECT_NE(near.message.find("runner c-d is 2 long"), std::string::npos) << near.message;
+  EXPECT_NE(near.message.find(": move d away from c"), std::string::npos) << near.message;
+  EXPECT_EQ(near.message.find("margin"), std::string::npos) << "no margin gives a runner this short room";
+  stub.points[3].second = {0, near.limit + 1, 0};
+  EXPECT_TRUE(MeshRunnerSystem(stub).ok);
 }

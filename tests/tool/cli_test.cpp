@@ -157,6 +157,10 @@ TEST_F(Cli, EachFailureHasItsStatusAndOneLineAndWritesNothing) {
       // The runner to the gate turns back along the sprue, 6 degrees off it.
       {true, Write("sharp.json", System("", "[2, 0, 19]")), {Path("s.vtu")}, 2, "small: refused (point-too-sharp): "},
       {true, system, {Path("no/s.vtu")}, 1, Path("no/s.")},
+      // The gate inside the bend's region: how short, how long it must be, and what to move.
+      {true, Write("short.json", System("", "[2, 0, 0]")), {Path("s.vtu")}, 2,
+       "small: refused (runner-too-short): runner b-g is 2 long, more than 2.4 needed (the regions at b and g take "
+       "2.4 and 0): move g away from b\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.file + " -o " + row.outputs[0]);
