@@ -155,6 +155,8 @@ public:
     const double count = static_cast<double>(cells.size());
     double size = std::cbrt(extent[0] * extent[1] * extent[2] / (kCellsPerElement * count));
     size = std::max(size, longest / kMaxCellsPerAxis);
+    // Every box at one point: one cell holds them all.
+    if (!(size > 0.0 && std::isfinite(size))) size = 1.0;
     // Coarser until the boxes fit in a bounded number of filings.
     for (;;) {
       for (size_t a = 0; a < 3; ++a)
