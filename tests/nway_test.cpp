@@ -159,6 +159,13 @@ TEST(NWayJunction, RefusedInputNamesItsReasonAndWritesNothing) {
          j.radii[2] = j.radii[3] = 16.0; }, R::RadiusRatio, 1},
       {"runners out of order round the centre", [](Junction& j) { j = Planar("X", {0, 200, 100, 300}); },
        R::RunnerOrder, -1},
+      // Far out of the plane the order about its normal means little: the
+      // steepest runner is named, as within the plane's bound.
+      {"five runners 70 degrees up and down by turns", [](Junction& j) { j = Planar("five", {0, 72, 144, 216, 288});
+         for (size_t k = 0; k < 5; ++k) {
+           const double a = 72.0 * static_cast<double>(k) * vela::kPi / 180, e = (k % 2 ? 70 : -70) * vela::kPi / 180;
+           j.farPoints[k] = {20 * std::cos(e) * std::cos(a), 20 * std::cos(e) * std::sin(a), 20 * std::sin(e)};
+         } }, R::Elevation, 2},
       // Junction-end sections that stay apart: the merged mesh leaves faces uncovered.
       {"sections that do not meet", [](Junction& j) { j = Planar("Y", {4, 110, 316});
          j.radii = {2, 2, 3, 3, 1.5, 1.5}; }, R::UnsoundResult, -1},

@@ -177,7 +177,7 @@ bool CheckNWayGeometry(const Point3& center, const std::vector<Point3>& farPoint
   // Each branch gives way to the runners before and after it in the list:
   // a list that goes round the junction more than once sweeps branches
   // through each other whatever their angles, so this one is refused
-  // outright. Going round once, the turns from each runner to the next,
+  // without meshing. Going round once, the turns from each runner to the next,
   // about the plane normal, add up to one full turn.
   double turns = 0.0;
   for (int i = 0; i < n; ++i) {
@@ -187,7 +187,14 @@ bool CheckNWayGeometry(const Point3& center, const std::vector<Point3>& farPoint
     const double turn = std::atan2(Dot(Cross(u, v), normal), Dot(u, v));
     turns += turn < 0.0 ? turn + 2.0 * kPi : turn;
   }
-  if (!(turns < 3.0 * kPi)) return Refuse(Refusal::RunnerOrder);
+  // Past a bound already, the junction keeps the name it had before the
+  // order was looked at: far out of the plane the order about its normal
+  // means little, and the runner to move is the one that bound names.
+  if (!(turns < 3.0 * kPi)) {
+    if (beyond.reason == Refusal::None) return Refuse(Refusal::RunnerOrder);
+    RecordRefusal(beyond);
+    return false;
+  }
   for (int i = 0; i < n; ++i) {
     const int next = i + 1 == n ? 0 : i + 1;
     const Point3 u = Difference(projected.farPoints[static_cast<size_t>(i)], center, precision);

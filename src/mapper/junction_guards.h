@@ -33,9 +33,10 @@ bool CheckRunners(const Point3& center, const std::vector<Point3>& farPoints,
 bool CheckRadiusCount(const std::vector<double>& radii, int count);
 
 // The runners of an N-way junction against each other, on the projected
-// runners. False, with runner-order recorded, for a list that does not go
-// once round the junction about the plane normal: its branches are swept
-// through each other whatever the angles. Otherwise true, with `beyond`
+// runners. False for a list that does not go once round the junction about
+// the plane normal, its branches being swept through each other whatever the
+// angles: with runner-order recorded, or with the first bound broken (below)
+// where there is one. Otherwise true, with `beyond`
 // holding the first of the bounds within which the construction was never
 // seen to overlap that the runners break, or reason None: elevations of at
 // most 10 degrees, radii at most 2.5 times apart, neighbours at least 30
