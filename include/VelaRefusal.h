@@ -19,6 +19,7 @@
 
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace vela {
 
@@ -84,5 +85,11 @@ VELA_API const char* RefusalDescription(Refusal reason);
 // value and the limit where the refusal has them, e.g. "runner 4 leaves the
 // junction plane at 33.2 degrees, limit 10 degrees".
 VELA_API std::string RefusalMessage(const JunctionRefusal& refusal);
+
+// The same line with the runners called by the caller's names, runnerNames[i]
+// for runner i (by number where the list has no name for it): a runner
+// system names "runner s-g1 leaves the junction plane at 33.2 degrees, limit
+// 10 degrees".
+VELA_API std::string RefusalMessage(const JunctionRefusal& refusal, const std::vector<std::string>& runnerNames);
 
 }  // namespace vela

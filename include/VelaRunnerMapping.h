@@ -144,10 +144,14 @@ public:
   //   no-plane              no pair of neighbouring runners spans a plane
   //                         (all within 3 degrees of one line);
   //   far-point-degenerate  a far point on the plane normal through the centre;
-  //   elevation, radius-ratio, runner-order, neighbours-too-close
-  //                         runners whose branches would overlap (see
-  //                         CheckNWayGeometry in src/mapper/junction_guards.h
-  //                         for the bounds);
+  //   runner-order          the far points do not go once round the junction;
+  //   elevation, radius-ratio, neighbours-too-close
+  //                         runners past the bounds the construction was
+  //                         validated within (CheckNWayGeometry in
+  //                         src/mapper/junction_guards.h) whose merged mesh has
+  //                         elements running into each other, or is unsound:
+  //                         past the bounds the mesh is tested for overlap as
+  //                         well, and a junction that passes is meshed;
   //   too-large             more nodes or elements than an int numbers;
   //   unsound-result        the merged mesh failed the soundness check above.
   // Where the usual merge tolerance (a quarter of the widest ring gap) joins
@@ -161,7 +165,9 @@ public:
 
   // The same junction without a mesh: sweeps the branches and fills farNodeOut
   // only; the unmerged branches are released before it returns. The same
-  // refusals, but for unsound-result: the unmerged branches are not checked.
+  // refusals, but for those the merged mesh gives: unsound-result, and
+  // elevation, radius-ratio and neighbours-too-close past their bounds. The
+  // unmerged branches are neither checked nor tested for overlap.
   bool NConnectRunner(ON_3fPoint center, const CArray<ON_3fPoint, ON_3fPoint>* farPoints,
                       const CArray<double, double>* radii, double innerShare, double outerShare,
                       ON_3fPoint* farNodeOut);

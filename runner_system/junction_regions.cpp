@@ -20,19 +20,48 @@ std::string RunnerName(const NetworkPlan& plan, const PlannedPoint& point, int e
   return end.atFrom ? point.name + "-" + other : other + "-" + point.name;
 }
 
+// The name of the point at the other end of the runner at end e.
+std::string OtherEnd(const NetworkPlan& plan, const PlannedPoint& point, int e) {
+  if (e < 0 || e >= static_cast<int>(point.ends.size())) return {};
+  return plan.points[static_cast<std::size_t>(point.ends[static_cast<std::size_t>(e)].otherPoint)].name;
+}
+
+// What the host can change to get past a refusal of the library, where a
+// change of the network's points or radii is known to help; "" otherwise.
+// A far point of the library's call lies on the runner towards the point at
+// its other end, so moving that point moves the runner.
+std::string FixFor(const NetworkPlan& plan, const PlannedPoint& point, const JunctionRefusal& why) {
+  const std::string one = OtherEnd(plan, point, why.runner), other = OtherEnd(plan, point, why.otherRunner);
+  switch (why.reason) {
+    case Refusal::Elevation:
+      if (one.empty()) return {};
+      return "move " + one + " towards the plane of the other runners at " + point.name;
+    case Refusal::NeighboursTooClose:
+      if (one.empty() || other.empty()) return {};
+      return "move " + one + " or " + other + " further round " + point.name;
+    case Refusal::RadiusRatio:
+      if (one.empty() || other.empty()) return {};
+      return "narrow the runner towards " + one + " or widen the one towards " + other + " at " + point.name;
+    case Refusal::BendOpening:
+      return "move " + point.name + " off the line of its runners, or on it";
+    case Refusal::RunnerOrder:
+    case Refusal::NoPlane:
+      return "spread the runners at " + point.name + " round it";
+    default: return {};
+  }
+}
+
 // The library's words number the runners as the call had them, in order
-// around the point; the host knows them by name.
+// around the point; the host knows them by name, so the line names them so,
+// and says what to change where something is known to help.
 SystemRefusal JunctionRefused(const NetworkPlan& plan, const PlannedPoint& point, const char* what,
                               const JunctionRefusal& why) {
-  std::string message = std::string(what) + " at " + point.name + ": " + RefusalName(why.reason) + ": " +
-                        RefusalMessage(why);
-  std::string named;
-  for (const int e : {why.runner, why.otherRunner}) {
-    const std::string name = RunnerName(plan, point, e);
-    if (name.empty()) continue;
-    named += (named.empty() ? "" : ", ") + std::string("runner ") + std::to_string(e) + " is runner " + name;
-  }
-  if (!named.empty()) message += " (" + named + ")";
+  std::vector<std::string> names;
+  for (std::size_t e = 0; e < point.ends.size(); ++e) names.push_back(RunnerName(plan, point, static_cast<int>(e)));
+  std::string message =
+      std::string(what) + " at " + point.name + ": " + RefusalName(why.reason) + ": " + RefusalMessage(why, names);
+  const std::string fix = FixFor(plan, point, why);
+  if (!fix.empty()) message += ": " + fix;
   SystemRefusal refusal;
   refusal.reason = "junction";
   refusal.message = message;

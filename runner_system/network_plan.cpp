@@ -233,8 +233,49 @@ std::optional<SystemRefusal> CheckEndNames(const RunnerNetwork& network, const N
   return std::nullopt;
 }
 
+// How far the region at end e of a point would reach were the network's
+// margin q/1: 0 at a point without a region.
+double ExtentWithMargin(const NetworkPlan& plan, const PlannedPoint& point, std::size_t e, int q) {
+  if (point.kind != PointKind::Junction && point.kind != PointKind::Bend) return 0.0;
+  std::vector<Point3> far;
+  std::vector<double> radii;
+  for (const RunnerEnd& end : point.ends) {
+    far.push_back(plan.points[static_cast<std::size_t>(end.otherPoint)].at);
+    radii.push_back(end.radiusHere);
+  }
+  const std::vector<double> lengths = RunnerLengths(point.at, far, radii, q, 1);
+  return e < lengths.size() ? lengths[e] : 0.0;
+}
+
+// The largest margin a host would sensibly give: the regions then reach
+// hardly past where the runners' cylinders stop cutting into each other.
+constexpr int kMostMarginSuggested = 1000;
+
+// The smallest margin q/1, above the network's a/b, at which the regions at
+// both ends of a runner leave room for it; 0 when none up to
+// kMostMarginSuggested does. A larger margin shortens every region, so the
+// first that fits is found by halving.
+int MarginThatFits(const NetworkPlan& plan, const std::pair<int, int>& a, const std::pair<int, int>& b,
+                   double length, int current) {
+  const auto fits = [&](int q) {
+    const PlannedPoint& pa = plan.points[static_cast<std::size_t>(a.first)];
+    const PlannedPoint& pb = plan.points[static_cast<std::size_t>(b.first)];
+    return ExtentWithMargin(plan, pa, static_cast<std::size_t>(a.second), q) +
+               ExtentWithMargin(plan, pb, static_cast<std::size_t>(b.second), q) <
+           length;
+  };
+  int low = std::max(current, 1), high = kMostMarginSuggested;
+  if (low >= high || !fits(high)) return 0;
+  while (high - low > 1) {
+    const int mid = low + (high - low) / 2;
+    (fits(mid) ? high : low) = mid;
+  }
+  return high;
+}
+
 // The two ends of every runner, and whether the regions at them leave room
-// for the runner itself.
+// for the runner itself. A refusal says by how much it falls short and what
+// would give it room: moving a point, or a margin that shortens the regions.
 std::optional<SystemRefusal> JoinRunnerEnds(const RunnerNetwork& network, NetworkPlan& plan) {
   plan.runnerEnds.assign(network.runners.size(), {});
   for (std::size_t p = 0; p < plan.points.size(); ++p)
@@ -245,14 +286,26 @@ std::optional<SystemRefusal> JoinRunnerEnds(const RunnerNetwork& network, Networ
     }
   for (std::size_t i = 0; i < network.runners.size(); ++i) {
     const auto& [a, b] = plan.runnerEnds[i];
-    const RunnerEnd& atA = plan.points[static_cast<std::size_t>(a.first)].ends[static_cast<std::size_t>(a.second)];
-    const RunnerEnd& atB = plan.points[static_cast<std::size_t>(b.first)].ends[static_cast<std::size_t>(b.second)];
-    if (atA.extent + atB.extent >= atA.length)
-      return Measured(Refuse("runner-too-short", "runner " + RunnerName(network, i) + " is " + Fmt(atA.length) +
-                                                     " long, but the regions at its ends take " +
-                                                     Fmt(atA.extent) + " and " + Fmt(atB.extent),
-                             {}, RunnerName(network, i)),
-                      atA.length, atA.extent + atB.extent, Measure::Length);
+    const PlannedPoint& from = plan.points[static_cast<std::size_t>(a.first)];
+    const PlannedPoint& to = plan.points[static_cast<std::size_t>(b.first)];
+    const RunnerEnd& atA = from.ends[static_cast<std::size_t>(a.second)];
+    const RunnerEnd& atB = to.ends[static_cast<std::size_t>(b.second)];
+    const double needed = atA.extent + atB.extent;
+    if (needed < atA.length) continue;
+    // An open end has no region: moving it lengthens the runner and leaves
+    // the region at the other end as it was.
+    std::string fix = to.kind == PointKind::End     ? "move " + to.name + " away from " + from.name
+                      : from.kind == PointKind::End ? "move " + from.name + " away from " + to.name
+                                                    : "move " + from.name + " and " + to.name + " further apart";
+    const int margin =
+        MarginThatFits(plan, a, b, atA.length, network.marginB > 0 ? network.marginA / network.marginB : 1);
+    if (margin > 0) fix += ", or raise margin to " + std::to_string(margin) + "/1 (shorter junction regions)";
+    return Measured(Refuse("runner-too-short", "runner " + RunnerName(network, i) + " is " + Fmt(atA.length) +
+                                                   " long, more than " + Fmt(needed) + " needed (the regions at " +
+                                                   from.name + " and " + to.name + " take " + Fmt(atA.extent) +
+                                                   " and " + Fmt(atB.extent) + "): " + fix,
+                           {}, RunnerName(network, i)),
+                    atA.length, needed, Measure::Length);
   }
   return std::nullopt;
 }

@@ -128,11 +128,14 @@ struct SystemMesh {
 //                     as a network of its own;
 //   point-too-sharp   two runners meeting at an opening below 20 degrees;
 //   runner-too-short  the junction regions at a runner's two ends overlap
-//                     (the message gives the runner's length and both extents);
+//                     (the message gives the runner's length, both extents
+//                     and what to change: the open end to move, or the
+//                     smallest margin a/1 that gives the runner room);
 //   runners-cross     two runners that share no point come closer than the
 //                     sum of their largest radii;
 //   junction          the library refused a junction or bend; the message
-//                     carries the library's reason;
+//                     carries the library's reason in its words, the runners
+//                     named "from-to", and the point to move where that helps;
 //   section-mismatch  a junction's far-end section is not the network's
 //                     section, or does not meet the section at the runner's
 //                     other end face for face;

@@ -185,12 +185,14 @@ TEST(ValueApiRefusal, NamesTheRunnerTheMeasureAndTheLimit) {
     double low, high, limit;  // the measured value lies within [low, high]
     std::string words;
   };
-  Junction wide = Planar("ratio", {0, 120, 240});
-  wide.radii = {3, 3, 1, 1, 2, 2};
+  // Past the bounds, junctions whose branches run into each other: refused
+  // under the bound's name, with what was measured against it.
+  Junction wide = Planar("ratio", {0, 40, 180});
+  wide.radii = {2, 2, 16, 16, 2, 2};
   const Case cases[] = {
-      {"close", Planar("close", {0, 20, 180}), vela::Refusal::NeighboursTooClose, 20 - 1e-9, 20 + 1e-9, 30,
-       "runners 0 and 1 are 20 degrees apart, at least 30 degrees needed"},
-      {"ratio", wide, vela::Refusal::RadiusRatio, 3, 3, 2.5, "is 3 times the narrowest, limit 2.5"},
+      {"close", Planar("close", {0, 5, 180}), vela::Refusal::NeighboursTooClose, 5 - 1e-6, 5 + 1e-6, 30,
+       "runners 0 and 1 are 5 degrees apart, at least 30 degrees needed"},
+      {"ratio", wide, vela::Refusal::RadiusRatio, 8, 8, 2.5, "is 8 times the narrowest, limit 2.5"},
       {"bend", BendOf(12), vela::Refusal::BendOpening, 12 - 1e-9, 12 + 1e-9, 20,
        "the bend opens by 12 degrees, limit 20 degrees"},
   };

@@ -3,6 +3,7 @@
 
 #include "junction_fixtures.h"
 #include "mesh_checks.h"
+#include "quality.h"
 
 #include "mapper/node_merge.h"
 #include "mapper/nway_junction.h"
@@ -147,16 +148,24 @@ TEST(NWayJunction, RefusedInputNamesItsReasonAndWritesNothing) {
          for (size_t i = 0; i < j.inner.size(); ++i) j.inner[i] = double(i) / 1000.0; }, R::TooLarge, -1},
       {"eight rings around a first ring of four", [](Junction& j) { j.firstRing = 4;
          j.inner = {0, 0.125, 0.25, 0.375, 0.5, 0.625, 0.75, 0.875, 1}; }, R::SectionTooFine, -1},
-      {"neighbours 20 degrees apart", [](Junction& j) { j = Planar("Y", {0, 20, 180}); }, R::NeighboursTooClose, 0},
-      {"far points inside the neighbours' crossing", [](Junction& j) { j = Planar("Y", {0, 40, 180}, 8.0); },
+      // Beyond the bounds the construction was validated within, junctions
+      // whose branches run into each other, refused under the bound's name.
+      {"neighbours 5 degrees apart", [](Junction& j) { j = Planar("Y", {0, 5, 180}); }, R::NeighboursTooClose, 0},
+      {"far points inside the neighbours' crossing", [](Junction& j) { j = Planar("Y", {0, 40, 180}, 10.0); },
        R::NeighboursTooClose, 0},
-      // The junction plane is fitted through the raised runner's pairs, so it
-      // is the runner opposite that leaves it most steeply.
-      {"a runner 25 degrees out of the plane", [](Junction& j) { j = Planar("X", {0, 90, 180, 270});
-         j.farPoints[1] = {0, 18.1, 8.45}; }, R::Elevation, 3},
-      {"one runner three times as wide", [](Junction& j) { j.radii[2] = j.radii[3] = 6.0; }, R::RadiusRatio, 1},
+      {"two opposite runners 60 degrees out of the plane", [](Junction& j) { j = Planar("X", {0, 90, 180, 270});
+         j.farPoints[1] = {0, 10, 17.320508}; j.farPoints[3] = {0, -10, 17.320508}; }, R::Elevation, 1},
+      {"one runner eight times as wide, 40 degrees from a neighbour", [](Junction& j) { j = Planar("Y", {0, 40, 180});
+         j.radii[2] = j.radii[3] = 16.0; }, R::RadiusRatio, 1},
       {"runners out of order round the centre", [](Junction& j) { j = Planar("X", {0, 200, 100, 300}); },
        R::RunnerOrder, -1},
+      // Far out of the plane the order about its normal means little: the
+      // steepest runner is named, as within the plane's bound.
+      {"five runners 70 degrees up and down by turns", [](Junction& j) { j = Planar("five", {0, 72, 144, 216, 288});
+         for (size_t k = 0; k < 5; ++k) {
+           const double a = 72.0 * static_cast<double>(k) * vela::kPi / 180, e = (k % 2 ? 70 : -70) * vela::kPi / 180;
+           j.farPoints[k] = {20 * std::cos(e) * std::cos(a), 20 * std::cos(e) * std::sin(a), 20 * std::sin(e)};
+         } }, R::Elevation, 2},
       // Junction-end sections that stay apart: the merged mesh leaves faces uncovered.
       {"sections that do not meet", [](Junction& j) { j = Planar("Y", {4, 110, 316});
          j.radii = {2, 2, 3, 3, 1.5, 1.5}; }, R::UnsoundResult, -1},
@@ -174,6 +183,49 @@ TEST(NWayJunction, RefusedInputNamesItsReasonAndWritesNothing) {
     for (const ON_3fPoint& p : m.farNodes) EXPECT_EQ(p, ON_3fPoint());
   }
 }
+
+// Past the bounds within which the construction was validated, a junction
+// whose mesh overlaps nowhere is accepted: its mesh is sound by the quality
+// report, which shares no code with the library, wherever the junction is
+// moved and however it is turned. Among them the five runners at
+// uneven angles, tapered, one of them 30 degrees out of the plane.
+std::vector<Junction> BeyondTheOldBounds() {
+  const auto at = [](double azimuthDeg, double elevationDeg) {
+    const double a = azimuthDeg * vela::kPi / 180, e = elevationDeg * vela::kPi / 180;
+    return std::array<double, 3>{20 * std::cos(e) * std::cos(a), 20 * std::cos(e) * std::sin(a), 20 * std::sin(e)};
+  };
+  return {
+      With(Planar("fiveOneLeaving30", {0, 65, 150, 215, 290}),
+           [&](Junction& j) {
+             j.farPoints[2] = at(150, 30);
+             j.radii = {2.2, 2.5, 1.8, 2.0, 1.6, 1.8, 2.0, 2.3, 1.7, 1.9};
+           }),
+      With(Planar("xOneLeaving25", {0, 90, 180, 270}), [](Junction& j) { j.farPoints[1] = {0, 18.1, 8.45}; }),
+      With(Planar("xTwoLeaving45", {0, 90, 180, 270}),
+           [&](Junction& j) { j.farPoints[1] = at(90, 45), j.farPoints[3] = at(270, 45); }),
+      Planar("neighbours20Apart", {0, 20, 180}),
+      Planar("farPointsInsideTheCrossing", {0, 40, 180}, 8.0),
+      With(Planar("oneThreeTimesAsWide", {0, 120, 240}), [](Junction& j) { j.radii[2] = j.radii[3] = 6.0; }),
+  };
+}
+
+class BeyondOldBounds : public testing::TestWithParam<Junction> {};
+
+TEST_P(BeyondOldBounds, IsMeshedSoundlyWhereverItIsPlaced) {
+  const double turn[3][3] = {{0.36, 0.48, -0.8}, {-0.8, 0.6, 0.0}, {0.48, 0.64, 0.6}};
+  for (const Junction& j : {GetParam(), Transformed(GetParam(), turn, {130, -45, 12})}) {
+    const Meshed m = MeshJunction(j);
+    ASSERT_TRUE(m.ok) << vela::RefusalMessage(vela::LastJunctionRefusal());
+    EXPECT_EQ(vela::LastJunctionRefusal().reason, vela::Refusal::None);
+    // Two nodes count as one within the report's own tolerance, as the
+    // census judges: near a much wider runner the merge is mended within a
+    // finer spacing than the usual tolerance (mesh_build.h).
+    ExpectSoundMesh(m.mesh, vela::quality::DefaultTolerance(m.mesh));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Accepted, BeyondOldBounds, testing::ValuesIn(BeyondTheOldBounds()),
+                         [](const testing::TestParamInfo<Junction>& param) { return param.param.name; });
 
 TEST(NWayJunction, MissingListsAndUnsetLayersAreRefusedByName) {
   const JunctionArrays a = ArraysOf(Planar("Y", {0, 120, 240}));

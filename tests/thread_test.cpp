@@ -55,7 +55,7 @@ std::vector<Junction> Junctions() {
   Junction fine = Planar("Y of F 16", {10, 130, 250});
   fine.firstRing = 16;
   // Refused: the record of why is per thread too.
-  const Junction close = Planar("neighbours too close", {0, 20, 180});
+  const Junction close = Planar("neighbours too close", {0, 5, 180});
   return {Planar("Y", {0, 120, 240}), x, tee, bend, fine, close};
 }
 

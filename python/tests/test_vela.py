@@ -108,7 +108,9 @@ def test_merge_record_of_a_junction(meshes):
 
 Y = planar([0, 120, 240])
 BEND = {"center": [5, 0, 0], "far_points": [[20, 0, 0], [5, 15, 0]], "radii": [2] * 4}
-LIFTED = changed(planar([0, 90, 180, 270]), far_points=[[20, 0, 0], [0, 18.1, 8.45], [-20, 0, 0], [0, -20, 0]])
+# Two opposite runners 60 degrees out of the plane: their branches run into each other.
+LIFTED = changed(planar([0, 90, 180, 270]),
+                 far_points=[[20, 0, 0], [0, 10, 17.320508], [-20, 0, 0], [0, -10, 17.320508]])
 
 # Every reason a junction call gives, from the inputs of the C++ tables.
 # null-pointer cannot be reached: the host call hands the library every list.
@@ -135,9 +137,9 @@ REFUSALS = [
     ("first-ring-too-small", changed(Y, first_circle_nodes=-1), -1),
     ("odd-first-ring", changed(BEND, first_circle_nodes=7), -1),
     ("bend-opening", changed(BEND, far_points=[[20, 0, 0], [20, 3, 0]]), -1),
-    ("neighbours-too-close", planar([0, 20, 180]), 0),
-    ("elevation", changed(LIFTED, as_constructed=True), 3),
-    ("radius-ratio", changed(Y, radii=[2, 2, 6, 6, 2, 2]), 1),
+    ("neighbours-too-close", planar([0, 5, 180]), 0),
+    ("elevation", changed(LIFTED, as_constructed=True), 1),
+    ("radius-ratio", changed(planar([0, 40, 180]), radii=[2, 2, 16, 16, 2, 2]), 1),
     ("section-too-fine", changed(Y, first_circle_nodes=4, inner_layers=[i / 8 for i in range(9)]), -1),
     ("too-large", changed(Y, first_circle_nodes=100000, inner_layers=[i / 1000 for i in range(1001)]), -1),
     ("unsound-result", planar([4, 110, 316]) | {"radii": [2, 2, 3, 3, 1.5, 1.5], "as_constructed": True}, -1),
@@ -163,16 +165,14 @@ def test_every_refusal_is_raised_by_name(reason, args, runner):
 
 
 MEASURED = [
-    # Runner 1 rises 25 degrees; the plane, an average, tilts about half way towards it, and the
-    # runner opposite leans down from it a little more than runner 1 leans up.
-    (changed(LIFTED, as_constructed=True), "elevation", 3, -1, "degrees", (10, 25), 10,
-     "runner 3 leaves the junction plane at {value:.4g} degrees, limit 10 degrees"),
-    (planar([0, 20, 180]), "neighbours-too-close", 0, 1, "degrees", (20 - 1e-9, 20 + 1e-9), 30,
-     "runners 0 and 1 are 20 degrees apart, at least 30 degrees needed"),
-    # 40 degrees apart, but radius 8 cylinders cut into each other up to 8 / tan(20 degrees) from the centre.
-    (planar([0, 40, 180], r=8), "neighbours-too-close", 0, 1, "length", (20 - 1e-9, 20 + 1e-9),
-     8 / math.tan(math.radians(20)), "the shorter ends 20 from the centre, where their cylinders still cut into "
-     "each other up to 21.98"),
+    (changed(LIFTED, as_constructed=True), "elevation", 1, -1, "degrees", (60 - 1e-6, 60 + 1e-6), 10,
+     "runner 1 leaves the junction plane at {value:.4g} degrees, limit 10 degrees"),
+    (planar([0, 5, 180]), "neighbours-too-close", 0, 1, "degrees", (5 - 1e-6, 5 + 1e-6), 30,
+     "runners 0 and 1 are 5 degrees apart, at least 30 degrees needed"),
+    # 40 degrees apart, but radius 10 cylinders cut into each other up to 10 / tan(20 degrees) from the centre.
+    (planar([0, 40, 180], r=10), "neighbours-too-close", 0, 1, "length", (20 - 1e-9, 20 + 1e-9),
+     10 / math.tan(math.radians(20)), "the shorter ends 20 from the centre, where their cylinders still cut into "
+     "each other up to 27.47"),
     (changed(Y, outer_share=0.201), "shares", -1, -1, None, None, None, "do not add up to 1"),
 ]
 
@@ -213,6 +213,9 @@ def test_a_refused_system_carries_its_point_runner_and_the_library_reason():
     assert (e.reason, e.point, e.runner, e.junction_reason, e.unit) == ("junction", "c", "c-d", "elevation", "degrees")
     assert len(vela.mesh_system(tee).points) > 0
     assert e.value > e.limit == 10.0
+    # The line names the runner as the system does, its measure and limit, and what to move.
+    assert (f"junction at c: elevation: runner c-d leaves the junction plane at {e.value:.4g} degrees, limit 10 "
+            "degrees: move d towards the plane of the other runners at c") in str(e), str(e)
     sharp = {"points": {"a": [-30, 0, 0], "c": [0, 0, 0], "e": [-30, 3, 0]},
              "runners": [{"from": "c", "to": "a", "radius": 2}, {"from": "c", "to": "e", "radius": 2}]}
     with pytest.raises(vela.SystemRefused) as refused:

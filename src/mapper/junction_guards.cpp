@@ -53,7 +53,10 @@ double Degrees(double radians) { return radians * 180.0 / kPi; }
 
 // Bounds of the N-way construction, found by meshing thousands of random
 // junctions and checking each for overlap independently: beyond them some
-// junctions overlap; within them none did, with a margin.
+// junctions overlap; within them none did, with a margin. Within them a
+// junction is meshed and checked as usual; beyond them its mesh is tested
+// for overlap as well (mapper/mesh_overlap.h), and refused under the bound's
+// name only when it does overlap or is otherwise unsound.
 // Neighbouring runners closer than 30 degrees (overlap seen up to 29).
 constexpr double kMinNeighbourAngleDeg = 30.0;
 constexpr double kCosMinNeighbourAngle = 0.8660254;  // cos 30 degrees
@@ -131,21 +134,38 @@ bool CheckRunners(const Point3& center, const std::vector<Point3>& farPoints,
   return true;
 }
 
+namespace {
+
+// Records a bound broken in `beyond`, the first one only: the junction is
+// named after what it was refused for before its mesh was tested.
+void NoteBeyond(JunctionRefusal& beyond, Refusal reason, int runner, int otherRunner, const Measured& m) {
+  if (beyond.reason != Refusal::None) return;
+  beyond.reason = reason;
+  beyond.runner = runner;
+  beyond.otherRunner = otherRunner;
+  beyond.value = m.value;
+  beyond.limit = m.limit;
+  beyond.unit = m.unit;
+}
+
+}  // namespace
+
 bool CheckNWayGeometry(const Point3& center, const std::vector<Point3>& farPoints,
                        const ProjectedRunners& projected, const Point3& normal,
-                       const std::vector<double>& radii, Precision precision) {
+                       const std::vector<double>& radii, Precision precision, JunctionRefusal& beyond) {
+  beyond = JunctionRefusal{};
   const int n = static_cast<int>(farPoints.size());
   // The branches are swept in the junction plane and tilted back afterwards;
-  // beyond this the tilted branches run into runners that are not even
+  // beyond this the tilted branches can run into runners that are not even
   // their neighbours, without a single inverted element to show for it.
   // The steepest runner is named: the plane is an average, so the others
   // lean a little too.
   const auto steepest = std::min_element(projected.cosElevation.begin(), projected.cosElevation.end());
   if (!(*steepest >= kCosMaxElevation))
-    return Refuse(Refusal::Elevation, static_cast<int>(steepest - projected.cosElevation.begin()), -1,
-                  {Degrees(std::acos(std::max(-1.0, std::min(1.0, *steepest)))), kMaxElevationDeg, Unit::Degrees});
+    NoteBeyond(beyond, Refusal::Elevation, static_cast<int>(steepest - projected.cosElevation.begin()), -1,
+               {Degrees(std::acos(std::max(-1.0, std::min(1.0, *steepest)))), kMaxElevationDeg, Unit::Degrees});
   // A branch gives way to its neighbours by bulging into their half of the
-  // junction; a runner much wider than another bulges through it.
+  // junction; a runner much wider than another can bulge through it.
   int widest = 0, narrowest = 0;
   for (int k = 1; k < 2 * n; ++k) {
     if (radii[static_cast<size_t>(k)] > radii[static_cast<size_t>(widest)]) widest = k;
@@ -153,11 +173,12 @@ bool CheckNWayGeometry(const Point3& center, const std::vector<Point3>& farPoint
   }
   const double wide = radii[static_cast<size_t>(widest)], narrow = radii[static_cast<size_t>(narrowest)];
   if (wide > kMaxRadiusRatio * narrow)
-    return Refuse(Refusal::RadiusRatio, widest / 2, narrowest / 2, {wide / narrow, kMaxRadiusRatio, Unit::Ratio});
+    NoteBeyond(beyond, Refusal::RadiusRatio, widest / 2, narrowest / 2, {wide / narrow, kMaxRadiusRatio, Unit::Ratio});
   // Each branch gives way to the runners before and after it in the list:
   // a list that goes round the junction more than once sweeps branches
-  // through each other. Going round once, the turns from each runner to the
-  // next, about the plane normal, add up to one full turn.
+  // through each other whatever their angles, so this one is refused
+  // without meshing. Going round once, the turns from each runner to the next,
+  // about the plane normal, add up to one full turn.
   double turns = 0.0;
   for (int i = 0; i < n; ++i) {
     const int next = i + 1 == n ? 0 : i + 1;
@@ -166,25 +187,35 @@ bool CheckNWayGeometry(const Point3& center, const std::vector<Point3>& farPoint
     const double turn = std::atan2(Dot(Cross(u, v), normal), Dot(u, v));
     turns += turn < 0.0 ? turn + 2.0 * kPi : turn;
   }
-  if (!(turns < 3.0 * kPi)) return Refuse(Refusal::RunnerOrder);
+  // Past a bound already, the junction keeps the name it had before the
+  // order was looked at: far out of the plane the order about its normal
+  // means little, and the runner to move is the one that bound names.
+  if (!(turns < 3.0 * kPi)) {
+    if (beyond.reason == Refusal::None) return Refuse(Refusal::RunnerOrder);
+    RecordRefusal(beyond);
+    return false;
+  }
   for (int i = 0; i < n; ++i) {
     const int next = i + 1 == n ? 0 : i + 1;
     const Point3 u = Difference(projected.farPoints[static_cast<size_t>(i)], center, precision);
     const Point3 v = Difference(projected.farPoints[static_cast<size_t>(next)], center, precision);
     const double cosAngle = Dot(u, v) / (Norm(u) * Norm(v));
-    if (!(cosAngle <= kCosMinNeighbourAngle))
-      return Refuse(Refusal::NeighboursTooClose, i, next, {Degrees(std::acos(std::min(1.0, cosAngle))), kMinNeighbourAngleDeg, Unit::Degrees});
+    if (!(cosAngle <= kCosMinNeighbourAngle)) {
+      NoteBeyond(beyond, Refusal::NeighboursTooClose, i, next,
+                 {Degrees(std::acos(std::min(1.0, cosAngle))), kMinNeighbourAngleDeg, Unit::Degrees});
+      continue;
+    }
     // Both far ends must lie beyond the stretch where the two runners'
     // cylinders still cut into each other (cot of half the angle times the
     // wider radius, the same estimate as RunnerLength's), or their far-end
-    // sections overlap.
+    // sections can overlap.
     const double widerRadius = std::max(std::max(radii[static_cast<size_t>(2 * i)], radii[static_cast<size_t>(2 * i + 1)]),
                                         std::max(radii[static_cast<size_t>(2 * next)], radii[static_cast<size_t>(2 * next + 1)]));
     const double halfAngle = 0.5 * std::acos(std::max(-1.0, cosAngle));
     const double reach = cosAngle > 0.0 ? widerRadius / std::tan(halfAngle) : widerRadius;
     const double shorter = std::min(Norm(Difference(farPoints[static_cast<size_t>(i)], center, precision)),
                                     Norm(Difference(farPoints[static_cast<size_t>(next)], center, precision)));
-    if (shorter < reach) return Refuse(Refusal::NeighboursTooClose, i, next, {shorter, reach, Unit::Length});
+    if (shorter < reach) NoteBeyond(beyond, Refusal::NeighboursTooClose, i, next, {shorter, reach, Unit::Length});
   }
   return true;
 }

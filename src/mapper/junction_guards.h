@@ -5,6 +5,8 @@
 // mesh, and true otherwise.
 
 #include "mapper/junction_inputs.h"
+
+#include <VelaRefusal.h>
 #include "vec3.h"
 
 #include <vector>
@@ -31,13 +33,19 @@ bool CheckRunners(const Point3& center, const std::vector<Point3>& farPoints,
 bool CheckRadiusCount(const std::vector<double>& radii, int count);
 
 // The runners of an N-way junction against each other, on the projected
-// runners: the list going once round the junction about the plane normal;
-// elevations of at most 10 degrees, radii at most 2.5 times apart,
-// neighbours at least 30 degrees apart with both far points beyond the
-// stretch where their cylinders cut into each other.
+// runners. False for a list that does not go once round the junction about
+// the plane normal, its branches being swept through each other whatever the
+// angles: with runner-order recorded, or with the first bound broken (below)
+// where there is one. Otherwise true, with `beyond`
+// holding the first of the bounds within which the construction was never
+// seen to overlap that the runners break, or reason None: elevations of at
+// most 10 degrees, radii at most 2.5 times apart, neighbours at least 30
+// degrees apart with both far points beyond the stretch where their
+// cylinders cut into each other. A junction beyond them is meshed all the
+// same, its mesh tested for overlap, and refused with `beyond` when it fails.
 bool CheckNWayGeometry(const Point3& center, const std::vector<Point3>& farPoints,
                        const ProjectedRunners& projected, const Point3& normal,
-                       const std::vector<double>& radii, Precision precision);
+                       const std::vector<double>& radii, Precision precision, JunctionRefusal& beyond);
 
 // Node and element counts that an int numbers, with room to spare, and an
 // estimate of the memory they take within memoryLimit (0: no bound). Taken

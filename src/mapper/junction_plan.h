@@ -75,6 +75,10 @@ struct NWayPlan : JunctionPlan {
   ProjectedRunners projected;  // the runners turned into that plane
   double centerRadius = 0.0;   // the size of the junction centre
   Construction construction = Construction::AsConstructed;
+  // The first bound of the runners' geometry that the junction lies beyond
+  // (CheckNWayGeometry), or reason None: its mesh is then tested for
+  // overlap too, and refused under this reason when it fails.
+  JunctionRefusal beyondBounds;
 };
 
 struct BendPlan : JunctionPlan {

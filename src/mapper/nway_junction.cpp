@@ -6,6 +6,7 @@
 
 #include "mapper/junction_guards.h"
 #include "mapper/junction_plan.h"
+#include "mapper/mesh_overlap.h"
 #include "mapper/node_merge.h"
 #include "mapper/refusal.h"
 #include "sweep/branch_sweep.h"
@@ -72,6 +73,14 @@ double CenterJunctionRadius(const Point3& center, const std::vector<Point3>& aro
 
 namespace {
 
+// Whether any element of the merged mesh lies partly inside another.
+bool Overlaps(const MeshBuild& build) {
+  std::vector<Point3> nodes;
+  std::vector<Element> elements;
+  build.Export(nodes, elements);
+  return FindOverlap(nodes, elements, true).overlapping > 0;
+}
+
 // The ball the runners are machined to meet in: the largest of their
 // junction-end radii.
 double BallRadius(const std::vector<double>& radii) {
@@ -106,7 +115,8 @@ std::optional<NWayPlan> PlanNWay(const JunctionSettings& settings, const Junctio
   for (int i = 0; i < n; ++i)
     if (Norm(Difference(plan.projected.farPoints[static_cast<size_t>(i)], call.center, call.precision)) == 0.0)
       return Refused(Refusal::FarPointDegenerate, i);
-  if (!CheckNWayGeometry(call.center, plan.farPoints, plan.projected, plan.normal, plan.radii, call.precision))
+  if (!CheckNWayGeometry(call.center, plan.farPoints, plan.projected, plan.normal, plan.radii, call.precision,
+                         plan.beyondBounds))
     return std::nullopt;
 
   // One section and one element layer more per branch than a branch stores.
@@ -169,7 +179,14 @@ JunctionOutcome MeshNWay(const JunctionSettings& settings, const JunctionCall& c
   if (!plan) return RefusedOutcome();
   std::vector<int> firstNodes;
   std::unique_ptr<MeshBuild> build = SweepNWay(*plan, firstNodes);
-  return Finish(*plan, std::move(build), firstNodes);
+  JunctionOutcome outcome = Finish(*plan, std::move(build), firstNodes);
+  if (plan->beyondBounds.reason == Refusal::None) return outcome;
+  // Beyond the bounds the construction was validated within: accepted only
+  // when no branch runs into another, and refused under the bound's name
+  // otherwise, so that the host learns which runner to move.
+  if (outcome.build && !Overlaps(*outcome.build)) return outcome;
+  RecordRefusal(plan->beyondBounds);
+  return RefusedOutcome();
 }
 
 }  // namespace vela

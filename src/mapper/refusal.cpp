@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace vela {
 
@@ -76,24 +77,32 @@ std::string WithUnit(double v, JunctionRefusal::Unit unit) {
   }
 }
 
-std::string Runners(const JunctionRefusal& r) {
+// Runner i by the host's name where it gave one, by its number otherwise.
+std::string RunnerLabel(int i, const std::vector<std::string>* names) {
+  if (names != nullptr && i < static_cast<int>(names->size()) && !(*names)[static_cast<size_t>(i)].empty())
+    return (*names)[static_cast<size_t>(i)];
+  return std::to_string(i);
+}
+
+std::string Runners(const JunctionRefusal& r, const std::vector<std::string>* names) {
   if (r.runner < 0) return "";
-  if (r.otherRunner < 0) return "runner " + std::to_string(r.runner);
-  return "runners " + std::to_string(r.runner) + " and " + std::to_string(r.otherRunner);
+  if (r.otherRunner < 0) return "runner " + RunnerLabel(r.runner, names);
+  return "runners " + RunnerLabel(r.runner, names) + " and " + RunnerLabel(r.otherRunner, names);
 }
 
 // The measured case of a reason in words, or empty where there is none.
-std::string MeasuredWords(const JunctionRefusal& r) {
+std::string MeasuredWords(const JunctionRefusal& r, const std::vector<std::string>* names) {
+  const auto Named = [names](const JunctionRefusal& of) { return Runners(of, names); };
   const std::string value = WithUnit(r.value, r.unit), limit = WithUnit(r.limit, r.unit);
   switch (r.reason) {
     case Refusal::Elevation:
-      return Runners(r) + " leaves the junction plane at " + value + ", limit " + limit;
+      return Named(r) + " leaves the junction plane at " + value + ", limit " + limit;
     case Refusal::NeighboursTooClose:
       if (r.unit == JunctionRefusal::Unit::Degrees)
-        return Runners(r) + " are " + value + " apart, at least " + limit + " needed";
-      return Runners(r) + ": the shorter ends " + value + " from the centre, where their cylinders still cut into each other up to " + limit + ": move its far point out";
+        return Named(r) + " are " + value + " apart, at least " + limit + " needed";
+      return Named(r) + ": the shorter ends " + value + " from the centre, where their cylinders still cut into each other up to " + limit + ": move its far point out";
     case Refusal::RadiusRatio:
-      return "the widest radius (" + Runners(r) + ") is " + value + " times the narrowest, limit " + limit;
+      return "the widest radius (" + Named(r) + ") is " + value + " times the narrowest, limit " + limit;
     case Refusal::BendOpening:
       return "the bend opens by " + value + ", limit " + limit;
     case Refusal::TooLarge:
@@ -146,13 +155,23 @@ const char* RefusalDescription(Refusal reason) {
 }
 
 
-std::string RefusalMessage(const JunctionRefusal& refusal) {
+namespace {
+
+std::string MessageOf(const JunctionRefusal& refusal, const std::vector<std::string>* names) {
   if (refusal.unit != JunctionRefusal::Unit::None && std::isfinite(refusal.value)) {
-    const std::string measured = MeasuredWords(refusal);
+    const std::string measured = MeasuredWords(refusal, names);
     if (!measured.empty()) return measured;
   }
-  const std::string runners = Runners(refusal);
+  const std::string runners = Runners(refusal, names);
   return std::string(RefusalDescription(refusal.reason)) + (runners.empty() ? "" : " (" + runners + ")");
+}
+
+}  // namespace
+
+std::string RefusalMessage(const JunctionRefusal& refusal) { return MessageOf(refusal, nullptr); }
+
+std::string RefusalMessage(const JunctionRefusal& refusal, const std::vector<std::string>& runnerNames) {
+  return MessageOf(refusal, &runnerNames);
 }
 
 }  // namespace vela

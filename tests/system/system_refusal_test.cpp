@@ -79,10 +79,14 @@ TEST(SystemRefusal, EachSpoiledNetworkIsRefusedForItsReason) {
          n.points.push_back({"e", {30, -20, 0}});  // from d back across c-b
          n.runners.push_back({"d", "e", 2, 2});
        }},
-      {"junction", "is runner c-e", [](RunnerNetwork& n) {  // a pair of runners, by their names
-         n.points[2].second = {300, 0, 0};
-         n.points.push_back({"e", {282, 103, 0}});  // 20 degrees from c-b
-         n.runners.push_back({"c", "e", 2, 2});
+      // A pair of runners, by their names: d four times as wide as a and b,
+      // 40 degrees from b.
+      {"junction",
+       "(runners c-d and c-a) is 4 times the narrowest, limit 2.5: narrow the runner towards d or widen the one "
+       "towards a at c",
+       [](RunnerNetwork& n) {
+         n.points = {{"c", {0, 0, 0}}, {"a", {-300, 0, 0}}, {"b", {300, 0, 0}}, {"d", {229.8, 192.8, 0}}};
+         n.runners[2] = {"c", "d", 8, 8};
        }},
       {"junction", "bend at c: radius-ratio", [](RunnerNetwork& n) {
          n.points[1].second = {-200, 0, 0};
@@ -134,11 +138,12 @@ TEST(SystemRefusal, RecordNamesPointRunnerReasonAndMeasure) {
          n.points.push_back({"e", {30, -20, 0}});
          n.runners.push_back({"d", "e", 2, 2});
        }},
-      {"junction", "c", "c-e", vela::Refusal::NeighboursTooClose, Unit::Degrees, false,
+      // d four times as wide as a and b, 40 degrees from b: the branches
+      // run into each other.
+      {"junction", "c", "c-d", vela::Refusal::RadiusRatio, Unit::Ratio, true,
        [](RunnerNetwork& n) {
-         n.points[2].second = {300, 0, 0};
-         n.points.push_back({"e", {282, 103, 0}});  // 20 degrees from c-b
-         n.runners.push_back({"c", "e", 2, 2});
+         n.points = {{"c", {0, 0, 0}}, {"a", {-300, 0, 0}}, {"b", {300, 0, 0}}, {"d", {229.8, 192.8, 0}}};
+         n.runners[2] = {"c", "d", 8, 8};
        }},
       {"settings", "", "", vela::Refusal::OddFirstRing, Unit::None, false,
        [](RunnerNetwork& n) { n.section.firstCircleNodes = 7; }},
@@ -263,4 +268,40 @@ TEST(SystemSize, HugeSettingsAreRefusedInAMoment) {
   EXPECT_EQ(why.unit, vela::JunctionRefusal::Unit::Bytes);
   EXPECT_GT(why.value, 8e9);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+}
+
+// A runner too short for the regions at its ends: the line says by how much,
+// and the fixes it offers work. The margin it names is the smallest that
+// gives the runner room; an open end is the point to move.
+TEST(SystemRefusal, ARunnerTooShortIsGivenFixesThatWork) {
+  RunnerNetwork network = Tee();  // junctions at c and b, 4.5 apart
+  network.points[2].second = {4.5, 0, 0};
+  network.points.push_back({"e", {4.5, 30, 0}});
+  network.points.push_back({"f", {4.5, -30, 0}});
+  network.runners.push_back({"b", "e", 2, 2});
+  network.runners.push_back({"b", "f", 2, 2});
+  const SystemRefusal why = MeshRunnerSystem(network).refusal;
+  ASSERT_EQ(why.reason, "runner-too-short") << why.message;
+  EXPECT_EQ(why.runner, "c-b");
+  EXPECT_NE(why.message.find("runner c-b is 4.5 long, more than 4.8 needed"), std::string::npos) << why.message;
+  EXPECT_NE(why.message.find("move c and b further apart"), std::string::npos) << why.message;
+  const std::string raise = "raise margin to ";
+  const std::size_t at = why.message.find(raise);
+  ASSERT_NE(at, std::string::npos) << why.message;
+  const int margin = std::stoi(why.message.substr(at + raise.size()));
+  network.marginA = margin;
+  EXPECT_NE(MeshRunnerSystem(network).refusal.reason, "runner-too-short") << "margin " << margin;
+  network.marginA = margin - 1;
+  EXPECT_EQ(MeshRunnerSystem(network).refusal.reason, "runner-too-short") << "margin " << margin - 1;
+
+  // An open end 2 from the junction, inside its region: moved away, it fits.
+  RunnerNetwork stub = Tee();
+  stub.points[3].second = {0, 2, 0};
+  const SystemRefusal near = MeshRunnerSystem(stub).refusal;
+  ASSERT_EQ(near.reason, "runner-too-short") << near.message;
+  EXPECT_NE(near.message.find("runner c-d is 2 long"), std::string::npos) << near.message;
+  EXPECT_NE(near.message.find(": move d away from c"), std::string::npos) << near.message;
+  EXPECT_EQ(near.message.find("margin"), std::string::npos) << "no margin gives a runner this short room";
+  stub.points[3].second = {0, near.limit + 1, 0};
+  EXPECT_TRUE(MeshRunnerSystem(stub).ok);
 }

@@ -157,6 +157,10 @@ TEST_F(Cli, EachFailureHasItsStatusAndOneLineAndWritesNothing) {
       // The runner to the gate turns back along the sprue, 6 degrees off it.
       {true, Write("sharp.json", System("", "[2, 0, 19]")), {Path("s.vtu")}, 2, "small: refused (point-too-sharp): "},
       {true, system, {Path("no/s.vtu")}, 1, Path("no/s.")},
+      // The gate inside the bend's region: how short, how long it must be, and what to move.
+      {true, Write("short.json", System("", "[2, 0, 0]")), {Path("s.vtu")}, 2,
+       "small: refused (runner-too-short): runner b-g is 2 long, more than 2.4 needed (the regions at b and g take "
+       "2.4 and 0): move g away from b\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.file + " -o " + row.outputs[0]);
@@ -195,16 +199,16 @@ TEST_F(Cli, RefusalsNameTheReasonAndWhatToChange) {
       {Junction(R"(, "radii": [1, 1, 1, 1, 1, -1])"), vela::Refusal::RadiusNotPositive, "",
        "check runner 2 (radii[4], radii[5])"},
       {Junction(R"(, "outer_layers": [0, 0.6, 0.5, 1])"), vela::Refusal::LayerOrder, "", "check outer_layers"},
-      // 20 degrees apart, 30 needed.
-      {Junction(R"(, "far_points": [[9, 0, 0], [8.457233587073176, 3.0781812899310186, 0], [-9, 0, 0]])"),
-       vela::Refusal::NeighboursTooClose, "runners 0 and 1 are 20 degrees apart, at least 30 degrees needed",
+      // 5 degrees apart, 30 needed.
+      {Junction(R"(, "far_points": [[9, 0, 0], [8.965752, 0.7843996, 0], [-9, 0, 0]])"),
+       vela::Refusal::NeighboursTooClose, "runners 0 and 1 are 5 degrees apart, at least 30 degrees needed",
        "check runners 0 and 1 (far_points[0], radii[0], radii[1], far_points[1], radii[2], radii[3])"},
-      // 40 degrees apart, but radius 3.5 cylinders cut into each other up to 3.5 / tan(20 degrees) = 9.616.
+      // 40 degrees apart, but radius 4.5 cylinders cut into each other up to 4.5 / tan(20 degrees) = 12.36.
       {Junction(R"(, "far_points": [[9, 0, 0], [6.894399988070802, 5.785088487178853, 0], [-9, 0, 0]],)"
-                R"( "radii": [3.5, 3.5, 3.5, 3.5, 3.5, 3.5])"),
+                R"( "radii": [4.5, 4.5, 4.5, 4.5, 4.5, 4.5])"),
        vela::Refusal::NeighboursTooClose,
        "runners 0 and 1: the shorter ends 9 from the centre, where their cylinders still cut into each other up "
-       "to 9\\.616: move its far point out",
+       "to 12\\.36: move its far point out",
        "check runners 0 and 1 (far_points[0], radii[0], radii[1], far_points[1], radii[2], radii[3])"},
       // Ten thousand million nodes a section: refused, not an abort.
       {Junction(R"(, "first_circle_nodes": 100000)" + fineRings + "]", true), vela::Refusal::TooLarge,
