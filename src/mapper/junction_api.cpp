@@ -10,6 +10,7 @@
 #include "mapper/junction_plan.h"
 #include "mapper/nway_junction.h"
 #include "mapper/mesh_improve.h"
+#include "mapper/mesh_overlap.h"
 #include "mapper/mesh_soundness.h"
 #include "mapper/refusal.h"
 #include "mapper/runner_length.h"
@@ -78,7 +79,8 @@ bool CornersSound(const JunctionMesh& mesh) {
 // the wall brought onto the channel, the far-end sections kept where the
 // runners join them and the centre's node where it is. Should the moved mesh fail the check, which the pass's
 // guards are there to rule out, the mesh stays as swept and merged.
-void Improve(const JunctionCall& call, JunctionMesh& mesh, size_t poorCells) {
+// Returns the nodes as they were swept and merged.
+std::vector<Point3> Improve(const JunctionCall& call, JunctionMesh& mesh, size_t poorCells) {
   std::vector<char> fixed(mesh.nodes.size(), 0);
   for (const std::vector<int>& section : mesh.farSections)
     for (int node : section) fixed[static_cast<size_t>(node)] = 1;
@@ -92,6 +94,18 @@ void Improve(const JunctionCall& call, JunctionMesh& mesh, size_t poorCells) {
   if (ImproveMesh(mesh, ChannelOf(call.center, call.farPoints, call.radii), fixed, poorCells).moved &&
       !CornersSound(mesh))
     mesh.nodes = swept;
+  return swept;
+}
+
+// A hub has no census-validated bounds to keep its branches apart, and its
+// finishing pass works harder: its mesh is tested for elements that run into
+// each other, and the mesh as swept is kept, or the junction refused, when
+// they do.
+bool KeptApart(JunctionMesh& mesh, const std::vector<Point3>& swept) {
+  if (FindOverlap(mesh.nodes, mesh.elements, true).overlapping == 0) return true;
+  if (mesh.nodes == swept) return false;
+  mesh.nodes = swept;
+  return FindOverlap(mesh.nodes, mesh.elements, true).overlapping == 0;
 }
 
 // Beyond this angle out of the junction plane the planar construction's
@@ -148,8 +162,15 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   mesh.farSections = outcome.farSections;
   mesh.nodesBeforeMerge = outcome.nodesBeforeMerge;
   mesh.mergeTolerance = outcome.mergeTol;
-  if (call.construction == Construction::Improved)
-    Improve(call, mesh, outcome.hub ? kHubPoorCellsSmoothed : kPoorCellsSmoothed);
+  const std::vector<Point3> swept =
+      call.construction == Construction::Improved
+          ? Improve(call, mesh, outcome.hub ? kHubPoorCellsSmoothed : kPoorCellsSmoothed)
+          : mesh.nodes;
+  if (outcome.hub && !KeptApart(mesh, swept)) {
+    result.mesh = JunctionMesh{};
+    result.refusal = JunctionRefusal{};
+    result.refusal.reason = Refusal::UnsoundResult;
+  }
   return result;
 }
 
