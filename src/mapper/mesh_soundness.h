@@ -16,8 +16,10 @@
 // tolerance: the merge itself rules that out. Overlap of elements that share
 // no node is not tested here (where the branches meet, their long last layers
 // all cross the few cells of any spatial grid, and a test costs many times
-// the junction); the junction calls' guards on the runners' angles,
-// elevations and radii keep the branches apart.
+// the junction). Within the bounds on the runners' angles, elevations and
+// radii that a census found to keep the branches apart nothing more is
+// needed; past them, and for every hub, the junction calls also run the
+// overlap test of mapper/mesh_overlap.h.
 
 namespace vela {
 
