@@ -53,7 +53,6 @@ JunctionOutcome Refusing(Refusal reason, int runner, int otherRunner, const Meas
 struct Corner {
   Point3 dir{};
   std::vector<int> runners;
-  double wall = 0.0;  // how far from the centre the wall lies along dir
 };
 
 // The face two runners' cones share, from corner `from` to corner `to` in
@@ -68,7 +67,7 @@ struct Face {
   Point3 x{}, y{};
   double phi = 0.0;
   // A face of a cap keeps to the ball; any other follows the channel, drawn
-  // at each end to its corner's wall.
+  // at each end to the ball at its corners.
   bool capped = false;
   double fromGap = 0.0, toGap = 0.0;
 };
@@ -452,8 +451,7 @@ Point3 JunctionNode(int i, const Branch& b, int j, int perSector, double share, 
   const Face& face = faces[size_t(sector.face)];
   const int l = j - sector.start * perSector, count = face.units * perSector;
   if (l == 0) {
-    const Corner& corner = corners[size_t(sector.from)];
-    return Scale(corner.dir, share * corner.wall);
+    return Scale(corners[size_t(sector.from)].dir, share * ball);
   }
   const double u = face.a == i ? double(l) / count : double(count - l) / count;
   const Point3 ray = FaceRay(face, u);
@@ -510,7 +508,7 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
     branches.push_back(cap);
   }
   const int all = static_cast<int>(branches.size());
-  std::vector<Corner> corners = all > n ? FindCorners(dirs, kSnap) : bare;
+  const std::vector<Corner> corners = all > n ? FindCorners(dirs, kSnap) : bare;
   Channel channel;
   channel.dirs.assign(dirs.begin(), dirs.begin() + n);
   for (int i = 0; i < n; ++i) {
@@ -539,11 +537,10 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
   // last layer, and cells that turn that sharply fail a finite-volume
   // solver's face decomposition. Next to a cap the whole face keeps to the
   // ball: the cap's flat end must lie beyond its junction section.
-  for (Corner& c : corners) c.wall = ball;
   for (Face& face : faces) {
     face.capped = face.a >= n || face.b >= n;
-    face.fromGap = corners[size_t(face.from)].wall - ChannelReach(channel, FaceRay(face, 0.0));
-    face.toGap = corners[size_t(face.to)].wall - ChannelReach(channel, FaceRay(face, 1.0));
+    face.fromGap = ball - ChannelReach(channel, FaceRay(face, 0.0));
+    face.toGap = ball - ChannelReach(channel, FaceRay(face, 1.0));
   }
   // Each runner's first-ring sectors in its own order, and the far-end
   // section turned to meet them with as little twist as possible.
