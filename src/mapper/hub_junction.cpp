@@ -458,6 +458,101 @@ Point3 JunctionNode(int i, const Branch& b, int j, int perSector, double share, 
   return Scale(ray, share * FaceWall(face, u, ray, channel, ball));
 }
 
+
+// Caps on the crowded corners far from every runner, their flat ends on
+// the ball: a direction and a branch each, after the runners'.
+void AddCaps(const std::vector<Corner>& corners, double ball, std::vector<Point3>& dirs,
+             std::vector<Branch>& branches) {
+  const size_t runners = dirs.size();
+  for (const Corner& c : corners) {
+    if (static_cast<int>(c.runners.size()) < kCapRunners) continue;
+    double nearest = kPi;
+    for (size_t k = 0; k < runners; ++k) nearest = std::min(nearest, AngleBetween(c.dir, dirs[k]));
+    if (nearest < kCapAngle) continue;
+    const double capAngle = kCapReach * 0.5 * nearest;
+    Branch cap = Framed(c.dir, ball * std::cos(capAngle));
+    cap.cap = true;
+    cap.capRadius = ball * std::sin(capAngle);
+    dirs.push_back(c.dir);
+    branches.push_back(cap);
+  }
+}
+
+// A branch's first-ring sectors numbered in its own order, and its far-end
+// section turned to meet them with as little twist as possible.
+void AlignSectors(const std::vector<Face>& faces, const std::vector<Corner>& corners, int firstRing, Branch& b) {
+  int start = 0;
+  double sx = 0.0, sy = 0.0;
+  for (Sector& s : b.sectors) {
+    s.start = start;
+    const double lag = AngleIn(b, corners[size_t(s.from)].dir) - 2.0 * kPi * start / firstRing;
+    sx += std::cos(lag), sy += std::sin(lag);
+    start += faces[size_t(s.face)].units;
+  }
+  b.turn = std::atan2(sy, sx);
+}
+
+// Ring by ring: the share of the radius, and the nodes per first-ring
+// sector (0 for the centre node).
+std::vector<std::pair<double, int>> RingsOf(const SectionSettings& section) {
+  std::vector<std::pair<double, int>> rings{{0.0, 0}};
+  const double rho = section.ioRatio;
+  for (int k = 1; k <= section.innerRings; ++k) rings.push_back({rho * section.inner[size_t(k)], k});
+  for (int q = 1; q <= section.outerLayers; ++q)
+    rings.push_back({rho + (1.0 - rho) * section.outer[size_t(q)], section.innerRings});
+  return rings;
+}
+
+// What every branch's sweep shares.
+struct HubSweep {
+  Point3 center{};
+  double ball = 0.0;
+  int firstRing = 0, layers = 0, sectionNodes = 0;
+  std::vector<std::pair<double, int>> rings;
+  const std::vector<Face>& faces;
+  const std::vector<Corner>& corners;
+  const Channel& channel;
+};
+
+// Branch i's sections, from the far-end section round `far` to the
+// junction section, into rows (1-based, section by section).
+void SweepRows(const HubSweep& hub, int i, const Branch& b, const Point3& far, double r0, double r1,
+               std::vector<Point3>& rows) {
+  int row = 1;
+  for (const auto& [share, perSector] : hub.rings) {
+    const int count = perSector == 0 ? 1 : perSector * hub.firstRing;
+    for (int j = 0; j < count; ++j, ++row) {
+      const double angle = perSector == 0 ? 0.0 : 2.0 * kPi * j / count;
+      const Point3 start = Add(far, Scale(Turned(b, angle + b.turn), share * r0));
+      const Point3 end =
+          perSector == 0 ? hub.center
+                         : Add(hub.center, JunctionNode(i, b, j, perSector, share, hub.faces, hub.corners, hub.channel,
+                                                        hub.ball));
+      for (int k = 0; k <= hub.layers; ++k) {
+        Point3& node = rows[size_t(k * hub.sectionNodes + row)];
+        if (k == 0) {
+          node = start;
+        } else if (k == hub.layers) {
+          node = end;
+        } else {
+          const double t = double(k) / hub.layers;
+          // The nodes of one direction are the wall node of that direction
+          // scaled about the axis: the wall node is placed, and the others
+          // follow it, so that no ring can pass the one outside it.
+          const Point3 axisPoint = Add(Scale(far, 1.0 - t), Scale(hub.center, t));
+          node = Add(Scale(start, 1.0 - t), Scale(end, t));
+          if (share > 0.0) {
+            const Point3 wallNode = Add(axisPoint, Scale(Sub(node, axisPoint), 1.0 / share));
+            const Point3 placed = OnChannel(wallNode, Scale(Sub(end, hub.center), 1.0 / share), t, b, r0, r1,
+                                            hub.center, hub.ball, hub.channel);
+            node = Add(axisPoint, Scale(Sub(placed, axisPoint), share));
+          }
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 
 JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& call) {
@@ -493,20 +588,8 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
         return Refusing(Refusal::NeighboursTooClose, i, j, {angle, kMinPairAngleDeg, RefusalUnit::Degrees});
     }
 
-  // Caps on the crowded corners far from every runner, on the ball's wall.
   const std::vector<Corner> bare = FindCorners(dirs, kSnap);
-  for (const Corner& c : bare) {
-    if (static_cast<int>(c.runners.size()) < kCapRunners) continue;
-    double nearest = kPi;
-    for (int k = 0; k < n; ++k) nearest = std::min(nearest, AngleBetween(c.dir, dirs[size_t(k)]));
-    if (nearest < kCapAngle) continue;
-    const double capAngle = kCapReach * 0.5 * nearest;
-    Branch cap = Framed(c.dir, ball * std::cos(capAngle));
-    cap.cap = true;
-    cap.capRadius = ball * std::sin(capAngle);
-    dirs.push_back(c.dir);
-    branches.push_back(cap);
-  }
+  AddCaps(bare, ball, dirs, branches);
   const int all = static_cast<int>(branches.size());
   const std::vector<Corner> corners = all > n ? FindCorners(dirs, kSnap) : bare;
   Channel channel;
@@ -542,19 +625,7 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
     face.fromGap = ball - ChannelReach(channel, FaceRay(face, 0.0));
     face.toGap = ball - ChannelReach(channel, FaceRay(face, 1.0));
   }
-  // Each runner's first-ring sectors in its own order, and the far-end
-  // section turned to meet them with as little twist as possible.
-  for (Branch& b : branches) {
-    int start = 0;
-    double sx = 0.0, sy = 0.0;
-    for (Sector& s : b.sectors) {
-      s.start = start;
-      const double lag = AngleIn(b, corners[size_t(s.from)].dir) - 2.0 * kPi * start / f;
-      sx += std::cos(lag), sy += std::sin(lag);
-      start += faces[size_t(s.face)].units;
-    }
-    b.turn = std::atan2(sy, sx);
-  }
+  for (Branch& b : branches) AlignSectors(faces, corners, f, b);
 
   const SectionCounts counts = CountSection(f, section.innerRings, section.outerLayers);
   const SectionSize size = SizeSection(f, section.innerRings, section.outerLayers);
@@ -565,12 +636,7 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
   plan.mergeTol = kMergeTolShare * MergeTolerance(ball, plan.radii, section.inner, section.innerRings, section.outer,
                                                   section.outerLayers, call.innerShare, call.outerShare);
 
-  // Ring by ring: the share of the radius, the nodes per first-ring sector.
-  std::vector<std::pair<double, int>> rings{{0.0, 0}};
-  const double rho = section.ioRatio;
-  for (int k = 1; k <= section.innerRings; ++k) rings.push_back({rho * section.inner[size_t(k)], k});
-  for (int q = 1; q <= section.outerLayers; ++q)
-    rings.push_back({rho + (1.0 - rho) * section.outer[size_t(q)], section.innerRings});
+  const HubSweep hub{call.center, ball, f, plan.layers, counts.nodes, RingsOf(section), faces, corners, channel};
 
   auto build = std::make_unique<MeshBuild>(plan.capacity);
   const std::vector<SectionFace> sectionFaces = SectionFaces(f, section.innerRings, section.outerLayers);
@@ -593,37 +659,7 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
     }
     // A cap ends in a flat section whose rim lies on the ball.
     const Point3 far = b.cap ? Add(call.center, Scale(b.dir, b.length)) : plan.farPoints[size_t(i)];
-    int row = 1;
-    for (const auto& [share, perSector] : rings) {
-      const int count = perSector == 0 ? 1 : perSector * f;
-      for (int j = 0; j < count; ++j, ++row) {
-        const double angle = perSector == 0 ? 0.0 : 2.0 * kPi * j / count;
-        const Point3 start = Add(far, Scale(Turned(b, angle + b.turn), share * r0));
-        const Point3 end = perSector == 0
-                               ? call.center
-                               : Add(call.center, JunctionNode(i, b, j, perSector, share, faces, corners, channel, ball));
-        for (int k = 0; k <= layers; ++k) {
-          Point3& node = rows[size_t(k * counts.nodes + row)];
-          if (k == 0) node = start;
-          else if (k == layers) node = end;
-          else {
-            const double t = double(k) / layers;
-            // The nodes of one direction are the wall node of that direction
-            // scaled about the axis: the wall node is placed, and the others
-            // follow it, so that no ring can pass the one outside it.
-            const Point3 axisPoint = Add(Scale(far, 1.0 - t), Scale(call.center, t));
-            node = Add(Scale(start, 1.0 - t), Scale(end, t));
-            if (share > 0.0) {
-              const Point3 wallNode = Add(axisPoint, Scale(Sub(node, axisPoint), 1.0 / share));
-              node = Add(axisPoint, Scale(Sub(OnChannel(wallNode, Scale(Sub(end, call.center), 1.0 / share), t, b, r0, r1,
-                                                        call.center, ball, channel),
-                                              axisPoint),
-                                          share));
-            }
-          }
-        }
-      }
-    }
+    SweepRows(hub, i, b, far, r0, r1, rows);
     const int first = build->Append(rows, counts.nodes, layers + 1, sectionFaces, {}, false);
     if (!b.cap) firstNodes[size_t(i)] = first;
   }
