@@ -382,22 +382,29 @@ struct Scratch {
 
 thread_local Scratch t_scratch;
 
-// Calls group(first, second, users) once for every key among items
-// 0..count-1: the first item with it, the second (-1 for none) and how many
-// items have it. Items are filed by a hash of their key in a table of at
-// least twice their number, so that a search meets few others.
-template <typename HashOf, typename Same, typename Group>
-void ForEachGroup(int count, HashOf hashOf, Same same, Group group, Scratch& s) {
+// Empties the hash table for count items, at least twice their number of
+// slots, and makes room for their counts; returns the table's bits.
+int PrepareTable(int count, Scratch& s) {
   int bits = 6;
   while ((size_t{1} << bits) < 2 * static_cast<size_t>(count)) ++bits;
-  const size_t mask = (size_t{1} << bits) - 1;
-  s.table.assign(mask + 1, -1);
+  s.table.assign((size_t{1} << bits), -1);
   // Grown only: the faces and then the far fewer edges share these rows, and
   // a vector resized down and up again clears what it regrows.
   if (s.users.size() < static_cast<size_t>(count)) {
     s.users.resize(static_cast<size_t>(count));
     s.second.resize(static_cast<size_t>(count));
   }
+  return bits;
+}
+
+// Calls group(first, second, users) once for every key among items
+// 0..count-1: the first item with it, the second (-1 for none) and how many
+// items have it. Items are filed by a hash of their key in a table of at
+// least twice their number, so that a search meets few others.
+template <typename HashOf, typename Same, typename Group>
+void ForEachGroup(int count, HashOf hashOf, Same same, Group group, Scratch& s) {
+  const int bits = PrepareTable(count, s);
+  const size_t mask = (size_t{1} << bits) - 1;
   int* table = s.table.data();
   int* users = s.users.data();
   int* second = s.second.data();
@@ -435,14 +442,8 @@ unsigned long long HashOf(unsigned long long high, unsigned long long low) {
 // sections that nothing covers. A pair is judged as its second face comes,
 // so that the pass after the filing only picks out the faces used once.
 void GroupFaces(int count, const unsigned char* candidates, MeshSoundness& out, Scratch& s) {
-  int bits = 6;
-  while ((size_t{1} << bits) < 2 * static_cast<size_t>(count)) ++bits;
+  const int bits = PrepareTable(count, s);
   const size_t mask = (size_t{1} << bits) - 1;
-  s.table.assign(mask + 1, -1);
-  if (s.users.size() < static_cast<size_t>(count)) {
-    s.users.resize(static_cast<size_t>(count));
-    s.second.resize(static_cast<size_t>(count));
-  }
   const Face* faces = s.faces.data();
   int* table = s.table.data();
   int* users = s.users.data();
