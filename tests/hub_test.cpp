@@ -64,6 +64,7 @@ std::vector<vela::quality::MachinedRunner> MachinedOf(const Junction& j) {
 struct Judged {
   double smallestJacobian = 0.0;
   double wallShare = 0.0;
+  double maxSkewness = 0.0;  // a finite-volume solver's, over every face
 };
 
 // Meshes j through the value API, expects it sound by the quality library,
@@ -93,8 +94,8 @@ Judged MeshAndJudge(const Junction& j) {
     }
     EXPECT_NEAR(widest, j.radii[2 * i], 1e-9) << j.name << " runner " << i;
   }
-  return {vela::quality::SmallestScaledJacobian(report),
-          vela::quality::AssessWall(memory, MachinedOf(j)).share};
+  return {vela::quality::SmallestScaledJacobian(report), vela::quality::AssessWall(memory, MachinedOf(j)).share,
+          report.finiteVolume.maxSkewness};
 }
 
 TEST(HubJunction, SprueFeetMeshSoundlyWithTheirWallOnTheChannel) {
@@ -105,8 +106,12 @@ TEST(HubJunction, SprueFeetMeshSoundlyWithTheirWallOnTheChannel) {
       const Judged judged = MeshAndJudge(j);
       EXPECT_LE(judged.wallShare, 0.02);
       // A star of eight leaves its runners 45 degrees apart, where the
-      // sections lean furthest: it stays under the floor of 0.2 yet.
+      // sections lean furthest along the faces they meet on. On runners
+      // as long as these, at the junction file's section, its cells stay
+      // under the floor of 0.2 yet and a few faces near the sprue's corners
+      // just over a solver's skewness limit of 4.
       EXPECT_GE(judged.smallestJacobian, runners < 8 ? 0.25 : 0.18);
+      EXPECT_LT(judged.maxSkewness, runners < 8 ? 4.0 : 4.5);
       // The class keeps its own construction, which sweeps in one plane: it
       // meshes what that gives soundly and refuses the rest.
       const Meshed byClass = MeshJunction(j);

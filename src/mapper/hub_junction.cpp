@@ -34,6 +34,16 @@ constexpr double kCapAngle = 60.0 * 3.141592653589793 / 180.0;
 constexpr double kCapReach = 0.6;
 // Corners of the cones closer than this (5 degrees) are one corner.
 constexpr double kSnap = 0.9961946981;
+// The last layers thin towards the junction: over this many, down to this
+// share of an even step at the junction section.
+constexpr int kThinnedLayers = 3;
+constexpr double kLastLayerShare = 0.5;
+// A branch takes as many layers as steps of at most this many of its
+// section's narrowest ring gaps (at its junction end) fit along it, and
+// never fewer than any junction's branch. Near the cones' corners the faces
+// the branches meet on are as narrow as that gap across, and the last
+// layer's lean along them, against that width, is how skew they are.
+constexpr double kStepPerGap = 7.0;
 // The merge joins nodes closer than a quarter of the smallest ring gap.
 constexpr double kMergeTolShare = 0.25;
 
@@ -503,11 +513,27 @@ std::vector<std::pair<double, int>> RingsOf(const SectionSettings& section) {
   return rings;
 }
 
+// The share of the way from the far end at which layer k of `layers` lies:
+// even steps, but for the last few, which thin towards the junction. Two
+// branches' last cells across a cone face both lean along it, towards their
+// far ends, by half their thickness; where the face is narrow, near its
+// corners, a full step leaves each cell's centre far off the face's own and
+// a finite-volume solver finds the face badly skewed. A cubic takes the step
+// down smoothly from the even one, so that no layer jumps in thickness.
+double TowardsJunction(int k, int layers) {
+  const double even = double(k) / layers;
+  const double graded = std::min(double(kThinnedLayers), double(layers)) / layers;
+  const double s = 1.0 - even;
+  if (!(s < graded)) return even;
+  const double x = 1.0 - s / graded;
+  return 1.0 - (s + (kLastLayerShare - 1.0) * s * x * x);
+}
+
 // What every branch's sweep shares.
 struct HubSweep {
   Point3 center{};
   double ball = 0.0;
-  int firstRing = 0, layers = 0, sectionNodes = 0;
+  int firstRing = 0, sectionNodes = 0;
   std::vector<std::pair<double, int>> rings;
   const std::vector<Face>& faces;
   const std::vector<Corner>& corners;
@@ -516,7 +542,7 @@ struct HubSweep {
 
 // Branch i's sections, from the far-end section round `far` to the
 // junction section, into rows (1-based, section by section).
-void SweepRows(const HubSweep& hub, int i, const Branch& b, const Point3& far, double r0, double r1,
+void SweepRows(const HubSweep& hub, int i, const Branch& b, int layers, const Point3& far, double r0, double r1,
                std::vector<Point3>& rows) {
   int row = 1;
   for (const auto& [share, perSector] : hub.rings) {
@@ -528,14 +554,14 @@ void SweepRows(const HubSweep& hub, int i, const Branch& b, const Point3& far, d
           perSector == 0 ? hub.center
                          : Add(hub.center, JunctionNode(i, b, j, perSector, share, hub.faces, hub.corners, hub.channel,
                                                         hub.ball));
-      for (int k = 0; k <= hub.layers; ++k) {
+      for (int k = 0; k <= layers; ++k) {
         Point3& node = rows[size_t(k * hub.sectionNodes + row)];
         if (k == 0) {
           node = start;
-        } else if (k == hub.layers) {
+        } else if (k == layers) {
           node = end;
         } else {
-          const double t = double(k) / hub.layers;
+          const double t = TowardsJunction(k, layers);
           // The nodes of one direction are the wall node of that direction
           // scaled about the axis: the wall node is placed, and the others
           // follow it, so that no ring can pass the one outside it.
@@ -629,20 +655,30 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
 
   const SectionCounts counts = CountSection(f, section.innerRings, section.outerLayers);
   const SectionSize size = SizeSection(f, section.innerRings, section.outerLayers);
-  const double nodeCapacity = size.nodes * (plan.layers + 2) * all;
-  const double elementCapacity = size.faces * (plan.layers + 1) * all;
+  const std::vector<std::pair<double, int>> rings = RingsOf(section);
+  double gap = 1.0;
+  for (size_t k = 1; k < rings.size(); ++k) gap = std::min(gap, rings[k].first - rings[k - 1].first);
+  std::vector<int> layersOf(size_t(all), plan.layers);
+  double nodeCapacity = 0.0, elementCapacity = 0.0;
+  for (int i = 0; i < all; ++i) {
+    const Branch& b = branches[size_t(i)];
+    const double radius = b.cap ? b.capRadius : plan.radii[size_t(2 * i + 1)];
+    const double steps = std::ceil(b.length / (kStepPerGap * gap * radius));
+    if (steps > plan.layers) layersOf[size_t(i)] = steps < 1e6 ? static_cast<int>(steps) : 1000000;
+    nodeCapacity += size.nodes * (layersOf[size_t(i)] + 2.0);
+    elementCapacity += size.faces * (layersOf[size_t(i)] + 1.0);
+  }
   if (!CheckCounts(nodeCapacity, elementCapacity, call.memoryLimit)) return RefusedOutcome();
   plan.capacity = {static_cast<int>(nodeCapacity), static_cast<int>(elementCapacity)};
   plan.mergeTol = kMergeTolShare * MergeTolerance(ball, plan.radii, section.inner, section.innerRings, section.outer,
                                                   section.outerLayers, call.innerShare, call.outerShare);
 
-  const HubSweep hub{call.center, ball, f, plan.layers, counts.nodes, RingsOf(section), faces, corners, channel};
+  const HubSweep hub{call.center, ball, f, counts.nodes, rings, faces, corners, channel};
 
   auto build = std::make_unique<MeshBuild>(plan.capacity);
   const std::vector<SectionFace> sectionFaces = SectionFaces(f, section.innerRings, section.outerLayers);
-  const int layers = plan.layers;
   std::vector<int> firstNodes(size_t(n), 0);
-  std::vector<Point3> rows(size_t((layers + 1) * counts.nodes + 1));
+  std::vector<Point3> rows;
   for (int i = 0; i < all; ++i) {
     const Branch& b = branches[size_t(i)];
     const double r0 = b.cap ? b.capRadius : plan.radii[size_t(2 * i)];
@@ -659,7 +695,9 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
     }
     // A cap ends in a flat section whose rim lies on the ball.
     const Point3 far = b.cap ? Add(call.center, Scale(b.dir, b.length)) : plan.farPoints[size_t(i)];
-    SweepRows(hub, i, b, far, r0, r1, rows);
+    const int layers = layersOf[size_t(i)];
+    rows.assign(size_t((layers + 1) * counts.nodes + 1), Point3{0, 0, 0});
+    SweepRows(hub, i, b, layers, far, r0, r1, rows);
     const int first = build->Append(rows, counts.nodes, layers + 1, sectionFaces, {}, false);
     if (!b.cap) firstNodes[size_t(i)] = first;
   }

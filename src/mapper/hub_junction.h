@@ -34,9 +34,4 @@ namespace vela {
 //                       or the merged mesh fails the check.
 JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& call);
 
-// A hub's runners lean furthest where they meet at narrow angles, which
-// leaves more cells for the finishing pass than a planar junction does: it
-// works for up to this many of the poorest.
-constexpr size_t kHubPoorCellsSmoothed = 1000;
-
 }  // namespace vela

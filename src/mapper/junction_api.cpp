@@ -75,12 +75,23 @@ bool CornersSound(const JunctionMesh& mesh) {
   return soundness.Sound();
 }
 
+// A hub's runners lean furthest where they meet at narrow angles, which
+// leaves more cells for the finishing pass than a planar junction does, and
+// cells that take longer searches: a star of eight runners needs four times
+// the planar junction's searches a cell to clear a scaled Jacobian of 0.2.
+// The hub's mesh is tested for overlapping elements after the pass, which
+// the planar construction's census-bound budget stands in for. Its
+// branches' last cells lean along the cone faces they meet on, so that the
+// faces there start near a solver's skewness limit: no move may push them
+// over it.
+constexpr Smoothing kHubSmoothing{1000, 32, true};
+
 // The finishing pass of the improved construction: poor cells smoothed and
 // the wall brought onto the channel, the far-end sections kept where the
 // runners join them and the centre's node where it is. Should the moved mesh fail the check, which the pass's
 // guards are there to rule out, the mesh stays as swept and merged.
 // Returns the nodes as they were swept and merged.
-std::vector<Point3> Improve(const JunctionCall& call, JunctionMesh& mesh, size_t poorCells) {
+std::vector<Point3> Improve(const JunctionCall& call, JunctionMesh& mesh, const Smoothing& smoothing) {
   std::vector<char> fixed(mesh.nodes.size(), 0);
   for (const std::vector<int>& section : mesh.farSections)
     for (int node : section) fixed[static_cast<size_t>(node)] = 1;
@@ -91,7 +102,7 @@ std::vector<Point3> Improve(const JunctionCall& call, JunctionMesh& mesh, size_t
     if (Norm(Sub(mesh.nodes[k], call.center)) < Norm(Sub(mesh.nodes[nearest], call.center))) nearest = k;
   if (!mesh.nodes.empty() && Norm(Sub(mesh.nodes[nearest], call.center)) <= mesh.mergeTolerance) fixed[nearest] = 1;
   const std::vector<Point3> swept = mesh.nodes;
-  if (ImproveMesh(mesh, ChannelOf(call.center, call.farPoints, call.radii), fixed, poorCells).moved &&
+  if (ImproveMesh(mesh, ChannelOf(call.center, call.farPoints, call.radii), fixed, smoothing).moved &&
       !CornersSound(mesh))
     mesh.nodes = swept;
   return swept;
@@ -164,7 +175,7 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   mesh.mergeTolerance = outcome.mergeTol;
   const std::vector<Point3> swept =
       call.construction == Construction::Improved
-          ? Improve(call, mesh, outcome.hub ? kHubPoorCellsSmoothed : kPoorCellsSmoothed)
+          ? Improve(call, mesh, outcome.hub ? kHubSmoothing : Smoothing{})
           : mesh.nodes;
   if (outcome.hub && !KeptApart(mesh, swept)) {
     result.mesh = JunctionMesh{};

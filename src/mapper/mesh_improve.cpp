@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cmath>
 #include <functional>
 #include <queue>
@@ -33,9 +34,6 @@ constexpr double kKeepCorner = 0.25;
 constexpr double kKeepEdge = 0.5;
 // Cells under this are smoothed; the search stops when none is left.
 constexpr double kPoorCorner = 0.3;
-// The smoothing's work: searches per poor cell, for at most as many cells
-// as the caller allows (ImproveMesh).
-constexpr int kSearchesPerCell = 8;
 // Steps of one node's pattern search, and its first step as a share of the
 // node's shortest edge.
 constexpr int kSearchRounds = 4;
@@ -43,6 +41,21 @@ constexpr double kFirstStep = 0.2;
 // A move betters a cell only by more than this: a junction moved or turned
 // rounds its corners a little differently, and must take the same moves.
 constexpr double kBetter = 1e-9;
+// A finite-volume solver splits each face into triangles about its centre
+// and each cell into tetrahedra on them about the cell's centre; a cell
+// whose centre lies beyond one of those triangles' planes has a tetrahedron
+// turned over, which the solver refuses, whatever its corners look like.
+// A split counts as upright with the centre this far inside every such
+// plane, as the sine of its angle below it, and a move must leave an
+// upright split's centre at least kFaceTetKept inside: a margin for how
+// the solver rounds, without holding back moves that cost next to nothing.
+constexpr double kFaceTetRise = 0.01;
+constexpr double kFaceTetKept = 0.002;
+// A solver reads a face as skewed by how far the line between its two
+// cells' centres passes from its own centre, against the face's size that
+// way; past 4 it counts a fault. A move may make a face no skewer than this,
+// or than the face was as swept where it was skewer already.
+constexpr double kKeepSkew = 3.5;
 // Halvings of the way into a crease of the channel: to a ten-millionth of
 // it.
 constexpr int kCreaseHalvings = 24;
@@ -87,6 +100,134 @@ const KindTables& TablesOf(ElementKind kind) {
 }
 
 int CornerOf(const Element& e, int local) { return e.corners[static_cast<size_t>(local)]; }
+
+// A face's centre and area as a finite-volume solver takes them: triangles
+// fanned from the mean of its corners, their centroids weighed by their
+// areas along the face's normal. The area points out of the element.
+struct FaceGeometry {
+  Point3 centre{};
+  Point3 area{};
+};
+
+FaceGeometry FaceOf(const std::vector<Point3>& nodes, const Element& e, const std::vector<int>& face) {
+  const size_t n = face.size();
+  Point3 mean{0, 0, 0};
+  for (int local : face) mean = Add(mean, nodes[static_cast<size_t>(CornerOf(e, local))]);
+  mean = Scale(mean, 1.0 / static_cast<double>(n));
+  if (n == 3) {
+    const Point3& a = nodes[static_cast<size_t>(CornerOf(e, face[0]))];
+    return {mean, Scale(Cross(Sub(nodes[static_cast<size_t>(CornerOf(e, face[1]))], a),
+                              Sub(nodes[static_cast<size_t>(CornerOf(e, face[2]))], a)),
+                        0.5)};
+  }
+  Point3 area{0, 0, 0};
+  std::array<Point3, 4> normals{}, centroids{};
+  for (size_t i = 0; i < n; ++i) {
+    const Point3& p = nodes[static_cast<size_t>(CornerOf(e, face[i]))];
+    const Point3& q = nodes[static_cast<size_t>(CornerOf(e, face[(i + 1) % n]))];
+    normals[i] = Scale(Cross(Sub(q, p), Sub(mean, p)), 0.5);
+    centroids[i] = Scale(Add(Add(p, q), mean), 1.0 / 3.0);
+    area = Add(area, normals[i]);
+  }
+  const double norm = Norm(area);
+  if (!(norm > 0.0)) return {mean, area};
+  const Point3 unit = Scale(area, 1.0 / norm);
+  Point3 centre{0, 0, 0};
+  double weights = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    const double w = Dot(normals[i], unit);
+    centre = Add(centre, Scale(centroids[i], w));
+    weights += w;
+  }
+  return {std::fabs(weights) > 0.0 ? Scale(centre, 1.0 / weights) : mean, area};
+}
+
+// The element's faces as FaceOf takes them, and its centre as a
+// finite-volume solver does: the volume-weighted centroid of the pyramids
+// from the mean of its faces' centres to each face. False for an element of
+// no volume.
+struct CellGeometry {
+  std::array<FaceGeometry, 6> faces{};
+  Point3 centre{};
+};
+
+bool CellOf(const std::vector<Point3>& nodes, const Element& e, CellGeometry& cell) {
+  const KindTables& tables = TablesOf(e.kind);
+  const size_t count = tables.faces.size();
+  Point3 estimate{0, 0, 0};
+  for (size_t f = 0; f < count; ++f) {
+    cell.faces[f] = FaceOf(nodes, e, tables.faces[f]);
+    estimate = Add(estimate, cell.faces[f].centre);
+  }
+  estimate = Scale(estimate, 1.0 / static_cast<double>(count));
+  Point3 centre{0, 0, 0};
+  double volume = 0.0;
+  for (size_t f = 0; f < count; ++f) {
+    const double v = Dot(cell.faces[f].area, Sub(cell.faces[f].centre, estimate));
+    centre = Add(centre, Scale(Add(Scale(cell.faces[f].centre, 0.75), Scale(estimate, 0.25)), v));
+    volume += v;
+  }
+  if (!(volume > 0.0)) return false;
+  cell.centre = Scale(centre, 1.0 / volume);
+  return true;
+}
+
+// A face's skewness as the solver measures it, from the centres of the
+// cells on its two sides (`beyond` null on the wall, where the foot of the
+// cell's own centre on the face's plane stands in for the cell beyond).
+double Skewness(const std::vector<Point3>& nodes, const Element& e, const std::vector<int>& face,
+                const FaceGeometry& geometry, const Point3& own, const Point3* beyond) {
+  const Point3 toFace = Sub(geometry.centre, own);
+  const double area = Norm(geometry.area);
+  if (!(area > 0.0)) return 0.0;
+  const Point3 unit = Scale(geometry.area, 1.0 / area);
+  const Point3 d = beyond ? Sub(*beyond, own) : Scale(unit, Dot(unit, toFace));
+  const double across = Dot(geometry.area, d);
+  const Point3 sv = std::fabs(across) > 0.0 ? Sub(toFace, Scale(d, Dot(geometry.area, toFace) / across)) : toFace;
+  const double skew = Norm(sv);
+  if (!(skew > 0.0)) return 0.0;
+  const Point3 way = Scale(sv, 1.0 / skew);
+  double reach = 0.2 * Norm(d);
+  for (int local : face)
+    reach = std::max(reach, std::fabs(Dot(way, Sub(nodes[static_cast<size_t>(CornerOf(e, local))], geometry.centre))));
+  return reach > 0.0 ? skew / reach : 0.0;
+}
+
+// Which of a finite-volume solver's splits of the element into tetrahedra
+// have every tetrahedron upright, with the element's centre (the pyramids'
+// volume-weighted centroid) at least kFaceTetRise below each triangle's
+// plane (as kFaceTetRise): three bits per face, in order, for its triangles about the face's
+// centre, and for its two splits along a diagonal (a triangle's single
+// triangle stands for both). A face between two cells needs one diagonal
+// upright in both.
+std::uint32_t FaceTetMask(const std::vector<Point3>& nodes, const Element& e, double rise = kFaceTetRise) {
+  const KindTables& tables = TablesOf(e.kind);
+  const size_t count = tables.faces.size();
+  CellGeometry cell;
+  if (!CellOf(nodes, e, cell)) return 0;
+  const Point3& centre = cell.centre;
+  const std::array<FaceGeometry, 6>& faces = cell.faces;
+  // Whether the centre lies below the triangle a, b, c (turning out of the
+  // element) by the rise.
+  auto below = [&centre, rise](const Point3& a, const Point3& b, const Point3& c) {
+    const Point3 normal = Cross(Sub(b, a), Sub(c, a));
+    const Point3 down = Sub(centre, c);
+    return -Dot(normal, down) > rise * Norm(normal) * Norm(down);
+  };
+  std::uint32_t mask = 0;
+  for (size_t f = 0; f < count; ++f) {
+    const std::vector<int>& face = tables.faces[f];
+    const size_t n = face.size();
+    auto at = [&](size_t i) -> const Point3& { return nodes[static_cast<size_t>(CornerOf(e, face[i % n]))]; };
+    bool aboutCentre = true;
+    for (size_t i = 0; i < n; ++i) aboutCentre = aboutCentre && below(at(i), at(i + 1), faces[f].centre);
+    bool split[2] = {true, true};
+    for (size_t b = 0; b < 2; ++b)
+      for (size_t t = 1; t + 1 < n; ++t) split[b] = split[b] && below(at(b + t), at(b + t + 1), at(b));
+    mask |= (std::uint32_t(aboutCentre) | std::uint32_t(split[0]) << 1 | std::uint32_t(split[1]) << 2) << (3 * f);
+  }
+  return mask;
+}
 
 // One runner's solid at p: how far outside it p lies (negative inside), and
 // the nearest point of its surface.
@@ -214,6 +355,38 @@ std::vector<char> BoundaryNodes(const JunctionMesh& mesh, const Adjacency& aroun
   return boundary;
 }
 
+// For each element's faces in turn (six slots an element), the element on
+// the face's other side, or -1 on the wall: any other element round the
+// face's first corner with the same corners.
+std::vector<int> FacesAcross(const JunctionMesh& mesh, const Adjacency& around) {
+  auto sorted = [&mesh](size_t e, const std::vector<int>& face) {
+    std::array<int, 4> key{-1, -1, -1, -1};
+    for (size_t i = 0; i < face.size(); ++i) key[i] = CornerOf(mesh.elements[e], face[i]);
+    std::sort(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(face.size()));
+    return key;
+  };
+  std::vector<int> across(6 * mesh.elements.size(), -1);
+  for (size_t e = 0; e < mesh.elements.size(); ++e) {
+    const std::vector<std::vector<int>>& faces = TablesOf(mesh.elements[e].kind).faces;
+    for (size_t f = 0; f < faces.size(); ++f) {
+      if (across[6 * e + f] >= 0) continue;
+      const std::array<int, 4> key = sorted(e, faces[f]);
+      const auto first = static_cast<size_t>(CornerOf(mesh.elements[e], faces[f][0]));
+      for (const int* o = around.ElementsBegin(first); o != around.ElementsEnd(first); ++o) {
+        const auto other = static_cast<size_t>(*o);
+        if (other == e) continue;
+        const std::vector<std::vector<int>>& its = TablesOf(mesh.elements[other].kind).faces;
+        for (size_t g = 0; g < its.size(); ++g)
+          if (its[g].size() == faces[f].size() && sorted(other, its[g]) == key) {
+            across[6 * e + f] = static_cast<int>(other);
+            across[6 * other + g] = static_cast<int>(e);
+          }
+      }
+    }
+  }
+  return across;
+}
+
 double WallDistance(const JunctionMesh& mesh, const Channel& channel, const std::vector<char>& wall) {
   double worst = 0.0;
   for (size_t k = 0; k < mesh.nodes.size(); ++k) {
@@ -229,11 +402,21 @@ double WallDistance(const JunctionMesh& mesh, const Channel& channel, const std:
 // worst corner, kept up to date as nodes move.
 class Improver {
 public:
-  Improver(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed, size_t poorCells)
-      : m_mesh(mesh), m_channel(channel), m_fixed(fixed), m_poorCells(poorCells), m_around(AdjacencyOf(mesh)),
-        m_wall(BoundaryNodes(mesh, m_around)), m_quality(mesh.elements.size()), m_shortest(mesh.nodes.size()) {
+  Improver(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed, const Smoothing& smoothing)
+      : m_mesh(mesh), m_channel(channel), m_fixed(fixed), m_smoothing(smoothing), m_around(AdjacencyOf(mesh)),
+        m_wall(BoundaryNodes(mesh, m_around)), m_across(FacesAcross(mesh, m_around)), m_quality(mesh.elements.size()),
+        m_upright(mesh.elements.size()), m_centres(mesh.elements.size()), m_skew(m_across.size(), 0.0),
+        m_shortest(mesh.nodes.size()) {
     for (size_t k = 0; k < m_wall.size(); ++k) m_wall[k] = m_wall[k] && !m_fixed[k];
-    for (size_t e = 0; e < m_quality.size(); ++e) m_quality[e] = WorstCorner(m_mesh.nodes, m_mesh.elements[e]);
+    for (size_t e = 0; e < m_quality.size(); ++e) {
+      m_quality[e] = WorstCorner(m_mesh.nodes, m_mesh.elements[e]);
+      m_upright[e] = FaceTetMask(m_mesh.nodes, m_mesh.elements[e]);
+      CentreOf(e);
+    }
+    for (size_t e = 0; e < m_quality.size(); ++e) {
+      const std::vector<std::vector<int>>& faces = TablesOf(m_mesh.elements[e].kind).faces;
+      for (size_t f = 0; f < faces.size(); ++f) m_skew[6 * e + f] = SkewOf(e, f);
+    }
     for (size_t k = 0; k < m_shortest.size(); ++k) m_shortest[k] = ShortestEdge(k);
   }
 
@@ -257,10 +440,58 @@ private:
     return worst;
   }
   void Settle(size_t node) {
-    for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node); ++e)
+    for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node); ++e) {
       m_quality[static_cast<size_t>(*e)] = WorstCorner(m_mesh.nodes, m_mesh.elements[static_cast<size_t>(*e)]);
+      CentreOf(static_cast<size_t>(*e));
+    }
   }
   bool SearchFrom(size_t node);
+  // Whether every split of the cell into tetrahedra that stood upright as
+  // swept still does.
+  bool KeepsUpright(size_t cell) const {
+    return (FaceTetMask(m_mesh.nodes, m_mesh.elements[cell], kFaceTetKept) & m_upright[cell]) == m_upright[cell];
+  }
+  void CentreOf(size_t cell) {
+    CellGeometry geometry;
+    if (CellOf(m_mesh.nodes, m_mesh.elements[cell], geometry)) m_centres[cell] = geometry.centre;
+  }
+  double SkewOf(size_t cell, size_t f) const {
+    const Element& e = m_mesh.elements[cell];
+    const std::vector<int>& face = TablesOf(e.kind).faces[f];
+    const int beyond = m_across[6 * cell + f];
+    return Skewness(m_mesh.nodes, e, face, FaceOf(m_mesh.nodes, e, face), m_centres[cell],
+                    beyond >= 0 ? &m_centres[static_cast<size_t>(beyond)] : nullptr);
+  }
+  // Whether no face of the cell is skewer than kKeepSkew, or than it was as
+  // swept, with the centres as m_centres holds them.
+  bool KeepsSkew(size_t cell) const {
+    if (!m_smoothing.keepSkew) return true;
+    const size_t faces = TablesOf(m_mesh.elements[cell].kind).faces.size();
+    for (size_t f = 0; f < faces; ++f)
+      if (SkewOf(cell, f) > std::max(kKeepSkew, m_skew[6 * cell + f]) + kBetter) return false;
+    return true;
+  }
+  // The same for every cell round node as it stands now; the centres held
+  // are those of where it stood before.
+  bool KeepsSkewAround(size_t node) {
+    if (!m_smoothing.keepSkew) return true;
+    const int* begin = m_around.ElementsBegin(node);
+    const int* end = m_around.ElementsEnd(node);
+    m_savedCentres.clear();
+    for (const int* e = begin; e != end; ++e) {
+      m_savedCentres.push_back(m_centres[static_cast<size_t>(*e)]);
+      CentreOf(static_cast<size_t>(*e));
+    }
+    bool kept = true;
+    for (const int* e = begin; e != end && kept; ++e) kept = KeepsSkew(static_cast<size_t>(*e));
+    for (const int* e = begin; e != end; ++e) m_centres[static_cast<size_t>(*e)] = m_savedCentres[size_t(e - begin)];
+    return kept;
+  }
+  bool KeepsUprightAround(size_t node) const {
+    for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node); ++e)
+      if (!KeepsUpright(static_cast<size_t>(*e))) return false;
+    return true;
+  }
   double ShortestEdge(size_t node) const {
     double shortest = 1e300;
     for (const int* j = m_around.NodesBegin(node); j != m_around.NodesEnd(node); ++j)
@@ -285,10 +516,15 @@ private:
   JunctionMesh& m_mesh;
   const Channel& m_channel;
   const std::vector<char>& m_fixed;
-  size_t m_poorCells;  // the most poor cells the smoothing works for
+  const Smoothing m_smoothing;
   const Adjacency m_around;
   std::vector<char> m_wall;
+  const std::vector<int> m_across;  // FacesAcross
   std::vector<double> m_quality;
+  std::vector<std::uint32_t> m_upright;  // each cell's upright splits as swept (FaceTetMask)
+  std::vector<Point3> m_centres;         // each cell's centre, as the nodes stand
+  std::vector<double> m_skew;            // each face's skewness as swept, by FacesAcross's slots
+  std::vector<Point3> m_savedCentres;
   std::vector<double> m_shortest;  // each node's shortest edge as swept
 };
 
@@ -364,10 +600,11 @@ void Improver::FollowWall() {
         s = round >= kBackOffs ? 0.0 : 0.5 * s;
       }
     }
+    for (size_t cell : cells) CentreOf(cell);
     for (size_t cell : cells) {
       const Element& e = m_mesh.elements[cell];
       const double worst = WorstCorner(m_mesh.nodes, e);
-      if (worst >= std::min(kKeepCorner, m_quality[cell])) continue;
+      if (worst >= std::min(kKeepCorner, m_quality[cell]) && KeepsUpright(cell) && KeepsSkew(cell)) continue;
       kept = false;
       for (int c = 0; c < e.CornerCount(); ++c) {
         double& s = share[static_cast<size_t>(CornerOf(e, c))];
@@ -376,7 +613,10 @@ void Improver::FollowWall() {
     }
     if (kept) break;
   }
-  for (size_t cell : cells) m_quality[cell] = WorstCorner(m_mesh.nodes, m_mesh.elements[cell]);
+  for (size_t cell : cells) {
+    m_quality[cell] = WorstCorner(m_mesh.nodes, m_mesh.elements[cell]);
+    CentreOf(cell);
+  }
 }
 
 // A pattern search for one node: towards the middle of its neighbours, then
@@ -399,7 +639,7 @@ bool Improver::SearchFrom(size_t node) {
       return;
     }
     const double worst = WorstAround(node, floor);
-    if (worst > floor + kBetter && KeepsSize(node)) {
+    if (worst > floor + kBetter && KeepsSize(node) && KeepsUprightAround(node) && KeepsSkewAround(node)) {
       best = worst;
       bestAt = at;
     }
@@ -448,7 +688,7 @@ void Improver::Smooth() {
     if (m_quality[e] < kPoorCorner) worst.push({key(m_quality[e]), e});
   std::vector<char> givenUp(m_quality.size(), 0);
   int searches = 0;
-  const int bound = kSearchesPerCell * static_cast<int>(std::min<size_t>(worst.size(), m_poorCells));
+  const int bound = m_smoothing.searchesPerCell * static_cast<int>(std::min<size_t>(worst.size(), m_smoothing.poorCells));
   while (!worst.empty() && searches < bound) {
     const auto [queued, cell] = worst.top();
     worst.pop();
@@ -576,7 +816,7 @@ double WorstCorner(const std::vector<Point3>& nodes, const Element& element, dou
 }
 
 ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed,
-                          size_t poorCells) {
+                          const Smoothing& smoothing) {
   ImproveReport report;
   // Most junctions need nothing: no poor cell, and no node outside the
   // channel (a node inside the mesh lies outside only where the wall does).
@@ -590,7 +830,7 @@ ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std:
   report.wallAfter = report.wallBefore;
   if (report.worstBefore >= kPoorCorner && report.wallBefore <= kOnWall) return report;
 
-  Improver improver(mesh, channel, fixed, poorCells);
+  Improver improver(mesh, channel, fixed, smoothing);
   report.moved = true;
   report.wallBefore = improver.Wall();
   // Smoothing first gives the poor cells the room the wall's move needs;

@@ -17,7 +17,9 @@
 //      that the layers along the wall keep their thickness; then 1 again.
 // No cell may fall under the floor a solver wants (or under what it had,
 // when it had less), no corner may turn over and no edge may shrink to half
-// its length: a move that would is taken part way or not at all. The fixed
+// its length, and no cell whose centre lay inside every face's triangles
+// (a finite-volume solver's split of it into tetrahedra) may lose that: a
+// move that would is taken part way or not at all. The fixed
 // nodes (the far-end sections, so that runners join them node for node, and
 // the centre's node) never move.
 
@@ -65,14 +67,22 @@ struct ImproveReport {
   bool moved = false;  // whether any node may have moved
 };
 
-// How many of the poorest cells the smoothing works for, at most: the bound
-// on its work that every census run stayed sound under with the planar
-// and the bend constructions.
-constexpr size_t kPoorCellsSmoothed = 200;
+// How the smoothing works: node searches for each poor cell, for at most so
+// many of the poorest cells, and whether a move may make a face skewer. The
+// defaults are the bound that every census run stayed sound under with the
+// planar and the bend constructions; they leave skew unguarded, as a guard
+// there keeps many of their walls outside the channel.
+struct Smoothing {
+  size_t poorCells = 200;
+  int searchesPerCell = 8;
+  // No face may grow skewer than a finite-volume solver's limit with a
+  // margin, or than it was as swept where it was skewer already.
+  bool keepSkew = false;
+};
 
 // Improves mesh in place; fixed marks the nodes that stay, by node number.
 ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed,
-                          size_t poorCells = kPoorCellsSmoothed);
+                          const Smoothing& smoothing = {});
 
 // The smallest corner Jacobian of an element over the product of its three
 // edge lengths, scaled so that the element's ideal shape scores 1: 0 flat,
