@@ -419,7 +419,7 @@ def test_a_radial_layout_meshes_soundly(runners):
     m = vela.mesh_system({"points": points, "runners": star, "axial_size": 2})
     q = m.quality()
     assert not any(q["faults"].values()), q["summary"]
-    # Prisms and hexahedra only; a star of eight stays just under 0.2 yet.
+    # Prisms and hexahedra only, over the floor of 0.2 even for a star of eight.
     assert set(m.vtk_cells()) == {13, 12}
-    assert q["min_scaled_jacobian"] >= (0.25 if runners < 8 else 0.18)
+    assert q["min_scaled_jacobian"] >= (0.25 if runners < 8 else 0.2)
     assert sorted(m.patches) == sorted(["wall", "end-inlet"] + [f"end-g{k + 1}" for k in range(runners)])
