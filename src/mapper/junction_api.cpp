@@ -82,8 +82,8 @@ bool CornersSound(const JunctionMesh& mesh) {
 // The hub's mesh is tested for overlapping elements after the pass, which
 // the planar construction's census-bound budget stands in for. Its
 // branches' last cells lean along the cone faces they meet on, so that the
-// faces there start near a solver's skewness limit: no move may push them
-// over it.
+// faces there start near a solver's limits of skewness and
+// non-orthogonality: its faces are judged as the solver judges them.
 constexpr Smoothing kHubSmoothing{1000, 32, true};
 
 // The finishing pass of the improved construction: poor cells smoothed and

@@ -56,6 +56,12 @@ constexpr double kFaceTetKept = 0.002;
 // way; past 4 it counts a fault. A move may make a face no skewer than this,
 // or than the face was as swept where it was skewer already.
 constexpr double kKeepSkew = 3.5;
+// Where faces are judged as a solver judges them, a cell's shape counts the
+// cosine of its worst face's non-orthogonality (the angle between the face's
+// normal and the line to the centre beyond) at this weight: a face at 70
+// degrees, the solver's bound for a severe one, weighs as the floor
+// kKeepCorner, and one past about 66 makes its cells poor.
+constexpr double kSquareWeight = 0.25 / 0.3420201433256687;
 // Halvings of the way into a crease of the channel: to a ten-millionth of
 // it.
 constexpr int kCreaseHalvings = 24;
@@ -200,11 +206,16 @@ double Skewness(const std::vector<Point3>& nodes, const Element& e, const std::v
 // centre, and for its two splits along a diagonal (a triangle's single
 // triangle stands for both). A face between two cells needs one diagonal
 // upright in both.
-std::uint32_t FaceTetMask(const std::vector<Point3>& nodes, const Element& e, double rise = kFaceTetRise) {
+std::uint32_t FaceTetMask(const std::vector<Point3>& nodes, const Element& e, double rise = kFaceTetRise,
+                          const CellGeometry* known = nullptr) {
   const KindTables& tables = TablesOf(e.kind);
   const size_t count = tables.faces.size();
   CellGeometry cell;
-  if (!CellOf(nodes, e, cell)) return 0;
+  if (known) {
+    cell = *known;
+  } else if (!CellOf(nodes, e, cell)) {
+    return 0;
+  }
   const Point3& centre = cell.centre;
   const std::array<FaceGeometry, 6>& faces = cell.faces;
   // Whether the centre lies below the triangle a, b, c (turning out of the
@@ -405,15 +416,15 @@ public:
   Improver(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed, const Smoothing& smoothing)
       : m_mesh(mesh), m_channel(channel), m_fixed(fixed), m_smoothing(smoothing), m_around(AdjacencyOf(mesh)),
         m_wall(BoundaryNodes(mesh, m_around)), m_across(FacesAcross(mesh, m_around)), m_quality(mesh.elements.size()),
-        m_upright(mesh.elements.size()), m_centres(mesh.elements.size()), m_skew(m_across.size(), 0.0),
+        m_upright(mesh.elements.size()), m_cells(mesh.elements.size()), m_skew(m_across.size(), 0.0),
         m_shortest(mesh.nodes.size()) {
     for (size_t k = 0; k < m_wall.size(); ++k) m_wall[k] = m_wall[k] && !m_fixed[k];
     for (size_t e = 0; e < m_quality.size(); ++e) {
-      m_quality[e] = WorstCorner(m_mesh.nodes, m_mesh.elements[e]);
       m_upright[e] = FaceTetMask(m_mesh.nodes, m_mesh.elements[e]);
       CentreOf(e);
     }
     for (size_t e = 0; e < m_quality.size(); ++e) {
+      m_quality[e] = CellQuality(e);
       const std::vector<std::vector<int>>& faces = TablesOf(m_mesh.elements[e].kind).faces;
       for (size_t f = 0; f < faces.size(); ++f) m_skew[6 * e + f] = SkewOf(e, f);
     }
@@ -431,61 +442,98 @@ public:
   void Smooth();
 
 private:
-  // The worst corner of the cells round node, or any value not above
-  // stopAt as soon as one corner is not.
+  // A cell's shape: its worst corner, and where faces are judged as a
+  // solver judges them, how square its faces stand to the centres beyond
+  // (with the centres as m_cells holds them); or any value not above
+  // stopAt as soon as one part is not.
+  double CellQuality(size_t cell, double stopAt = -2.0) const {
+    const Element& e = m_mesh.elements[cell];
+    double quality = WorstCorner(m_mesh.nodes, e, stopAt);
+    if (!m_smoothing.solverFaces || quality <= stopAt) return quality;
+    const std::vector<std::vector<int>>& faces = TablesOf(e.kind).faces;
+    for (size_t f = 0; f < faces.size(); ++f) {
+      const int beyond = m_across[6 * cell + f];
+      if (beyond < 0) continue;
+      const Point3& area = m_cells[cell].faces[f].area;
+      const Point3 d = Sub(m_cells[static_cast<size_t>(beyond)].centre, m_cells[cell].centre);
+      const double lengths = Norm(area) * Norm(d);
+      quality = std::min(quality, lengths > 0.0 ? kSquareWeight * Dot(area, d) / lengths : -1.0);
+    }
+    return quality;
+  }
+  // The worst shape of the cells round node, or any value not above stopAt
+  // as soon as one is not.
   double WorstAround(size_t node, double stopAt = -2.0) const {
     double worst = 1.0;
     for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node) && worst > stopAt; ++e)
-      worst = std::min(worst, WorstCorner(m_mesh.nodes, m_mesh.elements[static_cast<size_t>(*e)], stopAt));
+      worst = std::min(worst, CellQuality(static_cast<size_t>(*e), stopAt));
     return worst;
   }
-  void Settle(size_t node) {
+  // The centres of the cells round node where it stands now, the ones of
+  // where it stood kept aside; RestoreCentres puts them back.
+  void Recentre(size_t node) {
+    m_savedCentres.clear();
     for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node); ++e) {
-      m_quality[static_cast<size_t>(*e)] = WorstCorner(m_mesh.nodes, m_mesh.elements[static_cast<size_t>(*e)]);
+      m_savedCentres.push_back(m_cells[static_cast<size_t>(*e)]);
       CentreOf(static_cast<size_t>(*e));
     }
+  }
+  void RestoreCentres(size_t node) {
+    const int* begin = m_around.ElementsBegin(node);
+    for (const int* e = begin; e != m_around.ElementsEnd(node); ++e)
+      m_cells[static_cast<size_t>(*e)] = m_savedCentres[static_cast<size_t>(e - begin)];
+  }
+  // Shapes brought up to date where cells moved, and, as a face's
+  // non-orthogonality is its two cells', in the cells beyond their faces.
+  void Requalify(const std::vector<size_t>& cells) {
+    for (size_t cell : cells) {
+      m_quality[cell] = CellQuality(cell);
+      if (!m_smoothing.solverFaces) continue;
+      for (size_t f = 0; f < 6; ++f)
+        if (m_across[6 * cell + f] >= 0)
+          m_quality[static_cast<size_t>(m_across[6 * cell + f])] = CellQuality(static_cast<size_t>(m_across[6 * cell + f]));
+    }
+  }
+  void Settle(size_t node) {
+    m_settled.clear();
+    for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node); ++e) {
+      CentreOf(static_cast<size_t>(*e));
+      m_settled.push_back(static_cast<size_t>(*e));
+    }
+    Requalify(m_settled);
   }
   bool SearchFrom(size_t node);
   // Whether every split of the cell into tetrahedra that stood upright as
   // swept still does.
   bool KeepsUpright(size_t cell) const {
-    return (FaceTetMask(m_mesh.nodes, m_mesh.elements[cell], kFaceTetKept) & m_upright[cell]) == m_upright[cell];
+    const CellGeometry* known = m_smoothing.solverFaces ? &m_cells[cell] : nullptr;
+    return (FaceTetMask(m_mesh.nodes, m_mesh.elements[cell], kFaceTetKept, known) & m_upright[cell]) == m_upright[cell];
   }
   void CentreOf(size_t cell) {
     CellGeometry geometry;
-    if (CellOf(m_mesh.nodes, m_mesh.elements[cell], geometry)) m_centres[cell] = geometry.centre;
+    if (CellOf(m_mesh.nodes, m_mesh.elements[cell], geometry)) m_cells[cell] = geometry;
   }
   double SkewOf(size_t cell, size_t f) const {
     const Element& e = m_mesh.elements[cell];
     const std::vector<int>& face = TablesOf(e.kind).faces[f];
     const int beyond = m_across[6 * cell + f];
-    return Skewness(m_mesh.nodes, e, face, FaceOf(m_mesh.nodes, e, face), m_centres[cell],
-                    beyond >= 0 ? &m_centres[static_cast<size_t>(beyond)] : nullptr);
+    return Skewness(m_mesh.nodes, e, face, m_cells[cell].faces[f], m_cells[cell].centre,
+                    beyond >= 0 ? &m_cells[static_cast<size_t>(beyond)].centre : nullptr);
   }
   // Whether no face of the cell is skewer than kKeepSkew, or than it was as
-  // swept, with the centres as m_centres holds them.
+  // swept, with the centres as m_cells holds them.
   bool KeepsSkew(size_t cell) const {
-    if (!m_smoothing.keepSkew) return true;
+    if (!m_smoothing.solverFaces) return true;
     const size_t faces = TablesOf(m_mesh.elements[cell].kind).faces.size();
     for (size_t f = 0; f < faces; ++f)
       if (SkewOf(cell, f) > std::max(kKeepSkew, m_skew[6 * cell + f]) + kBetter) return false;
     return true;
   }
-  // The same for every cell round node as it stands now; the centres held
-  // are those of where it stood before.
-  bool KeepsSkewAround(size_t node) {
-    if (!m_smoothing.keepSkew) return true;
-    const int* begin = m_around.ElementsBegin(node);
-    const int* end = m_around.ElementsEnd(node);
-    m_savedCentres.clear();
-    for (const int* e = begin; e != end; ++e) {
-      m_savedCentres.push_back(m_centres[static_cast<size_t>(*e)]);
-      CentreOf(static_cast<size_t>(*e));
-    }
-    bool kept = true;
-    for (const int* e = begin; e != end && kept; ++e) kept = KeepsSkew(static_cast<size_t>(*e));
-    for (const int* e = begin; e != end; ++e) m_centres[static_cast<size_t>(*e)] = m_savedCentres[size_t(e - begin)];
-    return kept;
+  // The same for every cell round node.
+  bool KeepsSkewAround(size_t node) const {
+    for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node); ++e)
+      if (!KeepsSkew(static_cast<size_t>(*e))) return false;
+    return true;
   }
   bool KeepsUprightAround(size_t node) const {
     for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node); ++e)
@@ -522,9 +570,10 @@ private:
   const std::vector<int> m_across;  // FacesAcross
   std::vector<double> m_quality;
   std::vector<std::uint32_t> m_upright;  // each cell's upright splits as swept (FaceTetMask)
-  std::vector<Point3> m_centres;         // each cell's centre, as the nodes stand
+  std::vector<CellGeometry> m_cells;     // each cell's faces and centre, as the nodes stand
   std::vector<double> m_skew;            // each face's skewness as swept, by FacesAcross's slots
-  std::vector<Point3> m_savedCentres;
+  std::vector<CellGeometry> m_savedCentres;
+  std::vector<size_t> m_settled;
   std::vector<double> m_shortest;  // each node's shortest edge as swept
 };
 
@@ -603,7 +652,7 @@ void Improver::FollowWall() {
     for (size_t cell : cells) CentreOf(cell);
     for (size_t cell : cells) {
       const Element& e = m_mesh.elements[cell];
-      const double worst = WorstCorner(m_mesh.nodes, e);
+      const double worst = CellQuality(cell);
       if (worst >= std::min(kKeepCorner, m_quality[cell]) && KeepsUpright(cell) && KeepsSkew(cell)) continue;
       kept = false;
       for (int c = 0; c < e.CornerCount(); ++c) {
@@ -613,10 +662,8 @@ void Improver::FollowWall() {
     }
     if (kept) break;
   }
-  for (size_t cell : cells) {
-    m_quality[cell] = WorstCorner(m_mesh.nodes, m_mesh.elements[cell]);
-    CentreOf(cell);
-  }
+  for (size_t cell : cells) CentreOf(cell);
+  Requalify(cells);
 }
 
 // A pattern search for one node: towards the middle of its neighbours, then
@@ -638,8 +685,21 @@ bool Improver::SearchFrom(size_t node) {
       at = bestAt;
       return;
     }
+    if (m_smoothing.solverFaces) {
+      // The corners alone settle most trials, before any centre is found.
+      double corners = 1.0;
+      for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node) && corners > floor; ++e)
+        corners = std::min(corners, WorstCorner(m_mesh.nodes, m_mesh.elements[static_cast<size_t>(*e)], floor));
+      if (!(corners > floor + kBetter)) {
+        at = bestAt;
+        return;
+      }
+      Recentre(node);
+    }
     const double worst = WorstAround(node, floor);
-    if (worst > floor + kBetter && KeepsSize(node) && KeepsUprightAround(node) && KeepsSkewAround(node)) {
+    const bool better = worst > floor + kBetter && KeepsSize(node) && KeepsUprightAround(node) && KeepsSkewAround(node);
+    if (m_smoothing.solverFaces) RestoreCentres(node);
+    if (better) {
       best = worst;
       bestAt = at;
     }

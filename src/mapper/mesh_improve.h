@@ -68,16 +68,19 @@ struct ImproveReport {
 };
 
 // How the smoothing works: node searches for each poor cell, for at most so
-// many of the poorest cells, and whether a move may make a face skewer. The
-// defaults are the bound that every census run stayed sound under with the
-// planar and the bend constructions; they leave skew unguarded, as a guard
-// there keeps many of their walls outside the channel.
+// many of the poorest cells, and whether faces are judged as a finite-volume
+// solver judges them. The defaults are the bound that every census run
+// stayed sound under with the planar and the bend constructions; they judge
+// cells by their corners alone, as judging faces too keeps many of their
+// walls outside the channel.
 struct Smoothing {
   size_t poorCells = 200;
   int searchesPerCell = 8;
-  // No face may grow skewer than a finite-volume solver's limit with a
-  // margin, or than it was as swept where it was skewer already.
-  bool keepSkew = false;
+  // No face may grow skewer than a solver's limit with a margin (or than it
+  // was as swept, where it was skewer already), and a face's
+  // non-orthogonality counts in its two cells' shape: a face past about 66
+  // degrees makes them poor, and none may pass 70 that was not past it.
+  bool solverFaces = false;
 };
 
 // Improves mesh in place; fixed marks the nodes that stay, by node number.

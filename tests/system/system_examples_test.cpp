@@ -118,9 +118,12 @@ TEST(SystemExamples, RadialLayoutsMeshSoundlyOnTheChannel) {
       const std::map<std::string, double> radii = EndRadii(network);
       ExpectPatchesCoverBoundary(mesh, radii);
       EXPECT_EQ(mesh.patches.size(), radii.size() + 1);
-      const vela::quality::QualityReport report = vela::quality::Assess(ToMemory(mesh), 0.0);
-      EXPECT_GE(vela::quality::SmallestScaledJacobian(report), runners < 8 ? 0.25 : 0.2);
-      EXPECT_LT(report.finiteVolume.maxSkewness, 4.0);
+      // Fit for a solver by the tool's verdict: no cell under a scaled
+      // Jacobian of 0.2, no face over 70 degrees non-orthogonal or over a
+      // skewness of 4, as OpenFOAM's checkMesh counts them.
+      const vela::quality::QualityReport report = vela::quality::Assess(ToMemory(mesh), 0.0, vela::quality::Limits{});
+      EXPECT_FALSE(vela::quality::HasFaults(report)) << vela::quality::DescribeFaults(report);
+      EXPECT_GE(vela::quality::SmallestScaledJacobian(report), runners < 6 ? 0.3 : 0.2);
       std::vector<vela::quality::MachinedRunner> channel;
       for (const SystemRunner& r : network.runners)
         channel.push_back({PointAt(network, r.from), PointAt(network, r.to), r.radiusFrom, r.radiusTo});
