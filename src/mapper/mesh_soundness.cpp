@@ -368,8 +368,11 @@ inline VELA_INLINED void FillFace(Face& f, const int (&c)[size], int element, in
   } else {
     // The network sorts each diagonal first: the smallest corner is then at
     // one end of the diagonal with the smaller least end, and faces the
-    // other end. From the smallest on, next below previous is c1 < c3 where
-    // c0 is the smallest; every other place of it flips that once.
+    // other end. Whether the smallest's next corner is below its previous:
+    // c1 < c3 for the smallest at c0, c3 < c1 at c2, c2 < c0 at c1 and
+    // c0 < c2 at c3. The first term answers for c0; c2 < c0 flips it for
+    // c2, and the smallest on the other diagonal flips it again for c1 and
+    // c3 (the corners being all apart).
     const int a = std::min(c[0], c[2]), b = std::max(c[0], c[2]);
     const int d = std::min(c[1], c[3]), e = std::max(c[1], c[3]);
     const bool smallestOnFirst = a < d;
@@ -563,8 +566,8 @@ void TakeFaces(const int* row, int element, unsigned touching, Scratch& s, int& 
 // One element of kind K: counted collapsed, or batched for its corners, and
 // where it touches a candidate its faces that do collected.
 template <const KindTables& K>
-void Take(const int* row, int element, const unsigned char* candidates, const CornerJudge& judge, CornerBatch<K>& batch,
-          MeshSoundness& out, Scratch& s, int& faceCount) {
+void Take(const int* row, int element, const unsigned char* candidates, const CornerJudge& judge,
+          CornerBatch<K>& batch, MeshSoundness& out, Scratch& s, int& faceCount) {
   // The merge joins candidates only: an element with none is as the sweep
   // made it, its corners distinct and its faces those of the pattern. Most
   // elements have none, which one pass of ors tells; only the others learn
