@@ -372,3 +372,56 @@ TEST(Soundness, FaceTurnsAreReadFromEveryStartingCorner) {
       EXPECT_EQ(Of(folded.rows.Check()), (Counts{0, 0, 0, 0, 1, 0, 4})) << lowTurn << " " << highTurn;
     }
 }
+
+TEST(Soundness, TriangleTurnsAreReadFromEveryStartingCorner) {
+  // Two prisms stacked and joined at a triangle of candidates, their rows
+  // turned so that the smallest corner of each triangle stands at every
+  // place: the joined column stays sound, and the one folded back onto the
+  // section's side keeps its triangle shared in the same turn, the lower
+  // prism's three top edges closed by no boundary face above them.
+  Rows base;
+  const double triangle[3][2] = {{0, 0}, {1, 0}, {0, 1}};
+  int low[3], mid[3], high[3];
+  for (int k = 0; k < 3; ++k) low[k] = base.Node(triangle[k][0], triangle[k][1], 0);
+  for (int k = 0; k < 3; ++k) mid[k] = base.Node(triangle[k][0], triangle[k][1], 1, true);
+  for (int k = 0; k < 3; ++k) high[k] = base.Node(triangle[k][0], triangle[k][1], 2);
+  auto turned = [](const int (&bottom)[3], const int (&top)[3], int by) {
+    std::array<int, 8> row{};
+    for (int k = 0; k < 3; ++k) {
+      row[static_cast<size_t>(k)] = bottom[(k + by) % 3];
+      row[static_cast<size_t>(k + 3)] = top[(k + by) % 3];
+    }
+    return row;
+  };
+  for (int lowTurn = 0; lowTurn < 3; ++lowTurn)
+    for (int highTurn = 0; highTurn < 3; ++highTurn) {
+      Rows joined = base;
+      joined.Element(turned(low, mid, lowTurn));
+      joined.Element(turned(mid, high, highTurn));
+      EXPECT_EQ(Of(joined.Check()), kSound) << lowTurn << " " << highTurn;
+      Rows folded = base;
+      for (int k = 0; k < 3; ++k) folded.nodes[static_cast<size_t>(high[k])][2] = 0.0;
+      folded.Element(turned(low, mid, lowTurn));
+      folded.Element(turned(high, mid, highTurn));
+      EXPECT_EQ(Of(folded.Check()), (Counts{0, 0, 0, 0, 1, 0, 3})) << lowTurn << " " << highTurn;
+    }
+}
+
+TEST(Soundness, QuadrilateralsOnTheSameCornersJoinedCrosswiseAreFound) {
+  // The upper hexahedron names the section's four corners for its bottom,
+  // but runs round them crosswise (each turn of the crossing, from every
+  // starting corner): the two faces share their corners without running
+  // round them in opposite turns, so the section face counts as shared the
+  // same way, however the upper element's own corners fare.
+  const int crossings[2][4] = {{0, 2, 1, 3}, {0, 1, 3, 2}};
+  for (const auto& crossing : crossings)
+    for (int by = 0; by < 4; ++by) {
+      Column c;
+      std::array<int, 8>& upper = c.rows.elements[2];
+      for (int k = 0; k < 4; ++k) upper[static_cast<size_t>(k)] = c.mid[crossing[(k + by) % 4]];
+      const Counts found = Of(c.rows.Check());
+      EXPECT_EQ(found.sameTurn, 1) << crossing[1] << " " << by;
+      EXPECT_EQ(found.overShared + found.openSection + found.collapsed + found.nonFinite, 0)
+          << crossing[1] << " " << by;
+    }
+}

@@ -155,6 +155,7 @@ constexpr int kBatch = 4;
 #if defined(__GNUC__)
 #define VELA_LANE_VECTORS 1
 typedef double Lanes __attribute__((vector_size(kBatch * sizeof(double))));
+typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
 static_assert(sizeof(Lanes) == 4 * sizeof(double), "a batch row is four doubles");
 #else
 #define VELA_LANE_VECTORS 0
@@ -194,10 +195,24 @@ struct CornerBatch {
       const double* n1 = nodes[rows[1][k]];
       const double* n2 = nodes[rows[2][k]];
       const double* n3 = nodes[rows[3][k]];
-      for (int a = 0; a < 3; ++a) {
-        const Lanes row = {n0[a], n1[a], n2[a], n3[a]};
-        std::memcpy(w.p[k][a], &row, sizeof row);
-      }
+      // x and y of a node are side by side: read as one pair, two nodes'
+      // pairs make a vector and two such vectors interleave into the x and
+      // y rows, where four single reads and their inserts per row cost
+      // about half again as many instructions. z is read alone: a wider
+      // read would pass the last node.
+      Pair xy0, xy1, xy2, xy3;
+      std::memcpy(&xy0, n0, sizeof xy0);
+      std::memcpy(&xy1, n1, sizeof xy1);
+      std::memcpy(&xy2, n2, sizeof xy2);
+      std::memcpy(&xy3, n3, sizeof xy3);
+      const Lanes even = __builtin_shufflevector(xy0, xy2, 0, 1, 2, 3);  // x0 y0 x2 y2
+      const Lanes odd = __builtin_shufflevector(xy1, xy3, 0, 1, 2, 3);   // x1 y1 x3 y3
+      const Lanes x = __builtin_shufflevector(even, odd, 0, 4, 2, 6);
+      const Lanes y = __builtin_shufflevector(even, odd, 1, 5, 3, 7);
+      const Lanes z = {n0[2], n1[2], n2[2], n3[2]};
+      std::memcpy(w.p[k][0], &x, sizeof x);
+      std::memcpy(w.p[k][1], &y, sizeof y);
+      std::memcpy(w.p[k][2], &z, sizeof z);
     }
 #else
     for (int l = 0; l < kBatch; ++l) {
@@ -303,65 +318,80 @@ unsigned long long Word(int a, int b) {
   return (static_cast<unsigned long long>(static_cast<unsigned>(a)) << 32) | static_cast<unsigned>(b);
 }
 
+// Which way a face runs round its corners, in a few bits beside its sorted
+// corners: two faces on the same corners run round them in opposite turns
+// exactly when these bits differ in kTurnBit alone.
+//
+// Three corners run round one way or the other: kTurnBit is the parity of
+// the times the turn climbs from a corner to the next. Four corners are
+// also joined in one of three ways, told by which corner faces the
+// smallest across the face (1, 2 or 3 for the second, third or fourth
+// smallest; 0 on three corners); kTurnBit then says whether the smallest's
+// next corner is below its previous one. Bits rather than the turn itself:
+// they come from comparisons made side by side, where the turn from its
+// smallest corner was a chain of selections, and a face is then 24 bytes
+// instead of 40.
+constexpr unsigned kAcrossBits = 3u, kTurnBit = 4u, kTurnBits = kAcrossBits | kTurnBit;
+constexpr int kFaceShift = 3;  // above them, which face of its element it is
+
 struct Face {
   unsigned long long high, low;  // the sorted corners packed, 0 for an absent fourth
-  int cycle[4];                  // in the element's turn, starting at the smallest corner
-  int size;
+  unsigned turn;                 // the kTurnBits, and the face's place in its element
+  int element;                   // whose face it is
 
   bool SameCorners(const Face& other) const { return high == other.high && low == other.low; }
+  bool OppositeTurn(const Face& other) const { return ((turn ^ other.turn) & kTurnBits) == kTurnBit; }
+  int Place() const { return static_cast<int>(turn >> kFaceShift); }
+  int Size() const { return (low & 0xFFFFFFFFull) == 0 ? 3 : 4; }
+  int Corner(int i) const {
+    const unsigned long long word = i < 2 ? high : low;
+    return static_cast<int>(static_cast<unsigned>(i % 2 == 0 ? word >> 32 : word));
+  }
 };
 
-// The face on corners c (size of them, in the element's turn), filled in
-// place: built aside and copied, a face costs more than its sorting. Both
-// the turn's start and the sorted corners come from fixed networks of
-// minima and maxima, without a branch.
+// Face `place` of element `element`, on corners c (size of them, in the
+// element's turn, all apart), filled in place: built aside and copied, a
+// face costs more than its sorting. The sorted corners come from a fixed
+// network of minima and maxima, without a branch.
 template <int size>
-inline VELA_INLINED void FillFace(Face& f, const int (&c)[size]) {
-  f.size = size;
+inline VELA_INLINED void FillFace(Face& f, const int (&c)[size], int element, int place) {
+  f.element = element;
   if constexpr (size == 3) {
-    const int start = c[1] < c[0] ? (c[2] < c[1] ? 2 : 1) : (c[2] < c[0] ? 2 : 0);
-    f.cycle[0] = c[start];
-    f.cycle[1] = c[start == 2 ? 0 : start + 1];
-    f.cycle[2] = c[start == 0 ? 2 : start - 1];
-    f.cycle[3] = 0;
+    const unsigned climbs = static_cast<unsigned>(c[0] < c[1]) ^ static_cast<unsigned>(c[1] < c[2]) ^
+                            static_cast<unsigned>(c[2] < c[0]);
+    f.turn = climbs * kTurnBit | static_cast<unsigned>(place) << kFaceShift;
     const int lo = std::min(std::min(c[0], c[1]), c[2]);
     const int hi = std::max(std::max(c[0], c[1]), c[2]);
     const int mid = std::max(std::min(c[0], c[1]), std::min(std::max(c[0], c[1]), c[2]));
     f.high = Word(lo, mid);
     f.low = Word(hi, 0);
   } else {
-    int start = 0;
-    for (int i = 1; i < 4; ++i) start = c[i] < c[start] ? i : start;
-    // The turn from its smallest corner in two fixed steps, a half turn and
-    // then a quarter, each a selection: an index that varies would cost a
-    // trip through memory per corner.
-    const bool half = (start & 2) != 0, quarter = (start & 1) != 0;
-    const int h0 = half ? c[2] : c[0], h1 = half ? c[3] : c[1];
-    const int h2 = half ? c[0] : c[2], h3 = half ? c[1] : c[3];
-    f.cycle[0] = quarter ? h1 : h0;
-    f.cycle[1] = quarter ? h2 : h1;
-    f.cycle[2] = quarter ? h3 : h2;
-    f.cycle[3] = quarter ? h0 : h3;
-    const int a = std::min(c[0], c[1]), b = std::max(c[0], c[1]);
-    const int d = std::min(c[2], c[3]), e = std::max(c[2], c[3]);
+    // The network sorts each diagonal first: the smallest corner is then at
+    // one end of the diagonal with the smaller least end, and faces the
+    // other end. Whether the smallest's next corner is below its previous:
+    // c1 < c3 for the smallest at c0, c3 < c1 at c2, c2 < c0 at c1 and
+    // c0 < c2 at c3. The first term answers for c0; c2 < c0 flips it for
+    // c2, and the smallest on the other diagonal flips it again for c1 and
+    // c3 (the corners being all apart).
+    const int a = std::min(c[0], c[2]), b = std::max(c[0], c[2]);
+    const int d = std::min(c[1], c[3]), e = std::max(c[1], c[3]);
+    const bool smallestOnFirst = a < d;
+    const unsigned bit = static_cast<unsigned>(c[1] < c[3]) ^ static_cast<unsigned>(c[2] < c[0]) ^
+                         static_cast<unsigned>(!smallestOnFirst);
     const int lo = std::min(a, d), hi = std::max(b, e);
     const int x = std::max(a, d), y = std::min(b, e);
-    f.high = Word(lo, std::min(x, y));
-    f.low = Word(std::max(x, y), hi);
+    const int second = std::min(x, y), third = std::max(x, y);
+    const int across = smallestOnFirst ? b : e;
+    const unsigned rank = 1u + static_cast<unsigned>(across > second) + static_cast<unsigned>(across > third);
+    f.turn = rank | bit * kTurnBit | static_cast<unsigned>(place) << kFaceShift;
+    f.high = Word(lo, second);
+    f.low = Word(third, hi);
   }
 }
 
-// Two faces on the same corners that run round them in opposite turns.
-bool OppositeTurns(const Face& a, const Face& b) {
-  if (a.size != b.size) return false;
-  for (int i = 1; i < a.size; ++i)
-    if (a.cycle[i] != b.cycle[a.size - i]) return false;
-  return true;
-}
-
 bool AllCandidates(const Face& f, const unsigned char* candidates) {
-  for (int i = 0; i < f.size; ++i)
-    if (candidates[f.cycle[i]] == 0) return false;
+  for (int i = 0; i < f.Size(); ++i)
+    if (candidates[f.Corner(i)] == 0) return false;
   return true;
 }
 
@@ -463,10 +493,10 @@ void GroupFaces(int count, const unsigned char* candidates, MeshSoundness& out, 
       const int sharing = ++users[first];
       if (sharing == 2) {
         second[first] = i;
-        if (!OppositeTurns(faces[first], face)) ++out.sameTurnFaces;
+        if (!faces[first].OppositeTurn(face)) ++out.sameTurnFaces;
       } else if (sharing == 3) {
         ++out.overSharedFaces;
-        if (!OppositeTurns(faces[first], faces[second[first]])) --out.sameTurnFaces;
+        if (!faces[first].OppositeTurn(faces[second[first]])) --out.sameTurnFaces;
       }
       break;
     }
@@ -478,15 +508,25 @@ void GroupFaces(int count, const unsigned char* candidates, MeshSoundness& out, 
   }
 }
 
+// The corners of face f in its element's turn, their number returned.
+int CycleOf(const Face& f, const int (*elements)[8], int (&cycle)[4]) {
+  const int* row = elements[f.element];
+  const KindTables& kind = TablesFor(CornerCount(row));
+  const int place = f.Place();
+  for (int i = 0; i < kind.faceSize[place]; ++i) cycle[i] = row[kind.faces[place][i]];
+  return kind.faceSize[place];
+}
+
 // Edges of boundary faces that touch a candidate: each must be closed by
 // exactly one other boundary face running the other way.
-int OpenEdges(Scratch& s, const unsigned char* candidates) {
+int OpenEdges(Scratch& s, const int (*elements)[8], const unsigned char* candidates) {
   s.edges.clear();
   for (int index : s.boundary) {
-    const Face& f = s.faces[static_cast<size_t>(index)];
-    for (int i = 0; i < f.size; ++i) {
-      const int a = f.cycle[i];
-      const int b = f.cycle[i + 1 < f.size ? i + 1 : 0];
+    int cycle[4];
+    const int size = CycleOf(s.faces[static_cast<size_t>(index)], elements, cycle);
+    for (int i = 0; i < size; ++i) {
+      const int a = cycle[i];
+      const int b = cycle[i + 1 < size ? i + 1 : 0];
       if (candidates[a] == 0 && candidates[b] == 0) continue;
       s.edges.push_back({std::min(a, b), std::max(a, b), a < b ? 1 : 0});
     }
@@ -505,29 +545,29 @@ int OpenEdges(Scratch& s, const unsigned char* candidates) {
 
 // Face f of an element of kind K, collected where it touches a candidate.
 template <const KindTables& K, int f>
-void TakeFace(const int* row, unsigned touching, Scratch& s, int& faceCount) {
+void TakeFace(const int* row, int element, unsigned touching, Scratch& s, int& faceCount) {
   constexpr const EdgeTables& E = Derived<K>::edges;
   if ((touching & E.faceMask[f]) == 0) return;
   constexpr int size = K.faceSize[f];
   int c[size];
   for (int i = 0; i < size; ++i) c[i] = row[K.faces[f][i]];
-  FillFace<size>(s.faces[static_cast<size_t>(faceCount++)], c);
+  FillFace<size>(s.faces[static_cast<size_t>(faceCount++)], c, element, f);
 }
 
 template <const KindTables& K, int... f>
-void TakeFaces(const int* row, unsigned touching, Scratch& s, int& faceCount,
+void TakeFaces(const int* row, int element, unsigned touching, Scratch& s, int& faceCount,
                std::integer_sequence<int, f...>) {
   // Room for every face of the element, so that none is checked for it.
   if (s.faces.size() < static_cast<size_t>(faceCount + K.faceCount))
     s.faces.resize(std::max<size_t>(2 * s.faces.size(), 64));
-  (TakeFace<K, f>(row, touching, s, faceCount), ...);
+  (TakeFace<K, f>(row, element, touching, s, faceCount), ...);
 }
 
 // One element of kind K: counted collapsed, or batched for its corners, and
 // where it touches a candidate its faces that do collected.
 template <const KindTables& K>
-void Take(const int* row, const unsigned char* candidates, const CornerJudge& judge, CornerBatch<K>& batch,
-          MeshSoundness& out, Scratch& s, int& faceCount) {
+void Take(const int* row, int element, const unsigned char* candidates, const CornerJudge& judge,
+          CornerBatch<K>& batch, MeshSoundness& out, Scratch& s, int& faceCount) {
   // The merge joins candidates only: an element with none is as the sweep
   // made it, its corners distinct and its faces those of the pattern. Most
   // elements have none, which one pass of ors tells; only the others learn
@@ -544,7 +584,8 @@ void Take(const int* row, const unsigned char* candidates, const CornerJudge& ju
   }
   batch.Add(row);
   if (batch.count == kBatch) out.invertedElements += judge.Inverted(batch);
-  if (touching != 0) TakeFaces<K>(row, touching, s, faceCount, std::make_integer_sequence<int, K.faceCount>());
+  if (touching != 0)
+    TakeFaces<K>(row, element, touching, s, faceCount, std::make_integer_sequence<int, K.faceCount>());
 }
 
 // Whether any coordinate is infinite or not a number: its exponent bits
@@ -636,10 +677,10 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
   for (int e = 1; e <= elementCount; ++e) {
     const int* row = elements[e];
     switch (CornerCount(row)) {
-      case 4: Take(row, candidates, judge, tetra, out, s, faceCount); break;
-      case 5: Take(row, candidates, judge, pyramid, out, s, faceCount); break;
-      case 6: Take(row, candidates, judge, prism, out, s, faceCount); break;
-      default: Take(row, candidates, judge, hexa, out, s, faceCount);
+      case 4: Take(row, e, candidates, judge, tetra, out, s, faceCount); break;
+      case 5: Take(row, e, candidates, judge, pyramid, out, s, faceCount); break;
+      case 6: Take(row, e, candidates, judge, prism, out, s, faceCount); break;
+      default: Take(row, e, candidates, judge, hexa, out, s, faceCount);
     }
   }
   if (tetra.count > 0) out.invertedElements += judge.Inverted(tetra);
@@ -648,7 +689,7 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
   if (hexa.count > 0) out.invertedElements += judge.Inverted(hexa);
 
   GroupFaces(faceCount, candidates, out, s);
-  out.openBoundaryEdges = OpenEdges(s, candidates);
+  out.openBoundaryEdges = OpenEdges(s, elements, candidates);
   return out;
 }
 
