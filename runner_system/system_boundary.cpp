@@ -49,15 +49,22 @@ struct FaceRecord {
   std::uint8_t face;
 };
 
-std::vector<FaceRecord> AllFaces(const std::vector<SystemElement>& elements) {
+// What the face search needs of an element: its corner count and nodes.
+int CornersOf(const SystemElement& element) { return element.corners; }
+const std::array<int, 8>& NodesOf(const SystemElement& element) { return element.nodes; }
+int CornersOf(const Element& element) { return element.CornerCount(); }
+const std::array<int, 8>& NodesOf(const Element& element) { return element.corners; }
+
+template <class ElementRow>
+std::vector<FaceRecord> AllFaces(const std::vector<ElementRow>& elements) {
   std::vector<FaceRecord> records;
   records.reserve(elements.size() * 6);
   for (std::size_t e = 0; e < elements.size(); ++e) {
-    const std::vector<Corners>& table = FaceTable(elements[e].corners);
+    const std::vector<Corners>& table = FaceTable(CornersOf(elements[e]));
     for (std::size_t f = 0; f < table.size(); ++f) {
       FaceRecord record{{0, 0, 0, std::numeric_limits<int>::max()}, e, static_cast<std::uint8_t>(f)};
       for (std::size_t k = 0; k < table[f].size(); ++k)
-        record.key[k] = elements[e].nodes[static_cast<std::size_t>(table[f][k])];
+        record.key[k] = NodesOf(elements[e])[static_cast<std::size_t>(table[f][k])];
       std::sort(record.key.begin(), record.key.end());
       records.push_back(record);
     }
@@ -83,7 +90,10 @@ std::vector<Corners> OutwardFaces(const SystemElement& element) {
   return faces;
 }
 
-std::vector<Corners> BoundaryFaces(const std::vector<SystemElement>& elements) {
+namespace {
+
+template <class ElementRow>
+std::vector<BoundaryFace> BoundaryOf(const std::vector<ElementRow>& elements) {
   const std::vector<FaceRecord> records = AllFaces(elements);
   // Faces with the same corners share their smallest corner: a counting sort
   // by it, then a sort within each small bucket, brings them together.
@@ -109,63 +119,102 @@ std::vector<Corners> BoundaryFaces(const std::vector<SystemElement>& elements) {
   }
   // In element order, as the elements came.
   std::sort(once.begin(), once.end());
-  std::vector<Corners> boundary;
+  std::vector<BoundaryFace> boundary;
   boundary.reserve(once.size());
   for (const auto& [element, face] : once) {
-    Corners corners;
-    for (int k : FaceTable(elements[element].corners)[face])
-      corners.push_back(elements[element].nodes[static_cast<std::size_t>(k)]);
-    boundary.push_back(std::move(corners));
+    const Corners& local = FaceTable(CornersOf(elements[element]))[face];
+    BoundaryFace row;
+    row.corners = static_cast<int>(local.size());
+    row.nodes.fill(-1);
+    for (std::size_t k = 0; k < local.size(); ++k)
+      row.nodes[k] = NodesOf(elements[element])[static_cast<std::size_t>(local[k])];
+    boundary.push_back(row);
   }
   return boundary;
 }
 
-std::vector<BoundaryFace> FindBoundary(const std::vector<Corners>& regionFaces,
-                                       const std::vector<std::vector<int>>& endNodes) {
-  std::unordered_map<int, int> patchOfNode;
+}  // namespace
+
+std::vector<BoundaryFace> BoundaryFaceRows(const std::vector<SystemElement>& elements) { return BoundaryOf(elements); }
+std::vector<BoundaryFace> BoundaryFaceRows(const std::vector<Element>& elements) { return BoundaryOf(elements); }
+
+std::vector<Corners> BoundaryFaces(const std::vector<SystemElement>& elements) {
+  std::vector<Corners> faces;
+  for (const BoundaryFace& row : BoundaryOf(elements)) faces.emplace_back(row.nodes.begin(), row.nodes.begin() + row.corners);
+  return faces;
+}
+
+std::vector<BoundaryFace> FindBoundary(const std::vector<BoundaryFace>& regionFaces,
+                                       const std::vector<std::vector<int>>& endNodes, std::size_t nodeCount,
+                                       const std::vector<char>* onSection) {
+  std::vector<int> patchOfNode(nodeCount, 0);
   for (std::size_t patch = 0; patch < endNodes.size(); ++patch)
-    for (int node : endNodes[patch]) patchOfNode[node] = static_cast<int>(patch) + 1;
-  auto patchOf = [&](const Corners& face) {
-    const auto first = patchOfNode.find(face[0]);
-    if (first == patchOfNode.end()) return 0;
-    const bool onEnd = std::all_of(face.begin(), face.end(), [&](int node) {
-      const auto found = patchOfNode.find(node);
-      return found != patchOfNode.end() && found->second == first->second;
-    });
-    return onEnd ? first->second : 0;
+    for (int node : endNodes[patch]) patchOfNode[static_cast<std::size_t>(node)] = static_cast<int>(patch) + 1;
+  auto patchOf = [&](const BoundaryFace& face) {
+    const int first = patchOfNode[static_cast<std::size_t>(face.nodes[0])];
+    for (int k = 1; k < face.corners; ++k)
+      if (patchOfNode[static_cast<std::size_t>(face.nodes[static_cast<std::size_t>(k)])] != first) return 0;
+    return first;
   };
+  // Only a face whose every corner lies on a section that two regions share
+  // can be found twice: every other node belongs to one region, whose own
+  // faces are each found once. So where the caller knows those nodes, only
+  // such faces are sorted to find the pairs.
   std::vector<std::pair<std::array<int, 4>, std::size_t>> keyed;
-  keyed.reserve(regionFaces.size());
   for (std::size_t i = 0; i < regionFaces.size(); ++i) {
+    const BoundaryFace& face = regionFaces[i];
+    if (onSection != nullptr &&
+        !std::all_of(face.nodes.begin(), face.nodes.begin() + face.corners,
+                     [&](int node) { return (*onSection)[static_cast<std::size_t>(node)] != 0; }))
+      continue;
     std::array<int, 4> key{0, 0, 0, std::numeric_limits<int>::max()};
-    std::copy(regionFaces[i].begin(), regionFaces[i].end(), key.begin());
+    std::copy(face.nodes.begin(), face.nodes.begin() + face.corners, key.begin());
     std::sort(key.begin(), key.end());
     keyed.emplace_back(key, i);
   }
   std::sort(keyed.begin(), keyed.end());
-  std::vector<std::size_t> once;
+  std::vector<char> inside(regionFaces.size(), 0);
   for (std::size_t i = 0; i < keyed.size();) {
     std::size_t j = i + 1;
     while (j < keyed.size() && keyed[j].first == keyed[i].first) ++j;
-    if (j == i + 1) once.push_back(keyed[i].second);
+    if (j > i + 1)
+      for (std::size_t k = i; k < j; ++k) inside[keyed[k].second] = 1;
     i = j;
   }
-  std::sort(once.begin(), once.end());
+  // Grouped by patch, the wall first, as the files keep them; within a
+  // patch in the order the regions gave them.
   std::vector<BoundaryFace> faces;
-  faces.reserve(once.size());
-  for (std::size_t i : once) {
-    const Corners& face = regionFaces[i];
+  std::vector<std::size_t> perPatch(endNodes.size() + 1, 0);
+  for (std::size_t i = 0; i < regionFaces.size(); ++i)
+    if (!inside[i]) ++perPatch[static_cast<std::size_t>(patchOf(regionFaces[i]))];
+  std::vector<std::size_t> at(perPatch.size(), 0);
+  for (std::size_t p = 1; p < perPatch.size(); ++p) at[p] = at[p - 1] + perPatch[p - 1];
+  faces.resize(at.back() + perPatch.back());
+  for (std::size_t i = 0; i < regionFaces.size(); ++i) {
+    if (inside[i]) continue;
+    BoundaryFace row = regionFaces[i];
+    row.patch = patchOf(row);
+    faces[at[static_cast<std::size_t>(row.patch)]++] = row;
+  }
+  return faces;
+}
+
+std::vector<BoundaryFace> FindBoundary(const std::vector<Corners>& regionFaces,
+                                       const std::vector<std::vector<int>>& endNodes) {
+  std::vector<BoundaryFace> rows;
+  rows.reserve(regionFaces.size());
+  std::size_t nodeCount = 0;
+  for (const Corners& face : regionFaces) {
     BoundaryFace row;
     row.corners = static_cast<int>(face.size());
     row.nodes.fill(-1);
     std::copy(face.begin(), face.end(), row.nodes.begin());
-    row.patch = patchOf(face);
-    faces.push_back(row);
+    for (const int node : face) nodeCount = std::max(nodeCount, static_cast<std::size_t>(node) + 1);
+    rows.push_back(row);
   }
-  // Grouped by patch, the wall first, as the files keep them.
-  std::stable_sort(faces.begin(), faces.end(),
-                   [](const BoundaryFace& a, const BoundaryFace& b) { return a.patch < b.patch; });
-  return faces;
+  for (const std::vector<int>& nodes : endNodes)
+    for (const int node : nodes) nodeCount = std::max(nodeCount, static_cast<std::size_t>(node) + 1);
+  return FindBoundary(rows, endNodes, nodeCount);
 }
 
 bool AllPositive(const SystemMesh& mesh, std::size_t first) {
