@@ -21,9 +21,8 @@ Vec3 TurnOnto(const Vec3& v, const Vec3& a, const Vec3& b) {
   return Add(Add(Scale(v, c), Cross(k, v)), Scale(k, Dot(k, v) / (1.0 + c)));
 }
 
-// v turned by angle about unit axis.
-Vec3 TurnAbout(const Vec3& v, const Vec3& axis, double angle) {
-  const double c = std::cos(angle), s = std::sin(angle);
+// v turned about unit axis by the angle of the given cosine and sine.
+Vec3 TurnAbout(const Vec3& v, const Vec3& axis, double c, double s) {
   return Add(Add(Scale(v, c), Scale(Cross(axis, v), s)), Scale(axis, Dot(axis, v) * (1.0 - c)));
 }
 
@@ -36,17 +35,31 @@ SectionFace Reversed(SectionFace face) {
 // For each face, which of its edges (edge k from corner k to the next) lie
 // on the rim of the section: those no other face shares.
 std::vector<std::array<bool, 4>> RimEdges(const std::vector<SectionFace>& faces) {
-  std::map<std::pair<int, int>, int> uses;
-  auto edge = [](const SectionFace& face, int k) {
-    const int a = face.at[static_cast<std::size_t>(k)];
-    const int b = face.at[static_cast<std::size_t>((k + 1) % face.corners)];
-    return std::pair<int, int>(std::min(a, b), std::max(a, b));
+  // Every edge with its face and place, sorted by its two nodes: an edge
+  // that meets no twin is on the rim.
+  struct EdgeUse {
+    int low, high;
+    std::size_t face;
+    int k;
   };
-  for (const SectionFace& face : faces)
-    for (int k = 0; k < face.corners; ++k) ++uses[edge(face, k)];
-  std::vector<std::array<bool, 4>> rim(faces.size(), {false, false, false, false});
+  std::vector<EdgeUse> uses;
+  uses.reserve(faces.size() * 4);
   for (std::size_t f = 0; f < faces.size(); ++f)
-    for (int k = 0; k < faces[f].corners; ++k) rim[f][static_cast<std::size_t>(k)] = uses[edge(faces[f], k)] == 1;
+    for (int k = 0; k < faces[f].corners; ++k) {
+      const int a = faces[f].at[static_cast<std::size_t>(k)];
+      const int b = faces[f].at[static_cast<std::size_t>((k + 1) % faces[f].corners)];
+      uses.push_back({std::min(a, b), std::max(a, b), f, k});
+    }
+  std::sort(uses.begin(), uses.end(), [](const EdgeUse& x, const EdgeUse& y) {
+    return x.low != y.low ? x.low < y.low : x.high < y.high;
+  });
+  std::vector<std::array<bool, 4>> rim(faces.size(), {false, false, false, false});
+  for (std::size_t i = 0; i < uses.size();) {
+    std::size_t j = i + 1;
+    while (j < uses.size() && uses[j].low == uses[i].low && uses[j].high == uses[i].high) ++j;
+    if (j == i + 1) rim[uses[i].face][static_cast<std::size_t>(uses[i].k)] = true;
+    i = j;
+  }
   return rim;
 }
 
@@ -142,9 +155,23 @@ bool SweepRunnerInto(const Section& from, const Section& to, const SectionJoin& 
   const std::size_t count = from.nodes.size();
   std::vector<int> lower = from.nodes, upper(count);
   std::vector<Vec3> lowerAt = from.places, upperAt(count);
+  // What of each node's offset is the same on every layer.
+  std::vector<Vec3> square(count);
+  std::vector<double> alongA(count), alongB(count);
+  for (std::size_t k = 0; k < count; ++k) {
+    const Vec3 offsetA = Sub(from.places[k], from.origin);
+    const Vec3 offsetB = Sub(to.places[static_cast<std::size_t>(join.to[k])], to.origin);
+    alongA[k] = Dot(offsetA, axis);
+    alongB[k] = Dot(offsetB, axis);
+    square[k] = Sub(offsetA, Scale(axis, alongA[k]));
+  }
   bool positive = true;
   for (int layer = 1; layer <= layers; ++layer) {
     const double t = static_cast<double>(layer) / layers;
+    const double radius = from.radius + t * (to.radius - from.radius);
+    const double angle = t * join.twist;
+    const double cosine = std::cos(angle), sine = std::sin(angle);
+    const Vec3 centre = Add(from.origin, Scale(along, t));
     for (std::size_t k = 0; k < count; ++k) {
       const auto joined = static_cast<std::size_t>(join.to[k]);
       if (layer == layers) {
@@ -152,14 +179,8 @@ bool SweepRunnerInto(const Section& from, const Section& to, const SectionJoin& 
         upperAt[k] = to.places[joined];
         continue;
       }
-      const Vec3 offsetA = Sub(from.places[k], from.origin);
-      const Vec3 offsetB = Sub(to.places[joined], to.origin);
-      const double alongA = Dot(offsetA, axis), alongB = Dot(offsetB, axis);
-      const Vec3 square = Sub(offsetA, Scale(axis, alongA));
-      const double radius = from.radius + t * (to.radius - from.radius);
-      const Vec3 turned = Scale(TurnAbout(square, axis, t * join.twist), radius / from.radius);
-      const Vec3 centre = Add(from.origin, Scale(along, t));
-      const Vec3 p = Add(Add(centre, turned), Scale(axis, alongA + t * (alongB - alongA)));
+      const Vec3 turned = Scale(TurnAbout(square[k], axis, cosine, sine), radius / from.radius);
+      const Vec3 p = Add(Add(centre, turned), Scale(axis, alongA[k] + t * (alongB[k] - alongA[k])));
       *nodes++ = p;
       upperAt[k] = p;
       upper[k] = firstNode++;
