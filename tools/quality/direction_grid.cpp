@@ -211,7 +211,9 @@ void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::
   along.reserve(members.size());
   across.reserve(members.size());
   for (size_t m = 0; m < members.size(); ++m) {
-    const Box& b = boxes.emplace_back(LocalBox(g, pieceAt(static_cast<size_t>(members[m]))));
+    const Piece piece = pieceAt(static_cast<size_t>(members[m]));
+    g.faces = g.faces || piece.face;
+    const Box& b = boxes.emplace_back(LocalBox(g, piece));
     if (m == 0) g.region = b;
     for (size_t a = 0; a < 3; ++a) {
       g.region.lo[a] = std::min(g.region.lo[a], b.lo[a]);
@@ -256,7 +258,11 @@ bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector
     g.dims = {1, 1, 1};
     return false;
   }
-  const double maxCells = 8.0 * static_cast<double>(g.members.size()) + 4096.0;
+  // Only occupied cells are kept, so for a point's queries (elements) the
+  // count matters only as far as a cell's key must fit 64 bits. A box's
+  // queries (faces) look up every cell the box meets, so there the cells
+  // stay few enough that a face meets a few of them.
+  const double maxCells = g.faces ? 8.0 * static_cast<double>(g.members.size()) + 4096.0 : 1e18;
   while (!(cellsNeeded() <= maxCells))
     for (double& h : g.cellSize) h *= 1.5;
   for (size_t a = 0; a < 3; ++a)
@@ -264,11 +270,10 @@ bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector
   return true;
 }
 
-// Counts each cell's members, then places them: no list of (cell, member)
-// pairs to sort or to hold.
+// Numbers the occupied cells as members first reach them and counts their
+// members, then places the members: no list of (cell, member) pairs to sort
+// or to hold. Each cell's members come in member order.
 void DirectionGrid::FillCells(Group& g) {
-  const size_t cells = static_cast<size_t>(g.dims[0] * g.dims[1] * g.dims[2]);
-  g.cellStart.assign(cells + 1, 0);
   std::vector<char> gridded(g.members.size(), 0);
   std::uint64_t placed = 0;
   for (size_t m = 0; m < g.members.size(); ++m) {
@@ -276,25 +281,54 @@ void DirectionGrid::FillCells(Group& g) {
     const std::int64_t spans = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
     // Past four billion places (hundreds of millions of pieces) the rest
     // join the large ones rather than overflow the cell counts.
-    if (spans > kMaxCellsPerMember || placed + static_cast<std::uint64_t>(spans) > UINT32_MAX) {
+    if (spans > kMaxCellsPerMember || placed + static_cast<std::uint64_t>(spans) >= UINT32_MAX) {
       g.large.push_back(static_cast<std::uint32_t>(m));
       continue;
     }
     placed += static_cast<std::uint64_t>(spans);
     gridded[m] = 1;
-    for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
-      for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
-        for (std::int64_t z = lo[2]; z <= hi[2]; ++z) ++g.cellStart[g.IndexOf({x, y, z}) + 1];
   }
-  for (size_t c = 0; c < cells; ++c) g.cellStart[c + 1] += g.cellStart[c];
-  g.cellMembers.resize(g.cellStart[cells]);
-  std::vector<std::uint32_t> fill(g.cellStart.begin(), g.cellStart.end() - 1);
+  // A table at most half full: twice the places, a power of two.
+  std::uint64_t slots = 16;
+  while (slots < 2 * placed) slots *= 2;
+  g.slots.assign(static_cast<size_t>(slots), Group::kNoCell);
+  g.slotMask = slots - 1;
+  std::vector<std::uint32_t> count;
+  const auto cellOf = [&](std::uint64_t key) {
+    for (std::uint64_t s = Group::Spread(key) & g.slotMask;; s = (s + 1) & g.slotMask) {
+      std::uint32_t& k = g.slots[static_cast<size_t>(s)];
+      if (k == Group::kNoCell) {
+        k = static_cast<std::uint32_t>(g.cellKeys.size());
+        g.cellKeys.push_back(key);
+        count.push_back(0);
+        return k;
+      }
+      if (g.cellKeys[k] == key) return k;
+    }
+  };
+  std::vector<std::uint32_t> cellsOfMembers;  // each gridded member's cells in turn
+  cellsOfMembers.reserve(static_cast<size_t>(placed));
   for (size_t m = 0; m < g.members.size(); ++m) {
     if (!gridded[m]) continue;
     const auto [lo, hi] = CellsOf(g, g.members[m]);
     for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
       for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
-        for (std::int64_t z = lo[2]; z <= hi[2]; ++z) g.cellMembers[fill[g.IndexOf({x, y, z})]++] = static_cast<std::uint32_t>(m);
+        for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
+          const std::uint32_t k = cellOf(g.IndexOf({x, y, z}));
+          ++count[k];
+          cellsOfMembers.push_back(k);
+        }
+  }
+  g.cellStart.assign(g.cellKeys.size() + 1, 0);
+  for (size_t k = 0; k < count.size(); ++k) g.cellStart[k + 1] = g.cellStart[k] + count[k];
+  g.cellMembers.resize(g.cellStart.back());
+  std::vector<std::uint32_t> fill(g.cellStart.begin(), g.cellStart.end() - 1);
+  size_t next = 0;
+  for (size_t m = 0; m < g.members.size(); ++m) {
+    if (!gridded[m]) continue;
+    const auto [lo, hi] = CellsOf(g, g.members[m]);
+    const std::int64_t spans = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
+    for (std::int64_t i = 0; i < spans; ++i) g.cellMembers[fill[cellsOfMembers[next++]]++] = static_cast<std::uint32_t>(m);
   }
 }
 

@@ -13,6 +13,7 @@
 
 #include "vec.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -85,14 +86,39 @@ private:
     FrameKey key{};
     Vec u{}, v{}, w{};  // u along the group's pieces, or w along their normal
     Box region;         // in (u, v, w), around every member
+    bool faces = false;  // whether the members are faces, met by boxes
     std::array<double, 3> cellSize{1, 1, 1};
     Cells dims{1, 1, 1};
     std::vector<Entry> members;
-    // Members of cell c: cellMembers[cellStart[c] .. cellStart[c + 1]), as
-    // positions in members. Four bytes a place: a member lies in a few cells.
+    // Only the cells that hold members are kept, so that the cells can be
+    // as small as the members however little of the group's region the
+    // members fill (a network of thin runners spread over a plate). Members
+    // of the k-th cell kept: cellMembers[cellStart[k] .. cellStart[k + 1]),
+    // as positions in members; a cell's key (IndexOf) finds k through an
+    // open-addressed table. Four bytes a place: a member lies in a few cells.
+    std::vector<std::uint64_t> cellKeys;
     std::vector<std::uint32_t> cellStart;
     std::vector<std::uint32_t> cellMembers;
+    std::vector<std::uint32_t> slots;  // positions in cellKeys, kNoCell where empty
+    std::uint64_t slotMask = 0;
     std::vector<std::uint32_t> large;  // members far larger than the cells, met by every query
+
+    static constexpr std::uint32_t kNoCell = 0xffffffffu;
+    static std::uint64_t Spread(std::uint64_t value) {
+      value ^= value >> 33;
+      value *= 0xff51afd7ed558ccdULL;
+      value ^= value >> 33;
+      return value;
+    }
+    // The members of the cell with this key: [first, last) in cellMembers.
+    std::pair<std::uint32_t, std::uint32_t> MembersOf(std::uint64_t cell) const {
+      if (slots.empty()) return {0, 0};
+      for (std::uint64_t s = Spread(cell) & slotMask;; s = (s + 1) & slotMask) {
+        const std::uint32_t k = slots[s];
+        if (k == kNoCell) return {0, 0};
+        if (cellKeys[k] == cell) return {cellStart[k], cellStart[k + 1]};
+      }
+    }
 
     Vec Local(const Vec& p) const {
       return {u[0] * p[0] + u[1] * p[1] + u[2] * p[2], v[0] * p[0] + v[1] * p[1] + v[2] * p[2],
@@ -107,8 +133,8 @@ private:
       }
       return c;
     }
-    std::size_t IndexOf(const Cells& c) const {
-      return static_cast<std::size_t>((c[0] * dims[1] + c[1]) * dims[2] + c[2]);
+    std::uint64_t IndexOf(const Cells& c) const {
+      return static_cast<std::uint64_t>((c[0] * dims[1] + c[1]) * dims[2] + c[2]);
     }
     Entry EntryOf(const Box& local, int piece) const;
   };
@@ -156,8 +182,8 @@ bool DirectionGrid::AnyAt(const Vec& p, Visit&& visit) const {
     const Vec from{q[0] - g.region.lo[0], q[1] - g.region.lo[1], q[2] - g.region.lo[2]};
     for (const std::uint32_t m : g.large)
       if (EntryHolds(g.members[m], from) && visit(g.members[m].piece)) return true;
-    const std::size_t c = g.IndexOf(g.CellOf(from));
-    for (std::uint32_t k = g.cellStart[c]; k < g.cellStart[c + 1]; ++k) {
+    const auto [first, last] = g.MembersOf(g.IndexOf(g.CellOf(from)));
+    for (std::uint32_t k = first; k < last; ++k) {
       const Entry& e = g.members[g.cellMembers[k]];
       if (EntryHolds(e, from) && visit(e.piece)) return true;
     }
@@ -167,7 +193,8 @@ bool DirectionGrid::AnyAt(const Vec& p, Visit&& visit) const {
 
 template <class Visit>
 bool DirectionGrid::AnyNear(const Piece& query, Visit&& visit) const {
-  // A query box covering more cells than this scans the group's members.
+  // A query box covering more cells than this (or than a group of few
+  // members has) scans the group's members.
   constexpr std::int64_t kMaxCellsPerQuery = 64;
   for (const Group& g : m_groups) {
     const Box q = LocalBox(g, query);
@@ -175,7 +202,8 @@ bool DirectionGrid::AnyNear(const Piece& query, Visit&& visit) const {
     const Box from{{q.lo[0] - g.region.lo[0], q.lo[1] - g.region.lo[1], q.lo[2] - g.region.lo[2]},
                    {q.hi[0] - g.region.lo[0], q.hi[1] - g.region.lo[1], q.hi[2] - g.region.lo[2]}};
     const auto lo = g.CellOf(from.lo), hi = g.CellOf(from.hi);
-    if ((hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1) > kMaxCellsPerQuery) {
+    const std::int64_t cells = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
+    if (cells > std::max<std::int64_t>(kMaxCellsPerQuery, static_cast<std::int64_t>(g.members.size() / 16))) {
       for (const Entry& e : g.members)
         if (EntryMeets(e, from) && visit(e.piece)) return true;
       continue;
@@ -185,8 +213,8 @@ bool DirectionGrid::AnyNear(const Piece& query, Visit&& visit) const {
     for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
       for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
         for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
-          const std::size_t c = g.IndexOf({x, y, z});
-          for (std::uint32_t k = g.cellStart[c]; k < g.cellStart[c + 1]; ++k) {
+          const auto [first, last] = g.MembersOf(g.IndexOf({x, y, z}));
+          for (std::uint32_t k = first; k < last; ++k) {
             const Entry& e = g.members[g.cellMembers[k]];
             if (EntryMeets(e, from) && visit(e.piece)) return true;
           }

@@ -5,6 +5,7 @@
 // FillShape).
 
 #include "direction_grid.h"
+#include "parallel.h"
 #include "quality_detail.h"
 #include "vec.h"
 
@@ -114,14 +115,27 @@ bool Inside(const Vec& p, const Corners& at, const Shape& s) {
 
 }  // namespace
 
-FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable) {
+FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, int threads) {
   FaultList out;
   const auto cornersOf = [&](int id) { return Corners{&mesh, &mesh.elements[static_cast<size_t>(id)]}; };
+  // Every usable element's shape, range by range on the threads; those with
+  // one kept in element order.
+  std::vector<std::vector<Shape>> ranges((mesh.elements.size() + kRangeLength - 1) / kRangeLength);
+  ForRanges(threads, mesh.elements.size(), [&](size_t begin, size_t end, int) {
+    std::vector<Shape>& mine = ranges[begin / kRangeLength];
+    for (size_t i = begin; i < end; ++i) {
+      if (!usable[i]) continue;
+      mine.emplace_back();
+      if (!FillShape(cornersOf(static_cast<int>(i)), static_cast<int>(i), mine.back())) mine.pop_back();
+    }
+  });
   std::vector<Shape> shapes;
-  for (size_t i = 0; i < mesh.elements.size(); ++i) {
-    if (!usable[i]) continue;
-    shapes.emplace_back();
-    if (!FillShape(cornersOf(static_cast<int>(i)), static_cast<int>(i), shapes.back())) shapes.pop_back();
+  size_t total = 0;
+  for (const std::vector<Shape>& range : ranges) total += range.size();
+  shapes.reserve(total);
+  for (std::vector<Shape>& range : ranges) {
+    shapes.insert(shapes.end(), range.begin(), range.end());
+    std::vector<Shape>().swap(range);
   }
   if (shapes.size() < 2) return out;
   const DirectionGrid grid(shapes.size(), [&](size_t k) {
@@ -132,21 +146,26 @@ FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable) 
     return p;
   });
 
-  for (size_t k = 0; k < shapes.size(); ++k) {
-    const Shape& s = shapes[k];
-    const Corners at = cornersOf(s.id);
-    bool overlaps = false;
-    for (int sample = -1; sample < at.element->CornerCount() && !overlaps; ++sample) {
-      Vec p = s.centroid;
-      if (sample >= 0)
-        for (size_t a = 0; a < 3; ++a) p[a] += kSamplePull * (at(sample)[a] - p[a]);
-      overlaps = grid.AnyAt(p, [&](int other) {
-        const Shape& o = shapes[static_cast<size_t>(other)];
-        return static_cast<size_t>(other) != k && Inside(p, cornersOf(o.id), o);
-      });
+  std::vector<char> overlapping(shapes.size(), 0);
+  ForRanges(threads, shapes.size(), [&](size_t begin, size_t end, int) {
+    for (size_t k = begin; k < end; ++k) {
+      const Shape& s = shapes[k];
+      const Corners at = cornersOf(s.id);
+      bool overlaps = false;
+      for (int sample = -1; sample < at.element->CornerCount() && !overlaps; ++sample) {
+        Vec p = s.centroid;
+        if (sample >= 0)
+          for (size_t a = 0; a < 3; ++a) p[a] += kSamplePull * (at(sample)[a] - p[a]);
+        overlaps = grid.AnyAt(p, [&](int other) {
+          const Shape& o = shapes[static_cast<size_t>(other)];
+          return static_cast<size_t>(other) != k && Inside(p, cornersOf(o.id), o);
+        });
+      }
+      overlapping[k] = overlaps ? 1 : 0;
     }
-    if (overlaps) Note(out, s.id);
-  }
+  });
+  for (size_t k = 0; k < shapes.size(); ++k)
+    if (overlapping[k]) Note(out, shapes[k].id);
   return out;
 }
 
