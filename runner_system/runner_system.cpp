@@ -106,11 +106,13 @@ public:
     }
   }
 
-  // Marks the nodes of every section: where regions meet.
-  void MarkSections(std::vector<char>& onSection) const {
+  // Numbers the sections, where regions meet, at each of their nodes.
+  void MarkSections(std::vector<int>& sectionOf) const {
+    int next = 0;
     auto mark = [&](const std::optional<Section>& section) {
-      if (section)
-        for (const int node : section->nodes) onSection[static_cast<std::size_t>(node)] = 1;
+      if (!section) return;
+      for (const int node : section->nodes) sectionOf[static_cast<std::size_t>(node)] = next;
+      ++next;
     };
     for (const auto& section : m_atPoint) mark(section);
     for (const auto& ends : m_atEnd)
@@ -370,9 +372,9 @@ SystemOutcome MeshRunnerSystem(const RunnerNetwork& network, const BuildOptions&
   std::vector<std::vector<int>> endNodes;
   mesh.patches.push_back("wall");
   sweeps.Ends(endNodes, mesh.patches);
-  std::vector<char> onSection(mesh.nodes.size(), 0);
-  sweeps.MarkSections(onSection);
-  mesh.faces = FindBoundary(regionFaces, endNodes, mesh.nodes.size(), &onSection);
+  std::vector<int> sectionOf(mesh.nodes.size(), -1);
+  sweeps.MarkSections(sectionOf);
+  mesh.faces = FindBoundary(regionFaces, endNodes, mesh.nodes.size(), &sectionOf);
   outcome.ok = true;
   return outcome;
 }

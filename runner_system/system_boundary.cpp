@@ -146,7 +146,7 @@ std::vector<Corners> BoundaryFaces(const std::vector<SystemElement>& elements) {
 
 std::vector<BoundaryFace> FindBoundary(const std::vector<BoundaryFace>& regionFaces,
                                        const std::vector<std::vector<int>>& endNodes, std::size_t nodeCount,
-                                       const std::vector<char>* onSection) {
+                                       const std::vector<int>* sectionOf) {
   std::vector<int> patchOfNode(nodeCount, 0);
   for (std::size_t patch = 0; patch < endNodes.size(); ++patch)
     for (int node : endNodes[patch]) patchOfNode[static_cast<std::size_t>(node)] = static_cast<int>(patch) + 1;
@@ -159,27 +159,59 @@ std::vector<BoundaryFace> FindBoundary(const std::vector<BoundaryFace>& regionFa
   // Only a face whose every corner lies on a section that two regions share
   // can be found twice: every other node belongs to one region, whose own
   // faces are each found once. So where the caller knows those nodes, only
-  // such faces are sorted to find the pairs.
-  std::vector<std::pair<std::array<int, 4>, std::size_t>> keyed;
-  for (std::size_t i = 0; i < regionFaces.size(); ++i) {
+  // such faces are sorted to find the pairs, and only against the faces of
+  // the same section (that of their smallest corner), a few hundred at a
+  // time.
+  using Keyed = std::pair<std::array<int, 4>, std::size_t>;
+  auto keyOf = [&](std::size_t i) {
     const BoundaryFace& face = regionFaces[i];
-    if (onSection != nullptr &&
-        !std::all_of(face.nodes.begin(), face.nodes.begin() + face.corners,
-                     [&](int node) { return (*onSection)[static_cast<std::size_t>(node)] != 0; }))
-      continue;
-    std::array<int, 4> key{0, 0, 0, std::numeric_limits<int>::max()};
-    std::copy(face.nodes.begin(), face.nodes.begin() + face.corners, key.begin());
-    std::sort(key.begin(), key.end());
-    keyed.emplace_back(key, i);
+    Keyed row{{0, 0, 0, std::numeric_limits<int>::max()}, i};
+    std::copy(face.nodes.begin(), face.nodes.begin() + face.corners, row.first.begin());
+    std::sort(row.first.begin(), row.first.end());
+    return row;
+  };
+  std::vector<Keyed> keyed;
+  std::vector<std::size_t> groupStart{0, 0};
+  if (sectionOf != nullptr) {
+    int sections = 0;
+    for (const int section : *sectionOf) sections = std::max(sections, section + 1);
+    std::vector<std::size_t> count(static_cast<std::size_t>(sections) + 1, 0);
+    std::vector<int> groupOf(regionFaces.size(), -1);
+    for (std::size_t i = 0; i < regionFaces.size(); ++i) {
+      const BoundaryFace& face = regionFaces[i];
+      int smallest = std::numeric_limits<int>::max();
+      bool onSections = true;
+      for (int k = 0; k < face.corners && onSections; ++k) {
+        const int node = face.nodes[static_cast<std::size_t>(k)];
+        onSections = (*sectionOf)[static_cast<std::size_t>(node)] >= 0;
+        smallest = std::min(smallest, node);
+      }
+      if (!onSections) continue;
+      groupOf[i] = (*sectionOf)[static_cast<std::size_t>(smallest)];
+      ++count[static_cast<std::size_t>(groupOf[i]) + 1];
+    }
+    for (std::size_t g = 1; g < count.size(); ++g) count[g] += count[g - 1];
+    groupStart = count;
+    keyed.resize(count.back());
+    for (std::size_t i = 0; i < regionFaces.size(); ++i)
+      if (groupOf[i] >= 0) keyed[count[static_cast<std::size_t>(groupOf[i])]++] = keyOf(i);
+  } else {
+    keyed.reserve(regionFaces.size());
+    for (std::size_t i = 0; i < regionFaces.size(); ++i) keyed.push_back(keyOf(i));
+    groupStart = {0, keyed.size()};
   }
-  std::sort(keyed.begin(), keyed.end());
   std::vector<char> inside(regionFaces.size(), 0);
-  for (std::size_t i = 0; i < keyed.size();) {
-    std::size_t j = i + 1;
-    while (j < keyed.size() && keyed[j].first == keyed[i].first) ++j;
-    if (j > i + 1)
-      for (std::size_t k = i; k < j; ++k) inside[keyed[k].second] = 1;
-    i = j;
+  for (std::size_t g = 0; g + 1 < groupStart.size(); ++g) {
+    const auto first = keyed.begin() + static_cast<std::ptrdiff_t>(groupStart[g]);
+    const auto last = keyed.begin() + static_cast<std::ptrdiff_t>(groupStart[g + 1]);
+    std::sort(first, last);
+    for (auto i = first; i != last;) {
+      auto j = i + 1;
+      while (j != last && j->first == i->first) ++j;
+      if (j > i + 1)
+        for (auto k = i; k != j; ++k) inside[k->second] = 1;
+      i = j;
+    }
   }
   // Grouped by patch, the wall first, as the files keep them; within a
   // patch in the order the regions gave them.

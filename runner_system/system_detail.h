@@ -237,11 +237,12 @@ void RunTasks(int threads, std::size_t tasks, const std::function<void(std::size
 // gets its patch: that of the end section whose nodes it lies on, else 0
 // (wall). endNodes[i] holds the nodes of patch i + 1; every node lies below
 // nodeCount. The faces come in the order of regionFaces, grouped by patch.
-// onSection, when given, marks the nodes of the sections where regions meet
-// (indexed by node): a face with a corner elsewhere is taken as found once.
+// sectionOf, when given, numbers the section where regions meet that each
+// node lies on, -1 for a node on none: a face with a corner on none is taken
+// as found once, and a face is matched only with those of its section.
 std::vector<BoundaryFace> FindBoundary(const std::vector<BoundaryFace>& regionFaces,
                                        const std::vector<std::vector<int>>& endNodes, std::size_t nodeCount,
-                                       const std::vector<char>* onSection = nullptr);
+                                       const std::vector<int>* sectionOf = nullptr);
 // The same from faces as corner lists.
 std::vector<BoundaryFace> FindBoundary(const std::vector<std::vector<int>>& regionFaces,
                                        const std::vector<std::vector<int>>& endNodes);
