@@ -139,11 +139,6 @@ double DeterminantSums::Value() const {
 
 namespace {
 
-std::vector<Vec> CornersOf(const MemoryMesh& mesh, int size, const std::array<int, 4>& nodes) {
-  std::vector<Vec> corners;
-  for (int i = 0; i < size; ++i) corners.push_back(mesh.nodes[static_cast<size_t>(nodes[static_cast<size_t>(i)])]);
-  return corners;
-}
 
 bool AllFinite(const std::vector<Vec>& corners) {
   return std::all_of(corners.begin(), corners.end(), [](const Vec& p) { return IsFinite(p); });
@@ -159,12 +154,21 @@ struct CellSums {
 };
 
 // A face of the mesh with its geometry; neighbour -1 on the boundary.
+// A face by its nodes; its corners are read again where they are needed, so
+// that a million faces do not hold a million small lists.
 struct MeshFace {
-  std::vector<Vec> corners;
+  int size = 0;
+  std::array<int, 4> nodes{};
   FaceGeometry geometry;
   int owner = -1;
   int neighbour = -1;
 };
+
+// The corners of a face into a list the caller keeps.
+void ReadCorners(const MemoryMesh& mesh, const MeshFace& face, std::vector<Vec>& corners) {
+  corners.clear();
+  for (int k = 0; k < face.size; ++k) corners.push_back(mesh.nodes[static_cast<size_t>(face.nodes[static_cast<size_t>(k)])]);
+}
 
 }  // namespace
 
@@ -176,20 +180,19 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
   std::vector<MeshFace> faces(internalCount + sharing.boundary.size());
   std::vector<char> kept(faces.size(), 0);
   ForRanges(threads, faces.size(), [&](size_t begin, size_t end, int) {
+    std::vector<Vec> corners;
     for (size_t i = begin; i < end; ++i) {
       MeshFace& face = faces[i];
-      int size = 0;
-      const std::array<int, 4>* nodes = nullptr;
       if (i < internalCount) {
         const InternalFace& f = sharing.internal[i];
-        size = f.size, nodes = &f.nodes, face.owner = f.owner, face.neighbour = f.neighbour;
+        face.size = f.size, face.nodes = f.nodes, face.owner = f.owner, face.neighbour = f.neighbour;
       } else {
         const BoundaryFace& f = sharing.boundary[i - internalCount];
-        size = f.size, nodes = &f.nodes, face.owner = f.element, face.neighbour = -1;
+        face.size = f.size, face.nodes = f.nodes, face.owner = f.element, face.neighbour = -1;
       }
-      face.corners = CornersOf(mesh, size, *nodes);
-      if (!AllFinite(face.corners)) continue;  // the non-finite node is the fault; no geometry to judge
-      face.geometry = FaceCentreAndArea(face.corners);
+      ReadCorners(mesh, face, corners);
+      if (!AllFinite(corners)) continue;  // the non-finite node is the fault; no geometry to judge
+      face.geometry = FaceCentreAndArea(corners);
       kept[i] = 1;
     }
   });
@@ -257,13 +260,15 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
   std::vector<FaceMeasures> ranges((faces.size() + kRangeLength - 1) / kRangeLength);
   ForRanges(threads, faces.size(), [&](size_t begin, size_t end, int) {
     FaceMeasures& out = ranges[begin / kRangeLength];
+    std::vector<Vec> corners;
     for (size_t i = begin; i < end; ++i) {
       const MeshFace& f = faces[i];
       if (!kept[i] || !isJudged(f.owner) || cells[static_cast<size_t>(f.owner)].faces == 0) continue;
+      ReadCorners(mesh, f, corners);
       const Vec& owner = centres[static_cast<size_t>(f.owner)];
       double skew = 0.0;
       if (f.neighbour < 0) {
-        skew = BoundaryFaceSkewness(f.corners, f.geometry, owner);
+        skew = BoundaryFaceSkewness(corners, f.geometry, owner);
       } else {
         if (!isJudged(f.neighbour)) continue;
         const Vec& neighbour = centres[static_cast<size_t>(f.neighbour)];
@@ -280,7 +285,7 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
           ++out.nonOrthogonal;
           out.nonOrthogonalElements.insert(out.nonOrthogonalElements.end(), {f.owner, f.neighbour});
         }
-        skew = FaceSkewness(f.corners, f.geometry, owner, neighbour);
+        skew = FaceSkewness(corners, f.geometry, owner, neighbour);
       }
       out.maxSkewness = std::max(out.maxSkewness, skew);
       if (skew > limits.maxSkewness) {

@@ -10,7 +10,11 @@
 #include "vec.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
+#include <memory>
+#include <new>
+#include <type_traits>
 
 namespace vela::quality::detail {
 
@@ -44,6 +48,9 @@ struct Shape {
   std::array<Vec, 6> normal{};
   std::array<double, 6> reach{};
 };
+
+// Left to free() unseen, as the shapes are many and nothing in them owns anything.
+static_assert(std::is_trivially_destructible<Shape>::value, "a shape is plain data");
 
 // Calls piece(a, b, c) for each triangle of the element's surface, turned so
 // that (a, b, c, centroid) is a positive tetrahedron of the element.
@@ -118,25 +125,32 @@ bool Inside(const Vec& p, const Corners& at, const Shape& s) {
 FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, int threads) {
   FaultList out;
   const auto cornersOf = [&](int id) { return Corners{&mesh, &mesh.elements[static_cast<size_t>(id)]}; };
-  // Every usable element's shape, range by range on the threads; those with
-  // one kept in element order.
-  std::vector<std::vector<Shape>> ranges((mesh.elements.size() + kRangeLength - 1) / kRangeLength);
-  ForRanges(threads, mesh.elements.size(), [&](size_t begin, size_t end, int) {
-    std::vector<Shape>& mine = ranges[begin / kRangeLength];
+  // Every usable element's shape, in element order, filled on the threads:
+  // each thread is the first to write the pages of its own elements' shapes,
+  // and nothing is copied after. shapes[k] is the shape of element ids[k].
+  const size_t count = mesh.elements.size();
+  std::vector<char> shaped(count, 0);
+  struct Free {
+    void operator()(Shape* p) const { std::free(p); }
+  };
+  std::unique_ptr<Shape, Free> storage(static_cast<Shape*>(std::malloc(std::max<size_t>(1, count) * sizeof(Shape))));
+  if (!storage) throw std::bad_alloc();
+  Shape* const all = storage.get();
+  ForRanges(threads, count, [&](size_t begin, size_t end, int) {
     for (size_t i = begin; i < end; ++i) {
-      if (!usable[i]) continue;
-      mine.emplace_back();
-      if (!FillShape(cornersOf(static_cast<int>(i)), static_cast<int>(i), mine.back())) mine.pop_back();
+      new (all + i) Shape();
+      if (usable[i]) shaped[i] = FillShape(cornersOf(static_cast<int>(i)), static_cast<int>(i), all[i]) ? 1 : 0;
     }
   });
-  std::vector<Shape> shapes;
-  size_t total = 0;
-  for (const std::vector<Shape>& range : ranges) total += range.size();
-  shapes.reserve(total);
-  for (std::vector<Shape>& range : ranges) {
-    shapes.insert(shapes.end(), range.begin(), range.end());
-    std::vector<Shape>().swap(range);
-  }
+  std::vector<int> ids;
+  for (size_t i = 0; i < count; ++i)
+    if (shaped[i]) ids.push_back(static_cast<int>(i));
+  struct Shapes {
+    const Shape* all;
+    const std::vector<int>* ids;
+    const Shape& operator[](size_t k) const { return all[static_cast<size_t>((*ids)[k])]; }
+    size_t size() const { return ids->size(); }
+  } const shapes{all, &ids};
   if (shapes.size() < 2) return out;
   const DirectionGrid grid(shapes.size(), [&](size_t k) {
     const Corners at = cornersOf(shapes[k].id);
