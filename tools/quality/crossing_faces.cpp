@@ -119,7 +119,7 @@ FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFa
     if (finite) faces.push_back(&face);  // else the non-finite node is the fault
   }
   if (faces.size() < 2) return out;
-  const DirectionGrid grid(faces.size(), [&](size_t k) { return pieceOf(*faces[k]); });
+  const DirectionGrid grid(faces.size(), [&](size_t k) { return pieceOf(*faces[k]); }, threads);
 
   // Every pair once (the grid may offer a pair twice; a pair already known
   // to cross on both sides has nothing more to tell). The patches are made

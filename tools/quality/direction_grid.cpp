@@ -1,5 +1,7 @@
 #include "direction_grid.h"
 
+#include "parallel.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -154,10 +156,16 @@ void SetFrame(Vec& u, Vec& v, Vec& w, const Vec& d, bool normal) {
 
 }  // namespace
 
-DirectionGrid::DirectionGrid(std::size_t count, const std::function<Piece(std::size_t)>& pieceAt) {
+DirectionGrid::DirectionGrid(std::size_t count, const std::function<Piece(std::size_t)>& pieceAt, int threads) {
+  // Each piece's key on the threads; the groups then in piece order, so
+  // that they come out the same on any number.
+  std::vector<FrameKey> keys(count);
+  detail::ForRanges(threads, count, [&](size_t begin, size_t end, int) {
+    for (size_t k = begin; k < end; ++k) keys[k] = KeyOf(pieceAt(k));
+  });
   std::vector<std::vector<int>> members;
   for (size_t k = 0; k < count; ++k) {
-    const FrameKey key = KeyOf(pieceAt(k));
+    const FrameKey& key = keys[k];
     size_t best = m_groups.size();
     double bestDot = -1.0;
     for (size_t g = 0; g < m_groups.size(); ++g) {
@@ -201,19 +209,26 @@ DirectionGrid::DirectionGrid(std::size_t count, const std::function<Piece(std::s
     keptMembers.push_back(std::move(leftOver));
   }
   m_groups = std::move(kept);
-  for (size_t g = 0; g < m_groups.size(); ++g) Build(m_groups[g], keptMembers[g], pieceAt);
+  for (size_t g = 0; g < m_groups.size(); ++g) Build(m_groups[g], keptMembers[g], pieceAt, threads);
 }
 
-void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt) {
-  std::vector<Box> boxes;
+void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt,
+                          int threads) {
+  std::vector<Box> boxes(members.size());
+  std::vector<char> faces(members.size(), 0);
+  detail::ForRanges(threads, members.size(), [&](size_t begin, size_t end, int) {
+    for (size_t m = begin; m < end; ++m) {
+      const Piece piece = pieceAt(static_cast<size_t>(members[m]));
+      faces[m] = piece.face ? 1 : 0;
+      boxes[m] = LocalBox(g, piece);
+    }
+  });
   std::vector<double> along, across;
-  boxes.reserve(members.size());
   along.reserve(members.size());
   across.reserve(members.size());
   for (size_t m = 0; m < members.size(); ++m) {
-    const Piece piece = pieceAt(static_cast<size_t>(members[m]));
-    g.faces = g.faces || piece.face;
-    const Box& b = boxes.emplace_back(LocalBox(g, piece));
+    g.faces = g.faces || faces[m];
+    const Box& b = boxes[m];
     if (m == 0) g.region = b;
     for (size_t a = 0; a < 3; ++a) {
       g.region.lo[a] = std::min(g.region.lo[a], b.lo[a]);

@@ -50,8 +50,9 @@ class DirectionGrid {
 public:
   // Indexes pieces 0..count-1, piece k as pieceAt(k) gives it (asked for a
   // few times each, so that the caller need not keep them all); every corner
-  // must be finite.
-  DirectionGrid(std::size_t count, const std::function<Piece(std::size_t)>& pieceAt);
+  // must be finite. The pieces are read on `threads` threads (pieceAt must
+  // allow that); the index does not depend on how many.
+  DirectionGrid(std::size_t count, const std::function<Piece(std::size_t)>& pieceAt, int threads = 1);
 
   // Calls visit(k) for every piece k whose box may hold p; stops and returns
   // true as soon as visit does.
@@ -165,7 +166,8 @@ private:
   static std::pair<Cells, Cells> CellsOf(const Group& g, const Entry& e) {
     return {g.CellOf({e.lo[0], e.lo[1], e.lo[2]}), g.CellOf({e.hi[0], e.hi[1], e.hi[2]})};
   }
-  static void Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt);
+  static void Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt,
+                    int threads);
   static bool ChooseCells(Group& g, std::vector<double> along, std::vector<double> across);
   static void FillCells(Group& g);
 

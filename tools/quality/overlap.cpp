@@ -158,7 +158,7 @@ FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, 
     p.corners = at.element->CornerCount();
     for (int c = 0; c < p.corners; ++c) p.at[static_cast<size_t>(c)] = at(c);
     return p;
-  });
+  }, threads);
 
   std::vector<char> overlapping(shapes.size(), 0);
   ForRanges(threads, shapes.size(), [&](size_t begin, size_t end, int) {
