@@ -55,23 +55,6 @@ const std::array<int, 8>& NodesOf(const SystemElement& element) { return element
 int CornersOf(const Element& element) { return element.CornerCount(); }
 const std::array<int, 8>& NodesOf(const Element& element) { return element.corners; }
 
-template <class ElementRow>
-std::vector<FaceRecord> AllFaces(const std::vector<ElementRow>& elements) {
-  std::vector<FaceRecord> records;
-  records.reserve(elements.size() * 6);
-  for (std::size_t e = 0; e < elements.size(); ++e) {
-    const std::vector<Corners>& table = FaceTable(CornersOf(elements[e]));
-    for (std::size_t f = 0; f < table.size(); ++f) {
-      FaceRecord record{{0, 0, 0, std::numeric_limits<int>::max()}, e, static_cast<std::uint8_t>(f)};
-      for (std::size_t k = 0; k < table[f].size(); ++k)
-        record.key[k] = NodesOf(elements[e])[static_cast<std::size_t>(table[f][k])];
-      std::sort(record.key.begin(), record.key.end());
-      records.push_back(record);
-    }
-  }
-  return records;
-}
-
 bool KeyLess(const FaceRecord& a, const FaceRecord& b) {
   for (std::size_t k = 0; k < 4; ++k)
     if (a.key[k] != b.key[k]) return a.key[k] < b.key[k];
@@ -94,18 +77,41 @@ namespace {
 
 template <class ElementRow>
 std::vector<BoundaryFace> BoundaryOf(const std::vector<ElementRow>& elements) {
-  const std::vector<FaceRecord> records = AllFaces(elements);
   // Faces with the same corners share their smallest corner: a counting sort
-  // by it, then a sort within each small bucket, brings them together.
+  // by it, straight from the elements, then a sort within each small bucket,
+  // brings them together.
   int nodes = 0;
-  for (const FaceRecord& record : records) nodes = std::max(nodes, record.key[0] + 1);
+  std::size_t count = 0;
+  for (const ElementRow& element : elements) {
+    for (int k = 0; k < CornersOf(element); ++k) nodes = std::max(nodes, NodesOf(element)[static_cast<std::size_t>(k)] + 1);
+    count += FaceTable(CornersOf(element)).size();
+  }
   std::vector<std::size_t> start(static_cast<std::size_t>(nodes) + 1, 0);
-  for (const FaceRecord& record : records) ++start[static_cast<std::size_t>(record.key[0]) + 1];
+  auto smallestOf = [&](const ElementRow& element, const Corners& local) {
+    int smallest = NodesOf(element)[static_cast<std::size_t>(local[0])];
+    for (std::size_t k = 1; k < local.size(); ++k)
+      smallest = std::min(smallest, NodesOf(element)[static_cast<std::size_t>(local[k])]);
+    return smallest;
+  };
+  for (const ElementRow& element : elements)
+    for (const Corners& local : FaceTable(CornersOf(element))) ++start[static_cast<std::size_t>(smallestOf(element, local)) + 1];
   for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
-  std::vector<FaceRecord> sorted(records.size());
+  std::vector<FaceRecord> sorted(count);
   std::vector<std::size_t> fill(start.begin(), start.end() - 1);
-  for (const FaceRecord& record : records) sorted[fill[static_cast<std::size_t>(record.key[0])]++] = record;
-  std::vector<std::pair<std::size_t, std::uint8_t>> once;
+  for (std::size_t e = 0; e < elements.size(); ++e) {
+    const std::vector<Corners>& table = FaceTable(CornersOf(elements[e]));
+    for (std::size_t f = 0; f < table.size(); ++f) {
+      FaceRecord record{{0, 0, 0, std::numeric_limits<int>::max()}, e, static_cast<std::uint8_t>(f)};
+      for (std::size_t k = 0; k < table[f].size(); ++k)
+        record.key[k] = NodesOf(elements[e])[static_cast<std::size_t>(table[f][k])];
+      std::sort(record.key.begin(), record.key.end());
+      sorted[fill[static_cast<std::size_t>(record.key[0])]++] = record;
+    }
+  }
+  // The faces found once, as a mask of face numbers per element, so that
+  // they come out in element order without a sort.
+  std::vector<std::uint8_t> once(elements.size(), 0);
+  std::size_t onceCount = 0;
   for (std::size_t bucket = 0; bucket + 1 < start.size(); ++bucket) {
     const auto first = sorted.begin() + static_cast<std::ptrdiff_t>(start[bucket]);
     const auto last = sorted.begin() + static_cast<std::ptrdiff_t>(start[bucket + 1]);
@@ -113,22 +119,28 @@ std::vector<BoundaryFace> BoundaryOf(const std::vector<ElementRow>& elements) {
     for (auto i = first; i != last;) {
       auto j = i + 1;
       while (j != last && !KeyLess(*i, *j)) ++j;
-      if (j == i + 1) once.emplace_back(i->element, i->face);
+      if (j == i + 1) {
+        once[i->element] = static_cast<std::uint8_t>(once[i->element] | (1u << i->face));
+        ++onceCount;
+      }
       i = j;
     }
   }
-  // In element order, as the elements came.
-  std::sort(once.begin(), once.end());
   std::vector<BoundaryFace> boundary;
-  boundary.reserve(once.size());
-  for (const auto& [element, face] : once) {
-    const Corners& local = FaceTable(CornersOf(elements[element]))[face];
-    BoundaryFace row;
-    row.corners = static_cast<int>(local.size());
-    row.nodes.fill(-1);
-    for (std::size_t k = 0; k < local.size(); ++k)
-      row.nodes[k] = NodesOf(elements[element])[static_cast<std::size_t>(local[k])];
-    boundary.push_back(row);
+  boundary.reserve(onceCount);
+  for (std::size_t element = 0; element < elements.size(); ++element) {
+    if (once[element] == 0) continue;
+    const std::vector<Corners>& table = FaceTable(CornersOf(elements[element]));
+    for (std::size_t face = 0; face < table.size(); ++face) {
+      if (!(once[element] & (1u << face))) continue;
+      const Corners& local = table[face];
+      BoundaryFace row;
+      row.corners = static_cast<int>(local.size());
+      row.nodes.fill(-1);
+      for (std::size_t k = 0; k < local.size(); ++k)
+        row.nodes[k] = NodesOf(elements[element])[static_cast<std::size_t>(local[k])];
+      boundary.push_back(row);
+    }
   }
   return boundary;
 }
