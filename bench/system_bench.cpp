@@ -48,8 +48,9 @@ constexpr int kThreads = 2;
 // A sprue from above onto a tee, then `levels` levels of tees in the plane
 // z = 0, turning a quarter turn and shortening by 1/sqrt(2) at each level,
 // down to 2^levels gates. Six levels from a half-width of 128 make the
-// 64-cavity tree; past six levels the tree starts wider, by 2^(1/4) a level,
-// so that its last runners still have room between their junctions.
+// 64-cavity tree; past six levels the tree starts wider, by sqrt(2) a level,
+// so that its last levels are the 64-cavity tree's last levels: the larger
+// tree is the smaller one grown at its root, element for element alike.
 RunnerNetwork HTree(int levels) {
   RunnerNetwork network;
   network.name = "h-tree-" + std::to_string(1 << levels);
@@ -64,7 +65,7 @@ RunnerNetwork HTree(int levels) {
     double half;
     double radius;
   };
-  const double half = levels > 6 ? 128.0 * std::pow(2.0, (levels - 6) / 4.0) : 128.0;
+  const double half = levels > 6 ? 128.0 * std::pow(2.0, (levels - 6) / 2.0) : 128.0;
   std::vector<Open> level{{"p", {0, 0, 0}, true, half, 4}};
   for (int depth = 0; depth < levels; ++depth) {
     std::vector<Open> next;
