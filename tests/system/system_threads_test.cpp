@@ -147,8 +147,9 @@ void ExpectSameReport(const vela::quality::QualityReport& a, const vela::quality
 
 // A system's mesh spoilt all over: nodes pushed through their neighbours
 // (inverted and overlapping elements), a wall node pulled across into the
-// sprue (its faces cut the sprue's wall), one node not finite, two elements
-// collapsed, spread so that every thread's share has some.
+// sprue (its faces cut the sprue's wall), nodes moved onto their next,
+// one node not finite, two elements collapsed, spread so that every
+// thread's share has some.
 MemoryMesh Spoilt(MemoryMesh mesh, int wallNode) {
   const std::size_t nodes = mesh.nodes.size();
   for (std::size_t i = 97; i < nodes; i += nodes / 23) {
@@ -156,6 +157,7 @@ MemoryMesh Spoilt(MemoryMesh mesh, int wallNode) {
     mesh.nodes[i][2] -= 0.9;
   }
   mesh.nodes[static_cast<std::size_t>(wallNode)] = {0, 0, 30};
+  for (std::size_t i = 1000; i + 1 < nodes; i += nodes / 9) mesh.nodes[i] = mesh.nodes[i + 1];
   mesh.nodes[nodes / 2][1] = std::numeric_limits<double>::quiet_NaN();
   for (const std::size_t e : {std::size_t{5}, mesh.elements.size() - 7}) {
     MeshElement& element = mesh.elements[e];
@@ -189,6 +191,8 @@ TEST(SystemReport, QualityReportIsTheSameOnAnyNumberOfThreads) {
       EXPECT_GT(one.Count(Fault::Inverted), 0);
       EXPECT_GT(one.Count(Fault::Overlap), 0);
       EXPECT_GT(one.Count(Fault::CrossingFaces), 0);
+      EXPECT_GT(one.Count(Fault::CoincidentNodes), 0);
+      EXPECT_GT(one.Count(Fault::SmallDeterminant) + one.Count(Fault::Skewed), 0);
       EXPECT_EQ(one.Count(Fault::Collapsed), 2);
       EXPECT_EQ(one.Count(Fault::NonFiniteNode), 1);
     }

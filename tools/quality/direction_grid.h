@@ -59,6 +59,17 @@ public:
   template <class Visit>
   bool AnyAt(const Vec& p, Visit&& visit) const;
 
+  // The cell each group found last, for a caller whose points come near
+  // each other (the sample points of one element): the next point in the
+  // same cell needs no look-up. One per thread.
+  struct LastCells {
+    std::vector<std::uint64_t> key;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> members;
+  };
+  // AnyAt, through the caller's LastCells.
+  template <class Visit>
+  bool AnyAt(const Vec& p, LastCells& last, Visit&& visit) const;
+
   // Calls visit(k) for every piece k whose box may meet the box of the given
   // corners, some pieces more than once; stops and returns true as soon as
   // visit does.
@@ -186,6 +197,32 @@ bool DirectionGrid::AnyAt(const Vec& p, Visit&& visit) const {
       if (EntryHolds(g.members[m], from) && visit(g.members[m].piece)) return true;
     const auto [first, last] = g.MembersOf(g.IndexOf(g.CellOf(from)));
     for (std::uint32_t k = first; k < last; ++k) {
+      const Entry& e = g.members[g.cellMembers[k]];
+      if (EntryHolds(e, from) && visit(e.piece)) return true;
+    }
+  }
+  return false;
+}
+
+template <class Visit>
+bool DirectionGrid::AnyAt(const Vec& p, LastCells& last, Visit&& visit) const {
+  if (last.key.size() != m_groups.size()) {
+    last.key.assign(m_groups.size(), ~std::uint64_t{0});
+    last.members.assign(m_groups.size(), {0, 0});
+  }
+  for (std::size_t gi = 0; gi < m_groups.size(); ++gi) {
+    const Group& g = m_groups[gi];
+    const Vec q = g.Local(p);
+    if (!g.region.Contains(q)) continue;
+    const Vec from{q[0] - g.region.lo[0], q[1] - g.region.lo[1], q[2] - g.region.lo[2]};
+    for (const std::uint32_t m : g.large)
+      if (EntryHolds(g.members[m], from) && visit(g.members[m].piece)) return true;
+    const std::uint64_t cell = g.IndexOf(g.CellOf(from));
+    if (last.key[gi] != cell) {
+      last.key[gi] = cell;
+      last.members[gi] = g.MembersOf(cell);
+    }
+    for (std::uint32_t k = last.members[gi].first; k < last.members[gi].second; ++k) {
       const Entry& e = g.members[g.cellMembers[k]];
       if (EntryHolds(e, from) && visit(e.piece)) return true;
     }

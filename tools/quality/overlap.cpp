@@ -162,6 +162,7 @@ FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, 
 
   std::vector<char> overlapping(shapes.size(), 0);
   ForRanges(threads, shapes.size(), [&](size_t begin, size_t end, int) {
+    DirectionGrid::LastCells last;
     for (size_t k = begin; k < end; ++k) {
       const Shape& s = shapes[k];
       const Corners at = cornersOf(s.id);
@@ -170,7 +171,7 @@ FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, 
         Vec p = s.centroid;
         if (sample >= 0)
           for (size_t a = 0; a < 3; ++a) p[a] += kSamplePull * (at(sample)[a] - p[a]);
-        overlaps = grid.AnyAt(p, [&](int other) {
+        overlaps = grid.AnyAt(p, last, [&](int other) {
           const Shape& o = shapes[static_cast<size_t>(other)];
           return static_cast<size_t>(other) != k && Inside(p, cornersOf(o.id), o);
         });

@@ -350,7 +350,7 @@ QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limi
   const ElementStates states = JudgeElements(mesh, finiteNode, threads, r);
   const detail::FaceSharing sharing = detail::CheckFaces(mesh, states.hasFaces, r);
   detail::MeasureFiniteVolume(mesh, states.judged, sharing, r, threads);
-  Of(r, Fault::CoincidentNodes) = detail::FindCoincidentNodes(mesh.nodes, mergeTol);
+  Of(r, Fault::CoincidentNodes) = detail::FindCoincidentNodes(mesh.nodes, mergeTol, threads);
   Of(r, Fault::Overlap) = detail::FindOverlaps(mesh, states.usable, threads);
   Of(r, Fault::CrossingFaces) = detail::FindCrossingFaces(mesh, sharing.boundary, threads);
   return r;
