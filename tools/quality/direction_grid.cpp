@@ -280,8 +280,25 @@ bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector
   const double maxCells = g.faces ? 8.0 * static_cast<double>(g.members.size()) + 4096.0 : 1e18;
   while (!(cellsNeeded() <= maxCells))
     for (double& h : g.cellSize) h *= 1.5;
-  for (size_t a = 0; a < 3; ++a)
-    g.dims[a] = static_cast<std::int64_t>(std::floor((g.region.hi[a] - g.region.lo[a]) / g.cellSize[a])) + 1;
+  const auto setDims = [&] {
+    for (size_t a = 0; a < 3; ++a)
+      g.dims[a] = static_cast<std::int64_t>(std::floor((g.region.hi[a] - g.region.lo[a]) / g.cellSize[a])) + 1;
+  };
+  setDims();
+  // Members too large for their cells are met by every query: when cells
+  // as small as the typical member leave more than a few of those (a few
+  // large elements among many small ones), the cells grow until they do not.
+  const size_t fewLarge = std::max<size_t>(64, g.members.size() / 100);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    size_t large = 0;
+    for (const Entry& e : g.members) {
+      const auto [lo, hi] = CellsOf(g, e);
+      large += (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1) > kMaxCellsPerMember ? 1 : 0;
+    }
+    if (large <= fewLarge) break;
+    for (double& h : g.cellSize) h *= 1.5;
+    setDims();
+  }
   return true;
 }
 
