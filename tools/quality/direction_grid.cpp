@@ -248,7 +248,6 @@ void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::
   if (!ChooseCells(g, std::move(along), std::move(across))) {
     // Flat or unbounded members: nothing to grid, every query meets them.
     for (size_t m = 0; m < g.members.size(); ++m) g.large.push_back(static_cast<std::uint32_t>(m));
-    g.cellStart.assign(2, 0);
     return;
   }
   FillCells(g);
@@ -320,22 +319,24 @@ void DirectionGrid::FillCells(Group& g) {
     placed += static_cast<std::uint64_t>(spans);
     gridded[m] = 1;
   }
-  // A table at most half full: twice the places, a power of two.
-  std::uint64_t slots = 16;
-  while (slots < 2 * placed) slots *= 2;
-  g.slots.assign(static_cast<size_t>(slots), Group::kNoCell);
-  g.slotMask = slots - 1;
+  // The cells numbered as members first reach them, through a table at
+  // most half full (twice the places: the cells are not yet counted).
+  std::uint64_t size = 16;
+  while (size < 2 * placed) size *= 2;
+  std::vector<std::uint32_t> numberAt(static_cast<size_t>(size), UINT32_MAX);
+  const std::uint64_t mask = size - 1;
+  std::vector<std::uint64_t> cellKeys;
   std::vector<std::uint32_t> count;
   const auto cellOf = [&](std::uint64_t key) {
-    for (std::uint64_t s = Group::Spread(key) & g.slotMask;; s = (s + 1) & g.slotMask) {
-      std::uint32_t& k = g.slots[static_cast<size_t>(s)];
-      if (k == Group::kNoCell) {
-        k = static_cast<std::uint32_t>(g.cellKeys.size());
-        g.cellKeys.push_back(key);
+    for (std::uint64_t s = Group::Spread(key) & mask;; s = (s + 1) & mask) {
+      std::uint32_t& k = numberAt[static_cast<size_t>(s)];
+      if (k == UINT32_MAX) {
+        k = static_cast<std::uint32_t>(cellKeys.size());
+        cellKeys.push_back(key);
         count.push_back(0);
         return k;
       }
-      if (g.cellKeys[k] == key) return k;
+      if (cellKeys[k] == key) return k;
     }
   };
   std::vector<std::uint32_t> cellsOfMembers;  // each gridded member's cells in turn
@@ -351,22 +352,11 @@ void DirectionGrid::FillCells(Group& g) {
           cellsOfMembers.push_back(k);
         }
   }
-  // The table again at twice the cells, not the places: a few times smaller,
-  // and so more of it in the cache when the queries come.
-  slots = 16;
-  while (slots < 2 * g.cellKeys.size()) slots *= 2;
-  g.slots.assign(static_cast<size_t>(slots), Group::kNoCell);
-  g.slotMask = slots - 1;
-  for (size_t k = 0; k < g.cellKeys.size(); ++k)
-    for (std::uint64_t s = Group::Spread(g.cellKeys[k]) & g.slotMask;; s = (s + 1) & g.slotMask)
-      if (g.slots[static_cast<size_t>(s)] == Group::kNoCell) {
-        g.slots[static_cast<size_t>(s)] = static_cast<std::uint32_t>(k);
-        break;
-      }
-  g.cellStart.assign(g.cellKeys.size() + 1, 0);
-  for (size_t k = 0; k < count.size(); ++k) g.cellStart[k + 1] = g.cellStart[k] + count[k];
-  g.cellMembers.resize(g.cellStart.back());
-  std::vector<std::uint32_t> fill(g.cellStart.begin(), g.cellStart.end() - 1);
+  std::vector<std::uint32_t>().swap(numberAt);
+  std::vector<std::uint32_t> cellStart(cellKeys.size() + 1, 0);
+  for (size_t k = 0; k < count.size(); ++k) cellStart[k + 1] = cellStart[k] + count[k];
+  g.cellMembers.resize(cellStart.back());
+  std::vector<std::uint32_t> fill(cellStart.begin(), cellStart.end() - 1);
   size_t next = 0;
   for (size_t m = 0; m < g.members.size(); ++m) {
     if (!gridded[m]) continue;
@@ -374,6 +364,19 @@ void DirectionGrid::FillCells(Group& g) {
     const std::int64_t spans = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
     for (std::int64_t i = 0; i < spans; ++i) g.cellMembers[fill[cellsOfMembers[next++]]++] = static_cast<std::uint32_t>(m);
   }
+  // The table the queries read, at twice the cells.
+  std::uint64_t slots = 16;
+  while (slots < 2 * cellKeys.size()) slots *= 2;
+  g.slots.assign(static_cast<size_t>(slots), Group::Slot{});
+  g.slotMask = slots - 1;
+  for (size_t k = 0; k < cellKeys.size(); ++k)
+    for (std::uint64_t s = Group::Spread(cellKeys[k]) & g.slotMask;; s = (s + 1) & g.slotMask) {
+      Group::Slot& slot = g.slots[static_cast<size_t>(s)];
+      if (slot.key == Group::kNoCell) {
+        slot = {cellKeys[k], cellStart[k], cellStart[k + 1]};
+        break;
+      }
+    }
 }
 
 }  // namespace vela::quality

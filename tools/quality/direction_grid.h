@@ -104,31 +104,38 @@ private:
     std::vector<Entry> members;
     // Only the cells that hold members are kept, so that the cells can be
     // as small as the members however little of the group's region the
-    // members fill (a network of thin runners spread over a plate). Members
-    // of the k-th cell kept: cellMembers[cellStart[k] .. cellStart[k + 1]),
-    // as positions in members; a cell's key (IndexOf) finds k through an
-    // open-addressed table. Four bytes a place: a member lies in a few cells.
-    std::vector<std::uint64_t> cellKeys;
-    std::vector<std::uint32_t> cellStart;
-    std::vector<std::uint32_t> cellMembers;
-    std::vector<std::uint32_t> slots;  // positions in cellKeys, kNoCell where empty
+    // members fill (a network of thin runners spread over a plate). A
+    // cell's key (IndexOf) finds its members through an open-addressed
+    // table whose slot holds the key and the members' places in
+    // cellMembers (positions in members), so that a look-up reads one
+    // line; neighbouring cells along the last axis share lines. Four bytes
+    // a place: a member lies in a few cells.
+    struct Slot {
+      std::uint64_t key = kNoCell;
+      std::uint32_t first = 0, last = 0;
+    };
+    std::vector<Slot> slots;
     std::uint64_t slotMask = 0;
+    std::vector<std::uint32_t> cellMembers;
     std::vector<std::uint32_t> large;  // members far larger than the cells, met by every query
 
-    static constexpr std::uint32_t kNoCell = 0xffffffffu;
+    static constexpr std::uint64_t kNoCell = ~std::uint64_t{0};  // no key is this large
+    // The slot a key starts looking from: blocks of four cells along the
+    // last axis stay together, the blocks spread over the table.
     static std::uint64_t Spread(std::uint64_t value) {
-      value ^= value >> 33;
-      value *= 0xff51afd7ed558ccdULL;
-      value ^= value >> 33;
-      return value;
+      std::uint64_t block = value >> 2;
+      block ^= block >> 33;
+      block *= 0xff51afd7ed558ccdULL;
+      block ^= block >> 33;
+      return (block << 2) | (value & 3);
     }
     // The members of the cell with this key: [first, last) in cellMembers.
     std::pair<std::uint32_t, std::uint32_t> MembersOf(std::uint64_t cell) const {
       if (slots.empty()) return {0, 0};
       for (std::uint64_t s = Spread(cell) & slotMask;; s = (s + 1) & slotMask) {
-        const std::uint32_t k = slots[s];
-        if (k == kNoCell) return {0, 0};
-        if (cellKeys[k] == cell) return {cellStart[k], cellStart[k + 1]};
+        const Slot& slot = slots[s];
+        if (slot.key == cell) return {slot.first, slot.last};
+        if (slot.key == kNoCell) return {0, 0};
       }
     }
 
