@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <mutex>
 #include <thread>
 #include <unordered_map>
 
@@ -77,22 +78,22 @@ SystemRefusal JunctionRefused(const NetworkPlan& plan, const PlannedPoint& point
 // The section of a region's far end: its nodes as the library numbers them,
 // and those of the region's boundary faces that use no other node, which
 // face away from the region, along the runner.
-std::optional<Section> FarSection(const PieceMesh& mesh, const std::vector<std::vector<int>>& boundary,
+std::optional<Section> FarSection(const std::vector<Vec3>& places, const std::vector<BoundaryFace>& boundary,
                                   const std::vector<int>& nodes) {
   Section section;
   std::unordered_map<int, int> local;
   for (const int node : nodes) {
-    if (node < 0 || node >= static_cast<int>(mesh.nodes.size())) return std::nullopt;
+    if (node < 0 || node >= static_cast<int>(places.size())) return std::nullopt;
     if (!local.emplace(node, static_cast<int>(section.nodes.size())).second) return std::nullopt;
     section.nodes.push_back(node);
-    section.places.push_back(mesh.nodes[static_cast<std::size_t>(node)]);
+    section.places.push_back(places[static_cast<std::size_t>(node)]);
   }
-  for (const std::vector<int>& face : boundary) {
+  for (const BoundaryFace& face : boundary) {
     SectionFace row;
-    row.corners = static_cast<int>(face.size());
+    row.corners = face.corners;
     bool inside = true;
-    for (std::size_t k = 0; k < face.size() && inside; ++k) {
-      const auto found = local.find(face[k]);
+    for (std::size_t k = 0; k < static_cast<std::size_t>(face.corners) && inside; ++k) {
+      const auto found = local.find(face.nodes[k]);
       inside = found != local.end();
       if (inside) row.at[k] = found->second;
     }
@@ -112,15 +113,9 @@ std::optional<SystemRefusal> MeshPoint(const NetworkPlan& plan, const PlannedPoi
   const char* what = point.kind == PointKind::Junction ? "junction" : "bend";
   if (!result.ok()) return JunctionRefused(plan, point, what, result.refusal);
 
-  piece.mesh.nodes = std::move(result.mesh.nodes);
-  piece.mesh.elements.reserve(result.mesh.elements.size());
-  for (const Element& element : result.mesh.elements) {
-    SystemElement row;
-    row.corners = element.CornerCount();
-    row.nodes = element.corners;
-    piece.mesh.elements.push_back(row);
-  }
-  piece.boundary = BoundaryFaces(piece.mesh.elements);
+  piece.nodes = std::move(result.mesh.nodes);
+  piece.elements = std::move(result.mesh.elements);
+  piece.boundary = BoundaryFaceRows(piece.elements);
 
   const std::size_t faceCount = plan.reference.faces.size();
   for (std::size_t i = 0; i < point.ends.size(); ++i) {
@@ -128,7 +123,7 @@ std::optional<SystemRefusal> MeshPoint(const NetworkPlan& plan, const PlannedPoi
     std::optional<Section> section;
     if (i < result.mesh.farSections.size() &&
         static_cast<int>(result.mesh.farSections[i].size()) == plan.rings.NodeCount())
-      section = FarSection(piece.mesh, piece.boundary, result.mesh.farSections[i]);
+      section = FarSection(piece.nodes, piece.boundary, result.mesh.farSections[i]);
     if (!section || section->faces.size() != faceCount) {
       SystemRefusal refusal;
       refusal.reason = "section-mismatch";
@@ -170,38 +165,54 @@ std::optional<SystemRefusal> MeshRegions(const NetworkPlan& plan, const SectionS
   const int total = static_cast<int>(points.size());
   out.assign(points.size(), RegionPiece{});
   std::vector<std::optional<SystemRefusal>> refusals(points.size());
-  std::vector<std::exception_ptr> failures(points.size());
-  std::atomic<int> next{0}, done{0};
-  // Each worker takes the next point until none is left; the caller works too
-  // and reports progress after each of its own. What a call throws travels
-  // back to the caller's thread.
-  auto work = [&](bool reports) {
-    for (int i = next++; i < total; i = next++) {
-      const auto k = static_cast<std::size_t>(i);
-      out[k].point = points[k];
-      try {
-        refusals[k] = MeshPoint(plan, plan.points[static_cast<std::size_t>(points[k])], cross,
-                                options.asConstructed, out[k]);
-      } catch (...) {
-        failures[k] = std::current_exception();
-      }
-      const int finished = ++done;
-      if (reports && options.progress) options.progress(finished, total);
-    }
-  };
-  int threads = options.threads > 0 ? options.threads
-                                    : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  threads = std::max(1, std::min(threads, total));
-  std::vector<std::thread> pool;
-  for (int t = 1; t < threads; ++t) pool.emplace_back(work, false);
-  work(true);
-  for (std::thread& thread : pool) thread.join();
+  std::atomic<int> done{0};
+  // What a call throws travels back to the caller's thread; the caller
+  // reports progress after each of its own.
+  RunTasks(
+      options.threads, points.size(),
+      [&](std::size_t k) {
+        out[k].point = points[k];
+        refusals[k] = MeshPoint(plan, plan.points[static_cast<std::size_t>(points[k])], cross, options.asConstructed,
+                                out[k]);
+        ++done;
+      },
+      [&](std::size_t) {
+        if (options.progress) options.progress(done.load(), total);
+      });
   if (options.progress && total > 0) options.progress(total, total);
-  for (const std::exception_ptr& failure : failures)
-    if (failure) std::rethrow_exception(failure);
   for (const auto& refusal : refusals)
     if (refusal) return refusal;
   return std::nullopt;
+}
+
+void RunTasks(int threads, std::size_t tasks, const std::function<void(std::size_t)>& work,
+              const std::function<void(std::size_t)>& caller) {
+  if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  threads = static_cast<int>(std::max<std::size_t>(1, std::min(static_cast<std::size_t>(threads), tasks)));
+  std::atomic<std::size_t> next{0};
+  std::exception_ptr failure;
+  std::mutex failureLock;
+  // Each thread takes the next task until none is left; after a failure the
+  // rest are left undone, as the caller gets the exception rather than a mesh.
+  std::atomic<bool> failed{false};
+  auto run = [&](bool onCaller) {
+    for (std::size_t task = next++; task < tasks && !failed.load(); task = next++) {
+      try {
+        work(task);
+      } catch (...) {
+        const std::lock_guard<std::mutex> lock(failureLock);
+        if (!failure) failure = std::current_exception();
+        failed = true;
+      }
+      if (onCaller && caller) caller(task);
+    }
+  };
+  std::vector<std::thread> pool;
+  pool.reserve(static_cast<std::size_t>(threads) - 1);
+  for (int t = 1; t < threads; ++t) pool.emplace_back(run, false);
+  run(true);
+  for (std::thread& thread : pool) thread.join();
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace vela::system::detail

@@ -333,17 +333,39 @@ double SegmentDistance(const Vec3& p0, const Vec3& p1, const Vec3& q0, const Vec
 std::optional<SystemRefusal> CheckCrossings(const RunnerNetwork& network,
                                             const std::unordered_map<std::string, int>& index,
                                             const NetworkPlan& plan) {
+  // Each runner's points by number, its box and its widest radius, once:
+  // a pair whose boxes lie further apart than their radii reach cannot run
+  // into each other, and most pairs of a large network are such.
   const std::size_t n = network.runners.size();
+  struct Reach {
+    int from, to;
+    Vec3 lo, hi;
+    double radius;
+  };
+  std::vector<Reach> reaches;
+  reaches.reserve(n);
+  for (const SystemRunner& runner : network.runners) {
+    Reach r{index.at(runner.from), index.at(runner.to), {}, {}, std::max(runner.radiusFrom, runner.radiusTo)};
+    const Vec3& a = plan.points[static_cast<std::size_t>(r.from)].at;
+    const Vec3& b = plan.points[static_cast<std::size_t>(r.to)].at;
+    for (std::size_t k = 0; k < 3; ++k) {
+      r.lo[k] = std::min(a[k], b[k]);
+      r.hi[k] = std::max(a[k], b[k]);
+    }
+    reaches.push_back(r);
+  }
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = i + 1; j < n; ++j) {
-      const SystemRunner& r = network.runners[i];
-      const SystemRunner& s = network.runners[j];
-      const std::set<std::string> ends{r.from, r.to, s.from, s.to};
-      if (ends.size() < 4) continue;
-      const auto at = [&](const std::string& name) {
-        return plan.points[static_cast<std::size_t>(index.at(name))].at;
-      };
-      const double reach = std::max(r.radiusFrom, r.radiusTo) + std::max(s.radiusFrom, s.radiusTo);
+      const Reach& r = reaches[i];
+      const Reach& s = reaches[j];
+      if (r.from == s.from || r.from == s.to || r.to == s.from || r.to == s.to) continue;
+      const double reach = r.radius + s.radius;
+      // Apart by more than the reach on one axis, with room for the rounding
+      // of the distance between the segments.
+      double gap = 0.0;
+      for (std::size_t k = 0; k < 3; ++k) gap = std::max({gap, r.lo[k] - s.hi[k], s.lo[k] - r.hi[k]});
+      if (gap > reach * (1.0 + 1e-9) + 1e-300) continue;
+      const auto at = [&](int point) { return plan.points[static_cast<std::size_t>(point)].at; };
       const double apart = SegmentDistance(at(r.from), at(r.to), at(s.from), at(s.to));
       if (apart < reach)
         return Measured(Refuse("runners-cross", "runners " + RunnerName(network, i) + " and " +

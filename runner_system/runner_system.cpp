@@ -4,8 +4,10 @@
 #include "system_detail.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <optional>
 
 namespace vela::system {
@@ -13,14 +15,48 @@ namespace {
 
 using namespace detail;
 
-// What the runner sweeps work with: every section known so far, by runner
-// end for the junctions and bends, by point for open ends and points the
-// runner passes straight through.
-class RunnerSweeps {
+// A runner's sweep as planned: the sections it runs between, how their
+// nodes join, and where its nodes, elements and boundary faces go in the
+// system's arrays.
+struct SweepJob {
+  std::size_t runner = 0;
+  const Section* from = nullptr;
+  const Section* to = nullptr;
+  SectionJoin join;
+  int layers = 1;
+  int region = 0;
+  std::size_t firstNode = 0;
+  std::size_t firstElement = 0;
+  std::size_t firstFace = 0;
+  enum class Outcome { Swept, Inverted, Mismatch } outcome = Outcome::Swept;
+};
+
+// Where everything goes: the cursors of the nodes, elements and boundary
+// faces handed out so far.
+struct Layout {
+  std::size_t nodes = 0;
+  std::size_t elements = 0;
+  std::size_t faces = 0;
+};
+
+SystemRefusal TooLarge(const std::string& what) {
+  SystemRefusal refusal;
+  refusal.reason = "too-large";
+  refusal.message = "the system has more " + what + " than an int numbers";
+  return refusal;
+}
+
+// The runner sweeps, planned in the order in which each finds a section to
+// start from: every section known so far, by runner end for the junctions
+// and bends, by point for open ends and points the runner passes straight
+// through. The plan fixes every number the sweeps give, so that they can
+// then run in any order, on any thread, and give the mesh a sweep one after
+// the other would.
+class SweepPlan {
 public:
-  RunnerSweeps(const RunnerNetwork& network, const NetworkPlan& plan, SystemMesh& mesh)
+  SweepPlan(const RunnerNetwork& network, const NetworkPlan& plan, SystemMesh& mesh)
       : m_network(network), m_plan(plan), m_mesh(mesh), m_atPoint(plan.points.size()),
-        m_atEnd(network.runners.size()) {}
+        m_atEnd(network.runners.size()), m_rimEdges(RimEdgeCount(plan.reference.faces)) {}
 
   // The far-end sections of a meshed junction or bend, renumbered by offset.
   void AddRegionSections(const RegionPiece& piece, int offset) {
@@ -33,7 +69,11 @@ public:
     }
   }
 
-  std::optional<SystemRefusal> SweepAll() {
+  // Plans every sweep, numbering from where layout stands. A refusal ends
+  // the plan where it was found; the sweeps planned before it are kept, as
+  // one of them may turn out inverted, which a sweep in turn would have
+  // found first.
+  std::optional<SystemRefusal> PlanAll(Layout& layout) {
     std::vector<std::size_t> pending;
     for (std::size_t i = 0; i < m_network.runners.size(); ++i) pending.push_back(i);
     while (!pending.empty()) {
@@ -43,27 +83,14 @@ public:
           left.push_back(runner);
           continue;
         }
-        if (auto refusal = Sweep(runner)) return refusal;
-        if (m_progress) m_progress(++m_swept);
+        if (auto refusal = PlanSweep(runner, layout)) return refusal;
       }
-      if (left.size() == pending.size()) Seed(left.front());  // no section to start from anywhere: a plain one
+      if (left.size() == pending.size()) {  // no section to start from anywhere: a plain one
+        if (auto refusal = Seed(left.front(), layout)) return refusal;
+      }
       pending = std::move(left);
     }
     return std::nullopt;
-  }
-
-  // Room for what the sweeps will add, so that half a million elements are
-  // not copied again and again as the arrays grow: every runner's layers of
-  // one section's faces, a layer more for rounding.
-  void Reserve() {
-    const Section& section = m_plan.reference;
-    std::size_t layers = 0;
-    for (std::size_t runner = 0; runner < m_network.runners.size(); ++runner) {
-      const double gap = End(runner, 0).length - Reach(runner, 0) - Reach(runner, 1);
-      layers += static_cast<std::size_t>(std::max(0.0, gap / m_network.axialSize)) + 2;
-    }
-    m_mesh.elements.reserve(m_mesh.elements.size() + layers * section.faces.size());
-    m_mesh.nodes.reserve(m_mesh.nodes.size() + layers * section.nodes.size());
   }
 
   // The nodes of every open end's section, in point order, with the patch names.
@@ -78,6 +105,50 @@ public:
       nodes.push_back(m_atPoint[p]->nodes);
     }
   }
+
+  // Numbers the sections, where regions meet, at each of their nodes.
+  void MarkSections(std::vector<int>& sectionOf) const {
+    int next = 0;
+    auto mark = [&](const std::optional<Section>& section) {
+      if (!section) return;
+      for (const int node : section->nodes) sectionOf[static_cast<std::size_t>(node)] = next;
+      ++next;
+    };
+    for (const auto& section : m_atPoint) mark(section);
+    for (const auto& ends : m_atEnd)
+      for (const auto& section : ends) mark(section);
+  }
+
+  // The places of the sections this plan placed, into the system's nodes.
+  void WritePlaced() const {
+    for (const Section* section : m_placed)
+      for (std::size_t k = 0; k < section->nodes.size(); ++k)
+        m_mesh.nodes[static_cast<std::size_t>(section->nodes[k])] = section->places[k];
+  }
+
+  // Sweeps one planned runner into the system's arrays.
+  void Sweep(SweepJob& job, std::vector<BoundaryFace>& faces) const {
+    if (RimEdgeCount(job.from->faces) != m_rimEdges) {
+      job.outcome = SweepJob::Outcome::Mismatch;
+      return;
+    }
+    const bool positive =
+        SweepRunnerInto(*job.from, *job.to, job.join, job.layers, job.region, static_cast<int>(job.firstNode),
+                        m_mesh.nodes.data() + job.firstNode, m_mesh.elements.data() + job.firstElement,
+                        faces.data() + job.firstFace);
+    job.outcome = positive ? SweepJob::Outcome::Swept : SweepJob::Outcome::Inverted;
+  }
+
+  SystemRefusal Mismatch(std::size_t runner) const {
+    return SystemRefusal{"section-mismatch", "runner " + Name(runner) + ": the sections at its ends do not match",
+                         {}, Name(runner), Refusal::None};
+  }
+  SystemRefusal Inverted(std::size_t runner) const {
+    return SystemRefusal{"runner-inverted", "runner " + Name(runner) + ": its sweep turns an element inside out",
+                         {}, Name(runner), Refusal::None};
+  }
+
+  std::vector<SweepJob> m_jobs;
 
 private:
   const RunnerEnd& End(std::size_t runner, int slot) const {
@@ -94,12 +165,6 @@ private:
     return m_atPoint[static_cast<std::size_t>(m_plan.runnerEnds[runner][static_cast<std::size_t>(slot)].first)];
   }
   bool Known(std::size_t runner, int slot) { return Slot(runner, slot).has_value(); }
-  // How far the region at an end reaches along the runner: 0 at an open end
-  // or a point passed straight through.
-  double Reach(std::size_t runner, int slot) const {
-    const PointKind kind = PointOf(runner, slot).kind;
-    return kind == PointKind::Junction || kind == PointKind::Bend ? End(runner, slot).extent : 0.0;
-  }
 
   // Where a point the runner passes straight through mitres its section: the
   // plane halfway between the runner arriving and the other leaving.
@@ -111,40 +176,55 @@ private:
     return Unit(Sub(other.direction, here.direction));
   }
 
-  // A section placed where none is known yet, from `like`.
-  Section Place(const Section& like, std::size_t runner, int slot, const Vec3& axis) {
+  // A section placed where none is known yet, from `like`, its nodes next in
+  // the system's numbering.
+  std::optional<SystemRefusal> Place(const Section& like, std::size_t runner, int slot, const Vec3& axis,
+                                     Layout& layout) {
+    if (layout.nodes + like.places.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+      return TooLarge("nodes");
     const std::optional<Vec3> mitre = Mitre(runner, slot);
-    return PlaceSection(like, PointOf(runner, slot).at, axis, End(runner, slot).radiusHere,
-                        mitre ? &*mitre : nullptr, m_mesh);
+    int next = static_cast<int>(layout.nodes);
+    std::optional<Section>& placed = Slot(runner, slot);
+    placed = PlaceSection(like, PointOf(runner, slot).at, axis, End(runner, slot).radiusHere,
+                          mitre ? &*mitre : nullptr, next);
+    layout.nodes = static_cast<std::size_t>(next);
+    m_placed.push_back(&*placed);
+    return std::nullopt;
   }
 
-  void Seed(std::size_t runner) { Slot(runner, 0) = Place(m_plan.reference, runner, 0, End(runner, 0).direction); }
+  std::optional<SystemRefusal> Seed(std::size_t runner, Layout& layout) {
+    return Place(m_plan.reference, runner, 0, End(runner, 0).direction, layout);
+  }
 
-  std::optional<SystemRefusal> Sweep(std::size_t runner) {
+  std::optional<SystemRefusal> PlanSweep(std::size_t runner, Layout& layout) {
     const int start = Known(runner, 0) ? 0 : 1;
     const int finish = 1 - start;
-    const Section from = *Slot(runner, start);
-    SectionJoin join;
+    SweepJob job;
+    job.runner = runner;
+    job.from = &*Slot(runner, start);
     if (Known(runner, finish)) {
-      join = JoinSections(from, *Slot(runner, finish), m_plan.rings);
-      if (join.to.empty())
-        return SystemRefusal{"section-mismatch", "runner " + Name(runner) + ": the sections at its ends do not match",
-                             {}, Name(runner), Refusal::None};
+      job.join = JoinSections(*job.from, *Slot(runner, finish), m_plan.rings);
+      if (job.join.to.empty()) return Mismatch(runner);
     } else {
-      const Vec3 axis = Unit(Sub(PointOf(runner, finish).at, from.origin));
-      Slot(runner, finish) = Place(from, runner, finish, axis);
-      for (std::size_t k = 0; k < from.nodes.size(); ++k) join.to.push_back(static_cast<int>(k));
+      const Vec3 axis = Unit(Sub(PointOf(runner, finish).at, job.from->origin));
+      if (auto refusal = Place(*job.from, runner, finish, axis, layout)) return refusal;
+      for (std::size_t k = 0; k < job.from->nodes.size(); ++k) job.join.to.push_back(static_cast<int>(k));
     }
-    const Section& to = *Slot(runner, finish);
-    const double gap = Norm(Sub(to.origin, from.origin));
-    const int layers = LayerCount(gap, m_network.axialSize);
-    const std::size_t firstElement = m_mesh.elements.size();
+    job.to = &*Slot(runner, finish);
+    job.layers = LayerCount(Norm(Sub(job.to->origin, job.from->origin)), m_network.axialSize);
     m_mesh.regions.push_back({RegionKind::Runner, "runner " + Name(runner)});
-    SweepRunner(from, to, join, layers, static_cast<int>(m_mesh.regions.size()) - 1, m_mesh,
-                m_regionFaces);
-    if (!AllPositive(m_mesh, firstElement))
-      return SystemRefusal{"runner-inverted", "runner " + Name(runner) + ": its sweep turns an element inside out",
-                           {}, Name(runner), Refusal::None};
+    job.region = static_cast<int>(m_mesh.regions.size()) - 1;
+    const SweepSize size = SizeOfSweep(*job.from, m_rimEdges, job.layers);
+    job.firstNode = layout.nodes;
+    job.firstElement = layout.elements;
+    job.firstFace = layout.faces;
+    layout.nodes += size.nodes;
+    layout.elements += size.elements;
+    layout.faces += size.faces;
+    constexpr auto kMost = static_cast<std::size_t>(std::numeric_limits<int>::max());
+    if (layout.nodes > kMost) return TooLarge("nodes");
+    if (layout.elements > kMost) return TooLarge("elements");
+    m_jobs.push_back(std::move(job));
     return std::nullopt;
   }
 
@@ -152,19 +232,14 @@ private:
     return m_network.runners[runner].from + "-" + m_network.runners[runner].to;
   }
 
-public:
-  // The boundary faces of every region, numbered in the whole mesh.
-  std::vector<std::vector<int>> m_regionFaces;
-  // Told how many runners are swept so far; may be empty.
-  std::function<void(int)> m_progress;
-
-private:
   const RunnerNetwork& m_network;
   const NetworkPlan& m_plan;
   SystemMesh& m_mesh;
-  int m_swept = 0;
+  // Sized once and never resized: the jobs point into them.
   std::vector<std::optional<Section>> m_atPoint;
   std::vector<std::array<std::optional<Section>, 2>> m_atEnd;
+  std::vector<const Section*> m_placed;
+  std::size_t m_rimEdges = 0;
 };
 
 SystemOutcome Refused(SystemRefusal refusal) {
@@ -173,28 +248,53 @@ SystemOutcome Refused(SystemRefusal refusal) {
   return outcome;
 }
 
-// The junctions and bends go first, in point order, each as its own region.
-void AddRegions(const NetworkPlan& plan, const std::vector<RegionPiece>& pieces, SystemMesh& mesh,
-                RunnerSweeps& sweeps, SystemCounts& counts) {
+// Where each junction and bend goes: they come first, in point order, each
+// as its own region.
+struct PieceAt {
+  std::size_t firstNode = 0;
+  std::size_t firstElement = 0;
+  std::size_t firstFace = 0;
+  int region = 0;
+};
+
+std::optional<SystemRefusal> PlaceRegions(const NetworkPlan& plan, const std::vector<RegionPiece>& pieces,
+                                          SystemMesh& mesh, SweepPlan& sweeps, SystemCounts& counts,
+                                          std::vector<PieceAt>& at, Layout& layout) {
   for (const RegionPiece& piece : pieces) {
     const PlannedPoint& point = plan.points[static_cast<std::size_t>(piece.point)];
     const bool junction = point.kind == PointKind::Junction;
     (junction ? counts.junctions : counts.bends) += 1;
     mesh.regions.push_back({junction ? RegionKind::Junction : RegionKind::Bend,
                             (junction ? "junction at " : "bend at ") + point.name});
-    const int region = static_cast<int>(mesh.regions.size()) - 1;
-    const int offset = static_cast<int>(mesh.nodes.size());
-    mesh.nodes.insert(mesh.nodes.end(), piece.mesh.nodes.begin(), piece.mesh.nodes.end());
-    for (SystemElement element : piece.mesh.elements) {
-      for (int k = 0; k < element.corners; ++k) element.nodes[static_cast<std::size_t>(k)] += offset;
-      element.region = region;
-      mesh.elements.push_back(element);
-    }
-    sweeps.AddRegionSections(piece, offset);
-    for (std::vector<int> face : piece.boundary) {
-      for (int& node : face) node += offset;
-      sweeps.m_regionFaces.push_back(std::move(face));
-    }
+    at.push_back({layout.nodes, layout.elements, layout.faces, static_cast<int>(mesh.regions.size()) - 1});
+    sweeps.AddRegionSections(piece, static_cast<int>(layout.nodes));
+    layout.nodes += piece.nodes.size();
+    layout.elements += piece.elements.size();
+    layout.faces += piece.boundary.size();
+    constexpr auto kMost = static_cast<std::size_t>(std::numeric_limits<int>::max());
+    if (layout.nodes > kMost) return TooLarge("nodes");
+    if (layout.elements > kMost) return TooLarge("elements");
+  }
+  return std::nullopt;
+}
+
+// A junction or bend copied into the system's arrays where PlaceRegions put it.
+void WritePiece(const RegionPiece& piece, const PieceAt& at, SystemMesh& mesh, std::vector<BoundaryFace>& faces) {
+  const int offset = static_cast<int>(at.firstNode);
+  std::copy(piece.nodes.begin(), piece.nodes.end(), mesh.nodes.begin() + static_cast<std::ptrdiff_t>(at.firstNode));
+  SystemElement* element = mesh.elements.data() + at.firstElement;
+  for (const Element& given : piece.elements) {
+    SystemElement row;
+    row.corners = given.CornerCount();
+    row.nodes = given.corners;
+    for (int k = 0; k < row.corners; ++k) row.nodes[static_cast<std::size_t>(k)] += offset;
+    row.region = at.region;
+    *element++ = row;
+  }
+  BoundaryFace* face = faces.data() + at.firstFace;
+  for (BoundaryFace row : piece.boundary) {
+    for (int k = 0; k < row.corners; ++k) row.nodes[static_cast<std::size_t>(k)] += offset;
+    *face++ = row;
   }
 }
 
@@ -224,25 +324,57 @@ SystemOutcome MeshRunnerSystem(const RunnerNetwork& network, const BuildOptions&
   std::vector<RegionPiece> pieces;
   if (auto refusal = MeshRegions(plan, network.section, regionOptions, pieces)) return Refused(*refusal);
 
+  // Every number first, on this thread: the regions in point order, then the
+  // runners in the order the sweeps find their sections.
   SystemOutcome outcome;
   SystemMesh& mesh = outcome.mesh;
-  RunnerSweeps sweeps(network, plan, mesh);
-  AddRegions(plan, pieces, mesh, sweeps, outcome.counts);
-  if (options.progress) {
-    const int regions = outcome.counts.junctions + outcome.counts.bends;
-    sweeps.m_progress = [&options, regions, runners](int swept) {
-      options.progress(regions + swept, regions + runners);
-    };
-  }
+  SweepPlan sweeps(network, plan, mesh);
+  std::vector<PieceAt> pieceAt;
+  Layout layout;
+  if (auto refusal = PlaceRegions(plan, pieces, mesh, sweeps, outcome.counts, pieceAt, layout))
+    return Refused(*refusal);
+  const std::optional<SystemRefusal> planRefusal = sweeps.PlanAll(layout);
+  if (planRefusal && planRefusal->reason == "too-large") return Refused(*planRefusal);
+
+  // Then the arrays at their final size, and every region written straight
+  // into its place by whichever thread takes it: the pages of a region are
+  // first written by the thread that fills them.
+  mesh.nodes.resize(layout.nodes);
+  mesh.elements.resize(layout.elements);
+  std::vector<BoundaryFace> regionFaces(layout.faces);
+  sweeps.WritePlaced();
+  const int regions = outcome.counts.junctions + outcome.counts.bends;
+  std::vector<SweepJob>& jobs = sweeps.m_jobs;
+  std::atomic<int> swept{0};
+  RunTasks(
+      options.threads, pieces.size() + jobs.size(),
+      [&](std::size_t task) {
+        if (task < pieces.size()) {
+          WritePiece(pieces[task], pieceAt[task], mesh, regionFaces);
+          return;
+        }
+        sweeps.Sweep(jobs[task - pieces.size()], regionFaces);
+        ++swept;
+      },
+      [&](std::size_t task) {
+        if (options.progress && task >= pieces.size()) options.progress(regions + swept.load(), regions + runners);
+      });
   pieces.clear();
-  sweeps.Reserve();
-  if (auto refusal = sweeps.SweepAll()) return Refused(*refusal);
-  outcome.counts.runners = static_cast<int>(network.runners.size());
+  // The refusal a sweep in turn would have met first.
+  for (const SweepJob& job : jobs) {
+    if (job.outcome == SweepJob::Outcome::Inverted) return Refused(sweeps.Inverted(job.runner));
+    if (job.outcome == SweepJob::Outcome::Mismatch) return Refused(sweeps.Mismatch(job.runner));
+  }
+  if (planRefusal) return Refused(*planRefusal);
+  if (options.progress) options.progress(regions + runners, regions + runners);
+  outcome.counts.runners = runners;
 
   std::vector<std::vector<int>> endNodes;
   mesh.patches.push_back("wall");
   sweeps.Ends(endNodes, mesh.patches);
-  mesh.faces = FindBoundary(sweeps.m_regionFaces, endNodes);
+  std::vector<int> sectionOf(mesh.nodes.size(), -1);
+  sweeps.MarkSections(sectionOf);
+  mesh.faces = FindBoundary(regionFaces, endNodes, mesh.nodes.size(), &sectionOf);
   outcome.ok = true;
   return outcome;
 }

@@ -49,21 +49,11 @@ struct FaceRecord {
   std::uint8_t face;
 };
 
-std::vector<FaceRecord> AllFaces(const std::vector<SystemElement>& elements) {
-  std::vector<FaceRecord> records;
-  records.reserve(elements.size() * 6);
-  for (std::size_t e = 0; e < elements.size(); ++e) {
-    const std::vector<Corners>& table = FaceTable(elements[e].corners);
-    for (std::size_t f = 0; f < table.size(); ++f) {
-      FaceRecord record{{0, 0, 0, std::numeric_limits<int>::max()}, e, static_cast<std::uint8_t>(f)};
-      for (std::size_t k = 0; k < table[f].size(); ++k)
-        record.key[k] = elements[e].nodes[static_cast<std::size_t>(table[f][k])];
-      std::sort(record.key.begin(), record.key.end());
-      records.push_back(record);
-    }
-  }
-  return records;
-}
+// What the face search needs of an element: its corner count and nodes.
+int CornersOf(const SystemElement& element) { return element.corners; }
+const std::array<int, 8>& NodesOf(const SystemElement& element) { return element.nodes; }
+int CornersOf(const Element& element) { return element.CornerCount(); }
+const std::array<int, 8>& NodesOf(const Element& element) { return element.corners; }
 
 bool KeyLess(const FaceRecord& a, const FaceRecord& b) {
   for (std::size_t k = 0; k < 4; ++k)
@@ -83,19 +73,45 @@ std::vector<Corners> OutwardFaces(const SystemElement& element) {
   return faces;
 }
 
-std::vector<Corners> BoundaryFaces(const std::vector<SystemElement>& elements) {
-  const std::vector<FaceRecord> records = AllFaces(elements);
+namespace {
+
+template <class ElementRow>
+std::vector<BoundaryFace> BoundaryOf(const std::vector<ElementRow>& elements) {
   // Faces with the same corners share their smallest corner: a counting sort
-  // by it, then a sort within each small bucket, brings them together.
+  // by it, straight from the elements, then a sort within each small bucket,
+  // brings them together.
   int nodes = 0;
-  for (const FaceRecord& record : records) nodes = std::max(nodes, record.key[0] + 1);
+  std::size_t count = 0;
+  for (const ElementRow& element : elements) {
+    for (int k = 0; k < CornersOf(element); ++k) nodes = std::max(nodes, NodesOf(element)[static_cast<std::size_t>(k)] + 1);
+    count += FaceTable(CornersOf(element)).size();
+  }
   std::vector<std::size_t> start(static_cast<std::size_t>(nodes) + 1, 0);
-  for (const FaceRecord& record : records) ++start[static_cast<std::size_t>(record.key[0]) + 1];
+  auto smallestOf = [&](const ElementRow& element, const Corners& local) {
+    int smallest = NodesOf(element)[static_cast<std::size_t>(local[0])];
+    for (std::size_t k = 1; k < local.size(); ++k)
+      smallest = std::min(smallest, NodesOf(element)[static_cast<std::size_t>(local[k])]);
+    return smallest;
+  };
+  for (const ElementRow& element : elements)
+    for (const Corners& local : FaceTable(CornersOf(element))) ++start[static_cast<std::size_t>(smallestOf(element, local)) + 1];
   for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
-  std::vector<FaceRecord> sorted(records.size());
+  std::vector<FaceRecord> sorted(count);
   std::vector<std::size_t> fill(start.begin(), start.end() - 1);
-  for (const FaceRecord& record : records) sorted[fill[static_cast<std::size_t>(record.key[0])]++] = record;
-  std::vector<std::pair<std::size_t, std::uint8_t>> once;
+  for (std::size_t e = 0; e < elements.size(); ++e) {
+    const std::vector<Corners>& table = FaceTable(CornersOf(elements[e]));
+    for (std::size_t f = 0; f < table.size(); ++f) {
+      FaceRecord record{{0, 0, 0, std::numeric_limits<int>::max()}, e, static_cast<std::uint8_t>(f)};
+      for (std::size_t k = 0; k < table[f].size(); ++k)
+        record.key[k] = NodesOf(elements[e])[static_cast<std::size_t>(table[f][k])];
+      std::sort(record.key.begin(), record.key.end());
+      sorted[fill[static_cast<std::size_t>(record.key[0])]++] = record;
+    }
+  }
+  // The faces found once, as a mask of face numbers per element, so that
+  // they come out in element order without a sort.
+  std::vector<std::uint8_t> once(elements.size(), 0);
+  std::size_t onceCount = 0;
   for (std::size_t bucket = 0; bucket + 1 < start.size(); ++bucket) {
     const auto first = sorted.begin() + static_cast<std::ptrdiff_t>(start[bucket]);
     const auto last = sorted.begin() + static_cast<std::ptrdiff_t>(start[bucket + 1]);
@@ -103,69 +119,146 @@ std::vector<Corners> BoundaryFaces(const std::vector<SystemElement>& elements) {
     for (auto i = first; i != last;) {
       auto j = i + 1;
       while (j != last && !KeyLess(*i, *j)) ++j;
-      if (j == i + 1) once.emplace_back(i->element, i->face);
+      if (j == i + 1) {
+        once[i->element] = static_cast<std::uint8_t>(once[i->element] | (1u << i->face));
+        ++onceCount;
+      }
       i = j;
     }
   }
-  // In element order, as the elements came.
-  std::sort(once.begin(), once.end());
-  std::vector<Corners> boundary;
-  boundary.reserve(once.size());
-  for (const auto& [element, face] : once) {
-    Corners corners;
-    for (int k : FaceTable(elements[element].corners)[face])
-      corners.push_back(elements[element].nodes[static_cast<std::size_t>(k)]);
-    boundary.push_back(std::move(corners));
+  std::vector<BoundaryFace> boundary;
+  boundary.reserve(onceCount);
+  for (std::size_t element = 0; element < elements.size(); ++element) {
+    if (once[element] == 0) continue;
+    const std::vector<Corners>& table = FaceTable(CornersOf(elements[element]));
+    for (std::size_t face = 0; face < table.size(); ++face) {
+      if (!(once[element] & (1u << face))) continue;
+      const Corners& local = table[face];
+      BoundaryFace row;
+      row.corners = static_cast<int>(local.size());
+      row.nodes.fill(-1);
+      for (std::size_t k = 0; k < local.size(); ++k)
+        row.nodes[k] = NodesOf(elements[element])[static_cast<std::size_t>(local[k])];
+      boundary.push_back(row);
+    }
   }
   return boundary;
 }
 
+}  // namespace
+
+std::vector<BoundaryFace> BoundaryFaceRows(const std::vector<SystemElement>& elements) { return BoundaryOf(elements); }
+std::vector<BoundaryFace> BoundaryFaceRows(const std::vector<Element>& elements) { return BoundaryOf(elements); }
+
+std::vector<Corners> BoundaryFaces(const std::vector<SystemElement>& elements) {
+  std::vector<Corners> faces;
+  for (const BoundaryFace& row : BoundaryOf(elements)) faces.emplace_back(row.nodes.begin(), row.nodes.begin() + row.corners);
+  return faces;
+}
+
+std::vector<BoundaryFace> FindBoundary(const std::vector<BoundaryFace>& regionFaces,
+                                       const std::vector<std::vector<int>>& endNodes, std::size_t nodeCount,
+                                       const std::vector<int>* sectionOf) {
+  std::vector<int> patchOfNode(nodeCount, 0);
+  for (std::size_t patch = 0; patch < endNodes.size(); ++patch)
+    for (int node : endNodes[patch]) patchOfNode[static_cast<std::size_t>(node)] = static_cast<int>(patch) + 1;
+  auto patchOf = [&](const BoundaryFace& face) {
+    const int first = patchOfNode[static_cast<std::size_t>(face.nodes[0])];
+    for (int k = 1; k < face.corners; ++k)
+      if (patchOfNode[static_cast<std::size_t>(face.nodes[static_cast<std::size_t>(k)])] != first) return 0;
+    return first;
+  };
+  // Only a face whose every corner lies on a section that two regions share
+  // can be found twice: every other node belongs to one region, whose own
+  // faces are each found once. So where the caller knows those nodes, only
+  // such faces are sorted to find the pairs, and only against the faces of
+  // the same section (that of their smallest corner), a few hundred at a
+  // time.
+  using Keyed = std::pair<std::array<int, 4>, std::size_t>;
+  auto keyOf = [&](std::size_t i) {
+    const BoundaryFace& face = regionFaces[i];
+    Keyed row{{0, 0, 0, std::numeric_limits<int>::max()}, i};
+    std::copy(face.nodes.begin(), face.nodes.begin() + face.corners, row.first.begin());
+    std::sort(row.first.begin(), row.first.end());
+    return row;
+  };
+  std::vector<Keyed> keyed;
+  std::vector<std::size_t> groupStart{0, 0};
+  if (sectionOf != nullptr) {
+    int sections = 0;
+    for (const int section : *sectionOf) sections = std::max(sections, section + 1);
+    std::vector<std::size_t> count(static_cast<std::size_t>(sections) + 1, 0);
+    std::vector<int> groupOf(regionFaces.size(), -1);
+    for (std::size_t i = 0; i < regionFaces.size(); ++i) {
+      const BoundaryFace& face = regionFaces[i];
+      int smallest = std::numeric_limits<int>::max();
+      bool onSections = true;
+      for (int k = 0; k < face.corners && onSections; ++k) {
+        const int node = face.nodes[static_cast<std::size_t>(k)];
+        onSections = (*sectionOf)[static_cast<std::size_t>(node)] >= 0;
+        smallest = std::min(smallest, node);
+      }
+      if (!onSections) continue;
+      groupOf[i] = (*sectionOf)[static_cast<std::size_t>(smallest)];
+      ++count[static_cast<std::size_t>(groupOf[i]) + 1];
+    }
+    for (std::size_t g = 1; g < count.size(); ++g) count[g] += count[g - 1];
+    groupStart = count;
+    keyed.resize(count.back());
+    for (std::size_t i = 0; i < regionFaces.size(); ++i)
+      if (groupOf[i] >= 0) keyed[count[static_cast<std::size_t>(groupOf[i])]++] = keyOf(i);
+  } else {
+    keyed.reserve(regionFaces.size());
+    for (std::size_t i = 0; i < regionFaces.size(); ++i) keyed.push_back(keyOf(i));
+    groupStart = {0, keyed.size()};
+  }
+  std::vector<char> inside(regionFaces.size(), 0);
+  for (std::size_t g = 0; g + 1 < groupStart.size(); ++g) {
+    const auto first = keyed.begin() + static_cast<std::ptrdiff_t>(groupStart[g]);
+    const auto last = keyed.begin() + static_cast<std::ptrdiff_t>(groupStart[g + 1]);
+    std::sort(first, last);
+    for (auto i = first; i != last;) {
+      auto j = i + 1;
+      while (j != last && j->first == i->first) ++j;
+      if (j > i + 1)
+        for (auto k = i; k != j; ++k) inside[k->second] = 1;
+      i = j;
+    }
+  }
+  // Grouped by patch, the wall first, as the files keep them; within a
+  // patch in the order the regions gave them.
+  std::vector<BoundaryFace> faces;
+  std::vector<std::size_t> perPatch(endNodes.size() + 1, 0);
+  for (std::size_t i = 0; i < regionFaces.size(); ++i)
+    if (!inside[i]) ++perPatch[static_cast<std::size_t>(patchOf(regionFaces[i]))];
+  std::vector<std::size_t> at(perPatch.size(), 0);
+  for (std::size_t p = 1; p < perPatch.size(); ++p) at[p] = at[p - 1] + perPatch[p - 1];
+  faces.resize(at.back() + perPatch.back());
+  for (std::size_t i = 0; i < regionFaces.size(); ++i) {
+    if (inside[i]) continue;
+    BoundaryFace row = regionFaces[i];
+    row.patch = patchOf(row);
+    faces[at[static_cast<std::size_t>(row.patch)]++] = row;
+  }
+  return faces;
+}
+
 std::vector<BoundaryFace> FindBoundary(const std::vector<Corners>& regionFaces,
                                        const std::vector<std::vector<int>>& endNodes) {
-  std::unordered_map<int, int> patchOfNode;
-  for (std::size_t patch = 0; patch < endNodes.size(); ++patch)
-    for (int node : endNodes[patch]) patchOfNode[node] = static_cast<int>(patch) + 1;
-  auto patchOf = [&](const Corners& face) {
-    const auto first = patchOfNode.find(face[0]);
-    if (first == patchOfNode.end()) return 0;
-    const bool onEnd = std::all_of(face.begin(), face.end(), [&](int node) {
-      const auto found = patchOfNode.find(node);
-      return found != patchOfNode.end() && found->second == first->second;
-    });
-    return onEnd ? first->second : 0;
-  };
-  std::vector<std::pair<std::array<int, 4>, std::size_t>> keyed;
-  keyed.reserve(regionFaces.size());
-  for (std::size_t i = 0; i < regionFaces.size(); ++i) {
-    std::array<int, 4> key{0, 0, 0, std::numeric_limits<int>::max()};
-    std::copy(regionFaces[i].begin(), regionFaces[i].end(), key.begin());
-    std::sort(key.begin(), key.end());
-    keyed.emplace_back(key, i);
-  }
-  std::sort(keyed.begin(), keyed.end());
-  std::vector<std::size_t> once;
-  for (std::size_t i = 0; i < keyed.size();) {
-    std::size_t j = i + 1;
-    while (j < keyed.size() && keyed[j].first == keyed[i].first) ++j;
-    if (j == i + 1) once.push_back(keyed[i].second);
-    i = j;
-  }
-  std::sort(once.begin(), once.end());
-  std::vector<BoundaryFace> faces;
-  faces.reserve(once.size());
-  for (std::size_t i : once) {
-    const Corners& face = regionFaces[i];
+  std::vector<BoundaryFace> rows;
+  rows.reserve(regionFaces.size());
+  std::size_t nodeCount = 0;
+  for (const Corners& face : regionFaces) {
     BoundaryFace row;
     row.corners = static_cast<int>(face.size());
     row.nodes.fill(-1);
     std::copy(face.begin(), face.end(), row.nodes.begin());
-    row.patch = patchOf(face);
-    faces.push_back(row);
+    for (const int node : face) nodeCount = std::max(nodeCount, static_cast<std::size_t>(node) + 1);
+    rows.push_back(row);
   }
-  // Grouped by patch, the wall first, as the files keep them.
-  std::stable_sort(faces.begin(), faces.end(),
-                   [](const BoundaryFace& a, const BoundaryFace& b) { return a.patch < b.patch; });
-  return faces;
+  for (const std::vector<int>& nodes : endNodes)
+    for (const int node : nodes) nodeCount = std::max(nodeCount, static_cast<std::size_t>(node) + 1);
+  return FindBoundary(rows, endNodes, nodeCount);
 }
 
 bool AllPositive(const SystemMesh& mesh, std::size_t first) {

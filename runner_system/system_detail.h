@@ -9,7 +9,8 @@
 //                      reach into (junction_regions.cpp)
 //   JoinSections       which node of one section a node of another joins
 //                      when a runner is swept between them (section_match.cpp)
-//   SweepRunner        the plain runner between two sections (runner_sweep.cpp)
+//   SweepRunnerInto    the plain runner between two sections, written where
+//                      the plan of the sweeps put it (runner_sweep.cpp)
 //   FindBoundary       boundary faces and their patches (system_boundary.cpp)
 
 #include "runner_system.h"
@@ -18,6 +19,8 @@
 
 #include <array>
 #include <cmath>
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -149,18 +152,16 @@ std::optional<SystemRefusal> CheckSystemSize(const RunnerNetwork& network, const
 JunctionInput RegionInput(const PlannedPoint& point, const CrossSection& cross);
 
 // --- meshes -------------------------------------------------------------------------------------
-// Nodes and elements as they are gathered, 0-based.
-struct PieceMesh {
-  std::vector<Vec3> nodes;
-  std::vector<SystemElement> elements;
-};
-
-// A junction or bend meshed by the library, with the far-end section of each
-// of its runners (nodes numbered within the piece), in the point's order.
+// A junction or bend meshed by the library, kept as the library hands it
+// until it is written into the system's arrays: its nodes and elements
+// (numbered within the piece), its boundary faces (outward, as
+// BoundaryFaceRows gives them; patch unused) and the far-end section of each
+// of its runners, in the point's order.
 struct RegionPiece {
   int point = 0;
-  PieceMesh mesh;
-  std::vector<std::vector<int>> boundary;  // outward, as BoundaryFaces gives it
+  std::vector<Vec3> nodes;
+  std::vector<Element> elements;
+  std::vector<BoundaryFace> boundary;
   std::vector<Section> farSections;
 };
 
@@ -184,31 +185,72 @@ struct SectionJoin {
 SectionJoin JoinSections(const Section& from, const Section& to, const SectionRings& rings);
 
 // --- sweeping runners ---------------------------------------------------------------------------
-// Appends the nodes and elements of a runner swept from `from` through
-// `layers` layers to the section `to`, joined as join says, and its boundary
-// faces (the side and both end sections, outward) to boundary. Interior
-// sections turn by an even share of the twist and take a linearly
-// interpolated radius.
+// What the sweep of a runner through `layers` layers adds to the system: the
+// nodes of its inner sections (those at its ends are the sections'), an
+// element per face of the section and layer, and its boundary faces (both
+// end sections and, each layer, a side face per rim edge of the section).
+struct SweepSize {
+  std::size_t nodes = 0;
+  std::size_t elements = 0;
+  std::size_t faces = 0;
+};
+SweepSize SizeOfSweep(const Section& from, std::size_t rimEdges, int layers);
+
+// The edges of a section's faces that no other face shares: its rim.
+std::size_t RimEdgeCount(const std::vector<SectionFace>& faces);
+
+// Writes the runner swept from `from` through `layers` layers to the section
+// `to`, joined as join says, into room made for it (SizeOfSweep): its inner
+// sections' nodes to nodes[0..], numbered from firstNode on, its elements to
+// elements[0..] and its boundary faces (the side and both end sections,
+// outward, patch 0) to faces[0..]. Interior sections turn by an even share
+// of the twist and take a linearly interpolated radius. Returns whether
+// every corner of every element turns positively, as AllPositive judges.
+bool SweepRunnerInto(const Section& from, const Section& to, const SectionJoin& join, int layers, int region,
+                     int firstNode, Vec3* nodes, SystemElement* elements, BoundaryFace* faces);
+
+// The same, appended to mesh and boundary.
 void SweepRunner(const Section& from, const Section& to, const SectionJoin& join, int layers,
                  int region, SystemMesh& mesh, std::vector<std::vector<int>>& boundary);
 
 // A section like `like` (same faces and pattern) placed at origin about axis
-// with the given radius; nodes appended to mesh. The pattern is carried over
-// without a turn: the node at like's offset v lands at offset v turned from
-// like.axis onto axis. When mitre is given (a unit vector), the nodes are
-// then pushed along axis onto the plane through origin square to mitre.
+// with the given radius, its nodes numbered from nextNode on (which moves
+// past them); their places are the section's, for the caller to write. The
+// pattern is carried over without a turn: the node at like's offset v lands
+// at offset v turned from like.axis onto axis. When mitre is given (a unit
+// vector), the nodes are then pushed along axis onto the plane through
+// origin square to mitre.
 Section PlaceSection(const Section& like, const Vec3& origin, const Vec3& axis, double radius,
-                     const Vec3* mitre, SystemMesh& mesh);
+                     const Vec3* mitre, int& nextNode);
+
+// Runs work(task) for every task in 0..tasks-1 on up to `threads` threads (0:
+// the hardware's count), the caller's among them; caller(task) is called on
+// the calling thread after each task it ran itself (may be empty). The first
+// exception a task throws is thrown again on the calling thread once every
+// thread is done.
+void RunTasks(int threads, std::size_t tasks, const std::function<void(std::size_t)>& work,
+              const std::function<void(std::size_t)>& caller = {});
 
 // --- boundary -----------------------------------------------------------------------------------
 // The boundary of the whole from the boundaries of its regions: a face that
 // two regions share is inside and goes; every other keeps its winding and
 // gets its patch: that of the end section whose nodes it lies on, else 0
-// (wall). endNodes[i] holds the nodes of patch i + 1.
+// (wall). endNodes[i] holds the nodes of patch i + 1; every node lies below
+// nodeCount. The faces come in the order of regionFaces, grouped by patch.
+// sectionOf, when given, numbers the section where regions meet that each
+// node lies on, -1 for a node on none: a face with a corner on none is taken
+// as found once, and a face is matched only with those of its section.
+std::vector<BoundaryFace> FindBoundary(const std::vector<BoundaryFace>& regionFaces,
+                                       const std::vector<std::vector<int>>& endNodes, std::size_t nodeCount,
+                                       const std::vector<int>* sectionOf = nullptr);
+// The same from faces as corner lists.
 std::vector<BoundaryFace> FindBoundary(const std::vector<std::vector<int>>& regionFaces,
                                        const std::vector<std::vector<int>>& endNodes);
 
-// The faces used by one element only, wound outward.
+// The faces used by one element only, wound outward, in element order.
+std::vector<BoundaryFace> BoundaryFaceRows(const std::vector<SystemElement>& elements);
+std::vector<BoundaryFace> BoundaryFaceRows(const std::vector<Element>& elements);
+// The same as corner lists.
 std::vector<std::vector<int>> BoundaryFaces(const std::vector<SystemElement>& elements);
 
 // The outward faces of an element in the library's corner order.

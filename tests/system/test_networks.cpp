@@ -1,5 +1,10 @@
 #include "test_networks.h"
 
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
 namespace vela::system::testing {
 
 RunnerNetwork Tee() {
@@ -39,6 +44,36 @@ RunnerNetwork Tube() {
   network.name = "tube";
   network.points = {{"p", {0, 0, 0}}, {"q", {10, 40, 5}}};
   network.runners = {{"p", "q", 3, 2}};
+  return network;
+}
+
+RunnerNetwork HTree(int levels) {
+  RunnerNetwork network;
+  network.name = "h-tree";
+  network.axialSize = 2.0;
+  network.points = {{"inlet", {0, 0, 60}}, {"p", {0, 0, 0}}};
+  network.runners = {{"inlet", "p", 4, 4.5}};
+  struct Open {
+    std::string name;
+    Vec3 at;
+    bool alongX;
+    double half;
+    double radius;
+  };
+  std::vector<Open> level{{"p", {0, 0, 0}, true, 64, 3.5}};
+  for (int depth = 0; depth < levels; ++depth) {
+    std::vector<Open> next;
+    for (const Open& open : level)
+      for (const int side : {-1, 1}) {
+        const std::string name = open.name + (side < 0 ? "l" : "r");
+        Vec3 at = open.at;
+        at[open.alongX ? 0 : 1] += side * open.half;
+        network.points.push_back({name, at});
+        network.runners.push_back({open.name, name, open.radius, open.radius});
+        next.push_back({name, at, !open.alongX, open.half / std::sqrt(2.0), std::max(2.0, open.radius - 0.5)});
+      }
+    level = std::move(next);
+  }
   return network;
 }
 

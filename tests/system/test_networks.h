@@ -16,5 +16,8 @@ RunnerNetwork H4();
 RunnerNetwork Climb();
 // One tapered runner between two open ends: no junction hands it a section.
 RunnerNetwork Tube();
+// An H-tree of 2^levels gates: a sprue onto a tee, then levels of tees in the
+// plane z = 0, each a quarter turn from the last and shorter by 1/sqrt(2).
+RunnerNetwork HTree(int levels);
 
 }  // namespace vela::system::testing

@@ -100,11 +100,13 @@ void WriteToStream(const SystemMesh& mesh, const std::string& title, const RunOp
   data << io::detail::ReadWholeFile(path) << std::flush;
 }
 
-// The mesh with every length in the output's unit.
-SystemMesh InUnits(const SystemMesh& mesh, const std::string& from, const std::string& to) {
-  SystemMesh scaled = mesh;
+// The mesh with every length in the output's unit: the mesh itself when the
+// units agree, else a scaled copy kept in `scaled`.
+const SystemMesh& InUnits(const SystemMesh& mesh, const std::string& from, const std::string& to,
+                          SystemMesh& scaled) {
   const double factor = io::UnitFactor(from, to);
-  if (factor == 1.0) return scaled;
+  if (factor == 1.0) return mesh;
+  scaled = mesh;
   for (auto& p : scaled.nodes)
     for (double& x : p) x *= factor;
   return scaled;
@@ -123,7 +125,8 @@ int WriteOutputs(const SystemMesh& mesh, const std::string& title, const std::st
     try {
       io::WriteOptions write = options.write;
       write.units = OutputUnits(path, fileUnits, options);
-      const SystemMesh scaled = InUnits(mesh, fileUnits, write.units);
+      SystemMesh copy;
+      const SystemMesh& scaled = InUnits(mesh, fileUnits, write.units, copy);
       if (IsStandardOutput(path)) {
         WriteToStream(scaled, title, options, write, data);
         continue;
@@ -176,9 +179,10 @@ SystemResult MeshAndWrite(const RunnerNetwork& network, const std::string& units
   }
   progress.Show("checking the mesh", 0, 2);
   vela::system::WriteSolidMesh(r.outcome.mesh, r.volume);
-  r.report = quality::Assess(r.volume, quality::DefaultTolerance(r.volume), options.limits);
+  // On as many threads as the meshing: the report is the same on any number.
+  r.report = quality::Assess(r.volume, quality::DefaultTolerance(r.volume), options.limits, threads);
   progress.Show("checking the mesh", 1, 2);
-  r.wall = quality::AssessWall(r.volume, ChannelOf(network));
+  r.wall = quality::AssessWall(r.volume, ChannelOf(network), threads);
   progress.Show("checking the mesh", 2, 2);
   std::ostringstream said;
   r.status = WriteOutputs(r.outcome.mesh, network.name, units, outputs, options, r.written, data, said, progress);

@@ -32,7 +32,10 @@ struct WallReport {
   int node = -1;         // the node of the largest share, -1 when none is outside
 };
 
-// The nodes of mesh against the channel. Nodes inside count nothing.
-WallReport AssessWall(const MemoryMesh& mesh, const std::vector<MachinedRunner>& channel);
+// The nodes of mesh against the channel. Nodes inside count nothing. Each
+// node asks only the runners near it where that gives the answer the whole
+// channel gives, and the nodes are taken on `threads` threads (0: the
+// hardware's count): the report is the same either way.
+WallReport AssessWall(const MemoryMesh& mesh, const std::vector<MachinedRunner>& channel, int threads = 1);
 
 }  // namespace vela::quality

@@ -5,6 +5,7 @@
 // each other.
 
 #include "direction_grid.h"
+#include "parallel.h"
 #include "quality_detail.h"
 #include "vec.h"
 
@@ -101,7 +102,7 @@ bool SharesNode(const BoundaryFace& a, const BoundaryFace& b) {
 
 }  // namespace
 
-FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFace>& boundary) {
+FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFace>& boundary, int threads) {
   FaultList out;
   const auto pieceOf = [&](const BoundaryFace& face) {
     Piece p;
@@ -118,22 +119,30 @@ FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFa
     if (finite) faces.push_back(&face);  // else the non-finite node is the fault
   }
   if (faces.size() < 2) return out;
-  const DirectionGrid grid(faces.size(), [&](size_t k) { return pieceOf(*faces[k]); });
+  const DirectionGrid grid(faces.size(), [&](size_t k) { return pieceOf(*faces[k]); }, threads);
 
   // Every pair once (the grid may offer a pair twice; a pair already known
   // to cross on both sides has nothing more to tell). The patches are made
-  // as they are needed: most faces meet few candidates.
+  // as they are needed: most faces meet few candidates. Each thread marks
+  // what it finds in a list of its own; a face crosses when any list says so.
+  std::vector<std::vector<char>> crossedBy(static_cast<size_t>(ThreadCount(threads)));
+  ForRanges(threads, faces.size(), [&](size_t begin, size_t end, int worker) {
+    std::vector<char>& crossed = crossedBy[static_cast<size_t>(worker)];
+    if (crossed.empty()) crossed.assign(faces.size(), 0);
+    for (size_t k = begin; k < end; ++k) {
+      const Piece mine = pieceOf(*faces[k]);
+      const Patches minePatches = PatchesOf(mine);
+      grid.AnyNear(mine, [&](int other) {
+        const size_t o = static_cast<size_t>(other);
+        if (o <= k || (crossed[k] && crossed[o]) || SharesNode(*faces[k], *faces[o])) return false;
+        if (FacesCross(minePatches, PatchesOf(pieceOf(*faces[o])))) crossed[k] = crossed[o] = 1;
+        return false;
+      });
+    }
+  });
   std::vector<char> crossed(faces.size(), 0);
-  for (size_t k = 0; k < faces.size(); ++k) {
-    const Piece mine = pieceOf(*faces[k]);
-    const Patches minePatches = PatchesOf(mine);
-    grid.AnyNear(mine, [&](int other) {
-      const size_t o = static_cast<size_t>(other);
-      if (o <= k || (crossed[k] && crossed[o]) || SharesNode(*faces[k], *faces[o])) return false;
-      if (FacesCross(minePatches, PatchesOf(pieceOf(*faces[o])))) crossed[k] = crossed[o] = 1;
-      return false;
-    });
-  }
+  for (const std::vector<char>& mine : crossedBy)
+    for (size_t k = 0; k < mine.size(); ++k) crossed[k] = crossed[k] || mine[k];
   std::vector<int> elements;
   for (size_t k = 0; k < faces.size(); ++k)
     if (crossed[k]) {

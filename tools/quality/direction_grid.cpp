@@ -1,5 +1,7 @@
 #include "direction_grid.h"
 
+#include "parallel.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -154,10 +156,16 @@ void SetFrame(Vec& u, Vec& v, Vec& w, const Vec& d, bool normal) {
 
 }  // namespace
 
-DirectionGrid::DirectionGrid(std::size_t count, const std::function<Piece(std::size_t)>& pieceAt) {
+DirectionGrid::DirectionGrid(std::size_t count, const std::function<Piece(std::size_t)>& pieceAt, int threads) {
+  // Each piece's key on the threads; the groups then in piece order, so
+  // that they come out the same on any number.
+  std::vector<FrameKey> keys(count);
+  detail::ForRanges(threads, count, [&](size_t begin, size_t end, int) {
+    for (size_t k = begin; k < end; ++k) keys[k] = KeyOf(pieceAt(k));
+  });
   std::vector<std::vector<int>> members;
   for (size_t k = 0; k < count; ++k) {
-    const FrameKey key = KeyOf(pieceAt(k));
+    const FrameKey& key = keys[k];
     size_t best = m_groups.size();
     double bestDot = -1.0;
     for (size_t g = 0; g < m_groups.size(); ++g) {
@@ -201,17 +209,26 @@ DirectionGrid::DirectionGrid(std::size_t count, const std::function<Piece(std::s
     keptMembers.push_back(std::move(leftOver));
   }
   m_groups = std::move(kept);
-  for (size_t g = 0; g < m_groups.size(); ++g) Build(m_groups[g], keptMembers[g], pieceAt);
+  for (size_t g = 0; g < m_groups.size(); ++g) Build(m_groups[g], keptMembers[g], pieceAt, threads);
 }
 
-void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt) {
-  std::vector<Box> boxes;
+void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt,
+                          int threads) {
+  std::vector<Box> boxes(members.size());
+  std::vector<char> faces(members.size(), 0);
+  detail::ForRanges(threads, members.size(), [&](size_t begin, size_t end, int) {
+    for (size_t m = begin; m < end; ++m) {
+      const Piece piece = pieceAt(static_cast<size_t>(members[m]));
+      faces[m] = piece.face ? 1 : 0;
+      boxes[m] = LocalBox(g, piece);
+    }
+  });
   std::vector<double> along, across;
-  boxes.reserve(members.size());
   along.reserve(members.size());
   across.reserve(members.size());
   for (size_t m = 0; m < members.size(); ++m) {
-    const Box& b = boxes.emplace_back(LocalBox(g, pieceAt(static_cast<size_t>(members[m]))));
+    g.faces = g.faces || faces[m];
+    const Box& b = boxes[m];
     if (m == 0) g.region = b;
     for (size_t a = 0; a < 3; ++a) {
       g.region.lo[a] = std::min(g.region.lo[a], b.lo[a]);
@@ -231,7 +248,6 @@ void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::
   if (!ChooseCells(g, std::move(along), std::move(across))) {
     // Flat or unbounded members: nothing to grid, every query meets them.
     for (size_t m = 0; m < g.members.size(); ++m) g.large.push_back(static_cast<std::uint32_t>(m));
-    g.cellStart.assign(2, 0);
     return;
   }
   FillCells(g);
@@ -256,19 +272,39 @@ bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector
     g.dims = {1, 1, 1};
     return false;
   }
-  const double maxCells = 8.0 * static_cast<double>(g.members.size()) + 4096.0;
+  // Only occupied cells are kept, so for a point's queries (elements) the
+  // count matters only as far as a cell's key must fit 64 bits. A box's
+  // queries (faces) look up every cell the box meets, so there the cells
+  // stay few enough that a face meets a few of them.
+  const double maxCells = g.faces ? 8.0 * static_cast<double>(g.members.size()) + 4096.0 : 1e18;
   while (!(cellsNeeded() <= maxCells))
     for (double& h : g.cellSize) h *= 1.5;
-  for (size_t a = 0; a < 3; ++a)
-    g.dims[a] = static_cast<std::int64_t>(std::floor((g.region.hi[a] - g.region.lo[a]) / g.cellSize[a])) + 1;
+  const auto setDims = [&] {
+    for (size_t a = 0; a < 3; ++a)
+      g.dims[a] = static_cast<std::int64_t>(std::floor((g.region.hi[a] - g.region.lo[a]) / g.cellSize[a])) + 1;
+  };
+  setDims();
+  // Members too large for their cells are met by every query: when cells
+  // as small as the typical member leave more than a few of those (a few
+  // large elements among many small ones), the cells grow until they do not.
+  const size_t fewLarge = std::max<size_t>(64, g.members.size() / 100);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    size_t large = 0;
+    for (const Entry& e : g.members) {
+      const auto [lo, hi] = CellsOf(g, e);
+      large += (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1) > kMaxCellsPerMember ? 1 : 0;
+    }
+    if (large <= fewLarge) break;
+    for (double& h : g.cellSize) h *= 1.5;
+    setDims();
+  }
   return true;
 }
 
-// Counts each cell's members, then places them: no list of (cell, member)
-// pairs to sort or to hold.
+// Numbers the occupied cells as members first reach them and counts their
+// members, then places the members: no list of (cell, member) pairs to sort
+// or to hold. Each cell's members come in member order.
 void DirectionGrid::FillCells(Group& g) {
-  const size_t cells = static_cast<size_t>(g.dims[0] * g.dims[1] * g.dims[2]);
-  g.cellStart.assign(cells + 1, 0);
   std::vector<char> gridded(g.members.size(), 0);
   std::uint64_t placed = 0;
   for (size_t m = 0; m < g.members.size(); ++m) {
@@ -276,26 +312,71 @@ void DirectionGrid::FillCells(Group& g) {
     const std::int64_t spans = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
     // Past four billion places (hundreds of millions of pieces) the rest
     // join the large ones rather than overflow the cell counts.
-    if (spans > kMaxCellsPerMember || placed + static_cast<std::uint64_t>(spans) > UINT32_MAX) {
+    if (spans > kMaxCellsPerMember || placed + static_cast<std::uint64_t>(spans) >= UINT32_MAX) {
       g.large.push_back(static_cast<std::uint32_t>(m));
       continue;
     }
     placed += static_cast<std::uint64_t>(spans);
     gridded[m] = 1;
-    for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
-      for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
-        for (std::int64_t z = lo[2]; z <= hi[2]; ++z) ++g.cellStart[g.IndexOf({x, y, z}) + 1];
   }
-  for (size_t c = 0; c < cells; ++c) g.cellStart[c + 1] += g.cellStart[c];
-  g.cellMembers.resize(g.cellStart[cells]);
-  std::vector<std::uint32_t> fill(g.cellStart.begin(), g.cellStart.end() - 1);
+  // The cells numbered as members first reach them, through a table at
+  // most half full (twice the places: the cells are not yet counted).
+  std::uint64_t size = 16;
+  while (size < 2 * placed) size *= 2;
+  std::vector<std::uint32_t> numberAt(static_cast<size_t>(size), UINT32_MAX);
+  const std::uint64_t mask = size - 1;
+  std::vector<std::uint64_t> cellKeys;
+  std::vector<std::uint32_t> count;
+  const auto cellOf = [&](std::uint64_t key) {
+    for (std::uint64_t s = Group::Spread(key) & mask;; s = (s + 1) & mask) {
+      std::uint32_t& k = numberAt[static_cast<size_t>(s)];
+      if (k == UINT32_MAX) {
+        k = static_cast<std::uint32_t>(cellKeys.size());
+        cellKeys.push_back(key);
+        count.push_back(0);
+        return k;
+      }
+      if (cellKeys[k] == key) return k;
+    }
+  };
+  std::vector<std::uint32_t> cellsOfMembers;  // each gridded member's cells in turn
+  cellsOfMembers.reserve(static_cast<size_t>(placed));
   for (size_t m = 0; m < g.members.size(); ++m) {
     if (!gridded[m]) continue;
     const auto [lo, hi] = CellsOf(g, g.members[m]);
     for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
       for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
-        for (std::int64_t z = lo[2]; z <= hi[2]; ++z) g.cellMembers[fill[g.IndexOf({x, y, z})]++] = static_cast<std::uint32_t>(m);
+        for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
+          const std::uint32_t k = cellOf(g.IndexOf({x, y, z}));
+          ++count[k];
+          cellsOfMembers.push_back(k);
+        }
   }
+  std::vector<std::uint32_t>().swap(numberAt);
+  std::vector<std::uint32_t> cellStart(cellKeys.size() + 1, 0);
+  for (size_t k = 0; k < count.size(); ++k) cellStart[k + 1] = cellStart[k] + count[k];
+  g.cellMembers.resize(cellStart.back());
+  std::vector<std::uint32_t> fill(cellStart.begin(), cellStart.end() - 1);
+  size_t next = 0;
+  for (size_t m = 0; m < g.members.size(); ++m) {
+    if (!gridded[m]) continue;
+    const auto [lo, hi] = CellsOf(g, g.members[m]);
+    const std::int64_t spans = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
+    for (std::int64_t i = 0; i < spans; ++i) g.cellMembers[fill[cellsOfMembers[next++]]++] = static_cast<std::uint32_t>(m);
+  }
+  // The table the queries read, at twice the cells.
+  std::uint64_t slots = 16;
+  while (slots < 2 * cellKeys.size()) slots *= 2;
+  g.slots.assign(static_cast<size_t>(slots), Group::Slot{});
+  g.slotMask = slots - 1;
+  for (size_t k = 0; k < cellKeys.size(); ++k)
+    for (std::uint64_t s = Group::Spread(cellKeys[k]) & g.slotMask;; s = (s + 1) & g.slotMask) {
+      Group::Slot& slot = g.slots[static_cast<size_t>(s)];
+      if (slot.key == Group::kNoCell) {
+        slot = {cellKeys[k], cellStart[k], cellStart[k + 1]};
+        break;
+      }
+    }
 }
 
 }  // namespace vela::quality

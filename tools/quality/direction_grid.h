@@ -13,6 +13,7 @@
 
 #include "vec.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -49,13 +50,25 @@ class DirectionGrid {
 public:
   // Indexes pieces 0..count-1, piece k as pieceAt(k) gives it (asked for a
   // few times each, so that the caller need not keep them all); every corner
-  // must be finite.
-  DirectionGrid(std::size_t count, const std::function<Piece(std::size_t)>& pieceAt);
+  // must be finite. The pieces are read on `threads` threads (pieceAt must
+  // allow that); the index does not depend on how many.
+  DirectionGrid(std::size_t count, const std::function<Piece(std::size_t)>& pieceAt, int threads = 1);
 
   // Calls visit(k) for every piece k whose box may hold p; stops and returns
   // true as soon as visit does.
   template <class Visit>
   bool AnyAt(const Vec& p, Visit&& visit) const;
+
+  // The cell each group found last, for a caller whose points come near
+  // each other (the sample points of one element): the next point in the
+  // same cell needs no look-up. One per thread.
+  struct LastCells {
+    std::vector<std::uint64_t> key;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> members;
+  };
+  // AnyAt, through the caller's LastCells.
+  template <class Visit>
+  bool AnyAt(const Vec& p, LastCells& last, Visit&& visit) const;
 
   // Calls visit(k) for every piece k whose box may meet the box of the given
   // corners, some pieces more than once; stops and returns true as soon as
@@ -85,14 +98,46 @@ private:
     FrameKey key{};
     Vec u{}, v{}, w{};  // u along the group's pieces, or w along their normal
     Box region;         // in (u, v, w), around every member
+    bool faces = false;  // whether the members are faces, met by boxes
     std::array<double, 3> cellSize{1, 1, 1};
     Cells dims{1, 1, 1};
     std::vector<Entry> members;
-    // Members of cell c: cellMembers[cellStart[c] .. cellStart[c + 1]), as
-    // positions in members. Four bytes a place: a member lies in a few cells.
-    std::vector<std::uint32_t> cellStart;
+    // Only the cells that hold members are kept, so that the cells can be
+    // as small as the members however little of the group's region the
+    // members fill (a network of thin runners spread over a plate). A
+    // cell's key (IndexOf) finds its members through an open-addressed
+    // table whose slot holds the key and the members' places in
+    // cellMembers (positions in members), so that a look-up reads one
+    // line; neighbouring cells along the last axis share lines. Four bytes
+    // a place: a member lies in a few cells.
+    struct Slot {
+      std::uint64_t key = kNoCell;
+      std::uint32_t first = 0, last = 0;
+    };
+    std::vector<Slot> slots;
+    std::uint64_t slotMask = 0;
     std::vector<std::uint32_t> cellMembers;
     std::vector<std::uint32_t> large;  // members far larger than the cells, met by every query
+
+    static constexpr std::uint64_t kNoCell = ~std::uint64_t{0};  // no key is this large
+    // The slot a key starts looking from: blocks of four cells along the
+    // last axis stay together, the blocks spread over the table.
+    static std::uint64_t Spread(std::uint64_t value) {
+      std::uint64_t block = value >> 2;
+      block ^= block >> 33;
+      block *= 0xff51afd7ed558ccdULL;
+      block ^= block >> 33;
+      return (block << 2) | (value & 3);
+    }
+    // The members of the cell with this key: [first, last) in cellMembers.
+    std::pair<std::uint32_t, std::uint32_t> MembersOf(std::uint64_t cell) const {
+      if (slots.empty()) return {0, 0};
+      for (std::uint64_t s = Spread(cell) & slotMask;; s = (s + 1) & slotMask) {
+        const Slot& slot = slots[s];
+        if (slot.key == cell) return {slot.first, slot.last};
+        if (slot.key == kNoCell) return {0, 0};
+      }
+    }
 
     Vec Local(const Vec& p) const {
       return {u[0] * p[0] + u[1] * p[1] + u[2] * p[2], v[0] * p[0] + v[1] * p[1] + v[2] * p[2],
@@ -107,8 +152,8 @@ private:
       }
       return c;
     }
-    std::size_t IndexOf(const Cells& c) const {
-      return static_cast<std::size_t>((c[0] * dims[1] + c[1]) * dims[2] + c[2]);
+    std::uint64_t IndexOf(const Cells& c) const {
+      return static_cast<std::uint64_t>((c[0] * dims[1] + c[1]) * dims[2] + c[2]);
     }
     Entry EntryOf(const Box& local, int piece) const;
   };
@@ -139,7 +184,8 @@ private:
   static std::pair<Cells, Cells> CellsOf(const Group& g, const Entry& e) {
     return {g.CellOf({e.lo[0], e.lo[1], e.lo[2]}), g.CellOf({e.hi[0], e.hi[1], e.hi[2]})};
   }
-  static void Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt);
+  static void Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt,
+                    int threads);
   static bool ChooseCells(Group& g, std::vector<double> along, std::vector<double> across);
   static void FillCells(Group& g);
 
@@ -156,8 +202,34 @@ bool DirectionGrid::AnyAt(const Vec& p, Visit&& visit) const {
     const Vec from{q[0] - g.region.lo[0], q[1] - g.region.lo[1], q[2] - g.region.lo[2]};
     for (const std::uint32_t m : g.large)
       if (EntryHolds(g.members[m], from) && visit(g.members[m].piece)) return true;
-    const std::size_t c = g.IndexOf(g.CellOf(from));
-    for (std::uint32_t k = g.cellStart[c]; k < g.cellStart[c + 1]; ++k) {
+    const auto [first, last] = g.MembersOf(g.IndexOf(g.CellOf(from)));
+    for (std::uint32_t k = first; k < last; ++k) {
+      const Entry& e = g.members[g.cellMembers[k]];
+      if (EntryHolds(e, from) && visit(e.piece)) return true;
+    }
+  }
+  return false;
+}
+
+template <class Visit>
+bool DirectionGrid::AnyAt(const Vec& p, LastCells& last, Visit&& visit) const {
+  if (last.key.size() != m_groups.size()) {
+    last.key.assign(m_groups.size(), ~std::uint64_t{0});
+    last.members.assign(m_groups.size(), {0, 0});
+  }
+  for (std::size_t gi = 0; gi < m_groups.size(); ++gi) {
+    const Group& g = m_groups[gi];
+    const Vec q = g.Local(p);
+    if (!g.region.Contains(q)) continue;
+    const Vec from{q[0] - g.region.lo[0], q[1] - g.region.lo[1], q[2] - g.region.lo[2]};
+    for (const std::uint32_t m : g.large)
+      if (EntryHolds(g.members[m], from) && visit(g.members[m].piece)) return true;
+    const std::uint64_t cell = g.IndexOf(g.CellOf(from));
+    if (last.key[gi] != cell) {
+      last.key[gi] = cell;
+      last.members[gi] = g.MembersOf(cell);
+    }
+    for (std::uint32_t k = last.members[gi].first; k < last.members[gi].second; ++k) {
       const Entry& e = g.members[g.cellMembers[k]];
       if (EntryHolds(e, from) && visit(e.piece)) return true;
     }
@@ -167,7 +239,8 @@ bool DirectionGrid::AnyAt(const Vec& p, Visit&& visit) const {
 
 template <class Visit>
 bool DirectionGrid::AnyNear(const Piece& query, Visit&& visit) const {
-  // A query box covering more cells than this scans the group's members.
+  // A query box covering more cells than this (or than a group of few
+  // members has) scans the group's members.
   constexpr std::int64_t kMaxCellsPerQuery = 64;
   for (const Group& g : m_groups) {
     const Box q = LocalBox(g, query);
@@ -175,7 +248,8 @@ bool DirectionGrid::AnyNear(const Piece& query, Visit&& visit) const {
     const Box from{{q.lo[0] - g.region.lo[0], q.lo[1] - g.region.lo[1], q.lo[2] - g.region.lo[2]},
                    {q.hi[0] - g.region.lo[0], q.hi[1] - g.region.lo[1], q.hi[2] - g.region.lo[2]}};
     const auto lo = g.CellOf(from.lo), hi = g.CellOf(from.hi);
-    if ((hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1) > kMaxCellsPerQuery) {
+    const std::int64_t cells = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
+    if (cells > std::max<std::int64_t>(kMaxCellsPerQuery, static_cast<std::int64_t>(g.members.size() / 16))) {
       for (const Entry& e : g.members)
         if (EntryMeets(e, from) && visit(e.piece)) return true;
       continue;
@@ -185,8 +259,8 @@ bool DirectionGrid::AnyNear(const Piece& query, Visit&& visit) const {
     for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
       for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
         for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
-          const std::size_t c = g.IndexOf({x, y, z});
-          for (std::uint32_t k = g.cellStart[c]; k < g.cellStart[c + 1]; ++k) {
+          const auto [first, last] = g.MembersOf(g.IndexOf({x, y, z}));
+          for (std::uint32_t k = first; k < last; ++k) {
             const Entry& e = g.members[g.cellMembers[k]];
             if (EntryMeets(e, from) && visit(e.piece)) return true;
           }

@@ -9,9 +9,11 @@
 
 #include "finite_volume.h"
 
+#include "parallel.h"
 #include "quality_detail.h"
 
 #include <algorithm>
+#include <limits>
 #include <cmath>
 
 namespace vela::quality {
@@ -137,11 +139,6 @@ double DeterminantSums::Value() const {
 
 namespace {
 
-std::vector<Vec> CornersOf(const MemoryMesh& mesh, int size, const std::array<int, 4>& nodes) {
-  std::vector<Vec> corners;
-  for (int i = 0; i < size; ++i) corners.push_back(mesh.nodes[static_cast<size_t>(nodes[static_cast<size_t>(i)])]);
-  return corners;
-}
 
 bool AllFinite(const std::vector<Vec>& corners) {
   return std::all_of(corners.begin(), corners.end(), [](const Vec& p) { return IsFinite(p); });
@@ -157,31 +154,54 @@ struct CellSums {
 };
 
 // A face of the mesh with its geometry; neighbour -1 on the boundary.
+// A face by its nodes; its corners are read again where they are needed, so
+// that a million faces do not hold a million small lists.
 struct MeshFace {
-  std::vector<Vec> corners;
+  int size = 0;
+  std::array<int, 4> nodes{};
   FaceGeometry geometry;
-  int owner;
-  int neighbour;
+  int owner = -1;
+  int neighbour = -1;
 };
+
+// The corners of a face into a list the caller keeps.
+void ReadCorners(const MemoryMesh& mesh, const MeshFace& face, std::vector<Vec>& corners) {
+  corners.clear();
+  for (int k = 0; k < face.size; ++k) corners.push_back(mesh.nodes[static_cast<size_t>(face.nodes[static_cast<size_t>(k)])]);
+}
 
 }  // namespace
 
 void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged, const FaceSharing& sharing,
-                         QualityReport& r) {
-  std::vector<MeshFace> faces;
-  faces.reserve(sharing.internal.size() + sharing.boundary.size());
-  auto add = [&](int size, const std::array<int, 4>& nodes, int owner, int neighbour) {
-    std::vector<Vec> corners = CornersOf(mesh, size, nodes);
-    if (!AllFinite(corners)) return;  // the non-finite node is the fault; no geometry to judge
-    const FaceGeometry geometry = FaceCentreAndArea(corners);
-    faces.push_back({std::move(corners), geometry, owner, neighbour});
-  };
-  for (const InternalFace& f : sharing.internal) add(f.size, f.nodes, f.owner, f.neighbour);
-  for (const BoundaryFace& f : sharing.boundary) add(f.size, f.nodes, f.element, -1);
+                         QualityReport& r, int threads) {
+  // Each face's geometry on the threads; the sums over a cell's faces then
+  // in face order, as they always were, so that they round alike.
+  const size_t internalCount = sharing.internal.size();
+  std::vector<MeshFace> faces(internalCount + sharing.boundary.size());
+  std::vector<char> kept(faces.size(), 0);
+  ForRanges(threads, faces.size(), [&](size_t begin, size_t end, int) {
+    std::vector<Vec> corners;
+    for (size_t i = begin; i < end; ++i) {
+      MeshFace& face = faces[i];
+      if (i < internalCount) {
+        const InternalFace& f = sharing.internal[i];
+        face.size = f.size, face.nodes = f.nodes, face.owner = f.owner, face.neighbour = f.neighbour;
+      } else {
+        const BoundaryFace& f = sharing.boundary[i - internalCount];
+        face.size = f.size, face.nodes = f.nodes, face.owner = f.element, face.neighbour = -1;
+      }
+      ReadCorners(mesh, face, corners);
+      if (!AllFinite(corners)) continue;  // the non-finite node is the fault; no geometry to judge
+      face.geometry = FaceCentreAndArea(corners);
+      kept[i] = 1;
+    }
+  });
 
   std::vector<CellSums> cells(mesh.elements.size());
   auto isJudged = [&](int cell) { return cell >= 0 && judged[static_cast<size_t>(cell)]; };
-  for (const MeshFace& f : faces)
+  for (size_t i = 0; i < faces.size(); ++i) {
+    if (!kept[i]) continue;
+    const MeshFace& f = faces[i];
     for (const int cell : {f.owner, f.neighbour})
       if (isJudged(cell)) {
         CellSums& c = cells[static_cast<size_t>(cell)];
@@ -189,9 +209,12 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
         ++c.faces;
         if (f.neighbour >= 0) c.determinant.Add(f.geometry.area);
       }
+  }
   // The pyramids on every face from each side's estimate; the area vector
   // points out of the owner and into the neighbour.
-  for (const MeshFace& f : faces)
+  for (size_t i = 0; i < faces.size(); ++i) {
+    if (!kept[i]) continue;
+    const MeshFace& f = faces[i];
     for (const int cell : {f.owner, f.neighbour})
       if (isJudged(cell)) {
         CellSums& c = cells[static_cast<size_t>(cell)];
@@ -201,55 +224,95 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
         c.weighted = Add(c.weighted, Scaled(Add(Scaled(f.geometry.centre, 0.75), Scaled(estimate, 0.25)), pyramid3));
         c.volume3 += pyramid3;
       }
+  }
   std::vector<Vec> centres(mesh.elements.size());
+  std::vector<double> determinants(mesh.elements.size(), 0.0);
+  ForRanges(threads, cells.size(), [&](size_t begin, size_t end, int) {
+    for (size_t i = begin; i < end; ++i) {
+      if (!judged[i] || cells[i].faces == 0) continue;
+      const CellSums& c = cells[i];
+      centres[i] = std::fabs(c.volume3) > kVSmall ? Scaled(c.weighted, 1.0 / c.volume3)
+                                                   : Scaled(c.faceCentres, 1.0 / c.faces);
+      determinants[i] = c.determinant.Value();
+    }
+  });
   FiniteVolumeMeasures& m = r.finiteVolume;
   const Limits& limits = r.limits;
   FaultList& smallDeterminant = r.faults[static_cast<size_t>(Fault::SmallDeterminant)];
   for (size_t i = 0; i < cells.size(); ++i) {
     if (!judged[i] || cells[i].faces == 0) continue;
-    const CellSums& c = cells[i];
-    centres[i] = std::fabs(c.volume3) > kVSmall ? Scaled(c.weighted, 1.0 / c.volume3)
-                                                 : Scaled(c.faceCentres, 1.0 / c.faces);
-    const double determinant = c.determinant.Value();
-    m.minDeterminant = std::min(m.minDeterminant, determinant);
+    m.minDeterminant = std::min(m.minDeterminant, determinants[i]);
     ++m.cells;
-    if (determinant < limits.minDeterminant) Note(smallDeterminant, static_cast<int>(i));
+    if (determinants[i] < limits.minDeterminant) Note(smallDeterminant, static_cast<int>(i));
   }
 
+  // The faces' measures range by range; each range's smallest and largest
+  // taken in range order keep the first of equal values, as one pass would,
+  // and the lists of elements are sorted when named.
+  struct FaceMeasures {
+    long long internalFaces = 0;
+    double minWeight = std::numeric_limits<double>::infinity();
+    double maxNonOrthogonality = -std::numeric_limits<double>::infinity();
+    double maxSkewness = -std::numeric_limits<double>::infinity();
+    long long light = 0, nonOrthogonal = 0, skewed = 0;
+    std::vector<int> lightElements, nonOrthogonalElements, skewedElements;
+  };
+  std::vector<FaceMeasures> ranges((faces.size() + kRangeLength - 1) / kRangeLength);
+  ForRanges(threads, faces.size(), [&](size_t begin, size_t end, int) {
+    FaceMeasures& out = ranges[begin / kRangeLength];
+    std::vector<Vec> corners;
+    for (size_t i = begin; i < end; ++i) {
+      const MeshFace& f = faces[i];
+      if (!kept[i] || !isJudged(f.owner) || cells[static_cast<size_t>(f.owner)].faces == 0) continue;
+      ReadCorners(mesh, f, corners);
+      const Vec& owner = centres[static_cast<size_t>(f.owner)];
+      double skew = 0.0;
+      if (f.neighbour < 0) {
+        skew = BoundaryFaceSkewness(corners, f.geometry, owner);
+      } else {
+        if (!isJudged(f.neighbour)) continue;
+        const Vec& neighbour = centres[static_cast<size_t>(f.neighbour)];
+        ++out.internalFaces;
+        const double weight = FaceWeight(f.geometry, owner, neighbour);
+        const double angle = NonOrthogonality(f.geometry, owner, neighbour);
+        out.minWeight = std::min(out.minWeight, weight);
+        out.maxNonOrthogonality = std::max(out.maxNonOrthogonality, angle);
+        if (weight < limits.minWeight) {
+          ++out.light;
+          out.lightElements.insert(out.lightElements.end(), {f.owner, f.neighbour});
+        }
+        if (angle > limits.maxNonOrthogonality) {
+          ++out.nonOrthogonal;
+          out.nonOrthogonalElements.insert(out.nonOrthogonalElements.end(), {f.owner, f.neighbour});
+        }
+        skew = FaceSkewness(corners, f.geometry, owner, neighbour);
+      }
+      out.maxSkewness = std::max(out.maxSkewness, skew);
+      if (skew > limits.maxSkewness) {
+        ++out.skewed;
+        out.skewedElements.push_back(f.owner);
+        if (f.neighbour >= 0) out.skewedElements.push_back(f.neighbour);
+      }
+    }
+  });
   FaultList& smallWeight = r.faults[static_cast<size_t>(Fault::SmallWeight)];
   FaultList& nonOrthogonal = r.faults[static_cast<size_t>(Fault::NonOrthogonal)];
   FaultList& skewed = r.faults[static_cast<size_t>(Fault::Skewed)];
   std::vector<int> lightElements, nonOrthogonalElements, skewedElements;
-  for (const MeshFace& f : faces) {
-    if (!isJudged(f.owner) || cells[static_cast<size_t>(f.owner)].faces == 0) continue;
-    const Vec& owner = centres[static_cast<size_t>(f.owner)];
-    double skew = 0.0;
-    if (f.neighbour < 0) {
-      skew = BoundaryFaceSkewness(f.corners, f.geometry, owner);
-    } else {
-      if (!isJudged(f.neighbour)) continue;
-      const Vec& neighbour = centres[static_cast<size_t>(f.neighbour)];
-      ++m.internalFaces;
-      const double weight = FaceWeight(f.geometry, owner, neighbour);
-      const double angle = NonOrthogonality(f.geometry, owner, neighbour);
-      m.minWeight = std::min(m.minWeight, weight);
-      m.maxNonOrthogonality = std::max(m.maxNonOrthogonality, angle);
-      if (weight < limits.minWeight) {
-        ++smallWeight.count;
-        lightElements.insert(lightElements.end(), {f.owner, f.neighbour});
-      }
-      if (angle > limits.maxNonOrthogonality) {
-        ++nonOrthogonal.count;
-        nonOrthogonalElements.insert(nonOrthogonalElements.end(), {f.owner, f.neighbour});
-      }
-      skew = FaceSkewness(f.corners, f.geometry, owner, neighbour);
-    }
-    m.maxSkewness = std::max(m.maxSkewness, skew);
-    if (skew > limits.maxSkewness) {
-      ++skewed.count;
-      skewedElements.push_back(f.owner);
-      if (f.neighbour >= 0) skewedElements.push_back(f.neighbour);
-    }
+  for (FaceMeasures& range : ranges) {
+    m.internalFaces += range.internalFaces;
+    if (range.minWeight != std::numeric_limits<double>::infinity()) m.minWeight = std::min(m.minWeight, range.minWeight);
+    if (range.maxNonOrthogonality != -std::numeric_limits<double>::infinity())
+      m.maxNonOrthogonality = std::max(m.maxNonOrthogonality, range.maxNonOrthogonality);
+    if (range.maxSkewness != -std::numeric_limits<double>::infinity())
+      m.maxSkewness = std::max(m.maxSkewness, range.maxSkewness);
+    smallWeight.count += range.light;
+    nonOrthogonal.count += range.nonOrthogonal;
+    skewed.count += range.skewed;
+    lightElements.insert(lightElements.end(), range.lightElements.begin(), range.lightElements.end());
+    nonOrthogonalElements.insert(nonOrthogonalElements.end(), range.nonOrthogonalElements.begin(),
+                                 range.nonOrthogonalElements.end());
+    skewedElements.insert(skewedElements.end(), range.skewedElements.begin(), range.skewedElements.end());
   }
   NameSmallest(smallWeight, std::move(lightElements));
   NameSmallest(nonOrthogonal, std::move(nonOrthogonalElements));

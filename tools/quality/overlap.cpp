@@ -5,11 +5,16 @@
 // FillShape).
 
 #include "direction_grid.h"
+#include "parallel.h"
 #include "quality_detail.h"
 #include "vec.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
+#include <memory>
+#include <new>
+#include <type_traits>
 
 namespace vela::quality::detail {
 
@@ -43,6 +48,9 @@ struct Shape {
   std::array<Vec, 6> normal{};
   std::array<double, 6> reach{};
 };
+
+// Left to free() unseen, as the shapes are many and nothing in them owns anything.
+static_assert(std::is_trivially_destructible<Shape>::value, "a shape is plain data");
 
 // Calls piece(a, b, c) for each triangle of the element's surface, turned so
 // that (a, b, c, centroid) is a positive tetrahedron of the element.
@@ -114,15 +122,35 @@ bool Inside(const Vec& p, const Corners& at, const Shape& s) {
 
 }  // namespace
 
-FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable) {
+FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, int threads) {
   FaultList out;
   const auto cornersOf = [&](int id) { return Corners{&mesh, &mesh.elements[static_cast<size_t>(id)]}; };
-  std::vector<Shape> shapes;
-  for (size_t i = 0; i < mesh.elements.size(); ++i) {
-    if (!usable[i]) continue;
-    shapes.emplace_back();
-    if (!FillShape(cornersOf(static_cast<int>(i)), static_cast<int>(i), shapes.back())) shapes.pop_back();
-  }
+  // Every usable element's shape, in element order, filled on the threads:
+  // each thread is the first to write the pages of its own elements' shapes,
+  // and nothing is copied after. shapes[k] is the shape of element ids[k].
+  const size_t count = mesh.elements.size();
+  std::vector<char> shaped(count, 0);
+  struct Free {
+    void operator()(Shape* p) const { std::free(p); }
+  };
+  std::unique_ptr<Shape, Free> storage(static_cast<Shape*>(std::malloc(std::max<size_t>(1, count) * sizeof(Shape))));
+  if (!storage) throw std::bad_alloc();
+  Shape* const all = storage.get();
+  ForRanges(threads, count, [&](size_t begin, size_t end, int) {
+    for (size_t i = begin; i < end; ++i) {
+      new (all + i) Shape();
+      if (usable[i]) shaped[i] = FillShape(cornersOf(static_cast<int>(i)), static_cast<int>(i), all[i]) ? 1 : 0;
+    }
+  });
+  std::vector<int> ids;
+  for (size_t i = 0; i < count; ++i)
+    if (shaped[i]) ids.push_back(static_cast<int>(i));
+  struct Shapes {
+    const Shape* all;
+    const std::vector<int>* ids;
+    const Shape& operator[](size_t k) const { return all[static_cast<size_t>((*ids)[k])]; }
+    size_t size() const { return ids->size(); }
+  } const shapes{all, &ids};
   if (shapes.size() < 2) return out;
   const DirectionGrid grid(shapes.size(), [&](size_t k) {
     const Corners at = cornersOf(shapes[k].id);
@@ -130,23 +158,29 @@ FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable) 
     p.corners = at.element->CornerCount();
     for (int c = 0; c < p.corners; ++c) p.at[static_cast<size_t>(c)] = at(c);
     return p;
-  });
+  }, threads);
 
-  for (size_t k = 0; k < shapes.size(); ++k) {
-    const Shape& s = shapes[k];
-    const Corners at = cornersOf(s.id);
-    bool overlaps = false;
-    for (int sample = -1; sample < at.element->CornerCount() && !overlaps; ++sample) {
-      Vec p = s.centroid;
-      if (sample >= 0)
-        for (size_t a = 0; a < 3; ++a) p[a] += kSamplePull * (at(sample)[a] - p[a]);
-      overlaps = grid.AnyAt(p, [&](int other) {
-        const Shape& o = shapes[static_cast<size_t>(other)];
-        return static_cast<size_t>(other) != k && Inside(p, cornersOf(o.id), o);
-      });
+  std::vector<char> overlapping(shapes.size(), 0);
+  ForRanges(threads, shapes.size(), [&](size_t begin, size_t end, int) {
+    DirectionGrid::LastCells last;
+    for (size_t k = begin; k < end; ++k) {
+      const Shape& s = shapes[k];
+      const Corners at = cornersOf(s.id);
+      bool overlaps = false;
+      for (int sample = -1; sample < at.element->CornerCount() && !overlaps; ++sample) {
+        Vec p = s.centroid;
+        if (sample >= 0)
+          for (size_t a = 0; a < 3; ++a) p[a] += kSamplePull * (at(sample)[a] - p[a]);
+        overlaps = grid.AnyAt(p, last, [&](int other) {
+          const Shape& o = shapes[static_cast<size_t>(other)];
+          return static_cast<size_t>(other) != k && Inside(p, cornersOf(o.id), o);
+        });
+      }
+      overlapping[k] = overlaps ? 1 : 0;
     }
-    if (overlaps) Note(out, s.id);
-  }
+  });
+  for (size_t k = 0; k < shapes.size(); ++k)
+    if (overlapping[k]) Note(out, shapes[k].id);
   return out;
 }
 

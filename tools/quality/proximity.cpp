@@ -2,6 +2,7 @@
 // other. The nodes are binned into a uniform grid, so that a mesh of a hundred
 // thousand nodes is checked in linear time on average, not pair by pair.
 
+#include "parallel.h"
 #include "quality_detail.h"
 
 #include <algorithm>
@@ -69,7 +70,7 @@ struct PairCounter {
 
 }  // namespace
 
-FaultList FindCoincidentNodes(const std::vector<Vec>& nodes, double tol) {
+FaultList FindCoincidentNodes(const std::vector<Vec>& nodes, double tol, int threads) {
   std::vector<Vec> finite;
   std::vector<int> ids;
   for (size_t i = 0; i < nodes.size(); ++i)
@@ -99,11 +100,24 @@ FaultList FindCoincidentNodes(const std::vector<Vec>& nodes, double tol) {
   for (size_t i = 0; i < finite.size(); ++i) cells[i] = cellOf(finite[i]);
   std::vector<size_t> order(finite.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+  // The order is total (no two nodes share an id), so sorting pieces of it
+  // on the threads and merging them gives the one sorted order.
+  const auto before = [&](size_t a, size_t b) {
     if (!SameCell(cells[a], cells[b])) return cells[a] < cells[b];
     if (finite[a] != finite[b]) return finite[a] < finite[b];
     return ids[a] < ids[b];
+  };
+  const size_t pieces = std::min<size_t>({static_cast<size_t>(ThreadCount(threads)), 8, order.size() / 4096 + 1});
+  std::vector<size_t> cut(pieces + 1);
+  for (size_t k = 0; k <= pieces; ++k) cut[k] = order.size() * k / pieces;
+  const auto at = [&](size_t k) { return order.begin() + static_cast<std::ptrdiff_t>(cut[k]); };
+  ForRanges(threads, pieces * kRangeLength, [&](size_t begin, size_t, int) {
+    const size_t k = begin / kRangeLength;
+    std::sort(at(k), at(k + 1), before);
   });
+  for (size_t width = 1; width < pieces; width *= 2)
+    for (size_t k = 0; k + width < pieces; k += 2 * width)
+      std::inplace_merge(at(k), at(k + width), at(std::min(pieces, k + 2 * width)), before);
 
   std::vector<Distinct> distinct;
   struct CellRange {

@@ -1,5 +1,6 @@
 #include "quality.h"
 
+#include "parallel.h"
 #include "quality_detail.h"
 #include "vec.h"
 
@@ -265,41 +266,53 @@ struct ElementStates {
 // Collapsed, inverted, flat and poor elements, the scaled Jacobians, the
 // statistics per kind and the volume. An element already counted as collapsed,
 // inverted or flat is not counted as poor as well: it is worse than that.
-ElementStates JudgeElements(const MemoryMesh& mesh, const std::vector<char>& finiteNode, QualityReport& r) {
+// The measures are taken on the threads, element by element; the counts,
+// the lists and the sums are then gathered in element order, so that they
+// come out the same on any number of threads.
+ElementStates JudgeElements(const MemoryMesh& mesh, const std::vector<char>& finiteNode, int threads,
+                            QualityReport& r) {
   const size_t n = mesh.elements.size();
   ElementStates states{std::vector<char>(n, 0), std::vector<char>(n, 0), std::vector<char>(n, 0)};
+  std::vector<char> finite(n, 0);
+  std::vector<double> corners(n, 0.0), volumes(n, 0.0);
+  r.scaledJacobian.assign(n, std::numeric_limits<double>::quiet_NaN());
+  detail::ForRanges(threads, n, [&](size_t begin, size_t end, int) {
+    for (size_t i = begin; i < end; ++i) {
+      const MeshElement& e = mesh.elements[i];
+      // A collapsed element's faces mean nothing: its neighbours' faces show the hole.
+      states.hasFaces[i] = !NamesANodeTwice(e);
+      bool whole = true;
+      for (int k = 0; k < e.CornerCount(); ++k)
+        whole = whole && finiteNode[static_cast<size_t>(e.nodes[static_cast<size_t>(k)])];
+      if (!whole) continue;  // the non-finite node is the fault; its elements have no shape to judge
+      finite[i] = 1;
+      // Size-free, with a rounding margin: an exactly flat element turned in
+      // space must not come out inverted.
+      corners[i] = MinNormalisedCornerJacobian(mesh, e);
+      r.scaledJacobian[i] = ScaledJacobianFrom(mesh, e, corners[i]);
+      volumes[i] = SignedVolume(mesh, e);
+    }
+  });
   std::array<double, 4> sums{};
   for (KindStats& s : r.byKind) s.minScaledJacobian = std::numeric_limits<double>::infinity();
-  r.scaledJacobian.reserve(mesh.elements.size());
-  for (size_t i = 0; i < mesh.elements.size(); ++i) {
-    const MeshElement& e = mesh.elements[i];
+  for (size_t i = 0; i < n; ++i) {
     const int index = static_cast<int>(i);
-    // A collapsed element's faces mean nothing: its neighbours' faces show the hole.
-    states.hasFaces[i] = !NamesANodeTwice(e);
     if (!states.hasFaces[i]) detail::Note(Of(r, Fault::Collapsed), index);
-    bool finite = true;
-    for (int k = 0; k < e.CornerCount(); ++k) finite = finite && finiteNode[static_cast<size_t>(e.nodes[static_cast<size_t>(k)])];
-    if (!finite) {  // the non-finite node is the fault; its elements have no shape to judge
-      r.scaledJacobian.push_back(std::numeric_limits<double>::quiet_NaN());
-      continue;
-    }
-    // Size-free, with a rounding margin: an exactly flat element turned in
-    // space must not come out inverted.
-    const double corner = MinNormalisedCornerJacobian(mesh, e);
+    if (!finite[i]) continue;
+    const double corner = corners[i];
     if (states.hasFaces[i]) {
       states.judged[i] = 1;
       if (corner < -kFlatCorner) detail::Note(Of(r, Fault::Inverted), index);
       else if (corner <= kFlatCorner) detail::Note(Of(r, Fault::Flat), index);
       else states.usable[i] = 1;
     }
-    const double sj = ScaledJacobianFrom(mesh, e, corner);
+    const double sj = r.scaledJacobian[i];
     if (states.usable[i] && sj < r.limits.minScaledJacobian) detail::Note(Of(r, Fault::PoorCell), index);
-    r.scaledJacobian.push_back(sj);
-    const size_t kind = static_cast<size_t>(KindIndex(e.kind));
+    const size_t kind = static_cast<size_t>(KindIndex(mesh.elements[i].kind));
     ++r.byKind[kind].count;
     r.byKind[kind].minScaledJacobian = std::min(r.byKind[kind].minScaledJacobian, sj);
     sums[kind] += sj;
-    r.volume += SignedVolume(mesh, e);
+    r.volume += volumes[i];
   }
   for (size_t k = 0; k < 4; ++k) {
     KindStats& s = r.byKind[k];
@@ -316,7 +329,7 @@ Limits Limits::None() {
   return {-inf, -inf, -inf, inf, inf};
 }
 
-QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limits) {
+QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limits, int threads) {
   if (!(mergeTol >= 0.0) || !std::isfinite(mergeTol))
     throw std::invalid_argument("quality: the coincidence tolerance must be finite and not negative");
   for (const double limit : {limits.minScaledJacobian, limits.minDeterminant, limits.minWeight,
@@ -334,12 +347,12 @@ QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limi
     finiteNode[i] = detail::IsFinite(mesh.nodes[i]);
     if (!finiteNode[i]) detail::Note(Of(r, Fault::NonFiniteNode), static_cast<int>(i));
   }
-  const ElementStates states = JudgeElements(mesh, finiteNode, r);
+  const ElementStates states = JudgeElements(mesh, finiteNode, threads, r);
   const detail::FaceSharing sharing = detail::CheckFaces(mesh, states.hasFaces, r);
-  detail::MeasureFiniteVolume(mesh, states.judged, sharing, r);
-  Of(r, Fault::CoincidentNodes) = detail::FindCoincidentNodes(mesh.nodes, mergeTol);
-  Of(r, Fault::Overlap) = detail::FindOverlaps(mesh, states.usable);
-  Of(r, Fault::CrossingFaces) = detail::FindCrossingFaces(mesh, sharing.boundary);
+  detail::MeasureFiniteVolume(mesh, states.judged, sharing, r, threads);
+  Of(r, Fault::CoincidentNodes) = detail::FindCoincidentNodes(mesh.nodes, mergeTol, threads);
+  Of(r, Fault::Overlap) = detail::FindOverlaps(mesh, states.usable, threads);
+  Of(r, Fault::CrossingFaces) = detail::FindCrossingFaces(mesh, sharing.boundary, threads);
   return r;
 }
 

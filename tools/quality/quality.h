@@ -145,7 +145,11 @@ int KindIndex(ElementKind kind);
 // Node indices must lie within the mesh (MemoryMesh guarantees it for what
 // the library writes); throws std::invalid_argument otherwise, for a
 // negative or non-finite mergeTol, or for a limit that is not a number.
-QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limits = Limits::None());
+// The element checks, the overlap test and the boundary's crossings run on
+// `threads` threads (0: the hardware's count); the report does not depend
+// on how many.
+QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limits = Limits::None(),
+                     int threads = 1);
 
 // The tolerance the tool takes for "the same point" when none is given: a
 // millionth of the diagonal of the finite nodes' bounding box. The library's

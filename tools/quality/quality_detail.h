@@ -80,14 +80,16 @@ struct DeterminantSums {
 // and faces beyond report.limits counted as faults: small determinant, small
 // interpolation weight, severe non-orthogonality, high skewness. Face classes
 // count faces and name their cells.
+// Taken on `threads` threads; the same on any number.
 void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged, const FaceSharing& sharing,
-                         QualityReport& report);
+                         QualityReport& report, int threads = 1);
 
 // Pairs of finite nodes within tol of each other on every axis, counted in
 // 64 bits in about linear time: exact duplicates are counted by multiplicity,
 // distinct points are compared only with those of their own and the
 // neighbouring cells of a grid at least tol wide.
-FaultList FindCoincidentNodes(const std::vector<std::array<double, 3>>& nodes, double tol);
+// The nodes are sorted on `threads` threads; the same on any number.
+FaultList FindCoincidentNodes(const std::vector<std::array<double, 3>>& nodes, double tol, int threads = 1);
 
 // Elements with a sample point (the centroid, and the centroid pulled half
 // way to each corner) strictly inside another element. Only elements marked
@@ -97,13 +99,14 @@ FaultList FindCoincidentNodes(const std::vector<std::array<double, 3>>& nodes, d
 // its own centre, which neighbours sharing a face split alike, so a sound
 // mesh tiles without overlap; an element so twisted that its centroid sees
 // one of its faces from behind has no such tiling and sits the test out.
-// Candidates come from a DirectionGrid: linear on average.
-FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable);
+// Candidates come from a DirectionGrid: linear on average. The elements are
+// probed on `threads` threads.
+FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, int threads = 1);
 
 // Boundary faces, finite ones only, that pass through a boundary face
 // sharing no node with them, however shallow the cut: branches run into each
 // other cut through each other's walls before any sample point of one lies
 // inside the other. Counts faces; names the smallest elements of the faces.
-FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFace>& boundary);
+FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFace>& boundary, int threads = 1);
 
 }  // namespace vela::quality::detail
