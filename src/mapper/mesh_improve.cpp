@@ -410,13 +410,17 @@ double WallDistance(const JunctionMesh& mesh, const Channel& channel, const std:
 }
 
 // The pass's working state: the mesh, what may move, and each element's
-// worst corner, kept up to date as nodes move.
+// shape, kept up to date as nodes move; where faces are judged as a solver
+// judges them, also each element's neighbours across its faces, its faces
+// and centre, and its faces' skewness as swept.
 class Improver {
 public:
   Improver(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed, const Smoothing& smoothing)
       : m_mesh(mesh), m_channel(channel), m_fixed(fixed), m_smoothing(smoothing), m_around(AdjacencyOf(mesh)),
-        m_wall(BoundaryNodes(mesh, m_around)), m_across(FacesAcross(mesh, m_around)), m_quality(mesh.elements.size()),
-        m_upright(mesh.elements.size()), m_cells(mesh.elements.size()), m_skew(m_across.size(), 0.0),
+        m_wall(BoundaryNodes(mesh, m_around)),
+        m_across(smoothing.solverFaces ? FacesAcross(mesh, m_around) : std::vector<int>{}),
+        m_quality(mesh.elements.size()), m_upright(mesh.elements.size()),
+        m_cells(smoothing.solverFaces ? mesh.elements.size() : 0), m_skew(m_across.size(), 0.0),
         m_shortest(mesh.nodes.size()) {
     for (size_t k = 0; k < m_wall.size(); ++k) m_wall[k] = m_wall[k] && !m_fixed[k];
     for (size_t e = 0; e < m_quality.size(); ++e) {
@@ -425,6 +429,7 @@ public:
     }
     for (size_t e = 0; e < m_quality.size(); ++e) {
       m_quality[e] = CellQuality(e);
+      if (!m_smoothing.solverFaces) continue;
       const std::vector<std::vector<int>>& faces = TablesOf(m_mesh.elements[e].kind).faces;
       for (size_t f = 0; f < faces.size(); ++f) m_skew[6 * e + f] = SkewOf(e, f);
     }
@@ -510,6 +515,7 @@ private:
     return (FaceTetMask(m_mesh.nodes, m_mesh.elements[cell], kFaceTetKept, known) & m_upright[cell]) == m_upright[cell];
   }
   void CentreOf(size_t cell) {
+    if (!m_smoothing.solverFaces) return;
     CellGeometry geometry;
     if (CellOf(m_mesh.nodes, m_mesh.elements[cell], geometry)) m_cells[cell] = geometry;
   }
