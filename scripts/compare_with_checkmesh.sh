@@ -72,6 +72,8 @@ rows = [
          int(find(r"Number of non-orthogonality errors: (\d+)")))),
     ("max skewness", fv["max_skewness"], find(r"Max skewness = ([0-9.eE+-]+)", "?")),
     ("highly skew faces", faults["highly skew faces"], find(r"(\d+) highly skew faces detected")),
+    ("faces with inverted face tets", faults["faces with inverted face tets"],
+     find(r"Error in face tets: (\d+) faces")),
 ]
 for measure, mine, theirs in rows:
     shown = f"{mine:.6g}" if isinstance(mine, float) else str(mine)

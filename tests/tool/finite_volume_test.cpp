@@ -89,6 +89,20 @@ MemoryMesh MixedMesh() {
   return m;
 }
 
+// Two hexahedra, each of sound shape (scaled Jacobians 0.48 and 0.36), on a
+// face so warped that no split of it into triangles leaves both cells'
+// tetrahedra upright: OpenFOAM's checkMesh reads this mesh (through
+// gmshToFoam) with one face failing its face tets.
+MemoryMesh WarpedPair() {
+  MemoryMesh m;
+  m.nodes = {{0, 0, 0},         {1, 0, 0},         {1, 1, 0},          {0, 1, 0},
+             {0.078, -0.25, 0.635}, {1.104, 0.007, 1.371}, {1.277, 0.704, 0.753}, {-0.259, 1.106, 0.667},
+             {0, 0, 0.864},     {1, 0, 1.54},      {1, 1, 0.989},      {0, 1, 0.829}};
+  AddElement(m, ElementKind::Hexa, {0, 1, 2, 3, 4, 5, 6, 7});
+  AddElement(m, ElementKind::Hexa, {4, 5, 6, 7, 8, 9, 10, 11});
+  return m;
+}
+
 // Limits that judge one class alone, at the default.
 Limits Only(Fault fault) {
   const Limits defaults;
@@ -98,6 +112,7 @@ Limits Only(Fault fault) {
   if (fault == Fault::SmallWeight) only.minWeight = defaults.minWeight;
   if (fault == Fault::NonOrthogonal) only.maxNonOrthogonality = defaults.maxNonOrthogonality;
   if (fault == Fault::Skewed) only.maxSkewness = defaults.maxSkewness;
+  if (fault == Fault::FaceTets) only.minFaceTet = defaults.minFaceTet;
   return only;
 }
 
@@ -278,6 +293,7 @@ TEST(FiniteVolume, LimitsCountPlantedFaults) {
       // Across x: 2 x 2 x 2 faces; across z: 3 x 2 x 1.
       {"a block sheared by 5", sheared, Fault::NonOrthogonal, 8 + 6, {0, 1, 2, 3, 4}},
       {"a block sheared by 5", sheared, Fault::Skewed, 2 * 3 * 2, {0, 1, 2, 3, 4}},
+      {"two cells on a warped face", WarpedPair(), Fault::FaceTets, 1, {0, 1}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.what) + ": " + vela::quality::FaultName(c.fault));
@@ -418,7 +434,7 @@ TEST(FiniteVolume, JsonCarriesMeasuresAndLimits) {
   EXPECT_EQ(judged["limits"], nlohmann::ordered_json::parse(
                                   R"({"min_scaled_jacobian": 0.2, "min_determinant": 0.001,
                                       "min_interpolation_weight": 0.05, "max_non_orthogonality": 70.0,
-                                      "max_skewness": 4.0})"));
+                                      "max_skewness": 4.0, "min_face_tet": 0.0})"));
   for (const auto& [name, limit] : bare["limits"].items()) EXPECT_TRUE(limit.is_null()) << name;
   const std::string table = vela::quality::ReportTable(Assess(m, 1e-9, Limits{}));
   EXPECT_NE(table.find("min cell determinant                      0.125\n"), std::string::npos) << table;
@@ -428,6 +444,6 @@ TEST(FiniteVolume, JsonCarriesMeasuresAndLimits) {
   std::set<std::string> keys;
   for (const auto& [key, value] : judged["faults"].items()) keys.insert(key);
   for (const char* name : {"poor cells", "cells with small determinant", "faces with small interpolation weight",
-                           "severely non-orthogonal faces", "highly skew faces"})
+                           "severely non-orthogonal faces", "highly skew faces", "faces with inverted face tets"})
     EXPECT_TRUE(keys.count(name)) << name;
 }

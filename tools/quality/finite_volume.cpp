@@ -107,6 +107,45 @@ double FaceSkewness(const std::vector<Vec>& corners, const FaceGeometry& face, c
   return NormalisedSkew(corners, face.centre, skew, 0.2 * Norm(d));
 }
 
+namespace {
+
+// The signed volume of the tetrahedron a, b, c, d over the cube of its
+// longest edge: positive when d lies on the side a, b, c turn
+// counter-clockwise about.
+double TetMeasure(const Vec& a, const Vec& b, const Vec& c, const Vec& d) {
+  const Vec ab = Sub(b, a), ac = Sub(c, a), ad = Sub(d, a);
+  double longest = 0.0;
+  for (const Vec& e : {ab, ac, ad, Sub(c, b), Sub(d, b), Sub(d, c)}) longest = std::max(longest, Dot(e, e));
+  const double volume = Dot(Cross(ab, ac), ad) / 6.0;
+  return longest > 0.0 ? volume / (longest * std::sqrt(longest)) : 0.0;
+}
+
+}  // namespace
+
+bool FaceTetsUpright(const std::vector<Vec>& corners, const FaceGeometry& face, const Vec& ownerCentre,
+                     const Vec* neighbourCentre, double least) {
+  const size_t n = corners.size();
+  // The area points out of the owner: a triangle on the face turning the
+  // same way has the owner's centre behind it and the neighbour's before.
+  for (size_t i = 0; i < n; ++i) {
+    const Vec& p = corners[i];
+    const Vec& q = corners[(i + 1) % n];
+    if (!(-TetMeasure(p, q, face.centre, ownerCentre) > least)) return false;
+    if (neighbourCentre && !(TetMeasure(p, q, face.centre, *neighbourCentre) > least)) return false;
+  }
+  for (size_t base = 0; base < n; ++base) {
+    bool upright = true;
+    for (size_t t = 1; t + 1 < n && upright; ++t) {
+      const Vec& a = corners[(base + t) % n];
+      const Vec& b = corners[(base + t + 1) % n];
+      upright = TetMeasure(ownerCentre, corners[base], a, b) > least &&
+                (!neighbourCentre || TetMeasure(*neighbourCentre, corners[base], b, a) > least);
+    }
+    if (upright) return true;
+  }
+  return false;
+}
+
 double BoundaryFaceSkewness(const std::vector<Vec>& corners, const FaceGeometry& face, const Vec& ownerCentre) {
   const Vec offset = Sub(face.centre, ownerCentre);
   const Vec normal = Scaled(face.area, 1.0 / (Norm(face.area) + kRootVSmall));
@@ -254,8 +293,8 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
     double minWeight = std::numeric_limits<double>::infinity();
     double maxNonOrthogonality = -std::numeric_limits<double>::infinity();
     double maxSkewness = -std::numeric_limits<double>::infinity();
-    long long light = 0, nonOrthogonal = 0, skewed = 0;
-    std::vector<int> lightElements, nonOrthogonalElements, skewedElements;
+    long long light = 0, nonOrthogonal = 0, skewed = 0, turned = 0;
+    std::vector<int> lightElements, nonOrthogonalElements, skewedElements, turnedElements;
   };
   std::vector<FaceMeasures> ranges((faces.size() + kRangeLength - 1) / kRangeLength);
   ForRanges(threads, faces.size(), [&](size_t begin, size_t end, int) {
@@ -267,11 +306,13 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
       ReadCorners(mesh, f, corners);
       const Vec& owner = centres[static_cast<size_t>(f.owner)];
       double skew = 0.0;
+      const Vec* beyond = nullptr;
       if (f.neighbour < 0) {
         skew = BoundaryFaceSkewness(corners, f.geometry, owner);
       } else {
         if (!isJudged(f.neighbour)) continue;
         const Vec& neighbour = centres[static_cast<size_t>(f.neighbour)];
+        beyond = &neighbour;
         ++out.internalFaces;
         const double weight = FaceWeight(f.geometry, owner, neighbour);
         const double angle = NonOrthogonality(f.geometry, owner, neighbour);
@@ -293,12 +334,18 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
         out.skewedElements.push_back(f.owner);
         if (f.neighbour >= 0) out.skewedElements.push_back(f.neighbour);
       }
+      if (std::isfinite(limits.minFaceTet) && !FaceTetsUpright(corners, f.geometry, owner, beyond, limits.minFaceTet)) {
+        ++out.turned;
+        out.turnedElements.push_back(f.owner);
+        if (f.neighbour >= 0) out.turnedElements.push_back(f.neighbour);
+      }
     }
   });
   FaultList& smallWeight = r.faults[static_cast<size_t>(Fault::SmallWeight)];
   FaultList& nonOrthogonal = r.faults[static_cast<size_t>(Fault::NonOrthogonal)];
   FaultList& skewed = r.faults[static_cast<size_t>(Fault::Skewed)];
-  std::vector<int> lightElements, nonOrthogonalElements, skewedElements;
+  FaultList& turned = r.faults[static_cast<size_t>(Fault::FaceTets)];
+  std::vector<int> lightElements, nonOrthogonalElements, skewedElements, turnedElements;
   for (FaceMeasures& range : ranges) {
     m.internalFaces += range.internalFaces;
     if (range.minWeight != std::numeric_limits<double>::infinity()) m.minWeight = std::min(m.minWeight, range.minWeight);
@@ -309,6 +356,8 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
     smallWeight.count += range.light;
     nonOrthogonal.count += range.nonOrthogonal;
     skewed.count += range.skewed;
+    turned.count += range.turned;
+    turnedElements.insert(turnedElements.end(), range.turnedElements.begin(), range.turnedElements.end());
     lightElements.insert(lightElements.end(), range.lightElements.begin(), range.lightElements.end());
     nonOrthogonalElements.insert(nonOrthogonalElements.end(), range.nonOrthogonalElements.begin(),
                                  range.nonOrthogonalElements.end());
@@ -317,6 +366,7 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
   NameSmallest(smallWeight, std::move(lightElements));
   NameSmallest(nonOrthogonal, std::move(nonOrthogonalElements));
   NameSmallest(skewed, std::move(skewedElements));
+  NameSmallest(turned, std::move(turnedElements));
 }
 
 }  // namespace detail

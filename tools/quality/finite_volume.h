@@ -52,6 +52,17 @@ double FaceWeight(const FaceGeometry& face, const Vec& ownerCentre, const Vec& n
 // neighbour's and the face's area vector (pointing out of the owner).
 double NonOrthogonality(const FaceGeometry& face, const Vec& ownerCentre, const Vec& neighbourCentre);
 
+// Whether a face passes a finite-volume solver's split of its cells into
+// tetrahedra (OpenFOAM's face tets): every tetrahedron of a face edge, the
+// face centre and a cell centre turns the right way, on both sides; and
+// some corner of the face fans it into triangles whose tetrahedra with each
+// cell centre all do too, the same corner for both cells (the owner's alone
+// on the boundary, neighbourCentre null). A tetrahedron counts as turning
+// the right way when its signed volume over the cube of its longest edge is
+// above `least`.
+bool FaceTetsUpright(const std::vector<Vec>& corners, const FaceGeometry& face, const Vec& ownerCentre,
+                     const Vec* neighbourCentre, double least);
+
 // How far the face centre lies from where the line between the cell centres
 // crosses the face's plane, over the face's reach in that direction (at
 // least a fifth of the distance between the centres).

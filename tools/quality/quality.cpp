@@ -326,14 +326,14 @@ ElementStates JudgeElements(const MemoryMesh& mesh, const std::vector<char>& fin
 
 Limits Limits::None() {
   const double inf = std::numeric_limits<double>::infinity();
-  return {-inf, -inf, -inf, inf, inf};
+  return {-inf, -inf, -inf, inf, inf, -inf};
 }
 
 QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limits, int threads) {
   if (!(mergeTol >= 0.0) || !std::isfinite(mergeTol))
     throw std::invalid_argument("quality: the coincidence tolerance must be finite and not negative");
   for (const double limit : {limits.minScaledJacobian, limits.minDeterminant, limits.minWeight,
-                             limits.maxNonOrthogonality, limits.maxSkewness})
+                             limits.maxNonOrthogonality, limits.maxSkewness, limits.minFaceTet})
     if (std::isnan(limit)) throw std::invalid_argument("quality: a limit is not a number");
   CheckNodeReferences(mesh);
   QualityReport r;
@@ -401,6 +401,7 @@ const char* FaultName(Fault fault) {
     case Fault::SmallWeight: return "faces with small interpolation weight";
     case Fault::NonOrthogonal: return "severely non-orthogonal faces";
     case Fault::Skewed: return "highly skew faces";
+    case Fault::FaceTets: return "faces with inverted face tets";
     case Fault::Count: break;
   }
   return "unknown fault";
@@ -470,6 +471,7 @@ std::string LimitText(const QualityReport& r, Fault fault) {
     case Fault::SmallWeight: return judged(l.minWeight, "weight under ");
     case Fault::NonOrthogonal: return judged(l.maxNonOrthogonality, "over ", " degrees");
     case Fault::Skewed: return judged(l.maxSkewness, "skewness over ");
+    case Fault::FaceTets: return judged(l.minFaceTet, "a tetrahedron not over ");
     default: return "";
   }
 }

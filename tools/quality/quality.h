@@ -71,6 +71,7 @@ enum class Fault {
   SmallWeight,       // an internal face whose interpolation weight is under the limit
   NonOrthogonal,     // an internal face non-orthogonal beyond the limit
   Skewed,            // a face, internal or on the boundary, skew beyond the limit
+  FaceTets,          // a face whose split into tetrahedra about the cell centres turns one over
   Count              // number of classes; not a fault
 };
 
@@ -83,6 +84,10 @@ struct Limits {
   double minWeight = 0.05;
   double maxNonOrthogonality = 70.0;  // degrees
   double maxSkewness = 4.0;
+  // The least a face's tetrahedron may measure, as a solver splits the
+  // cells on its two sides (FaceTetsUpright): its signed volume over the
+  // cube of its longest edge. checkMesh's bound is all but 0.
+  double minFaceTet = 0.0;
 
   // Limits that count nothing: the mesh's soundness alone.
   static Limits None();

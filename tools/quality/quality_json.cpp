@@ -38,7 +38,8 @@ nlohmann::ordered_json QualityJson(const QualityReport& report) {
             {"min_determinant", limit(l.minDeterminant)},
             {"min_interpolation_weight", limit(l.minWeight)},
             {"max_non_orthogonality", limit(l.maxNonOrthogonality)},
-            {"max_skewness", limit(l.maxSkewness)}}},
+            {"max_skewness", limit(l.maxSkewness)},
+            {"min_face_tet", limit(l.minFaceTet)}}},
           {"volume", report.volume},
           {"coincidence_tolerance", report.mergeTol}};
 }
