@@ -66,6 +66,16 @@ struct JunctionOptions {
   // - an N-way junction's sections grow across the junction plane only as
   //   far as the channel the runners are machined to reaches there, and do
   //   not bulge;
+  // - runners that leave the junction plane by more than 10 degrees, or span
+  //   no plane, meet in a hub: each runner owns the cone of directions
+  //   nearer to it than to any other, and its branch ends folded onto that
+  //   cone's faces, with the wall on the channel;
+  // - an N-way junction whose planar mesh, finished, still misses a flow
+  //   solver's floors (a corner scaled Jacobian under 0.2, or a wall node
+  //   more than 2 % of its radius outside the channel) is meshed as a hub
+  //   too, and the hub's mesh kept when it meets more of them (the wall on
+  //   the channel first, then the better worst cell). This costs a second
+  //   junction, only where the first falls short;
   // - a finishing pass, with the connectivity kept, brings wall nodes still
   //   outside the channel onto it and smooths the worst cells, never below
   //   a scaled Jacobian of 0.25 (or a cell's own, if lower); the far-end

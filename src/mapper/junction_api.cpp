@@ -153,6 +153,63 @@ JunctionOutcome MeshImprovedNWay(const JunctionSettings& settings, const Junctio
   return planar;
 }
 
+// The floors a flow solver wants of a junction: no cell flatter than this
+// scaled Jacobian at any corner, and the wall no further outside the channel
+// than this share of the local radius.
+constexpr double kSolverCorner = 0.2;
+constexpr double kSolverWall = 0.02;
+
+// How a finished mesh stands against those floors.
+struct Standing {
+  double worst = 1.0;  // the smallest corner scaled Jacobian
+  double wall = 0.0;   // the furthest node outside the channel, over its radius
+
+  bool CellsMeet() const { return worst >= kSolverCorner; }
+  bool WallMeets() const { return wall <= kSolverWall; }
+  int FloorsMet() const { return static_cast<int>(CellsMeet()) + static_cast<int>(WallMeets()); }
+  // More floors met wins; between meshes that each miss one, the one with
+  // its wall on the channel, as a wall outside it is a channel the mould
+  // does not have while a flat cell is only a harder cell for the solver;
+  // then the better worst cell.
+  bool Beats(const Standing& other) const {
+    if (FloorsMet() != other.FloorsMet()) return FloorsMet() > other.FloorsMet();
+    if (WallMeets() != other.WallMeets()) return WallMeets();
+    return worst > other.worst;
+  }
+};
+
+Standing StandingOf(const JunctionCall& call, const JunctionMesh& mesh) {
+  const Channel channel = ChannelOf(call.center, call.farPoints, call.radii);
+  Standing standing;
+  for (const Element& e : mesh.elements) standing.worst = std::min(standing.worst, WorstCorner(mesh.nodes, e));
+  for (const Point3& p : mesh.nodes) {
+    double radius = 1.0;
+    standing.wall = std::max(standing.wall, channel.Outside(p, &radius) / radius);
+  }
+  return standing;
+}
+
+// The mesh a caller gets of an outcome: exported, and with the improved
+// construction finished (a hub's also kept apart, or refused).
+JunctionResult Finish(const JunctionCall& call, const JunctionOutcome& outcome) {
+  JunctionResult result;
+  result.refusal = outcome.refusal;
+  if (!outcome.build) return result;
+  JunctionMesh& mesh = result.mesh;
+  outcome.build->Export(mesh.nodes, mesh.elements);
+  mesh.farSections = outcome.farSections;
+  mesh.nodesBeforeMerge = outcome.nodesBeforeMerge;
+  mesh.mergeTolerance = outcome.mergeTol;
+  if (call.construction != Construction::Improved) return result;
+  const std::vector<Point3> swept = Improve(call, mesh, outcome.hub ? kHubSmoothing : Smoothing{});
+  if (outcome.hub && !KeptApart(mesh, swept)) {
+    result.mesh = JunctionMesh{};
+    result.refusal = JunctionRefusal{};
+    result.refusal.reason = Refusal::UnsoundResult;
+  }
+  return result;
+}
+
 }  // namespace
 
 JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& options) {
@@ -162,26 +219,23 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   JunctionCall call =
       CallOf(input, precision, options.asConstructed ? Construction::AsConstructed : Construction::Improved);
   call.memoryLimit = options.memoryLimit;
-  const JunctionOutcome outcome = input.farPoints.size() == 2            ? MeshBend(settings, call)
-                                  : call.construction == Construction::Improved ? MeshImprovedNWay(settings, call)
-                                                                                : MeshNWay(settings, call);
-  JunctionResult result;
-  result.refusal = outcome.refusal;
-  if (!outcome.build) return result;
-  JunctionMesh& mesh = result.mesh;
-  outcome.build->Export(mesh.nodes, mesh.elements);
-  mesh.farSections = outcome.farSections;
-  mesh.nodesBeforeMerge = outcome.nodesBeforeMerge;
-  mesh.mergeTolerance = outcome.mergeTol;
-  const std::vector<Point3> swept =
-      call.construction == Construction::Improved
-          ? Improve(call, mesh, outcome.hub ? kHubSmoothing : Smoothing{})
-          : mesh.nodes;
-  if (outcome.hub && !KeptApart(mesh, swept)) {
-    result.mesh = JunctionMesh{};
-    result.refusal = JunctionRefusal{};
-    result.refusal.reason = Refusal::UnsoundResult;
-  }
+  if (input.farPoints.size() == 2) return Finish(call, MeshBend(settings, call));
+  if (call.construction == Construction::AsConstructed) return Finish(call, MeshNWay(settings, call));
+
+  // The planar construction is the cheaper and, where it meets a solver's
+  // floors, the one kept. Where it does not (many runners close together,
+  // sections leaning out of the channel to give way to their neighbours),
+  // the hub, whose walls lie on the channel by construction, is tried too,
+  // and the better of the two kept: the cost of a second junction falls only
+  // on the junctions that need it.
+  const JunctionOutcome first = MeshImprovedNWay(settings, call);
+  const bool planar = first.build && !first.hub;
+  JunctionResult result = Finish(call, first);
+  if (!planar || !result.ok()) return result;
+  const Standing standing = StandingOf(call, result.mesh);
+  if (standing.FloorsMet() == 2) return result;
+  JunctionResult hub = Finish(call, MeshHub(settings, call));
+  if (hub.ok() && StandingOf(call, hub.mesh).Beats(standing)) return hub;
   return result;
 }
 

@@ -165,19 +165,27 @@ TEST_P(Census, EveryJunctionIsRefusedWithAReasonOrMeshedSoundly) {
 }
 
 // The improved construction, the value API's default, over plausible
-// junctions: sound like the class's; its wall never more than 1 % of the
-// radius further outside the channel than the class's mesh, and outside by
-// over 2 % in less than half as many junctions; three-way junctions over the
-// solver's floor with the wall on the channel. The figures by runner count go to the log: junctions of
-// many runners are where the floors are not met yet.
-TEST(ImprovedCensus, SoundWallsCloserToTheChannelAndThreeWayJunctionsMeetTheFloors) {
+// junctions, in shards that CTest runs side by side. Every junction is
+// sound; its wall is never more than 1 % of the radius further outside the
+// channel than the class's mesh. Three- and four-way junctions meet a
+// solver's floors (a four-way junction may miss the cell floor where its
+// runners crowd, never the wall). Over a shard, walls more than 2 % outside
+// are a small share of the class's. The figures by runner count go to the
+// log: junctions of many runners close together are where the cell floor
+// is not met yet.
+constexpr std::uint64_t kImprovedShards = 4;
+
+class ImprovedCensus : public testing::TestWithParam<std::uint64_t> {};
+
+TEST_P(ImprovedCensus, SoundWallsOnTheChannelAndFewRunnersMeetTheFloors) {
   struct Tally {
     int accepted = 0, underFloor = 0, wallOut = 0;
     double worst = 1.0, furthest = 0.0;
   };
   std::map<size_t, Tally> byRunners;
   int wallOutAsConstructed = 0, wallOutImproved = 0;
-  for (std::uint64_t i = 0; i < VELA_CENSUS_COUNT / 2; ++i) {
+  const std::uint64_t count = VELA_CENSUS_COUNT / 2, shard = GetParam();
+  for (std::uint64_t i = shard * count / kImprovedShards; i < (shard + 1) * count / kImprovedShards; ++i) {
     const Junction j = vela::census::GenerateJunction(Profile::Plausible, kCensusSeed, i);
     const vela::JunctionInput input = vela::host::InputOf(FileOf(j));
     std::vector<vela::quality::MachinedRunner> channel;
@@ -202,18 +210,21 @@ TEST(ImprovedCensus, SoundWallsCloserToTheChannelAndThreeWayJunctionsMeetTheFloo
     EXPECT_LE(wall[0], wall[1] + 0.01) << j.name;
     wallOutImproved += wall[0] > 0.02;
     wallOutAsConstructed += wall[1] > 0.02;
-    Tally& t = byRunners[input.farPoints.size()];
+    const size_t runners = input.farPoints.size();
+    Tally& t = byRunners[runners];
     ++t.accepted;
     t.underFloor += smallest[0] < 0.2;
     t.wallOut += wall[0] > 0.02;
     t.worst = std::min(t.worst, smallest[0]);
     t.furthest = std::max(t.furthest, wall[0]);
-    if (input.farPoints.size() == 3) {
+    if (runners == 3) {
       EXPECT_GE(smallest[0], 0.2) << j.name;
+    }
+    if (runners == 3 || runners == 4) {
       EXPECT_LE(wall[0], 0.02) << j.name;
     }
   }
-  EXPECT_LT(2 * wallOutImproved, wallOutAsConstructed);
+  EXPECT_LT(4 * wallOutImproved, wallOutAsConstructed);
   for (const auto& [runners, t] : byRunners)
     std::cout << runners << " runners: " << t.accepted << " accepted, " << t.underFloor
               << " under scaled Jacobian 0.2 (smallest " << t.worst << "), " << t.wallOut
@@ -221,6 +232,8 @@ TEST(ImprovedCensus, SoundWallsCloserToTheChannelAndThreeWayJunctionsMeetTheFloo
   std::cout << "wall over 2 % outside: " << wallOutImproved << " improved, " << wallOutAsConstructed
             << " as constructed\n";
 }
+
+INSTANTIATE_TEST_SUITE_P(Shards, ImprovedCensus, testing::Range<std::uint64_t>(0, kImprovedShards));
 
 INSTANTIATE_TEST_SUITE_P(Profiles, Census, testing::Values(Profile::Plausible, Profile::Broad),
                          [](const testing::TestParamInfo<Profile>& param) {
