@@ -131,6 +131,36 @@ TEST(SystemExamples, RadialLayoutsMeshSoundlyOnTheChannel) {
     }
 }
 
+// A crowded star in the parting plane: the runner in and three out, two of
+// them 45 degrees apart and unequal. Swept in the plane, the narrow runners'
+// sections lean past the channel to give way to the wide ones (15 % of the
+// radius, with faces over 70 degrees non-orthogonal); the junction is meshed
+// as a hub instead and meets a solver's floors with its wall on the channel.
+TEST(SystemExamples, CrowdedPlanarStarMeetsTheFloorsOnTheChannel) {
+  RunnerNetwork network;
+  network.name = "crowded star";
+  const double degree = 3.141592653589793 / 180.0;
+  network.points = {{"s", {0, 0, 0}}, {"inlet", {-45, 0, 0}}};
+  network.runners.push_back({"inlet", "s", 3.6, 4});
+  const double angles[] = {30, 75, 270}, radii[] = {2.5, 3, 3};
+  for (int k = 0; k < 3; ++k) {
+    const std::string gate = "g" + std::to_string(k + 1);
+    network.points.push_back({gate, {45 * std::cos(angles[k] * degree), 45 * std::sin(angles[k] * degree), 0}});
+    network.runners.push_back({"s", gate, radii[k], 0.85 * radii[k]});
+  }
+  network.axialSize = 2.0;
+  const SystemMesh mesh = Meshed(network);
+  ExpectSound(mesh);
+  ExpectPatchesCoverBoundary(mesh, EndRadii(network));
+  const vela::quality::QualityReport report = vela::quality::Assess(ToMemory(mesh), 0.0, vela::quality::Limits{});
+  EXPECT_FALSE(vela::quality::HasFaults(report)) << vela::quality::DescribeFaults(report);
+  EXPECT_GE(vela::quality::SmallestScaledJacobian(report), 0.2);
+  std::vector<vela::quality::MachinedRunner> channel;
+  for (const SystemRunner& r : network.runners)
+    channel.push_back({PointAt(network, r.from), PointAt(network, r.to), r.radiusFrom, r.radiusTo});
+  EXPECT_LE(vela::quality::AssessWall(ToMemory(mesh), channel).share, 0.02);
+}
+
 TEST(SystemExamples, PointsAndRegionEndsAreNodesToTheLastBit) {
   for (const char* name : {"h8", "fishbone"}) {
     SCOPED_TRACE(name);
