@@ -59,7 +59,9 @@ struct JunctionOptions {
   // The mesh exactly as CVelaRunnerMapping constructs it. Off (the default),
   // the improved construction:
   // - a bend whose turn leaves its legs room is mitred: two straight legs
-  //   meeting in one elliptical section on the plane that bisects the bend,
+  //   meeting in one elliptical section on the plane that bisects the bend
+  //   (at the narrower leg's radius, the wider narrowing to it over its last
+  //   layer, so that no wall stands outside either runner),
   //   all prisms and hexahedra, which keeps its cells well shaped where the
   //   half-section corner makes slivers of a gentle turn, and meshes a
   //   straight pass (an opening up to 180 degrees) too;

@@ -267,10 +267,12 @@ TEST(ValueApiSectionPattern, FacesTurnCounterClockwiseAndCoverTheDiscOnce) {
 // Bends of a moderate or gentle turn, and straight passes, are mitred: sound,
 // prisms and hexahedra only, cells over the solver's floor, and the wall on
 // the runners' cylinders, the far-end sections' circles and the mitre's
-// ellipse alike.
+// ellipse alike. Legs of unequal radii meet in the narrower leg's ellipse,
+// so that no wall node stands outside the narrower runner, and the mesh
+// still fills the channel.
 TEST(ValueApiMitre, BendsFromSeventyToStraightAreSoundWellShapedAndOnTheWall) {
   for (double opening = 70; opening <= 180; opening += 10) {
-    for (const double r1 : {2.0, 1.5}) {
+    for (const double r1 : {2.0, 1.8, 1.5}) {
       SCOPED_TRACE("opening " + std::to_string(opening) + ", radius " + std::to_string(r1));
       Junction bend = BendOf(opening, 2.0, r1);
       bend.outer = {0, 0.5, 1};
@@ -282,31 +284,33 @@ TEST(ValueApiMitre, BendsFromSeventyToStraightAreSoundWellShapedAndOnTheWall) {
       const vela::quality::QualityReport report = vela::quality::Assess(mesh, result.mesh.mergeTolerance);
       EXPECT_FALSE(vela::quality::HasFaults(report)) << vela::quality::DescribeFaults(report);
       EXPECT_GE(vela::quality::SmallestScaledJacobian(report), 0.2);
-      if (r1 != 2.0) continue;  // a tapered bend's legs meet at the mean radius
       // The channel as machined: each runner's cylinder from the centre to
-      // its far end, and the ball at the centre where they meet.
+      // its far end, and its ball at the centre where they meet.
+      const double radius[] = {2.0, r1};
       auto outside = [&](const Point3& p) {
         double d = vela::Norm(p) - 2.0;
-        for (const auto& far : bend.farPoints) {
-          const Point3 axis = vela::Unit(far);
+        for (size_t k = 0; k < 2; ++k) {
+          const Point3 axis = vela::Unit(bend.farPoints[k]);
           const double t = vela::Dot(p, axis);
-          if (t >= 0.0 && t <= vela::Norm(far) + 1e-9)
-            d = std::min(d, vela::Norm(vela::Sub(p, vela::Scale(axis, t))) - 2.0);
+          if (t >= 0.0 && t <= vela::Norm(bend.farPoints[k]) + 1e-9)
+            d = std::min(d, vela::Norm(vela::Sub(p, vela::Scale(axis, t))) - radius[k]);
         }
         return d;
       };
       double worst = 0.0;
       for (const Point3& p : mesh.nodes) worst = std::max(worst, outside(p));
       EXPECT_LT(worst, 1e-9);
-      // The mesh fills the channel within 1.5 %: its volume against a seeded
-      // sample of the channel's.
+      // The mesh fills the channel within 1.5 %, its volume against a seeded
+      // sample of the channel's. A wider leg gives up a little more where it
+      // narrows to the mitre, and the wider runner's ball round the
+      // narrower one's start stays unmeshed: 2.5 % at radii of 2 and 1.8.
       std::mt19937 random(7);
       std::uniform_real_distribution<double> x(-22, 22), y(-2, 22), z(-2, 2);
       int inside = 0;
       const int samples = 400000;
       for (int i = 0; i < samples; ++i) inside += outside({x(random), y(random), z(random)}) <= 0.0 ? 1 : 0;
       const double channel = 44.0 * 24.0 * 4.0 * inside / samples;
-      EXPECT_NEAR(report.volume / channel, 1.0, 0.015);
+      EXPECT_NEAR(report.volume / channel, 1.0, 0.015 + 0.05 * (2.0 - r1));
     }
   }
 }

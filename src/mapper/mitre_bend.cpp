@@ -27,6 +27,11 @@ constexpr double kMitreMinLean = 0.5;  // cos 60 degrees
 // is long enough for two layers of its own.
 constexpr double kRoundsBallHalfTurn = 0.3490658503988659;
 
+// The run of a wider leg's narrowing to the mitre section, per unit of
+// radius it narrows by, where its layers are even: the wall leans by 14
+// degrees there.
+constexpr double kNarrowingRun = 4.0;
+
 // A unit vector square to the unit vector axis.
 Point3 SquareTo(const Point3& axis) {
   const Point3 trial = std::fabs(axis[0]) < 0.6 ? Point3{1, 0, 0} : Point3{0, 1, 0};
@@ -35,7 +40,11 @@ Point3 SquareTo(const Point3& axis) {
 
 // One leg as rows of sections 0..layers (row 0 unused): section 0 the circle
 // at the far point, the last the mitre section, the ones between on the
-// straight lines from each far-end node to its mitre node.
+// straight lines from each far-end node to where its leg, at its own
+// junction radius, meets the mitre plane. The mitre section takes the
+// narrower leg's radius: the wider leg narrows to it over its last layer
+// alone, inside its own runner, where a section at the mean radius would
+// stand outside the narrower runner by half the difference.
 std::vector<Point3> SweepLeg(const BendPlan& plan, int leg, const Point3& bendNormal, const Point3& mitreNormal,
                              double mitreRadius) {
   const SectionSettings& s = plan.section;
@@ -44,8 +53,7 @@ std::vector<Point3> SweepLeg(const BendPlan& plan, int leg, const Point3& bendNo
   const Point3& u = bendNormal;
   const Point3 v = Unit(Cross(bendNormal, e));
   const double farRadius = plan.radii[2 * static_cast<size_t>(leg)];
-  // Along the leg's axis onto the mitre plane: both legs' circles of the
-  // mitre radius land on the same ellipse, node for node (mirrored).
+  const double ownRadius = std::max(mitreRadius, plan.radii[2 * static_cast<size_t>(leg) + 1]);
   const double along = Dot(e, mitreNormal);
   const RingAngles& angles = ThreadRingAngles(s.firstRing, s.innerRings);
   const int nodes = CountSection(s.firstRing, s.innerRings, s.outerLayers).nodes;
@@ -62,25 +70,41 @@ std::vector<Point3> SweepLeg(const BendPlan& plan, int leg, const Point3& bendNo
   const int n = plan.layers;
   std::vector<double> spacing(static_cast<size_t>(n) + 1);
   const bool roundsBall = halfTurn >= kRoundsBallHalfTurn && n >= 3;
+  // A wider leg narrows to the mitre section over its last layer; on a
+  // gentle turn, whose layers are even, that layer is kept to a slope of
+  // kNarrowingRun lengths per unit of narrowing, so that the channel loses
+  // little to it.
+  const double narrowing = ownRadius - mitreRadius;
+  const double last = roundsBall || n < 2 || !(narrowing > 0.0)
+                          ? 1.0 / n
+                          : std::min(1.0 / n, kNarrowingRun * narrowing / length);
   for (int k = 0; k <= n; ++k)
     spacing[static_cast<size_t>(k)] = roundsBall ? (k <= n - 2 ? reachesCentre * k / (n - 2) : k == n - 1 ? 0.5 * (1.0 + reachesCentre) : 1.0)
-                                                 : static_cast<double>(k) / n;
+                                      : k == n   ? 1.0
+                                                 : (1.0 - last) * k / (n - 1);
+  // Where a section of the given radius, centred on the centre, lands on the
+  // mitre plane along the leg's axis: both legs' circles of the mitre radius
+  // land on the same ellipse, node for node (mirrored).
+  const auto onMitre = [&](const Point3& offset, double radius) {
+    const Point3 atCentre = Add(plan.center, Scale(offset, radius));
+    return Sub(atCentre, Scale(e, Dot(Sub(atCentre, plan.center), mitreNormal) / along));
+  };
   auto place = [&](int p, double fraction, double c, double sn) {
     const Point3 offset = Add(Scale(u, c * fraction), Scale(v, sn * fraction));
     const Point3 atFar = Add(far, Scale(offset, farRadius));
-    const Point3 atCentre = Add(plan.center, Scale(offset, mitreRadius));
-    const Point3 atMitre = Sub(atCentre, Scale(e, Dot(Sub(atCentre, plan.center), mitreNormal) / along));
+    const Point3 atMitre = onMitre(offset, mitreRadius);
+    const Point3 ownEnd = onMitre(offset, ownRadius);
     for (int k = 0; k <= n; ++k) {
-      Point3 node = k == n ? atMitre : Add(atFar, Scale(Sub(atMitre, atFar), spacing[static_cast<size_t>(k)]));
+      Point3 node = k == n ? atMitre : Add(atFar, Scale(Sub(ownEnd, atFar), spacing[static_cast<size_t>(k)]));
       // On the outer side of the turn the mitre plane cuts the runner beyond
       // the centre, where the channel is the ball the runners are machined
       // to meet in: what lies beyond the centre and outside the ball comes
       // back onto it. A spoke of the mitre section moves as one, so that the
       // shared section keeps its shape.
+      const double ball = fraction * (k == n ? mitreRadius : ownRadius);
       const Point3 fromCentre = Sub(node, plan.center);
       const double reach = Norm(fromCentre);
-      if (Dot(fromCentre, e) < 0.0 && reach > fraction * mitreRadius)
-        node = Add(plan.center, Scale(fromCentre, fraction * mitreRadius / reach));
+      if (Dot(fromCentre, e) < 0.0 && reach > ball) node = Add(plan.center, Scale(fromCentre, ball / reach));
       rows[static_cast<size_t>(k * nodes + p)] = node;
     }
   };
@@ -123,8 +147,9 @@ JunctionOutcome MeshMitreBend(const BendPlan& plan) {
   const std::vector<SectionFace> faces = SectionFaces(s.firstRing, s.innerRings, s.outerLayers);
   const int nodes = CountSection(s.firstRing, s.innerRings, s.outerLayers).nodes;
   std::vector<int> firstNodes(2, 0);
+  const double narrower = std::min(plan.radii[1], plan.radii[3]);
   for (int k = 0; k < 2; ++k)
-    firstNodes[static_cast<size_t>(k)] = build->Append(SweepLeg(plan, k, bendNormal, mitreNormal, plan.meanJunction),
+    firstNodes[static_cast<size_t>(k)] = build->Append(SweepLeg(plan, k, bendNormal, mitreNormal, narrower),
                                                        nodes, plan.layers + 1, faces, {}, false);
   return Finish(plan, std::move(build), firstNodes);
 }
