@@ -109,21 +109,33 @@ double FaceSkewness(const std::vector<Vec>& corners, const FaceGeometry& face, c
 
 namespace {
 
-// The signed volume of the tetrahedron a, b, c, d over the cube of its
-// longest edge: positive when d lies on the side a, b, c turn
-// counter-clockwise about. Given in pieces, so that the tetrahedra of a face
-// share what they have in common: the squared lengths of the edges ab, ac,
-// ad, bc, bd and cd, taken longest-first in that order, and six times the
-// volume, (ab x ac) . ad.
-double TetMeasure(double ab, double ac, double ad, double bc, double bd, double cd, double sixVolume) {
-  double longest = 0.0;
-  for (const double e : {ab, ac, ad, bc, bd, cd}) longest = std::max(longest, e);
+// Whether a tetrahedron's measure is above least: its signed volume over the
+// cube of its longest edge, positive when the fourth corner lies on the side
+// the first three turn counter-clockwise about. Given in pieces, so that the
+// tetrahedra of a face share what they have in common: the squared lengths
+// of the edges ab, ac, ad, bc, bd and cd (the longest taken in that order)
+// and six times the volume, (ab x ac) . ad.
+//
+// Against checkMesh's bound of 0 the volume's sign mostly settles it
+// without the root and the division: a positive volume stays positive over
+// a divisor of at most 1, and over a larger one while it is well above the
+// divisor's bound, the longest edge squared times itself. Else, and for any
+// other bound, the measure is taken as it stands.
+inline bool TetAbove(double ab, double ac, double ad, double bc, double bd, double cd, double sixVolume,
+                     double least) {
+  const double longest =
+      std::max(std::max(std::max(std::max(std::max(std::max(0.0, ab), ac), ad), bc), bd), cd);
   const double volume = sixVolume / 6.0;
-  return longest > 0.0 ? volume / (longest * std::sqrt(longest)) : 0.0;
+  if (least == 0.0 && longest > 0.0) {
+    if (!(volume > 0.0)) return false;
+    if (longest <= 1.0 || volume > longest * longest * 1e-300) return true;
+  }
+  return (longest > 0.0 ? volume / (longest * std::sqrt(longest)) : 0.0) > least;
 }
 
 // The tetrahedra on one triangle a, b, c of a face, with one cell centre or
-// another as the fourth corner.
+// another as the fourth corner: whether the measure of a, b, c, d (turned
+// by sign) is above least.
 class TriangleTets {
 public:
   TriangleTets(const Vec& a, const Vec& b, const Vec& c)
@@ -133,10 +145,9 @@ public:
     const Vec bc = Sub(c, b);
     m_lbc = Dot(bc, bc);
   }
-  // The measure of the tetrahedron a, b, c, d.
-  double With(const Vec& d) const {
+  bool Above(const Vec& d, double sign, double least) const {
     const Vec ad = Sub(d, m_a), bd = Sub(d, m_b), cd = Sub(d, m_c);
-    return TetMeasure(m_lab, m_lac, Dot(ad, ad), m_lbc, Dot(bd, bd), Dot(cd, cd), Dot(m_normal, ad));
+    return TetAbove(m_lab, m_lac, Dot(ad, ad), m_lbc, Dot(bd, bd), Dot(cd, cd), sign * Dot(m_normal, ad), least);
   }
 
 private:
@@ -154,8 +165,8 @@ bool FaceTetsUpright(const std::vector<Vec>& corners, const FaceGeometry& face, 
   // same way has the owner's centre behind it and the neighbour's before.
   for (size_t i = 0; i < n; ++i) {
     const TriangleTets edge(corners[i], corners[(i + 1) % n], face.centre);
-    if (!(-edge.With(ownerCentre) > least)) return false;
-    if (neighbourCentre && !(edge.With(*neighbourCentre) > least)) return false;
+    if (!edge.Above(ownerCentre, -1.0, least)) return false;
+    if (neighbourCentre && !edge.Above(*neighbourCentre, 1.0, least)) return false;
   }
   // The fan's tetrahedra have a cell centre first: the centre, the base
   // corner and a triangle's other two corners, turned the other way round
@@ -169,13 +180,12 @@ bool FaceTetsUpright(const std::vector<Vec>& corners, const FaceGeometry& face, 
       const Vec& q = corners[(base + t + 1) % n];
       const Vec bp = Sub(p, b), bq = Sub(q, b), pq = Sub(q, p);
       const double lbp = Dot(bp, bp), lbq = Dot(bq, bq), lpq = Dot(pq, pq);
-      const auto measure = [&](const Vec& centre, const Vec& first, const Vec& second, double lbFirst,
-                               double lbSecond) {
+      const auto above = [&](const Vec& centre, const Vec& first, const Vec& second, double lbFirst,
+                             double lbSecond) {
         const Vec ab = Sub(b, centre), ac = Sub(first, centre), ad = Sub(second, centre);
-        return TetMeasure(Dot(ab, ab), Dot(ac, ac), Dot(ad, ad), lbFirst, lbSecond, lpq, Dot(Cross(ab, ac), ad));
+        return TetAbove(Dot(ab, ab), Dot(ac, ac), Dot(ad, ad), lbFirst, lbSecond, lpq, Dot(Cross(ab, ac), ad), least);
       };
-      upright = measure(ownerCentre, p, q, lbp, lbq) > least &&
-                (!neighbourCentre || measure(*neighbourCentre, q, p, lbq, lbp) > least);
+      upright = above(ownerCentre, p, q, lbp, lbq) && (!neighbourCentre || above(*neighbourCentre, q, p, lbq, lbp));
     }
     if (upright) return true;
   }
