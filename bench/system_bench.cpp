@@ -30,10 +30,6 @@
 
 #include <benchmark/benchmark.h>
 
-#if defined(__GLIBC__)
-#include <malloc.h>  // mallopt
-#endif
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -307,13 +303,6 @@ void PrintBounds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-#if defined(__GLIBC__)
-  // As vela-mesh system has it: freed arrays stay in the heap for the next
-  // to reuse, rather than being unmapped and faulted in afresh.
-  mallopt(M_MMAP_MAX, 0);
-  mallopt(M_TRIM_THRESHOLD, 1 << 30);
-  mallopt(M_TOP_PAD, 64 << 20);
-#endif
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -14,9 +14,6 @@
 #include "system_mesh_file.h"
 
 #include <stdlib.h>  // mkdtemp
-#if defined(__GLIBC__)
-#include <malloc.h>  // mallopt
-#endif
 
 #include <algorithm>
 #include <chrono>
@@ -194,30 +191,11 @@ private:
   bool m_finished = false;
 };
 
-// A system's run allocates and frees arrays of hundreds of megabytes one
-// after another: the mesh, its copy for the report, the report's tables of
-// faces and cells, the files' arrays. glibc maps every such block afresh and
-// unmaps it when it is freed, so that each is page-faulted in again, a large
-// share of the run; kept in the heap, the next array takes the pages of the
-// last. The tool is the whole process, and a run ends soon after its
-// largest array.
-void KeepFreedMemory() {
-#if defined(__GLIBC__)
-  static std::once_flag once;
-  std::call_once(once, [] {
-    mallopt(M_MMAP_MAX, 0);
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    mallopt(M_TOP_PAD, 64 << 20);
-  });
-#endif
-}
-
 // Meshes, checks and writes one network; messages go to err. A network too
 // large for the memory is bad input, not a crash.
 SystemResult MeshAndWrite(const RunnerNetwork& network, const std::string& units, int threads,
                           const std::vector<std::string>& outputs, const RunOptions& options, std::ostream& data,
                           std::ostream& err) {
-  KeepFreedMemory();
   SystemResult r;
   const std::string name = io::detail::Printable(network.name);
   // One line for the whole run, each phase on it in turn: a large system
