@@ -8,10 +8,12 @@
 //
 // Tree/6 and Tree/10: the 64-cavity and the 1,024-cavity H-trees as a user
 // of `vela-mesh system` has them, on two threads: meshed (every junction
-// with the library's soundness check), the quality report with the wall
-// against the channel, and the .vtu written. Counters: each step's time,
-// the cost per element, the peak heap of the meshing against the arrays it
-// hands over, and the peak heap of the whole. The 1,024-cavity tree runs
+// with the library's soundness check), then the quality report with the
+// wall against the channel while the .vtu is written beside it, as the tool
+// does. Counters: each step's time (write_ms on the writing's own thread,
+// write_waited_ms what was left of it once the report was done), the cost
+// per element end to end, the peak heap of the meshing against the arrays
+// it hands over, and the peak heap of the whole. The 1,024-cavity tree runs
 // once.
 //
 // After the runs, the bounds the system is held to, each with its measure
@@ -33,6 +35,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <limits>
 #include <map>
 #include <string>
@@ -141,6 +144,7 @@ BENCHMARK(Junctions64)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTi
 struct TreeFigures {
   double mesh = std::numeric_limits<double>::infinity();
   double check = 0, write = 0, total = std::numeric_limits<double>::infinity();
+  double waited = 0;  // for the write, once the check was done
   double elements = 0;
   double meshPeak = 0;    // bytes, the meshing alone
   double outputBytes = 0;  // the arrays the meshing hands over
@@ -192,7 +196,7 @@ void Tree(benchmark::State& state) {
   const auto seconds = [](Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
   };
-  double sumMesh = 0, sumCheck = 0, sumWrite = 0;
+  double sumMesh = 0, sumCheck = 0, sumWrite = 0, sumWaited = 0;
   for (auto _ : state) {
     const Clock::time_point start = Clock::now();
     vela::system::SystemOutcome outcome;
@@ -211,13 +215,21 @@ void Tree(benchmark::State& state) {
       state.SkipWithError((outcome.refusal.reason + ": " + outcome.refusal.message).c_str());
       return;
     }
+    // As the tool does it: the .vtu written on a thread of its own while
+    // the mesh is checked.
+    double writing = 0;
+    std::future<void> write = std::async(std::launch::async, [&] {
+      const Clock::time_point from = Clock::now();
+      vela::io::WriteSystemMesh(path, outcome.mesh, network.name);
+      writing = seconds(from, Clock::now());
+    });
     MemoryMesh volume;
     vela::system::WriteSolidMesh(outcome.mesh, volume);
     const vela::quality::QualityReport report =
         vela::quality::Assess(volume, vela::quality::DefaultTolerance(volume), vela::quality::Limits{}, kThreads);
     const vela::quality::WallReport wall = vela::quality::AssessWall(volume, channel, kThreads);
     const Clock::time_point checked = Clock::now();
-    vela::io::WriteSystemMesh(path, outcome.mesh, network.name);
+    write.get();
     const Clock::time_point written = Clock::now();
     benchmark::DoNotOptimize(report.volume);
     benchmark::DoNotOptimize(wall.share);
@@ -226,7 +238,8 @@ void Tree(benchmark::State& state) {
     TreeFigures figures;
     figures.mesh = seconds(start, meshed);
     figures.check = seconds(meshed, checked);
-    figures.write = seconds(checked, written);
+    figures.write = writing;
+    figures.waited = seconds(checked, written);
     figures.total = seconds(start, written);
     figures.elements = static_cast<double>(outcome.mesh.elements.size());
     figures.meshPeak = meshPeak;
@@ -236,6 +249,7 @@ void Tree(benchmark::State& state) {
     sumMesh += figures.mesh;
     sumCheck += figures.check;
     sumWrite += figures.write;
+    sumWaited += figures.waited;
     if (figures.total < best.total) best = figures;
   }
   const double n = static_cast<double>(state.iterations());
@@ -243,7 +257,8 @@ void Tree(benchmark::State& state) {
   state.counters["mesh_ms"] = 1e3 * sumMesh / n;
   state.counters["check_ms"] = 1e3 * sumCheck / n;
   state.counters["write_ms"] = 1e3 * sumWrite / n;
-  state.counters["ns_per_element"] = 1e9 * (sumMesh + sumCheck + sumWrite) / n / best.elements;
+  state.counters["write_waited_ms"] = 1e3 * sumWaited / n;
+  state.counters["ns_per_element"] = 1e9 * (sumMesh + sumCheck + sumWaited) / n / best.elements;
   state.counters["mesh_ns_per_element"] = 1e9 * sumMesh / n / best.elements;
   state.counters["mesh_peak_MB"] = best.meshPeak / 1e6;
   state.counters["output_MB"] = best.outputBytes / 1e6;

@@ -166,6 +166,36 @@ MemoryMesh Spoilt(MemoryMesh mesh, int wallNode) {
   return mesh;
 }
 
+// A system's mesh wired wrong all over, through how its elements share
+// faces: elements given twice (faces shared by three), turned inside out
+// (faces shared in the same turn), taken out (open boundary edges), moved
+// off on nodes of their own (a piece apart), and nodes pushed off their
+// faces (face tets turned over), spread so that every thread's share of the
+// faces has some.
+MemoryMesh Miswired(MemoryMesh mesh) {
+  const std::size_t elements = mesh.elements.size();
+  for (std::size_t e = 300; e < elements; e += elements / 5) mesh.elements.push_back(mesh.elements[e]);
+  for (std::size_t e = 700; e < elements; e += elements / 6) {
+    MeshElement& element = mesh.elements[e];
+    const int corners = element.CornerCount() / 2;  // prism or hexa: swap its two ends
+    for (int k = 0; k < corners; ++k)
+      std::swap(element.nodes[static_cast<std::size_t>(k)], element.nodes[static_cast<std::size_t>(k + corners)]);
+  }
+  for (const std::size_t quarter : {3, 2, 1})
+    mesh.elements.erase(mesh.elements.begin() + static_cast<long>(quarter * elements / 4 + 17));
+  // The last element alone, on copies of its nodes far off.
+  MeshElement& last = mesh.elements.back();
+  for (int k = 0; k < last.CornerCount(); ++k) {
+    int& node = last.nodes[static_cast<std::size_t>(k)];
+    std::array<double, 3> moved = mesh.nodes[static_cast<std::size_t>(node)];
+    moved[2] += 1000.0;
+    mesh.nodes.push_back(moved);
+    node = static_cast<int>(mesh.nodes.size()) - 1;
+  }
+  for (std::size_t i = 51; i < mesh.nodes.size(); i += mesh.nodes.size() / 17) mesh.nodes[i][1] += 0.6;
+  return mesh;
+}
+
 TEST(SystemReport, QualityReportIsTheSameOnAnyNumberOfThreads) {
   const SystemOutcome outcome = MeshedOn(HTree(3), 2);
   ASSERT_TRUE(outcome.ok) << outcome.refusal.message;
@@ -179,12 +209,21 @@ TEST(SystemReport, QualityReportIsTheSameOnAnyNumberOfThreads) {
     }
   ASSERT_GE(wallNode, 0);
   const MemoryMesh spoilt = Spoilt(sound, wallNode);
-  for (const MemoryMesh* mesh : {&sound, &spoilt}) {
-    SCOPED_TRACE(mesh == &sound ? "sound" : "spoilt");
+  const MemoryMesh miswired = Miswired(sound);
+  for (const MemoryMesh* mesh : {&sound, &spoilt, &miswired}) {
+    SCOPED_TRACE(mesh == &sound ? "sound" : mesh == &spoilt ? "spoilt" : "miswired");
     const double tol = vela::quality::DefaultTolerance(*mesh);
     const vela::quality::QualityReport one = vela::quality::Assess(*mesh, tol, vela::quality::Limits{}, 1);
     if (mesh == &sound) {
       EXPECT_FALSE(vela::quality::HasFaults(one)) << vela::quality::DescribeFaults(one);
+    } else if (mesh == &miswired) {
+      using vela::quality::Fault;
+      EXPECT_GT(one.Count(Fault::OverSharedFace), 0);
+      EXPECT_GT(one.Count(Fault::SameTurnFace), 0);
+      EXPECT_GT(one.Count(Fault::OpenBoundary), 0);
+      EXPECT_EQ(one.Count(Fault::Disconnected), 1);
+      EXPECT_GT(one.Count(Fault::FaceTets), 0);
+      EXPECT_GT(one.Count(Fault::NonOrthogonal) + one.Count(Fault::Skewed), 0);
     } else {
       // The spoiling shows in the classes the threads share out.
       using vela::quality::Fault;

@@ -13,6 +13,7 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -446,4 +447,97 @@ TEST(FiniteVolume, JsonCarriesMeasuresAndLimits) {
   for (const char* name : {"poor cells", "cells with small determinant", "faces with small interpolation weight",
                            "severely non-orthogonal faces", "highly skew faces", "faces with inverted face tets"})
     EXPECT_TRUE(keys.count(name)) << name;
+}
+
+namespace {
+
+// The face tets as first written: every tetrahedron measured in full, its
+// volume over the cube of its longest edge.
+double PlainTetMeasure(const Vec& a, const Vec& b, const Vec& c, const Vec& d) {
+  using vela::quality::Sub;
+  const Vec ab = Sub(b, a), ac = Sub(c, a), ad = Sub(d, a);
+  double longest = 0.0;
+  for (const Vec& e : {ab, ac, ad, Sub(c, b), Sub(d, b), Sub(d, c)})
+    longest = std::max(longest, vela::quality::Dot(e, e));
+  const double volume = vela::quality::Dot(vela::quality::Cross(ab, ac), ad) / 6.0;
+  return longest > 0.0 ? volume / (longest * std::sqrt(longest)) : 0.0;
+}
+
+bool PlainFaceTetsUpright(const std::vector<Vec>& corners, const FaceGeometry& face, const Vec& owner,
+                          const Vec* neighbour, double least) {
+  const size_t n = corners.size();
+  for (size_t i = 0; i < n; ++i) {
+    const Vec& p = corners[i];
+    const Vec& q = corners[(i + 1) % n];
+    if (!(-PlainTetMeasure(p, q, face.centre, owner) > least)) return false;
+    if (neighbour && !(PlainTetMeasure(p, q, face.centre, *neighbour) > least)) return false;
+  }
+  for (size_t base = 0; base < n; ++base) {
+    bool upright = true;
+    for (size_t t = 1; t + 1 < n && upright; ++t) {
+      const Vec& a = corners[(base + t) % n];
+      const Vec& b = corners[(base + t + 1) % n];
+      upright = PlainTetMeasure(owner, corners[base], a, b) > least &&
+                (!neighbour || PlainTetMeasure(*neighbour, corners[base], b, a) > least);
+    }
+    if (upright) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// The face tets share their common edges and mostly skip the root against a
+// bound of 0; the verdict is still the one of every tetrahedron measured in
+// full, on faces sound, warped and turned over, tiny and huge, and with
+// cell centres close to the face, for the bound of 0 and for others.
+TEST(FiniteVolume, FaceTetsJudgeAsWhenEveryTetrahedronIsMeasuredInFull) {
+  std::mt19937_64 random(26);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  int upright = 0, turned = 0;
+  for (const double scale : {1e-160, 1e-30, 1e-3, 1.0, 1e3, 1e30, 1e150}) {
+    for (int trial = 0; trial < 1500; ++trial) {
+      const size_t n = trial % 3 == 0 ? 3 : 4;
+      // A square or triangle in z = 0, its corners jostled, some out of its
+      // plane by as much as the face is wide.
+      const double warp = trial % 5 == 0 ? 1.0 : trial % 5 == 1 ? 1e-9 : 0.2;
+      std::vector<Vec> corners;
+      for (size_t k = 0; k < n; ++k) {
+        const double angle = 2.0 * 3.141592653589793 * static_cast<double>(k) / static_cast<double>(n);
+        corners.push_back({scale * (std::cos(angle) + 0.3 * unit(random)),
+                           scale * (std::sin(angle) + 0.3 * unit(random)), scale * warp * unit(random)});
+      }
+      const FaceGeometry face = FaceCentreAndArea(corners);
+      // The owner below the face, the neighbour above, by a height from far
+      // less than the face to far more; now and then on the wrong side.
+      const double height = std::pow(10.0, 4.0 * unit(random));
+      const Vec owner{scale * unit(random), scale * unit(random), -scale * height * (trial % 7 == 0 ? -0.1 : 1.0)};
+      const Vec neighbour{scale * unit(random), scale * unit(random), scale * height * (trial % 11 == 0 ? -0.1 : 1.0)};
+      for (const double least : {0.0, -0.0, 1e-6, -1e-6, 0.05, -0.05}) {
+        for (const Vec* beyond : {static_cast<const Vec*>(nullptr), &neighbour}) {
+          const bool expected = PlainFaceTetsUpright(corners, face, owner, beyond, least);
+          ASSERT_EQ(vela::quality::FaceTetsUpright(corners, face, owner, beyond, least), expected)
+              << "scale " << scale << ", trial " << trial << ", least " << least << (beyond ? "" : ", boundary");
+          (expected ? upright : turned) += 1;
+        }
+      }
+    }
+  }
+  // Cell centres all but on the face: volumes down among the denormals,
+  // where a measure rounds to zero or not by its divisor alone.
+  for (const double scale : {1e-100, 1e-3, 1.0, 1e4, 1e60})
+    for (const double offset : {5e-324, 1e-320, 1e-312, 1e-310, 1e-300, 1e-250, 1e-200}) {
+      const std::vector<Vec> corners = {{0, 0, 0}, {scale, 0, 0}, {scale, scale, 0}, {0, scale, 0}};
+      const FaceGeometry face = FaceCentreAndArea(corners);
+      const Vec owner{0.5 * scale, 0.5 * scale, -offset}, neighbour{0.5 * scale, 0.5 * scale, offset};
+      for (const double least : {0.0, 1e-300}) {
+        const bool expected = PlainFaceTetsUpright(corners, face, owner, &neighbour, least);
+        EXPECT_EQ(vela::quality::FaceTetsUpright(corners, face, owner, &neighbour, least), expected)
+            << "scale " << scale << ", offset " << offset << ", least " << least;
+        (expected ? upright : turned) += 1;
+      }
+    }
+  // Both verdicts came up often: the comparison judged something.
+  EXPECT_GT(upright, 10000);
+  EXPECT_GT(turned, 10000);
 }

@@ -18,9 +18,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <map>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <mutex>
 #include <iomanip>
 #include <new>
 #include <ostream>
@@ -115,13 +118,16 @@ const SystemMesh& InUnits(const SystemMesh& mesh, const std::string& from, const
 // Writes every output ("-" to data, an OpenFOAM case into its folder); the
 // first failure ends it. A mesh the writers cannot hold faithfully is a
 // fault of the mesh, a file that cannot be written one of the disk.
+// Progress is told as the number of outputs written so far, before each
+// output and once more when all are.
 int WriteOutputs(const SystemMesh& mesh, const std::string& title, const std::string& fileUnits,
                  const std::vector<std::string>& outputs, const RunOptions& options,
-                 std::vector<std::string>& written, std::ostream& data, std::ostream& err, Progress& progress) {
+                 std::vector<std::string>& written, std::ostream& data, std::ostream& err,
+                 const std::function<void(int)>& progress) {
   const int total = static_cast<int>(outputs.size());
   for (int i = 0; i < total; ++i) {
     const std::string& path = outputs[static_cast<std::size_t>(i)];
-    progress.Show("writing the outputs", i, total);
+    progress(i);
     try {
       io::WriteOptions write = options.write;
       write.units = OutputUnits(path, fileUnits, options);
@@ -146,9 +152,44 @@ int WriteOutputs(const SystemMesh& mesh, const std::string& title, const std::st
       return kWriteFailed;
     }
   }
-  progress.Show("writing the outputs", total, total);
+  progress(total);
   return kDone;
 }
+
+// The steps of a task on another thread, each shown by this one as it comes:
+// the task notes them, Next hands them over in order.
+class Steps {
+public:
+  void Note(int step) {
+    {
+      const std::lock_guard<std::mutex> lock(m_lock);
+      m_steps.push_back(step);
+    }
+    m_changed.notify_all();
+  }
+  void Finish() {
+    {
+      const std::lock_guard<std::mutex> lock(m_lock);
+      m_finished = true;
+    }
+    m_changed.notify_all();
+  }
+  // Waits for the next step; false once the task is done and every step handed over.
+  bool Next(int& step) {
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_changed.wait(lock, [&] { return m_taken < m_steps.size() || m_finished; });
+    if (m_taken == m_steps.size()) return false;
+    step = m_steps[m_taken++];
+    return true;
+  }
+
+private:
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::vector<int> m_steps;
+  std::size_t m_taken = 0;
+  bool m_finished = false;
+};
 
 // Meshes, checks and writes one network; messages go to err. A network too
 // large for the memory is bad input, not a crash.
@@ -178,14 +219,29 @@ SystemResult MeshAndWrite(const RunnerNetwork& network, const std::string& units
     return r;
   }
   progress.Show("checking the mesh", 0, 2);
+  // The files do not depend on the verdict: they are written on a thread of
+  // their own while the mesh is checked, in the time the check leaves a core
+  // free, and the writing's progress is shown once the check is done. The
+  // files come out as they would one after the other.
+  std::ostringstream said;
+  Steps written;
+  std::future<int> writing = std::async(std::launch::async, [&] {
+    struct Done {
+      Steps& steps;
+      ~Done() { steps.Finish(); }
+    } done{written};
+    return WriteOutputs(r.outcome.mesh, network.name, units, outputs, options, r.written, data, said,
+                        [&](int step) { written.Note(step); });
+  });
   vela::system::WriteSolidMesh(r.outcome.mesh, r.volume);
   // On as many threads as the meshing: the report is the same on any number.
   r.report = quality::Assess(r.volume, quality::DefaultTolerance(r.volume), options.limits, threads);
   progress.Show("checking the mesh", 1, 2);
   r.wall = quality::AssessWall(r.volume, ChannelOf(network), threads);
   progress.Show("checking the mesh", 2, 2);
-  std::ostringstream said;
-  r.status = WriteOutputs(r.outcome.mesh, network.name, units, outputs, options, r.written, data, said, progress);
+  const int total = static_cast<int>(outputs.size());
+  for (int step = 0; written.Next(step);) progress.Show("writing the outputs", step, total);
+  r.status = writing.get();
   progress.Print(said.str());
   r.wallFault = WallOutside(r.wall, options);
   if (r.status == kDone && (quality::HasFaults(r.report) || r.wallFault)) {

@@ -5,7 +5,11 @@
 
 #include "quality_detail.h"
 
+#include "parallel.h"
+
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <numeric>
 #include <utility>
 
@@ -13,26 +17,36 @@ namespace vela::quality::detail {
 
 namespace {
 
-// One face of one element: its corners sorted (the key shared by every element
-// that uses the face, -1 after a triangle's three) and in the element's turn
-// from the smallest corner.
+// One face of one element: its corners sorted, the key shared by every
+// element that uses the face (-1 after a triangle's three). The turn is read
+// again from the element where it is needed: a use is kept small, as there
+// are some six per element.
 struct FaceUse {
   std::array<int, 4> key;
-  std::array<int, 4> cycle;
-  int size;
   int element;
+  int face;  // in the element's LocalFaces
 };
 
-FaceUse MakeFaceUse(const MeshElement& e, const LocalFace& local, int element) {
-  FaceUse f{{-1, -1, -1, -1}, {-1, -1, -1, -1}, local.size, element};
-  int start = 0;
-  for (int i = 0; i < f.size; ++i) {
+FaceUse MakeFaceUse(const MeshElement& e, const LocalFace& local, int element, int face) {
+  FaceUse f{{-1, -1, -1, -1}, element, face};
+  for (int i = 0; i < local.size; ++i)
     f.key[static_cast<size_t>(i)] = e.nodes[static_cast<size_t>(local.corners[static_cast<size_t>(i)])];
-    if (f.key[static_cast<size_t>(i)] < f.key[static_cast<size_t>(start)]) start = i;
-  }
-  for (int i = 0; i < f.size; ++i) f.cycle[static_cast<size_t>(i)] = f.key[static_cast<size_t>((start + i) % f.size)];
-  std::sort(f.key.begin(), f.key.begin() + f.size);
+  // Three or four corners: insertion by hand, cheaper than a general sort.
+  for (size_t i = 1; i < static_cast<size_t>(local.size) && i < 4; ++i)
+    for (size_t j = i; j > 0 && f.key[j] < f.key[j - 1]; --j) std::swap(f.key[j], f.key[j - 1]);
   return f;
+}
+
+// The face's corners in the element's turn from the smallest corner.
+std::array<int, 4> Cycle(const MeshElement& e, const LocalFace& local) {
+  std::array<int, 4> nodes{-1, -1, -1, -1}, cycle{-1, -1, -1, -1};
+  int start = 0;
+  for (int i = 0; i < local.size; ++i) {
+    nodes[static_cast<size_t>(i)] = e.nodes[static_cast<size_t>(local.corners[static_cast<size_t>(i)])];
+    if (nodes[static_cast<size_t>(i)] < nodes[static_cast<size_t>(start)]) start = i;
+  }
+  for (int i = 0; i < local.size; ++i) cycle[static_cast<size_t>(i)] = nodes[static_cast<size_t>((start + i) % local.size)];
+  return cycle;
 }
 
 // Compared field by field: std::array's operators go through memcmp, which
@@ -40,18 +54,19 @@ FaceUse MakeFaceUse(const MeshElement& e, const LocalFace& local, int element) {
 bool SameKey(const FaceUse& a, const FaceUse& b) {
   return a.key[0] == b.key[0] && a.key[1] == b.key[1] && a.key[2] == b.key[2] && a.key[3] == b.key[3];
 }
+// Key, then element, then face: an order without ties, so that uses placed
+// in any order by the threads sort the same.
 bool UseBefore(const FaceUse& a, const FaceUse& b) {
   for (size_t i = 0; i < 4; ++i)
     if (a.key[i] != b.key[i]) return a.key[i] < b.key[i];
-  return a.element < b.element;
+  return a.element != b.element ? a.element < b.element : a.face < b.face;
 }
 
-// Two uses of the same corners that run round them in opposite turns, as
-// the two elements on either side of a face must.
-bool OppositeTurns(const FaceUse& a, const FaceUse& b) {
-  if (a.size != b.size) return false;
-  for (int i = 1; i < a.size; ++i)
-    if (a.cycle[static_cast<size_t>(i)] != b.cycle[static_cast<size_t>(a.size - i)]) return false;
+// Two turns round the same corners, each from the smallest, that run in
+// opposite ways, as the two elements on either side of a face must.
+bool OppositeTurns(int size, const std::array<int, 4>& a, const std::array<int, 4>& b) {
+  for (int i = 1; i < size; ++i)
+    if (a[static_cast<size_t>(i)] != b[static_cast<size_t>(size - i)]) return false;
   return true;
 }
 
@@ -72,96 +87,210 @@ private:
   std::vector<int> m_parent;
 };
 
-// Every use of every face, sorted by key and element. The uses are first
-// placed by their smallest corner (a counting sort, linear in the mesh), so
-// that only the few uses round one node are left to sort among themselves.
-std::vector<FaceUse> SortedFaceUses(const MemoryMesh& mesh, const std::vector<char>& hasFaces) {
-  std::vector<size_t> start(mesh.nodes.size() + 1, 0);
-  for (size_t i = 0; i < mesh.elements.size(); ++i) {
-    if (!hasFaces[i]) continue;
-    const MeshElement& e = mesh.elements[i];
-    const FaceTable& table = LocalFaces(e.kind);
-    for (int f = 0; f < table.count; ++f) {
-      const LocalFace& face = table.faces[static_cast<size_t>(f)];
-      int smallest = e.nodes[static_cast<size_t>(face.corners[0])];
-      for (int k = 1; k < face.size; ++k) smallest = std::min(smallest, e.nodes[static_cast<size_t>(face.corners[static_cast<size_t>(k)])]);
-      ++start[static_cast<size_t>(smallest) + 1];
+// Every use of every face, grouped by smallest corner and sorted by key,
+// element and face within a group: start[n] .. start[n + 1] are the uses
+// whose smallest corner is node n. A counting sort on the threads (the
+// counts and the places taken with atomic adds), linear in the mesh; only
+// the few uses round one node are then sorted among themselves.
+struct SortedUses {
+  UnsetVector<FaceUse> uses;
+  std::vector<size_t> start;
+};
+
+SortedUses SortFaceUses(const MemoryMesh& mesh, const std::vector<char>& hasFaces, int threads) {
+  const size_t nodes = mesh.nodes.size();
+  const size_t elements = mesh.elements.size();
+  const std::unique_ptr<std::atomic<size_t>[]> place(new std::atomic<size_t>[nodes + 1]());
+  const auto smallestCorner = [&](const MeshElement& e, const LocalFace& face) {
+    int smallest = e.nodes[static_cast<size_t>(face.corners[0])];
+    for (int k = 1; k < face.size; ++k)
+      smallest = std::min(smallest, e.nodes[static_cast<size_t>(face.corners[static_cast<size_t>(k)])]);
+    return static_cast<size_t>(smallest);
+  };
+  ForRanges(threads, elements, [&](size_t begin, size_t end, int) {
+    for (size_t i = begin; i < end; ++i) {
+      if (!hasFaces[i]) continue;
+      const MeshElement& e = mesh.elements[i];
+      const FaceTable& table = LocalFaces(e.kind);
+      for (int f = 0; f < table.count; ++f)
+        place[smallestCorner(e, table.faces[static_cast<size_t>(f)]) + 1].fetch_add(1, std::memory_order_relaxed);
     }
+  });
+  SortedUses sorted;
+  sorted.start.resize(nodes + 1);
+  size_t total = 0;
+  for (size_t n = 0; n <= nodes; ++n) {
+    total += place[n].load(std::memory_order_relaxed);
+    sorted.start[n] = total;
+    place[n].store(total, std::memory_order_relaxed);
   }
-  for (size_t n = 0; n + 1 < start.size(); ++n) start[n + 1] += start[n];
-  std::vector<FaceUse> uses(start.back());
-  std::vector<size_t> fill(start.begin(), start.end() - 1);
-  for (size_t i = 0; i < mesh.elements.size(); ++i) {
-    if (!hasFaces[i]) continue;
-    const MeshElement& e = mesh.elements[i];
-    const FaceTable& table = LocalFaces(e.kind);
-    for (int f = 0; f < table.count; ++f) {
-      const FaceUse use = MakeFaceUse(e, table.faces[static_cast<size_t>(f)], static_cast<int>(i));
-      uses[fill[static_cast<size_t>(use.key[0])]++] = use;
+  sorted.uses.resize(total);
+  ForRanges(threads, elements, [&](size_t begin, size_t end, int) {
+    for (size_t i = begin; i < end; ++i) {
+      if (!hasFaces[i]) continue;
+      const MeshElement& e = mesh.elements[i];
+      const FaceTable& table = LocalFaces(e.kind);
+      for (int f = 0; f < table.count; ++f) {
+        const FaceUse use = MakeFaceUse(e, table.faces[static_cast<size_t>(f)], static_cast<int>(i), f);
+        sorted.uses[place[static_cast<size_t>(use.key[0])].fetch_add(1, std::memory_order_relaxed)] = use;
+      }
     }
-  }
-  for (size_t n = 0; n + 1 < start.size(); ++n)
-    if (start[n + 1] - start[n] > 1)
-      std::sort(uses.begin() + static_cast<long>(start[n]), uses.begin() + static_cast<long>(start[n + 1]), UseBefore);
-  return uses;
+  });
+  ForRanges(threads, nodes, [&](size_t begin, size_t end, int) {
+    for (size_t n = begin; n < end; ++n)
+      if (sorted.start[n + 1] - sorted.start[n] > 1)
+        std::sort(sorted.uses.begin() + static_cast<long>(sorted.start[n]),
+                  sorted.uses.begin() + static_cast<long>(sorted.start[n + 1]), UseBefore);
+  });
+  return sorted;
 }
+
+// What one range of nodes' uses share, to be put together in range order.
+struct SharedRange {
+  std::vector<BoundaryFace> boundary;
+  std::vector<InternalFace> internal;
+  long long overShared = 0, sameTurn = 0;
+  std::vector<int> overSharedElements, sameTurnElements;
+  std::vector<std::pair<int, int>> joins;  // of the faces shared the wrong way
+};
 
 // Faces shared by three or more and faces shared in the same turn; joins the
 // elements that share a face; returns the faces only one element uses and
-// those two share soundly.
-FaceSharing ShareFaces(const std::vector<FaceUse>& uses, QualityReport& r, Pieces& pieces) {
+// those two share soundly, with every element's faces numbered. A face's
+// uses all lie in the group of its smallest corner, so that ranges of nodes
+// are matched on their own.
+FaceSharing ShareFaces(const MemoryMesh& mesh, const SortedUses& sorted, int threads, QualityReport& r,
+                       Pieces& pieces) {
+  const size_t nodes = sorted.start.size() - 1;
+  std::vector<SharedRange> ranges((nodes + kRangeLength - 1) / kRangeLength);
+  ForRanges(threads, nodes, [&](size_t begin, size_t end, int) {
+    SharedRange& out = ranges[begin / kRangeLength];
+    const auto& uses = sorted.uses;
+    const size_t last = sorted.start[end];
+    for (size_t i = sorted.start[begin]; i < last;) {
+      size_t j = i + 1;
+      while (j < last && SameKey(uses[j], uses[i])) ++j;
+      const FaceUse& a = uses[i];
+      const MeshElement& ea = mesh.elements[static_cast<size_t>(a.element)];
+      const LocalFace& local = LocalFaces(ea.kind).faces[static_cast<size_t>(a.face)];
+      if (j - i == 1) {
+        out.boundary.push_back({local.size, Cycle(ea, local), a.element, static_cast<std::uint8_t>(a.face)});
+      } else if (j - i == 2) {
+        const FaceUse& b = uses[i + 1];
+        const MeshElement& eb = mesh.elements[static_cast<size_t>(b.element)];
+        const std::array<int, 4> cycle = Cycle(ea, local);
+        if (OppositeTurns(local.size, cycle, Cycle(eb, LocalFaces(eb.kind).faces[static_cast<size_t>(b.face)]))) {
+          out.internal.push_back({local.size, cycle, a.element, b.element, static_cast<std::uint8_t>(a.face),
+                                  static_cast<std::uint8_t>(b.face)});
+        } else {
+          ++out.sameTurn;
+          out.sameTurnElements.insert(out.sameTurnElements.end(), {a.element, b.element});
+          out.joins.push_back({b.element, a.element});
+        }
+      } else {
+        ++out.overShared;
+        for (size_t k = i; k < j; ++k) {
+          out.overSharedElements.push_back(uses[k].element);
+          if (k > i) out.joins.push_back({uses[k].element, a.element});
+        }
+      }
+      i = j;
+    }
+  });
+
+  FaceSharing sharing;
+  std::vector<size_t> internalAt(ranges.size() + 1, 0), boundaryAt(ranges.size() + 1, 0);
+  for (size_t k = 0; k < ranges.size(); ++k) {
+    internalAt[k + 1] = internalAt[k] + ranges[k].internal.size();
+    boundaryAt[k + 1] = boundaryAt[k] + ranges[k].boundary.size();
+  }
+  const size_t internalCount = internalAt.back();
+  sharing.internal.resize(internalCount);
+  sharing.boundary.resize(boundaryAt.back());
+  sharing.cellFaces.resize(kMostFaces * mesh.elements.size());
+  ForRanges(threads, mesh.elements.size(), [&](size_t begin, size_t end, int) {
+    std::fill(sharing.cellFaces.begin() + static_cast<long>(kMostFaces * begin),
+              sharing.cellFaces.begin() + static_cast<long>(kMostFaces * end), -1);
+  });
+  // One range of nodes' faces at a time: each element's face is one face
+  // only, so no two threads write the same entry.
+  const auto number = [&](int element, std::uint8_t face, size_t index) {
+    sharing.cellFaces[kMostFaces * static_cast<size_t>(element) + face] = static_cast<int>(index);
+  };
+  ForRanges(threads, ranges.size(), [&](size_t begin, size_t end, int) {
+    for (size_t k = begin; k < end; ++k) {
+      SharedRange& range = ranges[k];
+      for (size_t i = 0; i < range.internal.size(); ++i) {
+        const InternalFace& f = range.internal[i];
+        sharing.internal[internalAt[k] + i] = f;
+        number(f.owner, f.ownerFace, internalAt[k] + i);
+        number(f.neighbour, f.neighbourFace, internalAt[k] + i);
+      }
+      for (size_t i = 0; i < range.boundary.size(); ++i) {
+        const BoundaryFace& f = range.boundary[i];
+        sharing.boundary[boundaryAt[k] + i] = f;
+        number(f.element, f.face, internalCount + boundaryAt[k] + i);
+      }
+      range.internal = {};
+      range.boundary = {};
+    }
+  });
+
   FaultList& overShared = r.faults[static_cast<size_t>(Fault::OverSharedFace)];
   FaultList& sameTurn = r.faults[static_cast<size_t>(Fault::SameTurnFace)];
   std::vector<int> overSharedElements, sameTurnElements;
-  FaceSharing sharing;
-  for (size_t i = 0; i < uses.size();) {
-    size_t j = i + 1;
-    while (j < uses.size() && SameKey(uses[j], uses[i])) ++j;
-    for (size_t k = i + 1; k < j; ++k) pieces.Join(uses[k].element, uses[i].element);
-    if (j - i == 1) {
-      sharing.boundary.push_back({uses[i].size, uses[i].cycle, uses[i].element});
-    } else if (j - i == 2 && OppositeTurns(uses[i], uses[i + 1])) {
-      sharing.internal.push_back({uses[i].size, uses[i].cycle, uses[i].element, uses[i + 1].element});
-    } else if (j - i == 2) {
-      ++sameTurn.count;
-      sameTurnElements.insert(sameTurnElements.end(), {uses[i].element, uses[i + 1].element});
-    } else if (j - i > 2) {
-      ++overShared.count;
-      for (size_t k = i; k < j; ++k) overSharedElements.push_back(uses[k].element);
-    }
-    i = j;
+  for (const SharedRange& range : ranges) {
+    overShared.count += range.overShared;
+    sameTurn.count += range.sameTurn;
+    overSharedElements.insert(overSharedElements.end(), range.overSharedElements.begin(),
+                              range.overSharedElements.end());
+    sameTurnElements.insert(sameTurnElements.end(), range.sameTurnElements.begin(), range.sameTurnElements.end());
+    for (const auto& [a, b] : range.joins) pieces.Join(a, b);
   }
+  // Which elements end up joined does not depend on the order of the joins.
+  for (const InternalFace& f : sharing.internal) pieces.Join(f.neighbour, f.owner);
   NameSmallest(overShared, std::move(overSharedElements));
   NameSmallest(sameTurn, std::move(sameTurnElements));
   return sharing;
 }
 
 // Edges of the boundary surface that no other boundary face closes by
-// running back along them.
-void CheckBoundaryEdges(const std::vector<BoundaryFace>& boundary, FaultList& open) {
+// running back along them. The edges are grouped by their smaller node (a
+// counting sort) and each group by the larger; which elements an open edge
+// names does not depend on the order within its uses.
+void CheckBoundaryEdges(const std::vector<BoundaryFace>& boundary, size_t nodes, FaultList& open) {
   struct EdgeUse {
-    int lo, hi;
+    int hi;
     bool forward;
     int element;
   };
-  std::vector<EdgeUse> edges;
-  edges.reserve(4 * boundary.size());
+  std::vector<size_t> start(nodes + 1, 0);
   for (const BoundaryFace& f : boundary)
     for (int k = 0; k < f.size; ++k) {
       const int a = f.nodes[static_cast<size_t>(k)], b = f.nodes[static_cast<size_t>((k + 1) % f.size)];
-      edges.push_back({std::min(a, b), std::max(a, b), a < b, f.element});
+      ++start[static_cast<size_t>(std::min(a, b)) + 1];
     }
-  std::sort(edges.begin(), edges.end(),
-            [](const EdgeUse& x, const EdgeUse& y) { return x.lo != y.lo ? x.lo < y.lo : x.hi < y.hi; });
+  for (size_t n = 0; n < nodes; ++n) start[n + 1] += start[n];
+  std::vector<EdgeUse> edges(start.back());
+  std::vector<size_t> fill(start.begin(), start.end() - 1);
+  for (const BoundaryFace& f : boundary)
+    for (int k = 0; k < f.size; ++k) {
+      const int a = f.nodes[static_cast<size_t>(k)], b = f.nodes[static_cast<size_t>((k + 1) % f.size)];
+      edges[fill[static_cast<size_t>(std::min(a, b))]++] = {std::max(a, b), a < b, f.element};
+    }
   std::vector<int> openElements;
-  for (size_t i = 0; i < edges.size();) {
-    size_t j = i;
-    while (j < edges.size() && edges[j].lo == edges[i].lo && edges[j].hi == edges[i].hi) ++j;
-    if (j - i != 2 || edges[i].forward == edges[i + 1].forward) {
-      ++open.count;
-      for (size_t k = i; k < j; ++k) openElements.push_back(edges[k].element);
+  for (size_t n = 0; n < nodes; ++n) {
+    const auto first = edges.begin() + static_cast<long>(start[n]), last = edges.begin() + static_cast<long>(start[n + 1]);
+    if (last - first > 1) std::sort(first, last, [](const EdgeUse& x, const EdgeUse& y) { return x.hi < y.hi; });
+    for (auto i = first; i != last;) {
+      auto j = i;
+      while (j != last && j->hi == i->hi) ++j;
+      if (j - i != 2 || i->forward == (i + 1)->forward) {
+        ++open.count;
+        for (auto k = i; k != j; ++k) openElements.push_back(k->element);
+      }
+      i = j;
     }
-    i = j;
   }
   NameSmallest(open, std::move(openElements));
 }
@@ -218,10 +347,10 @@ void CountPieces(Pieces& pieces, const std::vector<char>& hasFaces, FaultList& d
 
 }  // namespace
 
-FaceSharing CheckFaces(const MemoryMesh& mesh, const std::vector<char>& hasFaces, QualityReport& r) {
+FaceSharing CheckFaces(const MemoryMesh& mesh, const std::vector<char>& hasFaces, QualityReport& r, int threads) {
   Pieces pieces(mesh.elements.size());
-  FaceSharing sharing = ShareFaces(SortedFaceUses(mesh, hasFaces), r, pieces);
-  CheckBoundaryEdges(sharing.boundary, r.faults[static_cast<size_t>(Fault::OpenBoundary)]);
+  FaceSharing sharing = ShareFaces(mesh, SortFaceUses(mesh, hasFaces, threads), threads, r, pieces);
+  CheckBoundaryEdges(sharing.boundary, mesh.nodes.size(), r.faults[static_cast<size_t>(Fault::OpenBoundary)]);
   CheckHangingFaces(sharing.boundary, r.faults[static_cast<size_t>(Fault::HangingFace)]);
   CountPieces(pieces, hasFaces, r.faults[static_cast<size_t>(Fault::Disconnected)]);
   return sharing;

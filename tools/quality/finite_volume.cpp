@@ -109,16 +109,52 @@ double FaceSkewness(const std::vector<Vec>& corners, const FaceGeometry& face, c
 
 namespace {
 
-// The signed volume of the tetrahedron a, b, c, d over the cube of its
-// longest edge: positive when d lies on the side a, b, c turn
-// counter-clockwise about.
-double TetMeasure(const Vec& a, const Vec& b, const Vec& c, const Vec& d) {
-  const Vec ab = Sub(b, a), ac = Sub(c, a), ad = Sub(d, a);
-  double longest = 0.0;
-  for (const Vec& e : {ab, ac, ad, Sub(c, b), Sub(d, b), Sub(d, c)}) longest = std::max(longest, Dot(e, e));
-  const double volume = Dot(Cross(ab, ac), ad) / 6.0;
-  return longest > 0.0 ? volume / (longest * std::sqrt(longest)) : 0.0;
+// Whether a tetrahedron's measure is above least: its signed volume over the
+// cube of its longest edge, positive when the fourth corner lies on the side
+// the first three turn counter-clockwise about. Given in pieces, so that the
+// tetrahedra of a face share what they have in common: the squared lengths
+// of the edges ab, ac, ad, bc, bd and cd (the longest taken in that order)
+// and six times the volume, (ab x ac) . ad.
+//
+// Against checkMesh's bound of 0 the volume's sign mostly settles it
+// without the root and the division: a positive volume stays positive over
+// a divisor of at most 1, and over a larger one while it is well above the
+// divisor's bound, the longest edge squared times itself. Else, and for any
+// other bound, the measure is taken as it stands.
+inline bool TetAbove(double ab, double ac, double ad, double bc, double bd, double cd, double sixVolume,
+                     double least) {
+  const double longest =
+      std::max(std::max(std::max(std::max(std::max(std::max(0.0, ab), ac), ad), bc), bd), cd);
+  const double volume = sixVolume / 6.0;
+  if (least == 0.0 && longest > 0.0) {
+    if (!(volume > 0.0)) return false;
+    if (longest <= 1.0 || volume > longest * longest * 1e-300) return true;
+  }
+  return (longest > 0.0 ? volume / (longest * std::sqrt(longest)) : 0.0) > least;
 }
+
+// The tetrahedra on one triangle a, b, c of a face, with one cell centre or
+// another as the fourth corner: whether the measure of a, b, c, d (turned
+// by sign) is above least.
+class TriangleTets {
+public:
+  TriangleTets(const Vec& a, const Vec& b, const Vec& c)
+      : m_a(a), m_b(b), m_c(c), m_ab(Sub(b, a)), m_ac(Sub(c, a)), m_normal(Cross(m_ab, m_ac)) {
+    m_lab = Dot(m_ab, m_ab);
+    m_lac = Dot(m_ac, m_ac);
+    const Vec bc = Sub(c, b);
+    m_lbc = Dot(bc, bc);
+  }
+  bool Above(const Vec& d, double sign, double least) const {
+    const Vec ad = Sub(d, m_a), bd = Sub(d, m_b), cd = Sub(d, m_c);
+    return TetAbove(m_lab, m_lac, Dot(ad, ad), m_lbc, Dot(bd, bd), Dot(cd, cd), sign * Dot(m_normal, ad), least);
+  }
+
+private:
+  const Vec &m_a, &m_b, &m_c;
+  Vec m_ab, m_ac, m_normal;
+  double m_lab = 0.0, m_lac = 0.0, m_lbc = 0.0;
+};
 
 }  // namespace
 
@@ -128,18 +164,28 @@ bool FaceTetsUpright(const std::vector<Vec>& corners, const FaceGeometry& face, 
   // The area points out of the owner: a triangle on the face turning the
   // same way has the owner's centre behind it and the neighbour's before.
   for (size_t i = 0; i < n; ++i) {
-    const Vec& p = corners[i];
-    const Vec& q = corners[(i + 1) % n];
-    if (!(-TetMeasure(p, q, face.centre, ownerCentre) > least)) return false;
-    if (neighbourCentre && !(TetMeasure(p, q, face.centre, *neighbourCentre) > least)) return false;
+    const TriangleTets edge(corners[i], corners[(i + 1) % n], face.centre);
+    if (!edge.Above(ownerCentre, -1.0, least)) return false;
+    if (neighbourCentre && !edge.Above(*neighbourCentre, 1.0, least)) return false;
   }
+  // The fan's tetrahedra have a cell centre first: the centre, the base
+  // corner and a triangle's other two corners, turned the other way round
+  // for the neighbour. Their edges along the triangle are the same lengths
+  // on both sides.
   for (size_t base = 0; base < n; ++base) {
+    const Vec& b = corners[base];
     bool upright = true;
     for (size_t t = 1; t + 1 < n && upright; ++t) {
-      const Vec& a = corners[(base + t) % n];
-      const Vec& b = corners[(base + t + 1) % n];
-      upright = TetMeasure(ownerCentre, corners[base], a, b) > least &&
-                (!neighbourCentre || TetMeasure(*neighbourCentre, corners[base], b, a) > least);
+      const Vec& p = corners[(base + t) % n];
+      const Vec& q = corners[(base + t + 1) % n];
+      const Vec bp = Sub(p, b), bq = Sub(q, b), pq = Sub(q, p);
+      const double lbp = Dot(bp, bp), lbq = Dot(bq, bq), lpq = Dot(pq, pq);
+      const auto above = [&](const Vec& centre, const Vec& first, const Vec& second, double lbFirst,
+                             double lbSecond) {
+        const Vec ab = Sub(b, centre), ac = Sub(first, centre), ad = Sub(second, centre);
+        return TetAbove(Dot(ab, ab), Dot(ac, ac), Dot(ad, ad), lbFirst, lbSecond, lpq, Dot(Cross(ab, ac), ad), least);
+      };
+      upright = above(ownerCentre, p, q, lbp, lbq) && (!neighbourCentre || above(*neighbourCentre, q, p, lbq, lbp));
     }
     if (upright) return true;
   }
@@ -178,112 +224,104 @@ double DeterminantSums::Value() const {
 
 namespace {
 
-
-bool AllFinite(const std::vector<Vec>& corners) {
-  return std::all_of(corners.begin(), corners.end(), [](const Vec& p) { return IsFinite(p); });
-}
-
-// What is summed per cell over its faces.
-struct CellSums {
-  Vec faceCentres{};   // for the centre's estimate
-  int faces = 0;
-  Vec weighted{};      // pyramid centroids weighted by their volumes
-  double volume3 = 0.0;
-  DeterminantSums determinant;
-};
-
-// A face of the mesh with its geometry; neighbour -1 on the boundary.
-// A face by its nodes; its corners are read again where they are needed, so
-// that a million faces do not hold a million small lists.
-struct MeshFace {
-  int size = 0;
-  std::array<int, 4> nodes{};
-  FaceGeometry geometry;
-  int owner = -1;
-  int neighbour = -1;
-};
-
-// The corners of a face into a list the caller keeps.
-void ReadCorners(const MemoryMesh& mesh, const MeshFace& face, std::vector<Vec>& corners) {
+// A face's corners into a list the caller keeps; false when one is not
+// finite (the non-finite node is the fault; there is no geometry to judge).
+bool ReadCorners(const MemoryMesh& mesh, int size, const std::array<int, 4>& nodes, std::vector<Vec>& corners) {
   corners.clear();
-  for (int k = 0; k < face.size; ++k) corners.push_back(mesh.nodes[static_cast<size_t>(face.nodes[static_cast<size_t>(k)])]);
+  for (int k = 0; k < size; ++k) {
+    const Vec& p = mesh.nodes[static_cast<size_t>(nodes[static_cast<size_t>(k)])];
+    if (!IsFinite(p)) return false;
+    corners.push_back(p);
+  }
+  return true;
 }
+
+// A face's geometry, kept for both its cells; none when a corner is not finite.
+struct StoredFace {
+  FaceGeometry geometry;
+  bool kept;
+};
 
 }  // namespace
 
 void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged, const FaceSharing& sharing,
                          QualityReport& r, int threads) {
-  // Each face's geometry on the threads; the sums over a cell's faces then
-  // in face order, as they always were, so that they round alike.
+  // Each face's geometry on the threads, once for both its cells. Faces are
+  // numbered as sharing.cellFaces numbers them: internal, then boundary.
   const size_t internalCount = sharing.internal.size();
-  std::vector<MeshFace> faces(internalCount + sharing.boundary.size());
-  std::vector<char> kept(faces.size(), 0);
-  ForRanges(threads, faces.size(), [&](size_t begin, size_t end, int) {
+  const size_t faceCount = internalCount + sharing.boundary.size();
+  const auto sizeOf = [&](size_t i) {
+    return i < internalCount ? sharing.internal[i].size : sharing.boundary[i - internalCount].size;
+  };
+  const auto nodesOf = [&](size_t i) -> const std::array<int, 4>& {
+    return i < internalCount ? sharing.internal[i].nodes : sharing.boundary[i - internalCount].nodes;
+  };
+  UnsetVector<StoredFace> faces(faceCount);
+  ForRanges(threads, faceCount, [&](size_t begin, size_t end, int) {
     std::vector<Vec> corners;
     for (size_t i = begin; i < end; ++i) {
-      MeshFace& face = faces[i];
-      if (i < internalCount) {
-        const InternalFace& f = sharing.internal[i];
-        face.size = f.size, face.nodes = f.nodes, face.owner = f.owner, face.neighbour = f.neighbour;
-      } else {
-        const BoundaryFace& f = sharing.boundary[i - internalCount];
-        face.size = f.size, face.nodes = f.nodes, face.owner = f.element, face.neighbour = -1;
-      }
-      ReadCorners(mesh, face, corners);
-      if (!AllFinite(corners)) continue;  // the non-finite node is the fault; no geometry to judge
-      face.geometry = FaceCentreAndArea(corners);
-      kept[i] = 1;
+      StoredFace& face = faces[i];
+      face.kept = ReadCorners(mesh, sizeOf(i), nodesOf(i), corners);
+      face.geometry = face.kept ? FaceCentreAndArea(corners) : FaceGeometry{};
     }
   });
 
-  std::vector<CellSums> cells(mesh.elements.size());
-  auto isJudged = [&](int cell) { return cell >= 0 && judged[static_cast<size_t>(cell)]; };
-  for (size_t i = 0; i < faces.size(); ++i) {
-    if (!kept[i]) continue;
-    const MeshFace& f = faces[i];
-    for (const int cell : {f.owner, f.neighbour})
-      if (isJudged(cell)) {
-        CellSums& c = cells[static_cast<size_t>(cell)];
-        c.faceCentres = Add(c.faceCentres, f.geometry.centre);
-        ++c.faces;
-        if (f.neighbour >= 0) c.determinant.Add(f.geometry.area);
+  // Each cell from its own faces, taken in face order, as one pass over the
+  // faces would take them, so that the sums round the same on any number of
+  // threads: the centre's estimate and the determinant's sums first, then
+  // the pyramids on every face from the estimate (the area vector points out
+  // of the owner and into the neighbour).
+  const size_t cellCount = mesh.elements.size();
+  UnsetVector<Vec> centres(cellCount);
+  UnsetVector<double> determinants(cellCount);
+  UnsetVector<char> measured(cellCount);  // judged, with a face to measure it by
+  ForRanges(threads, cellCount, [&](size_t begin, size_t end, int) {
+    for (size_t cell = begin; cell < end; ++cell) {
+      measured[cell] = 0;
+      if (!judged[cell]) continue;
+      std::array<int, kMostFaces> own{};
+      size_t count = 0;
+      for (size_t k = 0; k < kMostFaces; ++k) {
+        const int face = sharing.cellFaces[kMostFaces * cell + k];
+        if (face >= 0 && faces[static_cast<size_t>(face)].kept) own[count++] = face;
       }
-  }
-  // The pyramids on every face from each side's estimate; the area vector
-  // points out of the owner and into the neighbour.
-  for (size_t i = 0; i < faces.size(); ++i) {
-    if (!kept[i]) continue;
-    const MeshFace& f = faces[i];
-    for (const int cell : {f.owner, f.neighbour})
-      if (isJudged(cell)) {
-        CellSums& c = cells[static_cast<size_t>(cell)];
-        const Vec estimate = Scaled(c.faceCentres, 1.0 / c.faces);
-        const double sign = cell == f.owner ? 1.0 : -1.0;
-        const double pyramid3 = sign * Dot(f.geometry.area, Sub(f.geometry.centre, estimate));
-        c.weighted = Add(c.weighted, Scaled(Add(Scaled(f.geometry.centre, 0.75), Scaled(estimate, 0.25)), pyramid3));
-        c.volume3 += pyramid3;
+      if (count == 0) continue;
+      std::sort(own.begin(), own.begin() + static_cast<long>(count));
+      Vec faceCentres{0, 0, 0};
+      DeterminantSums determinant;
+      for (size_t k = 0; k < count; ++k) {
+        const size_t face = static_cast<size_t>(own[k]);
+        faceCentres = Add(faceCentres, faces[face].geometry.centre);
+        if (face < internalCount) determinant.Add(faces[face].geometry.area);
       }
-  }
-  std::vector<Vec> centres(mesh.elements.size());
-  std::vector<double> determinants(mesh.elements.size(), 0.0);
-  ForRanges(threads, cells.size(), [&](size_t begin, size_t end, int) {
-    for (size_t i = begin; i < end; ++i) {
-      if (!judged[i] || cells[i].faces == 0) continue;
-      const CellSums& c = cells[i];
-      centres[i] = std::fabs(c.volume3) > kVSmall ? Scaled(c.weighted, 1.0 / c.volume3)
-                                                   : Scaled(c.faceCentres, 1.0 / c.faces);
-      determinants[i] = c.determinant.Value();
+      const Vec estimate = Scaled(faceCentres, 1.0 / static_cast<int>(count));
+      Vec weighted{0, 0, 0};
+      double volume3 = 0.0;
+      for (size_t k = 0; k < count; ++k) {
+        const size_t face = static_cast<size_t>(own[k]);
+        const FaceGeometry& g = faces[face].geometry;
+        const bool owner = face >= internalCount || sharing.internal[face].owner == static_cast<int>(cell);
+        const double sign = owner ? 1.0 : -1.0;
+        const double pyramid3 = sign * Dot(g.area, Sub(g.centre, estimate));
+        weighted = Add(weighted, Scaled(Add(Scaled(g.centre, 0.75), Scaled(estimate, 0.25)), pyramid3));
+        volume3 += pyramid3;
+      }
+      centres[cell] = std::fabs(volume3) > kVSmall ? Scaled(weighted, 1.0 / volume3)
+                                                   : Scaled(faceCentres, 1.0 / static_cast<int>(count));
+      determinants[cell] = determinant.Value();
+      measured[cell] = 1;
     }
   });
   FiniteVolumeMeasures& m = r.finiteVolume;
   const Limits& limits = r.limits;
   FaultList& smallDeterminant = r.faults[static_cast<size_t>(Fault::SmallDeterminant)];
-  for (size_t i = 0; i < cells.size(); ++i) {
-    if (!judged[i] || cells[i].faces == 0) continue;
+  for (size_t i = 0; i < cellCount; ++i) {
+    if (!measured[i]) continue;
     m.minDeterminant = std::min(m.minDeterminant, determinants[i]);
     ++m.cells;
     if (determinants[i] < limits.minDeterminant) Note(smallDeterminant, static_cast<int>(i));
   }
+  auto isJudged = [&](int cell) { return cell >= 0 && judged[static_cast<size_t>(cell)]; };
 
   // The faces' measures range by range; each range's smallest and largest
   // taken in range order keep the first of equal values, as one pass would,
@@ -296,26 +334,32 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
     long long light = 0, nonOrthogonal = 0, skewed = 0, turned = 0;
     std::vector<int> lightElements, nonOrthogonalElements, skewedElements, turnedElements;
   };
-  std::vector<FaceMeasures> ranges((faces.size() + kRangeLength - 1) / kRangeLength);
-  ForRanges(threads, faces.size(), [&](size_t begin, size_t end, int) {
+  std::vector<FaceMeasures> ranges((faceCount + kRangeLength - 1) / kRangeLength);
+  ForRanges(threads, faceCount, [&](size_t begin, size_t end, int) {
     FaceMeasures& out = ranges[begin / kRangeLength];
     std::vector<Vec> corners;
     for (size_t i = begin; i < end; ++i) {
-      const MeshFace& f = faces[i];
-      if (!kept[i] || !isJudged(f.owner) || cells[static_cast<size_t>(f.owner)].faces == 0) continue;
-      ReadCorners(mesh, f, corners);
+      const StoredFace& stored = faces[i];
+      const FaceGeometry& geometry = stored.geometry;
+      struct {
+        int owner, neighbour;
+      } f{};
+      if (i < internalCount) f = {sharing.internal[i].owner, sharing.internal[i].neighbour};
+      else f = {sharing.boundary[i - internalCount].element, -1};
+      if (!stored.kept || !isJudged(f.owner) || !measured[static_cast<size_t>(f.owner)]) continue;
+      ReadCorners(mesh, sizeOf(i), nodesOf(i), corners);
       const Vec& owner = centres[static_cast<size_t>(f.owner)];
       double skew = 0.0;
       const Vec* beyond = nullptr;
       if (f.neighbour < 0) {
-        skew = BoundaryFaceSkewness(corners, f.geometry, owner);
+        skew = BoundaryFaceSkewness(corners, geometry, owner);
       } else {
         if (!isJudged(f.neighbour)) continue;
         const Vec& neighbour = centres[static_cast<size_t>(f.neighbour)];
         beyond = &neighbour;
         ++out.internalFaces;
-        const double weight = FaceWeight(f.geometry, owner, neighbour);
-        const double angle = NonOrthogonality(f.geometry, owner, neighbour);
+        const double weight = FaceWeight(geometry, owner, neighbour);
+        const double angle = NonOrthogonality(geometry, owner, neighbour);
         out.minWeight = std::min(out.minWeight, weight);
         out.maxNonOrthogonality = std::max(out.maxNonOrthogonality, angle);
         if (weight < limits.minWeight) {
@@ -326,7 +370,7 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
           ++out.nonOrthogonal;
           out.nonOrthogonalElements.insert(out.nonOrthogonalElements.end(), {f.owner, f.neighbour});
         }
-        skew = FaceSkewness(corners, f.geometry, owner, neighbour);
+        skew = FaceSkewness(corners, geometry, owner, neighbour);
       }
       out.maxSkewness = std::max(out.maxSkewness, skew);
       if (skew > limits.maxSkewness) {
@@ -334,7 +378,7 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
         out.skewedElements.push_back(f.owner);
         if (f.neighbour >= 0) out.skewedElements.push_back(f.neighbour);
       }
-      if (std::isfinite(limits.minFaceTet) && !FaceTetsUpright(corners, f.geometry, owner, beyond, limits.minFaceTet)) {
+      if (std::isfinite(limits.minFaceTet) && !FaceTetsUpright(corners, geometry, owner, beyond, limits.minFaceTet)) {
         ++out.turned;
         out.turnedElements.push_back(f.owner);
         if (f.neighbour >= 0) out.turnedElements.push_back(f.neighbour);

@@ -348,7 +348,7 @@ QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limi
     if (!finiteNode[i]) detail::Note(Of(r, Fault::NonFiniteNode), static_cast<int>(i));
   }
   const ElementStates states = JudgeElements(mesh, finiteNode, threads, r);
-  const detail::FaceSharing sharing = detail::CheckFaces(mesh, states.hasFaces, r);
+  const detail::FaceSharing sharing = detail::CheckFaces(mesh, states.hasFaces, r, threads);
   detail::MeasureFiniteVolume(mesh, states.judged, sharing, r, threads);
   Of(r, Fault::CoincidentNodes) = detail::FindCoincidentNodes(mesh.nodes, mergeTol, threads);
   Of(r, Fault::Overlap) = detail::FindOverlaps(mesh, states.usable, threads);

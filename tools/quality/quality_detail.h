@@ -2,11 +2,13 @@
 
 // Pieces of the quality report shared between its files. Internal to vela_quality.
 
+#include "parallel.h"
 #include "quality.h"
 #include "vec.h"
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace vela::quality::detail {
@@ -34,36 +36,51 @@ void Note(FaultList& list, int index);
 // faces, edges or pieces (duplicates dropped).
 void NameSmallest(FaultList& list, std::vector<int> elements);
 
-// A face that only one element uses: its nodes in that element's outward turn.
+// A face that only one element uses: its nodes in that element's outward
+// turn, from the smallest; face is its number in the element's LocalFaces.
 struct BoundaryFace {
   int size;
   std::array<int, 4> nodes;
   int element;
+  std::uint8_t face = 0;
 };
 
 // A face two elements share, running round it in opposite turns: its nodes
-// in the owner's outward turn.
+// in the owner's outward turn, from the smallest, and its number in each
+// element's LocalFaces. The owner is the smaller element.
 struct InternalFace {
   int size;
   std::array<int, 4> nodes;
   int owner;
   int neighbour;
+  std::uint8_t ownerFace;
+  std::uint8_t neighbourFace;
 };
 
+// Most faces an element has.
+constexpr size_t kMostFaces = 6;
+
 // The faces of the mesh as a finite-volume solver takes them: between two
-// cells, or on the boundary. A face shared the wrong way (by three, or in the
-// same turn) is neither: it is a fault of its own.
+// cells, or on the boundary, each list in the order of the faces' sorted
+// corners. A face shared the wrong way (by three, or in the same turn) is
+// neither: it is a fault of its own.
 struct FaceSharing {
   std::vector<BoundaryFace> boundary;
-  std::vector<InternalFace> internal;
+  UnsetVector<InternalFace> internal;
+  // kMostFaces entries per element, one per face in LocalFaces order: the
+  // face it is, numbered internal faces first (i < internal.size()), then
+  // boundary faces (internal.size() + b); -1 where it is neither.
+  UnsetVector<int> cellFaces;
 };
 
 // What follows from how the elements share their faces: faces shared by
 // three or more, faces shared in the same turn, open boundary edges, hanging
 // faces and disconnected pieces, written into the report. Elements with
 // hasFaces[i] == 0 (collapsed ones: their faces mean nothing) take no part.
-// Returns the boundary and the internal faces.
-FaceSharing CheckFaces(const MemoryMesh& mesh, const std::vector<char>& hasFaces, QualityReport& report);
+// Returns the boundary and the internal faces. The faces are matched on
+// `threads` threads; the same on any number.
+FaceSharing CheckFaces(const MemoryMesh& mesh, const std::vector<char>& hasFaces, QualityReport& report,
+                       int threads = 1);
 
 // The sums a cell's determinant is taken from, one internal face's area
 // vector at a time (finite_volume.h, CellDeterminant).

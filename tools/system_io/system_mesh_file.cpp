@@ -25,15 +25,19 @@ namespace {
 std::string Indexed(const char* what, size_t index) { return what + (" " + std::to_string(index)); }
 
 // "refers to node 99, outside 0..22": one wording for every corner check.
-void CheckNode(int node, size_t nodeCount, const std::string& where) {
+// The place is named only when the check fails: the checks run over every
+// corner of a mesh of millions, and most meshes pass.
+template <class Where>
+void CheckNode(int node, size_t nodeCount, const Where& where) {
   if (node < 0 || static_cast<size_t>(node) >= nodeCount)
-    throw std::invalid_argument(where + " refers to node " + std::to_string(node) +
+    throw std::invalid_argument(where() + " refers to node " + std::to_string(node) +
                                 ", outside 0.." + std::to_string(nodeCount) + "-1");
 }
 
-void CheckIndex(int index, size_t count, const std::string& where, const char* list) {
+template <class Where>
+void CheckIndex(int index, size_t count, const Where& where, const char* list) {
   if (index < 0 || static_cast<size_t>(index) >= count)
-    throw std::invalid_argument(where + " is " + std::to_string(index) + ", outside the " +
+    throw std::invalid_argument(where() + " is " + std::to_string(index) + ", outside the " +
                                 std::to_string(count) + " " + list);
 }
 
@@ -60,29 +64,29 @@ void CheckRegionKinds(const SystemMesh& mesh) {
 void CheckElements(const SystemMesh& mesh) {
   for (size_t e = 0; e < mesh.elements.size(); ++e) {
     const vela::system::SystemElement& element = mesh.elements[e];
-    const std::string where = Indexed("element", e);
+    const auto where = [e] { return Indexed("element", e); };
     if (element.corners != 4 && element.corners != 5 && element.corners != 6 &&
         element.corners != 8)
-      throw std::invalid_argument(where + " has " + std::to_string(element.corners) +
+      throw std::invalid_argument(where() + " has " + std::to_string(element.corners) +
                                   " corners; a solid has 4, 5, 6 or 8");
     for (int c = 0; c < element.corners; ++c)
       CheckNode(element.nodes[static_cast<size_t>(c)], mesh.nodes.size(),
-                where + " corner " + std::to_string(c));
-    CheckIndex(element.region, mesh.regions.size(), where + "'s region", "regions");
+                [&] { return where() + " corner " + std::to_string(c); });
+    CheckIndex(element.region, mesh.regions.size(), [&] { return where() + "'s region"; }, "regions");
   }
 }
 
 void CheckFaces(const SystemMesh& mesh) {
   for (size_t f = 0; f < mesh.faces.size(); ++f) {
     const vela::system::BoundaryFace& face = mesh.faces[f];
-    const std::string where = Indexed("face", f);
+    const auto where = [f] { return Indexed("face", f); };
     if (face.corners != 3 && face.corners != 4)
-      throw std::invalid_argument(where + " has " + std::to_string(face.corners) +
+      throw std::invalid_argument(where() + " has " + std::to_string(face.corners) +
                                   " corners; a boundary face has 3 or 4");
     for (int c = 0; c < face.corners; ++c)
       CheckNode(face.nodes[static_cast<size_t>(c)], mesh.nodes.size(),
-                where + " corner " + std::to_string(c));
-    CheckIndex(face.patch, mesh.patches.size(), where + "'s patch", "patches");
+                [&] { return where() + " corner " + std::to_string(c); });
+    CheckIndex(face.patch, mesh.patches.size(), [&] { return where() + "'s patch"; }, "patches");
   }
 }
 
