@@ -127,9 +127,8 @@ float Up(double x) {
 
 }  // namespace
 
-DirectionGrid::Entry DirectionGrid::Group::EntryOf(const Box& local, int piece) const {
+DirectionGrid::Entry DirectionGrid::Group::EntryOf(const Box& local) const {
   Entry e{};
-  e.piece = piece;
   for (size_t a = 0; a < 3; ++a) {
     e.lo[a] = Down(local.lo[a] - region.lo[a]);
     e.hi[a] = Up(local.hi[a] - region.lo[a]);
@@ -209,18 +208,20 @@ DirectionGrid::DirectionGrid(std::size_t count, const std::function<Piece(std::s
     keptMembers.push_back(std::move(leftOver));
   }
   m_groups = std::move(kept);
+  m_boxes.resize(count);
   for (size_t g = 0; g < m_groups.size(); ++g) Build(m_groups[g], keptMembers[g], pieceAt, threads);
 }
 
 void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt,
                           int threads) {
-  std::vector<Box> boxes(members.size());
+  std::vector<Box> boxes(members.size()), worlds(members.size());
   std::vector<char> faces(members.size(), 0);
   detail::ForRanges(threads, members.size(), [&](size_t begin, size_t end, int) {
     for (size_t m = begin; m < end; ++m) {
       const Piece piece = pieceAt(static_cast<size_t>(members[m]));
       faces[m] = piece.face ? 1 : 0;
       boxes[m] = LocalBox(g, piece);
+      worlds[m] = WorldBox(piece);
     }
   });
   std::vector<double> along, across;
@@ -229,10 +230,15 @@ void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::
   for (size_t m = 0; m < members.size(); ++m) {
     g.faces = g.faces || faces[m];
     const Box& b = boxes[m];
-    if (m == 0) g.region = b;
+    if (m == 0) {
+      g.region = b;
+      g.world = worlds[m];
+    }
     for (size_t a = 0; a < 3; ++a) {
       g.region.lo[a] = std::min(g.region.lo[a], b.lo[a]);
       g.region.hi[a] = std::max(g.region.hi[a], b.hi[a]);
+      g.world.lo[a] = std::min(g.world.lo[a], worlds[m].lo[a]);
+      g.world.hi[a] = std::max(g.world.hi[a], worlds[m].hi[a]);
     }
     // An extent that overflowed (coordinates near the double range) counts
     // as unbounded, never as not a number, which no median can take.
@@ -243,20 +249,31 @@ void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::
     along.push_back(extent(0));
     across.push_back(std::max(extent(1), extent(2)));
   }
-  g.members.reserve(members.size());
-  for (size_t m = 0; m < members.size(); ++m) g.members.push_back(g.EntryOf(boxes[m], members[m]));
+  // Far more than rounding, which is all the widening has to cover.
+  double reach = 0.0;
+  for (size_t a = 0; a < 3; ++a) reach = std::max({reach, std::fabs(g.world.lo[a]), std::fabs(g.world.hi[a])});
+  for (size_t a = 0; a < 3; ++a) {
+    g.world.lo[a] -= 1e-6 * reach;
+    g.world.hi[a] += 1e-6 * reach;
+  }
+  g.pieces.reserve(members.size());
+  for (size_t m = 0; m < members.size(); ++m) {
+    g.pieces.push_back(static_cast<std::uint32_t>(members[m]));
+    m_boxes[static_cast<size_t>(members[m])] = g.EntryOf(boxes[m]);
+  }
   if (!ChooseCells(g, std::move(along), std::move(across))) {
     // Flat or unbounded members: nothing to grid, every query meets them.
-    for (size_t m = 0; m < g.members.size(); ++m) g.large.push_back(static_cast<std::uint32_t>(m));
+    g.large = g.pieces;
     return;
   }
-  FillCells(g);
+  for (size_t a = 0; a < 3; ++a) g.stepsPerLength[a] = g.dims[a] <= kMaxStepped ? 64.0 / g.cellSize[a] : 0.0;
+  FillCells(g, threads);
 }
 
 // Cells about the size of a typical member, coarsened until the dense grid
 // holds at most a few cells per member. False when the members have no
 // extent to grid by.
-bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector<double> across) {
+bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector<double> across) const {
   const double hu = Median(along), hv = Median(across);
   const double fallback = std::max(hu, hv);
   g.cellSize = {hu, hv, hv};
@@ -276,7 +293,7 @@ bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector
   // count matters only as far as a cell's key must fit 64 bits. A box's
   // queries (faces) look up every cell the box meets, so there the cells
   // stay few enough that a face meets a few of them.
-  const double maxCells = g.faces ? 8.0 * static_cast<double>(g.members.size()) + 4096.0 : 1e18;
+  const double maxCells = g.faces ? 8.0 * static_cast<double>(g.pieces.size()) + 4096.0 : 1e18;
   while (!(cellsNeeded() <= maxCells))
     for (double& h : g.cellSize) h *= 1.5;
   const auto setDims = [&] {
@@ -287,11 +304,11 @@ bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector
   // Members too large for their cells are met by every query: when cells
   // as small as the typical member leave more than a few of those (a few
   // large elements among many small ones), the cells grow until they do not.
-  const size_t fewLarge = std::max<size_t>(64, g.members.size() / 100);
+  const size_t fewLarge = std::max<size_t>(64, g.pieces.size() / 100);
   for (int attempt = 0; attempt < 16; ++attempt) {
     size_t large = 0;
-    for (const Entry& e : g.members) {
-      const auto [lo, hi] = CellsOf(g, e);
+    for (const std::uint32_t m : g.pieces) {
+      const auto [lo, hi] = CellsOf(g, m_boxes[m]);
       large += (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1) > kMaxCellsPerMember ? 1 : 0;
     }
     if (large <= fewLarge) break;
@@ -301,79 +318,127 @@ bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector
   return true;
 }
 
-// Numbers the occupied cells as members first reach them and counts their
-// members, then places the members: no list of (cell, member) pairs to sort
-// or to hold. Each cell's members come in member order.
-void DirectionGrid::FillCells(Group& g) {
-  std::vector<char> gridded(g.members.size(), 0);
+// A piece's box in steps of one of its cells. Each side goes out by a step
+// beyond its floor (or ceiling), which covers the rounding of StepsFrom, so
+// that a point whose floored steps lie below lo (or above hi) lies below the
+// box's lo (above its hi) however either was rounded.
+DirectionGrid::Place DirectionGrid::PlaceOf(const Group& g, std::uint32_t piece, const Cells& cell) const {
+  const Entry& e = m_boxes[piece];
+  Place p{piece, 0, 0};
+  for (size_t a = 0; a < 3; ++a) {
+    std::uint32_t lo = 0, hi = 127;
+    if (g.stepsPerLength[a] != 0.0) {
+      const double from = g.StepsFrom(a, cell[a], e.lo[a]), to = g.StepsFrom(a, cell[a], e.hi[a]);
+      lo = !(from >= 1.0) ? 0 : from >= 128.0 ? 127 : static_cast<std::uint32_t>(from) - 1;
+      hi = !(to <= 126.0) ? 127 : to < -1.0 ? 0 : static_cast<std::uint32_t>(static_cast<int>(std::ceil(to)) + 1);
+    }
+    p.lo |= lo << (8 * a);
+    p.hi |= hi << (8 * a);
+  }
+  return p;
+}
+
+// Numbers the occupied blocks as members first reach them and counts the
+// members of their cells, then places the members: no list of (cell,
+// member) pairs to sort or to hold. Each cell's members come in member
+// order. The places' steps are measured last, on the threads, block by block.
+void DirectionGrid::FillCells(Group& g, int threads) const {
+  std::vector<char> gridded(g.pieces.size(), 0);
   std::uint64_t placed = 0;
-  for (size_t m = 0; m < g.members.size(); ++m) {
-    const auto [lo, hi] = CellsOf(g, g.members[m]);
+  for (size_t m = 0; m < g.pieces.size(); ++m) {
+    const auto [lo, hi] = CellsOf(g, m_boxes[g.pieces[m]]);
     const std::int64_t spans = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
     // Past four billion places (hundreds of millions of pieces) the rest
     // join the large ones rather than overflow the cell counts.
     if (spans > kMaxCellsPerMember || placed + static_cast<std::uint64_t>(spans) >= UINT32_MAX) {
-      g.large.push_back(static_cast<std::uint32_t>(m));
+      g.large.push_back(g.pieces[m]);
       continue;
     }
     placed += static_cast<std::uint64_t>(spans);
     gridded[m] = 1;
   }
-  // The cells numbered as members first reach them, through a table at
-  // most half full (twice the places: the cells are not yet counted).
+  // The blocks numbered as members first reach them, through a table at
+  // most half full (sized for the worst case, a block for every place,
+  // while the blocks are not yet counted). A member's cells mostly share a
+  // block with the cell before, which then needs no look-up.
   std::uint64_t size = 16;
   while (size < 2 * placed) size *= 2;
   std::vector<std::uint32_t> numberAt(static_cast<size_t>(size), UINT32_MAX);
   const std::uint64_t mask = size - 1;
-  std::vector<std::uint64_t> cellKeys;
-  std::vector<std::uint32_t> count;
-  const auto cellOf = [&](std::uint64_t key) {
+  std::vector<std::uint64_t> blockKeys;
+  std::vector<std::uint32_t> count;  // 64 a block
+  const auto numberOf = [&](std::uint64_t key) {
     for (std::uint64_t s = Group::Spread(key) & mask;; s = (s + 1) & mask) {
       std::uint32_t& k = numberAt[static_cast<size_t>(s)];
       if (k == UINT32_MAX) {
-        k = static_cast<std::uint32_t>(cellKeys.size());
-        cellKeys.push_back(key);
-        count.push_back(0);
+        k = static_cast<std::uint32_t>(blockKeys.size());
+        blockKeys.push_back(key);
+        count.resize(count.size() + 64, 0);
         return k;
       }
-      if (cellKeys[k] == key) return k;
+      if (blockKeys[k] == key) return k;
     }
   };
-  std::vector<std::uint32_t> cellsOfMembers;  // each gridded member's cells in turn
+  std::vector<std::uint64_t> cellsOfMembers;  // each gridded member's cells in turn, as block * 64 + cell
   cellsOfMembers.reserve(static_cast<size_t>(placed));
-  for (size_t m = 0; m < g.members.size(); ++m) {
+  std::uint64_t lastKey = Group::kNoBlock, lastNumber = 0;
+  for (size_t m = 0; m < g.pieces.size(); ++m) {
     if (!gridded[m]) continue;
-    const auto [lo, hi] = CellsOf(g, g.members[m]);
+    const auto [lo, hi] = CellsOf(g, m_boxes[g.pieces[m]]);
     for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
       for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
         for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
-          const std::uint32_t k = cellOf(g.IndexOf({x, y, z}));
-          ++count[k];
-          cellsOfMembers.push_back(k);
+          const Cells c{x, y, z};
+          const std::uint64_t key = g.BlockOf(c);
+          if (key != lastKey) {
+            lastKey = key;
+            lastNumber = numberOf(key);
+          }
+          const std::uint64_t at = lastNumber * 64 + Group::InBlock(c);
+          ++count[static_cast<size_t>(at)];
+          cellsOfMembers.push_back(at);
         }
   }
   std::vector<std::uint32_t>().swap(numberAt);
-  std::vector<std::uint32_t> cellStart(cellKeys.size() + 1, 0);
-  for (size_t k = 0; k < count.size(); ++k) cellStart[k + 1] = cellStart[k] + count[k];
-  g.cellMembers.resize(cellStart.back());
-  std::vector<std::uint32_t> fill(cellStart.begin(), cellStart.end() - 1);
-  size_t next = 0;
-  for (size_t m = 0; m < g.members.size(); ++m) {
-    if (!gridded[m]) continue;
-    const auto [lo, hi] = CellsOf(g, g.members[m]);
-    const std::int64_t spans = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
-    for (std::int64_t i = 0; i < spans; ++i) g.cellMembers[fill[cellsOfMembers[next++]]++] = static_cast<std::uint32_t>(m);
+  g.cellStart.assign(count.size() + 1, 0);
+  for (size_t k = 0; k < count.size(); ++k) g.cellStart[k + 1] = g.cellStart[k] + count[k];
+  std::vector<std::uint32_t>().swap(count);
+  g.places.resize(g.cellStart.back());
+  {
+    std::vector<std::uint32_t> fill(g.cellStart.begin(), g.cellStart.end() - 1);
+    size_t next = 0;
+    for (size_t m = 0; m < g.pieces.size(); ++m) {
+      if (!gridded[m]) continue;
+      const auto [lo, hi] = CellsOf(g, m_boxes[g.pieces[m]]);
+      const std::int64_t spans = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
+      for (std::int64_t i = 0; i < spans; ++i)
+        g.places[fill[static_cast<size_t>(cellsOfMembers[next++])]++].piece = g.pieces[m];
+    }
   }
-  // The table the queries read, at twice the cells.
+  std::vector<std::uint64_t>().swap(cellsOfMembers);
+  // Each block's cells from its key, and their places' steps.
+  const std::int64_t blocksY = (g.dims[1] + 3) >> 2, blocksZ = (g.dims[2] + 3) >> 2;
+  detail::ForRanges(threads, blockKeys.size(), [&](size_t begin, size_t end, int) {
+    for (size_t b = begin; b < end; ++b) {
+      const std::int64_t key = static_cast<std::int64_t>(blockKeys[b]);
+      const Cells corner{(key / (blocksY * blocksZ)) * 4, ((key / blocksZ) % blocksY) * 4, (key % blocksZ) * 4};
+      for (std::uint32_t i = 0; i < 64; ++i) {
+        const Cells c{corner[0] + (i >> 4), corner[1] + ((i >> 2) & 3), corner[2] + (i & 3)};
+        for (std::uint32_t k = g.cellStart[b * 64 + i]; k < g.cellStart[b * 64 + i + 1]; ++k)
+          g.places[k] = PlaceOf(g, g.places[k].piece, c);
+      }
+    }
+  });
+  // The table the queries read, at twice the blocks.
   std::uint64_t slots = 16;
-  while (slots < 2 * cellKeys.size()) slots *= 2;
+  while (slots < 2 * blockKeys.size()) slots *= 2;
   g.slots.assign(static_cast<size_t>(slots), Group::Slot{});
   g.slotMask = slots - 1;
-  for (size_t k = 0; k < cellKeys.size(); ++k)
-    for (std::uint64_t s = Group::Spread(cellKeys[k]) & g.slotMask;; s = (s + 1) & g.slotMask) {
+  for (size_t k = 0; k < blockKeys.size(); ++k)
+    for (std::uint64_t s = Group::Spread(blockKeys[k]) & g.slotMask;; s = (s + 1) & g.slotMask) {
       Group::Slot& slot = g.slots[static_cast<size_t>(s)];
-      if (slot.key == Group::kNoCell) {
-        slot = {cellKeys[k], cellStart[k], cellStart[k + 1]};
+      if (slot.key == Group::kNoBlock) {
+        slot = {blockKeys[k], static_cast<std::uint32_t>(k)};
         break;
       }
     }
