@@ -209,7 +209,11 @@ DirectionGrid::DirectionGrid(std::size_t count, const std::function<Piece(std::s
   }
   m_groups = std::move(kept);
   m_boxes.resize(count);
-  for (size_t g = 0; g < m_groups.size(); ++g) Build(m_groups[g], keptMembers[g], pieceAt, threads);
+  m_groupOf.resize(count);
+  for (size_t g = 0; g < m_groups.size(); ++g) {
+    for (const int k : keptMembers[g]) m_groupOf[static_cast<size_t>(k)] = static_cast<std::uint8_t>(g);
+    Build(m_groups[g], keptMembers[g], pieceAt, threads);
+  }
 }
 
 void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt,

@@ -78,6 +78,17 @@ public:
   template <class Visit>
   bool AnyNear(const Piece& query, Visit&& visit) const;
 
+  // AnyNear for piece k itself (query holds its corners), for a caller that
+  // tests pairs of pieces: only the groups from k's own on are searched.
+  // Every pair whose boxes may meet is still offered from one of its two
+  // pieces, the one in the earlier group, or from both when they share a
+  // group: pieces that meet have boxes that meet in every frame.
+  template <class Visit>
+  bool AnyPartnerNear(std::size_t k, const Piece& query, Visit&& visit) const;
+  // The group of piece k: pieces of one group are offered to each other
+  // from both sides.
+  std::size_t GroupOf(std::size_t k) const { return m_groupOf[k]; }
+
 private:
   // A piece's box, measured from its group's region.lo and rounded outwards
   // to float: half the memory of doubles, and a box that still holds its piece.
@@ -263,7 +274,11 @@ private:
   void FillCells(Group& g, int threads) const;
   Place PlaceOf(const Group& g, std::uint32_t piece, const Cells& cell) const;
 
+  template <class Visit>
+  bool NearFrom(std::size_t firstGroup, const Piece& query, Visit&& visit) const;
+
   std::vector<Entry> m_boxes;  // by piece, in its group's frame
+  std::vector<std::uint8_t> m_groupOf;  // by piece
   std::vector<Group> m_groups;
 };
 
@@ -320,11 +335,22 @@ bool DirectionGrid::AnyAt(const Vec& p, LastCells& last, Visit&& visit) const {
 
 template <class Visit>
 bool DirectionGrid::AnyNear(const Piece& query, Visit&& visit) const {
+  return NearFrom(0, query, visit);
+}
+
+template <class Visit>
+bool DirectionGrid::AnyPartnerNear(std::size_t k, const Piece& query, Visit&& visit) const {
+  return NearFrom(m_groupOf[k], query, visit);
+}
+
+template <class Visit>
+bool DirectionGrid::NearFrom(std::size_t firstGroup, const Piece& query, Visit&& visit) const {
   // A query box covering more cells than this (or than a group of few
   // members has) scans the group's members.
   constexpr std::int64_t kMaxCellsPerQuery = 64;
   const Box world = WorldBox(query);
-  for (const Group& g : m_groups) {
+  for (std::size_t gi = firstGroup; gi < m_groups.size(); ++gi) {
+    const Group& g = m_groups[gi];
     if (!world.Meets(g.world)) continue;
     const Box q = LocalBox(g, query);
     if (!q.Meets(g.region)) continue;
