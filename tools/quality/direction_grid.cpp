@@ -271,7 +271,51 @@ void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::
     return;
   }
   for (size_t a = 0; a < 3; ++a) g.stepsPerLength[a] = g.dims[a] <= kMaxStepped ? 64.0 / g.cellSize[a] : 0.0;
-  FillCells(g, threads);
+  FillCells(g);
+}
+
+void DirectionGrid::Narrow(std::size_t k, const Vec& centre, double reach, LastCells& last) const {
+  if (last.key.size() != m_groups.size()) {
+    last.key.assign(m_groups.size(), ~std::uint64_t{0});
+    last.members.assign(m_groups.size(), {0, 0});
+    last.near.assign(m_groups.size(), 1);
+  }
+  // Blocks beyond this many are not worth looking up one by one.
+  constexpr std::int64_t kMostBlocks = 8;
+  for (size_t gi = 0; gi < m_groups.size(); ++gi) {
+    const Group& g = m_groups[gi];
+    last.near[gi] = 1;
+    if (gi == m_groupOf[k] || !g.large.empty() || g.slots.empty()) continue;
+    const Vec local = g.Local(centre);
+    // Wider than reach: a point within it, rounded otherwise on its way into
+    // the frame, still falls within, by a share of a cell and far more than
+    // the rounding of the coordinates.
+    Box from{};
+    for (size_t a = 0; a < 3; ++a) {
+      const double margin = reach + 0.0625 * g.cellSize[a] + 1e-9 * std::fabs(local[a]);
+      from.lo[a] = local[a] - margin - g.region.lo[a];
+      from.hi[a] = local[a] + margin - g.region.lo[a];
+    }
+    bool finite = true;
+    for (size_t a = 0; a < 3; ++a) finite = finite && std::isfinite(from.lo[a]) && std::isfinite(from.hi[a]);
+    if (!finite) continue;
+    const Box region{{0, 0, 0},
+                     {g.region.hi[0] - g.region.lo[0], g.region.hi[1] - g.region.lo[1], g.region.hi[2] - g.region.lo[2]}};
+    if (!from.Meets(region)) {
+      last.near[gi] = 0;
+      continue;
+    }
+    const Cells lo = g.CellOf(from.lo), hi = g.CellOf(from.hi);
+    const std::int64_t blocks =
+        ((hi[0] >> 2) - (lo[0] >> 2) + 1) * ((hi[1] >> 2) - (lo[1] >> 2) + 1) * ((hi[2] >> 2) - (lo[2] >> 2) + 1);
+    if (blocks > kMostBlocks) continue;
+    bool found = false;
+    for (std::int64_t x = lo[0] >> 2; x <= hi[0] >> 2 && !found; ++x)
+      for (std::int64_t y = lo[1] >> 2; y <= hi[1] >> 2 && !found; ++y)
+        for (std::int64_t z = lo[2] >> 2; z <= hi[2] >> 2 && !found; ++z)
+          found = g.NumberOf(g.BlockOf({4 * x, 4 * y, 4 * z})) != Group::kNoBlock;
+    last.near[gi] = found ? 1 : 0;
+  }
 }
 
 // Cells about the size of a typical member, coarsened until the dense grid
@@ -322,31 +366,23 @@ bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector
   return true;
 }
 
-// A piece's box in steps of one of its cells. Each side goes out by a step
-// beyond its floor (or ceiling), which covers the rounding of StepsFrom, so
-// that a point whose floored steps lie below lo (or above hi) lies below the
-// box's lo (above its hi) however either was rounded.
-DirectionGrid::Place DirectionGrid::PlaceOf(const Group& g, std::uint32_t piece, const Cells& cell) const {
-  const Entry& e = m_boxes[piece];
-  Place p{piece, 0, 0};
-  for (size_t a = 0; a < 3; ++a) {
-    std::uint32_t lo = 0, hi = 127;
-    if (g.stepsPerLength[a] != 0.0) {
-      const double from = g.StepsFrom(a, cell[a], e.lo[a]), to = g.StepsFrom(a, cell[a], e.hi[a]);
-      lo = !(from >= 1.0) ? 0 : from >= 128.0 ? 127 : static_cast<std::uint32_t>(from) - 1;
-      hi = !(to <= 126.0) ? 127 : to < -1.0 ? 0 : static_cast<std::uint32_t>(static_cast<int>(std::ceil(to)) + 1);
-    }
-    p.lo |= lo << (8 * a);
-    p.hi |= hi << (8 * a);
-  }
-  return p;
+// Each side goes out by a step beyond its floor (or ceiling), which covers
+// the rounding of StepsFrom, so that a point whose floored steps lie below
+// lo (or above hi) lies below the box's lo (above its hi) however either was
+// rounded.
+std::uint32_t DirectionGrid::StepRange(const Group& g, std::size_t a, std::int64_t cell, const Entry& e) {
+  if (g.stepsPerLength[a] == 0.0) return 127u << 8;
+  const double from = g.StepsFrom(a, cell, e.lo[a]), to = g.StepsFrom(a, cell, e.hi[a]);
+  const std::uint32_t lo = !(from >= 1.0) ? 0 : from >= 128.0 ? 127 : static_cast<std::uint32_t>(from) - 1;
+  const std::uint32_t hi =
+      !(to <= 126.0) ? 127 : to < -1.0 ? 0 : static_cast<std::uint32_t>(static_cast<int>(std::ceil(to)) + 1);
+  return lo | hi << 8;
 }
 
 // Numbers the occupied blocks as members first reach them and counts the
 // members of their cells, then places the members: no list of (cell,
-// member) pairs to sort or to hold. Each cell's members come in member
-// order. The places' steps are measured last, on the threads, block by block.
-void DirectionGrid::FillCells(Group& g, int threads) const {
+// member) pairs to sort or to hold.
+void DirectionGrid::FillCells(Group& g) const {
   std::vector<char> gridded(g.pieces.size(), 0);
   std::uint64_t placed = 0;
   for (size_t m = 0; m < g.pieces.size(); ++m) {
@@ -407,32 +443,34 @@ void DirectionGrid::FillCells(Group& g, int threads) const {
   g.cellStart.assign(count.size() + 1, 0);
   for (size_t k = 0; k < count.size(); ++k) g.cellStart[k + 1] = g.cellStart[k] + count[k];
   std::vector<std::uint32_t>().swap(count);
+  // The places in cell order, each cell's in member order, with their
+  // steps: a member's steps on an axis are the same for all its cells at
+  // one place along that axis.
   g.places.resize(g.cellStart.back());
   {
     std::vector<std::uint32_t> fill(g.cellStart.begin(), g.cellStart.end() - 1);
+    std::vector<std::uint32_t> alongY, alongZ;
     size_t next = 0;
     for (size_t m = 0; m < g.pieces.size(); ++m) {
       if (!gridded[m]) continue;
-      const auto [lo, hi] = CellsOf(g, m_boxes[g.pieces[m]]);
-      const std::int64_t spans = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
-      for (std::int64_t i = 0; i < spans; ++i)
-        g.places[fill[static_cast<size_t>(cellsOfMembers[next++])]++].piece = g.pieces[m];
+      const Entry& e = m_boxes[g.pieces[m]];
+      const auto [lo, hi] = CellsOf(g, e);
+      alongY.clear();
+      alongZ.clear();
+      for (std::int64_t y = lo[1]; y <= hi[1]; ++y) alongY.push_back(StepRange(g, 1, y, e));
+      for (std::int64_t z = lo[2]; z <= hi[2]; ++z) alongZ.push_back(StepRange(g, 2, z, e));
+      for (std::int64_t x = lo[0]; x <= hi[0]; ++x) {
+        const std::uint32_t alongX = StepRange(g, 0, x, e);
+        for (const std::uint32_t y : alongY)
+          for (const std::uint32_t z : alongZ) {
+            const std::uint32_t at = fill[static_cast<size_t>(cellsOfMembers[next++])]++;
+            g.places[at] = {g.pieces[m], (alongX & 0xff) | (y & 0xff) << 8 | (z & 0xff) << 16,
+                            alongX >> 8 | (y >> 8) << 8 | (z >> 8) << 16};
+          }
+      }
     }
   }
   std::vector<std::uint64_t>().swap(cellsOfMembers);
-  // Each block's cells from its key, and their places' steps.
-  const std::int64_t blocksY = (g.dims[1] + 3) >> 2, blocksZ = (g.dims[2] + 3) >> 2;
-  detail::ForRanges(threads, blockKeys.size(), [&](size_t begin, size_t end, int) {
-    for (size_t b = begin; b < end; ++b) {
-      const std::int64_t key = static_cast<std::int64_t>(blockKeys[b]);
-      const Cells corner{(key / (blocksY * blocksZ)) * 4, ((key / blocksZ) % blocksY) * 4, (key % blocksZ) * 4};
-      for (std::uint32_t i = 0; i < 64; ++i) {
-        const Cells c{corner[0] + (i >> 4), corner[1] + ((i >> 2) & 3), corner[2] + (i & 3)};
-        for (std::uint32_t k = g.cellStart[b * 64 + i]; k < g.cellStart[b * 64 + i + 1]; ++k)
-          g.places[k] = PlaceOf(g, g.places[k].piece, c);
-      }
-    }
-  });
   // The table the queries read, at twice the blocks.
   std::uint64_t slots = 16;
   while (slots < 2 * blockKeys.size()) slots *= 2;

@@ -65,7 +65,15 @@ public:
   struct LastCells {
     std::vector<std::uint64_t> key;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> members;
+    std::vector<char> near;  // by group, after Narrow: whether it may hold a point of the piece
   };
+  // Narrows `last` to the groups that may hold a point within `reach` of
+  // `centre` besides piece k's own group (which holds the piece's own
+  // points), for points then given through `last` until the next Narrow: a
+  // point of one group's runner need not be looked up in another group's
+  // cells, which mostly lie elsewhere. Without a Narrow, every group is
+  // searched.
+  void Narrow(std::size_t k, const Vec& centre, double reach, LastCells& last) const;
   // AnyAt, through the caller's LastCells.
   template <class Visit>
   bool AnyAt(const Vec& p, LastCells& last, Visit&& visit) const;
@@ -213,7 +221,7 @@ private:
 
   // Steps: floor, clamped. A point (or a query box's side) below a place's
   // lo, or above its hi, lies beyond that piece's box on that axis by more
-  // than rounding: see the rounding in PlaceOf.
+  // than rounding: see the rounding in StepRange.
   static std::uint32_t StepOf(double steps) {
     if (!(steps >= 0.0)) return 0;
     if (steps >= 127.0) return 127;
@@ -271,8 +279,10 @@ private:
   void Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt,
              int threads);
   bool ChooseCells(Group& g, std::vector<double> along, std::vector<double> across) const;
-  void FillCells(Group& g, int threads) const;
-  Place PlaceOf(const Group& g, std::uint32_t piece, const Cells& cell) const;
+  void FillCells(Group& g) const;
+  // A piece's box on axis a in steps of cell `cell` on that axis: lo in
+  // the low byte, hi in the next.
+  static std::uint32_t StepRange(const Group& g, std::size_t a, std::int64_t cell, const Entry& e);
 
   template <class Visit>
   bool NearFrom(std::size_t firstGroup, const Piece& query, Visit&& visit) const;
@@ -309,8 +319,10 @@ bool DirectionGrid::AnyAt(const Vec& p, LastCells& last, Visit&& visit) const {
   if (last.key.size() != m_groups.size()) {
     last.key.assign(m_groups.size(), ~std::uint64_t{0});
     last.members.assign(m_groups.size(), {0, 0});
+    last.near.assign(m_groups.size(), 1);
   }
   for (std::size_t gi = 0; gi < m_groups.size(); ++gi) {
+    if (!last.near[gi]) continue;
     const Group& g = m_groups[gi];
     const Vec q = g.Local(p);
     if (!g.region.Contains(q)) continue;
