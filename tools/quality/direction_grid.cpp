@@ -334,6 +334,7 @@ bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector
   };
   if (!(fallback > 0.0) || !std::isfinite(fallback) || !std::isfinite(cellsNeeded())) {
     g.cellSize = {1, 1, 1};
+    g.perCell = {1, 1, 1};
     g.dims = {1, 1, 1};
     return false;
   }
@@ -345,8 +346,10 @@ bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector
   while (!(cellsNeeded() <= maxCells))
     for (double& h : g.cellSize) h *= 1.5;
   const auto setDims = [&] {
-    for (size_t a = 0; a < 3; ++a)
+    for (size_t a = 0; a < 3; ++a) {
       g.dims[a] = static_cast<std::int64_t>(std::floor((g.region.hi[a] - g.region.lo[a]) / g.cellSize[a])) + 1;
+      g.perCell[a] = 1.0 / g.cellSize[a];
+    }
   };
   setDims();
   // Members too large for their cells are met by every query: when cells
