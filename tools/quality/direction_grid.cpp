@@ -400,93 +400,87 @@ void DirectionGrid::FillCells(Group& g) const {
     placed += static_cast<std::uint64_t>(spans);
     gridded[m] = 1;
   }
-  // The blocks numbered as members first reach them, through a table at
-  // most half full (sized for the worst case, a block for every place,
-  // while the blocks are not yet counted). A member's cells mostly share a
-  // block with the cell before, which then needs no look-up.
-  std::uint64_t size = 16;
-  while (size < 2 * placed) size *= 2;
-  std::vector<std::uint32_t> numberAt(static_cast<size_t>(size), UINT32_MAX);
-  const std::uint64_t mask = size - 1;
+  // The blocks, numbered as members first reach them, straight into the
+  // table the queries read, kept at most half full as it grows. A member's
+  // cells mostly share a block with the cell before, which then needs no
+  // look-up.
   std::vector<std::uint64_t> blockKeys;
   std::vector<std::uint32_t> count;  // 64 a block
-  const auto numberOf = [&](std::uint64_t key) {
-    for (std::uint64_t s = Group::Spread(key) & mask;; s = (s + 1) & mask) {
-      std::uint32_t& k = numberAt[static_cast<size_t>(s)];
-      if (k == UINT32_MAX) {
-        k = static_cast<std::uint32_t>(blockKeys.size());
-        blockKeys.push_back(key);
-        count.resize(count.size() + 64, 0);
-        return k;
+  g.slots.assign(16, Group::Slot{});
+  g.slotMask = 15;
+  const auto insert = [&](std::uint64_t key, std::uint32_t number) {
+    for (std::uint64_t s = Group::Spread(key) & g.slotMask;; s = (s + 1) & g.slotMask) {
+      Group::Slot& slot = g.slots[static_cast<size_t>(s)];
+      if (slot.key == Group::kNoBlock) {
+        slot = {key, number};
+        return;
       }
-      if (blockKeys[k] == key) return k;
     }
   };
-  std::vector<std::uint64_t> cellsOfMembers;  // each gridded member's cells in turn, as block * 64 + cell
-  cellsOfMembers.reserve(static_cast<size_t>(placed));
-  std::uint64_t lastKey = Group::kNoBlock, lastNumber = 0;
-  for (size_t m = 0; m < g.pieces.size(); ++m) {
-    if (!gridded[m]) continue;
-    const auto [lo, hi] = CellsOf(g, m_boxes[g.pieces[m]]);
-    for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
-      for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
-        for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
-          const Cells c{x, y, z};
-          const std::uint64_t key = g.BlockOf(c);
-          if (key != lastKey) {
-            lastKey = key;
-            lastNumber = numberOf(key);
+  const auto numberOf = [&](std::uint64_t key) {
+    const std::uint64_t known = g.NumberOf(key);
+    if (known != Group::kNoBlock) return known;
+    const auto number = static_cast<std::uint32_t>(blockKeys.size());
+    blockKeys.push_back(key);
+    count.resize(count.size() + 64, 0);
+    if (2 * blockKeys.size() <= g.slots.size()) {
+      insert(key, number);
+    } else {
+      g.slots.assign(2 * g.slots.size(), Group::Slot{});
+      g.slotMask = g.slots.size() - 1;
+      for (size_t k = 0; k < blockKeys.size(); ++k) insert(blockKeys[k], static_cast<std::uint32_t>(k));
+    }
+    return std::uint64_t{number};
+  };
+  // Calls place(member, its lowest cell, cell, block * 64 + cell in block)
+  // for each gridded member's cells in turn.
+  const auto eachPlace = [&](auto&& place) {
+    std::uint64_t lastKey = Group::kNoBlock, lastNumber = 0;
+    for (size_t m = 0; m < g.pieces.size(); ++m) {
+      if (!gridded[m]) continue;
+      const auto [lo, hi] = CellsOf(g, m_boxes[g.pieces[m]]);
+      for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
+        for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
+          for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
+            const Cells c{x, y, z};
+            const std::uint64_t key = g.BlockOf(c);
+            if (key != lastKey) {
+              lastKey = key;
+              lastNumber = numberOf(key);
+            }
+            place(m, lo, c, static_cast<size_t>(lastNumber * 64 + Group::InBlock(c)));
           }
-          const std::uint64_t at = lastNumber * 64 + Group::InBlock(c);
-          ++count[static_cast<size_t>(at)];
-          cellsOfMembers.push_back(at);
-        }
-  }
-  std::vector<std::uint32_t>().swap(numberAt);
+    }
+  };
+  eachPlace([&](size_t, const Cells&, const Cells&, size_t at) { ++count[at]; });
   g.cellStart.assign(count.size() + 1, 0);
   for (size_t k = 0; k < count.size(); ++k) g.cellStart[k + 1] = g.cellStart[k] + count[k];
   std::vector<std::uint32_t>().swap(count);
   // The places in cell order, each cell's in member order, with their
   // steps: a member's steps on an axis are the same for all its cells at
-  // one place along that axis.
+  // one place along that axis, so they are measured once, with the
+  // member's first cell.
   g.places.resize(g.cellStart.back());
-  {
-    std::vector<std::uint32_t> fill(g.cellStart.begin(), g.cellStart.end() - 1);
-    std::vector<std::uint32_t> alongY, alongZ;
-    size_t next = 0;
-    for (size_t m = 0; m < g.pieces.size(); ++m) {
-      if (!gridded[m]) continue;
+  std::vector<std::uint32_t> fill(g.cellStart.begin(), g.cellStart.end() - 1);
+  std::vector<std::uint32_t> alongX, alongY, alongZ;
+  size_t member = g.pieces.size();
+  eachPlace([&](size_t m, const Cells& lo, const Cells& c, size_t at) {
+    if (m != member) {
+      member = m;
       const Entry& e = m_boxes[g.pieces[m]];
-      const auto [lo, hi] = CellsOf(g, e);
+      const Cells hi = CellsOf(g, e).second;
+      alongX.clear();
       alongY.clear();
       alongZ.clear();
+      for (std::int64_t x = lo[0]; x <= hi[0]; ++x) alongX.push_back(StepRange(g, 0, x, e));
       for (std::int64_t y = lo[1]; y <= hi[1]; ++y) alongY.push_back(StepRange(g, 1, y, e));
       for (std::int64_t z = lo[2]; z <= hi[2]; ++z) alongZ.push_back(StepRange(g, 2, z, e));
-      for (std::int64_t x = lo[0]; x <= hi[0]; ++x) {
-        const std::uint32_t alongX = StepRange(g, 0, x, e);
-        for (const std::uint32_t y : alongY)
-          for (const std::uint32_t z : alongZ) {
-            const std::uint32_t at = fill[static_cast<size_t>(cellsOfMembers[next++])]++;
-            g.places[at] = {g.pieces[m], (alongX & 0xff) | (y & 0xff) << 8 | (z & 0xff) << 16,
-                            alongX >> 8 | (y >> 8) << 8 | (z >> 8) << 16};
-          }
-      }
     }
-  }
-  std::vector<std::uint64_t>().swap(cellsOfMembers);
-  // The table the queries read, at twice the blocks.
-  std::uint64_t slots = 16;
-  while (slots < 2 * blockKeys.size()) slots *= 2;
-  g.slots.assign(static_cast<size_t>(slots), Group::Slot{});
-  g.slotMask = slots - 1;
-  for (size_t k = 0; k < blockKeys.size(); ++k)
-    for (std::uint64_t s = Group::Spread(blockKeys[k]) & g.slotMask;; s = (s + 1) & g.slotMask) {
-      Group::Slot& slot = g.slots[static_cast<size_t>(s)];
-      if (slot.key == Group::kNoBlock) {
-        slot = {blockKeys[k], static_cast<std::uint32_t>(k)};
-        break;
-      }
-    }
+    const std::uint32_t x = alongX[static_cast<size_t>(c[0] - lo[0])], y = alongY[static_cast<size_t>(c[1] - lo[1])];
+    const std::uint32_t z = alongZ[static_cast<size_t>(c[2] - lo[2])];
+    g.places[fill[at]++] = {g.pieces[m], (x & 0xff) | (y & 0xff) << 8 | (z & 0xff) << 16,
+                            x >> 8 | (y >> 8) << 8 | (z >> 8) << 16};
+  });
 }
 
 }  // namespace vela::quality
