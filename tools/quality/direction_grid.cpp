@@ -210,14 +210,21 @@ DirectionGrid::DirectionGrid(std::size_t count, const std::function<Piece(std::s
   m_groups = std::move(kept);
   m_boxes.resize(count);
   m_groupOf.resize(count);
+  std::vector<Extents> extents(m_groups.size());
   for (size_t g = 0; g < m_groups.size(); ++g) {
     for (const int k : keptMembers[g]) m_groupOf[static_cast<size_t>(k)] = static_cast<std::uint8_t>(g);
-    Build(m_groups[g], keptMembers[g], pieceAt, threads);
+    Build(m_groups[g], keptMembers[g], pieceAt, threads, extents[g]);
   }
+  // Each group's cells on a thread of its own: placing a group's members
+  // goes member by member, but the groups are apart.
+  detail::ForRanges(threads, m_groups.size() * detail::kRangeLength, [&](size_t begin, size_t end, int) {
+    for (size_t g = begin / detail::kRangeLength; g * detail::kRangeLength < end; ++g)
+      Grid(m_groups[g], std::move(extents[g]));
+  });
 }
 
 void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt,
-                          int threads) {
+                          int threads, Extents& extents) {
   std::vector<Box> boxes(members.size()), worlds(members.size());
   std::vector<char> faces(members.size(), 0);
   detail::ForRanges(threads, members.size(), [&](size_t begin, size_t end, int) {
@@ -265,7 +272,12 @@ void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::
     g.pieces.push_back(static_cast<std::uint32_t>(members[m]));
     m_boxes[static_cast<size_t>(members[m])] = g.EntryOf(boxes[m]);
   }
-  if (!ChooseCells(g, std::move(along), std::move(across))) {
+  extents.first = std::move(along);
+  extents.second = std::move(across);
+}
+
+void DirectionGrid::Grid(Group& g, Extents extents) const {
+  if (!ChooseCells(g, std::move(extents.first), std::move(extents.second))) {
     // Flat or unbounded members: nothing to grid, every query meets them.
     g.large = g.pieces;
     return;

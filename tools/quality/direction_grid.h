@@ -280,8 +280,13 @@ private:
   static std::pair<Cells, Cells> CellsOf(const Group& g, const Entry& e) {
     return {g.CellOf({e.lo[0], e.lo[1], e.lo[2]}), g.CellOf({e.hi[0], e.hi[1], e.hi[2]})};
   }
+  // The members' extents along and across the group's direction.
+  using Extents = std::pair<std::vector<double>, std::vector<double>>;
+  // A group's frame, region and members' boxes; then, once all are known,
+  // its cells.
   void Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt,
-             int threads);
+             int threads, Extents& extents);
+  void Grid(Group& g, Extents extents) const;
   bool ChooseCells(Group& g, std::vector<double> along, std::vector<double> across) const;
   void FillCells(Group& g) const;
   // A piece's box on axis a in steps of cell `cell` on that axis: lo in
