@@ -269,27 +269,42 @@ TEST(QualityReport, CountsAndNamesEveryFaultClass) {
 }
 
 // The grid count against every pair compared, on clustered random points
-// with ties on cell borders (coordinates on multiples of the tolerance).
+// with ties on cell borders (coordinates on multiples of the tolerance), and
+// on a thin dense line of points far from one outlier, which puts hundreds of
+// points, many of them at one x, into each cell. The pairs named are pairs.
 TEST(QualityReport, CoincidentPairsMatchBruteForce) {
   std::mt19937 random(42);
   std::uniform_int_distribution<int> lattice(0, 12);
   std::uniform_real_distribution<double> jitter(-0.6, 0.6);
-  for (const double tol : {0.0, 0.25, 0.5, 1.0}) {
-    MemoryMesh m;
-    for (int i = 0; i < 1500; ++i) {
-      Point p{lattice(random) * 0.5, lattice(random) * 0.5, lattice(random) * 0.5};
-      if (i % 3 == 0) p[static_cast<size_t>(i % 2)] += jitter(random);
-      m.nodes.push_back(p);
-    }
-    long long expected = 0;
-    for (size_t a = 0; a < m.nodes.size(); ++a)
-      for (size_t b = a + 1; b < m.nodes.size(); ++b) {
-        bool within = true;
-        for (size_t k = 0; k < 3; ++k) within = within && std::fabs(m.nodes[a][k] - m.nodes[b][k]) <= tol;
-        expected += within ? 1 : 0;
+  for (const bool line : {false, true})
+    for (const double tol : {0.0, 0.25, 0.5, 1.0}) {
+      MemoryMesh m;
+      for (int i = 0; i < 1500; ++i) {
+        Point p{lattice(random) * 0.5, lattice(random) * 0.5, lattice(random) * 0.5};
+        if (line) p = {lattice(random) * tol * 0.5, 0.01 * lattice(random) * 0.5, 0.0};
+        if (i % 3 == 0) p[static_cast<size_t>(i % 2)] += line ? 0.1 * jitter(random) : jitter(random);
+        m.nodes.push_back(p);
       }
-    EXPECT_EQ(Assess(m, tol).Count(Fault::CoincidentNodes), expected) << "tol " << tol;
-  }
+      if (line) m.nodes.push_back({1000.0, 1000.0, 1000.0});
+      const auto within = [&](size_t a, size_t b) {
+        bool near = true;
+        for (size_t k = 0; k < 3; ++k) near = near && std::fabs(m.nodes[a][k] - m.nodes[b][k]) <= tol;
+        return near;
+      };
+      long long expected = 0;
+      for (size_t a = 0; a < m.nodes.size(); ++a)
+        for (size_t b = a + 1; b < m.nodes.size(); ++b) expected += within(a, b) ? 1 : 0;
+      const vela::quality::FaultList found = Assess(m, tol)[Fault::CoincidentNodes];
+      EXPECT_EQ(found.count, expected) << "tol " << tol << (line ? " on a line" : "");
+      // A pair per look-up, and a look-up may count many copies of one point.
+      EXPECT_EQ(found.named.empty(), expected == 0);
+      EXPECT_LE(found.named.size(), 2 * vela::quality::kNamedPerFault);
+      ASSERT_EQ(found.named.size() % 2, 0u);
+      for (size_t k = 0; k < found.named.size(); k += 2) {
+        EXPECT_LT(found.named[k], found.named[k + 1]);
+        EXPECT_TRUE(within(static_cast<size_t>(found.named[k]), static_cast<size_t>(found.named[k + 1])));
+      }
+    }
 }
 
 TEST(QualityReport, RejectsCornersOutsideTheNodesAndBadTolerances) {

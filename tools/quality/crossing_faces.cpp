@@ -121,10 +121,12 @@ FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFa
   if (faces.size() < 2) return out;
   const DirectionGrid grid(faces.size(), [&](size_t k) { return pieceOf(*faces[k]); }, threads);
 
-  // Every pair once (the grid may offer a pair twice; a pair already known
-  // to cross on both sides has nothing more to tell). The patches are made
-  // as they are needed: most faces meet few candidates. Each thread marks
-  // what it finds in a list of its own; a face crosses when any list says so.
+  // Every pair once (the grid may offer a pair twice, or from either side
+  // when both faces share a group; a pair already known to cross on both
+  // sides has nothing more to tell). The pair is tested with its earlier
+  // face first, whichever side finds it. The patches are made as they are
+  // needed: most faces meet few candidates. Each thread marks what it finds
+  // in a list of its own; a face crosses when any list says so.
   std::vector<std::vector<char>> crossedBy(static_cast<size_t>(ThreadCount(threads)));
   ForRanges(threads, faces.size(), [&](size_t begin, size_t end, int worker) {
     std::vector<char>& crossed = crossedBy[static_cast<size_t>(worker)];
@@ -132,10 +134,15 @@ FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFa
     for (size_t k = begin; k < end; ++k) {
       const Piece mine = pieceOf(*faces[k]);
       const Patches minePatches = PatchesOf(mine);
-      grid.AnyNear(mine, [&](int other) {
+      const size_t group = grid.GroupOf(k);
+      grid.AnyPartnerNear(k, mine, [&](int other) {
         const size_t o = static_cast<size_t>(other);
-        if (o <= k || (crossed[k] && crossed[o]) || SharesNode(*faces[k], *faces[o])) return false;
-        if (FacesCross(minePatches, PatchesOf(pieceOf(*faces[o])))) crossed[k] = crossed[o] = 1;
+        if (o == k || (o < k && grid.GroupOf(o) == group) || (crossed[k] && crossed[o]) ||
+            SharesNode(*faces[k], *faces[o]))
+          return false;
+        const bool cross = o > k ? FacesCross(minePatches, PatchesOf(pieceOf(*faces[o])))
+                                 : FacesCross(PatchesOf(pieceOf(*faces[o])), minePatches);
+        if (cross) crossed[k] = crossed[o] = 1;
         return false;
       });
     }

@@ -127,9 +127,8 @@ float Up(double x) {
 
 }  // namespace
 
-DirectionGrid::Entry DirectionGrid::Group::EntryOf(const Box& local, int piece) const {
+DirectionGrid::Entry DirectionGrid::Group::EntryOf(const Box& local) const {
   Entry e{};
-  e.piece = piece;
   for (size_t a = 0; a < 3; ++a) {
     e.lo[a] = Down(local.lo[a] - region.lo[a]);
     e.hi[a] = Up(local.hi[a] - region.lo[a]);
@@ -209,18 +208,31 @@ DirectionGrid::DirectionGrid(std::size_t count, const std::function<Piece(std::s
     keptMembers.push_back(std::move(leftOver));
   }
   m_groups = std::move(kept);
-  for (size_t g = 0; g < m_groups.size(); ++g) Build(m_groups[g], keptMembers[g], pieceAt, threads);
+  m_boxes.resize(count);
+  m_groupOf.resize(count);
+  std::vector<Extents> extents(m_groups.size());
+  for (size_t g = 0; g < m_groups.size(); ++g) {
+    for (const int k : keptMembers[g]) m_groupOf[static_cast<size_t>(k)] = static_cast<std::uint8_t>(g);
+    Build(m_groups[g], keptMembers[g], pieceAt, threads, extents[g]);
+  }
+  // Each group's cells on a thread of its own: placing a group's members
+  // goes member by member, but the groups are apart.
+  detail::ForRanges(threads, m_groups.size() * detail::kRangeLength, [&](size_t begin, size_t end, int) {
+    for (size_t g = begin / detail::kRangeLength; g * detail::kRangeLength < end; ++g)
+      Grid(m_groups[g], std::move(extents[g]));
+  });
 }
 
 void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt,
-                          int threads) {
-  std::vector<Box> boxes(members.size());
+                          int threads, Extents& extents) {
+  std::vector<Box> boxes(members.size()), worlds(members.size());
   std::vector<char> faces(members.size(), 0);
   detail::ForRanges(threads, members.size(), [&](size_t begin, size_t end, int) {
     for (size_t m = begin; m < end; ++m) {
       const Piece piece = pieceAt(static_cast<size_t>(members[m]));
       faces[m] = piece.face ? 1 : 0;
       boxes[m] = LocalBox(g, piece);
+      worlds[m] = WorldBox(piece);
     }
   });
   std::vector<double> along, across;
@@ -229,10 +241,15 @@ void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::
   for (size_t m = 0; m < members.size(); ++m) {
     g.faces = g.faces || faces[m];
     const Box& b = boxes[m];
-    if (m == 0) g.region = b;
+    if (m == 0) {
+      g.region = b;
+      g.world = worlds[m];
+    }
     for (size_t a = 0; a < 3; ++a) {
       g.region.lo[a] = std::min(g.region.lo[a], b.lo[a]);
       g.region.hi[a] = std::max(g.region.hi[a], b.hi[a]);
+      g.world.lo[a] = std::min(g.world.lo[a], worlds[m].lo[a]);
+      g.world.hi[a] = std::max(g.world.hi[a], worlds[m].hi[a]);
     }
     // An extent that overflowed (coordinates near the double range) counts
     // as unbounded, never as not a number, which no median can take.
@@ -243,20 +260,80 @@ void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::
     along.push_back(extent(0));
     across.push_back(std::max(extent(1), extent(2)));
   }
-  g.members.reserve(members.size());
-  for (size_t m = 0; m < members.size(); ++m) g.members.push_back(g.EntryOf(boxes[m], members[m]));
-  if (!ChooseCells(g, std::move(along), std::move(across))) {
+  // Far more than rounding, which is all the widening has to cover.
+  double reach = 0.0;
+  for (size_t a = 0; a < 3; ++a) reach = std::max({reach, std::fabs(g.world.lo[a]), std::fabs(g.world.hi[a])});
+  for (size_t a = 0; a < 3; ++a) {
+    g.world.lo[a] -= 1e-6 * reach;
+    g.world.hi[a] += 1e-6 * reach;
+  }
+  g.pieces.reserve(members.size());
+  for (size_t m = 0; m < members.size(); ++m) {
+    g.pieces.push_back(static_cast<std::uint32_t>(members[m]));
+    m_boxes[static_cast<size_t>(members[m])] = g.EntryOf(boxes[m]);
+  }
+  extents.first = std::move(along);
+  extents.second = std::move(across);
+}
+
+void DirectionGrid::Grid(Group& g, Extents extents) const {
+  if (!ChooseCells(g, std::move(extents.first), std::move(extents.second))) {
     // Flat or unbounded members: nothing to grid, every query meets them.
-    for (size_t m = 0; m < g.members.size(); ++m) g.large.push_back(static_cast<std::uint32_t>(m));
+    g.large = g.pieces;
     return;
   }
+  for (size_t a = 0; a < 3; ++a) g.stepsPerLength[a] = g.dims[a] <= kMaxStepped ? 64.0 / g.cellSize[a] : 0.0;
   FillCells(g);
+}
+
+void DirectionGrid::Narrow(std::size_t k, const Vec& centre, double reach, LastCells& last) const {
+  if (last.key.size() != m_groups.size()) {
+    last.key.assign(m_groups.size(), ~std::uint64_t{0});
+    last.members.assign(m_groups.size(), {0, 0});
+    last.near.assign(m_groups.size(), 1);
+  }
+  // Blocks beyond this many are not worth looking up one by one.
+  constexpr std::int64_t kMostBlocks = 8;
+  for (size_t gi = 0; gi < m_groups.size(); ++gi) {
+    const Group& g = m_groups[gi];
+    last.near[gi] = 1;
+    if (gi == m_groupOf[k] || !g.large.empty() || g.slots.empty()) continue;
+    const Vec local = g.Local(centre);
+    // Wider than reach: a point within it, rounded otherwise on its way into
+    // the frame, still falls within, by a share of a cell and far more than
+    // the rounding of the coordinates.
+    Box from{};
+    for (size_t a = 0; a < 3; ++a) {
+      const double margin = reach + 0.0625 * g.cellSize[a] + 1e-9 * std::fabs(local[a]);
+      from.lo[a] = local[a] - margin - g.region.lo[a];
+      from.hi[a] = local[a] + margin - g.region.lo[a];
+    }
+    bool finite = true;
+    for (size_t a = 0; a < 3; ++a) finite = finite && std::isfinite(from.lo[a]) && std::isfinite(from.hi[a]);
+    if (!finite) continue;
+    const Box region{{0, 0, 0},
+                     {g.region.hi[0] - g.region.lo[0], g.region.hi[1] - g.region.lo[1], g.region.hi[2] - g.region.lo[2]}};
+    if (!from.Meets(region)) {
+      last.near[gi] = 0;
+      continue;
+    }
+    const Cells lo = g.CellOf(from.lo), hi = g.CellOf(from.hi);
+    const std::int64_t blocks =
+        ((hi[0] >> 2) - (lo[0] >> 2) + 1) * ((hi[1] >> 2) - (lo[1] >> 2) + 1) * ((hi[2] >> 2) - (lo[2] >> 2) + 1);
+    if (blocks > kMostBlocks) continue;
+    bool found = false;
+    for (std::int64_t x = lo[0] >> 2; x <= hi[0] >> 2 && !found; ++x)
+      for (std::int64_t y = lo[1] >> 2; y <= hi[1] >> 2 && !found; ++y)
+        for (std::int64_t z = lo[2] >> 2; z <= hi[2] >> 2 && !found; ++z)
+          found = g.NumberOf(g.BlockOf({4 * x, 4 * y, 4 * z})) != Group::kNoBlock;
+    last.near[gi] = found ? 1 : 0;
+  }
 }
 
 // Cells about the size of a typical member, coarsened until the dense grid
 // holds at most a few cells per member. False when the members have no
 // extent to grid by.
-bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector<double> across) {
+bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector<double> across) const {
   const double hu = Median(along), hv = Median(across);
   const double fallback = std::max(hu, hv);
   g.cellSize = {hu, hv, hv};
@@ -269,6 +346,7 @@ bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector
   };
   if (!(fallback > 0.0) || !std::isfinite(fallback) || !std::isfinite(cellsNeeded())) {
     g.cellSize = {1, 1, 1};
+    g.perCell = {1, 1, 1};
     g.dims = {1, 1, 1};
     return false;
   }
@@ -276,22 +354,24 @@ bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector
   // count matters only as far as a cell's key must fit 64 bits. A box's
   // queries (faces) look up every cell the box meets, so there the cells
   // stay few enough that a face meets a few of them.
-  const double maxCells = g.faces ? 8.0 * static_cast<double>(g.members.size()) + 4096.0 : 1e18;
+  const double maxCells = g.faces ? 8.0 * static_cast<double>(g.pieces.size()) + 4096.0 : 1e18;
   while (!(cellsNeeded() <= maxCells))
     for (double& h : g.cellSize) h *= 1.5;
   const auto setDims = [&] {
-    for (size_t a = 0; a < 3; ++a)
+    for (size_t a = 0; a < 3; ++a) {
       g.dims[a] = static_cast<std::int64_t>(std::floor((g.region.hi[a] - g.region.lo[a]) / g.cellSize[a])) + 1;
+      g.perCell[a] = 1.0 / g.cellSize[a];
+    }
   };
   setDims();
   // Members too large for their cells are met by every query: when cells
   // as small as the typical member leave more than a few of those (a few
   // large elements among many small ones), the cells grow until they do not.
-  const size_t fewLarge = std::max<size_t>(64, g.members.size() / 100);
+  const size_t fewLarge = std::max<size_t>(64, g.pieces.size() / 100);
   for (int attempt = 0; attempt < 16; ++attempt) {
     size_t large = 0;
-    for (const Entry& e : g.members) {
-      const auto [lo, hi] = CellsOf(g, e);
+    for (const std::uint32_t m : g.pieces) {
+      const auto [lo, hi] = CellsOf(g, m_boxes[m]);
       large += (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1) > kMaxCellsPerMember ? 1 : 0;
     }
     if (large <= fewLarge) break;
@@ -301,82 +381,118 @@ bool DirectionGrid::ChooseCells(Group& g, std::vector<double> along, std::vector
   return true;
 }
 
-// Numbers the occupied cells as members first reach them and counts their
-// members, then places the members: no list of (cell, member) pairs to sort
-// or to hold. Each cell's members come in member order.
-void DirectionGrid::FillCells(Group& g) {
-  std::vector<char> gridded(g.members.size(), 0);
+// Each side goes out by a step beyond its floor (or ceiling), which covers
+// the rounding of StepsFrom, so that a point whose floored steps lie below
+// lo (or above hi) lies below the box's lo (above its hi) however either was
+// rounded.
+std::uint32_t DirectionGrid::StepRange(const Group& g, std::size_t a, std::int64_t cell, const Entry& e) {
+  if (g.stepsPerLength[a] == 0.0) return 127u << 8;
+  const double from = g.StepsFrom(a, cell, e.lo[a]), to = g.StepsFrom(a, cell, e.hi[a]);
+  const std::uint32_t lo = !(from >= 1.0) ? 0 : from >= 128.0 ? 127 : static_cast<std::uint32_t>(from) - 1;
+  const std::uint32_t hi =
+      !(to <= 126.0) ? 127 : to < -1.0 ? 0 : static_cast<std::uint32_t>(static_cast<int>(std::ceil(to)) + 1);
+  return lo | hi << 8;
+}
+
+// Numbers the occupied blocks as members first reach them and counts the
+// members of their cells, then places the members: no list of (cell,
+// member) pairs to sort or to hold.
+void DirectionGrid::FillCells(Group& g) const {
+  std::vector<char> gridded(g.pieces.size(), 0);
   std::uint64_t placed = 0;
-  for (size_t m = 0; m < g.members.size(); ++m) {
-    const auto [lo, hi] = CellsOf(g, g.members[m]);
+  for (size_t m = 0; m < g.pieces.size(); ++m) {
+    const auto [lo, hi] = CellsOf(g, m_boxes[g.pieces[m]]);
     const std::int64_t spans = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
     // Past four billion places (hundreds of millions of pieces) the rest
     // join the large ones rather than overflow the cell counts.
     if (spans > kMaxCellsPerMember || placed + static_cast<std::uint64_t>(spans) >= UINT32_MAX) {
-      g.large.push_back(static_cast<std::uint32_t>(m));
+      g.large.push_back(g.pieces[m]);
       continue;
     }
     placed += static_cast<std::uint64_t>(spans);
     gridded[m] = 1;
   }
-  // The cells numbered as members first reach them, through a table at
-  // most half full (twice the places: the cells are not yet counted).
-  std::uint64_t size = 16;
-  while (size < 2 * placed) size *= 2;
-  std::vector<std::uint32_t> numberAt(static_cast<size_t>(size), UINT32_MAX);
-  const std::uint64_t mask = size - 1;
-  std::vector<std::uint64_t> cellKeys;
-  std::vector<std::uint32_t> count;
-  const auto cellOf = [&](std::uint64_t key) {
-    for (std::uint64_t s = Group::Spread(key) & mask;; s = (s + 1) & mask) {
-      std::uint32_t& k = numberAt[static_cast<size_t>(s)];
-      if (k == UINT32_MAX) {
-        k = static_cast<std::uint32_t>(cellKeys.size());
-        cellKeys.push_back(key);
-        count.push_back(0);
-        return k;
+  // The blocks, numbered as members first reach them, straight into the
+  // table the queries read, kept at most half full as it grows. A member's
+  // cells mostly share a block with the cell before, which then needs no
+  // look-up.
+  std::vector<std::uint64_t> blockKeys;
+  std::vector<std::uint32_t> count;  // 64 a block
+  g.slots.assign(16, Group::Slot{});
+  g.slotMask = 15;
+  const auto insert = [&](std::uint64_t key, std::uint32_t number) {
+    for (std::uint64_t s = Group::Spread(key) & g.slotMask;; s = (s + 1) & g.slotMask) {
+      Group::Slot& slot = g.slots[static_cast<size_t>(s)];
+      if (slot.key == Group::kNoBlock) {
+        slot = {key, number};
+        return;
       }
-      if (cellKeys[k] == key) return k;
     }
   };
-  std::vector<std::uint32_t> cellsOfMembers;  // each gridded member's cells in turn
-  cellsOfMembers.reserve(static_cast<size_t>(placed));
-  for (size_t m = 0; m < g.members.size(); ++m) {
-    if (!gridded[m]) continue;
-    const auto [lo, hi] = CellsOf(g, g.members[m]);
-    for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
-      for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
-        for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
-          const std::uint32_t k = cellOf(g.IndexOf({x, y, z}));
-          ++count[k];
-          cellsOfMembers.push_back(k);
-        }
-  }
-  std::vector<std::uint32_t>().swap(numberAt);
-  std::vector<std::uint32_t> cellStart(cellKeys.size() + 1, 0);
-  for (size_t k = 0; k < count.size(); ++k) cellStart[k + 1] = cellStart[k] + count[k];
-  g.cellMembers.resize(cellStart.back());
-  std::vector<std::uint32_t> fill(cellStart.begin(), cellStart.end() - 1);
-  size_t next = 0;
-  for (size_t m = 0; m < g.members.size(); ++m) {
-    if (!gridded[m]) continue;
-    const auto [lo, hi] = CellsOf(g, g.members[m]);
-    const std::int64_t spans = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
-    for (std::int64_t i = 0; i < spans; ++i) g.cellMembers[fill[cellsOfMembers[next++]]++] = static_cast<std::uint32_t>(m);
-  }
-  // The table the queries read, at twice the cells.
-  std::uint64_t slots = 16;
-  while (slots < 2 * cellKeys.size()) slots *= 2;
-  g.slots.assign(static_cast<size_t>(slots), Group::Slot{});
-  g.slotMask = slots - 1;
-  for (size_t k = 0; k < cellKeys.size(); ++k)
-    for (std::uint64_t s = Group::Spread(cellKeys[k]) & g.slotMask;; s = (s + 1) & g.slotMask) {
-      Group::Slot& slot = g.slots[static_cast<size_t>(s)];
-      if (slot.key == Group::kNoCell) {
-        slot = {cellKeys[k], cellStart[k], cellStart[k + 1]};
-        break;
-      }
+  const auto numberOf = [&](std::uint64_t key) {
+    const std::uint64_t known = g.NumberOf(key);
+    if (known != Group::kNoBlock) return known;
+    const auto number = static_cast<std::uint32_t>(blockKeys.size());
+    blockKeys.push_back(key);
+    count.resize(count.size() + 64, 0);
+    if (2 * blockKeys.size() <= g.slots.size()) {
+      insert(key, number);
+    } else {
+      g.slots.assign(2 * g.slots.size(), Group::Slot{});
+      g.slotMask = g.slots.size() - 1;
+      for (size_t k = 0; k < blockKeys.size(); ++k) insert(blockKeys[k], static_cast<std::uint32_t>(k));
     }
+    return std::uint64_t{number};
+  };
+  // Calls place(member, its lowest cell, cell, block * 64 + cell in block)
+  // for each gridded member's cells in turn.
+  const auto eachPlace = [&](auto&& place) {
+    std::uint64_t lastKey = Group::kNoBlock, lastNumber = 0;
+    for (size_t m = 0; m < g.pieces.size(); ++m) {
+      if (!gridded[m]) continue;
+      const auto [lo, hi] = CellsOf(g, m_boxes[g.pieces[m]]);
+      for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
+        for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
+          for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
+            const Cells c{x, y, z};
+            const std::uint64_t key = g.BlockOf(c);
+            if (key != lastKey) {
+              lastKey = key;
+              lastNumber = numberOf(key);
+            }
+            place(m, lo, c, static_cast<size_t>(lastNumber * 64 + Group::InBlock(c)));
+          }
+    }
+  };
+  eachPlace([&](size_t, const Cells&, const Cells&, size_t at) { ++count[at]; });
+  g.cellStart.assign(count.size() + 1, 0);
+  for (size_t k = 0; k < count.size(); ++k) g.cellStart[k + 1] = g.cellStart[k] + count[k];
+  std::vector<std::uint32_t>().swap(count);
+  // The places in cell order, each cell's in member order, with their
+  // steps: a member's steps on an axis are the same for all its cells at
+  // one place along that axis, so they are measured once, with the
+  // member's first cell.
+  g.places.resize(g.cellStart.back());
+  std::vector<std::uint32_t> fill(g.cellStart.begin(), g.cellStart.end() - 1);
+  std::vector<std::uint32_t> alongX, alongY, alongZ;
+  size_t member = g.pieces.size();
+  eachPlace([&](size_t m, const Cells& lo, const Cells& c, size_t at) {
+    if (m != member) {
+      member = m;
+      const Entry& e = m_boxes[g.pieces[m]];
+      const Cells hi = CellsOf(g, e).second;
+      alongX.clear();
+      alongY.clear();
+      alongZ.clear();
+      for (std::int64_t x = lo[0]; x <= hi[0]; ++x) alongX.push_back(StepRange(g, 0, x, e));
+      for (std::int64_t y = lo[1]; y <= hi[1]; ++y) alongY.push_back(StepRange(g, 1, y, e));
+      for (std::int64_t z = lo[2]; z <= hi[2]; ++z) alongZ.push_back(StepRange(g, 2, z, e));
+    }
+    const std::uint32_t x = alongX[static_cast<size_t>(c[0] - lo[0])], y = alongY[static_cast<size_t>(c[1] - lo[1])];
+    const std::uint32_t z = alongZ[static_cast<size_t>(c[2] - lo[2])];
+    g.places[fill[at]++] = {g.pieces[m], (x & 0xff) | (y & 0xff) << 8 | (z & 0xff) << 16,
+                            x >> 8 | (y >> 8) << 8 | (z >> 8) << 16};
+  });
 }
 
 }  // namespace vela::quality

@@ -65,24 +65,59 @@ public:
   struct LastCells {
     std::vector<std::uint64_t> key;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> members;
+    std::vector<char> near;  // by group, after Narrow: whether it may hold a point of the piece
   };
+  // Narrows `last` to the groups that may hold a point within `reach` of
+  // `centre` besides piece k's own group (which holds the piece's own
+  // points), for points then given through `last` until the next Narrow: a
+  // point of one group's runner need not be looked up in another group's
+  // cells, which mostly lie elsewhere. Without a Narrow, every group is
+  // searched.
+  void Narrow(std::size_t k, const Vec& centre, double reach, LastCells& last) const;
   // AnyAt, through the caller's LastCells.
   template <class Visit>
   bool AnyAt(const Vec& p, LastCells& last, Visit&& visit) const;
 
   // Calls visit(k) for every piece k whose box may meet the box of the given
   // corners, some pieces more than once; stops and returns true as soon as
-  // visit does.
+  // visit does. Pieces whose corners' box in the axes lies apart from the
+  // query's by more than a millionth of their coordinates may be left out:
+  // no exact test of two pieces that far apart can find them touching.
   template <class Visit>
   bool AnyNear(const Piece& query, Visit&& visit) const;
 
+  // AnyNear for piece k itself (query holds its corners), for a caller that
+  // tests pairs of pieces: only the groups from k's own on are searched.
+  // Every pair whose boxes may meet is still offered from one of its two
+  // pieces, the one in the earlier group, or from both when they share a
+  // group: pieces that meet have boxes that meet in every frame.
+  template <class Visit>
+  bool AnyPartnerNear(std::size_t k, const Piece& query, Visit&& visit) const;
+  // The group of piece k: pieces of one group are offered to each other
+  // from both sides.
+  std::size_t GroupOf(std::size_t k) const { return m_groupOf[k]; }
+
 private:
+  // A piece's box, measured from its group's region.lo and rounded outwards
+  // to float: half the memory of doubles, and a box that still holds its piece.
   struct Entry {
-    // Measured from the group's region.lo and rounded outwards to float: half
-    // the memory to read per query, and a box that still holds its piece.
     std::array<float, 3> lo, hi;
-    int piece;
   };
+
+  // A piece as a cell lists it: its box again, in steps of a 64th of the
+  // cell measured from half a cell before the cell's corner, rounded
+  // outwards by a step and clamped to 0..127 (where 0 below and 127 above
+  // bound nothing), one byte an axis. Most pieces a query meets in a cell
+  // miss it, and this tells them from the cell's own list, read in one run,
+  // without looking up the piece's own box, which is far away in memory.
+  // Seven bits a byte leave the eighth to compare all three axes at once
+  // without branches (MayHold), which the many misses would mispredict.
+  struct Place {
+    std::uint32_t piece;
+    std::uint32_t lo, hi;  // axis a in byte a
+  };
+  // A point's (or a query box side's) steps in the same measure, clamped, packed alike.
+  using Steps = std::uint32_t;
 
   // What makes pieces share a frame: the direction they are long in, or, for
   // compact faces, their normal.
@@ -98,45 +133,65 @@ private:
     FrameKey key{};
     Vec u{}, v{}, w{};  // u along the group's pieces, or w along their normal
     Box region;         // in (u, v, w), around every member
+    Box world;          // in the axes, around every member's corners, widened a little
     bool faces = false;  // whether the members are faces, met by boxes
     std::array<double, 3> cellSize{1, 1, 1};
+    // 1 / cellSize: a product costs a query far less than a quotient, and
+    // is as monotonic, which is all that keeps a point among the cells of
+    // every box that holds it.
+    std::array<double, 3> perCell{1, 1, 1};
+    std::array<double, 3> stepsPerLength{0, 0, 0};  // 64 / cellSize; 0 where steps are not kept
     Cells dims{1, 1, 1};
-    std::vector<Entry> members;
-    // Only the cells that hold members are kept, so that the cells can be
-    // as small as the members however little of the group's region the
-    // members fill (a network of thin runners spread over a plate). A
-    // cell's key (IndexOf) finds its members through an open-addressed
-    // table whose slot holds the key and the members' places in
-    // cellMembers (positions in members), so that a look-up reads one
-    // line; neighbouring cells along the last axis share lines. Four bytes
-    // a place: a member lies in a few cells.
+    std::vector<std::uint32_t> pieces;  // the members
+    // Only the blocks of 4 x 4 x 4 cells that hold members are kept, so that
+    // the cells can be as small as the members however little of the
+    // group's region the members fill (a network of thin runners spread over
+    // a plate). A block's key (BlockOf) finds its number through an
+    // open-addressed table; the block's cells then find their members'
+    // places in `places` through `cellStart`, 64 cells a block, in order.
+    // The queries of neighbouring points (the samples of one element, the
+    // elements in turn, a face's cells) come back to the same block and
+    // find it, and its cells' places, in the cache, and the table of blocks
+    // is small enough to stay there.
     struct Slot {
-      std::uint64_t key = kNoCell;
-      std::uint32_t first = 0, last = 0;
+      std::uint64_t key = kNoBlock;
+      std::uint32_t block = 0;
     };
     std::vector<Slot> slots;
     std::uint64_t slotMask = 0;
-    std::vector<std::uint32_t> cellMembers;
-    std::vector<std::uint32_t> large;  // members far larger than the cells, met by every query
+    std::vector<std::uint32_t> cellStart;  // 64 a block, and the end
+    std::vector<Place> places;
+    std::vector<std::uint32_t> large;  // pieces far larger than the cells, met by every query
 
-    static constexpr std::uint64_t kNoCell = ~std::uint64_t{0};  // no key is this large
-    // The slot a key starts looking from: blocks of four cells along the
-    // last axis stay together, the blocks spread over the table.
+    static constexpr std::uint64_t kNoBlock = ~std::uint64_t{0};  // no key is this large
     static std::uint64_t Spread(std::uint64_t value) {
-      std::uint64_t block = value >> 2;
-      block ^= block >> 33;
-      block *= 0xff51afd7ed558ccdULL;
-      block ^= block >> 33;
-      return (block << 2) | (value & 3);
+      value ^= value >> 33;
+      value *= 0xff51afd7ed558ccdULL;
+      value ^= value >> 33;
+      return value;
     }
-    // The members of the cell with this key: [first, last) in cellMembers.
-    std::pair<std::uint32_t, std::uint32_t> MembersOf(std::uint64_t cell) const {
-      if (slots.empty()) return {0, 0};
-      for (std::uint64_t s = Spread(cell) & slotMask;; s = (s + 1) & slotMask) {
+    std::uint64_t BlockOf(const Cells& c) const {
+      return static_cast<std::uint64_t>(((c[0] >> 2) * ((dims[1] + 3) >> 2) + (c[1] >> 2)) * ((dims[2] + 3) >> 2) +
+                                        (c[2] >> 2));
+    }
+    static std::uint32_t InBlock(const Cells& c) {
+      return static_cast<std::uint32_t>(((c[0] & 3) << 4) | ((c[1] & 3) << 2) | (c[2] & 3));
+    }
+    // The number of the block with this key, or kNoBlock.
+    std::uint64_t NumberOf(std::uint64_t block) const {
+      if (slots.empty()) return kNoBlock;
+      for (std::uint64_t s = Spread(block) & slotMask;; s = (s + 1) & slotMask) {
         const Slot& slot = slots[s];
-        if (slot.key == cell) return {slot.first, slot.last};
-        if (slot.key == kNoCell) return {0, 0};
+        if (slot.key == block) return slot.block;
+        if (slot.key == kNoBlock) return kNoBlock;
       }
+    }
+    // The members of a cell: [first, last) in places.
+    std::pair<std::uint32_t, std::uint32_t> MembersOf(const Cells& c) const {
+      const std::uint64_t number = NumberOf(BlockOf(c));
+      if (number == kNoBlock) return {0, 0};
+      const std::size_t at = static_cast<std::size_t>(number) * 64 + InBlock(c);
+      return {cellStart[at], cellStart[at + 1]};
     }
 
     Vec Local(const Vec& p) const {
@@ -147,16 +202,48 @@ private:
     Cells CellOf(const Vec& fromRegion) const {
       Cells c{};
       for (std::size_t a = 0; a < 3; ++a) {
-        const double x = fromRegion[a] / cellSize[a];
-        c[a] = static_cast<std::int64_t>(x < 0.0 ? 0.0 : x < static_cast<double>(dims[a] - 1) ? x : static_cast<double>(dims[a] - 1));
+        // Not a number goes to the last cell; both tests compile to no branch.
+        const double x = fromRegion[a] * perCell[a], last = static_cast<double>(dims[a] - 1);
+        const double below = x < last ? x : last;
+        c[a] = static_cast<std::int64_t>(below > 0.0 ? below : 0.0);
       }
       return c;
     }
     std::uint64_t IndexOf(const Cells& c) const {
       return static_cast<std::uint64_t>((c[0] * dims[1] + c[1]) * dims[2] + c[2]);
     }
-    Entry EntryOf(const Box& local, int piece) const;
+    // A coordinate from region.lo in steps of cell `cell` on axis a, from
+    // half a cell before it. Measured from inside the region, it is off by
+    // far less than a step while the grid has at most kMaxStepped cells on
+    // the axis.
+    double StepsFrom(std::size_t a, std::int64_t cell, double fromRegion) const {
+      return (fromRegion - static_cast<double>(cell) * cellSize[a]) * stepsPerLength[a] + 32.0;
+    }
+    Entry EntryOf(const Box& local) const;
   };
+  static constexpr std::int64_t kMaxStepped = std::int64_t{1} << 36;
+
+  // Steps: floor, clamped. A point (or a query box's side) below a place's
+  // lo, or above its hi, lies beyond that piece's box on that axis by more
+  // than rounding: see the rounding in StepRange.
+  static std::uint32_t StepOf(double steps) {
+    if (!(steps >= 0.0)) return 0;
+    if (steps >= 127.0) return 127;
+    return static_cast<std::uint32_t>(steps);
+  }
+  static Steps StepsOf(const Group& g, const Cells& cell, const Vec& fromRegion) {
+    return StepOf(g.StepsFrom(0, cell[0], fromRegion[0])) | StepOf(g.StepsFrom(1, cell[1], fromRegion[1])) << 8 |
+           StepOf(g.StepsFrom(2, cell[2], fromRegion[2])) << 16;
+  }
+  // Per byte, whether a >= b: the eighth bit of a byte of (a | 128) - b,
+  // which borrows nothing from the next byte.
+  static std::uint32_t AtLeast(std::uint32_t a, std::uint32_t b) { return ((a | 0x80808080u) - b) & 0x00808080u; }
+  static bool PlaceMayHold(const Place& p, Steps at) {
+    return (AtLeast(at, p.lo) & AtLeast(p.hi, at)) == 0x00808080u;
+  }
+  static bool PlaceMayMeet(const Place& p, Steps lo, Steps hi) {
+    return (AtLeast(hi, p.lo) & AtLeast(p.hi, lo)) == 0x00808080u;
+  }
 
   // Most entries a query meets miss it on the first axis or two.
   static bool EntryHolds(const Entry& e, const Vec& fromRegion) {
@@ -180,15 +267,37 @@ private:
     }
     return b;
   }
+  static Box WorldBox(const Piece& p) {
+    Box b{p.at[0], p.at[0]};
+    for (std::size_t k = 1; k < static_cast<std::size_t>(p.corners); ++k)
+      for (std::size_t a = 0; a < 3; ++a) {
+        b.lo[a] = p.at[k][a] < b.lo[a] ? p.at[k][a] : b.lo[a];
+        b.hi[a] = p.at[k][a] > b.hi[a] ? p.at[k][a] : b.hi[a];
+      }
+    return b;
+  }
   // A member's cells, lowest and highest corner.
   static std::pair<Cells, Cells> CellsOf(const Group& g, const Entry& e) {
     return {g.CellOf({e.lo[0], e.lo[1], e.lo[2]}), g.CellOf({e.hi[0], e.hi[1], e.hi[2]})};
   }
-  static void Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt,
-                    int threads);
-  static bool ChooseCells(Group& g, std::vector<double> along, std::vector<double> across);
-  static void FillCells(Group& g);
+  // The members' extents along and across the group's direction.
+  using Extents = std::pair<std::vector<double>, std::vector<double>>;
+  // A group's frame, region and members' boxes; then, once all are known,
+  // its cells.
+  void Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt,
+             int threads, Extents& extents);
+  void Grid(Group& g, Extents extents) const;
+  bool ChooseCells(Group& g, std::vector<double> along, std::vector<double> across) const;
+  void FillCells(Group& g) const;
+  // A piece's box on axis a in steps of cell `cell` on that axis: lo in
+  // the low byte, hi in the next.
+  static std::uint32_t StepRange(const Group& g, std::size_t a, std::int64_t cell, const Entry& e);
 
+  template <class Visit>
+  bool NearFrom(std::size_t firstGroup, const Piece& query, Visit&& visit) const;
+
+  std::vector<Entry> m_boxes;  // by piece, in its group's frame
+  std::vector<std::uint8_t> m_groupOf;  // by piece
   std::vector<Group> m_groups;
 };
 
@@ -201,11 +310,14 @@ bool DirectionGrid::AnyAt(const Vec& p, Visit&& visit) const {
     if (!g.region.Contains(q)) continue;
     const Vec from{q[0] - g.region.lo[0], q[1] - g.region.lo[1], q[2] - g.region.lo[2]};
     for (const std::uint32_t m : g.large)
-      if (EntryHolds(g.members[m], from) && visit(g.members[m].piece)) return true;
-    const auto [first, last] = g.MembersOf(g.IndexOf(g.CellOf(from)));
+      if (EntryHolds(m_boxes[m], from) && visit(static_cast<int>(m))) return true;
+    const Cells cell = g.CellOf(from);
+    const Steps at = StepsOf(g, cell, from);
+    const auto [first, last] = g.MembersOf(cell);
     for (std::uint32_t k = first; k < last; ++k) {
-      const Entry& e = g.members[g.cellMembers[k]];
-      if (EntryHolds(e, from) && visit(e.piece)) return true;
+      const Place& place = g.places[k];
+      if (PlaceMayHold(place, at) && EntryHolds(m_boxes[place.piece], from) && visit(static_cast<int>(place.piece)))
+        return true;
     }
   }
   return false;
@@ -216,22 +328,27 @@ bool DirectionGrid::AnyAt(const Vec& p, LastCells& last, Visit&& visit) const {
   if (last.key.size() != m_groups.size()) {
     last.key.assign(m_groups.size(), ~std::uint64_t{0});
     last.members.assign(m_groups.size(), {0, 0});
+    last.near.assign(m_groups.size(), 1);
   }
   for (std::size_t gi = 0; gi < m_groups.size(); ++gi) {
+    if (!last.near[gi]) continue;
     const Group& g = m_groups[gi];
     const Vec q = g.Local(p);
     if (!g.region.Contains(q)) continue;
     const Vec from{q[0] - g.region.lo[0], q[1] - g.region.lo[1], q[2] - g.region.lo[2]};
     for (const std::uint32_t m : g.large)
-      if (EntryHolds(g.members[m], from) && visit(g.members[m].piece)) return true;
-    const std::uint64_t cell = g.IndexOf(g.CellOf(from));
-    if (last.key[gi] != cell) {
-      last.key[gi] = cell;
+      if (EntryHolds(m_boxes[m], from) && visit(static_cast<int>(m))) return true;
+    const Cells cell = g.CellOf(from);
+    const std::uint64_t key = g.IndexOf(cell);
+    if (last.key[gi] != key) {
+      last.key[gi] = key;
       last.members[gi] = g.MembersOf(cell);
     }
+    const Steps at = StepsOf(g, cell, from);
     for (std::uint32_t k = last.members[gi].first; k < last.members[gi].second; ++k) {
-      const Entry& e = g.members[g.cellMembers[k]];
-      if (EntryHolds(e, from) && visit(e.piece)) return true;
+      const Place& place = g.places[k];
+      if (PlaceMayHold(place, at) && EntryHolds(m_boxes[place.piece], from) && visit(static_cast<int>(place.piece)))
+        return true;
     }
   }
   return false;
@@ -239,32 +356,54 @@ bool DirectionGrid::AnyAt(const Vec& p, LastCells& last, Visit&& visit) const {
 
 template <class Visit>
 bool DirectionGrid::AnyNear(const Piece& query, Visit&& visit) const {
+  return NearFrom(0, query, visit);
+}
+
+template <class Visit>
+bool DirectionGrid::AnyPartnerNear(std::size_t k, const Piece& query, Visit&& visit) const {
+  return NearFrom(m_groupOf[k], query, visit);
+}
+
+template <class Visit>
+bool DirectionGrid::NearFrom(std::size_t firstGroup, const Piece& query, Visit&& visit) const {
   // A query box covering more cells than this (or than a group of few
   // members has) scans the group's members.
   constexpr std::int64_t kMaxCellsPerQuery = 64;
-  for (const Group& g : m_groups) {
+  const Box world = WorldBox(query);
+  for (std::size_t gi = firstGroup; gi < m_groups.size(); ++gi) {
+    const Group& g = m_groups[gi];
+    if (!world.Meets(g.world)) continue;
     const Box q = LocalBox(g, query);
     if (!q.Meets(g.region)) continue;
     const Box from{{q.lo[0] - g.region.lo[0], q.lo[1] - g.region.lo[1], q.lo[2] - g.region.lo[2]},
                    {q.hi[0] - g.region.lo[0], q.hi[1] - g.region.lo[1], q.hi[2] - g.region.lo[2]}};
     const auto lo = g.CellOf(from.lo), hi = g.CellOf(from.hi);
     const std::int64_t cells = (hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1);
-    if (cells > std::max<std::int64_t>(kMaxCellsPerQuery, static_cast<std::int64_t>(g.members.size() / 16))) {
-      for (const Entry& e : g.members)
-        if (EntryMeets(e, from) && visit(e.piece)) return true;
+    if (cells > std::max<std::int64_t>(kMaxCellsPerQuery, static_cast<std::int64_t>(g.pieces.size() / 16))) {
+      for (const std::uint32_t m : g.pieces)
+        if (EntryMeets(m_boxes[m], from) && visit(static_cast<int>(m))) return true;
       continue;
     }
     for (const std::uint32_t m : g.large)
-      if (EntryMeets(g.members[m], from) && visit(g.members[m].piece)) return true;
-    for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
-      for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
+      if (EntryMeets(m_boxes[m], from) && visit(static_cast<int>(m))) return true;
+    for (std::int64_t x = lo[0]; x <= hi[0]; ++x) {
+      const Steps xlo = StepOf(g.StepsFrom(0, x, from.lo[0])), xhi = StepOf(g.StepsFrom(0, x, from.hi[0]));
+      for (std::int64_t y = lo[1]; y <= hi[1]; ++y) {
+        const Steps ylo = xlo | StepOf(g.StepsFrom(1, y, from.lo[1])) << 8;
+        const Steps yhi = xhi | StepOf(g.StepsFrom(1, y, from.hi[1])) << 8;
         for (std::int64_t z = lo[2]; z <= hi[2]; ++z) {
-          const auto [first, last] = g.MembersOf(g.IndexOf({x, y, z}));
+          const Steps sLo = ylo | StepOf(g.StepsFrom(2, z, from.lo[2])) << 16;
+          const Steps sHi = yhi | StepOf(g.StepsFrom(2, z, from.hi[2])) << 16;
+          const auto [first, last] = g.MembersOf({x, y, z});
           for (std::uint32_t k = first; k < last; ++k) {
-            const Entry& e = g.members[g.cellMembers[k]];
-            if (EntryMeets(e, from) && visit(e.piece)) return true;
+            const Place& place = g.places[k];
+            if (PlaceMayMeet(place, sLo, sHi) && EntryMeets(m_boxes[place.piece], from) &&
+                visit(static_cast<int>(place.piece)))
+              return true;
           }
         }
+      }
+    }
   }
   return false;
 }

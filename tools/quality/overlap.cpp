@@ -166,6 +166,10 @@ FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, 
     for (size_t k = begin; k < end; ++k) {
       const Shape& s = shapes[k];
       const Corners at = cornersOf(s.id);
+      // The samples lie part of the way from the centroid to the corners.
+      double reach = 0.0;
+      for (int c = 0; c < at.element->CornerCount(); ++c) reach = std::max(reach, Norm(Sub(at(c), s.centroid)));
+      grid.Narrow(k, s.centroid, kSamplePull * reach, last);
       bool overlaps = false;
       for (int sample = -1; sample < at.element->CornerCount() && !overlaps; ++sample) {
         Vec p = s.centroid;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace vela::quality::detail {
 
@@ -36,6 +37,22 @@ Box BoxOf(const std::vector<Vec>& points) {
 double LargestExtent(const Box& b) {
   return std::max({b.hi[0] - b.lo[0], b.hi[1] - b.lo[1], b.hi[2] - b.lo[2]});
 }
+
+// The neighbouring cells that sort after a cell, in the order they are
+// looked at: each pair of cells is compared once, from the one that sorts first.
+constexpr std::array<Cell, 13> kLaterNeighbours{{{0, 0, 1},
+                                                 {0, 1, -1},
+                                                 {0, 1, 0},
+                                                 {0, 1, 1},
+                                                 {1, -1, -1},
+                                                 {1, -1, 0},
+                                                 {1, -1, 1},
+                                                 {1, 0, -1},
+                                                 {1, 0, 0},
+                                                 {1, 0, 1},
+                                                 {1, 1, -1},
+                                                 {1, 1, 0},
+                                                 {1, 1, 1}}};
 
 // Compared field by field: std::array's equality goes through memcmp, which
 // costs more than three comparisons.
@@ -68,6 +85,53 @@ struct PairCounter {
   }
 };
 
+// The nodes in the order `before` gives: by cell first, the cells in the
+// order of their numbers (x, then y, then z). The cells are about as many
+// as the nodes (they are about as wide as the nodes are apart), so the nodes
+// are counted into them and the few of each cell sorted among themselves:
+// linear, where one sort of all would not be. A grid of far more cells than
+// nodes (which the cell width should rule out) falls back to sorting all,
+// in pieces on the threads, merged.
+template <class Before>
+std::vector<size_t> SortedByCell(const std::vector<Cell>& cells, int threads, const Before& before) {
+  std::vector<size_t> order(cells.size());
+  std::array<long long, 3> dims{1, 1, 1};
+  bool countable = true;
+  for (const Cell& c : cells)
+    for (size_t a = 0; a < 3; ++a) {
+      countable = countable && c[a] >= 0 && c[a] < (1LL << 40);
+      dims[a] = std::max(dims[a], c[a] + 1);
+    }
+  const double cellCount = static_cast<double>(dims[0]) * static_cast<double>(dims[1]) * static_cast<double>(dims[2]);
+  if (countable && cellCount <= 8.0 * static_cast<double>(cells.size()) + 4096.0) {
+    const auto number = [&](const Cell& c) { return static_cast<size_t>((c[0] * dims[1] + c[1]) * dims[2] + c[2]); };
+    std::vector<std::uint32_t> start(static_cast<size_t>(cellCount) + 1, 0);
+    for (const Cell& c : cells) ++start[number(c) + 1];
+    for (size_t k = 1; k < start.size(); ++k) start[k] += start[k - 1];
+    std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+    for (size_t i = 0; i < cells.size(); ++i) order[fill[number(cells[i])]++] = i;
+    for (size_t k = 0; k + 1 < start.size(); ++k)
+      if (start[k + 1] - start[k] > 1)
+        std::sort(order.begin() + static_cast<std::ptrdiff_t>(start[k]), order.begin() + static_cast<std::ptrdiff_t>(start[k + 1]), before);
+    return order;
+  }
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  // The order is total (no two nodes share an id), so sorting pieces of it
+  // on the threads and merging them gives the one sorted order.
+  const size_t pieces = std::min<size_t>({static_cast<size_t>(ThreadCount(threads)), 8, order.size() / 4096 + 1});
+  std::vector<size_t> cut(pieces + 1);
+  for (size_t k = 0; k <= pieces; ++k) cut[k] = order.size() * k / pieces;
+  const auto at = [&](size_t k) { return order.begin() + static_cast<std::ptrdiff_t>(cut[k]); };
+  ForRanges(threads, pieces * kRangeLength, [&](size_t begin, size_t, int) {
+    const size_t k = begin / kRangeLength;
+    std::sort(at(k), at(k + 1), before);
+  });
+  for (size_t width = 1; width < pieces; width *= 2)
+    for (size_t k = 0; k + width < pieces; k += 2 * width)
+      std::inplace_merge(at(k), at(k + width), at(std::min(pieces, k + 2 * width)), before);
+  return order;
+}
+
 }  // namespace
 
 FaultList FindCoincidentNodes(const std::vector<Vec>& nodes, double tol, int threads) {
@@ -97,28 +161,15 @@ FaultList FindCoincidentNodes(const std::vector<Vec>& nodes, double tol, int thr
   // Sorted by cell, then position, then node: equal positions end up next to
   // each other inside their cell.
   std::vector<Cell> cells(finite.size());
-  for (size_t i = 0; i < finite.size(); ++i) cells[i] = cellOf(finite[i]);
-  std::vector<size_t> order(finite.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  // The order is total (no two nodes share an id), so sorting pieces of it
-  // on the threads and merging them gives the one sorted order.
+  ForRanges(threads, finite.size(), [&](size_t begin, size_t end, int) {
+    for (size_t i = begin; i < end; ++i) cells[i] = cellOf(finite[i]);
+  });
   const auto before = [&](size_t a, size_t b) {
     if (!SameCell(cells[a], cells[b])) return cells[a] < cells[b];
     if (finite[a] != finite[b]) return finite[a] < finite[b];
     return ids[a] < ids[b];
   };
-  const size_t pieces = std::min<size_t>({static_cast<size_t>(ThreadCount(threads)), 8, order.size() / 4096 + 1});
-  std::vector<size_t> cut(pieces + 1);
-  for (size_t k = 0; k <= pieces; ++k) cut[k] = order.size() * k / pieces;
-  const auto at = [&](size_t k) { return order.begin() + static_cast<std::ptrdiff_t>(cut[k]); };
-  ForRanges(threads, pieces * kRangeLength, [&](size_t begin, size_t, int) {
-    const size_t k = begin / kRangeLength;
-    std::sort(at(k), at(k + 1), before);
-  });
-  for (size_t width = 1; width < pieces; width *= 2)
-    for (size_t k = 0; k + width < pieces; k += 2 * width)
-      std::inplace_merge(at(k), at(k + width), at(std::min(pieces, k + 2 * width)), before);
-
+  std::vector<size_t> order = SortedByCell(cells, threads, before);
   std::vector<Distinct> distinct;
   struct CellRange {
     Cell cell;
@@ -148,25 +199,25 @@ FaultList FindCoincidentNodes(const std::vector<Vec>& nodes, double tol, int thr
   const double near = tol + 1e-9 * size;
   for (const CellRange& range : cellRanges) {
     for (size_t a = range.begin; a < range.end; ++a) {
-      for (size_t b = a + 1; b < range.end; ++b) counter.Compare(distinct[a], distinct[b]);
+      // A cell's points come by x: past the first more than tol beyond
+      // this one's x, none is within tol.
+      for (size_t b = a + 1; b < range.end && !(distinct[b].point[0] - distinct[a].point[0] > tol); ++b)
+        counter.Compare(distinct[a], distinct[b]);
       // The neighbouring cells this node lies near, on each axis.
       std::array<std::array<bool, 3>, 3> side{};  // [axis][offset + 1]
       for (size_t k = 0; k < 3; ++k) {
         const double from = distinct[a].point[k] - (box.lo[k] + static_cast<double>(range.cell[k]) * size);
         side[k] = {from <= near, true, size - from <= near};
       }
-      for (long long dx = -1; dx <= 1; ++dx)
-        for (long long dy = -1; dy <= 1; ++dy)
-          for (long long dz = -1; dz <= 1; ++dz) {
-            // Each pair of cells once: from the one that sorts first.
-            if (!(Cell{dx, dy, dz} > Cell{0, 0, 0})) continue;
-            if (!side[0][static_cast<size_t>(dx + 1)] || !side[1][static_cast<size_t>(dy + 1)] ||
-                !side[2][static_cast<size_t>(dz + 1)])
-              continue;
-            const CellRange* other = findCell({range.cell[0] + dx, range.cell[1] + dy, range.cell[2] + dz});
-            if (other == nullptr) continue;
-            for (size_t b = other->begin; b < other->end; ++b) counter.Compare(distinct[a], distinct[b]);
-          }
+      if (!(side[0][0] || side[0][2] || side[1][0] || side[1][2] || side[2][0] || side[2][2])) continue;
+      for (const Cell& d : kLaterNeighbours) {
+        if (!side[0][static_cast<size_t>(d[0] + 1)] || !side[1][static_cast<size_t>(d[1] + 1)] ||
+            !side[2][static_cast<size_t>(d[2] + 1)])
+          continue;
+        const CellRange* other = findCell({range.cell[0] + d[0], range.cell[1] + d[1], range.cell[2] + d[2]});
+        if (other == nullptr) continue;
+        for (size_t b = other->begin; b < other->end; ++b) counter.Compare(distinct[a], distinct[b]);
+      }
     }
   }
   return counter.out;

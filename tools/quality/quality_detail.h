@@ -105,7 +105,7 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
 // 64 bits in about linear time: exact duplicates are counted by multiplicity,
 // distinct points are compared only with those of their own and the
 // neighbouring cells of a grid at least tol wide.
-// The nodes are sorted on `threads` threads; the same on any number.
+// The nodes' cells are found on `threads` threads; the same on any number.
 FaultList FindCoincidentNodes(const std::vector<std::array<double, 3>>& nodes, double tol, int threads = 1);
 
 // Elements with a sample point (the centroid, and the centroid pulled half
