@@ -295,6 +295,11 @@ private:
 
   template <class Visit>
   bool NearFrom(std::size_t firstGroup, const Piece& query, Visit&& visit) const;
+  // Visits the members [first, last) of cell whose boxes may hold the point
+  // `from` (in the group's region) until visit returns true.
+  template <class Visit>
+  bool VisitMembers(const Group& g, const Cells& cell, const Vec& from,
+                    std::pair<std::uint32_t, std::uint32_t> members, Visit& visit) const;
 
   std::vector<Entry> m_boxes;  // by piece, in its group's frame
   std::vector<std::uint8_t> m_groupOf;  // by piece
@@ -312,13 +317,7 @@ bool DirectionGrid::AnyAt(const Vec& p, Visit&& visit) const {
     for (const std::uint32_t m : g.large)
       if (EntryHolds(m_boxes[m], from) && visit(static_cast<int>(m))) return true;
     const Cells cell = g.CellOf(from);
-    const Steps at = StepsOf(g, cell, from);
-    const auto [first, last] = g.MembersOf(cell);
-    for (std::uint32_t k = first; k < last; ++k) {
-      const Place& place = g.places[k];
-      if (PlaceMayHold(place, at) && EntryHolds(m_boxes[place.piece], from) && visit(static_cast<int>(place.piece)))
-        return true;
-    }
+    if (VisitMembers(g, cell, from, g.MembersOf(cell), visit)) return true;
   }
   return false;
 }
@@ -344,12 +343,19 @@ bool DirectionGrid::AnyAt(const Vec& p, LastCells& last, Visit&& visit) const {
       last.key[gi] = key;
       last.members[gi] = g.MembersOf(cell);
     }
-    const Steps at = StepsOf(g, cell, from);
-    for (std::uint32_t k = last.members[gi].first; k < last.members[gi].second; ++k) {
-      const Place& place = g.places[k];
-      if (PlaceMayHold(place, at) && EntryHolds(m_boxes[place.piece], from) && visit(static_cast<int>(place.piece)))
-        return true;
-    }
+    if (VisitMembers(g, cell, from, last.members[gi], visit)) return true;
+  }
+  return false;
+}
+
+template <class Visit>
+bool DirectionGrid::VisitMembers(const Group& g, const Cells& cell, const Vec& from,
+                                 std::pair<std::uint32_t, std::uint32_t> members, Visit& visit) const {
+  const Steps at = StepsOf(g, cell, from);
+  for (std::uint32_t k = members.first; k < members.second; ++k) {
+    const Place& place = g.places[k];
+    if (PlaceMayHold(place, at) && EntryHolds(m_boxes[place.piece], from) && visit(static_cast<int>(place.piece)))
+      return true;
   }
   return false;
 }
