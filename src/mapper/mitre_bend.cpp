@@ -75,13 +75,12 @@ std::vector<Point3> SweepLeg(const BendPlan& plan, int leg, const Point3& bendNo
   // kNarrowingRun lengths per unit of narrowing, so that the channel loses
   // little to it.
   const double narrowing = ownRadius - mitreRadius;
-  const double last = roundsBall || n < 2 || !(narrowing > 0.0)
-                          ? 1.0 / n
-                          : std::min(1.0 / n, kNarrowingRun * narrowing / length);
+  const bool shortLast = !roundsBall && n >= 2 && narrowing > 0.0 && kNarrowingRun * narrowing < length / n;
+  const double last = shortLast ? kNarrowingRun * narrowing / length : 0.0;
   for (int k = 0; k <= n; ++k)
     spacing[static_cast<size_t>(k)] = roundsBall ? (k <= n - 2 ? reachesCentre * k / (n - 2) : k == n - 1 ? 0.5 * (1.0 + reachesCentre) : 1.0)
-                                      : k == n   ? 1.0
-                                                 : (1.0 - last) * k / (n - 1);
+                                      : shortLast && k < n ? (1.0 - last) * k / (n - 1)
+                                                           : static_cast<double>(k) / n;
   // Where a section of the given radius, centred on the centre, lands on the
   // mitre plane along the leg's axis: both legs' circles of the mitre radius
   // land on the same ellipse, node for node (mirrored).
