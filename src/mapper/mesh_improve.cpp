@@ -373,7 +373,10 @@ std::vector<int> FacesAcross(const JunctionMesh& mesh, const Adjacency& around) 
   auto sorted = [&mesh](size_t e, const std::vector<int>& face) {
     std::array<int, 4> key{-1, -1, -1, -1};
     for (size_t i = 0; i < face.size(); ++i) key[i] = CornerOf(mesh.elements[e], face[i]);
-    std::sort(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(face.size()));
+    // Three or four corners in order by insertion: std::sort's general
+    // machinery on a short array makes GCC see reads past its end.
+    for (size_t i = 1; i < face.size(); ++i)
+      for (size_t j = i; j > 0 && key[j - 1] > key[j]; --j) std::swap(key[j - 1], key[j]);
     return key;
   };
   std::vector<int> across(6 * mesh.elements.size(), -1);
