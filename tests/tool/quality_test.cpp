@@ -219,6 +219,16 @@ TEST(QualityReport, CountsAndNamesEveryFaultClass) {
          AddElement(m, ElementKind::Hexa, kCube);
          AddElement(m, ElementKind::Hexa, Moved(kCube, {0.6, 0.6, 0.6}));
        }), Fault::Overlap, 2, {0, 1}, {Fault::CrossingFaces, Fault::Disconnected}},
+      // The same, a thousandth of the size and a million away, where floats measured from the
+      // origin could not tell the samples from the faces they lie 0.15 mm behind.
+      {"small cubes overlapping at a corner far out", Changed(MemoryMesh{}, [](MemoryMesh& m) {
+         const auto farOut = [](std::vector<Point> cube) {
+           for (Point& p : cube) p = {1e6 + 1e-3 * p[0], -1e6 + 1e-3 * p[1], 1e6 + 1e-3 * p[2]};
+           return cube;
+         };
+         AddElement(m, ElementKind::Hexa, farOut(kCube));
+         AddElement(m, ElementKind::Hexa, farOut(Moved(kCube, {0.6, 0.6, 0.6})));
+       }), Fault::Overlap, 2, {0, 1}, {Fault::CrossingFaces, Fault::Disconnected}},
       // On the first of two cubes, two tetrahedra split along its top's diagonal, joined to the rest
       // through a pyramid on the second. Out in the open, the rim of the first cube's top has four
       // boundary faces at each edge; a hanging face inside a mesh would close.

@@ -10,6 +10,7 @@
 #include "vec.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -37,16 +38,24 @@ struct Corners {
   }
 };
 
+// A bound of an element along one direction: every point of the element
+// lies below `reach` along `normal`, measured from its centroid. Floats
+// halve the shapes, which are many; the normal is a unit vector taken as it
+// rounds and the reach rounded up, which keeps the bound a bound.
+struct Bound {
+  std::array<float, 3> normal;
+  float reach;
+};
+
 // What the test needs of an element beyond its corners, computed once.
 struct Shape {
-  int id = -1;
   Vec centroid{};
+  int id = -1;
   // A point inside the element lies inside the hull of its corners, so below
   // the corners' highest reach along every direction; the face normals make
   // the cheapest such directions, and most candidates fail one of them at once.
   int directions = 0;
-  std::array<Vec, 6> normal{};
-  std::array<double, 6> reach{};
+  std::array<Bound, 6> bound{};
 };
 
 // Left to free() unseen, as the shapes are many and nothing in them owns anything.
@@ -76,6 +85,29 @@ bool ForEachPiece(const Corners& at, PieceOfSurface&& piece) {
   return false;
 }
 
+// The element's bound along a face's normal. A normal of no length, or one
+// that does not survive the trip to unit length and float, bounds nothing.
+Bound BoundAlong(const Corners& at, const Vec& centroid, const Vec& normal) {
+  constexpr float kNone = std::numeric_limits<float>::infinity();
+  const double length = Norm(normal);
+  Bound bound{{0.0f, 0.0f, 0.0f}, kNone};
+  if (!(length > 0.0) || !std::isfinite(length)) return bound;
+  for (size_t a = 0; a < 3; ++a) bound.normal[a] = static_cast<float>(normal[a] / length);
+  const Vec unit{bound.normal[0], bound.normal[1], bound.normal[2]};
+  double reach = -std::numeric_limits<double>::infinity(), radius = 0.0;
+  for (int k = 0; k < at.element->CornerCount(); ++k) {
+    const Vec d = Sub(at(k), centroid);
+    reach = std::max(reach, Dot(unit, d));
+    radius = std::max(radius, Norm(d));
+  }
+  // Widened far past the rounding of these products and of the query's,
+  // then rounded up to a float; a reach beyond the float range bounds nothing.
+  reach += 1e-12 * radius;
+  if (reach <= static_cast<double>(std::numeric_limits<float>::max()))
+    bound.reach = std::nextafter(static_cast<float>(reach), kNone);
+  return bound;
+}
+
 // False for an element whose centroid sees one of its faces from behind:
 // its pieces then reach beyond it and would report overlaps that are not
 // there, so it sits the test out.
@@ -92,11 +124,7 @@ bool FillShape(const Corners& at, int id, Shape& s) {
     const Vec& c = at(face.corners[2]);
     // Newell's normal of a quadrilateral is the cross product of its diagonals.
     const Vec normal = face.size == 3 ? Cross(Sub(b, a), Sub(c, a)) : Cross(Sub(c, a), Sub(at(face.corners[3]), b));
-    double reach = -std::numeric_limits<double>::infinity();
-    for (int k = 0; k < corners; ++k) reach = std::max(reach, Dot(normal, at(k)));
-    s.normal[static_cast<size_t>(s.directions)] = normal;
-    s.reach[static_cast<size_t>(s.directions)] = reach;
-    ++s.directions;
+    s.bound[static_cast<size_t>(s.directions++)] = BoundAlong(at, s.centroid, normal);
   }
   return !ForEachPiece(at, [&](const Vec& a, const Vec& b, const Vec& c) { return !(Orient(a, b, c, s.centroid) > 0.0); });
 }
@@ -115,8 +143,11 @@ bool InsidePiece(const Vec& p, const Vec& a, const Vec& b, const Vec& c, const V
 }
 
 bool Inside(const Vec& p, const Corners& at, const Shape& s) {
-  for (size_t d = 0; d < static_cast<size_t>(s.directions); ++d)
-    if (Dot(s.normal[d], p) >= s.reach[d]) return false;
+  const Vec fromCentroid = Sub(p, s.centroid);
+  for (size_t d = 0; d < static_cast<size_t>(s.directions); ++d) {
+    const Bound& b = s.bound[d];
+    if (Dot({b.normal[0], b.normal[1], b.normal[2]}, fromCentroid) >= b.reach) return false;
+  }
   return ForEachPiece(at, [&](const Vec& a, const Vec& b, const Vec& c) { return InsidePiece(p, a, b, c, s.centroid); });
 }
 
