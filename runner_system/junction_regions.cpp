@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -102,6 +104,34 @@ std::optional<Section> FarSection(const std::vector<Vec3>& places, const std::ve
   return section;
 }
 
+// How far from the section, along its axis, the centre of the nearest of
+// the region's cells on it lies: each cell with a face of the section, from
+// that face's centre. `mark` is scratch, a flag a node of the region, all
+// clear before and after.
+double NearestCellCentre(const std::vector<Vec3>& places, const std::vector<Element>& elements,
+                         const Section& section, std::vector<char>& mark) {
+  for (const int node : section.nodes) mark[static_cast<std::size_t>(node)] = 1;
+  double nearest = std::numeric_limits<double>::infinity();
+  for (const Element& element : elements) {
+    const int corners = element.CornerCount();
+    Vec3 centre{}, face{};
+    int onFace = 0;
+    for (int k = 0; k < corners; ++k) {
+      const auto node = static_cast<std::size_t>(element.corners[static_cast<std::size_t>(k)]);
+      centre = Add(centre, places[node]);
+      if (mark[node]) {
+        face = Add(face, places[node]);
+        ++onFace;
+      }
+    }
+    if (onFace < 3) continue;
+    const double away = Dot(Sub(Scale(face, 1.0 / onFace), Scale(centre, 1.0 / corners)), section.axis);
+    nearest = std::min(nearest, std::fabs(away));
+  }
+  for (const int node : section.nodes) mark[static_cast<std::size_t>(node)] = 0;
+  return nearest;
+}
+
 // One junction or bend through the library. The far points sit at the
 // regions' extents, with the radius each runner has there.
 std::optional<SystemRefusal> MeshPoint(const NetworkPlan& plan, const PlannedPoint& point,
@@ -118,6 +148,7 @@ std::optional<SystemRefusal> MeshPoint(const NetworkPlan& plan, const PlannedPoi
   piece.boundary = BoundaryFaceRows(piece.elements);
 
   const std::size_t faceCount = plan.reference.faces.size();
+  std::vector<char> mark(piece.nodes.size(), 0);
   for (std::size_t i = 0; i < point.ends.size(); ++i) {
     const RunnerEnd& end = point.ends[i];
     std::optional<Section> section;
@@ -136,6 +167,7 @@ std::optional<SystemRefusal> MeshPoint(const NetworkPlan& plan, const PlannedPoi
     section->origin = input.farPoints[i];
     section->axis = end.direction;
     section->radius = end.RadiusAtExtent();
+    section->regionCell = NearestCellCentre(piece.nodes, piece.elements, *section, mark);
     piece.farSections.push_back(std::move(*section));
   }
   return std::nullopt;

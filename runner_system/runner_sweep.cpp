@@ -137,6 +137,48 @@ SweepSize SizeOfSweep(const Section& from, std::size_t rimEdges, int layers) {
   return {(count - 1) * from.nodes.size(), count * from.faces.size(), 2 * from.faces.size() + count * rimEdges};
 }
 
+std::vector<double> LayerShares(double length, int layers, double fromCell, double toCell) {
+  // A face's weight is the nearer centre's distance over both: 16 times
+  // nearer on one side gives 1/17.
+  constexpr double kCentreRatio = 16.0;
+  constexpr double kGrowth = 1.25;
+  const double even = length / layers;
+  const double first = 2.0 * kCentreRatio * fromCell, last = 2.0 * kCentreRatio * toCell;
+  if (!(even > first || even > last) || layers < 2 || !std::isfinite(length)) return {};
+  // Layer i is as thick as the growth from either end allows, at most
+  // `core`; the core thickness that fills the length is found by halving.
+  std::vector<double> thickness(static_cast<std::size_t>(layers));
+  const auto fill = [&](double core) {
+    double total = 0.0, fromStart = first, fromEnd = last;
+    for (int i = 0; i < layers; ++i) {
+      thickness[static_cast<std::size_t>(i)] = std::min(core, fromStart);
+      fromStart = std::min(fromStart * kGrowth, length);
+    }
+    for (int i = layers - 1; i >= 0; --i) {
+      double& t = thickness[static_cast<std::size_t>(i)];
+      t = std::min(t, fromEnd);
+      fromEnd = std::min(fromEnd * kGrowth, length);
+      total += t;
+    }
+    return total;
+  };
+  if (fill(length) < length) return {};
+  double lo = even, hi = length;
+  for (int step = 0; step < 64; ++step) {
+    const double mid = 0.5 * (lo + hi);
+    (fill(mid) < length ? lo : hi) = mid;
+  }
+  const double total = fill(hi);
+  std::vector<double> shares(static_cast<std::size_t>(layers) + 1, 0.0);
+  double reached = 0.0;
+  for (int i = 0; i + 1 < layers; ++i) {
+    reached += thickness[static_cast<std::size_t>(i)];
+    shares[static_cast<std::size_t>(i) + 1] = reached / total;
+  }
+  shares.back() = 1.0;
+  return shares;
+}
+
 bool SweepRunnerInto(const Section& from, const Section& to, const SectionJoin& join, int layers, int region,
                      int firstNode, Vec3* nodes, SystemElement* elements, BoundaryFace* faces) {
   const Vec3 along = Sub(to.origin, from.origin);
@@ -165,9 +207,10 @@ bool SweepRunnerInto(const Section& from, const Section& to, const SectionJoin& 
     alongB[k] = Dot(offsetB, axis);
     square[k] = Sub(offsetA, Scale(axis, alongA[k]));
   }
+  const std::vector<double> shares = LayerShares(Norm(along), layers, from.regionCell, to.regionCell);
   bool positive = true;
   for (int layer = 1; layer <= layers; ++layer) {
-    const double t = static_cast<double>(layer) / layers;
+    const double t = shares.empty() ? static_cast<double>(layer) / layers : shares[static_cast<std::size_t>(layer)];
     const double radius = from.radius + t * (to.radius - from.radius);
     const double angle = t * join.twist;
     const double cosine = std::cos(angle), sine = std::sin(angle);

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,7 +66,21 @@ struct Section {
   std::vector<int> nodes;
   std::vector<Vec3> places;
   std::vector<SectionFace> faces;
+  // How far from the section, along the runner, the centre of the nearest
+  // cell on it of the region it ends lies; none at an open end. A runner's
+  // layers next to it stay thin enough to match (LayerShares).
+  double regionCell = std::numeric_limits<double>::infinity();
 };
+
+// Where the sections of a runner of `layers` layers between two sections
+// lie, as shares of its length, 0 to 1: evenly spaced, unless a region's
+// cells on an end section are so thin that an even layer would put a face
+// between a centre more than 16 times nearer to it on one side than on the
+// other (an interpolation weight under 1/17, which solvers flag under
+// 0.05). Then the layers start at 32 times that end's regionCell and grow
+// by a quarter a layer until the rest is even. Empty when the layers are
+// even, or when there are too few to grow (the even layers are then kept).
+std::vector<double> LayerShares(double length, int layers, double fromCell, double toCell);
 
 // How the nodes of every section of a network fall into rings: the node
 // count of each ring in ring order, the centre's 1 first. Ring k of the
@@ -203,9 +218,10 @@ std::size_t RimEdgeCount(const std::vector<SectionFace>& faces);
 // `to`, joined as join says, into room made for it (SizeOfSweep): its inner
 // sections' nodes to nodes[0..], numbered from firstNode on, its elements to
 // elements[0..] and its boundary faces (the side and both end sections,
-// outward, patch 0) to faces[0..]. Interior sections turn by an even share
-// of the twist and take a linearly interpolated radius. Returns whether
-// every corner of every element turns positively, as AllPositive judges.
+// outward, patch 0) to faces[0..]. Interior sections lie where LayerShares
+// places them, turn by their share of the twist and take a linearly
+// interpolated radius. Returns whether every corner of every element turns
+// positively, as AllPositive judges.
 bool SweepRunnerInto(const Section& from, const Section& to, const SectionJoin& join, int layers, int region,
                      int firstNode, Vec3* nodes, SystemElement* elements, BoundaryFace* faces);
 

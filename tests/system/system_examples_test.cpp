@@ -161,6 +161,25 @@ TEST(SystemExamples, CrowdedPlanarStarMeetsTheFloorsOnTheChannel) {
   EXPECT_LE(vela::quality::AssessWall(ToMemory(mesh), channel).share, 0.02);
 }
 
+// The tee at the foot of a larger H-tree: three runners of one radius, whose
+// junction ends each runner's way in cells a tenth of a millimetre from its
+// far section where the sections lean to give way. Runner layers of 2 mm
+// against those would leave faces of interpolation weight 0.048, under what
+// solvers take; the layers next to the junction start thin instead, and
+// the runners keep their number of layers.
+TEST(SystemExamples, EqualTeeMeetsItsRunnersWithoutThinFaceWeights) {
+  RunnerNetwork network;
+  network.name = "equal tee";
+  network.points = {{"in", {0, 32, 0}}, {"s", {0, 0, 0}}, {"l", {-22.627, 0, 0}}, {"r", {22.627, 0, 0}}};
+  network.runners = {{"in", "s", 2, 2}, {"s", "l", 2, 2}, {"s", "r", 2, 2}};
+  network.axialSize = 2.0;
+  const SystemMesh mesh = Meshed(network);
+  ExpectSound(mesh);
+  const vela::quality::QualityReport report = vela::quality::Assess(ToMemory(mesh), 0.0, vela::quality::Limits{});
+  EXPECT_FALSE(vela::quality::HasFaults(report)) << vela::quality::DescribeFaults(report);
+  EXPECT_GE(report.finiteVolume.minWeight, 0.05);
+}
+
 TEST(SystemExamples, PointsAndRegionEndsAreNodesToTheLastBit) {
   for (const char* name : {"h8", "fishbone"}) {
     SCOPED_TRACE(name);

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <vector>
 
 using namespace vela::system;
 using namespace vela::system::detail;
@@ -176,4 +178,37 @@ TEST(SystemJoin, SectionsThatDoNotMatchAreNotJoined) {
   first.at = {quad[0], quad[1], quad[3], -1};
   second.at = {quad[1], quad[2], quad[3], -1};
   EXPECT_TRUE(JoinSections(flipped.from, flipped.to, rings).to.empty());
+}
+
+// A runner's layers against the cells of the regions at its ends: even where
+// the even layer is thin enough for both, else graded from each end that
+// needs it, never more than a quarter thicker than the layer before, the
+// count unchanged and the length filled.
+TEST(SystemJoin, RunnerLayersGrowFromThinRegionCells) {
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_TRUE(LayerShares(20.0, 10, inf, inf).empty());
+  EXPECT_TRUE(LayerShares(20.0, 10, 2.0 / 32, 0.5).empty()) << "the even layer of 2 is 32 times 1/16";
+  EXPECT_TRUE(LayerShares(20.0, 1, 0.001, 0.001).empty()) << "one layer has nothing to grow";
+  EXPECT_TRUE(LayerShares(9.0, 4, 0.01, 0.2).empty()) << "four layers grown from 0.32 reach 1.85 of 9";
+  const struct {
+    double length;
+    int layers;
+    double fromCell, toCell;
+  } cases[] = {{20.0, 10, 0.052, inf}, {20.0, 10, inf, 0.03}, {26.0, 13, 0.052, 0.052}, {9.0, 4, 0.05, 0.2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    const std::vector<double> shares = LayerShares(c.length, c.layers, c.fromCell, c.toCell);
+    ASSERT_EQ(shares.size(), static_cast<std::size_t>(c.layers) + 1);
+    EXPECT_EQ(shares.front(), 0.0);
+    EXPECT_EQ(shares.back(), 1.0);
+    std::vector<double> layer;
+    for (int i = 0; i < c.layers; ++i) layer.push_back(c.length * (shares[i + 1] - shares[i]));
+    for (const double t : layer) EXPECT_GT(t, 0.0);
+    EXPECT_LE(layer.front(), 32.0 * c.fromCell * (1 + 1e-9));
+    EXPECT_LE(layer.back(), 32.0 * c.toCell * (1 + 1e-9));
+    for (std::size_t i = 1; i < layer.size(); ++i) {
+      const double ratio = std::max(layer[i] / layer[i - 1], layer[i - 1] / layer[i]);
+      EXPECT_LE(ratio, 1.25 + 1e-9) << "layers " << i - 1 << " and " << i;
+    }
+  }
 }
