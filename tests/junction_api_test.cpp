@@ -335,6 +335,70 @@ TEST(ValueApiMitre, TheConstructionAsTheClassMakesItStaysOnRequest) {
   EXPECT_EQ(refused.refusal.limit, 172.0);
 }
 
+// Around 60 degrees, where the mitre gives way to the corner, each makes
+// the worse cells at some openings (the corner's pyramids at 55 to 60
+// degrees fell to 0.08): whichever meets the floor is kept. Both sections,
+// with and without boundary layers, and the wider leg on either side.
+TEST(ValueApiMitre, BendsWhereMitreAndCornerMeetKeepTheBetter) {
+  for (const double opening : {55.0, 57.5, 60.0, 62.5, 65.0})
+    for (const double r0 : {2.0, 3.0})
+      for (const double ratio : {1 / 1.3, 1.0, 1.15, 1.3})
+        for (const bool layers : {false, true}) {
+          SCOPED_TRACE("opening " + std::to_string(opening) + ", radii " + std::to_string(r0) + " and " +
+                       std::to_string(r0 * ratio) + (layers ? ", boundary layers" : ""));
+          Junction bend = BendOf(opening, r0, r0 * ratio);
+          if (layers) bend.outer = {0, 0.5, 1};
+          const vela::JunctionResult result = vela::host::MeshValue(FileOf(bend));
+          ASSERT_TRUE(result.ok()) << vela::RefusalMessage(result.refusal);
+          MemoryMesh mesh;
+          WriteSolidMesh(result.mesh, mesh);
+          const vela::quality::QualityReport report = vela::quality::Assess(mesh, result.mesh.mergeTolerance);
+          EXPECT_FALSE(vela::quality::HasFaults(report)) << vela::quality::DescribeFaults(report);
+          EXPECT_GE(vela::quality::SmallestScaledJacobian(report), 0.2);
+        }
+}
+
+// The finishing pass and the choice between constructions judge a cell by
+// WorstCorner; were it kinder than the scaled Jacobian a solver reads, they
+// would pass cells the solver flags. Seeded random shakes of each kind's
+// ideal shape, up to turning some inside out.
+TEST(ImprovePass, CellMeasureIsNeverKinderThanTheScaledJacobian) {
+  const std::map<vela::ElementKind, std::vector<Point3>> ideal{
+      {vela::ElementKind::Tetra, {{0, 0, 0}, {1, 0, 0}, {0.5, 0.866, 0}, {0.5, 0.289, 0.816}}},
+      {vela::ElementKind::Pyramid, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 0.707}}},
+      {vela::ElementKind::Prism, {{0, 0, 0}, {1, 0, 0}, {0.5, 0.866, 0}, {0, 0, 1}, {1, 0, 1}, {0.5, 0.866, 1}}},
+      {vela::ElementKind::Hexa,
+       {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}}};
+  std::mt19937 random(11);
+  for (const auto& [kind, corners] : ideal) {
+    int judgedEqual = 0;
+    for (int trial = 0; trial < 2000; ++trial) {
+      std::uniform_real_distribution<double> shake(-0.05 * (1 + trial % 8), 0.05 * (1 + trial % 8));
+      std::vector<Point3> nodes = corners;
+      for (Point3& p : nodes)
+        for (double& c : p) c += shake(random);
+      vela::Element element;
+      element.kind = kind;
+      for (size_t k = 0; k < nodes.size(); ++k) element.corners[k] = static_cast<int>(k);
+      MemoryMesh mesh;
+      mesh.nodes = nodes;
+      MeshElement e;
+      e.kind = kind;
+      for (size_t k = 0; k < nodes.size(); ++k) e.nodes[k] = static_cast<int>(k);
+      mesh.elements.push_back(e);
+      const double solver = vela::quality::ScaledJacobian(mesh, mesh.elements[0]);
+      const double ours = vela::WorstCorner(nodes, element);
+      EXPECT_LE(ours, solver + 1e-9) << "kind " << static_cast<int>(kind) << ", trial " << trial;
+      judgedEqual += std::fabs(ours - solver) < 1e-9 ? 1 : 0;
+    }
+    // Where the solver's measure is the corners' own (all but the pyramid),
+    // the two agree on a cell that is not folded past -1.
+    if (kind != vela::ElementKind::Pyramid) {
+      EXPECT_GT(judgedEqual, 1900) << static_cast<int>(kind);
+    }
+  }
+}
+
 // --- the improved construction's finishing pass ---------------------------------------------
 
 namespace {

@@ -195,4 +195,20 @@ JunctionOutcome MeshBend(const JunctionSettings& settings, const JunctionCall& c
   return Finish(*plan, std::move(build), firstNodes);
 }
 
+JunctionOutcome MeshOtherBend(const JunctionSettings& settings, const JunctionCall& call) {
+  ClearRefusal();
+  const std::optional<BendPlan> plan = PlanBend(settings, call);
+  if (!plan) return RefusedOutcome();
+  if (!MitreFits(*plan)) {
+    if (MitreLegsFit(*plan)) return MeshMitreBend(*plan);
+  } else if (OpeningDeg(*plan) <= kMaxBendOpeningDeg) {
+    std::vector<int> firstNodes;
+    std::unique_ptr<MeshBuild> build = SweepBend(*plan, firstNodes);
+    return Finish(*plan, std::move(build), firstNodes);
+  }
+  ClearRefusal();
+  RefuseOpening(OpeningDeg(*plan), kMaxBendOpeningDeg);
+  return RefusedOutcome();
+}
+
 }  // namespace vela

@@ -219,8 +219,21 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   JunctionCall call =
       CallOf(input, precision, options.asConstructed ? Construction::AsConstructed : Construction::Improved);
   call.memoryLimit = options.memoryLimit;
-  if (input.farPoints.size() == 2) return Finish(call, MeshBend(settings, call));
-  if (call.construction == Construction::AsConstructed) return Finish(call, MeshNWay(settings, call));
+  if (call.construction == Construction::AsConstructed)
+    return Finish(call, input.farPoints.size() == 2 ? MeshBend(settings, call) : MeshNWay(settings, call));
+  if (input.farPoints.size() == 2) {
+    // Near the opening where the mitre gives way to the corner (60 degrees)
+    // either may make the better cells: the mitre's last layers lean
+    // steeply there, but the corner folds tighter still. A bend that misses
+    // the floors by the one is tried by the other, and the better kept.
+    JunctionResult result = Finish(call, MeshBend(settings, call));
+    if (!result.ok()) return result;
+    const Standing standing = StandingOf(call, result.mesh);
+    if (standing.FloorsMet() == 2) return result;
+    JunctionResult other = Finish(call, MeshOtherBend(settings, call));
+    if (other.ok() && StandingOf(call, other.mesh).Beats(standing)) return other;
+    return result;
+  }
 
   // The planar construction is the cheaper and, where it meets a solver's
   // floors, the one kept. Where it does not (many runners close together,

@@ -114,10 +114,18 @@ std::unique_ptr<MeshBuild> SweepNWay(const NWayPlan& plan, std::vector<int>& fir
 // The drivers: plan, sweep, merge, check.
 JunctionOutcome MeshNWay(const JunctionSettings& settings, const JunctionCall& call);
 JunctionOutcome MeshBend(const JunctionSettings& settings, const JunctionCall& call);
+// The improved bend by the construction MeshBend does not take for it: the
+// corner where MeshBend mitres, the mitre where it turns a corner (when the
+// legs are long enough for the mitre's inner wall at all). Refused where
+// that construction does not apply.
+JunctionOutcome MeshOtherBend(const JunctionSettings& settings, const JunctionCall& call);
 
 // The mitred bend (mitre_bend.cpp): whether it suits the plan's bend, and its
 // driver from the plan on.
 bool MitreFits(const BendPlan& plan);
+// Whether the legs leave the mitre's inner wall its share of their length,
+// however steeply its last layers lean.
+bool MitreLegsFit(const BendPlan& plan);
 JunctionOutcome MeshMitreBend(const BendPlan& plan);
 
 // The part both plans share: checks the section settings for the share

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cmath>
 #include <functional>
+#include <initializer_list>
 #include <queue>
 #include <utility>
 
@@ -868,6 +869,33 @@ Channel ChannelOf(const Point3& center, const std::vector<Point3>& farPoints, co
   return channel;
 }
 
+namespace {
+
+// A pyramid as a solver's scaled Jacobian judges it: the base cut along
+// either diagonal into four tetrahedra with the apex, each scored by its
+// volume over the largest product of the three edges at one of its
+// corners, the smallest times two (the equilateral pyramid's 1), and a
+// score past 1 folded back below it. The corners alone miss a base corner
+// whose far neighbour leans away: its own edges stay square.
+double PyramidAsSolversJudge(const std::vector<Point3>& nodes, const Element& element) {
+  static const int kBaseTriangles[4][3] = {{0, 1, 2}, {0, 2, 3}, {0, 1, 3}, {1, 2, 3}};
+  const Point3& apex = nodes[static_cast<size_t>(CornerOf(element, 4))];
+  double smallest = 1.0;
+  for (const auto& t : kBaseTriangles) {
+    const Point3& p0 = nodes[static_cast<size_t>(CornerOf(element, t[0]))];
+    const Point3& p1 = nodes[static_cast<size_t>(CornerOf(element, t[1]))];
+    const Point3& p2 = nodes[static_cast<size_t>(CornerOf(element, t[2]))];
+    const double l01 = Norm(Sub(p1, p0)), l12 = Norm(Sub(p2, p1)), l20 = Norm(Sub(p0, p2));
+    const double l03 = Norm(Sub(apex, p0)), l13 = Norm(Sub(apex, p1)), l23 = Norm(Sub(apex, p2));
+    const double largest = std::max({l01 * l20 * l03, l01 * l12 * l13, l12 * l20 * l23, l03 * l13 * l23});
+    if (!(largest > 0.0)) return -1.0;
+    smallest = std::min(smallest, Dot(Cross(Sub(p1, p0), Sub(p2, p0)), Sub(apex, p0)) / largest * 2.0);
+  }
+  return smallest > 1.0 ? 2.0 - smallest : smallest;
+}
+
+}  // namespace
+
 double WorstCorner(const std::vector<Point3>& nodes, const Element& element, double stopAt) {
   const KindTables& tables = TablesOf(element.kind);
   double worst = 1.0;
@@ -879,9 +907,23 @@ double WorstCorner(const std::vector<Point3>& nodes, const Element& element, dou
     const double lengths = std::sqrt(Dot(a, a) * Dot(b, b) * Dot(d, d));
     const double j = lengths > 0.0 ? Dot(Cross(a, b), d) / lengths / tables.ideal : -1.0;
     worst = std::min(worst, j);
-    if (worst <= stopAt) break;
+    if (worst <= stopAt) return worst;
   }
-  return worst;
+  if (element.kind == ElementKind::Pyramid) return std::min(worst, PyramidAsSolversJudge(nodes, element));
+  if (element.kind != ElementKind::Hexa) return worst;
+  // A hexahedron is also judged at its centre, along the mean of its edges
+  // in each of its three directions: a cell sheared one way at one end and
+  // the other way at the other keeps square corners there.
+  const auto sum = [&](std::initializer_list<int> corners) {
+    Point3 s{0.0, 0.0, 0.0};
+    for (const int c : corners) s = Add(s, nodes[static_cast<size_t>(CornerOf(element, c))]);
+    return s;
+  };
+  const Point3 xi = Sub(sum({1, 2, 5, 6}), sum({0, 3, 4, 7}));
+  const Point3 eta = Sub(sum({2, 3, 6, 7}), sum({0, 1, 4, 5}));
+  const Point3 zeta = Sub(sum({4, 5, 6, 7}), sum({0, 1, 2, 3}));
+  const double lengths = std::sqrt(Dot(xi, xi) * Dot(eta, eta) * Dot(zeta, zeta));
+  return std::min(worst, lengths > 0.0 ? Dot(Cross(xi, eta), zeta) / lengths : -1.0);
 }
 
 ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed,

@@ -89,7 +89,9 @@ ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std:
 
 // The smallest corner Jacobian of an element over the product of its three
 // edge lengths, scaled so that the element's ideal shape scores 1: 0 flat,
-// negative turned over. Stops at the first corner not above stopAt.
+// negative turned over. A hexahedron's Jacobian at its centre counts too,
+// and a pyramid's four tetrahedra, as a solver's scaled Jacobian counts
+// them. Stops at the first corner not above stopAt.
 double WorstCorner(const std::vector<Point3>& nodes, const Element& element, double stopAt = -2.0);
 
 }  // namespace vela

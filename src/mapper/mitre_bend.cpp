@@ -122,16 +122,28 @@ std::vector<Point3> SweepLeg(const BendPlan& plan, int leg, const Point3& bendNo
 
 }  // namespace
 
-bool MitreFits(const BendPlan& plan) {
-  // The turn's half sets how far the last layer leans; the inner wall of each
-  // leg must keep a share of its length to the mitre (kMitreInnerShare).
+namespace {
+
+// Half the turn of the bend, radians: how far the last layers lean.
+double HalfTurn(const BendPlan& plan) {
   const double cosOpening = std::max(-1.0, std::min(1.0, Dot(plan.e0, plan.e1)));
-  const double halfTurn = 0.5 * (kPi - std::acos(cosOpening));
+  return 0.5 * (kPi - std::acos(cosOpening));
+}
+
+}  // namespace
+
+bool MitreLegsFit(const BendPlan& plan) {
+  // The inner wall of each leg must keep a share of its length to the mitre
+  // (kMitreInnerShare); its leaning layers reach this far along it.
+  const double halfTurn = HalfTurn(plan);
+  if (!(halfTurn < 0.5 * kPi)) return false;
   const double reach = plan.meanJunction * std::tan(halfTurn);
   for (int k = 0; k < 2; ++k)
     if (!(reach < kMitreInnerShare * Norm(Sub(plan.farPoints[static_cast<size_t>(k)], plan.center)))) return false;
-  return std::cos(halfTurn) >= kMitreMinLean;
+  return true;
 }
+
+bool MitreFits(const BendPlan& plan) { return MitreLegsFit(plan) && std::cos(HalfTurn(plan)) >= kMitreMinLean; }
 
 JunctionOutcome MeshMitreBend(const BendPlan& plan) {
   const SectionSettings& s = plan.section;
