@@ -64,7 +64,11 @@ struct JunctionOptions {
   //   layer, so that no wall stands outside either runner),
   //   all prisms and hexahedra, which keeps its cells well shaped where the
   //   half-section corner makes slivers of a gentle turn, and meshes a
-  //   straight pass (an opening up to 180 degrees) too;
+  //   straight pass (an opening up to 180 degrees) too. A bend that misses
+  //   a flow solver's floors (below) by its construction, mitre or corner,
+  //   is meshed by the other too where that applies, and the better kept:
+  //   near 60 degrees, where one gives way to the other, either may make
+  //   the better cells;
   // - an N-way junction's sections grow across the junction plane only as
   //   far as the channel the runners are machined to reaches there, and do
   //   not bulge;
@@ -81,7 +85,9 @@ struct JunctionOptions {
   // - a finishing pass, with the connectivity kept, brings wall nodes still
   //   outside the channel onto it and smooths the worst cells, never below
   //   a scaled Jacobian of 0.25 (or a cell's own, if lower); the far-end
-  //   sections and the centre's node stay where they are.
+  //   sections and the centre's node stay where they are. Cells are judged
+  //   as a solver's scaled Jacobian judges them: a hexahedron at its centre
+  //   too, a pyramid by the four tetrahedra its base's diagonals cut.
   bool asConstructed = false;
   // Takes the points as CVelaRunnerMapping does: narrowed to float on entry,
   // differences of points formed in single precision, the runners turned
