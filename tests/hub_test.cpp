@@ -150,6 +150,42 @@ TEST(HubJunction, RunnersOutOfThePlaneAreMeshed) {
   }
 }
 
+// A star of seven runners, 45 to 58 degrees apart and alternating radii 2
+// and 2.5, leaning alternately up and down by `lean` degrees.
+Junction CrowdedStar(double lean, int firstRing) {
+  Junction j;
+  j.name = "star of seven leaning " + std::to_string(int(lean)) + ", first ring " + std::to_string(firstRing);
+  j.center = {1, 4, -2};
+  j.firstRing = firstRing;
+  j.outer = {0, 0.5, 1};
+  for (int k = 0; k < 7; ++k) {
+    j.farPoints.push_back(At(j, Toward(360.0 * k / 7 + (k % 2 ? 7.0 : 0.0), k % 2 ? lean : -lean, 22.0)));
+    const double r = k % 2 ? 2.5 : 2.0;
+    j.radii.push_back(r);
+    j.radii.push_back(r);
+  }
+  return j;
+}
+
+// The crowded stars a first ring of 4 or 6 cannot give a sector to every
+// face at their feet. In the plane, the planar construction's sections lean
+// 12 and 14 % of the radius out of the channel to give way to their
+// neighbours, and the hub, which keeps the wall on the channel, would cap the
+// feet with a branch meeting all seven runners: more faces than a first ring
+// of 6 has sectors. Leaning out of the plane, the corners at the feet come
+// apart into faces worth a tenth of a sector, more than a first ring of 4
+// has sectors to give the runners around them.
+TEST(HubJunction, CrowdedStarsAreMeshedWithTheirWallOnTheChannel) {
+  for (int firstRing : {4, 6})
+    for (double lean : {0.0, 12.0, 20.0}) {
+      const Junction j = CrowdedStar(lean, firstRing);
+      SCOPED_TRACE(j.name);
+      const Judged judged = MeshAndJudge(j);
+      EXPECT_LE(judged.wallShare, 0.02);
+      EXPECT_GT(judged.smallestJacobian, 0.1);
+    }
+}
+
 // The hub takes its axes from the runners alone: a sprue foot moved and
 // turned as a whole is the same mesh, moved and turned, node for node.
 TEST(HubJunction, AMovedAndTurnedSprueFootIsTheSameMesh) {

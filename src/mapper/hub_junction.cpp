@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <cstdio>
+#include <cstdlib>
 
 namespace vela {
 
@@ -32,8 +34,13 @@ constexpr int kCapRunners = 5;
 constexpr double kCapAngle = 60.0 * 3.141592653589793 / 180.0;
 // A cap's section reaches this share of the way to its cone's faces.
 constexpr double kCapReach = 0.6;
-// Corners of the cones closer than this (5 degrees) are one corner.
-constexpr double kSnap = 0.9961946981;
+// Corners of the cones closer than this (5 degrees) are one corner. Where
+// the cones then cannot share the first ring's sectors (a face worth a
+// twentieth of a sector that must still take a whole one, or a runner whose
+// cone has more faces than its first ring has sectors), the corners are
+// drawn together from further apart, up to 20 degrees: a face that short
+// would only have carried slivers.
+constexpr double kSnaps[] = {0.9961946981, 0.9848077530, 0.9659258263, 0.9396926208};
 // The last layers thin towards the junction: over this many, down to this
 // share of an even step at the junction section.
 constexpr int kThinnedLayers = 3;
@@ -470,22 +477,81 @@ Point3 JunctionNode(int i, const Branch& b, int j, int perSector, double share, 
 
 
 // Caps on the crowded corners far from every runner, their flat ends on
-// the ball: a direction and a branch each, after the runners'.
-void AddCaps(const std::vector<Corner>& corners, double ball, std::vector<Point3>& dirs,
-             std::vector<Branch>& branches) {
-  const size_t runners = dirs.size();
+// the ball.
+std::vector<Branch> CapsOf(const std::vector<Corner>& corners, double ball, const std::vector<Point3>& dirs) {
+  std::vector<Branch> caps;
   for (const Corner& c : corners) {
     if (static_cast<int>(c.runners.size()) < kCapRunners) continue;
     double nearest = kPi;
-    for (size_t k = 0; k < runners; ++k) nearest = std::min(nearest, AngleBetween(c.dir, dirs[k]));
+    for (const Point3& d : dirs) nearest = std::min(nearest, AngleBetween(c.dir, d));
     if (nearest < kCapAngle) continue;
     const double capAngle = kCapReach * 0.5 * nearest;
     Branch cap = Framed(c.dir, ball * std::cos(capAngle));
     cap.cap = true;
     cap.capRadius = ball * std::sin(capAngle);
-    dirs.push_back(c.dir);
-    branches.push_back(cap);
+    caps.push_back(cap);
   }
+  return caps;
+}
+
+// The cones of the runners and caps: their corners, each branch's sectors
+// round its axis and the faces they pair into. A cap meets each runner of
+// its corner on a face of its own, and each face takes at least one of the
+// first ring's sectors; a cap whose cone borders more runners than that
+// (a tilted star of seven on a first ring of six) is left out, and those
+// runners fold their sections into the corner as they would without one,
+// in narrower wedges but meshed. False where the cones do not pair into
+// faces.
+struct Cones {
+  std::vector<Point3> dirs;  // the runners', then the caps'
+  std::vector<Branch> branches;
+  std::vector<Corner> corners;
+  std::vector<Face> faces;
+};
+
+bool FindCones(const std::vector<Point3>& runnerDirs, const std::vector<Branch>& runners, double ball,
+               int firstRing, double snap, Cones& cones) {
+  const std::vector<Corner> bare = FindCorners(runnerDirs, snap);
+  std::vector<Branch> caps = CapsOf(bare, ball, runnerDirs);
+  for (;;) {
+    cones.dirs = runnerDirs;
+    std::vector<Branch> branches = runners;
+    for (const Branch& cap : caps) {
+      cones.dirs.push_back(cap.dir);
+      branches.push_back(cap);
+    }
+    cones.corners = caps.empty() ? bare : FindCorners(cones.dirs, snap);
+    std::vector<std::vector<int>> across;
+    cones.faces.clear();
+    if (!FindSectors(cones.dirs, cones.corners, branches, across) ||
+        !PairFaces(branches, across, cones.branches, cones.faces, firstRing))
+      return false;
+    const auto crowded = std::find_if(cones.branches.begin() + static_cast<std::ptrdiff_t>(runners.size()),
+                                      cones.branches.end(), [&](const Branch& b) {
+                                        return static_cast<int>(b.sectors.size()) > firstRing;
+                                      });
+    if (crowded == cones.branches.end()) return true;
+    caps.erase(caps.begin() + (crowded - cones.branches.begin() - static_cast<std::ptrdiff_t>(runners.size())));
+  }
+}
+
+// The cones at one snap, with the first ring's sectors shared among their
+// faces and the faces shaped; false, with the reason recorded, where they
+// cannot be.
+bool ConesShared(const std::vector<Point3>& runnerDirs, const std::vector<Branch>& runners, double ball,
+                 int runnerCount, int firstRing, double snap, Cones& cones) {
+  if (!FindCones(runnerDirs, runners, ball, firstRing, snap, cones)) return Refuse(Refusal::UnsoundResult);
+  for (size_t i = 0; i < cones.branches.size(); ++i) {
+    const int met = static_cast<int>(cones.branches[i].sectors.size());
+    const int runner = static_cast<int>(i) < runnerCount ? static_cast<int>(i) : -1;
+    if (met > firstRing)
+      return Refuse(Refusal::FirstRingTooSmall, runner, -1, {double(firstRing), double(met), RefusalUnit::Count});
+  }
+  if (!ShareSectors(static_cast<int>(cones.branches.size()), firstRing, cones.faces))
+    return Refuse(Refusal::UnsoundResult);
+  for (Face& face : cones.faces)
+    if (!ShapeFace(face, cones.dirs, cones.corners)) return Refuse(Refusal::UnsoundResult);
+  return true;
 }
 
 // A branch's first-ring sectors numbered in its own order, and its far-end
@@ -579,45 +645,20 @@ void SweepRows(const HubSweep& hub, int i, const Branch& b, int layers, const Po
   }
 }
 
-}  // namespace
-
-JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& call) {
-  ClearRefusal();
-  if (!CheckShares(call.innerShare, call.outerShare)) return RefusedOutcome();
-  const int n = static_cast<int>(call.farPoints.size());
-  if (n < 3) return Refusing(Refusal::TooFewRunners);
-  JunctionPlan plan;
-  plan.precision = call.precision;
-  plan.center = call.center;
-  if (!PlanSection(settings, call.innerShare / (call.innerShare + call.outerShare), plan)) return RefusedOutcome();
-  if (!CheckRadiusCount(call.radii, 2 * n)) return RefusedOutcome();
-  plan.farPoints = call.farPoints;
-  plan.radii = call.radii;
-  if (!CheckRunners(call.center, plan.farPoints, plan.radii, call.precision)) return RefusedOutcome();
+// The hub's branches swept, merged and checked with the cones' corners
+// snapped at `snap`, for the runners' directions and branches as framed.
+JunctionOutcome SweepHub(JunctionPlan plan, const JunctionCall& call, std::vector<Point3> dirs,
+                         std::vector<Branch> branches, double ball, double snap) {
   const SectionSettings& section = plan.section;
   const int f = section.firstRing;
-
-  std::vector<Branch> branches;
-  std::vector<Point3> dirs;
-  double ball = 0.0;
-  for (int i = 0; i < n; ++i) {
-    const Point3 along = Difference(plan.farPoints[size_t(i)], call.center, call.precision);
-    const double length = Norm(along);
-    dirs.push_back(Scale(along, 1.0 / length));
-    branches.push_back(Framed(dirs.back(), length));
-    ball = std::max(ball, plan.radii[size_t(2 * i + 1)]);
-  }
-  for (int i = 0; i < n; ++i)
-    for (int j = i + 1; j < n; ++j) {
-      const double angle = Degrees(AngleBetween(dirs[size_t(i)], dirs[size_t(j)]));
-      if (angle < kMinPairAngleDeg)
-        return Refusing(Refusal::NeighboursTooClose, i, j, {angle, kMinPairAngleDeg, RefusalUnit::Degrees});
-    }
-
-  const std::vector<Corner> bare = FindCorners(dirs, kSnap);
-  AddCaps(bare, ball, dirs, branches);
+  const int n = static_cast<int>(call.farPoints.size());
+  Cones cones;
+  if (!ConesShared(dirs, branches, ball, n, f, snap, cones)) return RefusedOutcome();
+  dirs = std::move(cones.dirs);
+  branches = std::move(cones.branches);
+  const std::vector<Corner>& corners = cones.corners;
+  std::vector<Face>& faces = cones.faces;
   const int all = static_cast<int>(branches.size());
-  const std::vector<Corner> corners = all > n ? FindCorners(dirs, kSnap) : bare;
   Channel channel;
   channel.dirs.assign(dirs.begin(), dirs.begin() + n);
   for (int i = 0; i < n; ++i) {
@@ -625,21 +666,6 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
     channel.farRadii.push_back(plan.radii[size_t(2 * i)]);
     channel.endRadii.push_back(plan.radii[size_t(2 * i + 1)]);
   }
-  std::vector<std::vector<int>> across;
-  std::vector<Face> faces;
-  std::vector<Branch> paired;
-  if (!FindSectors(dirs, corners, branches, across) || !PairFaces(branches, across, paired, faces, f))
-    return Refusing(Refusal::UnsoundResult);
-  branches = std::move(paired);
-  for (int i = 0; i < all; ++i) {
-    const int met = static_cast<int>(branches[size_t(i)].sectors.size());
-    if (met > f)
-      return Refusing(Refusal::FirstRingTooSmall, i < n ? i : -1, -1, {double(f), double(met), RefusalUnit::Count});
-  }
-  if (!ShareSectors(all, f, faces)) return Refusing(Refusal::UnsoundResult);
-  for (size_t id = 0; id < faces.size(); ++id)
-    if (!ShapeFace(faces[id], dirs, corners))
-      return Refusing(Refusal::UnsoundResult);
   // The corners' walls lie on the ball the runners meet in. The channel
   // reaches further along a corner where a wide runner's cylinder passes it,
   // but the narrower runners there would then have to grow to it in their
@@ -701,9 +727,57 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
     const int first = build->Append(rows, counts.nodes, layers + 1, sectionFaces, {}, false);
     if (!b.cap) firstNodes[size_t(i)] = first;
   }
-  JunctionOutcome outcome = Finish(plan, std::move(build), firstNodes);
-  outcome.hub = true;
-  return outcome;
+  return Finish(plan, std::move(build), firstNodes);
+}
+
+
+}  // namespace
+
+JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& call) {
+  ClearRefusal();
+  if (!CheckShares(call.innerShare, call.outerShare)) return RefusedOutcome();
+  const int n = static_cast<int>(call.farPoints.size());
+  if (n < 3) return Refusing(Refusal::TooFewRunners);
+  JunctionPlan plan;
+  plan.precision = call.precision;
+  plan.center = call.center;
+  if (!PlanSection(settings, call.innerShare / (call.innerShare + call.outerShare), plan)) return RefusedOutcome();
+  if (!CheckRadiusCount(call.radii, 2 * n)) return RefusedOutcome();
+  plan.farPoints = call.farPoints;
+  plan.radii = call.radii;
+  if (!CheckRunners(call.center, plan.farPoints, plan.radii, call.precision)) return RefusedOutcome();
+
+  std::vector<Branch> branches;
+  std::vector<Point3> dirs;
+  double ball = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const Point3 along = Difference(plan.farPoints[size_t(i)], call.center, call.precision);
+    const double length = Norm(along);
+    dirs.push_back(Scale(along, 1.0 / length));
+    branches.push_back(Framed(dirs.back(), length));
+    ball = std::max(ball, plan.radii[size_t(2 * i + 1)]);
+  }
+  for (int i = 0; i < n; ++i)
+    for (int j = i + 1; j < n; ++j) {
+      const double angle = Degrees(AngleBetween(dirs[size_t(i)], dirs[size_t(j)]));
+      if (angle < kMinPairAngleDeg)
+        return Refusing(Refusal::NeighboursTooClose, i, j, {angle, kMinPairAngleDeg, RefusalUnit::Degrees});
+    }
+
+  // The narrowest snap of the cones' corners that meshes soundly; should
+  // none, the junction is refused for the reason the narrowest gave.
+  JunctionRefusal narrowest;
+  for (const double snap : kSnaps) {
+    ClearRefusal();
+    JunctionOutcome outcome = SweepHub(plan, call, dirs, branches, ball, snap);
+    if (outcome.build) {
+      outcome.hub = true;
+      return outcome;
+    }
+    if (narrowest.reason == Refusal::None) narrowest = LastJunctionRefusal();
+  }
+  RecordRefusal(narrowest);
+  return RefusedOutcome();
 }
 
 }  // namespace vela
