@@ -170,9 +170,11 @@ TEST_P(Census, EveryJunctionIsRefusedWithAReasonOrMeshedSoundly) {
 // channel than the class's mesh. Three- and four-way junctions meet a
 // solver's floors (a four-way junction may miss the cell floor where its
 // runners crowd, never the wall). Over a shard, walls more than 2 % outside
-// are a small share of the class's. The figures by runner count go to the
-// log: junctions of many runners close together are where the cell floor
-// is not met yet.
+// are at most a twentieth of the class's: where the planar sections lean
+// out of the channel, the hub keeps the wall on it, and only crowded
+// junctions the hub cannot mesh keep theirs. The figures by runner count go
+// to the log: junctions of many runners close together are where the cell
+// floor is not met yet.
 constexpr std::uint64_t kImprovedShards = 4;
 
 class ImprovedCensus : public testing::TestWithParam<std::uint64_t> {};
@@ -224,7 +226,7 @@ TEST_P(ImprovedCensus, SoundWallsOnTheChannelAndFewRunnersMeetTheFloors) {
       EXPECT_LE(wall[0], 0.02) << j.name;
     }
   }
-  EXPECT_LT(4 * wallOutImproved, wallOutAsConstructed);
+  EXPECT_LE(20 * wallOutImproved, wallOutAsConstructed);
   for (const auto& [runners, t] : byRunners)
     std::cout << runners << " runners: " << t.accepted << " accepted, " << t.underFloor
               << " under scaled Jacobian 0.2 (smallest " << t.worst << "), " << t.wallOut
