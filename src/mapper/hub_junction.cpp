@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
-#include <cstdio>
-#include <cstdlib>
 
 namespace vela {
 
@@ -37,9 +35,10 @@ constexpr double kCapReach = 0.6;
 // Corners of the cones closer than this (5 degrees) are one corner. Where
 // the cones then cannot share the first ring's sectors (a face worth a
 // twentieth of a sector that must still take a whole one, or a runner whose
-// cone has more faces than its first ring has sectors), the corners are
-// drawn together from further apart, up to 20 degrees: a face that short
-// would only have carried slivers.
+// cone has more faces than its first ring has sectors), or the branches
+// swept on them fail the check, the corners are drawn together from
+// further apart, up to 20 degrees: a face that short would only have
+// carried slivers.
 constexpr double kSnaps[] = {0.9961946981, 0.9848077530, 0.9659258263, 0.9396926208};
 // The last layers thin towards the junction: over this many, down to this
 // share of an even step at the junction section.
@@ -495,19 +494,20 @@ std::vector<Branch> CapsOf(const std::vector<Corner>& corners, double ball, cons
 }
 
 // The cones of the runners and caps: their corners, each branch's sectors
-// round its axis and the faces they pair into. A cap meets each runner of
-// its corner on a face of its own, and each face takes at least one of the
-// first ring's sectors; a cap whose cone borders more runners than that
-// (a tilted star of seven on a first ring of six) is left out, and those
-// runners fold their sections into the corner as they would without one,
-// in narrower wedges but meshed. False where the cones do not pair into
-// faces.
+// round its axis and the faces they pair into.
 struct Cones {
   std::vector<Point3> dirs;  // the runners', then the caps'
   std::vector<Branch> branches;
   std::vector<Corner> corners;
   std::vector<Face> faces;
 };
+
+// The cones with the corners snapped at `snap`. A cap meets each runner of
+// its corner on a face of its own, and each face takes at least one of the
+// first ring's sectors; a cap whose cone borders more runners than that (a
+// star of seven on a first ring of six) is left out, and those runners fold
+// their sections into the corner as they would without one, in narrower
+// wedges but meshed. False where the cones do not pair into faces.
 
 bool FindCones(const std::vector<Point3>& runnerDirs, const std::vector<Branch>& runners, double ball,
                int firstRing, double snap, Cones& cones) {
@@ -729,7 +729,6 @@ JunctionOutcome SweepHub(JunctionPlan plan, const JunctionCall& call, std::vecto
   }
   return Finish(plan, std::move(build), firstNodes);
 }
-
 
 }  // namespace
 

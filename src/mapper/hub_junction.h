@@ -32,6 +32,9 @@ namespace vela {
 //                       has sectors to share among them;
 //   UnsoundResult       the cones meet in a way the sectors cannot follow,
 //                       or the merged mesh fails the check.
+// Once the runners pass the guards, a try that is refused is made again with
+// the cones' corners snapped together from further apart; the reason given
+// is the first try's.
 JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& call);
 
 }  // namespace vela
