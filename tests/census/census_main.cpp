@@ -1,6 +1,6 @@
 // vela_census: long census runs by hand.
 //
-//   vela_census [--profile plausible|broad|both] [--seed S] [--count N]
+//   vela_census [--profile plausible|broad|bends|both] [--seed S] [--count N]
 //               [--start I] [--dump DIR] [--verbose] [--improved]
 //
 // Meshes junctions I..I+N-1 of each chosen profile (so that --start I
@@ -64,8 +64,8 @@ constexpr int kUsageError = 2;
 bool ParseArgs(int argc, char** argv, Options& o) {
   CLI::App app{"Meshes census junctions and judges every answer.", "vela_census"};
   std::string profile = "both";
-  app.add_option("--profile", profile, "plausible, broad or both")
-      ->check(CLI::IsMember({"plausible", "broad", "both"}));
+  app.add_option("--profile", profile, "plausible, broad, bends, or both of the first two")
+      ->check(CLI::IsMember({"plausible", "broad", "bends", "both"}));
   app.add_option("--seed", o.seed, "generator seed");
   app.add_option("--count", o.count, "junctions per profile");
   app.add_option("--start", o.start, "index of the first junction");

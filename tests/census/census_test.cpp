@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -49,7 +50,7 @@ bool RisesFromZeroToOne(const std::vector<double>& layers) {
 }
 
 TEST(JunctionGenerator, SameKeysGiveTheSameJunctionAndNeighbouringKeysAnother) {
-  for (Profile p : {Profile::Plausible, Profile::Broad}) {
+  for (Profile p : {Profile::Plausible, Profile::Broad, Profile::Bends}) {
     const Junction a = vela::census::GenerateJunction(p, 7, 123);
     const Junction b = vela::census::GenerateJunction(p, 7, 123);
     EXPECT_EQ(vela::census::JunctionFileText(a), vela::census::JunctionFileText(b));
@@ -95,6 +96,29 @@ TEST(JunctionGenerator, JunctionsStayWithinTheirProfile) {
       EXPECT_EQ(narrow, 0);
     }
   }
+}
+
+// The bends profile draws plausible bends of every opening, hairpins
+// included, which the plausible profile leaves out under 45 degrees; its
+// names tell it from the plausible junction of the same keys.
+TEST(JunctionGenerator, BendsOpenFromHairpinsToStraightPasses) {
+  std::array<int, 8> byTwenty{};  // openings 20-40, 40-60, ..., 160-180
+  for (std::uint64_t i = 0; i < 400; ++i) {
+    const Junction j = vela::census::GenerateJunction(Profile::Bends, 3, i);
+    SCOPED_TRACE(j.name);
+    ASSERT_TRUE(j.bend);
+    ASSERT_EQ(j.farPoints.size(), 2u);
+    const double opening = vela::census::SmallestNeighbourAngleDeg(j);
+    // Each runner leaves the plane by up to 5 degrees.
+    ASSERT_GE(opening, 20.0 - 10.0);
+    ASSERT_LE(opening, 180.0);
+    ++byTwenty[static_cast<size_t>(std::clamp((opening - 20.0) / 20.0, 0.0, 7.0))];
+    const auto [lo, hi] = std::minmax_element(j.radii.begin(), j.radii.end());
+    EXPECT_LE(*hi / *lo, 1.15 * 1.1 / (0.85 * 0.9));
+  }
+  for (const int count : byTwenty) EXPECT_GT(count, 25) << "every opening occurs";
+  EXPECT_EQ(vela::census::GenerateJunction(Profile::Bends, 3, 0).name, "bends-s3-i0");
+  EXPECT_EQ(vela::census::ProfileFromName("bends"), Profile::Bends);
 }
 
 #ifdef VELA_CENSUS_HAS_MESH_IO

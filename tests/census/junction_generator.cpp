@@ -32,10 +32,19 @@ std::uint64_t SplitMix(std::uint64_t x) {
 // differ between standard libraries, and a seed must name the same junction
 // on every machine.
 class Draw {
+  static std::uint64_t Salt(Profile profile) {
+    switch (profile) {
+      case Profile::Broad: return 0xB40Du;
+      case Profile::Bends: return 0xBE4Du;
+      case Profile::Plausible: break;
+    }
+    return 0x9A1Eu;
+  }
+
 public:
   Draw(Profile profile, std::uint64_t seed, std::uint64_t index)
       : m_engine(SplitMix(SplitMix(seed) ^ SplitMix(index + 0x5151) ^
-                          (profile == Profile::Broad ? 0xB40Du : 0x9A1Eu))) {}
+                          Salt(profile))) {}
 
   // Uniform in [0, 1).
   double Unit() { return static_cast<double>(m_engine() >> 11) * 0x1.0p-53; }
@@ -172,14 +181,16 @@ void PlaceRunners(Draw& d, const std::vector<Vec>& dirs, const std::vector<doubl
   }
 }
 
-Junction Plausible(Draw& d) {
+// A plausible junction of n runners (2 to 8 when n is 0); a bend opens
+// between minOpening and maxOpening degrees.
+Junction Plausible(Draw& d, int n = 0, double minOpening = 45.0, double maxOpening = 170.0) {
   Junction j;
-  const int n = d.Int(2, 8);
+  if (n == 0) n = d.Int(2, 8);
   j.bend = n == 2;
   j.center = {d.Uniform(-100, 100), d.Uniform(-100, 100), d.Uniform(-100, 100)};
   const Frame f = RandomFrame(d);
   const std::vector<double> azimuths =
-      j.bend ? std::vector<double>{0.0, d.Uniform(45.0, 170.0)} : EvenAzimuths(d, n, 0.15);
+      j.bend ? std::vector<double>{0.0, d.Uniform(minOpening, maxOpening)} : EvenAzimuths(d, n, 0.15);
   std::vector<Vec> dirs;
   for (double a : azimuths) dirs.push_back(f.Direction(a, d.Uniform(-5.0, 5.0)));
   const double base = d.LogUniform(0.5, 5.0);
@@ -245,17 +256,26 @@ void WriteList(std::ostream& out, const std::vector<double>& values) {
 
 }  // namespace
 
-const char* ProfileName(Profile profile) { return profile == Profile::Broad ? "broad" : "plausible"; }
+const char* ProfileName(Profile profile) {
+  switch (profile) {
+    case Profile::Broad: return "broad";
+    case Profile::Bends: return "bends";
+    case Profile::Plausible: break;
+  }
+  return "plausible";
+}
 
 std::optional<Profile> ProfileFromName(const std::string& name) {
-  if (name == "plausible") return Profile::Plausible;
-  if (name == "broad") return Profile::Broad;
+  for (const Profile profile : {Profile::Plausible, Profile::Broad, Profile::Bends})
+    if (name == ProfileName(profile)) return profile;
   return std::nullopt;
 }
 
 Junction GenerateJunction(Profile profile, std::uint64_t seed, std::uint64_t index) {
   Draw d(profile, seed, index);
-  Junction j = profile == Profile::Broad ? Broad(d) : Plausible(d);
+  Junction j = profile == Profile::Broad   ? Broad(d)
+               : profile == Profile::Bends ? Plausible(d, 2, 20.0, 180.0)
+                                           : Plausible(d);
   j.name = std::string(ProfileName(profile)) + "-s" + std::to_string(seed) + "-i" + std::to_string(index);
   return j;
 }

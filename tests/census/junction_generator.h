@@ -11,6 +11,9 @@
 //              face: near-planar to fully 3D directions, neighbours 1 to 180
 //              degrees apart, radius ratios up to 6, tapers up to 40 %, fine
 //              sections, and now and then an odd first ring (to be refused).
+//   bends      plausible bends alone, of every opening from 20 degrees (a
+//              hairpin, its runners running back side by side) to 180 (a
+//              straight pass): the junctions most likely to have sharp turns.
 
 #include "../junction_fixtures.h"
 
@@ -21,9 +24,9 @@
 
 namespace vela::census {
 
-enum class Profile { Plausible, Broad };
+enum class Profile { Plausible, Broad, Bends };
 
-// "plausible" or "broad".
+// "plausible", "broad" or "bends".
 const char* ProfileName(Profile profile);
 // The profile named name, or nothing for an unknown name.
 std::optional<Profile> ProfileFromName(const std::string& name);
