@@ -153,12 +153,6 @@ JunctionOutcome MeshImprovedNWay(const JunctionSettings& settings, const Junctio
   return planar;
 }
 
-// The floors a flow solver wants of a junction: no cell flatter than this
-// scaled Jacobian at any corner, and the wall no further outside the channel
-// than this share of the local radius.
-constexpr double kSolverCorner = 0.2;
-constexpr double kSolverWall = 0.02;
-
 // How a finished mesh stands against those floors.
 struct Standing {
   double worst = 1.0;  // the smallest corner scaled Jacobian

@@ -31,6 +31,15 @@ constexpr int kWallPasses = 3;
 // The floor a solver wants, with a margin: moving the wall may cost a cell
 // shape down to it, no further; a cell below it already may not lose any.
 constexpr double kKeepCorner = 0.25;
+// Where the wall stays further outside the channel than a solver's floor
+// after those moves (runners overlapping at a hairpin, whose cells there are
+// poor as swept), it is moved again on easier terms: a wall outside is a
+// channel the mould does not have, a poorer cell only a harder one for the
+// solver. A cell under the solver's floor may then lose up to kWallCost of
+// its shape, and, in a mesh with such a cell, any other may fall to the
+// floor itself, no further.
+constexpr double kWallCost = 0.5;
+constexpr int kEasierWallPasses = 5;
 // No edge may shrink under this share of its length as swept.
 constexpr double kKeepEdge = 0.5;
 // Cells under this are smoothed; the search stops when none is left.
@@ -449,6 +458,13 @@ public:
 
   void FollowWall();
   void Smooth();
+  // The easier terms for the wall's moves from now on.
+  void EaseWallFloors() {
+    const double kept = WorstCell() < kSolverCorner ? kSolverCorner : kKeepCorner;
+    m_wallFloor.resize(m_quality.size());
+    for (size_t e = 0; e < m_quality.size(); ++e)
+      m_wallFloor[e] = m_quality[e] < kSolverCorner ? (1.0 - kWallCost) * m_quality[e] : kept;
+  }
 
 private:
   // A cell's shape: its worst corner, and where faces are judged as a
@@ -579,6 +595,7 @@ private:
   std::vector<char> m_wall;
   const std::vector<int> m_across;  // FacesAcross
   std::vector<double> m_quality;
+  std::vector<double> m_wallFloor;  // each cell's floor for the wall's moves on easier terms
   std::vector<std::uint32_t> m_upright;  // each cell's upright splits as swept (FaceTetMask)
   std::vector<CellGeometry> m_cells;     // each cell's faces and centre, as the nodes stand
   std::vector<double> m_skew;            // each face's skewness as swept, by FacesAcross's slots
@@ -663,7 +680,9 @@ void Improver::FollowWall() {
     for (size_t cell : cells) {
       const Element& e = m_mesh.elements[cell];
       const double worst = CellQuality(cell);
-      if (worst >= std::min(kKeepCorner, m_quality[cell]) && KeepsUpright(cell) && KeepsSkew(cell)) continue;
+      const double eased = m_wallFloor.empty() ? kKeepCorner : m_wallFloor[cell];
+      const double floor = std::min({kKeepCorner, m_quality[cell], eased});
+      if (worst >= floor && KeepsUpright(cell) && KeepsSkew(cell)) continue;
       kept = false;
       for (int c = 0; c < e.CornerCount(); ++c) {
         double& s = share[static_cast<size_t>(CornerOf(e, c))];
@@ -950,6 +969,13 @@ ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std:
   for (int pass = 0; pass < kWallPasses && improver.Wall() > kOnWall; ++pass) {
     improver.FollowWall();
     improver.Smooth();
+  }
+  if (improver.Wall() > kSolverWall) {
+    improver.EaseWallFloors();
+    for (int pass = 0; pass < kEasierWallPasses && improver.Wall() > kOnWall; ++pass) {
+      improver.FollowWall();
+      improver.Smooth();
+    }
   }
   report.worstAfter = improver.WorstCell();
   report.wallAfter = improver.Wall();

@@ -19,7 +19,12 @@
 // when it had less), no corner may turn over and no edge may shrink to half
 // its length, and no cell whose centre lay inside every face's triangles
 // (a finite-volume solver's split of it into tetrahedra) may lose that: a
-// move that would is taken part way or not at all. The fixed
+// move that would is taken part way or not at all. Where that leaves the
+// wall more than 2 % of the radius outside (a hairpin's overlapping runners,
+// whose cells there are poor as swept), the wall moves again on easier
+// terms: a cell already under the solver's floor may lose up to half its
+// shape, and, in a mesh with such a cell, any other may fall to the floor
+// without the margin. The fixed
 // nodes (the far-end sections, so that runners join them node for node, and
 // the centre's node) never move.
 
@@ -29,6 +34,12 @@
 #include <vector>
 
 namespace vela {
+
+// The floors a flow solver wants of a junction: no cell flatter than this
+// scaled Jacobian at any corner, and the wall no further outside the channel
+// than this share of the local radius.
+constexpr double kSolverCorner = 0.2;
+constexpr double kSolverWall = 0.02;
 
 // A runner as machined: a tapered cylinder from the junction centre to its
 // far point, with a ball of its radius at each end.
