@@ -265,10 +265,12 @@ INSTANTIATE_TEST_SUITE_P(Shards, ImprovedCensus, testing::Range<std::uint64_t>(0
 // of opening up every wall lies within 2 % of the channel. Hairpins, whose
 // runners overlap for several radii, keep cells too poor for the wall's
 // usual moves; where those leave it more than 2 % outside, it is moved again
-// on easier terms, and at most a fifth of them keep it outside.
+// on easier terms, and at most a fifth of them keep it outside. The
+// sanitizer build meshes a tenth as many, too few to count that share.
 TEST(BendsCensus, WallsOnTheChannelHairpinsMostly) {
+  const std::uint64_t count = VELA_CENSUS_COUNT / 5;
   int hairpins = 0, hairpinWallsOut = 0;
-  for (std::uint64_t i = 0; i < 200; ++i) {
+  for (std::uint64_t i = 0; i < count; ++i) {
     const Junction j = vela::census::GenerateJunction(Profile::Bends, kCensusSeed, i);
     const vela::JunctionResult result = vela::MeshJunction(vela::host::InputOf(FileOf(j)));
     if (!result.ok()) {
@@ -290,8 +292,10 @@ TEST(BendsCensus, WallsOnTheChannelHairpinsMostly) {
       EXPECT_LE(wall, 0.02) << j.name;
     }
   }
-  EXPECT_GT(hairpins, 20);
-  EXPECT_LE(5 * hairpinWallsOut, hairpins);
+  if (count >= 200) {
+    EXPECT_GT(hairpins, 20);
+    EXPECT_LE(5 * hairpinWallsOut, hairpins);
+  }
   std::cout << "hairpins: " << hairpins << ", " << hairpinWallsOut << " with the wall over 2 % outside\n";
 }
 
