@@ -188,6 +188,35 @@ TEST_P(Census, EveryJunctionIsRefusedWithAReasonOrMeshedSoundly) {
                                  << listed.str();
 }
 
+// A junction through the value API: its mesh held free of faults by the
+// quality report, with its smallest scaled Jacobian and its wall's furthest
+// distance outside the channel, as a share of the local radius.
+struct Judged {
+  bool accepted = false;
+  vela::Refusal refused = vela::Refusal::None;  // why not, where not accepted
+  double smallest = 0.0, wall = 0.0;
+};
+
+Judged MeshAndJudge(const Junction& j, const vela::JunctionInput& input, bool asConstructed) {
+  vela::JunctionOptions options;
+  options.asConstructed = asConstructed;
+  const vela::JunctionResult result = vela::MeshJunction(input, options);
+  Judged judged;
+  judged.accepted = result.ok();
+  judged.refused = result.refusal.reason;
+  if (!judged.accepted) return judged;
+  MemoryMesh mesh;
+  WriteSolidMesh(result.mesh, mesh);
+  const vela::quality::QualityReport report = vela::quality::Assess(mesh, 0.0);
+  EXPECT_FALSE(vela::quality::HasFaults(report)) << j.name << ": " << vela::quality::DescribeFaults(report);
+  std::vector<vela::quality::MachinedRunner> channel;
+  for (size_t r = 0; r < input.farPoints.size(); ++r)
+    channel.push_back({input.center, input.farPoints[r], input.radii[2 * r + 1], input.radii[2 * r]});
+  judged.smallest = vela::quality::SmallestScaledJacobian(report);
+  judged.wall = vela::quality::AssessWall(mesh, channel).share;
+  return judged;
+}
+
 // The improved construction, the value API's default, over plausible
 // junctions, in shards that CTest runs side by side. Every junction is
 // sound; its wall is never more than 1 % of the radius further outside the
@@ -214,23 +243,14 @@ TEST_P(ImprovedCensus, SoundWallsOnTheChannelAndFewRunnersMeetTheFloors) {
   for (std::uint64_t i = shard * count / kImprovedShards; i < (shard + 1) * count / kImprovedShards; ++i) {
     const Junction j = vela::census::GenerateJunction(Profile::Plausible, kCensusSeed, i);
     const vela::JunctionInput input = vela::host::InputOf(FileOf(j));
-    std::vector<vela::quality::MachinedRunner> channel;
-    for (size_t r = 0; r < input.farPoints.size(); ++r)
-      channel.push_back({input.center, input.farPoints[r], input.radii[2 * r + 1], input.radii[2 * r]});
     double smallest[2] = {0, 0}, wall[2] = {0, 0};
     bool accepted = true;
     for (const bool asConstructed : {false, true}) {
-      vela::JunctionOptions options;
-      options.asConstructed = asConstructed;
-      const vela::JunctionResult result = vela::MeshJunction(input, options);
-      accepted = result.ok();
+      const Judged judged = MeshAndJudge(j, input, asConstructed);
+      accepted = judged.accepted;
       if (!accepted) break;
-      MemoryMesh mesh;
-      WriteSolidMesh(result.mesh, mesh);
-      const vela::quality::QualityReport report = vela::quality::Assess(mesh, 0.0);
-      EXPECT_FALSE(vela::quality::HasFaults(report)) << j.name << ": " << vela::quality::DescribeFaults(report);
-      smallest[asConstructed] = vela::quality::SmallestScaledJacobian(report);
-      wall[asConstructed] = vela::quality::AssessWall(mesh, channel).share;
+      smallest[asConstructed] = judged.smallest;
+      wall[asConstructed] = judged.wall;
     }
     if (!accepted) continue;
     EXPECT_LE(wall[0], wall[1] + 0.01) << j.name;
@@ -272,19 +292,12 @@ TEST(BendsCensus, WallsOnTheChannelHairpinsMostly) {
   int hairpins = 0, hairpinWallsOut = 0;
   for (std::uint64_t i = 0; i < count; ++i) {
     const Junction j = vela::census::GenerateJunction(Profile::Bends, kCensusSeed, i);
-    const vela::JunctionResult result = vela::MeshJunction(vela::host::InputOf(FileOf(j)));
-    if (!result.ok()) {
-      EXPECT_NE(result.refusal.reason, vela::Refusal::None) << j.name;
+    const Judged judged = MeshAndJudge(j, vela::host::InputOf(FileOf(j)), false);
+    if (!judged.accepted) {
+      EXPECT_NE(judged.refused, vela::Refusal::None) << j.name;
       continue;
     }
-    MemoryMesh mesh;
-    WriteSolidMesh(result.mesh, mesh);
-    const vela::quality::QualityReport report = vela::quality::Assess(mesh, 0.0);
-    EXPECT_FALSE(vela::quality::HasFaults(report)) << j.name << ": " << vela::quality::DescribeFaults(report);
-    std::vector<vela::quality::MachinedRunner> channel;
-    for (size_t r = 0; r < j.farPoints.size(); ++r)
-      channel.push_back({j.center, j.farPoints[r], j.radii[2 * r + 1], j.radii[2 * r]});
-    const double wall = vela::quality::AssessWall(mesh, channel).share;
+    const double wall = judged.wall;
     if (vela::census::SmallestNeighbourAngleDeg(j) < 45.0) {
       ++hairpins;
       hairpinWallsOut += wall > 0.02;
