@@ -50,8 +50,8 @@ const std::vector<std::array<int, 4>>& CornerFrames(ElementKind kind) {
 // and the pyramid are scored by Verdict's own formulas below.)
 double IdealFactor(ElementKind kind) { return kind == ElementKind::Prism ? 2.0 / std::sqrt(3.0) : 1.0; }
 
-const Vec& NodeOf(const MemoryMesh& mesh, const MeshElement& e, int corner) {
-  return mesh.nodes[static_cast<size_t>(e.nodes[static_cast<size_t>(corner)])];
+const Vec& NodeOf(const std::vector<Vec>& nodes, const MeshElement& e, int corner) {
+  return nodes[static_cast<size_t>(e.nodes[static_cast<size_t>(corner)])];
 }
 
 // A corner whose measure overflows (finite coordinates beyond about 1e100)
@@ -74,8 +74,8 @@ double TetraScaledJacobian(const Vec& p0, const Vec& p1, const Vec& p2, const Ve
   return std::clamp(Det(Sub(p1, p0), Sub(p2, p0), Sub(p3, p0)) / largest * std::sqrt(2.0), -1.0, 1.0);
 }
 
-double TetraScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
-  return TetraScaledJacobian(NodeOf(mesh, e, 0), NodeOf(mesh, e, 1), NodeOf(mesh, e, 2), NodeOf(mesh, e, 3));
+double TetraScaledJacobian(const std::vector<Vec>& nodes, const MeshElement& e) {
+  return TetraScaledJacobian(NodeOf(nodes, e, 0), NodeOf(nodes, e, 1), NodeOf(nodes, e, 2), NodeOf(nodes, e, 3));
 }
 
 // Verdict's pyramid: the base's two diagonals cut it into four tetrahedra
@@ -85,22 +85,22 @@ double TetraScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
 // back below 1 by as much as it overshoots: 1 stays the ideal. Verdict
 // reports 0 for a pyramid inside out; the sign is kept here, as for the other
 // kinds, so that the mirror image of the ideal pyramid scores -1.
-double PyramidScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
+double PyramidScaledJacobian(const std::vector<Vec>& nodes, const MeshElement& e) {
   static const int kBaseTriangles[4][3] = {{0, 1, 2}, {0, 2, 3}, {0, 1, 3}, {1, 2, 3}};
-  const Vec& apex = NodeOf(mesh, e, 4);
+  const Vec& apex = NodeOf(nodes, e, 4);
   double smallest = std::numeric_limits<double>::infinity();
   for (const auto& t : kBaseTriangles)
-    smallest = std::min(smallest, TetraScaledJacobian(NodeOf(mesh, e, t[0]), NodeOf(mesh, e, t[1]),
-                                                      NodeOf(mesh, e, t[2]), apex));
+    smallest = std::min(smallest, TetraScaledJacobian(NodeOf(nodes, e, t[0]), NodeOf(nodes, e, t[1]),
+                                                      NodeOf(nodes, e, t[2]), apex));
   const double scaled = smallest * std::sqrt(2.0);
   return std::clamp(scaled > 1.0 ? 2.0 - scaled : scaled, -1.0, 1.0);
 }
 
 // The hexahedron's centre: its three principal axes.
-double HexaCentreJacobian(const MemoryMesh& mesh, const MeshElement& e) {
+double HexaCentreJacobian(const std::vector<Vec>& nodes, const MeshElement& e) {
   auto sum = [&](std::initializer_list<int> corners) {
     Vec s{0, 0, 0};
-    for (int c : corners) s = Add(s, NodeOf(mesh, e, c));
+    for (int c : corners) s = Add(s, NodeOf(nodes, e, c));
     return s;
   };
   const Vec xi = Sub(sum({1, 2, 5, 6}), sum({0, 3, 4, 7}));
@@ -175,40 +175,42 @@ namespace {
 
 // The smallest of measure(edge1, edge2, edge3) over the element's corner frames.
 template <class Measure>
-double SmallestOverCorners(const MemoryMesh& mesh, const MeshElement& e, Measure measure) {
+double SmallestOverCorners(const std::vector<Vec>& nodes, const MeshElement& e, Measure measure) {
   double smallest = std::numeric_limits<double>::infinity();
   for (const auto& f : CornerFrames(e.kind)) {
-    const Vec& p = NodeOf(mesh, e, f[0]);
-    smallest = std::min(smallest, measure(Sub(NodeOf(mesh, e, f[1]), p), Sub(NodeOf(mesh, e, f[2]), p),
-                                          Sub(NodeOf(mesh, e, f[3]), p)));
+    const Vec& p = NodeOf(nodes, e, f[0]);
+    smallest = std::min(smallest, measure(Sub(NodeOf(nodes, e, f[1]), p), Sub(NodeOf(nodes, e, f[2]), p),
+                                          Sub(NodeOf(nodes, e, f[3]), p)));
   }
   return smallest;
 }
 
 // The smallest corner determinant over the three edge lengths: the corner
 // Jacobian free of the element's size.
-double MinNormalisedCornerJacobian(const MemoryMesh& mesh, const MeshElement& e) {
-  return SmallestOverCorners(mesh, e, NormalisedDet);
+double MinNormalisedCornerJacobian(const std::vector<Vec>& nodes, const MeshElement& e) {
+  return SmallestOverCorners(nodes, e, NormalisedDet);
 }
 
 // The scaled Jacobian of an element whose smallest normalised corner
 // Jacobian is already known.
-double ScaledJacobianFrom(const MemoryMesh& mesh, const MeshElement& e, double smallestCorner) {
-  if (e.kind == ElementKind::Tetra) return TetraScaledJacobian(mesh, e);
-  if (e.kind == ElementKind::Pyramid) return PyramidScaledJacobian(mesh, e);
-  if (e.kind == ElementKind::Hexa) smallestCorner = std::min(smallestCorner, HexaCentreJacobian(mesh, e));
+double ScaledJacobianFrom(const std::vector<Vec>& nodes, const MeshElement& e, double smallestCorner) {
+  if (e.kind == ElementKind::Tetra) return TetraScaledJacobian(nodes, e);
+  if (e.kind == ElementKind::Pyramid) return PyramidScaledJacobian(nodes, e);
+  if (e.kind == ElementKind::Hexa) smallestCorner = std::min(smallestCorner, HexaCentreJacobian(nodes, e));
   return std::clamp(smallestCorner * IdealFactor(e.kind), -1.0, 1.0);
 }
 
 }  // namespace
 
 double MinCornerJacobian(const MemoryMesh& mesh, const MeshElement& e) {
-  return SmallestOverCorners(mesh, e, Det);
+  return SmallestOverCorners(mesh.nodes, e, Det);
 }
 
-double ScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) {
-  return ScaledJacobianFrom(mesh, e, MinNormalisedCornerJacobian(mesh, e));
+double ScaledJacobian(const std::vector<std::array<double, 3>>& nodes, const MeshElement& e) {
+  return ScaledJacobianFrom(nodes, e, MinNormalisedCornerJacobian(nodes, e));
 }
+
+double ScaledJacobian(const MemoryMesh& mesh, const MeshElement& e) { return ScaledJacobian(mesh.nodes, e); }
 
 namespace {
 
@@ -217,13 +219,13 @@ namespace {
 // split for both elements sharing a face, so internal faces cancel exactly.
 double SignedVolume(const MemoryMesh& mesh, const MeshElement& e) {
   Vec centre{0, 0, 0};
-  for (int k = 0; k < e.CornerCount(); ++k) centre = Add(centre, NodeOf(mesh, e, k));
+  for (int k = 0; k < e.CornerCount(); ++k) centre = Add(centre, NodeOf(mesh.nodes, e, k));
   for (double& c : centre) c /= e.CornerCount();
   double volume = 0.0;
   const detail::FaceTable& table = detail::LocalFaces(e.kind);
   for (int f = 0; f < table.count; ++f) {
     const detail::LocalFace& face = table.faces[static_cast<size_t>(f)];
-    auto node = [&](int i) { return NodeOf(mesh, e, face.corners[static_cast<size_t>(i % face.size)]); };
+    auto node = [&](int i) { return NodeOf(mesh.nodes, e, face.corners[static_cast<size_t>(i % face.size)]); };
     if (face.size == 3) {
       volume += Det(Sub(node(0), centre), Sub(node(1), centre), Sub(node(2), centre)) / 6.0;
       continue;
@@ -288,8 +290,8 @@ ElementStates JudgeElements(const MemoryMesh& mesh, const std::vector<char>& fin
       finite[i] = 1;
       // Size-free, with a rounding margin: an exactly flat element turned in
       // space must not come out inverted.
-      corners[i] = MinNormalisedCornerJacobian(mesh, e);
-      r.scaledJacobian[i] = ScaledJacobianFrom(mesh, e, corners[i]);
+      corners[i] = MinNormalisedCornerJacobian(mesh.nodes, e);
+      r.scaledJacobian[i] = ScaledJacobianFrom(mesh.nodes, e, corners[i]);
       volumes[i] = SignedVolume(mesh, e);
     }
   });

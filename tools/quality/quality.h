@@ -200,8 +200,10 @@ std::string DescribeFaults(const QualityReport& report);
 // The smallest corner Jacobian of an element (negative when inverted).
 double MinCornerJacobian(const MemoryMesh& mesh, const MeshElement& element);
 
-// The element's scaled Jacobian, as defined above.
+// The element's scaled Jacobian, as defined above; of an element of the
+// given nodes, for a caller that holds them outside a MemoryMesh.
 double ScaledJacobian(const MemoryMesh& mesh, const MeshElement& element);
+double ScaledJacobian(const std::vector<std::array<double, 3>>& nodes, const MeshElement& element);
 
 // The element's faces, each turning counter-clockwise seen from outside the
 // element (node indices of the mesh; three or four corners).

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -58,20 +59,24 @@ std::vector<VtuArray> Names(const std::vector<std::string>& names) {
 // so that one section per cell type, which MED and others need, loses nothing.
 // A volume's cells carry "kind" (the corner count) and "scaled_jacobian" too,
 // as a junction's do: what a viewer colours the cells by, and what check
-// reads the kinds from.
-std::string Grid(const SystemMesh& mesh, const std::vector<std::string>& names,
-                 const std::vector<VtkCell>& cells, const char* valueName, bool binary, const std::string& units,
+// reads the kinds from. cellAt(i) gives cell i of count; it is asked twice
+// a cell rather than the cells held, which on a large system would be a
+// copy of the mesh's elements half again their size.
+template <class CellAt>
+std::string Grid(const SystemMesh& mesh, const std::vector<std::string>& names, size_t count, CellAt cellAt,
+                 const char* valueName, bool binary, const std::string& units,
                  const std::vector<double>* scaledJacobian = nullptr) {
-  // Grouped by a counting sort on the type, each type's cells in mesh order.
-  std::array<size_t, 257> at{};
-  for (const VtkCell& cell : cells) ++at[static_cast<size_t>(cell.type & 0xff) + 1];
-  for (size_t t = 0; t < 256; ++t) at[t + 1] += at[t];
-  std::vector<size_t> order(cells.size());
-  for (size_t i = 0; i < cells.size(); ++i) order[at[static_cast<size_t>(cells[i].type & 0xff)]++] = i;
+  std::vector<std::uint8_t> typeOf(count);
+  std::array<bool, 256> present{};
   size_t corners = 0;
-  for (const VtkCell& cell : cells) corners += static_cast<size_t>(cell.corners);
+  for (size_t i = 0; i < count; ++i) {
+    const VtkCell cell = cellAt(i);
+    typeOf[i] = static_cast<std::uint8_t>(cell.type & 0xff);
+    present[typeOf[i]] = true;
+    corners += static_cast<size_t>(cell.corners);
+  }
   VtuGrid grid;
-  StartCells(grid, cells.size(), corners);
+  StartCells(grid, count, corners);
   grid.fieldData = Names(names);
   for (VtuArray& field : UnitsField(units)) grid.fieldData.push_back(std::move(field));
   grid.points = &mesh.nodes;
@@ -79,17 +84,29 @@ std::string Grid(const SystemMesh& mesh, const std::vector<std::string>& names,
   VtuArray element{"element", VtkType::Int32, 1, {}, {}};
   VtuArray kind{"kind", VtkType::Int32, 1, {}, {}};
   VtuArray quality{"scaled_jacobian", VtkType::Float64, 1, {}, {}};
-  for (const size_t i : order) {
-    const VtkCell& cell = cells[i];
-    grid.connectivity.integers.insert(grid.connectivity.integers.end(), cell.nodes.begin(),
-                                      cell.nodes.begin() + cell.corners);
-    grid.offsets.integers.push_back(static_cast<std::int32_t>(grid.connectivity.integers.size()));
-    grid.types.integers.push_back(cell.type);
-    value.integers.push_back(cell.value);
-    element.integers.push_back(static_cast<std::int32_t>(i));
-    if (scaledJacobian) {
-      kind.integers.push_back(cell.corners);
-      quality.reals.push_back((*scaledJacobian)[i]);
+  value.integers.reserve(count);
+  element.integers.reserve(count);
+  if (scaledJacobian) {
+    kind.integers.reserve(count);
+    quality.reals.reserve(count);
+  }
+  // A pass over the cells for each type there is, of which a mesh has four
+  // at most: no order of the cells to hold.
+  for (size_t type = 0; type < present.size(); ++type) {
+    if (!present[type]) continue;
+    for (size_t i = 0; i < count; ++i) {
+      if (typeOf[i] != type) continue;
+      const VtkCell cell = cellAt(i);
+      grid.connectivity.integers.insert(grid.connectivity.integers.end(), cell.nodes.begin(),
+                                        cell.nodes.begin() + cell.corners);
+      grid.offsets.integers.push_back(static_cast<std::int32_t>(grid.connectivity.integers.size()));
+      grid.types.integers.push_back(cell.type);
+      value.integers.push_back(cell.value);
+      element.integers.push_back(static_cast<std::int32_t>(i));
+      if (scaledJacobian) {
+        kind.integers.push_back(cell.corners);
+        quality.reals.push_back((*scaledJacobian)[i]);
+      }
     }
   }
   grid.cellData = {std::move(value), std::move(element)};
@@ -104,14 +121,12 @@ std::string Grid(const SystemMesh& mesh, const std::vector<std::string>& names,
 // summary names is the one the viewer shows: each element's own, so they
 // are shared out between the cores, a share each.
 std::vector<double> ScaledJacobians(const SystemMesh& mesh) {
-  MemoryMesh solid;  // the nodes are all the measure reads of the mesh
-  solid.nodes = mesh.nodes;
   std::vector<double> values(mesh.elements.size());
   const size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
   const size_t share = (values.size() + threads - 1) / threads;
   const auto measure = [&](size_t t) {
     const size_t end = std::min(values.size(), (t + 1) * share);
-    for (size_t e = t * share; e < end; ++e) values[e] = quality::ScaledJacobian(solid, AsMeshElement(mesh.elements[e]));
+    for (size_t e = t * share; e < end; ++e) values[e] = quality::ScaledJacobian(mesh.nodes, AsMeshElement(mesh.elements[e]));
   };
   std::vector<std::thread> workers;
   for (size_t t = 1; t < threads && t * share < values.size(); ++t) workers.emplace_back(measure, t);
@@ -123,30 +138,28 @@ std::vector<double> ScaledJacobians(const SystemMesh& mesh) {
 }  // namespace
 
 std::string FormatSystemVolumeVtu(const SystemMesh& mesh, bool binary, const std::string& units) {
-  std::vector<VtkCell> cells;
-  cells.reserve(mesh.elements.size());
-  for (const vela::system::SystemElement& element : mesh.elements) {
+  const auto cellAt = [&mesh](size_t i) {
+    const vela::system::SystemElement& element = mesh.elements[i];
     const MeshElement vtk = SwapWedgeCorners(AsMeshElement(element));
-    cells.push_back({VtkCellType(vtk.kind), element.corners, vtk.nodes, element.region});
-  }
+    return VtkCell{VtkCellType(vtk.kind), element.corners, vtk.nodes, element.region};
+  };
   std::vector<std::string> names;
   for (const vela::system::Region& region : mesh.regions) names.push_back(region.name);
   const std::vector<double> scaledJacobian = ScaledJacobians(mesh);
-  return Grid(mesh, names, cells, "region", binary, units, &scaledJacobian);
+  return Grid(mesh, names, mesh.elements.size(), cellAt, "region", binary, units, &scaledJacobian);
 }
 
 std::string FormatSystemPatchesVtu(const SystemMesh& mesh, bool binary, const std::string& units) {
   // Faces are wound outward, which is what VTK's right-hand rule takes as
   // their normal: they go in as they are.
-  std::vector<VtkCell> cells;
-  cells.reserve(mesh.faces.size());
-  for (const vela::system::BoundaryFace& face : mesh.faces) {
+  const auto cellAt = [&mesh](size_t i) {
+    const vela::system::BoundaryFace& face = mesh.faces[i];
     VtkCell cell{face.corners == 3 ? kVtkTriangle : kVtkQuad, face.corners, {}, face.patch};
     cell.nodes.fill(-1);
     std::copy(face.nodes.begin(), face.nodes.end(), cell.nodes.begin());
-    cells.push_back(cell);
-  }
-  return Grid(mesh, mesh.patches, cells, "patch", binary, units);
+    return cell;
+  };
+  return Grid(mesh, mesh.patches, mesh.faces.size(), cellAt, "patch", binary, units);
 }
 
 }  // namespace vela::io::detail
