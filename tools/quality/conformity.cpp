@@ -145,43 +145,79 @@ SortedUses SortFaceUses(const MemoryMesh& mesh, const std::vector<char>& hasFace
   return sorted;
 }
 
-// What one range of nodes' uses share, to be put together in range order.
+// What one range of nodes' uses share beyond the sound faces, to be put
+// together in range order.
 struct SharedRange {
-  std::vector<BoundaryFace> boundary;
-  std::vector<InternalFace> internal;
+  size_t boundary = 0, pairs = 0;  // faces used once, and twice
+  size_t internal = 0;             // the pairs in opposite turns
   long long overShared = 0, sameTurn = 0;
   std::vector<int> overSharedElements, sameTurnElements;
   std::vector<std::pair<int, int>> joins;  // of the faces shared the wrong way
 };
+
+// Calls visit(first, last) for each face's uses in the range of nodes
+// [begin, end): uses[first, last) share one key.
+template <class Visit>
+void EachFace(const SortedUses& sorted, size_t begin, size_t end, Visit&& visit) {
+  const auto& uses = sorted.uses;
+  const size_t last = sorted.start[end];
+  for (size_t i = sorted.start[begin]; i < last;) {
+    size_t j = i + 1;
+    while (j < last && SameKey(uses[j], uses[i])) ++j;
+    visit(i, j);
+    i = j;
+  }
+}
 
 // Faces shared by three or more and faces shared in the same turn; joins the
 // elements that share a face; returns the faces only one element uses and
 // those two share soundly, with every element's faces numbered. A face's
 // uses all lie in the group of its smallest corner, so that ranges of nodes
 // are matched on their own.
+//
+// The faces are counted first and then written straight into their places:
+// on a large system the lists run to gigabytes, and lists grown range by
+// range and then copied would touch twice that in fresh memory.
 FaceSharing ShareFaces(const MemoryMesh& mesh, const SortedUses& sorted, int threads, QualityReport& r,
                        Pieces& pieces) {
   const size_t nodes = sorted.start.size() - 1;
   std::vector<SharedRange> ranges((nodes + kRangeLength - 1) / kRangeLength);
   ForRanges(threads, nodes, [&](size_t begin, size_t end, int) {
     SharedRange& out = ranges[begin / kRangeLength];
+    EachFace(sorted, begin, end, [&](size_t first, size_t last) {
+      out.boundary += last - first == 1 ? 1 : 0;
+      out.pairs += last - first == 2 ? 1 : 0;
+    });
+  });
+  // Every pair gets a place; pairs in the same turn leave theirs empty, and
+  // the faces after them move up once all are written.
+  std::vector<size_t> pairAt(ranges.size() + 1, 0), boundaryAt(ranges.size() + 1, 0);
+  for (size_t k = 0; k < ranges.size(); ++k) {
+    pairAt[k + 1] = pairAt[k] + ranges[k].pairs;
+    boundaryAt[k + 1] = boundaryAt[k] + ranges[k].boundary;
+  }
+  FaceSharing sharing;
+  sharing.internal.resize(pairAt.back());
+  sharing.boundary.resize(boundaryAt.back());
+  ForRanges(threads, nodes, [&](size_t begin, size_t end, int) {
+    SharedRange& out = ranges[begin / kRangeLength];
+    BoundaryFace* boundary = sharing.boundary.data() + boundaryAt[begin / kRangeLength];
+    InternalFace* internal = sharing.internal.data() + pairAt[begin / kRangeLength];
     const auto& uses = sorted.uses;
-    const size_t last = sorted.start[end];
-    for (size_t i = sorted.start[begin]; i < last;) {
-      size_t j = i + 1;
-      while (j < last && SameKey(uses[j], uses[i])) ++j;
+    EachFace(sorted, begin, end, [&](size_t i, size_t j) {
       const FaceUse& a = uses[i];
       const MeshElement& ea = mesh.elements[static_cast<size_t>(a.element)];
       const LocalFace& local = LocalFaces(ea.kind).faces[static_cast<size_t>(a.face)];
       if (j - i == 1) {
-        out.boundary.push_back({local.size, Cycle(ea, local), a.element, static_cast<std::uint8_t>(a.face)});
+        *boundary++ = {local.size, Cycle(ea, local), a.element, static_cast<std::uint8_t>(a.face)};
       } else if (j - i == 2) {
         const FaceUse& b = uses[i + 1];
         const MeshElement& eb = mesh.elements[static_cast<size_t>(b.element)];
         const std::array<int, 4> cycle = Cycle(ea, local);
         if (OppositeTurns(local.size, cycle, Cycle(eb, LocalFaces(eb.kind).faces[static_cast<size_t>(b.face)]))) {
-          out.internal.push_back({local.size, cycle, a.element, b.element, static_cast<std::uint8_t>(a.face),
-                                  static_cast<std::uint8_t>(b.face)});
+          *internal++ = {local.size, cycle, a.element, b.element, static_cast<std::uint8_t>(a.face),
+                         static_cast<std::uint8_t>(b.face)};
+          ++out.internal;
         } else {
           ++out.sameTurn;
           out.sameTurnElements.insert(out.sameTurnElements.end(), {a.element, b.element});
@@ -194,46 +230,36 @@ FaceSharing ShareFaces(const MemoryMesh& mesh, const SortedUses& sorted, int thr
           if (k > i) out.joins.push_back({uses[k].element, a.element});
         }
       }
-      i = j;
-    }
+    });
   });
-
-  FaceSharing sharing;
-  std::vector<size_t> internalAt(ranges.size() + 1, 0), boundaryAt(ranges.size() + 1, 0);
+  // Only a mesh with faces shared in the same turn has gaps to close.
+  size_t internalCount = 0;
   for (size_t k = 0; k < ranges.size(); ++k) {
-    internalAt[k + 1] = internalAt[k] + ranges[k].internal.size();
-    boundaryAt[k + 1] = boundaryAt[k] + ranges[k].boundary.size();
+    if (internalCount != pairAt[k])
+      std::copy(sharing.internal.begin() + static_cast<long>(pairAt[k]),
+                sharing.internal.begin() + static_cast<long>(pairAt[k] + ranges[k].internal),
+                sharing.internal.begin() + static_cast<long>(internalCount));
+    internalCount += ranges[k].internal;
   }
-  const size_t internalCount = internalAt.back();
   sharing.internal.resize(internalCount);
-  sharing.boundary.resize(boundaryAt.back());
+  // Each element's face is one face only, so no two faces write the same entry.
   sharing.cellFaces.resize(kMostFaces * mesh.elements.size());
   ForRanges(threads, mesh.elements.size(), [&](size_t begin, size_t end, int) {
     std::fill(sharing.cellFaces.begin() + static_cast<long>(kMostFaces * begin),
               sharing.cellFaces.begin() + static_cast<long>(kMostFaces * end), -1);
   });
-  // One range of nodes' faces at a time: each element's face is one face
-  // only, so no two threads write the same entry.
   const auto number = [&](int element, std::uint8_t face, size_t index) {
     sharing.cellFaces[kMostFaces * static_cast<size_t>(element) + face] = static_cast<int>(index);
   };
-  ForRanges(threads, ranges.size(), [&](size_t begin, size_t end, int) {
-    for (size_t k = begin; k < end; ++k) {
-      SharedRange& range = ranges[k];
-      for (size_t i = 0; i < range.internal.size(); ++i) {
-        const InternalFace& f = range.internal[i];
-        sharing.internal[internalAt[k] + i] = f;
-        number(f.owner, f.ownerFace, internalAt[k] + i);
-        number(f.neighbour, f.neighbourFace, internalAt[k] + i);
-      }
-      for (size_t i = 0; i < range.boundary.size(); ++i) {
-        const BoundaryFace& f = range.boundary[i];
-        sharing.boundary[boundaryAt[k] + i] = f;
-        number(f.element, f.face, internalCount + boundaryAt[k] + i);
-      }
-      range.internal = {};
-      range.boundary = {};
+  ForRanges(threads, internalCount, [&](size_t begin, size_t end, int) {
+    for (size_t i = begin; i < end; ++i) {
+      const InternalFace& f = sharing.internal[i];
+      number(f.owner, f.ownerFace, i);
+      number(f.neighbour, f.neighbourFace, i);
     }
+  });
+  ForRanges(threads, sharing.boundary.size(), [&](size_t begin, size_t end, int) {
+    for (size_t i = begin; i < end; ++i) number(sharing.boundary[i].element, sharing.boundary[i].face, internalCount + i);
   });
 
   FaultList& overShared = r.faults[static_cast<size_t>(Fault::OverSharedFace)];
