@@ -3,6 +3,7 @@
 #include "hand_meshes.h"
 #include "channel.h"
 #include "quality.h"
+#include "quality_detail.h"
 #include "quality_json.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <functional>
 #include <iomanip>
+#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -366,4 +368,105 @@ TEST(WallReport, MeasuresTheDistanceOutsideTheMachinedChannelAgainstTheLocalRadi
   // Judged against the local radius: 0.5 beyond a radius of 2 is the worse.
   EXPECT_NEAR(wall.share, 0.5 / 2.0, 1e-12);
   EXPECT_EQ(wall.node, 2);
+}
+
+// The faces are matched in ranges of nodes, each range's written into places
+// counted beforehand; a pair of elements on the same side of a face leaves
+// its place empty, and the faces after it move up. Against a match of every
+// face with every other: a warped block of a few ranges behind a row of such
+// pairs, numbered first so that every later face moves, must give each face
+// once, in its class, with its number in the cells on both of its sides.
+TEST(FaceMatching, EveryFaceOnceAndNumberedFromBothSides) {
+  constexpr int kPairs = 20;
+  MemoryMesh m;
+  for (int k = 0; k < kPairs; ++k) {
+    const int first = m.GetNodeCount();
+    const double x = -3.0 * (k + 1);
+    for (const Point& p : {Point{x, 0, 0}, {x + 1, 0, 0}, {x, 1, 0}, {x + 0.25, 0.25, 1}, {x + 0.25, 0.25, 2}})
+      m.nodes.push_back(p);
+    AddElement(m, ElementKind::Tetra, {first, first + 1, first + 2, first + 3});
+    AddElement(m, ElementKind::Tetra, {first, first + 1, first + 2, first + 4});
+  }
+  const MemoryMesh block = Block(16, 16, 16);
+  const int shift = m.GetNodeCount();
+  for (const Point& p : block.nodes) m.nodes.push_back({p[0], p[1] + 0.01 * p[0] * p[2], p[2]});
+  for (MeshElement e : block.elements) {
+    for (int k = 0; k < e.CornerCount(); ++k) e.nodes[static_cast<size_t>(k)] += shift;
+    m.elements.push_back(e);
+  }
+  ASSERT_GT(m.nodes.size(), 2u * 2048u);
+
+  // Every use of every face by its sorted corners; a face's turn as its
+  // corners from the smallest.
+  struct Use {
+    int element, face;
+    std::vector<int> turn;
+  };
+  std::map<std::vector<int>, std::vector<Use>> uses;
+  for (size_t e = 0; e < m.elements.size(); ++e) {
+    const auto faces = vela::quality::OutwardFaces(m.elements[e]);
+    for (size_t f = 0; f < faces.size(); ++f) {
+      std::vector<int> key = faces[f];
+      std::sort(key.begin(), key.end());
+      std::vector<int> turn = faces[f];
+      std::rotate(turn.begin(), std::min_element(turn.begin(), turn.end()), turn.end());
+      uses[key].push_back({static_cast<int>(e), static_cast<int>(f), turn});
+    }
+  }
+  std::set<std::vector<int>> internal, boundary;  // key, then element and face numbers
+  int sameTurn = 0;
+  for (const auto& [key, used] : uses) {
+    if (used.size() == 1) {
+      std::vector<int> entry = used[0].turn;
+      entry.insert(entry.end(), {used[0].element, used[0].face});
+      boundary.insert(entry);
+      continue;
+    }
+    ASSERT_EQ(used.size(), 2u);
+    std::vector<int> back = used[1].turn;
+    std::reverse(back.begin() + 1, back.end());
+    if (back != used[0].turn) {
+      ++sameTurn;
+      continue;
+    }
+    std::vector<int> entry = used[0].turn;
+    entry.insert(entry.end(), {used[0].element, used[1].element, used[0].face, used[1].face});
+    internal.insert(entry);
+  }
+  ASSERT_EQ(sameTurn, kPairs);
+
+  const std::vector<char> hasFaces(m.elements.size(), 1);
+  for (const int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    QualityReport r;
+    const vela::quality::detail::FaceSharing sharing = vela::quality::detail::CheckFaces(m, hasFaces, r, threads);
+    EXPECT_EQ(r.Count(Fault::SameTurnFace), kPairs);
+    std::set<std::vector<int>> gotInternal, gotBoundary;
+    const auto& cellFaces = sharing.cellFaces;
+    size_t numbered = 0;
+    for (size_t i = 0; i < sharing.internal.size(); ++i) {
+      const auto& f = sharing.internal[i];
+      std::vector<int> entry(f.nodes.begin(), f.nodes.begin() + f.size);
+      entry.insert(entry.end(), {f.owner, f.neighbour, f.ownerFace, f.neighbourFace});
+      gotInternal.insert(entry);
+      EXPECT_EQ(cellFaces[6 * static_cast<size_t>(f.owner) + f.ownerFace], static_cast<int>(i));
+      EXPECT_EQ(cellFaces[6 * static_cast<size_t>(f.neighbour) + f.neighbourFace], static_cast<int>(i));
+      numbered += 2;
+    }
+    for (size_t b = 0; b < sharing.boundary.size(); ++b) {
+      const auto& f = sharing.boundary[b];
+      std::vector<int> entry(f.nodes.begin(), f.nodes.begin() + f.size);
+      entry.insert(entry.end(), {f.element, f.face});
+      gotBoundary.insert(entry);
+      EXPECT_EQ(cellFaces[6 * static_cast<size_t>(f.element) + f.face],
+                static_cast<int>(sharing.internal.size() + b));
+      ++numbered;
+    }
+    EXPECT_EQ(sharing.internal.size(), internal.size());
+    EXPECT_EQ(gotInternal, internal);
+    EXPECT_EQ(gotBoundary, boundary);
+    // The faces shared in the same turn are neither: their cells' entries stay -1.
+    EXPECT_EQ(static_cast<size_t>(std::count_if(cellFaces.begin(), cellFaces.end(), [](int c) { return c >= 0; })),
+              numbered);
+  }
 }
