@@ -93,8 +93,8 @@ struct PairCounter {
 // nodes (which the cell width should rule out) falls back to sorting all,
 // in pieces on the threads, merged.
 template <class Before>
-std::vector<size_t> SortedByCell(const std::vector<Cell>& cells, int threads, const Before& before) {
-  std::vector<size_t> order(cells.size());
+UnsetVector<size_t> SortedByCell(const UnsetVector<Cell>& cells, int threads, const Before& before) {
+  UnsetVector<size_t> order(cells.size());
   std::array<long long, 3> dims{1, 1, 1};
   bool countable = true;
   for (const Cell& c : cells)
@@ -135,8 +135,12 @@ std::vector<size_t> SortedByCell(const std::vector<Cell>& cells, int threads, co
 }  // namespace
 
 FaultList FindCoincidentNodes(const std::vector<Vec>& nodes, double tol, int threads) {
+  // Room for every node, of which only what is used is touched: grown
+  // instead, these would touch twice their size in fresh memory, in copies.
   std::vector<Vec> finite;
   std::vector<int> ids;
+  finite.reserve(nodes.size());
+  ids.reserve(nodes.size());
   for (size_t i = 0; i < nodes.size(); ++i)
     if (IsFinite(nodes[i])) {
       finite.push_back(nodes[i]);
@@ -160,7 +164,7 @@ FaultList FindCoincidentNodes(const std::vector<Vec>& nodes, double tol, int thr
 
   // Sorted by cell, then position, then node: equal positions end up next to
   // each other inside their cell.
-  std::vector<Cell> cells(finite.size());
+  UnsetVector<Cell> cells(finite.size());
   ForRanges(threads, finite.size(), [&](size_t begin, size_t end, int) {
     for (size_t i = begin; i < end; ++i) cells[i] = cellOf(finite[i]);
   });
@@ -169,13 +173,15 @@ FaultList FindCoincidentNodes(const std::vector<Vec>& nodes, double tol, int thr
     if (finite[a] != finite[b]) return finite[a] < finite[b];
     return ids[a] < ids[b];
   };
-  std::vector<size_t> order = SortedByCell(cells, threads, before);
+  const UnsetVector<size_t> order = SortedByCell(cells, threads, before);
   std::vector<Distinct> distinct;
+  distinct.reserve(finite.size());
   struct CellRange {
     Cell cell;
     size_t begin, end;  // in distinct
   };
   std::vector<CellRange> cellRanges;  // sorted by cell
+  cellRanges.reserve(finite.size());
   for (size_t k = 0; k < order.size(); ++k) {
     const size_t i = order[k];
     const bool newCell = k == 0 || !SameCell(cells[i], cells[order[k - 1]]);
