@@ -125,6 +125,44 @@ TEST(DirectionGrid, OffersEveryPieceHoldingAPoint) {
   }
 }
 
+// Pieces are grouped a run of 65,536 at a time. Hexahedra along x and along
+// y, a thousand of one and then a thousand of the other, must make two
+// groups, each piece in its own direction's, past the first run as in it,
+// on any number of threads; and each must be offered for its points.
+TEST(DirectionGrid, GroupsPiecesByDirectionAcrossRunsOfKeys) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::vector<Piece> pieces;
+  for (size_t k = 0; k < 150000; ++k) {
+    const bool alongX = k % 2000 < 1000;
+    const Vec u = alongX ? Vec{1, 0, 0} : Vec{0, 1, 0}, v = alongX ? Vec{0, 1, 0} : Vec{-1, 0, 0}, w{0, 0, 1};
+    const Vec base{400.0 * unit(random), 400.0 * unit(random), 40.0 * unit(random)};
+    const std::vector<Vec> section = {base, Plus(base, v), Plus(Plus(base, v), w), Plus(base, w)};
+    Piece p;
+    p.corners = 8;
+    for (size_t c = 0; c < 4; ++c) {
+      p.at[c] = section[c];
+      p.at[c + 4] = Plus(section[c], u, 20.0);
+    }
+    pieces.push_back(p);
+  }
+  for (const int threads : {1, 2}) {
+    const DirectionGrid grid(pieces.size(), [&](size_t k) { return pieces[k]; }, threads);
+    ASSERT_NE(grid.GroupOf(0), grid.GroupOf(1000));
+    int strays = 0, missed = 0;
+    for (size_t k = 0; k < pieces.size(); ++k) {
+      strays += grid.GroupOf(k) != grid.GroupOf(k % 2000 < 1000 ? 0 : 1000) ? 1 : 0;
+      if (k % 7 != 0) continue;
+      const Vec p = PointOf(pieces[k], random, false);
+      bool found = false;
+      grid.AnyAt(p, [&](int other) { return found = static_cast<size_t>(other) == k; });
+      missed += found ? 0 : 1;
+    }
+    EXPECT_EQ(strays, 0) << threads << " threads";
+    EXPECT_EQ(missed, 0) << threads << " threads";
+  }
+}
+
 // Every pair of touching faces is offered from the one face or the other
 // (AnyPartnerNear), and each is offered to the other's plain query (AnyNear):
 // the pairs are a face and a triangle through a point of it, or one corner

@@ -157,33 +157,39 @@ void SetFrame(Vec& u, Vec& v, Vec& w, const Vec& d, bool normal) {
 
 DirectionGrid::DirectionGrid(std::size_t count, const std::function<Piece(std::size_t)>& pieceAt, int threads) {
   // Each piece's key on the threads; the groups then in piece order, so
-  // that they come out the same on any number.
-  std::vector<FrameKey> keys(count);
-  detail::ForRanges(threads, count, [&](size_t begin, size_t end, int) {
-    for (size_t k = begin; k < end; ++k) keys[k] = KeyOf(pieceAt(k));
-  });
+  // that they come out the same on any number. The keys a run of pieces
+  // at a time, in one table: a key for every piece at once would be fresh
+  // memory a third the size of the mesh.
+  constexpr size_t kKeysAtOnce = size_t{1} << 16;
+  std::vector<FrameKey> keys(std::min(count, kKeysAtOnce));
   std::vector<std::vector<int>> members;
-  for (size_t k = 0; k < count; ++k) {
-    const FrameKey& key = keys[k];
-    size_t best = m_groups.size();
-    double bestDot = -1.0;
-    for (size_t g = 0; g < m_groups.size(); ++g) {
-      if (m_groups[g].key.normal != key.normal) continue;
-      const double d = std::fabs(Dot(key.direction, m_groups[g].key.direction));
-      if (d > bestDot) {
-        bestDot = d;
-        best = g;
+  for (size_t from = 0; from < count; from += kKeysAtOnce) {
+    const size_t run = std::min(kKeysAtOnce, count - from);
+    detail::ForRanges(threads, run, [&](size_t begin, size_t end, int) {
+      for (size_t k = begin; k < end; ++k) keys[k] = KeyOf(pieceAt(from + k));
+    });
+    for (size_t k = from; k < from + run; ++k) {
+      const FrameKey& key = keys[k - from];
+      size_t best = m_groups.size();
+      double bestDot = -1.0;
+      for (size_t g = 0; g < m_groups.size(); ++g) {
+        if (m_groups[g].key.normal != key.normal) continue;
+        const double d = std::fabs(Dot(key.direction, m_groups[g].key.direction));
+        if (d > bestDot) {
+          bestDot = d;
+          best = g;
+        }
       }
+      if (best == m_groups.size() || (bestDot < kSameDirection && m_groups.size() < kMaxGroups)) {
+        Group g;
+        g.key = key;
+        SetFrame(g.u, g.v, g.w, key.direction, key.normal);
+        m_groups.push_back(g);
+        members.emplace_back();
+        best = m_groups.size() - 1;
+      }
+      members[best].push_back(static_cast<int>(k));
     }
-    if (best == m_groups.size() || (bestDot < kSameDirection && m_groups.size() < kMaxGroups)) {
-      Group g;
-      g.key = key;
-      SetFrame(g.u, g.v, g.w, key.direction, key.normal);
-      m_groups.push_back(g);
-      members.emplace_back();
-      best = m_groups.size() - 1;
-    }
-    members[best].push_back(static_cast<int>(k));
   }
   // A frame for a handful of pieces costs every query more than their loose
   // boxes in the frame of the axes would.
@@ -225,40 +231,58 @@ DirectionGrid::DirectionGrid(std::size_t count, const std::function<Piece(std::s
 
 void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::function<Piece(std::size_t)>& pieceAt,
                           int threads, Extents& extents) {
-  std::vector<Box> boxes(members.size()), worlds(members.size());
-  std::vector<char> faces(members.size(), 0);
-  detail::ForRanges(threads, members.size(), [&](size_t begin, size_t end, int) {
+  // Each thread bounds what it reads; the bounds are then put together,
+  // which for boxes comes out the same in any order. Only the members'
+  // boxes in the group's frame are kept until the region is known.
+  struct Bounds {
+    bool any = false, faces = false;
+    Box region, world;
+  };
+  const size_t count = members.size();
+  std::vector<Box> boxes(count);
+  std::vector<double> along(count), across(count);
+  std::vector<Bounds> bounds(static_cast<size_t>(detail::ThreadCount(threads)));
+  const auto widen = [](Box& into, const Box& b) {
+    for (size_t a = 0; a < 3; ++a) {
+      into.lo[a] = std::min(into.lo[a], b.lo[a]);
+      into.hi[a] = std::max(into.hi[a], b.hi[a]);
+    }
+  };
+  detail::ForRanges(threads, count, [&](size_t begin, size_t end, int worker) {
+    Bounds& mine = bounds[static_cast<size_t>(worker)];
     for (size_t m = begin; m < end; ++m) {
       const Piece piece = pieceAt(static_cast<size_t>(members[m]));
-      faces[m] = piece.face ? 1 : 0;
-      boxes[m] = LocalBox(g, piece);
-      worlds[m] = WorldBox(piece);
+      const Box b = LocalBox(g, piece), world = WorldBox(piece);
+      boxes[m] = b;
+      mine.faces = mine.faces || piece.face;
+      if (!mine.any) {
+        mine.region = b;
+        mine.world = world;
+        mine.any = true;
+      }
+      widen(mine.region, b);
+      widen(mine.world, world);
+      // An extent that overflowed (coordinates near the double range)
+      // counts as unbounded, never as not a number, which no median can take.
+      const auto extent = [&](size_t a) {
+        const double d = b.hi[a] - b.lo[a];
+        return d >= 0.0 ? d : std::numeric_limits<double>::infinity();
+      };
+      along[m] = extent(0);
+      across[m] = std::max(extent(1), extent(2));
     }
   });
-  std::vector<double> along, across;
-  along.reserve(members.size());
-  across.reserve(members.size());
-  for (size_t m = 0; m < members.size(); ++m) {
-    g.faces = g.faces || faces[m];
-    const Box& b = boxes[m];
-    if (m == 0) {
-      g.region = b;
-      g.world = worlds[m];
+  bool first = true;
+  for (const Bounds& b : bounds) {
+    if (!b.any) continue;
+    g.faces = g.faces || b.faces;
+    if (first) {
+      g.region = b.region;
+      g.world = b.world;
+      first = false;
     }
-    for (size_t a = 0; a < 3; ++a) {
-      g.region.lo[a] = std::min(g.region.lo[a], b.lo[a]);
-      g.region.hi[a] = std::max(g.region.hi[a], b.hi[a]);
-      g.world.lo[a] = std::min(g.world.lo[a], worlds[m].lo[a]);
-      g.world.hi[a] = std::max(g.world.hi[a], worlds[m].hi[a]);
-    }
-    // An extent that overflowed (coordinates near the double range) counts
-    // as unbounded, never as not a number, which no median can take.
-    const auto extent = [&](size_t a) {
-      const double d = b.hi[a] - b.lo[a];
-      return d >= 0.0 ? d : std::numeric_limits<double>::infinity();
-    };
-    along.push_back(extent(0));
-    across.push_back(std::max(extent(1), extent(2)));
+    widen(g.region, b.region);
+    widen(g.world, b.world);
   }
   // Far more than rounding, which is all the widening has to cover.
   double reach = 0.0;
@@ -267,11 +291,10 @@ void DirectionGrid::Build(Group& g, const std::vector<int>& members, const std::
     g.world.lo[a] -= 1e-6 * reach;
     g.world.hi[a] += 1e-6 * reach;
   }
-  g.pieces.reserve(members.size());
-  for (size_t m = 0; m < members.size(); ++m) {
-    g.pieces.push_back(static_cast<std::uint32_t>(members[m]));
-    m_boxes[static_cast<size_t>(members[m])] = g.EntryOf(boxes[m]);
-  }
+  g.pieces.assign(members.begin(), members.end());
+  detail::ForRanges(threads, count, [&](size_t begin, size_t end, int) {
+    for (size_t m = begin; m < end; ++m) m_boxes[static_cast<size_t>(members[m])] = g.EntryOf(boxes[m]);
+  });
   extents.first = std::move(along);
   extents.second = std::move(across);
 }
