@@ -259,7 +259,10 @@ FaceSharing ShareFaces(const MemoryMesh& mesh, const SortedUses& sorted, int thr
     }
   });
   ForRanges(threads, sharing.boundary.size(), [&](size_t begin, size_t end, int) {
-    for (size_t i = begin; i < end; ++i) number(sharing.boundary[i].element, sharing.boundary[i].face, internalCount + i);
+    for (size_t i = begin; i < end; ++i) {
+      const BoundaryFace& f = sharing.boundary[i];
+      number(f.element, f.face, internalCount + i);
+    }
   });
 
   FaultList& overShared = r.faults[static_cast<size_t>(Fault::OverSharedFace)];

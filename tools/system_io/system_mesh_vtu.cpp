@@ -126,7 +126,8 @@ std::vector<double> ScaledJacobians(const SystemMesh& mesh) {
   const size_t share = (values.size() + threads - 1) / threads;
   const auto measure = [&](size_t t) {
     const size_t end = std::min(values.size(), (t + 1) * share);
-    for (size_t e = t * share; e < end; ++e) values[e] = quality::ScaledJacobian(mesh.nodes, AsMeshElement(mesh.elements[e]));
+    for (size_t e = t * share; e < end; ++e)
+      values[e] = quality::ScaledJacobian(mesh.nodes, AsMeshElement(mesh.elements[e]));
   };
   std::vector<std::thread> workers;
   for (size_t t = 1; t < threads && t * share < values.size(); ++t) workers.emplace_back(measure, t);
