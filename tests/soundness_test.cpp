@@ -7,10 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <ostream>
+#include <random>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -424,4 +428,86 @@ TEST(Soundness, QuadrilateralsOnTheSameCornersJoinedCrosswiseAreFound) {
       EXPECT_EQ(found.overShared + found.openSection + found.collapsed + found.nonFinite, 0)
           << crossing[1] << " " << by;
     }
+}
+
+// The face counts of a block of hexahedra, every node a candidate so that
+// every face is filed, set against a count made by sorting each face's
+// corners into a map. The block has thousands of faces, so that many meet
+// another key in their first slot of the table and search on; faults are
+// planted all over it, a few hundred at once, in every seed: elements
+// repeated (faces used three or four times), turned inside out (pairs
+// shared the same way) and taken out (sections and edges left open).
+TEST(Soundness, FaceFaultsAllOverALargeBlockAreCountedAsByAMapOfSortedCorners) {
+  constexpr int kSide = 12;
+  const int hexa[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}};
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    Rows rows;
+    auto node = [](int i, int j, int k) { return 1 + i + (kSide + 1) * (j + (kSide + 1) * k); };
+    for (int k = 0; k <= kSide; ++k)
+      for (int j = 0; j <= kSide; ++j)
+        for (int i = 0; i <= kSide; ++i) rows.Node(i, j, k, true);
+    std::vector<std::array<int, 8>> block;
+    for (int k = 0; k < kSide; ++k)
+      for (int j = 0; j < kSide; ++j)
+        for (int i = 0; i < kSide; ++i)
+          block.push_back({node(i, j, k), node(i + 1, j, k), node(i + 1, j + 1, k), node(i, j + 1, k),
+                           node(i, j, k + 1), node(i + 1, j, k + 1), node(i + 1, j + 1, k + 1),
+                           node(i, j + 1, k + 1)});
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<size_t> any(0, block.size() - 1);
+    std::vector<std::array<int, 8>> repeated;
+    for (int fault = 0; fault < 300; ++fault) {
+      std::array<int, 8>& e = block[any(random)];
+      if (e[0] == 0) continue;  // taken out already
+      switch (fault % 3) {
+        case 0: repeated.push_back(e); break;
+        case 1: std::rotate(e.begin(), e.begin() + 4, e.end()); break;  // top and bottom swapped
+        default: e = {};
+      }
+    }
+    block.insert(block.end(), repeated.begin(), repeated.end());
+    for (const auto& e : block)
+      if (e[0] != 0) rows.Element(e);
+
+    // Each face's corners sorted as its key, with its turn from its
+    // smallest corner: two faces run opposite ways round the same corners
+    // exactly when one turns from it as the other turns back.
+    std::map<std::array<int, 4>, std::vector<std::pair<int, int>>> users;  // key: (next, previous) of the smallest
+    for (size_t e = 1; e < rows.elements.size(); ++e)
+      for (const auto& f : hexa) {
+        int c[4];
+        for (int i = 0; i < 4; ++i) c[i] = rows.elements[e][static_cast<size_t>(f[i])];
+        const int at = static_cast<int>(std::min_element(c, c + 4) - c);
+        std::array<int, 4> key{c[0], c[1], c[2], c[3]};
+        std::sort(key.begin(), key.end());
+        users[key].push_back({c[(at + 1) % 4], c[(at + 3) % 4]});
+      }
+    Counts expected{0, 0, 0, 0, 0, 0, 0};
+    std::map<std::pair<int, int>, std::vector<int>> edges;  // each boundary edge: its directions
+    for (const auto& [key, turns] : users) {
+      if (turns.size() >= 3) ++expected.overShared;
+      if (turns.size() == 2 && !(turns[0].first == turns[1].second && turns[0].second == turns[1].first))
+        ++expected.sameTurn;
+      if (turns.size() != 1) continue;
+      ++expected.openSection;
+      // The face's cycle again, from its smallest corner onward.
+      const int a = key[0], b = turns[0].first, d = turns[0].second;
+      int c = 0;
+      for (int k : key)
+        if (k != a && k != b && k != d) c = k;
+      const int cycle[4] = {a, b, c, d};
+      for (int i = 0; i < 4; ++i) {
+        const int from = cycle[i], to = cycle[(i + 1) % 4];
+        edges[{std::min(from, to), std::max(from, to)}].push_back(from < to ? 1 : 0);
+      }
+    }
+    for (const auto& [edge, directions] : edges)
+      if (directions.size() != 2 || directions[0] == directions[1]) ++expected.openBoundary;
+    const Counts found = Of(rows.Check());
+    EXPECT_EQ(found.overShared, expected.overShared) << "seed " << seed;
+    EXPECT_EQ(found.sameTurn, expected.sameTurn) << "seed " << seed;
+    EXPECT_EQ(found.openSection, expected.openSection) << "seed " << seed;
+    EXPECT_EQ(found.openBoundary, expected.openBoundary) << "seed " << seed;
+    EXPECT_GT(expected.overShared * expected.sameTurn * expected.openSection, 0) << "seed " << seed;
+  }
 }
