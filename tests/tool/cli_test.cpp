@@ -3,6 +3,7 @@
 
 #include "batch_command.h"
 #include "commands.h"
+#include "junction_mesher.h"
 #include "mesh_file.h"
 #include "refusal_text.h"
 #include "system_command.h"
@@ -329,6 +330,68 @@ TEST_F(Cli, MeshesUnderTheFloorAreFaults) {
     EXPECT_EQ(out.str(), "");
   }
   EXPECT_EQ(vela::testing::Entries(folder_.path), (std::set<std::string>{"in", "small.json", "t.vtu", "tee.json", "tee.msh"}));
+}
+
+// Poor cells that the section brings to every runner end: a first ring of
+// 16 with its first inner layer a tenth of the radius deep makes prisms of
+// about 0.11 in any straight runner, and no junction with that section can
+// do better; the faults say so and what to change. Poor cells of the
+// junction's own (the tee at a floor of 0.5, its section's straight cells
+// 0.85) get no such line; nor does a section whose layers are even and first
+// ring small, when only the floor is out of reach (0.9).
+TEST_F(Cli, PoorCellsOfTheSectionItselfAreNamedWithWhatToChange) {
+  const std::string crowded = R"(, "first_circle_nodes": 16, "inner_layers": [0, 0.1, 0.5, 1])";
+  const std::string bend = Write("b16.json", Junction(crowded, true));
+  EXPECT_EQ(vela::cli::RunJunction(bend, {}, {}, out_, err_), 3);
+  const std::regex named("the section itself makes cells under the floor: a straight runner with "
+                         "first_circle_nodes 16 and inner_layers 0 0.1 0.5 1 has a scaled Jacobian of "
+                         "0\\.1[0-9]{2} at best, under --min-sj 0\\.200; inner layers spaced more evenly and a "
+                         "first ring of fewer nodes give it better cells\n");
+  EXPECT_TRUE(std::regex_search(err_.str(), named)) << err_.str();
+
+  RunOptions floor;
+  floor.limits.minScaledJacobian = 0.5;
+  const std::string tee = Write("tee.json", kTee);
+  std::ostringstream teeOut, teeErr;
+  EXPECT_EQ(vela::cli::RunJunction(tee, {}, floor, teeOut, teeErr), 3);
+  EXPECT_NE(teeErr.str().find("poor cells "), std::string::npos) << teeErr.str();
+  EXPECT_EQ(teeErr.str().find("the section itself"), std::string::npos) << teeErr.str();
+
+  floor.limits.minScaledJacobian = 0.9;
+  std::ostringstream evenOut, evenErr;
+  EXPECT_EQ(vela::cli::RunJunction(Write("even.json", Junction("", true)), {}, floor, evenOut, evenErr), 3);
+  EXPECT_NE(evenErr.str().find("the section itself makes cells under the floor"), std::string::npos) << evenErr.str();
+  EXPECT_EQ(evenErr.str().find("give it better cells"), std::string::npos) << evenErr.str();
+
+  std::ostringstream systemOut, systemErr;
+  std::string system = System();
+  const std::string coarse = R"("first_circle_nodes": 4, "inner_layers": [0, 0.5, 1])";
+  system.replace(system.find(coarse), coarse.size(), crowded.substr(2));
+  EXPECT_EQ(vela::cli::RunSystem(Write("s16.json", system), {}, 1, systemOut, systemErr, {}), 3);
+  EXPECT_TRUE(std::regex_search(systemErr.str(), named)) << systemErr.str();
+}
+
+// The straight runner bounds what a junction's cells reach: its runner ends
+// are those cells. Moving the junction or scaling it changes nothing.
+TEST(SectionScaledJacobian, BoundsTheJunctionsOwnCellsAndKeepsToTheSectionAlone) {
+  const vela::io::JunctionFile tee = vela::io::ParseJunction(kTee, "tee");
+  const vela::cli::MeshedJunction meshed = vela::cli::MeshJunction(tee);
+  ASSERT_TRUE(meshed.ok);
+  double worst = 1.0;
+  for (const MeshElement& e : meshed.document.mesh.elements)
+    worst = std::min(worst, vela::quality::ScaledJacobian(meshed.document.mesh, e));
+  const double section = vela::cli::SectionScaledJacobian(tee);
+  EXPECT_LE(worst, section + 1e-9);
+  EXPECT_GT(section, 0.8);
+  vela::io::JunctionFile moved = tee;
+  moved.center = {40, -7, 3};
+  for (auto& p : moved.farPoints) p = {p[0] * 3 + 40, p[1] * 3 - 7, p[2] * 3 + 3};
+  for (double& r : moved.radii) r *= 3;
+  EXPECT_NEAR(vela::cli::SectionScaledJacobian(moved), section, 1e-9);
+  vela::io::JunctionFile crowded = tee;
+  crowded.firstCircleNodes = 16;
+  crowded.innerLayers = {0, 0.1, 0.5, 1};
+  EXPECT_LT(vela::cli::SectionScaledJacobian(crowded), 0.2);
 }
 
 // Answers the library should never give: far nodes or nodes that are not

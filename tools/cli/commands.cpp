@@ -167,6 +167,10 @@ int WriteChecked(const io::JunctionFile& junction, const MeshedJunction& meshed,
   }
   if (quality::HasFaults(report)) {
     err << name << ": the mesh has faults:\n" << quality::DescribeFaults(report);
+    // Poor cells that the section brings to every runner end are not the
+    // junction's to mend: the user changes the section, not the runners.
+    if (report.Count(quality::Fault::PoorCell) > 0)
+      err << SectionFloorLine(junction, options.limits.minScaledJacobian);
     return kFaults;
   }
   return kDone;

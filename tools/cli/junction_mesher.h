@@ -28,4 +28,15 @@ struct MeshedJunction {
 // (std::bad_alloc for a junction too large for the memory) pass through.
 MeshedJunction MeshJunction(const io::JunctionFile& junction, double memoryLimit = -1.0, bool asConstructed = false);
 
+// The smallest scaled Jacobian of a straight runner swept with the
+// junction's section (its first ring, layers and shares): the cells every
+// runner end of a junction or system with that section has, so the best any
+// of them can reach, whatever its runners' angles. NaN when the library
+// refuses the straight runner.
+double SectionScaledJacobian(const io::JunctionFile& junction);
+
+// Where that is under the floor, a line saying so and what gives the
+// section better cells; empty where it is not.
+std::string SectionFloorLine(const io::JunctionFile& junction, double floor);
+
 }  // namespace vela::cli

@@ -3,6 +3,7 @@
 #include "embedded_examples.h"
 #include "file_text.h"
 #include "junction_call.h"
+#include "junction_mesher.h"
 #include "length_unit.h"
 #include "memory_mesh.h"
 #include "mesh_file.h"
@@ -76,6 +77,21 @@ struct SystemResult {
 };
 
 // The network's runners as machined, each between its two points.
+// The system's section as a junction file's, with its first runner's radius
+// for the scale: what SectionFloorLine sweeps a straight runner with.
+io::JunctionFile SectionFile(const RunnerNetwork& network) {
+  io::JunctionFile section;
+  section.name = network.name;
+  section.firstCircleNodes = network.section.firstCircleNodes;
+  section.innerLayers = network.section.innerLayers;
+  section.outerLayers = network.section.outerLayers;
+  section.innerShare = network.section.innerShare;
+  section.outerShare = network.section.outerShare;
+  const double r = network.runners.empty() ? 1.0 : network.runners.front().radiusFrom;
+  section.radii = {r, r};
+  return section;
+}
+
 std::vector<quality::MachinedRunner> ChannelOf(const RunnerNetwork& network) {
   std::map<std::string, vela::system::Vec3> at(network.points.begin(), network.points.end());
   std::vector<quality::MachinedRunner> channel;
@@ -246,7 +262,10 @@ SystemResult MeshAndWrite(const RunnerNetwork& network, const std::string& units
   r.wallFault = WallOutside(r.wall, options);
   if (r.status == kDone && (quality::HasFaults(r.report) || r.wallFault)) {
     progress.Print(name + ": the mesh has faults:\n" + quality::DescribeFaults(r.report) +
-                   (r.wallFault ? WallFault(r.wall, options) : std::string()));
+                   (r.wallFault ? WallFault(r.wall, options) : std::string()) +
+                   (r.report.Count(quality::Fault::PoorCell) > 0
+                        ? SectionFloorLine(SectionFile(network), options.limits.minScaledJacobian)
+                        : std::string()));
     r.status = kFaults;
   }
   return r;
