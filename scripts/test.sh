@@ -14,7 +14,7 @@ if [ "$sanitize" = "1" ]; then
   # Debug, so that assertions stay on, but optimised lightly, as the
   # sanitizers' own guides advise: every access and every operation they
   # check is still checked, and the tests run six times as fast as
-  # unoptimised (the slowest census shard eleven times).
+  # unoptimised (the slowest census shard about ten times).
   build_type=Debug
   debug_flags=(-DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DCMAKE_C_FLAGS_DEBUG="-g -O1")
 fi
