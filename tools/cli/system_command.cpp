@@ -76,7 +76,6 @@ struct SystemResult {
   std::vector<std::string> written;
 };
 
-// The network's runners as machined, each between its two points.
 // The system's section as a junction file's, with its first runner's radius
 // for the scale: what SectionFloorLine sweeps a straight runner with.
 io::JunctionFile SectionFile(const RunnerNetwork& network) {
@@ -92,6 +91,7 @@ io::JunctionFile SectionFile(const RunnerNetwork& network) {
   return section;
 }
 
+// The network's runners as machined, each between its two points.
 std::vector<quality::MachinedRunner> ChannelOf(const RunnerNetwork& network) {
   std::map<std::string, vela::system::Vec3> at(network.points.begin(), network.points.end());
   std::vector<quality::MachinedRunner> channel;
