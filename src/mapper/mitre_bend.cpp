@@ -1,9 +1,12 @@
 // A bend mitred where it turns: two straight legs, each swept from its far
 // end to the plane that bisects the bend, meeting there in one shared
-// elliptical section. Every element is a prism or a hexahedron, and each leg
-// keeps its section's shape but for the last stretch, which leans by half the
-// turn: for the gentle and moderate turns this gives far better cells than
-// the half-section corner, whose steps shrink with the turn.
+// elliptical section. Every element is a prism or a hexahedron. A leg's
+// sections lean a little more layer by layer, from square to its axis at the
+// far end to half the turn at the mitre, as its nodes run straight along the
+// axis: for the gentle and moderate turns this gives far better cells than
+// the half-section corner, whose steps shrink with the turn. Towards 60
+// degrees of lean the cells on the mitre keep little of the section's shape,
+// as their in-section edges stretch and the edges across stay axial.
 
 #include "mapper/junction_guards.h"
 #include "mapper/junction_plan.h"
