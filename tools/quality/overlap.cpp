@@ -85,21 +85,18 @@ bool ForEachPiece(const Corners& at, PieceOfSurface&& piece) {
   return false;
 }
 
-// The element's bound along a face's normal. A normal of no length, or one
-// that does not survive the trip to unit length and float, bounds nothing.
-Bound BoundAlong(const Corners& at, const Vec& centroid, const Vec& normal) {
+// The element's bound along a face's normal, for an element whose corners
+// lie within `radius` of its centroid. A normal of no length, or one that
+// does not survive the trip to unit length and float, bounds nothing.
+Bound BoundAlong(const Corners& at, const Vec& centroid, double radius, const Vec& normal) {
   constexpr float kNone = std::numeric_limits<float>::infinity();
   const double length = Norm(normal);
   Bound bound{{0.0f, 0.0f, 0.0f}, kNone};
   if (!(length > 0.0) || !std::isfinite(length)) return bound;
   for (size_t a = 0; a < 3; ++a) bound.normal[a] = static_cast<float>(normal[a] / length);
   const Vec unit{bound.normal[0], bound.normal[1], bound.normal[2]};
-  double reach = -std::numeric_limits<double>::infinity(), radius = 0.0;
-  for (int k = 0; k < at.element->CornerCount(); ++k) {
-    const Vec d = Sub(at(k), centroid);
-    reach = std::max(reach, Dot(unit, d));
-    radius = std::max(radius, Norm(d));
-  }
+  double reach = -std::numeric_limits<double>::infinity();
+  for (int k = 0; k < at.element->CornerCount(); ++k) reach = std::max(reach, Dot(unit, Sub(at(k), centroid)));
   // Widened far past the rounding of these products and of the query's,
   // then rounded up to a float; a reach beyond the float range bounds nothing.
   reach += 1e-12 * radius;
@@ -116,6 +113,8 @@ bool FillShape(const Corners& at, int id, Shape& s) {
   s.id = id;
   for (int k = 0; k < corners; ++k)
     for (size_t a = 0; a < 3; ++a) s.centroid[a] += at(k)[a] / corners;
+  double radius = 0.0;
+  for (int k = 0; k < corners; ++k) radius = std::max(radius, Norm(Sub(at(k), s.centroid)));
   const FaceTable& faces = LocalFaces(at.element->kind);
   for (int f = 0; f < faces.count; ++f) {
     const LocalFace& face = faces.faces[static_cast<size_t>(f)];
@@ -124,7 +123,7 @@ bool FillShape(const Corners& at, int id, Shape& s) {
     const Vec& c = at(face.corners[2]);
     // Newell's normal of a quadrilateral is the cross product of its diagonals.
     const Vec normal = face.size == 3 ? Cross(Sub(b, a), Sub(c, a)) : Cross(Sub(c, a), Sub(at(face.corners[3]), b));
-    s.bound[static_cast<size_t>(s.directions++)] = BoundAlong(at, s.centroid, normal);
+    s.bound[static_cast<size_t>(s.directions++)] = BoundAlong(at, s.centroid, radius, normal);
   }
   return !ForEachPiece(at, [&](const Vec& a, const Vec& b, const Vec& c) { return !(Orient(a, b, c, s.centroid) > 0.0); });
 }
