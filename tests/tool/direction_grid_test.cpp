@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <set>
@@ -95,33 +96,69 @@ Vec PointOf(const Piece& p, std::mt19937& random, bool atCorner) {
 
 }  // namespace
 
-// Every piece that holds a point is offered for it, through the caller's
-// cache of the last cells or without, near its corners as much as inside.
+// Every piece that holds a point is offered for it, near its corners as
+// much as inside. Points asked for together, through the caller's cache of
+// the last cells, are offered exactly the pieces each would be offered
+// alone: several of them fall in one cell, where a piece is first tried
+// against the box of their steps.
 TEST(DirectionGrid, OffersEveryPieceHoldingAPoint) {
   std::mt19937 random(42);
   const std::vector<Piece> pieces = RunnerPieces(false, 3000, random);
   for (const int threads : {1, 3}) {
     const DirectionGrid grid(pieces.size(), [&](size_t k) { return pieces[k]; }, threads);
     DirectionGrid::LastCells last;
-    int missed = 0, missedCached = 0, offeredOthers = 0;
-    for (size_t k = 0; k < pieces.size(); ++k)
+    int missed = 0, offeredOthers = 0, differing = 0;
+    for (size_t k = 0; k < pieces.size(); ++k) {
+      Vec points[6];
+      std::set<std::pair<int, int>> alone, together;
       for (int sample = 0; sample < 6; ++sample) {
-        const Vec p = PointOf(pieces[k], random, sample % 2 == 1);
-        bool found = false, foundCached = false;
+        const Vec p = points[sample] = PointOf(pieces[k], random, sample % 2 == 1);
+        bool found = false;
         grid.AnyAt(p, [&](int other) {
+          alone.insert({sample, other});
           found = found || static_cast<size_t>(other) == k;
           offeredOthers += static_cast<size_t>(other) != k ? 1 : 0;
           return false;
         });
-        grid.AnyAt(p, last, [&](int other) { return foundCached = static_cast<size_t>(other) == k; });
         missed += found ? 0 : 1;
-        missedCached += foundCached ? 0 : 1;
       }
+      grid.AnyAtEach(points, 6, last, [&](int sample, int other) {
+        EXPECT_TRUE(together.insert({sample, other}).second) << "offered twice";
+        return false;
+      });
+      differing += alone == together ? 0 : 1;
+    }
     EXPECT_EQ(missed, 0) << threads << " threads";
-    EXPECT_EQ(missedCached, 0) << threads << " threads";
+    EXPECT_EQ(differing, 0) << threads << " threads";
     // A grid that offered everything would pass the above: it must also sort
     // the pieces out (fewer than a tenth offered per point on average).
     EXPECT_LT(offeredOthers, static_cast<int>(pieces.size()) * 6 * static_cast<int>(pieces.size()) / 10);
+  }
+}
+
+// Asking for points together stops at the first piece the caller takes:
+// the offers are those made before it when nothing is taken.
+TEST(DirectionGrid, PointsAskedTogetherStopAtThePieceTaken) {
+  std::mt19937 random(5);
+  const std::vector<Piece> pieces = RunnerPieces(false, 500, random);
+  const DirectionGrid grid(pieces.size(), [&](size_t k) { return pieces[k]; });
+  DirectionGrid::LastCells last;
+  for (size_t k = 0; k < pieces.size(); k += 7) {
+    Vec points[4];
+    for (Vec& p : points) p = PointOf(pieces[k], random, false);
+    std::vector<int> offered;
+    EXPECT_FALSE(grid.AnyAtEach(points, 4, last, [&](int, int other) {
+      offered.push_back(other);
+      return false;
+    }));
+    const auto first = std::find(offered.begin(), offered.end(), static_cast<int>(k));
+    ASSERT_NE(first, offered.end());
+    int offers = 0;
+    EXPECT_TRUE(grid.AnyAtEach(points, 4, last, [&](int, int other) {
+      ++offers;
+      return static_cast<size_t>(other) == k;
+    }));
+    EXPECT_EQ(offers, first - offered.begin() + 1);
   }
 }
 

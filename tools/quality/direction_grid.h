@@ -74,9 +74,14 @@ public:
   // cells, which mostly lie elsewhere. Without a Narrow, every group is
   // searched.
   void Narrow(std::size_t k, const Vec& centre, double reach, LastCells& last) const;
-  // AnyAt, through the caller's LastCells.
+  // AnyAt for each of points[0..count), through the caller's LastCells:
+  // calls visit(i, k) for every piece k whose box may hold point i, until
+  // visit returns true. The points that fall in one cell (the samples of one
+  // element mostly share a few) read its members once, and each member is
+  // tried against them together, by the box round their steps, before it
+  // is tried against each point.
   template <class Visit>
-  bool AnyAt(const Vec& p, LastCells& last, Visit&& visit) const;
+  bool AnyAtEach(const Vec* points, int count, LastCells& last, Visit&& visit) const;
 
   // Calls visit(k) for every piece k whose box may meet the box of the given
   // corners, some pieces more than once; stops and returns true as soon as
@@ -238,6 +243,11 @@ private:
   // Per byte, whether a >= b: the eighth bit of a byte of (a | 128) - b,
   // which borrows nothing from the next byte.
   static std::uint32_t AtLeast(std::uint32_t a, std::uint32_t b) { return ((a | 0x80808080u) - b) & 0x00808080u; }
+  // Per byte, the lesser of a and b.
+  static Steps Least(Steps a, Steps b) {
+    const Steps aAtLeast = (AtLeast(a, b) >> 7) * 0xffu;  // 0xff in the bytes where a >= b
+    return (b & aAtLeast) | (a & ~aAtLeast);
+  }
   static bool PlaceMayHold(const Place& p, Steps at) {
     return (AtLeast(at, p.lo) & AtLeast(p.hi, at)) == 0x00808080u;
   }
@@ -323,27 +333,70 @@ bool DirectionGrid::AnyAt(const Vec& p, Visit&& visit) const {
 }
 
 template <class Visit>
-bool DirectionGrid::AnyAt(const Vec& p, LastCells& last, Visit&& visit) const {
+bool DirectionGrid::AnyAtEach(const Vec* points, int count, LastCells& last, Visit&& visit) const {
   if (last.key.size() != m_groups.size()) {
     last.key.assign(m_groups.size(), ~std::uint64_t{0});
     last.members.assign(m_groups.size(), {0, 0});
     last.near.assign(m_groups.size(), 1);
   }
-  for (std::size_t gi = 0; gi < m_groups.size(); ++gi) {
-    if (!last.near[gi]) continue;
-    const Group& g = m_groups[gi];
-    const Vec q = g.Local(p);
-    if (!g.region.Contains(q)) continue;
-    const Vec from{q[0] - g.region.lo[0], q[1] - g.region.lo[1], q[2] - g.region.lo[2]};
-    for (const std::uint32_t m : g.large)
-      if (EntryHolds(m_boxes[m], from) && visit(static_cast<int>(m))) return true;
-    const Cells cell = g.CellOf(from);
-    const std::uint64_t key = g.IndexOf(cell);
-    if (last.key[gi] != key) {
-      last.key[gi] = key;
-      last.members[gi] = g.MembersOf(cell);
+  constexpr int kAtOnce = 16;  // points taken together, at most
+  for (int first = 0; first < count; first += kAtOnce) {
+    const int taken = std::min(kAtOnce, count - first);
+    for (std::size_t gi = 0; gi < m_groups.size(); ++gi) {
+      if (!last.near[gi]) continue;
+      const Group& g = m_groups[gi];
+      // The points inside the group's region, from its corner.
+      int inside = 0;
+      int which[kAtOnce];
+      Vec from[kAtOnce];
+      for (int i = first; i < first + taken; ++i) {
+        const Vec q = g.Local(points[i]);
+        if (!g.region.Contains(q)) continue;
+        which[inside] = i;
+        from[inside++] = {q[0] - g.region.lo[0], q[1] - g.region.lo[1], q[2] - g.region.lo[2]};
+      }
+      if (inside == 0) continue;
+      for (const std::uint32_t m : g.large)
+        for (int j = 0; j < inside; ++j)
+          if (EntryHolds(m_boxes[m], from[j]) && visit(which[j], static_cast<int>(m))) return true;
+      Cells cell[kAtOnce];
+      std::uint64_t key[kAtOnce];
+      Steps steps[kAtOnce];
+      for (int j = 0; j < inside; ++j) {
+        cell[j] = g.CellOf(from[j]);
+        key[j] = g.IndexOf(cell[j]);
+        steps[j] = StepsOf(g, cell[j], from[j]);
+      }
+      unsigned done = 0;
+      for (int j = 0; j < inside; ++j) {
+        if (done >> j & 1u) continue;
+        // The points in j's cell, and the box of their steps, byte by byte.
+        unsigned same = 0;
+        Steps lo = steps[j], hi = steps[j];
+        for (int k = j; k < inside; ++k) {
+          if (key[k] != key[j]) continue;
+          same |= 1u << k;
+          lo = Least(lo, steps[k]);
+          hi = Least(steps[k], hi) ^ steps[k] ^ hi;  // the greater of each byte
+        }
+        done |= same;
+        if (last.key[gi] != key[j]) {
+          last.key[gi] = key[j];
+          last.members[gi] = g.MembersOf(cell[j]);
+        }
+        const auto [begin, end] = last.members[gi];
+        for (std::uint32_t m = begin; m < end; ++m) {
+          const Place& place = g.places[m];
+          // A place that may hold any of the points may meet their box.
+          if (!PlaceMayMeet(place, lo, hi)) continue;
+          const Entry& entry = m_boxes[place.piece];
+          for (int k = j; k < inside; ++k)
+            if ((same >> k & 1u) && PlaceMayHold(place, steps[k]) && EntryHolds(entry, from[k]) &&
+                visit(which[k], static_cast<int>(place.piece)))
+              return true;
+        }
+      }
     }
-    if (VisitMembers(g, cell, from, last.members[gi], visit)) return true;
   }
   return false;
 }

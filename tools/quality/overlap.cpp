@@ -200,16 +200,18 @@ FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, 
       double reach = 0.0;
       for (int c = 0; c < at.element->CornerCount(); ++c) reach = std::max(reach, Norm(Sub(at(c), s.centroid)));
       grid.Narrow(k, s.centroid, kSamplePull * reach, last);
-      bool overlaps = false;
-      for (int sample = -1; sample < at.element->CornerCount() && !overlaps; ++sample) {
-        Vec p = s.centroid;
-        if (sample >= 0)
-          for (size_t a = 0; a < 3; ++a) p[a] += kSamplePull * (at(sample)[a] - p[a]);
-        overlaps = grid.AnyAt(p, last, [&](int other) {
-          const Shape& o = shapes[static_cast<size_t>(other)];
-          return static_cast<size_t>(other) != k && Inside(p, cornersOf(o.id), o);
-        });
+      Vec samples[1 + 8];
+      int sampleCount = 0;
+      samples[sampleCount++] = s.centroid;
+      for (int c = 0; c < at.element->CornerCount(); ++c) {
+        Vec& p = samples[sampleCount++];
+        p = s.centroid;
+        for (size_t a = 0; a < 3; ++a) p[a] += kSamplePull * (at(c)[a] - p[a]);
       }
+      const bool overlaps = grid.AnyAtEach(samples, sampleCount, last, [&](int sample, int other) {
+        const Shape& o = shapes[static_cast<size_t>(other)];
+        return static_cast<size_t>(other) != k && Inside(samples[sample], cornersOf(o.id), o);
+      });
       overlapping[k] = overlaps ? 1 : 0;
     }
   });
