@@ -487,8 +487,9 @@ bool PlainFaceTetsUpright(const std::vector<Vec>& corners, const FaceGeometry& f
 
 }  // namespace
 
-// The face tets share their common edges and mostly skip the root against a
-// bound of 0; the verdict is still the one of every tetrahedron measured in
+// The face tets mostly skip their edges and the root against a bound of 0,
+// where the volume and the box round the face and the cell centres settle
+// them; the verdict is still the one of every tetrahedron measured in
 // full, on faces sound, warped and turned over, tiny and huge, and with
 // cell centres close to the face, for the bound of 0 and for others.
 TEST(FiniteVolume, FaceTetsJudgeAsWhenEveryTetrahedronIsMeasuredInFull) {

@@ -133,38 +133,70 @@ inline bool TetAbove(double ab, double ac, double ad, double bc, double bd, doub
   return (longest > 0.0 ? volume / (longest * std::sqrt(longest)) : 0.0) > least;
 }
 
+// TetAbove settled by the volume alone, for a tetrahedron none of whose
+// squared edges exceeds longestBound: against a bound of 0, a positive
+// volume passes when the bound's test passes, and then the longest edge's
+// passes too. False leaves it to TetAbove.
+inline bool SurelyAbove(double sixVolume, double least, double longestBound) {
+  if (least != 0.0) return false;
+  const double volume = sixVolume / 6.0;
+  return volume > 0.0 && (longestBound <= 1.0 || volume > longestBound * longestBound * 1e-300);
+}
+
 // The tetrahedra on one triangle a, b, c of a face, with one cell centre or
 // another as the fourth corner: whether the measure of a, b, c, d (turned
-// by sign) is above least.
+// by sign) is above least. Edges are measured only where the volume and
+// longestBound do not settle it.
 class TriangleTets {
 public:
-  TriangleTets(const Vec& a, const Vec& b, const Vec& c)
-      : m_a(a), m_b(b), m_c(c), m_ab(Sub(b, a)), m_ac(Sub(c, a)), m_normal(Cross(m_ab, m_ac)) {
-    m_lab = Dot(m_ab, m_ab);
-    m_lac = Dot(m_ac, m_ac);
-    const Vec bc = Sub(c, b);
-    m_lbc = Dot(bc, bc);
-  }
+  TriangleTets(const Vec& a, const Vec& b, const Vec& c, double longestBound)
+      : m_a(a), m_b(b), m_c(c), m_ab(Sub(b, a)), m_ac(Sub(c, a)), m_normal(Cross(m_ab, m_ac)),
+        m_longestBound(longestBound) {}
   bool Above(const Vec& d, double sign, double least) const {
-    const Vec ad = Sub(d, m_a), bd = Sub(d, m_b), cd = Sub(d, m_c);
-    return TetAbove(m_lab, m_lac, Dot(ad, ad), m_lbc, Dot(bd, bd), Dot(cd, cd), sign * Dot(m_normal, ad), least);
+    const Vec ad = Sub(d, m_a);
+    const double sixVolume = sign * Dot(m_normal, ad);
+    if (SurelyAbove(sixVolume, least, m_longestBound)) return true;
+    const Vec bd = Sub(d, m_b), cd = Sub(d, m_c), bc = Sub(m_c, m_b);
+    return TetAbove(Dot(m_ab, m_ab), Dot(m_ac, m_ac), Dot(ad, ad), Dot(bc, bc), Dot(bd, bd), Dot(cd, cd), sixVolume,
+                    least);
   }
 
 private:
   const Vec &m_a, &m_b, &m_c;
   Vec m_ab, m_ac, m_normal;
-  double m_lab = 0.0, m_lac = 0.0, m_lbc = 0.0;
+  double m_longestBound;
 };
+
+// No squared distance between two of the points comes out longer than
+// this: each difference is at most the box's side, and rounding keeps that
+// order through the squares and the sum; the last factor covers any other
+// order the compiler may choose.
+double SquaredDiagonalBound(const std::vector<Vec>& corners, const Vec& centre, const Vec& owner,
+                            const Vec* neighbour) {
+  Vec lo = centre, hi = centre;
+  const auto widen = [&](const Vec& p) {
+    for (size_t a = 0; a < 3; ++a) {
+      lo[a] = std::min(lo[a], p[a]);
+      hi[a] = std::max(hi[a], p[a]);
+    }
+  };
+  for (const Vec& p : corners) widen(p);
+  widen(owner);
+  if (neighbour) widen(*neighbour);
+  const Vec side = Sub(hi, lo);
+  return Dot(side, side) * (1.0 + 1e-9);
+}
 
 }  // namespace
 
 bool FaceTetsUpright(const std::vector<Vec>& corners, const FaceGeometry& face, const Vec& ownerCentre,
                      const Vec* neighbourCentre, double least) {
   const size_t n = corners.size();
+  const double longestBound = SquaredDiagonalBound(corners, face.centre, ownerCentre, neighbourCentre);
   // The area points out of the owner: a triangle on the face turning the
   // same way has the owner's centre behind it and the neighbour's before.
   for (size_t i = 0; i < n; ++i) {
-    const TriangleTets edge(corners[i], corners[(i + 1) % n], face.centre);
+    const TriangleTets edge(corners[i], corners[(i + 1) % n], face.centre, longestBound);
     if (!edge.Above(ownerCentre, -1.0, least)) return false;
     if (neighbourCentre && !edge.Above(*neighbourCentre, 1.0, least)) return false;
   }
@@ -178,14 +210,15 @@ bool FaceTetsUpright(const std::vector<Vec>& corners, const FaceGeometry& face, 
     for (size_t t = 1; t + 1 < n && upright; ++t) {
       const Vec& p = corners[(base + t) % n];
       const Vec& q = corners[(base + t + 1) % n];
-      const Vec bp = Sub(p, b), bq = Sub(q, b), pq = Sub(q, p);
-      const double lbp = Dot(bp, bp), lbq = Dot(bq, bq), lpq = Dot(pq, pq);
-      const auto above = [&](const Vec& centre, const Vec& first, const Vec& second, double lbFirst,
-                             double lbSecond) {
+      const auto above = [&](const Vec& centre, const Vec& first, const Vec& second) {
         const Vec ab = Sub(b, centre), ac = Sub(first, centre), ad = Sub(second, centre);
-        return TetAbove(Dot(ab, ab), Dot(ac, ac), Dot(ad, ad), lbFirst, lbSecond, lpq, Dot(Cross(ab, ac), ad), least);
+        const double sixVolume = Dot(Cross(ab, ac), ad);
+        if (SurelyAbove(sixVolume, least, longestBound)) return true;
+        const Vec bFirst = Sub(first, b), bSecond = Sub(second, b), pq = Sub(q, p);
+        return TetAbove(Dot(ab, ab), Dot(ac, ac), Dot(ad, ad), Dot(bFirst, bFirst), Dot(bSecond, bSecond), Dot(pq, pq),
+                        sixVolume, least);
       };
-      upright = above(ownerCentre, p, q, lbp, lbq) && (!neighbourCentre || above(*neighbourCentre, q, p, lbq, lbp));
+      upright = above(ownerCentre, p, q) && (!neighbourCentre || above(*neighbourCentre, q, p));
     }
     if (upright) return true;
   }
