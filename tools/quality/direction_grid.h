@@ -243,11 +243,12 @@ private:
   // Per byte, whether a >= b: the eighth bit of a byte of (a | 128) - b,
   // which borrows nothing from the next byte.
   static std::uint32_t AtLeast(std::uint32_t a, std::uint32_t b) { return ((a | 0x80808080u) - b) & 0x00808080u; }
-  // Per byte, the lesser of a and b.
+  // Per byte, the lesser and the greater of a and b.
   static Steps Least(Steps a, Steps b) {
     const Steps aAtLeast = (AtLeast(a, b) >> 7) * 0xffu;  // 0xff in the bytes where a >= b
     return (b & aAtLeast) | (a & ~aAtLeast);
   }
+  static Steps Greatest(Steps a, Steps b) { return a ^ b ^ Least(a, b); }
   static bool PlaceMayHold(const Place& p, Steps at) {
     return (AtLeast(at, p.lo) & AtLeast(p.hi, at)) == 0x00808080u;
   }
@@ -377,7 +378,7 @@ bool DirectionGrid::AnyAtEach(const Vec* points, int count, LastCells& last, Vis
           if (key[k] != key[j]) continue;
           same |= 1u << k;
           lo = Least(lo, steps[k]);
-          hi = Least(steps[k], hi) ^ steps[k] ^ hi;  // the greater of each byte
+          hi = Greatest(hi, steps[k]);
         }
         done |= same;
         if (last.key[gi] != key[j]) {
