@@ -186,6 +186,85 @@ TEST(HubJunction, CrowdedStarsAreMeshedWithTheirWallOnTheChannel) {
     }
 }
 
+// Two junctions of the plausible census (seed 20240611) whose runners meet
+// all round, 40 to 60 degrees apart: their junction sections fold far
+// towards the far ends along the faces they meet on.
+Junction CensusStar() {  // i1: seven runners, 10 to 39 radii long
+  Junction j;
+  j.name = "census star of seven";
+  j.center = {-73.379411649384394, 90.564990512546501, 40.636346709510548};
+  j.farPoints = {{-73.233820505459391, 68.477308290106208, 79.510419038467091},
+                 {-80.082060088160461, 76.37167245905907, 41.816321952323136},
+                 {-97.934609195074557, 62.135403809868038, 13.187623379617431},
+                 {-84.027399264393964, 99.270439893674634, 2.5055413723500379},
+                 {-66.400746501791019, 118.67007816220315, 12.913099089460996},
+                 {-64.987204513963206, 110.94662555066374, 44.849686916372669},
+                 {-58.498060227306325, 99.059818194700654, 74.353392509554311}};
+  j.radii = {1.4207345145798174, 1.5216550653303706, 1.530508434580103, 1.4878809345980828,
+             1.2030005942964668, 1.2143532904032652, 1.5833490584734318, 1.4643669126536292,
+             1.1202680995629102, 1.1558730287974757, 1.2471438775590546, 1.2650992790164495,
+             1.4398062576768662, 1.5358453969748107};
+  j.innerShare = 0.79773522726386581;
+  j.outerShare = 0.20226477273613419;
+  j.firstRing = 14;
+  j.inner = {0, 1};
+  j.outer = {0, 1.0 / 3.0, 2.0 / 3.0, 1};
+  return j;
+}
+
+Junction CensusFive() {  // i37: five runners, a first ring of 4 and four inner rings
+  Junction j;
+  j.name = "census five";
+  j.center = {36.037349676997906, -95.473820739236075, 22.974577979633693};
+  j.farPoints = {{31.187310024337879, -103.7853050032105, 54.321134875705013},
+                 {34.843174785624953, -78.831396844066063, 39.115455649687732},
+                 {37.896833789858107, -86.037374547995995, 18.720081743486443},
+                 {38.818833442362141, -99.202770544623888, -9.0543614978304987},
+                 {34.513302484566807, -108.38881260567737, 20.719178062704433}};
+  j.radii = {0.86243150024065274, 0.78559296823746161, 0.8205423677967304, 0.75825920164925453,
+             0.8015351630484846,  0.79232718477770203, 0.98188307287257204, 0.90718469208080565,
+             0.78508032470098699, 0.84009506116726029};
+  j.firstRing = 4;
+  j.outer = {0, 0.5, 1};
+  return j;
+}
+
+// Swept in straight node lines, a long branch keeps most of its junction
+// section's fold for many radii, and the star's cells under 0.2 reached 7.5
+// of its widest radii out from the centre (426 of them). The fold is now
+// undone near the junction. Undoing it there, the five's nodes spread
+// evenly by angle over a face that leans close to its runner put one
+// ring's node on the line between two of the next, and the flat cells
+// between them fell to 0.02; spread half way to even steps along the wall,
+// they keep clear.
+TEST(HubJunction, FoldedJunctionSectionsAreUndoneNearTheJunction) {
+  const Judged five = MeshAndJudge(CensusFive());
+  EXPECT_GE(five.smallestJacobian, 0.25);
+  EXPECT_LE(five.wallShare, 0.02);
+
+  const Junction star = CensusStar();
+  const vela::JunctionResult result = vela::host::MeshValue(FileOf(star));
+  ASSERT_TRUE(result.ok()) << vela::RefusalMessage(result.refusal);
+  MemoryMesh memory;
+  WriteSolidMesh(result.mesh, memory);
+  ExpectSoundMesh(memory, 0.0);
+  EXPECT_LE(vela::quality::AssessWall(memory, MachinedOf(star)).share, 0.02);
+  const double widest = *std::max_element(star.radii.begin(), star.radii.end());
+  int poor = 0;
+  double furthest = 0.0;
+  for (const MeshElement& element : memory.elements) {
+    if (vela::quality::ScaledJacobian(memory, element) >= 0.2) continue;
+    ++poor;
+    Point3 centroid{0, 0, 0};
+    for (int c = 0; c < element.CornerCount(); ++c)
+      centroid = vela::Add(centroid, memory.nodes[size_t(element.nodes[size_t(c)])]);
+    centroid = vela::Scale(centroid, 1.0 / element.CornerCount());
+    furthest = std::max(furthest, vela::Norm(vela::Sub(centroid, star.center)) / widest);
+  }
+  EXPECT_LT(poor, 200);
+  EXPECT_LT(furthest, 2.5);
+}
+
 // The hub takes its axes from the runners alone: a sprue foot moved and
 // turned as a whole is the same mesh, moved and turned, node for node.
 TEST(HubJunction, AMovedAndTurnedSprueFootIsTheSameMesh) {

@@ -44,12 +44,22 @@ constexpr double kSnaps[] = {0.9961946981, 0.9848077530, 0.9659258263, 0.9396926
 // share of an even step at the junction section.
 constexpr int kThinnedLayers = 3;
 constexpr double kLastLayerShare = 0.5;
+// The junction section lies folded onto its cone's faces, as far towards
+// the far end as the wall reaches along a face: the fold is undone within
+// this many times that depth of the junction, the slower the nearer the
+// far end (as the square of the way from there).
+constexpr double kFoldReach = 3.0;
 // A branch takes as many layers as steps of at most this many of its
 // section's narrowest ring gaps (at its junction end) fit along it, and
 // never fewer than any junction's branch. Near the cones' corners the faces
 // the branches meet on are as narrow as that gap across, and the last
 // layer's lean along them, against that width, is how skew they are.
 constexpr double kStepPerGap = 7.0;
+// Next to a branch whose fold is undone near the junction, a face's nodes
+// lie this share of the way from even steps of angle to even steps along
+// its wall, which is measured at this many points per sector.
+constexpr double kAlongWall = 0.5;
+constexpr int kWallSamples = 32;
 // The merge joins nodes closer than a quarter of the smallest ring gap.
 constexpr double kMergeTolShare = 0.25;
 
@@ -86,6 +96,13 @@ struct Face {
   // at each end to the ball at its corners.
   bool capped = false;
   double fromGap = 0.0, toGap = 0.0;
+  // The wall's length from corner `from` at even steps of u, as a share of
+  // its whole length, and how far it reaches along each runner's axis.
+  std::vector<double> wallLength;
+  double depthA = 0.0, depthB = 0.0;
+  // The share of the way from even steps of angle to even steps along the
+  // wall at which its nodes lie.
+  double alongWall = 0.0;
 };
 
 // One runner's share of its cone: the faces in its own order round its axis.
@@ -104,6 +121,7 @@ struct Branch {
   Point3 w0{}, w1{};     // the section's axes: angle 0 and 90 degrees
   double length = 0.0;
   double turn = 0.0;     // the far-end section's angle 0, in the section's axes
+  double foldReach = 0.0;  // how near the junction its section's fold is undone
   std::vector<Sector> sectors;
 };
 
@@ -450,14 +468,53 @@ Point3 OnChannel(const Point3& wallNode, const Point3& toEnd, double t, const Br
   return Add(Add(center, onAxis), Scale(out, wall));
 }
 
-// Where runner i's junction section puts node j of a ring of `perSector`
-// nodes per first-ring sector, at `share` of the wall: on a corner, or on
-// the face its sector covers. Relative to the centre.
 // The wall along a face's ray at u.
 double FaceWall(const Face& face, double u, const Point3& ray, const Channel& channel, double ball) {
   if (face.capped) return ball;
   return ChannelReach(channel, ray) + (1.0 - u) * face.fromGap + u * face.toGap;
 }
+
+// The face's wall measured from corner `from` to corner `to`.
+void MeasureWall(const Channel& channel, double ball, const std::vector<Point3>& dirs, Face& face) {
+  const int steps = kWallSamples * face.units;
+  face.wallLength.assign(size_t(steps) + 1, 0.0);
+  Point3 last{};
+  for (int k = 0; k <= steps; ++k) {
+    const double u = double(k) / steps;
+    const Point3 ray = FaceRay(face, u);
+    const Point3 wall = Scale(ray, FaceWall(face, u, ray, channel, ball));
+    if (k > 0) face.wallLength[size_t(k)] = face.wallLength[size_t(k - 1)] + Norm(Sub(wall, last));
+    face.depthA = std::max(face.depthA, Dot(wall, dirs[size_t(face.a)]));
+    face.depthB = std::max(face.depthB, Dot(wall, dirs[size_t(face.b)]));
+    last = wall;
+  }
+  for (double& length : face.wallLength) length /= face.wallLength.back();
+}
+
+// Where the node at u of the way along a face's nodes lies, as u of its
+// angle. Where the runners meet a few tens of degrees apart, the wall runs
+// far out along a face that leans close to the runner, and even steps of
+// angle leave long gaps along the wall there: a node of one ring falls on
+// the line between two of the next, and the cell between them is flat
+// (see FoldKept for where that matters). Even steps along the wall have the
+// opposite fault at the centre, where the first ring's cells would meet at
+// angles as uneven as those steps. Half way between the two keeps both
+// clear. The same u gives the same node from either runner's side: the
+// wall is measured from the face alone.
+double AlongFace(const Face& face, double u) {
+  if (face.alongWall == 0.0) return u;
+  const std::vector<double>& length = face.wallLength;
+  const size_t steps = length.size() - 1;
+  const size_t k = static_cast<size_t>(std::upper_bound(length.begin(), length.end(), u) - length.begin());
+  double along = 1.0;
+  if (k == 0) along = 0.0;
+  else if (k <= steps) along = (double(k - 1) + (u - length[k - 1]) / (length[k] - length[k - 1])) / double(steps);
+  return (1.0 - face.alongWall) * u + face.alongWall * along;
+}
+
+// Where runner i's junction section puts node j of a ring of `perSector`
+// nodes per first-ring sector, at `share` of the wall: on a corner, or on
+// the face its sector covers. Relative to the centre.
 
 Point3 JunctionNode(int i, const Branch& b, int j, int perSector, double share, const std::vector<Face>& faces,
                     const std::vector<Corner>& corners, const Channel& channel, double ball) {
@@ -469,7 +526,7 @@ Point3 JunctionNode(int i, const Branch& b, int j, int perSector, double share, 
   if (l == 0) {
     return Scale(corners[size_t(sector.from)].dir, share * ball);
   }
-  const double u = face.a == i ? double(l) / count : double(count - l) / count;
+  const double u = AlongFace(face, face.a == i ? double(l) / count : double(count - l) / count);
   const Point3 ray = FaceRay(face, u);
   return Scale(ray, share * FaceWall(face, u, ray, channel, ball));
 }
@@ -595,6 +652,27 @@ double TowardsJunction(int k, int layers) {
   return 1.0 - (s + (kLastLayerShare - 1.0) * s * x * x);
 }
 
+// The share of its junction section's fold that a section keeps at t of
+// the way from the far end of branch b, the fold undone within its
+// `foldReach` of the junction. Spread over the whole branch, as the
+// straight node lines between the two sections spread it, a long branch
+// keeps most of the fold for many radii: each of its sections is a cone
+// about the centre node, and where the cone is steep the cells round the
+// axis are wedges leaning on their own centre line. Undone as the square
+// of the way within three times the fold's depth, no node advances at under
+// a third of the pace of the axis, so no cell folds back. A branch shorter
+// than its `foldReach` keeps the even spread. Undone so near the junction, the
+// sections no longer lean on the fold's depth to keep their cells from
+// going flat where a face's nodes crowd by angle; the faces of such a
+// branch spread their nodes along the wall too (AlongFace).
+bool Gathers(const Branch& b) { return b.foldReach > 0.0 && b.foldReach < b.length; }
+
+double FoldKept(double t, const Branch& b) {
+  if (!Gathers(b)) return t;
+  const double x = std::max(0.0, 1.0 - (1.0 - t) * b.length / b.foldReach);
+  return x * x;
+}
+
 // What every branch's sweep shares.
 struct HubSweep {
   Point3 center{};
@@ -632,7 +710,8 @@ void SweepRows(const HubSweep& hub, int i, const Branch& b, int layers, const Po
           // scaled about the axis: the wall node is placed, and the others
           // follow it, so that no ring can pass the one outside it.
           const Point3 axisPoint = Add(Scale(far, 1.0 - t), Scale(hub.center, t));
-          node = Add(Scale(start, 1.0 - t), Scale(end, t));
+          const double fold = FoldKept(t, b) - t;
+          node = Add(Add(Scale(start, 1.0 - t), Scale(end, t)), Scale(b.dir, fold * Dot(Sub(end, hub.center), b.dir)));
           if (share > 0.0) {
             const Point3 wallNode = Add(axisPoint, Scale(Sub(node, axisPoint), 1.0 / share));
             const Point3 placed = OnChannel(wallNode, Scale(Sub(end, hub.center), 1.0 / share), t, b, r0, r1,
@@ -676,7 +755,16 @@ JunctionOutcome SweepHub(JunctionPlan plan, const JunctionCall& call, std::vecto
     face.capped = face.a >= n || face.b >= n;
     face.fromGap = ball - ChannelReach(channel, FaceRay(face, 0.0));
     face.toGap = ball - ChannelReach(channel, FaceRay(face, 1.0));
+    MeasureWall(channel, ball, dirs, face);
   }
+  // How far each junction section folds towards its far end: the furthest
+  // its cone's wall reaches along its axis.
+  for (const Face& face : faces) {
+    branches[size_t(face.a)].foldReach = std::max(branches[size_t(face.a)].foldReach, kFoldReach * face.depthA);
+    branches[size_t(face.b)].foldReach = std::max(branches[size_t(face.b)].foldReach, kFoldReach * face.depthB);
+  }
+  for (Face& face : faces)
+    if (Gathers(branches[size_t(face.a)]) || Gathers(branches[size_t(face.b)])) face.alongWall = kAlongWall;
   for (Branch& b : branches) AlignSectors(faces, corners, f, b);
 
   const SectionCounts counts = CountSection(f, section.innerRings, section.outerLayers);
