@@ -229,6 +229,27 @@ Junction CensusFive() {  // i37: five runners, a first ring of 4 and four inner 
   return j;
 }
 
+Junction CensusSevenOnAFirstRingOfFour() {  // i232: branches 9 to 38 radii long
+  Junction j;
+  j.name = "census seven on a first ring of four";
+  j.center = {-45.171236273982899, -54.516108512139368, -6.7058177302293842};
+  j.farPoints = {{-47.804776591266624, -54.649560543100819, -2.0248310754653307},
+                 {-42.458443016850907, -69.107920051766911, 7.7483752769912453},
+                 {-40.143358301337081, -61.489641579719304, -6.2963917280909936},
+                 {-36.154628302992016, -57.24830672067008, -16.397236247532351},
+                 {-41.697966053763373, -50.904900864059179, -20.524770109502761},
+                 {-49.21950392050298, -45.864161391068208, -11.224215718986819},
+                 {-59.374784992562724, -43.731311404853905, 0.073002366401387242}};
+  j.radii = {0.60085894589359923, 0.55994537806719258, 0.54413067826916817, 0.59486800873401235,
+             0.56554570494502121, 0.60025001332593053, 0.60053923938017617, 0.6485776790500638,
+             0.63319525374797214, 0.59671260401804227, 0.5405731337827584,  0.4953735188909914,
+             0.5329015494668512,  0.51312919208821561};
+  j.firstRing = 4;
+  j.inner = {0, 1.0 / 3.0, 2.0 / 3.0, 1};
+  j.outer = {0, 0.44277152177311918, 0.59072984563325581, 1};
+  return j;
+}
+
 // Swept in straight node lines, a long branch keeps most of its junction
 // section's fold for many radii, and the star's cells under 0.2 reached 7.5
 // of its widest radii out from the centre (426 of them). The fold is now
@@ -236,19 +257,30 @@ Junction CensusFive() {  // i37: five runners, a first ring of 4 and four inner 
 // evenly by angle over a face that leans close to its runner put one
 // ring's node on the line between two of the next, and the flat cells
 // between them fell to 0.02; spread half way to even steps along the wall,
-// they keep clear.
+// they keep clear. The seven on a first ring of four still goes nearly flat
+// so (0.12 after the finishing pass): a hub that misses the floors with its
+// folds undone near the junction is swept again with them spread, and the
+// better kept (0.18).
 TEST(HubJunction, FoldedJunctionSectionsAreUndoneNearTheJunction) {
   const Judged five = MeshAndJudge(CensusFive());
   EXPECT_GE(five.smallestJacobian, 0.25);
   EXPECT_LE(five.wallShare, 0.02);
 
+  // Sound and on the channel, if not free of poor cells.
+  const auto meshed = [](const Junction& j) {
+    const vela::JunctionResult result = vela::host::MeshValue(FileOf(j));
+    EXPECT_TRUE(result.ok()) << j.name << ": " << vela::RefusalMessage(result.refusal);
+    MemoryMesh memory;
+    WriteSolidMesh(result.mesh, memory);
+    ExpectSoundMesh(memory, 0.0);
+    EXPECT_LE(vela::quality::AssessWall(memory, MachinedOf(j)).share, 0.02) << j.name;
+    return memory;
+  };
+  const MemoryMesh seven = meshed(CensusSevenOnAFirstRingOfFour());
+  EXPECT_GE(vela::quality::SmallestScaledJacobian(vela::quality::Assess(seven, 0.0)), 0.17);
+
   const Junction star = CensusStar();
-  const vela::JunctionResult result = vela::host::MeshValue(FileOf(star));
-  ASSERT_TRUE(result.ok()) << vela::RefusalMessage(result.refusal);
-  MemoryMesh memory;
-  WriteSolidMesh(result.mesh, memory);
-  ExpectSoundMesh(memory, 0.0);
-  EXPECT_LE(vela::quality::AssessWall(memory, MachinedOf(star)).share, 0.02);
+  const MemoryMesh memory = meshed(star);
   const double widest = *std::max_element(star.radii.begin(), star.radii.end());
   int poor = 0;
   double furthest = 0.0;

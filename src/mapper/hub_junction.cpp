@@ -727,7 +727,7 @@ void SweepRows(const HubSweep& hub, int i, const Branch& b, int layers, const Po
 // The hub's branches swept, merged and checked with the cones' corners
 // snapped at `snap`, for the runners' directions and branches as framed.
 JunctionOutcome SweepHub(JunctionPlan plan, const JunctionCall& call, std::vector<Point3> dirs,
-                         std::vector<Branch> branches, double ball, double snap) {
+                         std::vector<Branch> branches, double ball, double snap, bool gatherFolds) {
   const SectionSettings& section = plan.section;
   const int f = section.firstRing;
   const int n = static_cast<int>(call.farPoints.size());
@@ -760,6 +760,7 @@ JunctionOutcome SweepHub(JunctionPlan plan, const JunctionCall& call, std::vecto
   // How far each junction section folds towards its far end: the furthest
   // its cone's wall reaches along its axis.
   for (const Face& face : faces) {
+    if (!gatherFolds) break;
     branches[size_t(face.a)].foldReach = std::max(branches[size_t(face.a)].foldReach, kFoldReach * face.depthA);
     branches[size_t(face.b)].foldReach = std::max(branches[size_t(face.b)].foldReach, kFoldReach * face.depthB);
   }
@@ -815,12 +816,14 @@ JunctionOutcome SweepHub(JunctionPlan plan, const JunctionCall& call, std::vecto
     const int first = build->Append(rows, counts.nodes, layers + 1, sectionFaces, {}, false);
     if (!b.cap) firstNodes[size_t(i)] = first;
   }
-  return Finish(plan, std::move(build), firstNodes);
+  JunctionOutcome outcome = Finish(plan, std::move(build), firstNodes);
+  outcome.foldsGathered = std::any_of(branches.begin(), branches.end(), Gathers);
+  return outcome;
 }
 
 }  // namespace
 
-JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& call) {
+JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& call, bool gatherFolds) {
   ClearRefusal();
   if (!CheckShares(call.innerShare, call.outerShare)) return RefusedOutcome();
   const int n = static_cast<int>(call.farPoints.size());
@@ -851,17 +854,21 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
         return Refusing(Refusal::NeighboursTooClose, i, j, {angle, kMinPairAngleDeg, RefusalUnit::Degrees});
     }
 
-  // The narrowest snap of the cones' corners that meshes soundly; should
-  // none, the junction is refused for the reason the narrowest gave.
+  // The narrowest snap of the cones' corners that meshes soundly, with the
+  // folds gathered where asked, else spread; should none, the junction is
+  // refused for the reason the first try gave.
   JunctionRefusal narrowest;
-  for (const double snap : kSnaps) {
-    ClearRefusal();
-    JunctionOutcome outcome = SweepHub(plan, call, dirs, branches, ball, snap);
-    if (outcome.build) {
-      outcome.hub = true;
-      return outcome;
+  for (const bool gather : {gatherFolds, false}) {
+    for (const double snap : kSnaps) {
+      ClearRefusal();
+      JunctionOutcome outcome = SweepHub(plan, call, dirs, branches, ball, snap, gather);
+      if (outcome.build) {
+        outcome.hub = true;
+        return outcome;
+      }
+      if (narrowest.reason == Refusal::None) narrowest = LastJunctionRefusal();
     }
-    if (narrowest.reason == Refusal::None) narrowest = LastJunctionRefusal();
+    if (!gather) break;
   }
   RecordRefusal(narrowest);
   return RefusedOutcome();

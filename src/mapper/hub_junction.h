@@ -35,6 +35,10 @@ namespace vela {
 // Once the runners pass the guards, a try that is refused is made again with
 // the cones' corners snapped together from further apart; the reason given
 // is the first try's.
-JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& call);
+//
+// With `gatherFolds`, a long branch undoes its junction section's fold near
+// the junction; without, or where no snap meshes soundly so, every branch
+// spreads it over its whole length.
+JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& call, bool gatherFolds = true);
 
 }  // namespace vela

@@ -204,6 +204,26 @@ JunctionResult Finish(const JunctionCall& call, const JunctionOutcome& outcome) 
   return result;
 }
 
+// A hub whose folds were undone near the junction and that misses a
+// solver's floors, or comes apart in the finishing pass, is swept again
+// with every fold spread over its whole branch, and the better kept.
+// Undone near the junction, the folds leave far fewer poor cells, but a
+// section that crowds its nodes by angle on a steep face can go nearly flat
+// a few radii out, where the spread fold kept it from doing so, and the
+// finishing pass does not always recover from that.
+JunctionResult FinishHub(const JunctionSettings& settings, const JunctionCall& call, const JunctionOutcome& outcome) {
+  JunctionResult result = Finish(call, outcome);
+  if (!outcome.foldsGathered) return result;
+  Standing standing;
+  if (result.ok()) {
+    standing = StandingOf(call, result.mesh);
+    if (standing.FloorsMet() == 2) return result;
+  }
+  JunctionResult spread = Finish(call, MeshHub(settings, call, false));
+  if (spread.ok() && (!result.ok() || StandingOf(call, spread.mesh).Beats(standing))) return spread;
+  return result;
+}
+
 }  // namespace
 
 JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& options) {
@@ -237,11 +257,12 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   // on the junctions that need it.
   const JunctionOutcome first = MeshImprovedNWay(settings, call);
   const bool planar = first.build && !first.hub;
+  if (first.hub) return FinishHub(settings, call, first);
   JunctionResult result = Finish(call, first);
   if (!planar || !result.ok()) return result;
   const Standing standing = StandingOf(call, result.mesh);
   if (standing.FloorsMet() == 2) return result;
-  JunctionResult hub = Finish(call, MeshHub(settings, call));
+  JunctionResult hub = FinishHub(settings, call, MeshHub(settings, call));
   if (hub.ok() && StandingOf(call, hub.mesh).Beats(standing)) return hub;
   return result;
 }

@@ -99,6 +99,9 @@ struct JunctionOutcome {
   int nodesBeforeMerge = 0;
   double mergeTol = 0.0;
   bool hub = false;  // meshed as a hub (mapper/hub_junction.h)
+  // A hub with a branch whose junction-section fold was undone near the
+  // junction rather than over its whole length.
+  bool foldsGathered = false;
 };
 
 // The N-way junction's plan, or nothing with the refusal recorded; the
