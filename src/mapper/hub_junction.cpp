@@ -515,7 +515,6 @@ double AlongFace(const Face& face, double u) {
 // Where runner i's junction section puts node j of a ring of `perSector`
 // nodes per first-ring sector, at `share` of the wall: on a corner, or on
 // the face its sector covers. Relative to the centre.
-
 Point3 JunctionNode(int i, const Branch& b, int j, int perSector, double share, const std::vector<Face>& faces,
                     const std::vector<Corner>& corners, const Channel& channel, double ball) {
   size_t s = 0;
@@ -652,6 +651,10 @@ double TowardsJunction(int k, int layers) {
   return 1.0 - (s + (kLastLayerShare - 1.0) * s * x * x);
 }
 
+// Whether branch b undoes its fold near the junction rather than over its
+// whole length.
+bool Gathers(const Branch& b) { return b.foldReach > 0.0 && b.foldReach < b.length; }
+
 // The share of its junction section's fold that a section keeps at t of
 // the way from the far end of branch b, the fold undone within its
 // `foldReach` of the junction. Spread over the whole branch, as the
@@ -661,12 +664,10 @@ double TowardsJunction(int k, int layers) {
 // axis are wedges leaning on their own centre line. Undone as the square
 // of the way within three times the fold's depth, no node advances at under
 // a third of the pace of the axis, so no cell folds back. A branch shorter
-// than its `foldReach` keeps the even spread. Undone so near the junction, the
-// sections no longer lean on the fold's depth to keep their cells from
+// than its `foldReach` keeps the even spread. Undone so near the junction,
+// the sections no longer lean on the fold's depth to keep their cells from
 // going flat where a face's nodes crowd by angle; the faces of such a
 // branch spread their nodes along the wall too (AlongFace).
-bool Gathers(const Branch& b) { return b.foldReach > 0.0 && b.foldReach < b.length; }
-
 double FoldKept(double t, const Branch& b) {
   if (!Gathers(b)) return t;
   const double x = std::max(0.0, 1.0 - (1.0 - t) * b.length / b.foldReach);
@@ -726,8 +727,10 @@ void SweepRows(const HubSweep& hub, int i, const Branch& b, int layers, const Po
 
 // The hub's branches swept, merged and checked with the cones' corners
 // snapped at `snap`, for the runners' directions and branches as framed.
+// With `gatherFolds`, `gathered` is set where a branch undoes its fold near
+// the junction, whether the sweep is refused or not.
 JunctionOutcome SweepHub(JunctionPlan plan, const JunctionCall& call, std::vector<Point3> dirs,
-                         std::vector<Branch> branches, double ball, double snap, bool gatherFolds) {
+                         std::vector<Branch> branches, double ball, double snap, bool gatherFolds, bool& gathered) {
   const SectionSettings& section = plan.section;
   const int f = section.firstRing;
   const int n = static_cast<int>(call.farPoints.size());
@@ -755,17 +758,22 @@ JunctionOutcome SweepHub(JunctionPlan plan, const JunctionCall& call, std::vecto
     face.capped = face.a >= n || face.b >= n;
     face.fromGap = ball - ChannelReach(channel, FaceRay(face, 0.0));
     face.toGap = ball - ChannelReach(channel, FaceRay(face, 1.0));
-    MeasureWall(channel, ball, dirs, face);
   }
-  // How far each junction section folds towards its far end: the furthest
-  // its cone's wall reaches along its axis.
-  for (const Face& face : faces) {
-    if (!gatherFolds) break;
-    branches[size_t(face.a)].foldReach = std::max(branches[size_t(face.a)].foldReach, kFoldReach * face.depthA);
-    branches[size_t(face.b)].foldReach = std::max(branches[size_t(face.b)].foldReach, kFoldReach * face.depthB);
+  bool gathers = false;
+  if (gatherFolds) {
+    // How far each junction section folds towards its far end: the furthest
+    // its cone's wall reaches along its axis.
+    for (Face& face : faces) {
+      MeasureWall(channel, ball, dirs, face);
+      Branch &a = branches[size_t(face.a)], &b = branches[size_t(face.b)];
+      a.foldReach = std::max(a.foldReach, kFoldReach * face.depthA);
+      b.foldReach = std::max(b.foldReach, kFoldReach * face.depthB);
+    }
+    for (Face& face : faces)
+      if (Gathers(branches[size_t(face.a)]) || Gathers(branches[size_t(face.b)])) face.alongWall = kAlongWall;
+    gathers = std::any_of(branches.begin(), branches.end(), Gathers);
+    gathered = gathered || gathers;
   }
-  for (Face& face : faces)
-    if (Gathers(branches[size_t(face.a)]) || Gathers(branches[size_t(face.b)])) face.alongWall = kAlongWall;
   for (Branch& b : branches) AlignSectors(faces, corners, f, b);
 
   const SectionCounts counts = CountSection(f, section.innerRings, section.outerLayers);
@@ -817,7 +825,7 @@ JunctionOutcome SweepHub(JunctionPlan plan, const JunctionCall& call, std::vecto
     if (!b.cap) firstNodes[size_t(i)] = first;
   }
   JunctionOutcome outcome = Finish(plan, std::move(build), firstNodes);
-  outcome.foldsGathered = std::any_of(branches.begin(), branches.end(), Gathers);
+  outcome.foldsGathered = gathers;
   return outcome;
 }
 
@@ -859,16 +867,17 @@ JunctionOutcome MeshHub(const JunctionSettings& settings, const JunctionCall& ca
   // refused for the reason the first try gave.
   JunctionRefusal narrowest;
   for (const bool gather : {gatherFolds, false}) {
+    bool gathered = false;
     for (const double snap : kSnaps) {
       ClearRefusal();
-      JunctionOutcome outcome = SweepHub(plan, call, dirs, branches, ball, snap, gather);
+      JunctionOutcome outcome = SweepHub(plan, call, dirs, branches, ball, snap, gather, gathered);
       if (outcome.build) {
         outcome.hub = true;
         return outcome;
       }
       if (narrowest.reason == Refusal::None) narrowest = LastJunctionRefusal();
     }
-    if (!gather) break;
+    if (!gathered) break;
   }
   RecordRefusal(narrowest);
   return RefusedOutcome();
