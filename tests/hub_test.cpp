@@ -186,9 +186,10 @@ TEST(HubJunction, CrowdedStarsAreMeshedWithTheirWallOnTheChannel) {
     }
 }
 
-// Two junctions of the plausible census (seed 20240611) whose runners meet
-// all round, 40 to 60 degrees apart: their junction sections fold far
-// towards the far ends along the faces they meet on.
+// Junctions of the plausible census (seed 20240611) whose runners meet all
+// round, a few tens of degrees apart, on branches many radii long: their
+// junction sections fold far towards the far ends along the faces they meet
+// on.
 Junction CensusStar() {  // i1: seven runners, 10 to 39 radii long
   Junction j;
   j.name = "census star of seven";
