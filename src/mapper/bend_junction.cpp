@@ -211,4 +211,11 @@ JunctionOutcome MeshOtherBend(const JunctionSettings& settings, const JunctionCa
   return RefusedOutcome();
 }
 
+JunctionOutcome MeshHairpin(const JunctionSettings& settings, const JunctionCall& call, bool pullRings) {
+  ClearRefusal();
+  const std::optional<BendPlan> plan = PlanBend(settings, call);
+  if (!plan) return RefusedOutcome();
+  return MeshHairpinBend(*plan, call.memoryLimit, pullRings);
+}
+
 }  // namespace vela

@@ -245,7 +245,29 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
     const Standing standing = StandingOf(call, result.mesh);
     if (standing.FloorsMet() == 2) return result;
     JunctionResult other = Finish(call, MeshOtherBend(settings, call));
-    if (other.ok() && StandingOf(call, other.mesh).Beats(standing)) return other;
+    Standing best = standing;
+    if (other.ok()) {
+      const Standing otherStanding = StandingOf(call, other.mesh);
+      if (otherStanding.Beats(best)) {
+        result = std::move(other);
+        best = otherStanding;
+      }
+    }
+    if (best.FloorsMet() == 2) return result;
+    // A hairpin, whose runners overlap for radii before they part, is
+    // fanned round the crease where their walls cross: with the rings of its
+    // long sections drawn out to the wall, then, should that miss, spaced
+    // evenly; the best of all kept.
+    for (const bool pullRings : {true, false}) {
+      JunctionResult hairpin = Finish(call, MeshHairpin(settings, call, pullRings));
+      if (!hairpin.ok()) break;
+      const Standing hairpinStanding = StandingOf(call, hairpin.mesh);
+      if (hairpinStanding.Beats(best)) {
+        result = std::move(hairpin);
+        best = hairpinStanding;
+      }
+      if (best.FloorsMet() == 2) break;
+    }
     return result;
   }
 

@@ -130,6 +130,15 @@ bool MitreFits(const BendPlan& plan);
 // however steeply its last layers lean.
 bool MitreLegsFit(const BendPlan& plan);
 JunctionOutcome MeshMitreBend(const BendPlan& plan);
+// A bend opening under 60 degrees fanned round the crease where its
+// runners' walls cross (hairpin_bend.cpp), from the plan on; refused where
+// the opening is wider or the legs too short for it, or where its sections
+// would take more than memoryLimit (0: no bound).
+// pullRings: the section's inner rings drawn out towards the wall where the
+// section is long, so that the cells between them keep their shape there.
+JunctionOutcome MeshHairpinBend(const BendPlan& plan, double memoryLimit, bool pullRings);
+// The same from the junction's inputs.
+JunctionOutcome MeshHairpin(const JunctionSettings& settings, const JunctionCall& call, bool pullRings);
 
 // The part both plans share: checks the section settings for the share
 // ratio and fills plan.section, plan.layers and the profiles.
