@@ -68,7 +68,11 @@ struct JunctionOptions {
   //   a flow solver's floors (below) by its construction, mitre or corner,
   //   is meshed by the other too where that applies, and the better kept:
   //   near 60 degrees, where one gives way to the other, either may make
-  //   the better cells;
+  //   the better cells. A bend under 90 degrees that both leave under the
+  //   floors is fanned round the crease where its runners' walls cross:
+  //   each leg straight to a pivot just outside the crease, then its
+  //   sections, each the channel's own cut, turning about the pivot to the
+  //   bisecting plane; the best of all is kept;
   // - an N-way junction's sections grow across the junction plane only as
   //   far as the channel the runners are machined to reaches there, and do
   //   not bulge;

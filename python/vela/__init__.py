@@ -146,8 +146,10 @@ def mesh_junction(center, far_points, radii,
     as_constructed
                   False: a bend whose legs leave room is mitred, two legs
                   meeting in one elliptical section, prisms and hexahedra
-                  with cells far better than the corner's. True: the mesh
-                  exactly as the exported class constructs it.
+                  with cells far better than the corner's; a sharp bend
+                  whose cells miss the floor so is fanned round the crease
+                  where its runners' walls cross. True: the mesh exactly as
+                  the exported class constructs it.
     memory_limit  bytes the call may take; None: half the machine's memory,
                   0: no bound. A junction whose estimate passes it raises
                   JunctionRefused ("too-large", .value the estimate, .unit

@@ -26,7 +26,7 @@
 // thin cells at its ends. Refused, so that the caller keeps what it has,
 // where the runners' tapers keep their walls from crossing ahead of the
 // centre, where the pivot would fall inside the channel, or where either
-// leg's straight part would keep less than a quarter of the leg.
+// leg's straight part would keep less than a tenth of the leg.
 
 #include "mapper/junction_guards.h"
 #include "mapper/junction_plan.h"
@@ -54,8 +54,11 @@ constexpr int kFanSteps = 4;
 constexpr double kPivotGap = 0.1;
 // and at least so far that its nodes keep this many merge tolerances apart.
 constexpr double kPivotClearance = 1.5;
+// What the fan's nodes must keep from themselves in the next section, in
+// merge tolerances, as swept: the finishing pass may bring them closer.
+constexpr double kFanApart = 3.0;
 // The straight part of each leg keeps at least this share of the leg.
-constexpr double kStraightShare = 0.25;
+constexpr double kStraightShare = 0.1;
 // Along the straight part each layer is at most this many times the one
 // nearer the fan, which it starts from at about the fan's step: a solver
 // weighs a face between cells of very different lengths poorly.
@@ -131,7 +134,7 @@ std::optional<Point3> Crease(const BendPlan& plan, const Point3& w0) {
   return Add(plan.center, Add(Scale(plan.e0, s0), Scale(w0, a0 + k0 * s0)));
 }
 
-std::optional<Hairpin> HairpinOf(const BendPlan& plan, const Channel& channel) {
+std::optional<Hairpin> HairpinOf(const BendPlan& plan, const Channel& channel, double gapScale) {
   const double opening = std::acos(std::max(-1.0, std::min(1.0, Dot(plan.e0, plan.e1))));
   if (!(opening * 180.0 / kPi < kFanMaxOpeningDeg)) return std::nullopt;
   Hairpin h;
@@ -147,7 +150,7 @@ std::optional<Hairpin> HairpinOf(const BendPlan& plan, const Channel& channel) {
   // must keep consecutive sections' nodes further apart than the merge
   // joins.
   const double apart = kPivotClearance * plan.mergeTol / (std::sin(0.5 * opening) * (h.fan / kFanSteps));
-  h.pivot = Add(*crease, Scale(h.bisector, std::max(kPivotGap * narrower, apart)));
+  h.pivot = Add(*crease, Scale(h.bisector, gapScale * std::max(kPivotGap * narrower, apart)));
   if (!(channel.Outside(h.pivot) > 0.0)) return std::nullopt;
   h.step = 0.05 * narrower;
   const double widest = *std::max_element(plan.radii.begin(), plan.radii.begin() + 4);
@@ -301,6 +304,17 @@ std::vector<Point3> SweepHairpinLeg(const BendPlan& plan, const Hairpin& h, cons
   return rows;
 }
 
+// Whether each node of the fan keeps further than distance from itself in
+// the next section; rows as SweepHairpinLeg gives them.
+bool FanKeepsApart(const std::vector<Point3>& rows, int nodes, int straightLayers, double distance) {
+  for (int i = straightLayers; i < straightLayers + kFanSteps; ++i)
+    for (int p = 1; p <= nodes; ++p)
+      if (!(Norm(Sub(rows[static_cast<size_t>(i * nodes + p)], rows[static_cast<size_t>((i + 1) * nodes + p)])) >
+            distance))
+        return false;
+  return true;
+}
+
 // A bend this construction does not take, refused under its opening: the
 // caller keeps the mesh it has.
 JunctionOutcome RefusedAsNoFan(const BendPlan& plan) {
@@ -315,25 +329,35 @@ JunctionOutcome RefusedAsNoFan(const BendPlan& plan) {
 
 JunctionOutcome MeshHairpinBend(const BendPlan& plan, double memoryLimit, bool pullRings) {
   const Channel channel = ChannelOf(plan.center, plan.farPoints, plan.radii);
-  const std::optional<Hairpin> h = HairpinOf(plan, channel);
-  if (!h) return RefusedAsNoFan(plan);
   const SectionSettings& s = plan.section;
   const SectionSize size = SizeSection(s.firstRing, s.innerRings, s.outerLayers);
-  const int straight[2] = {StraightLayers(plan, *h, 0), StraightLayers(plan, *h, 1)};
-  const int sections[2] = {straight[0] + kFanSteps + 1, straight[1] + kFanSteps + 1};
-  const double nodeCapacity = double(sections[0] + sections[1]) * size.nodes;
-  const double elementCapacity = double(sections[0] + sections[1] - 2) * size.faces;
-  if (!CheckCounts(nodeCapacity, elementCapacity, memoryLimit)) return RefusedOutcome();
-  auto build = std::make_unique<MeshBuild>(MeshCapacity{static_cast<int>(nodeCapacity), static_cast<int>(elementCapacity)});
   const std::vector<SectionFace> faces = SectionFaces(s.firstRing, s.innerRings, s.outerLayers);
   const int nodes = CountSection(s.firstRing, s.innerRings, s.outerLayers).nodes;
-  std::vector<int> firstNodes(2, 0);
-  for (int k = 0; k < 2; ++k) {
-    const std::vector<Point3> rows = SweepHairpinLeg(plan, *h, channel, k, straight[k], pullRings);
-    if (rows.empty()) return RefusedAsNoFan(plan);
-    firstNodes[static_cast<size_t>(k)] = build->Append(rows, nodes, sections[k], faces, {}, false);
+  // The pivot's gap is an estimate of what keeps the nodes next to it apart;
+  // where a section's cut brings them closer, the pivot moves out further.
+  for (const double gapScale : {1.0, 2.0, 4.0}) {
+    const std::optional<Hairpin> h = HairpinOf(plan, channel, gapScale);
+    if (!h) break;
+    const int straight[2] = {StraightLayers(plan, *h, 0), StraightLayers(plan, *h, 1)};
+    std::vector<Point3> rows[2];
+    bool apart = true;
+    for (int k = 0; k < 2 && apart; ++k) {
+      rows[k] = SweepHairpinLeg(plan, *h, channel, k, straight[k], pullRings);
+      apart = !rows[k].empty() && FanKeepsApart(rows[k], nodes, straight[k], kFanApart * plan.mergeTol);
+    }
+    if (!apart) continue;
+    const int sections[2] = {straight[0] + kFanSteps + 1, straight[1] + kFanSteps + 1};
+    const double nodeCapacity = double(sections[0] + sections[1]) * size.nodes;
+    const double elementCapacity = double(sections[0] + sections[1] - 2) * size.faces;
+    if (!CheckCounts(nodeCapacity, elementCapacity, memoryLimit)) return RefusedOutcome();
+    auto build =
+        std::make_unique<MeshBuild>(MeshCapacity{static_cast<int>(nodeCapacity), static_cast<int>(elementCapacity)});
+    std::vector<int> firstNodes(2, 0);
+    for (int k = 0; k < 2; ++k)
+      firstNodes[static_cast<size_t>(k)] = build->Append(rows[k], nodes, sections[k], faces, {}, false);
+    return Finish(plan, std::move(build), firstNodes);
   }
-  return Finish(plan, std::move(build), firstNodes);
+  return RefusedAsNoFan(plan);
 }
 
 }  // namespace vela
