@@ -32,7 +32,6 @@
 #include "mapper/junction_plan.h"
 #include "mapper/mesh_improve.h"
 #include "mapper/refusal.h"
-#include "sweep/ring_angles.h"
 
 #include <algorithm>
 #include <cmath>
@@ -234,7 +233,6 @@ std::vector<Point3> SweepHairpinLeg(const BendPlan& plan, const Hairpin& h, cons
   const double endRadius = junctionRadius + (farRadius - junctionRadius) * (endAlong / length);
   const Point3 endCentre = Add(plan.center, Scale(e, endAlong));
 
-  const RingAngles& angles = ThreadRingAngles(s.firstRing, s.innerRings);
   const int nodes = CountSection(s.firstRing, s.innerRings, s.outerLayers).nodes;
   const int sections = straightLayers + kFanSteps + 1;
   std::vector<Point3> rows(static_cast<size_t>(sections * nodes) + 1, Point3{0, 0, 0});
@@ -291,16 +289,7 @@ std::vector<Point3> SweepHairpinLeg(const BendPlan& plan, const Hairpin& h, cons
       rows[static_cast<size_t>((straightLayers + j) * nodes + p)] = node;
     }
   };
-  int p = 1;
-  place(p, 0.0, 1.0, 0.0);
-  const double rho = s.ioRatio;
-  for (int i = 1; i <= s.innerRings; ++i)
-    for (int j = 0; j < i * s.firstRing; ++j) place(++p, rho * s.inner[static_cast<size_t>(i)], angles.Cos(i, j), angles.Sin(i, j));
-  for (int q = 1; q <= s.outerLayers; ++q) {
-    const double fraction = rho + (1.0 - rho) * s.outer[static_cast<size_t>(q)];
-    for (int j = 0; j < s.firstRing * s.innerRings; ++j)
-      place(++p, fraction, angles.Cos(s.innerRings, j), angles.Sin(s.innerRings, j));
-  }
+  ForEachSectionNode(s, place);
   return rows;
 }
 

@@ -14,6 +14,7 @@
 #include "mapper/mesh_build.h"
 #include "sweep/branch_sweep.h"
 #include "sweep/profiles.h"
+#include "sweep/ring_angles.h"
 #include "sweep/section_pattern.h"
 #include "vec3.h"
 
@@ -157,6 +158,25 @@ JunctionOutcome RefusedOutcome();
 // section of runner i starts at swept node firstNodes[i].
 JunctionOutcome Finish(const JunctionPlan& plan, std::unique_ptr<MeshBuild> build,
                        const std::vector<int>& firstNodes);
+
+// Calls place(p, fraction, cos, sin) for every node of a section, p from 1
+// in the section's node order: the centre, the inner rings, then the
+// boundary layers on the last inner ring's angles; fraction of the radius.
+template <typename Place>
+void ForEachSectionNode(const SectionSettings& s, Place place) {
+  const RingAngles& angles = ThreadRingAngles(s.firstRing, s.innerRings);
+  int p = 1;
+  place(p, 0.0, 1.0, 0.0);
+  const double rho = s.ioRatio;
+  for (int i = 1; i <= s.innerRings; ++i)
+    for (int j = 0; j < i * s.firstRing; ++j)
+      place(++p, rho * s.inner[static_cast<size_t>(i)], angles.Cos(i, j), angles.Sin(i, j));
+  for (int q = 1; q <= s.outerLayers; ++q) {
+    const double fraction = rho + (1.0 - rho) * s.outer[static_cast<size_t>(q)];
+    for (int j = 0; j < s.firstRing * s.innerRings; ++j)
+      place(++p, fraction, angles.Cos(s.innerRings, j), angles.Sin(s.innerRings, j));
+  }
+}
 
 // The swept offset, within a section, of the angle-0 node of its outermost
 // ring (the last boundary layer's, or ring C's without boundary layers).

@@ -11,7 +11,6 @@
 #include "mapper/junction_guards.h"
 #include "mapper/junction_plan.h"
 #include "mapper/refusal.h"
-#include "sweep/ring_angles.h"
 
 #include <algorithm>
 #include <cmath>
@@ -58,7 +57,6 @@ std::vector<Point3> SweepLeg(const BendPlan& plan, int leg, const Point3& bendNo
   const double farRadius = plan.radii[2 * static_cast<size_t>(leg)];
   const double ownRadius = std::max(mitreRadius, plan.radii[2 * static_cast<size_t>(leg) + 1]);
   const double along = Dot(e, mitreNormal);
-  const RingAngles& angles = ThreadRingAngles(s.firstRing, s.innerRings);
   const int nodes = CountSection(s.firstRing, s.innerRings, s.outerLayers).nodes;
   std::vector<Point3> rows(static_cast<size_t>((plan.layers + 1) * nodes) + 1, Point3{0, 0, 0});
 
@@ -110,16 +108,7 @@ std::vector<Point3> SweepLeg(const BendPlan& plan, int leg, const Point3& bendNo
       rows[static_cast<size_t>(k * nodes + p)] = node;
     }
   };
-  int p = 1;
-  place(p, 0.0, 1.0, 0.0);
-  const double rho = s.ioRatio;
-  for (int i = 1; i <= s.innerRings; ++i)
-    for (int j = 0; j < i * s.firstRing; ++j) place(++p, rho * s.inner[static_cast<size_t>(i)], angles.Cos(i, j), angles.Sin(i, j));
-  for (int q = 1; q <= s.outerLayers; ++q) {
-    const double fraction = rho + (1.0 - rho) * s.outer[static_cast<size_t>(q)];
-    for (int j = 0; j < s.firstRing * s.innerRings; ++j)
-      place(++p, fraction, angles.Cos(s.innerRings, j), angles.Sin(s.innerRings, j));
-  }
+  ForEachSectionNode(s, place);
   return rows;
 }
 
