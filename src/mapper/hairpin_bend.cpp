@@ -65,42 +65,40 @@ constexpr double kStraightGrowth = 2.0;
 // The most layers a straight part takes.
 constexpr int kMostStraightLayers = 16;
 
-// The first point where the channel ends along from + t * direction, t
-// from 0 (inside) to at most reach; reach when it does not end before.
-double ExitAlong(const Channel& channel, const Point3& from, const Point3& direction, double step, double reach) {
-  double inside = 0.0, outside = -1.0;
+// Where along from + t * direction the channel's wall is first crossed:
+// leaving it (from inside) or entering it (from outside), t from 0 to at
+// most reach, in steps of step and then halving the step that crosses.
+// Leaving, reach when the ray does not leave before; entering, -1 when it
+// does not enter.
+double CrossingAlong(const Channel& channel, const Point3& from, const Point3& direction, double step,
+                     double reach, bool leaving) {
+  const auto crossed = [&](double t) {
+    const double outside = channel.Outside(Add(from, Scale(direction, t)));
+    return leaving ? outside > 0.0 : outside < 0.0;
+  };
+  double before = 0.0, after = -1.0;
   for (double t = step; t < reach + step; t += step) {
-    if (channel.Outside(Add(from, Scale(direction, std::min(t, reach)))) > 0.0) {
-      outside = std::min(t, reach);
+    const double at = std::min(t, reach);
+    if (crossed(at)) {
+      after = at;
       break;
     }
-    inside = std::min(t, reach);
+    before = at;
   }
-  if (outside < 0.0) return reach;
-  for (int k = 0; k < 60 && outside - inside > 1e-12 * reach; ++k) {
-    const double mid = 0.5 * (inside + outside);
-    (channel.Outside(Add(from, Scale(direction, mid))) > 0.0 ? outside : inside) = mid;
+  if (after < 0.0) return leaving ? reach : -1.0;
+  for (int k = 0; k < 60 && after - before > 1e-12 * reach; ++k) {
+    const double mid = 0.5 * (before + after);
+    (crossed(mid) ? after : before) = mid;
   }
-  return 0.5 * (inside + outside);
+  return 0.5 * (before + after);
 }
 
-// The first point where the channel begins along from + t * direction, from
-// a point outside it; negative when it does not begin within reach.
+double ExitAlong(const Channel& channel, const Point3& from, const Point3& direction, double step, double reach) {
+  return CrossingAlong(channel, from, direction, step, reach, true);
+}
+
 double EntryAlong(const Channel& channel, const Point3& from, const Point3& direction, double step, double reach) {
-  double outside = 0.0, inside = -1.0;
-  for (double t = step; t < reach + step; t += step) {
-    if (channel.Outside(Add(from, Scale(direction, std::min(t, reach)))) < 0.0) {
-      inside = std::min(t, reach);
-      break;
-    }
-    outside = std::min(t, reach);
-  }
-  if (inside < 0.0) return -1.0;
-  for (int k = 0; k < 60 && inside - outside > 1e-12 * reach; ++k) {
-    const double mid = 0.5 * (inside + outside);
-    (channel.Outside(Add(from, Scale(direction, mid))) < 0.0 ? inside : outside) = mid;
-  }
-  return 0.5 * (inside + outside);
+  return CrossingAlong(channel, from, direction, step, reach, false);
 }
 
 // What a hairpin is built from, found once for both legs.
