@@ -236,38 +236,28 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   if (call.construction == Construction::AsConstructed)
     return Finish(call, input.farPoints.size() == 2 ? MeshBend(settings, call) : MeshNWay(settings, call));
   if (input.farPoints.size() == 2) {
-    // Near the opening where the mitre gives way to the corner (60 degrees)
-    // either may make the better cells: the mitre's last layers lean
-    // steeply there, but the corner folds tighter still. A bend that misses
-    // the floors by the one is tried by the other, and the better kept.
+    // Each construction is tried while the best so far misses a floor, and
+    // the best kept. Near the opening where the mitre gives way to the
+    // corner (60 degrees) either may make the better cells: the mitre's last
+    // layers lean steeply there, but the corner folds tighter still. A sharp
+    // bend, whose runners overlap for radii before they part, is fanned
+    // round the crease where their walls cross: with the rings of its long
+    // sections drawn out to the wall, then spaced evenly.
     JunctionResult result = Finish(call, MeshBend(settings, call));
     if (!result.ok()) return result;
-    const Standing standing = StandingOf(call, result.mesh);
-    if (standing.FloorsMet() == 2) return result;
-    JunctionResult other = Finish(call, MeshOtherBend(settings, call));
-    Standing best = standing;
-    if (other.ok()) {
-      const Standing otherStanding = StandingOf(call, other.mesh);
-      if (otherStanding.Beats(best)) {
-        result = std::move(other);
-        best = otherStanding;
+    Standing best = StandingOf(call, result.mesh);
+    const auto consider = [&](JunctionResult candidate) {
+      if (!candidate.ok()) return false;
+      const Standing standing = StandingOf(call, candidate.mesh);
+      if (standing.Beats(best)) {
+        result = std::move(candidate);
+        best = standing;
       }
-    }
-    if (best.FloorsMet() == 2) return result;
-    // A hairpin, whose runners overlap for radii before they part, is
-    // fanned round the crease where their walls cross: with the rings of its
-    // long sections drawn out to the wall, then, should that miss, spaced
-    // evenly; the best of all kept.
-    for (const bool pullRings : {true, false}) {
-      JunctionResult hairpin = Finish(call, MeshHairpin(settings, call, pullRings));
-      if (!hairpin.ok()) break;
-      const Standing hairpinStanding = StandingOf(call, hairpin.mesh);
-      if (hairpinStanding.Beats(best)) {
-        result = std::move(hairpin);
-        best = hairpinStanding;
-      }
-      if (best.FloorsMet() == 2) break;
-    }
+      return true;
+    };
+    if (best.FloorsMet() < 2) consider(Finish(call, MeshOtherBend(settings, call)));
+    for (const bool pullRings : {true, false})
+      if (best.FloorsMet() == 2 || !consider(Finish(call, MeshHairpin(settings, call, pullRings)))) break;
     return result;
   }
 
