@@ -16,8 +16,9 @@
 // the channel's own cut through its plane, found by casting rays to the
 // channel's wall: the wall is on the channel by construction, and the
 // section grows from the runner's circle to the long rounded cut that
-// reaches back into the ball at the centre. The cells stay square across
-// the turn, as the sections stand on the lines of the fan.
+// reaches back into the ball at the centre. Each step turns a whole
+// section about the pivot, so that the cells are wedges of the fan, not the
+// ever more leaning layers of a mitre.
 //
 // Choices: the sections' nodes keep the far-end section's pattern, mapped
 // onto each cut as the disc onto an ellipse of the cut's length and width,
@@ -279,6 +280,9 @@ std::vector<Point3> SweepHairpinLeg(const BendPlan& plan, const Hairpin& h, cons
       if (fraction > 0.0) {
         const Point3 direction = Unit(Add(Scale(u, c * f.halfWidth), Scale(f.across, sn * f.halfLength)));
         const double reach = ExitAlong(channel, f.centre, direction, h.step, h.reach);
+        // The node's gap to the wall: (1 - fraction) of the ray's reach, or,
+        // with the rings drawn out, a share of it falling from the whole
+        // reach at the centre to the cut's half width next to the wall.
         const double shortest = std::min(f.halfWidth, f.halfLength);
         const double kappa = pullRings ? std::min(1.0, shortest / reach) : 1.0;
         const double gap = reach * (1.0 - fraction) * (1.0 - fraction * (1.0 - kappa));

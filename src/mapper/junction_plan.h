@@ -131,7 +131,7 @@ bool MitreFits(const BendPlan& plan);
 // however steeply its last layers lean.
 bool MitreLegsFit(const BendPlan& plan);
 JunctionOutcome MeshMitreBend(const BendPlan& plan);
-// A bend opening under 60 degrees fanned round the crease where its
+// A bend opening under 90 degrees fanned round the crease where its
 // runners' walls cross (hairpin_bend.cpp), from the plan on; refused where
 // the opening is wider or the legs too short for it, or where its sections
 // would take more than memoryLimit (0: no bound).
