@@ -167,6 +167,49 @@ TEST(Soundness, EveryKindPositiveAsBuiltAndInvertedMirrored) {
     }
 }
 
+TEST(Soundness, CornersAreJudgedAlikeAtEveryScaleAndEveryThickness) {
+  // Every kind pressed flat along z by a factor from 1 down to 1e-6 stays
+  // sound, and mirrored it is inverted. A sliver tetrahedron's apex comes down
+  // towards its base: sound to 1e-8, flat beyond rounding from 1e-10. Thin
+  // elements and slivers are those whose corners the first, single-precision
+  // look cannot clear. Scaling by a power of two changes no rounding in
+  // double precision (short of its own range), so the count must be the same
+  // at every scale: where single precision cannot hold the elements' spans
+  // too.
+  const std::vector<std::vector<std::array<double, 3>>> kinds = {
+      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
+      {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 1}},
+      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}},
+      {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}};
+  const std::vector<double> thickness = {1.0, 1e-2, 1e-4, 5e-5, 1e-5, 1e-6};
+  const std::vector<std::pair<double, bool>> apex = {{1e-2, false}, {1e-4, false}, {1e-6, false},
+                                                     {1e-8, false}, {1e-10, true},  {1e-13, true}};
+  for (int power : {-100, -60, -30, 0, 30, 60, 100}) {
+    const double scale = std::ldexp(1.0, power);
+    Rows rows;
+    int expected = 0;
+    double x = 0.0;  // each element beside the last, sharing no node
+    auto add = [&](const std::vector<std::array<double, 3>>& corners, double squash) {
+      std::array<int, 8> row{};
+      for (size_t c = 0; c < corners.size(); ++c)
+        row[c] = rows.Node(scale * (corners[c][0] + x), scale * corners[c][1], scale * squash * corners[c][2]);
+      rows.Element(row);
+      x += 2.0;
+    };
+    for (const auto& kind : kinds)
+      for (double t : thickness)
+        for (double mirror : {1.0, -1.0}) {
+          add(kind, mirror * t);
+          expected += mirror < 0 ? 1 : 0;
+        }
+    for (const auto& [height, flat] : apex) {
+      add({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0.3, 0.3, height}}, 1.0);
+      expected += flat ? 1 : 0;
+    }
+    EXPECT_EQ(Of(rows.Check()), (Counts{0, 0, expected, 0, 0, 0, 0})) << "scale 2^" << power;
+  }
+}
+
 TEST(Soundness, EveryElementOfALongRunIsJudgedWhereverItStands) {
   // Elements of one kind are judged several at a time: one turned inside
   // out must count wherever it stands in a run of its kind, the short last

@@ -149,14 +149,33 @@ bool NamesANodeTwice(const int* row, int corners) {
 // Elements of one kind are judged in batches: corner k's coordinates of
 // every element side by side, one row per axis, so that each corner runs
 // over the whole batch in the same operations, as vector instructions take
-// them. Each element's arithmetic is still its own, to the last bit.
-constexpr int kBatch = 4;
+// them.
+//
+// The corners are judged in two looks. The first is in single precision,
+// eight elements to a vector where double precision takes four: a corner
+// passes it when its determinant clears kClearShare of M^3, M being the
+// widest of the element's spans along the axes. Every coordinate is taken
+// from the element's first corner's in double precision before it is
+// rounded to single, so each edge component comes out within 3 single
+// units of M of its true value, and the determinant within 5e-6 M^3 of
+// its own: one that clears 1e-4 M^3 is positive by far, and its three
+// edges, none longer than 1.8 M, leave kFlatCorner far behind. An element
+// with a corner that does not clear it (near flat, turned, or with M out of
+// the range where single precision keeps every product normal) takes the
+// second look, the judgement itself: its corners in double precision, one
+// by one. So the counts are those of double precision to the last bit, and
+// the cells the sweeps make on purpose rarely need the second look.
+constexpr int kBatch = 8;
+constexpr float kClearShare = 1e-4f;
+constexpr float kLeastSpan = 1e-9f, kMostSpan = 1e11f;
 
 #if defined(__GNUC__)
 #define VELA_LANE_VECTORS 1
-typedef double Lanes __attribute__((vector_size(kBatch * sizeof(double))));
+typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
 typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
-static_assert(sizeof(Lanes) == 4 * sizeof(double), "a batch row is four doubles");
+typedef float Float4 __attribute__((vector_size(4 * sizeof(float))));
+typedef float Octet __attribute__((vector_size(kBatch * sizeof(float))));
+typedef int Mask __attribute__((vector_size(kBatch * sizeof(int))));
 #else
 #define VELA_LANE_VECTORS 0
 #endif
@@ -175,112 +194,144 @@ struct CornerBatch {
   // every corner read lands in its own fixed slot.
   void Add(const int* row) { rows[count++] = row; }
 
-  // What one batch is worked in: on the stack of the judging call, not in
-  // the batch, so that the compiler owes nobody the rows it only passes
-  // through and keeps in registers what fits there.
-  struct Work {
-    double p[K.corners][3][kBatch];    // corner, axis, element
-    double e[E.count][3][kBatch];      // edge, axis, element
-    double squared[E.count][kBatch];   // edge, element
-    double bad[kBatch];                // 1 for an element with a corner not positive
-  };
-
-  // Each corner's coordinates of the whole batch, one row per axis. Where
-  // the compiler has vectors of its own, a row is formed in registers from
-  // the four nodes and stored once, instead of one store per coordinate.
-  VELA_INLINED void Gather(Work& w) const {
 #if VELA_LANE_VECTORS
-    for (int k = 0; k < K.corners; ++k) {
-      const double* n0 = nodes[rows[0][k]];
-      const double* n1 = nodes[rows[1][k]];
-      const double* n2 = nodes[rows[2][k]];
-      const double* n3 = nodes[rows[3][k]];
-      // x and y of a node are side by side: read as one pair, two nodes'
-      // pairs make a vector and two such vectors interleave into the x and
-      // y rows, where four single reads and their inserts per row cost
-      // about half again as many instructions. z is read alone: a wider
-      // read would pass the last node.
-      Pair xy0, xy1, xy2, xy3;
-      std::memcpy(&xy0, n0, sizeof xy0);
-      std::memcpy(&xy1, n1, sizeof xy1);
-      std::memcpy(&xy2, n2, sizeof xy2);
-      std::memcpy(&xy3, n3, sizeof xy3);
-      const Lanes even = __builtin_shufflevector(xy0, xy2, 0, 1, 2, 3);  // x0 y0 x2 y2
-      const Lanes odd = __builtin_shufflevector(xy1, xy3, 0, 1, 2, 3);   // x1 y1 x3 y3
-      const Lanes x = __builtin_shufflevector(even, odd, 0, 4, 2, 6);
-      const Lanes y = __builtin_shufflevector(even, odd, 1, 5, 3, 7);
-      const Lanes z = {n0[2], n1[2], n2[2], n3[2]};
-      std::memcpy(w.p[k][0], &x, sizeof x);
-      std::memcpy(w.p[k][1], &y, sizeof y);
-      std::memcpy(w.p[k][2], &z, sizeof z);
-    }
-#else
-    for (int l = 0; l < kBatch; ++l) {
-      const int* row = rows[l];
-      for (int k = 0; k < K.corners; ++k) {
-        const double* node = nodes[row[k]];
-        for (int a = 0; a < 3; ++a) w.p[k][a][l] = node[a];
+  // Corner k's coordinates of elements h to h + 3, one vector per axis.
+  VELA_INLINED void Gather(int k, int h, Quad (&xyz)[3]) const {
+    const double* n0 = nodes[rows[h][k]];
+    const double* n1 = nodes[rows[h + 1][k]];
+    const double* n2 = nodes[rows[h + 2][k]];
+    const double* n3 = nodes[rows[h + 3][k]];
+    // x and y of a node are side by side: read as one pair, two nodes'
+    // pairs make a vector and two such vectors interleave into the x and y
+    // rows, where four single reads and their inserts per row cost about
+    // half again as many instructions. z is read alone: a wider read would
+    // pass the last node.
+    Pair xy0, xy1, xy2, xy3;
+    std::memcpy(&xy0, n0, sizeof xy0);
+    std::memcpy(&xy1, n1, sizeof xy1);
+    std::memcpy(&xy2, n2, sizeof xy2);
+    std::memcpy(&xy3, n3, sizeof xy3);
+    const Quad even = __builtin_shufflevector(xy0, xy2, 0, 1, 2, 3);  // x0 y0 x2 y2
+    const Quad odd = __builtin_shufflevector(xy1, xy3, 0, 1, 2, 3);   // x1 y1 x3 y3
+    xyz[0] = __builtin_shufflevector(even, odd, 0, 4, 2, 6);
+    xyz[1] = __builtin_shufflevector(even, odd, 1, 5, 3, 7);
+    const Pair z01 = {n0[2], n1[2]}, z23 = {n2[2], n3[2]};
+    xyz[2] = __builtin_shufflevector(z01, z23, 0, 1, 2, 3);
+  }
+
+  // Every corner from the first, in single precision, one vector per axis
+  // over the batch (r[0] is left alone); returns what the corners must
+  // clear: kClearShare of the widest span cubed, or infinity where the span
+  // is out of range (not a number included).
+  VELA_INLINED void FromFirstCorner(Octet (&r)[K.corners][3], Octet& clear) const {
+    Quad first[2][3];
+    Gather(0, 0, first[0]);
+    Gather(0, 4, first[1]);
+    const Octet zero = {};
+    Octet lo[3] = {zero, zero, zero}, hi[3] = {zero, zero, zero};
+    for (int k = 1; k < K.corners; ++k) {
+      Quad corner[2][3];
+      Gather(k, 0, corner[0]);
+      Gather(k, 4, corner[1]);
+      for (int a = 0; a < 3; ++a) {
+        const Float4 low = __builtin_convertvector(corner[0][a] - first[0][a], Float4);
+        const Float4 high = __builtin_convertvector(corner[1][a] - first[1][a], Float4);
+        r[k][a] = __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
+        lo[a] = r[k][a] < lo[a] ? r[k][a] : lo[a];
+        hi[a] = hi[a] < r[k][a] ? r[k][a] : hi[a];
       }
     }
-#endif
-  }
-
-  // Edge k of every element, and its squared length. Every index is a
-  // constant here, so that the compiler sees the rows apart and runs each
-  // over the batch in vector instructions.
-  template <int k>
-  static VELA_INLINED void Edge(Work& w) {
-    constexpr int from = E.from[k], to = E.to[k];
-    for (int a = 0; a < 3; ++a)
-      for (int l = 0; l < kBatch; ++l) w.e[k][a][l] = w.p[to][a][l] - w.p[from][a][l];
-    for (int l = 0; l < kBatch; ++l)
-      w.squared[k][l] = w.e[k][0][l] * w.e[k][0][l] + w.e[k][1][l] * w.e[k][1][l] + w.e[k][2][l] * w.e[k][2][l];
-  }
-
-  // Corner f of every element from its three edges: marks the elements
-  // whose corner is not positive beyond rounding, det > kFlatCorner * |e1|
-  // |e2| |e3|, squared so that no root is taken. The sign turns the
-  // determinant of the edges as stored into the corner's own.
-  template <int f>
-  static VELA_INLINED void Corner(Work& w) {
-    constexpr int i = E.frameEdges[f][0], j = E.frameEdges[f][1], k = E.frameEdges[f][2];
-    constexpr double sign = E.frameSign[f];
-    const auto& e = w.e;
-    const auto& squared = w.squared;
-    for (int l = 0; l < kBatch; ++l) {
-      const double det = e[i][0][l] * (e[j][1][l] * e[k][2][l] - e[j][2][l] * e[k][1][l]) -
-                         e[i][1][l] * (e[j][0][l] * e[k][2][l] - e[j][2][l] * e[k][0][l]) +
-                         e[i][2][l] * (e[j][0][l] * e[k][1][l] - e[j][1][l] * e[k][0][l]);
-      const double threshold = kFlatCorner * kFlatCorner * squared[i][l] * squared[j][l] * squared[k][l];
-      // Both tests taken and one selection made, without a branch, in a
-      // mark as wide as the coordinates: so the compiler keeps the elements
-      // side by side.
-      const bool sound = (sign * det > 0.0) & (det * det > threshold);
-      w.bad[l] = sound ? w.bad[l] : 1.0;
+    Octet widest = hi[0] - lo[0];
+    for (int a = 1; a < 3; ++a) {
+      const Octet span = hi[a] - lo[a];
+      widest = widest < span ? span : widest;
     }
+    const Octet share = kClearShare * widest * widest * widest;
+    const Octet infinity = zero + std::numeric_limits<float>::infinity();
+    clear = (widest > kLeastSpan) & (widest < kMostSpan) ? share : infinity;
+  }
+
+  // Edge k of every element. Every index is a constant here, so that the
+  // compiler sees the rows apart.
+  template <int k>
+  static VELA_INLINED void Edge(const Octet (&r)[K.corners][3], Octet (&e)[E.count][3]) {
+    constexpr int from = E.from[k], to = E.to[k];
+    for (int a = 0; a < 3; ++a) {
+      if constexpr (from == 0)
+        e[k][a] = r[to][a];
+      else if constexpr (to == 0)
+        e[k][a] = -r[from][a];
+      else
+        e[k][a] = r[to][a] - r[from][a];
+    }
+  }
+
+  // Corner f of every element from its three edges, in the first look: marks
+  // the elements whose corner does not clear its share (a determinant not
+  // a number included). The sign turns the determinant of the edges as
+  // stored into the corner's own.
+  template <int f>
+  static VELA_INLINED void Corner(const Octet (&e)[E.count][3], Octet clear, Mask& doubt) {
+    constexpr int i = E.frameEdges[f][0], j = E.frameEdges[f][1], k = E.frameEdges[f][2];
+    constexpr float sign = static_cast<float>(E.frameSign[f]);
+    const Octet det = e[i][0] * (e[j][1] * e[k][2] - e[j][2] * e[k][1]) -
+                      e[i][1] * (e[j][0] * e[k][2] - e[j][2] * e[k][0]) +
+                      e[i][2] * (e[j][0] * e[k][1] - e[j][1] * e[k][0]);
+    doubt |= ~(sign * det > clear);
   }
 
   template <int... k>
-  static VELA_INLINED void Edges(Work& w, std::integer_sequence<int, k...>) {
-    (Edge<k>(w), ...);
+  static VELA_INLINED void Edges(const Octet (&r)[K.corners][3], Octet (&e)[E.count][3],
+                                 std::integer_sequence<int, k...>) {
+    (Edge<k>(r, e), ...);
   }
   template <int... f>
-  static VELA_INLINED void Corners(Work& w, std::integer_sequence<int, f...>) {
-    (Corner<f>(w), ...);
+  static VELA_INLINED void Corners(const Octet (&e)[E.count][3], Octet clear, Mask& doubt,
+                                   std::integer_sequence<int, f...>) {
+    (Corner<f>(e, clear, doubt), ...);
+  }
+#endif
+  // The second look: whether every corner of the element on row is positive
+  // beyond rounding, det > kFlatCorner * |e1| |e2| |e3| squared so that no
+  // root is taken, in double precision.
+  bool Sound(const int* row) const {
+    double e[E.count][3], squared[E.count];
+    for (int k = 0; k < E.count; ++k) {
+      const double* from = nodes[row[E.from[k]]];
+      const double* to = nodes[row[E.to[k]]];
+      for (int a = 0; a < 3; ++a) e[k][a] = to[a] - from[a];
+      squared[k] = e[k][0] * e[k][0] + e[k][1] * e[k][1] + e[k][2] * e[k][2];
+    }
+    for (int f = 0; f < K.frameCount; ++f) {
+      const int i = E.frameEdges[f][0], j = E.frameEdges[f][1], k = E.frameEdges[f][2];
+      const double det = e[i][0] * (e[j][1] * e[k][2] - e[j][2] * e[k][1]) -
+                         e[i][1] * (e[j][0] * e[k][2] - e[j][2] * e[k][0]) +
+                         e[i][2] * (e[j][0] * e[k][1] - e[j][1] * e[k][0]);
+      const double threshold = kFlatCorner * kFlatCorner * squared[i] * squared[j] * squared[k];
+      if (!(E.frameSign[f] * det > 0.0 && det * det > threshold)) return false;
+    }
+    return true;
   }
 
   // The elements of the batch with a corner not positive beyond rounding.
   // Empties the batch.
   VELA_INLINED int Inverted() {
+    int inverted = 0;
+#if VELA_LANE_VECTORS
     // A part batch repeats its first element in the lanes it does not use.
     for (int l = count; l < kBatch; ++l) rows[l] = rows[0];
-    Work w;
-    Gather(w);
-    for (int l = 0; l < kBatch; ++l) w.bad[l] = 0.0;
-    Edges(w, std::make_integer_sequence<int, E.count>());
-    Corners(w, std::make_integer_sequence<int, K.frameCount>());
-    int inverted = 0;
-    for (int l = 0; l < kBatch; ++l) inverted += (l < count) & (w.bad[l] != 0.0) ? 1 : 0;
+    Octet r[K.corners][3], clear;
+    FromFirstCorner(r, clear);
+    Octet e[E.count][3];
+    Edges(r, e, std::make_integer_sequence<int, E.count>());
+    Mask doubt = {};
+    Corners(e, clear, doubt, std::make_integer_sequence<int, K.frameCount>());
+    for (int l = 0; l < count; ++l)
+      if (doubt[l] != 0 && !Sound(rows[l])) ++inverted;
+#else
+    for (int l = 0; l < count; ++l)
+      if (!Sound(rows[l])) ++inverted;
+#endif
     count = 0;
     return inverted;
   }
