@@ -175,7 +175,7 @@ TEST(Soundness, CornersAreJudgedAlikeAtEveryScaleAndEveryThickness) {
   // look cannot clear. Scaling by a power of two changes no rounding in
   // double precision (short of its own range), so the count must be the same
   // at every scale: where single precision cannot hold the elements' spans
-  // too.
+  // too, and at 2^150, where it cannot hold the coordinates themselves.
   const std::vector<std::vector<std::array<double, 3>>> kinds = {
       {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
       {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 1}},
@@ -184,7 +184,7 @@ TEST(Soundness, CornersAreJudgedAlikeAtEveryScaleAndEveryThickness) {
   const std::vector<double> thickness = {1.0, 1e-2, 1e-4, 5e-5, 1e-5, 1e-6};
   const std::vector<std::pair<double, bool>> apex = {{1e-2, false}, {1e-4, false}, {1e-6, false},
                                                      {1e-8, false}, {1e-10, true},  {1e-13, true}};
-  for (int power : {-100, -60, -30, 0, 30, 60, 100}) {
+  for (int power : {-150, -100, -60, -30, 0, 30, 60, 100, 150}) {
     const double scale = std::ldexp(1.0, power);
     Rows rows;
     int expected = 0;
@@ -207,6 +207,35 @@ TEST(Soundness, CornersAreJudgedAlikeAtEveryScaleAndEveryThickness) {
       expected += flat ? 1 : 0;
     }
     EXPECT_EQ(Of(rows.Check()), (Counts{0, 0, expected, 0, 0, 0, 0})) << "scale 2^" << power;
+  }
+}
+
+TEST(Soundness, ElementsFarFromTheFirstNodeAreJudgedAsNearIt) {
+  // Single precision holds coordinates far from the first node coarsely:
+  // at 1e5 to within 0.004. Slivers there on a slanted base, flat beyond
+  // rounding or turned by a thousandth of their size, must still be found,
+  // and one standing by a thousandth left alone, as near the first node.
+  // (Much further, double precision itself cannot tell the slivers flat.)
+  auto slanted = [](double x, double y, double up) {
+    // The plane z = 0.3 x + 0.45 y, and up along its unit normal.
+    const double n = std::sqrt(1.0 + 0.09 + 0.2025);
+    return std::array<double, 3>{x - up * 0.3 / n, y - up * 0.45 / n, 0.3 * x + 0.45 * y + up / n};
+  };
+  for (double far : {0.0, 1e3, 1e4, 1e5}) {
+    Rows rows;
+    rows.Node(0, 0, 0);
+    int expected = 0;
+    for (int k = 0; k < 30; ++k)
+      for (double height : {1e-3, 1e-10, 1e-13, -1e-3}) {
+        const double x = 3.0 * k + 0.1, y = 0.37 * k;
+        std::array<int, 8> row{};
+        const std::array<double, 3> corners[4] = {slanted(x, y, 0), slanted(x + 1.1, y + 0.2, 0),
+                                                  slanted(x + 0.3, y + 1.05, 0), slanted(x + 0.45, y + 0.4, height)};
+        for (int c = 0; c < 4; ++c) row[static_cast<size_t>(c)] = rows.Node(far + corners[c][0], corners[c][1], corners[c][2]);
+        rows.Element(row);
+        expected += height < 1e-9 ? 1 : 0;
+      }
+    EXPECT_EQ(Of(rows.Check()), (Counts{0, 0, expected, 0, 0, 0, 0})) << far;
   }
 }
 

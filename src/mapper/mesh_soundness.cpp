@@ -152,27 +152,28 @@ bool NamesANodeTwice(const int* row, int corners) {
 // them.
 //
 // The corners are judged in two looks. The first is in single precision,
-// eight elements to a vector where double precision takes four: a corner
-// passes it when its determinant clears kClearShare of M^3, M being the
-// widest of the element's spans along the axes. Every coordinate is taken
-// from the element's first corner's in double precision before it is
-// rounded to single, so each edge component comes out within 3 single
-// units of M of its true value, and the determinant within 5e-6 M^3 of
-// its own: one that clears 1e-4 M^3 is positive by far, and its three
-// edges, none longer than 1.8 M, leave kFlatCorner far behind. An element
-// with a corner that does not clear it (near flat, turned, or with M out of
-// the range where single precision keeps every product normal) takes the
-// second look, the judgement itself: its corners in double precision, one
-// by one. So the counts are those of double precision to the last bit, and
-// the cells the sweeps make on purpose rarely need the second look.
+// eight elements to a vector where double precision takes four, on the
+// nodes less the first node, rounded to single once per check (SingleNodes).
+// With G the largest shifted coordinate and M the widest of an element's
+// spans along the axes, each shifted coordinate is within u G of its true
+// value (u = 2^-24), each edge component within u (2 G + M), and the
+// determinant of a corner within u M^2 (37 G + 49 M) of its own. A corner
+// passes when its determinant clears M'^2 (kClearShare M' + kSlack G), M'
+// being the span as rounded plus kReach G, which is at least M: the true
+// determinant is then above 0.97 kClearShare M^3, positive by far, and its
+// three edges, none longer than 1.8 M, leave kFlatCorner far behind. An
+// element with a corner that does not clear it (near flat, turned, small
+// beside G, or with M' out of the range where single precision keeps every
+// product normal) takes the second look, the judgement itself: its corners
+// in double precision, one by one. So the counts are those of double
+// precision to the last bit, and the cells the sweeps make on purpose
+// rarely need the second look.
 constexpr int kBatch = 8;
-constexpr float kClearShare = 1e-4f;
+constexpr float kClearShare = 1e-4f, kSlack = 1e-5f, kReach = 5e-7f;
 constexpr float kLeastSpan = 1e-9f, kMostSpan = 1e11f;
 
 #if defined(__GNUC__)
 #define VELA_LANE_VECTORS 1
-typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
-typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
 typedef float Float4 __attribute__((vector_size(4 * sizeof(float))));
 typedef float Octet __attribute__((vector_size(kBatch * sizeof(float))));
 typedef int Mask __attribute__((vector_size(kBatch * sizeof(int))));
@@ -180,14 +181,24 @@ typedef int Mask __attribute__((vector_size(kBatch * sizeof(int))));
 #define VELA_LANE_VECTORS 0
 #endif
 
+// The nodes as the first look reads them: each less the first node, in
+// single precision, x y z and a fourth unused, so that a node is one read.
+struct SingleNodes {
+  const float* at = nullptr;  // four floats a node, 1-based as the nodes
+  float slack = std::numeric_limits<float>::infinity();  // kSlack G, infinite where G is out of range
+  float reach = 0.0f;                                    // kReach G
+};
+
 template <const KindTables& K>
 struct CornerBatch {
   static constexpr const EdgeTables& E = Derived<K>::edges;
   const int* rows[kBatch];           // each element's row of node numbers
   const double (*nodes)[3] = nullptr;
+  SingleNodes single;
   int count = 0;
 
-  explicit CornerBatch(const double (*meshNodes)[3]) : nodes(meshNodes) {}
+  CornerBatch(const double (*meshNodes)[3], const SingleNodes& singleNodes)
+      : nodes(meshNodes), single(singleNodes) {}
 
   // Only the row is kept as an element comes: its corners are read when the
   // batch is full, with the element's place in the batch a constant, so that
@@ -195,75 +206,53 @@ struct CornerBatch {
   void Add(const int* row) { rows[count++] = row; }
 
 #if VELA_LANE_VECTORS
-  // Corner k's coordinates of elements h to h + 3, one vector per axis.
-  VELA_INLINED void Gather(int k, int h, Quad (&xyz)[3]) const {
-    const double* n0 = nodes[rows[h][k]];
-    const double* n1 = nodes[rows[h + 1][k]];
-    const double* n2 = nodes[rows[h + 2][k]];
-    const double* n3 = nodes[rows[h + 3][k]];
-    // x and y of a node are side by side: read as one pair, two nodes'
-    // pairs make a vector and two such vectors interleave into the x and y
-    // rows, where four single reads and their inserts per row cost about
-    // half again as many instructions. z is read alone: a wider read would
-    // pass the last node.
-    Pair xy0, xy1, xy2, xy3;
-    std::memcpy(&xy0, n0, sizeof xy0);
-    std::memcpy(&xy1, n1, sizeof xy1);
-    std::memcpy(&xy2, n2, sizeof xy2);
-    std::memcpy(&xy3, n3, sizeof xy3);
-    const Quad even = __builtin_shufflevector(xy0, xy2, 0, 1, 2, 3);  // x0 y0 x2 y2
-    const Quad odd = __builtin_shufflevector(xy1, xy3, 0, 1, 2, 3);   // x1 y1 x3 y3
-    xyz[0] = __builtin_shufflevector(even, odd, 0, 4, 2, 6);
-    xyz[1] = __builtin_shufflevector(even, odd, 1, 5, 3, 7);
-    const Pair z01 = {n0[2], n1[2]}, z23 = {n2[2], n3[2]};
-    xyz[2] = __builtin_shufflevector(z01, z23, 0, 1, 2, 3);
+  // Corner k's shifted coordinates of the whole batch, one vector per axis:
+  // the eight nodes read whole and turned from rows into columns.
+  VELA_INLINED void Gather(int k, Octet (&xyz)[3]) const {
+    Float4 n[kBatch];
+    for (int l = 0; l < kBatch; ++l) std::memcpy(&n[l], single.at + 4 * rows[l][k], sizeof n[l]);
+    // Nodes l and l + 4 side by side, each half of a vector then turned on
+    // its own as vector instructions turn halves.
+    const Octet p0 = __builtin_shufflevector(n[0], n[4], 0, 1, 2, 3, 4, 5, 6, 7);
+    const Octet p1 = __builtin_shufflevector(n[1], n[5], 0, 1, 2, 3, 4, 5, 6, 7);
+    const Octet p2 = __builtin_shufflevector(n[2], n[6], 0, 1, 2, 3, 4, 5, 6, 7);
+    const Octet p3 = __builtin_shufflevector(n[3], n[7], 0, 1, 2, 3, 4, 5, 6, 7);
+    const Octet xy01 = __builtin_shufflevector(p0, p1, 0, 8, 1, 9, 4, 12, 5, 13);   // x0 x1 y0 y1
+    const Octet xy23 = __builtin_shufflevector(p2, p3, 0, 8, 1, 9, 4, 12, 5, 13);   // x2 x3 y2 y3
+    const Octet zw01 = __builtin_shufflevector(p0, p1, 2, 10, 3, 11, 6, 14, 7, 15); // z0 z1 . .
+    const Octet zw23 = __builtin_shufflevector(p2, p3, 2, 10, 3, 11, 6, 14, 7, 15); // z2 z3 . .
+    xyz[0] = __builtin_shufflevector(xy01, xy23, 0, 1, 8, 9, 4, 5, 12, 13);
+    xyz[1] = __builtin_shufflevector(xy01, xy23, 2, 3, 10, 11, 6, 7, 14, 15);
+    xyz[2] = __builtin_shufflevector(zw01, zw23, 0, 1, 8, 9, 4, 5, 12, 13);
   }
 
-  // Every corner from the first, in single precision, one vector per axis
-  // over the batch (r[0] is left alone); returns what the corners must
-  // clear: kClearShare of the widest span cubed, or infinity where the span
-  // is out of range (not a number included).
-  VELA_INLINED void FromFirstCorner(Octet (&r)[K.corners][3], Octet& clear) const {
-    Quad first[2][3];
-    Gather(0, 0, first[0]);
-    Gather(0, 4, first[1]);
-    const Octet zero = {};
-    Octet lo[3] = {zero, zero, zero}, hi[3] = {zero, zero, zero};
-    for (int k = 1; k < K.corners; ++k) {
-      Quad corner[2][3];
-      Gather(k, 0, corner[0]);
-      Gather(k, 4, corner[1]);
-      for (int a = 0; a < 3; ++a) {
-        const Float4 low = __builtin_convertvector(corner[0][a] - first[0][a], Float4);
-        const Float4 high = __builtin_convertvector(corner[1][a] - first[1][a], Float4);
-        r[k][a] = __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
-        lo[a] = r[k][a] < lo[a] ? r[k][a] : lo[a];
-        hi[a] = hi[a] < r[k][a] ? r[k][a] : hi[a];
+  // Every corner's shifted coordinates, one vector per axis over the batch;
+  // returns in clear what the corners must clear, or infinity where M' is
+  // out of range (not a number included).
+  VELA_INLINED void Corners(Octet (&g)[K.corners][3], Octet& clear) const {
+    for (int k = 0; k < K.corners; ++k) Gather(k, g[k]);
+    Octet widest = {};
+    for (int a = 0; a < 3; ++a) {
+      Octet lo = g[0][a], hi = g[0][a];
+      for (int k = 1; k < K.corners; ++k) {
+        lo = g[k][a] < lo ? g[k][a] : lo;
+        hi = hi < g[k][a] ? g[k][a] : hi;
       }
-    }
-    Octet widest = hi[0] - lo[0];
-    for (int a = 1; a < 3; ++a) {
-      const Octet span = hi[a] - lo[a];
+      const Octet span = hi - lo;
       widest = widest < span ? span : widest;
     }
-    const Octet share = kClearShare * widest * widest * widest;
-    const Octet infinity = zero + std::numeric_limits<float>::infinity();
-    clear = (widest > kLeastSpan) & (widest < kMostSpan) ? share : infinity;
+    const Octet reach = widest + single.reach;
+    const Octet share = reach * reach * (kClearShare * reach + single.slack);
+    const Octet infinity = Octet{} + std::numeric_limits<float>::infinity();
+    clear = (reach > kLeastSpan) & (reach < kMostSpan) ? share : infinity;
   }
 
   // Edge k of every element. Every index is a constant here, so that the
   // compiler sees the rows apart.
   template <int k>
-  static VELA_INLINED void Edge(const Octet (&r)[K.corners][3], Octet (&e)[E.count][3]) {
+  static VELA_INLINED void Edge(const Octet (&g)[K.corners][3], Octet (&e)[E.count][3]) {
     constexpr int from = E.from[k], to = E.to[k];
-    for (int a = 0; a < 3; ++a) {
-      if constexpr (from == 0)
-        e[k][a] = r[to][a];
-      else if constexpr (to == 0)
-        e[k][a] = -r[from][a];
-      else
-        e[k][a] = r[to][a] - r[from][a];
-    }
+    for (int a = 0; a < 3; ++a) e[k][a] = g[to][a] - g[from][a];
   }
 
   // Corner f of every element from its three edges, in the first look: marks
@@ -281,16 +270,17 @@ struct CornerBatch {
   }
 
   template <int... k>
-  static VELA_INLINED void Edges(const Octet (&r)[K.corners][3], Octet (&e)[E.count][3],
+  static VELA_INLINED void Edges(const Octet (&g)[K.corners][3], Octet (&e)[E.count][3],
                                  std::integer_sequence<int, k...>) {
-    (Edge<k>(r, e), ...);
+    (Edge<k>(g, e), ...);
   }
   template <int... f>
-  static VELA_INLINED void Corners(const Octet (&e)[E.count][3], Octet clear, Mask& doubt,
-                                   std::integer_sequence<int, f...>) {
+  static VELA_INLINED void Frames(const Octet (&e)[E.count][3], Octet clear, Mask& doubt,
+                                  std::integer_sequence<int, f...>) {
     (Corner<f>(e, clear, doubt), ...);
   }
 #endif
+
   // The second look: whether every corner of the element on row is positive
   // beyond rounding, det > kFlatCorner * |e1| |e2| |e3| squared so that no
   // root is taken, in double precision.
@@ -320,12 +310,12 @@ struct CornerBatch {
 #if VELA_LANE_VECTORS
     // A part batch repeats its first element in the lanes it does not use.
     for (int l = count; l < kBatch; ++l) rows[l] = rows[0];
-    Octet r[K.corners][3], clear;
-    FromFirstCorner(r, clear);
+    Octet g[K.corners][3], clear;
+    Corners(g, clear);
     Octet e[E.count][3];
-    Edges(r, e, std::make_integer_sequence<int, E.count>());
+    Edges(g, e, std::make_integer_sequence<int, E.count>());
     Mask doubt = {};
-    Corners(e, clear, doubt, std::make_integer_sequence<int, K.frameCount>());
+    Frames(e, clear, doubt, std::make_integer_sequence<int, K.frameCount>());
     for (int l = 0; l < count; ++l)
       if (doubt[l] != 0 && !Sound(rows[l])) ++inverted;
 #else
@@ -459,6 +449,7 @@ struct Scratch {
   std::vector<int> table;     // open addressing: an item of each key met, or -1
   std::vector<int> users;     // per item: how many items share its key, 0 past the first
   std::vector<int> second;    // per first item: the second with its key
+  std::vector<float> single;  // the nodes as the corners' first look reads them
 };
 
 thread_local Scratch t_scratch;
@@ -639,40 +630,93 @@ void Take(const int* row, int element, const unsigned char* candidates, const Co
     TakeFaces<K>(row, element, touching, s, faceCount, std::make_integer_sequence<int, K.faceCount>());
 }
 
-// Whether any coordinate is infinite or not a number: its exponent bits
-// are then all set, and adding one to the lowest of them carries into the
-// top bit. Integer adds and ors only, which the compiler takes many at a
-// time.
-inline VELA_INLINED bool AnyNonFinite(const double (*nodes)[3], int nodeCount) {
-  constexpr std::uint64_t kExponent = 0x7FF0000000000000ull, kExponentOne = 0x0010000000000000ull;
-  std::uint64_t carried = 0;
-  for (int n = 1; n <= nodeCount; ++n)
+// Each node less the first, rounded to single precision, into at; returns
+// the largest of them, G, and whether any is infinite or not a number,
+// which every coordinate of a node not finite is (and one beyond single
+// precision's range).
+struct Shifted {
+  float largest = 0.0f;
+  bool anyNotFinite = false;
+};
+
+inline VELA_INLINED Shifted ShiftNodes(const double (*nodes)[3], int nodeCount, float* at) {
+  Shifted out;
+  if (nodeCount < 1) return out;
+#if VELA_LANE_VECTORS
+  typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
+  typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
+  typedef unsigned Bits4 __attribute__((vector_size(4 * sizeof(unsigned))));
+  const Quad origin = {nodes[1][0], nodes[1][1], nodes[1][2], 0.0};
+  Float4 largest = {};
+  Bits4 carried = {};
+  for (int n = 1; n <= nodeCount; ++n) {
+    Pair xy;
+    std::memcpy(&xy, nodes[n], sizeof xy);
+    const Pair z = {nodes[n][2], 0.0};
+    const Quad shifted = __builtin_shufflevector(xy, z, 0, 1, 2, 3) - origin;
+    const Float4 g = __builtin_convertvector(shifted, Float4);
+    std::memcpy(at + 4 * n, &g, sizeof g);
+    Bits4 bits;
+    std::memcpy(&bits, &g, sizeof bits);
+    // Not finite: the exponent bits all set, and one more carries into the
+    // top bit.
+    carried |= (bits & 0x7F800000u) + 0x00800000u;
+    bits &= 0x7FFFFFFFu;
+    Float4 size;
+    std::memcpy(&size, &bits, sizeof size);
+    largest = largest < size ? size : largest;
+  }
+  out.largest = std::max(std::max(largest[0], largest[1]), largest[2]);
+  out.anyNotFinite = ((carried[0] | carried[1] | carried[2]) >> 31) != 0;
+#else
+  const double* origin = nodes[1];
+  for (int n = 1; n <= nodeCount; ++n) {
     for (int a = 0; a < 3; ++a) {
-      std::uint64_t bits;
-      std::memcpy(&bits, &nodes[n][a], sizeof bits);
-      carried |= (bits & kExponent) + kExponentOne;
+      const float g = static_cast<float>(nodes[n][a] - origin[a]);
+      at[4 * n + a] = g;
+      const float size = std::fabs(g);
+      out.anyNotFinite |= !(size <= std::numeric_limits<float>::max());
+      out.largest = out.largest < size ? size : out.largest;
     }
-  return (carried >> 63) != 0;
+    at[4 * n + 3] = 0.0f;
+  }
+#endif
+  return out;
 }
 
 #if VELA_WIDE_CORNERS
-__attribute__((target("avx2"))) bool AnyNonFiniteWide(const double (*nodes)[3], int nodeCount) {
-  return AnyNonFinite(nodes, nodeCount);
+__attribute__((target("avx2"))) Shifted ShiftNodesWide(const double (*nodes)[3], int nodeCount, float* at) {
+  return ShiftNodes(nodes, nodeCount, at);
 }
 #endif
 
-// Nodes with a coordinate that is infinite or not a number, the search for
-// any made with the same instructions as the corners.
-int NonFiniteNodes(const double (*nodes)[3], int nodeCount, const CornerJudge& judge) {
+// The nodes as the corners' first look reads them, kept in s; and whether
+// some coordinate may be infinite or not a number.
+SingleNodes SingleNodesOf(const double (*nodes)[3], int nodeCount, const CornerJudge& judge, Scratch& s,
+                          bool& anyNotFinite) {
+  const size_t size = 4 * (static_cast<size_t>(nodeCount) + 1);
+  if (s.single.size() < size) s.single.resize(size);
+  float* at = s.single.data();
 #if VELA_WIDE_CORNERS
-  const bool any = judge.wide ? AnyNonFiniteWide(nodes, nodeCount) : AnyNonFinite(nodes, nodeCount);
+  const Shifted shifted = judge.wide ? ShiftNodesWide(nodes, nodeCount, at) : ShiftNodes(nodes, nodeCount, at);
 #else
   static_cast<void>(judge);
-  const bool any = AnyNonFinite(nodes, nodeCount);
+  const Shifted shifted = ShiftNodes(nodes, nodeCount, at);
 #endif
-  if (!any) return 0;
-  // Then, with some found, which nodes: a finite x gives x - x == 0
-  // exactly, an infinite one or one not a number gives not a number.
+  anyNotFinite = shifted.anyNotFinite;
+  SingleNodes single;
+  single.at = at;
+  if (!shifted.anyNotFinite && shifted.largest < kMostSpan) {
+    single.slack = kSlack * shifted.largest;
+    single.reach = kReach * shifted.largest;
+  }
+  return single;
+}
+
+// Nodes with a coordinate that is infinite or not a number: a finite x
+// gives x - x == 0 exactly, an infinite one or one not a number gives not a
+// number.
+int NonFiniteNodes(const double (*nodes)[3], int nodeCount) {
   int count = 0;
   for (int n = 1; n <= nodeCount; ++n) {
     const double* p = nodes[n];
@@ -714,17 +758,19 @@ MeshSoundness CheckMesh(const double (*nodes)[3], int nodeCount, const int (*ele
 #if VELA_WIDE_CORNERS
   judge.wide = t_cornerInstructions == CornerInstructions::Widest && WideCornersAvailable();
 #endif
-  out.nonFiniteNodes = NonFiniteNodes(nodes, nodeCount, judge);
-
   Scratch& s = t_scratch;
+  bool anyNotFinite = false;
+  const SingleNodes single = SingleNodesOf(nodes, nodeCount, judge, s, anyNotFinite);
+  if (anyNotFinite) out.nonFiniteNodes = NonFiniteNodes(nodes, nodeCount);
+
   // faces holds rows from earlier calls past faceCount: only the first
   // faceCount are this mesh's.
   int faceCount = 0;
   s.boundary.clear();
-  CornerBatch<kTetra> tetra(nodes);
-  CornerBatch<kPyramid> pyramid(nodes);
-  CornerBatch<kPrism> prism(nodes);
-  CornerBatch<kHexa> hexa(nodes);
+  CornerBatch<kTetra> tetra(nodes, single);
+  CornerBatch<kPyramid> pyramid(nodes, single);
+  CornerBatch<kPrism> prism(nodes, single);
+  CornerBatch<kHexa> hexa(nodes, single);
   for (int e = 1; e <= elementCount; ++e) {
     const int* row = elements[e];
     switch (CornerCount(row)) {
