@@ -10,7 +10,9 @@
 //   1. the worst cells first, within a bound of work, the nodes of cells
 //      under 0.3 move where the worst corner of the cells around them is
 //      best: inside towards the middle of their neighbours and along the
-//      junction's axes, on the wall sliding on the channel;
+//      junction's axes, on the wall sliding on the channel (where the worst
+//      cell round a node stays as it is, where its corners under 0.3 stand
+//      furthest from flat, summed);
 //   2. every wall node outside the channel goes onto it, the nearest point
 //      of the channel's surface, and the nodes inside follow it (each by
 //      its edge neighbours' moves, the shortest edges weighing most), so
