@@ -117,6 +117,18 @@ const KindTables& TablesOf(ElementKind kind) {
 
 int CornerOf(const Element& e, int local) { return e.corners[static_cast<size_t>(local)]; }
 
+// One corner's Jacobian over the product of its three edge lengths, scaled
+// by the kind's ideal: 1 at the ideal shape, 0 flat, negative turned over,
+// -1 where an edge has no length.
+double CornerJacobian(const std::vector<Point3>& nodes, const Element& element, const Corner& c, double ideal) {
+  const Point3& o = nodes[static_cast<size_t>(CornerOf(element, c[0]))];
+  const Point3 a = Sub(nodes[static_cast<size_t>(CornerOf(element, c[1]))], o);
+  const Point3 b = Sub(nodes[static_cast<size_t>(CornerOf(element, c[2]))], o);
+  const Point3 d = Sub(nodes[static_cast<size_t>(CornerOf(element, c[3]))], o);
+  const double lengths = std::sqrt(Dot(a, a) * Dot(b, b) * Dot(d, d));
+  return lengths > 0.0 ? Dot(Cross(a, b), d) / lengths / ideal : -1.0;
+}
+
 // A face's centre and area as a finite-volume solver takes them: triangles
 // fanned from the mean of its corners, their centroids weighed by their
 // areas along the face's normal. The area points out of the element.
@@ -429,14 +441,7 @@ double WallDistance(const JunctionMesh& mesh, const Channel& channel, const std:
 double CornerSum(const std::vector<Point3>& nodes, const Element& element, double cap) {
   const KindTables& tables = TablesOf(element.kind);
   double sum = 0.0;
-  for (const Corner& c : tables.corners) {
-    const Point3& o = nodes[static_cast<size_t>(CornerOf(element, c[0]))];
-    const Point3 a = Sub(nodes[static_cast<size_t>(CornerOf(element, c[1]))], o);
-    const Point3 b = Sub(nodes[static_cast<size_t>(CornerOf(element, c[2]))], o);
-    const Point3 d = Sub(nodes[static_cast<size_t>(CornerOf(element, c[3]))], o);
-    const double lengths = std::sqrt(Dot(a, a) * Dot(b, b) * Dot(d, d));
-    sum += std::min(cap, lengths > 0.0 ? Dot(Cross(a, b), d) / lengths / tables.ideal : -1.0);
-  }
+  for (const Corner& c : tables.corners) sum += std::min(cap, CornerJacobian(nodes, element, c, tables.ideal));
   return sum;
 }
 
@@ -964,13 +969,7 @@ double WorstCorner(const std::vector<Point3>& nodes, const Element& element, dou
   const KindTables& tables = TablesOf(element.kind);
   double worst = 1.0;
   for (const Corner& c : tables.corners) {
-    const Point3& o = nodes[static_cast<size_t>(CornerOf(element, c[0]))];
-    const Point3 a = Sub(nodes[static_cast<size_t>(CornerOf(element, c[1]))], o);
-    const Point3 b = Sub(nodes[static_cast<size_t>(CornerOf(element, c[2]))], o);
-    const Point3 d = Sub(nodes[static_cast<size_t>(CornerOf(element, c[3]))], o);
-    const double lengths = std::sqrt(Dot(a, a) * Dot(b, b) * Dot(d, d));
-    const double j = lengths > 0.0 ? Dot(Cross(a, b), d) / lengths / tables.ideal : -1.0;
-    worst = std::min(worst, j);
+    worst = std::min(worst, CornerJacobian(nodes, element, c, tables.ideal));
     if (worst <= stopAt) return worst;
   }
   if (element.kind == ElementKind::Pyramid) return std::min(worst, PyramidAsSolversJudge(nodes, element));
