@@ -48,6 +48,17 @@ constexpr double kPoorCorner = 0.3;
 // node's shortest edge.
 constexpr int kSearchRounds = 4;
 constexpr double kFirstStep = 0.2;
+// After its pattern search, a node climbs along the way its worst cells
+// rise together (AscentOf), at most kClimbs times, each step halved at most
+// kClimbHalvings times; cells within kAscentBand of the worst count as
+// worst, and slopes are taken over kSlopeStep of the shortest edge.
+constexpr int kClimbs = 4;
+constexpr int kClimbHalvings = 4;
+constexpr double kAscentBand = 0.02;
+constexpr double kSlopeStep = 1e-3;
+// The cells round a node count as level, with no way up, where they rise
+// together by less than kLevel of the steepest of them.
+constexpr double kLevel = 1e-2;
 // A move betters a cell only by more than this: a junction moved or turned
 // rounds its corners a little differently, and must take the same moves.
 constexpr double kBetter = 1e-9;
@@ -445,6 +456,26 @@ double CornerSum(const std::vector<Point3>& nodes, const Element& element, doubl
   return sum;
 }
 
+// The shortest vector of the convex hull of vectors: the direction that
+// raises every one of their linear functions at once, and by the most at the
+// least of them; near zero where no direction raises them all. A few dozen
+// of Gilbert's steps, each towards the vector furthest behind, settle the
+// handful of cells round a node.
+Point3 ShortestInHull(const std::vector<Point3>& vectors) {
+  Point3 x = vectors.front();
+  for (int step = 0; step < 64; ++step) {
+    const Point3* behind = &vectors.front();
+    for (const Point3& v : vectors)
+      if (Dot(v, x) < Dot(*behind, x)) behind = &v;
+    const Point3 toward = Sub(*behind, x);
+    const double gap = -Dot(toward, x);
+    const double length = Dot(toward, toward);
+    if (gap <= 1e-12 * Dot(x, x) || length <= 0.0) break;
+    x = Add(x, Scale(toward, std::min(1.0, gap / length)));
+  }
+  return x;
+}
+
 // The pass's working state: the mesh, what may move, and each element's
 // shape, kept up to date as nodes move; where faces are judged as a solver
 // judges them, also each element's neighbours across its faces, its faces
@@ -560,6 +591,7 @@ private:
     Requalify(m_settled);
   }
   bool SearchFrom(size_t node);
+  Point3 AscentOf(size_t node, double step, double& reach);
   // Whether every split of the cell into tetrahedra that stood upright as
   // swept still does.
   bool KeepsUpright(size_t cell) const {
@@ -634,6 +666,8 @@ private:
   std::vector<CellGeometry> m_savedCentres;
   std::vector<size_t> m_settled;
   std::vector<double> m_shortest;  // each node's shortest edge as swept
+  std::vector<double> m_shapes;    // AscentOf's scratch
+  std::vector<Point3> m_slopes, m_active;
 };
 
 // Moves the wall onto the channel and the nodes inside along with it, as far
@@ -739,6 +773,12 @@ void Improver::FollowWall() {
 // search that looked at nothing else left the whole column flat (census
 // hubs at 0.02 to 0.09). Bettered at the corners a move does touch, the
 // column rises a node at a time, and the worst cell with it.
+//
+// Last the node climbs. Where two or three cells round it are worst
+// together, each axis step raises one and lowers another, and the search
+// stops on a ridge it could walk along; their slopes give the slant that
+// raises them all (AscentOf). Climbing before the axes instead led the
+// wedge columns above elsewhere, and left some of them lower.
 bool Improver::SearchFrom(size_t node) {
   Point3& at = m_mesh.nodes[node];
   const Point3 start = at;
@@ -796,6 +836,7 @@ bool Improver::SearchFrom(size_t node) {
   }
   middle = Scale(middle, 1.0 / static_cast<double>(m_around.NodesEnd(node) - m_around.NodesBegin(node)));
   step *= kFirstStep;
+  const double climbStep = 2.0 * step;
   if (!onWall) tryAt(middle, best, true);
   for (int round = 0; round < kSearchRounds; ++round) {
     const Point3 from = bestAt;
@@ -805,9 +846,74 @@ bool Improver::SearchFrom(size_t node) {
     }
     if (bestAt == from) step *= 0.5;
   }
+  // Where the axes leave the worst cells level, they often rise together
+  // along a slant no axis takes.
+  for (int climb = 0; climb < kClimbs; ++climb) {
+    double reach = 0.0;
+    const Point3 up = AscentOf(node, climbStep, reach);
+    const double before = best;
+    for (int halving = 0; halving <= kClimbHalvings && reach > 0.0 && !(best > before); ++halving, reach *= 0.5)
+      tryAt(Add(bestAt, Scale(up, reach)), best);
+    if (!(best > before)) break;
+  }
   if (bestAt == start) return false;
   Settle(node);
   return true;
+}
+
+// The direction in which the cells round node, each shape as a linear
+// function of where the node stands, rise together at their worst, and in
+// reach how far along it (in its own length) that model holds: until a cell
+// now above the worst would meet it, and no further than step. Zero reach
+// where no direction raises them all. Each cell's slope is a forward
+// difference over a thousandth of the node's shortest edge along each
+// axis of the channel's frame; a wall node takes its differences on the
+// channel.
+Point3 Improver::AscentOf(size_t node, double step, double& reach) {
+  Point3& at = m_mesh.nodes[node];
+  const Point3 here = at;
+  const int* begin = m_around.ElementsBegin(node);
+  const auto count = static_cast<size_t>(m_around.ElementsEnd(node) - begin);
+  auto shapesAt = [&](const Point3& p, double* shapes) {
+    at = m_wall[node] ? m_channel.Project(p) : p;
+    if (m_smoothing.solverFaces) Recentre(node);
+    for (size_t i = 0; i < count; ++i) shapes[i] = CellQuality(static_cast<size_t>(begin[i]));
+    if (m_smoothing.solverFaces) RestoreCentres(node);
+  };
+  m_shapes.resize(4 * count);
+  shapesAt(here, m_shapes.data());
+  const double h = kSlopeStep * m_shortest[node];
+  for (size_t a = 0; a < 3; ++a)
+    shapesAt(Add(here, Scale(m_channel.frame[a], h)), m_shapes.data() + (a + 1) * count);
+  at = here;
+  double worst = 1e300;
+  for (size_t i = 0; i < count; ++i) worst = std::min(worst, m_shapes[i]);
+  m_slopes.resize(count);
+  m_active.clear();
+  for (size_t i = 0; i < count; ++i) {
+    for (size_t a = 0; a < 3; ++a) m_slopes[i][a] = (m_shapes[(a + 1) * count + i] - m_shapes[i]) / h;
+    if (m_shapes[i] < worst + kAscentBand) m_active.push_back(m_slopes[i]);
+  }
+  reach = 0.0;
+  // Shapes that are not numbers give no way up.
+  if (m_active.empty()) return Point3{0.0, 0.0, 0.0};
+  const Point3 up = ShortestInHull(m_active);
+  const double rise = Dot(up, up);
+  // Where no direction raises them all, the hull's shortest vector shrinks
+  // towards nothing and what is left of it points anywhere: rounding, not the
+  // cells, would choose the way, and a junction turned would climb another.
+  double steepest = 0.0;
+  for (const Point3& slope : m_active) steepest = std::max(steepest, Dot(slope, slope));
+  if (!(rise > kLevel * kLevel * steepest) || !std::isfinite(rise)) return up;
+  reach = step / std::sqrt(rise);
+  for (size_t i = 0; i < count; ++i) {
+    const double slope = Dot(m_slopes[i], up);
+    if (m_shapes[i] >= worst + kAscentBand && slope < rise)
+      reach = std::min(reach, (m_shapes[i] - worst) / (rise - slope));
+  }
+  // The slopes are along the channel's frame, so that a junction moved or
+  // turned climbs the same way.
+  return Add(Add(Scale(m_channel.frame[0], up[0]), Scale(m_channel.frame[1], up[1])), Scale(m_channel.frame[2], up[2]));
 }
 
 // Raises the worst cells first: takes the worst cell under kPoorCorner,

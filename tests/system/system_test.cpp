@@ -81,8 +81,10 @@ TEST(System, MovedAndTurnedNetworkGivesMovedAndTurnedMesh) {
       const Vec3 expected = move(a.nodes[i]);
       for (std::size_t j = 0; j < 3; ++j) worst = std::max(worst, std::fabs(expected[j] - b.nodes[i][j]));
     }
-    // Doubles throughout: the rounding of the turn itself, nothing near a float's.
-    EXPECT_LT(worst, 1e-11);
+    // Doubles throughout: the rounding of the turn itself, nothing near a
+    // float's. The smoothing's slopes are differences over a thousandth of
+    // an edge, so they magnify that rounding up to a thousandfold.
+    EXPECT_LT(worst, 1e-9);
     EXPECT_EQ(a.faces.size(), b.faces.size());
   }
 }
