@@ -44,6 +44,11 @@ constexpr int kEasierWallPasses = 5;
 constexpr double kKeepEdge = 0.5;
 // Cells under this are smoothed; the search stops when none is left.
 constexpr double kPoorCorner = 0.3;
+// A mesh still under the solver's floor once the wall has moved is smoothed
+// again, at most this many times. Each pass takes every poor cell afresh: a
+// cell that no search of its corners bettered, as its neighbours stood, is
+// given up only for that pass, and once they have moved it often rises.
+constexpr int kLastSmooths = 2;
 // Steps of one node's pattern search, and its first step as a share of the
 // node's shortest edge.
 constexpr int kSearchRounds = 4;
@@ -1127,6 +1132,7 @@ ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std:
       improver.Smooth();
     }
   }
+  for (int pass = 0; pass < kLastSmooths && improver.WorstCell() < kSolverCorner; ++pass) improver.Smooth();
   report.worstAfter = improver.WorstCell();
   report.wallAfter = improver.Wall();
   return report;
