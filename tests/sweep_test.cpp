@@ -198,3 +198,59 @@ TEST(BranchSweep, UntiltedBranchAtJunctionSizeKeepsItsCentreLineAndLeansSymmetri
   // The junction section lies on the bisector of the branch and its neighbour.
   EXPECT_NEAR(std::atan2(side[1], side[0]) * 180 / kPi, 60.0, 1e-9);
 }
+
+namespace {
+
+// Branch 0 of a star whose neighbours lie 20 degrees to either side, radius 1
+// and 40 long, swept in 10 layers as constructed or on the channel with the
+// lean gathered.
+std::vector<Point3> NarrowStarBranch(bool onChannel) {
+  vela::BranchInput in;
+  in.points[0] = AtDeg(0, 40.0);
+  in.points[1] = {0, 0, 0};
+  in.points[2] = AtDeg(20, 40.0);
+  in.points[3] = AtDeg(-20, 40.0);
+  for (double& r : in.radii) r = 1.0;
+  in.junctionRadius = 1.0;
+  in.normal = {0, 0, 1};
+  in.onChannel = onChannel;
+  in.gatherLean = onChannel;
+  in.ballRadius = 1.0;
+  vela::SectionSettings section;
+  section.inner = {0, 0.25, 0.5, 0.75, 1};
+  return vela::SweepBranch(in, section, 10, vela::CircularProfile, vela::LinearProfile);
+}
+
+// How far node `node` of section k lies back from its section's centre,
+// along the branch (x runs from the far point at 40 to the centre at 0).
+double PulledBack(const std::vector<Point3>& b, size_t k, size_t node) {
+  return b[k * kSection + node][0] - b[k * kSection + 1][0];
+}
+
+}  // namespace
+
+// As constructed, every section of a branch leans by its share of the way
+// along it, so that a long branch between close neighbours has its cells
+// sheared all the way out. Gathered, the lean runs back only near the
+// junction: the sections stand square to the axis beyond twice the stretch
+// where the wall meets the neighbour's, the junction section leans as it
+// did, and no section runs back past the one before it.
+TEST(BranchSweep, AGatheredLeanStaysNearTheJunction) {
+  const std::vector<Point3> constructed = NarrowStarBranch(false), gathered = NarrowStarBranch(true);
+  const size_t towardsNext = kRing4 + 8;  // phi = 90 degrees on the wall
+  const double full = PulledBack(constructed, 10, towardsNext);
+  ASSERT_GT(full, 1.0);
+  EXPECT_NEAR(PulledBack(gathered, 10, towardsNext), full, 1e-9);
+  for (size_t k = 1; k < 10; ++k)
+    EXPECT_NEAR(PulledBack(constructed, k, towardsNext), full * static_cast<double>(k) / 10.0, 1e-9) << k;
+  // The wall meets the neighbour's about 5.8 from the centre: the sections
+  // from 12 out stand square, and the one 8 out still leans.
+  for (size_t k = 1; k <= 7; ++k)
+    for (size_t node = 1; node <= kSection; ++node)
+      EXPECT_NEAR(PulledBack(gathered, k, node), 0.0, 1e-9) << "section " << k << " node " << node;
+  EXPECT_GT(PulledBack(gathered, 8, towardsNext), 0.1 * full);
+  for (size_t node = 1; node <= kSection; ++node)
+    for (size_t k = 1; k <= 10; ++k)
+      EXPECT_LT(gathered[k * kSection + node][0], gathered[(k - 1) * kSection + node][0])
+          << "section " << k << " node " << node;
+}

@@ -23,6 +23,10 @@ constexpr double kBulgeShare = 0.1111111111111111;
 // height cannot bring it back, and a flattened section would fold its cells.
 constexpr double kLeastHeightShare = 0.85;
 
+// Gathered, a side's lean runs back over at most this many times the
+// stretch between the junction and where its wall meets the neighbour's.
+constexpr double kLeanReach = 2.0;
+
 // One side of a branch: the half of every section that faces one neighbour.
 struct Side {
   std::vector<double> lean;     // tilt tangents, lean[k-1] for section k
@@ -31,6 +35,26 @@ struct Side {
   bool wide = false;            // neighbour more than 150 degrees away, or a negated sine
   double endRadius = 0.0;       // lateral radius of the junction section, when it leans
 };
+
+// Gathers a side's lean towards the junction. As constructed, every section
+// leans by its share of the way along the branch, so that on a long branch
+// between close neighbours the sections lean steeply far from the junction
+// and the cells between them are sheared all the way out. Here a section
+// leans only within the reach of the junction (the sections there still as
+// far apart where the wall meets the neighbour's as the layers are long) and
+// stands square to the axis beyond it; the junction section is unchanged.
+void GatherLean(std::vector<double>& lean, double length, double r1) {
+  const size_t n = lean.size();
+  const double last = lean[n - 1];
+  if (last == 0.0) return;
+  const double reach = std::min(length, kLeanReach * std::fabs(r1 / last));
+  for (size_t k = 1; k < n; ++k) {
+    const double s = length * static_cast<double>(n - k) / static_cast<double>(n);
+    // Not quite square beyond the reach: a section still counted as leaning
+    // keeps the leaning sections' sizes in the plane.
+    lean[k - 1] = last / std::max(1.0 - s / reach, 1e-12);
+  }
+}
 
 Point3 TowardsNeighbour(const Point3& d, const Point3& centre, const Point3& neighbourEnd) {
   const Point3 g = Unit(Sub(neighbourEnd, centre));
@@ -114,6 +138,10 @@ void ShapeBranch(const BranchInput& in, int n, double (*circularProfile)(double)
                            in.radii[3], fa.cosNext, fa.sinNext, n, next.lean);
   CalExcessiveForwardAngle(Difference(in.points[3], p1, in.precision), shape.length, r0, r1, in.radii[4],
                            in.radii[5], fa.cosPrev, fa.sinPrev, n, prev.lean);
+  if (in.onChannel && in.gatherLean) {
+    GatherLean(next.lean, shape.length, r1);
+    GatherLean(prev.lean, shape.length, r1);
+  }
   next.towards = TowardsNeighbour(shape.d, p1, in.points[2]);
   prev.towards = TowardsNeighbour(shape.d, p1, in.points[3]);
   next.wide = fa.cosNext < 0.0 && fa.sinNext < 0.5;

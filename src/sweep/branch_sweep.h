@@ -34,6 +34,9 @@ struct BranchInput {
   // node bulges past it.
   bool onChannel = false;
   double ballRadius = 0.0;  // the ball the runners meet in, with onChannel
+  // Lean back from the neighbours only near the junction, and stand square
+  // to the runner beyond (see GatherLean); needs onChannel.
+  bool gatherLean = false;
 };
 
 // Places the far-end section: the circle of the given radius around p in the
