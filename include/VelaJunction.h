@@ -82,10 +82,14 @@ struct JunctionOptions {
   //   cone's faces, with the wall on the channel;
   // - an N-way junction whose planar mesh, finished, still misses a flow
   //   solver's floors (a corner scaled Jacobian under 0.2, or a wall node
-  //   more than 2 % of its radius outside the channel) is meshed as a hub
-  //   too, and the hub's mesh kept when it meets more of them (the wall on
-  //   the channel first, then the better worst cell). This costs a second
-  //   junction, only where the first falls short;
+  //   more than 2 % of its radius outside the channel) is swept again with
+  //   each branch leaning back from its neighbours only within twice the
+  //   stretch from the centre to where its wall meets theirs, square to the
+  //   runner beyond (a long branch between close neighbours is then not
+  //   sheared all the way out), and meshed as a hub too; the mesh that meets
+  //   more of the floors is kept (the wall on the channel first, then the
+  //   better worst cell). This costs more junctions, only where the first
+  //   falls short;
   // - a finishing pass, with the connectivity kept, brings wall nodes still
   //   outside the channel onto it and smooths the worst cells, never below
   //   a scaled Jacobian of 0.25 (or a cell's own, if lower); the far-end

@@ -264,18 +264,32 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   // The planar construction is the cheaper and, where it meets a solver's
   // floors, the one kept. Where it does not (many runners close together,
   // sections leaning out of the channel to give way to their neighbours),
-  // the hub, whose walls lie on the channel by construction, is tried too,
-  // and the better of the two kept: the cost of a second junction falls only
-  // on the junctions that need it.
+  // it is swept again with every branch's lean gathered near the junction,
+  // and the hub, whose walls lie on the channel by construction, is tried
+  // too; the best is kept, and the cost of more junctions falls only on
+  // those that need them. Gathered, a long branch between close neighbours
+  // is no longer sheared all the way out, but its last layer turns from
+  // square to leaning at once: over the census that bettered the poorer
+  // junctions and cost the better ones a little, so it is a second try and
+  // not the first.
   const JunctionOutcome first = MeshImprovedNWay(settings, call);
   const bool planar = first.build && !first.hub;
   if (first.hub) return FinishHub(settings, call, first);
   JunctionResult result = Finish(call, first);
   if (!planar || !result.ok()) return result;
-  const Standing standing = StandingOf(call, result.mesh);
-  if (standing.FloorsMet() == 2) return result;
+  Standing best = StandingOf(call, result.mesh);
+  if (best.FloorsMet() == 2) return result;
+  JunctionResult gathered = Finish(call, MeshNWay(settings, call, true));
+  if (gathered.ok()) {
+    const Standing standing = StandingOf(call, gathered.mesh);
+    if (standing.Beats(best)) {
+      result = std::move(gathered);
+      best = standing;
+    }
+  }
+  if (best.FloorsMet() == 2) return result;
   JunctionResult hub = FinishHub(settings, call, MeshHub(settings, call));
-  if (hub.ok() && StandingOf(call, hub.mesh).Beats(standing)) return hub;
+  if (hub.ok() && StandingOf(call, hub.mesh).Beats(best)) return hub;
   return result;
 }
 

@@ -80,6 +80,9 @@ struct NWayPlan : JunctionPlan {
   // (CheckNWayGeometry), or reason None: its mesh is then tested for
   // overlap too, and refused under this reason when it fails.
   JunctionRefusal beyondBounds;
+  // The improved construction's second try: every branch leans back from
+  // its neighbours only near the junction (BranchInput::gatherLean).
+  bool gatherLean = false;
 };
 
 struct BendPlan : JunctionPlan {
@@ -116,7 +119,7 @@ std::optional<BendPlan> PlanBend(const JunctionSettings& settings, const Junctio
 std::unique_ptr<MeshBuild> SweepNWay(const NWayPlan& plan, std::vector<int>& firstNodes);
 
 // The drivers: plan, sweep, merge, check.
-JunctionOutcome MeshNWay(const JunctionSettings& settings, const JunctionCall& call);
+JunctionOutcome MeshNWay(const JunctionSettings& settings, const JunctionCall& call, bool gatherLean = false);
 JunctionOutcome MeshBend(const JunctionSettings& settings, const JunctionCall& call);
 // The improved bend by the construction MeshBend does not take for it: the
 // corner where MeshBend mitres, the mitre where it turns a corner (when the

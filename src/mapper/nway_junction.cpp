@@ -167,16 +167,18 @@ std::unique_ptr<MeshBuild> SweepNWay(const NWayPlan& plan, std::vector<int>& fir
     in.sinTilt = plan.projected.sinElevation[static_cast<size_t>(i)];
     in.precision = plan.precision;
     in.onChannel = improved;
+    in.gatherLean = plan.gatherLean;
     in.ballRadius = ball;
     firstNodes[static_cast<size_t>(i)] = AppendBranch(plan, in, faces, *build);
   }
   return build;
 }
 
-JunctionOutcome MeshNWay(const JunctionSettings& settings, const JunctionCall& call) {
+JunctionOutcome MeshNWay(const JunctionSettings& settings, const JunctionCall& call, bool gatherLean) {
   ClearRefusal();
-  const std::optional<NWayPlan> plan = PlanNWay(settings, call);
+  std::optional<NWayPlan> plan = PlanNWay(settings, call);
   if (!plan) return RefusedOutcome();
+  plan->gatherLean = gatherLean && plan->construction == Construction::Improved;
   std::vector<int> firstNodes;
   std::unique_ptr<MeshBuild> build = SweepNWay(*plan, firstNodes);
   JunctionOutcome outcome = Finish(*plan, std::move(build), firstNodes);
