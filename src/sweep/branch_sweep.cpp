@@ -40,13 +40,14 @@ struct Side {
 // leans by its share of the way along the branch, so that on a long branch
 // between close neighbours the sections lean steeply far from the junction
 // and the cells between them are sheared all the way out. Here a section
-// leans only within the reach of the junction (the sections there still as
-// far apart where the wall meets the neighbour's as the layers are long) and
-// stands square to the axis beyond it; the junction section is unchanged.
+// leans only within the reach of the junction and stands square to the axis
+// beyond it; the junction section is unchanged. Over twice the stretch, a
+// wall node runs back by at most half of what its section moves forward, so
+// that no section passes the one before it.
 void GatherLean(std::vector<double>& lean, double length, double r1) {
   const size_t n = lean.size();
+  if (n == 0 || lean[n - 1] == 0.0) return;
   const double last = lean[n - 1];
-  if (last == 0.0) return;
   const double reach = std::min(length, kLeanReach * std::fabs(r1 / last));
   for (size_t k = 1; k < n; ++k) {
     const double s = length * static_cast<double>(n - k) / static_cast<double>(n);
