@@ -27,6 +27,7 @@
 #include "runner_system.h"
 #include "system_detail.h"
 #include "system_mesh_file.h"
+#include "system_regions.h"
 
 #include <benchmark/benchmark.h>
 
@@ -226,7 +227,8 @@ void Tree(benchmark::State& state) {
     MemoryMesh volume;
     vela::system::WriteSolidMesh(outcome.mesh, volume);
     const vela::quality::QualityReport report =
-        vela::quality::Assess(volume, vela::quality::DefaultTolerance(volume), vela::quality::Limits{}, kThreads);
+        vela::quality::Assess(volume, vela::quality::DefaultTolerance(volume), vela::quality::Limits{}, kThreads,
+                              vela::io::QualityRegions(outcome.mesh));
     const vela::quality::WallReport wall = vela::quality::AssessWall(volume, channel, kThreads);
     const Clock::time_point checked = Clock::now();
     write.get();

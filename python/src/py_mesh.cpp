@@ -4,6 +4,7 @@
 #include "quality.h"
 #include "quality_json.h"
 #include "system_mesh_file.h"
+#include "system_regions.h"
 
 #include <nlohmann/json.hpp>
 
@@ -173,8 +174,10 @@ py::dict PyMesh::Quality(std::optional<double> tolerance) const {
   nlohmann::ordered_json report;
   {
     py::gil_scoped_release release;
+    const double tol = tolerance ? *tolerance : quality::DefaultTolerance(mesh);
     const quality::QualityReport assessed =
-        quality::Assess(mesh, tolerance ? *tolerance : quality::DefaultTolerance(mesh));
+        m_system ? quality::Assess(mesh, tol, quality::Limits::None(), 1, io::QualityRegions(*m_system))
+                 : quality::Assess(mesh, tol);
     report = quality::QualityJson(assessed);
     report["summary"] = quality::SummaryLine(assessed);
   }

@@ -280,6 +280,80 @@ TEST(QualityReport, CountsAndNamesEveryFaultClass) {
   }
 }
 
+// A junction of 4 layers between two runners of 18 on a bar of 2 x 2 cubes,
+// as a runner system has them, and elements added in regions of their own.
+struct RegionedBar {
+  MemoryMesh mesh = Block(40, 2, 2);
+  vela::quality::Regions regions;
+
+  RegionedBar() {
+    regions.layered = {0, 1, 1};  // the junction, the runner below it, the runner above
+    for (size_t e = 0; e < mesh.elements.size(); ++e) {
+      const size_t layer = e % 40;
+      regions.ofElement.push_back(layer < 18 ? 1 : layer < 22 ? 0 : 2);
+    }
+  }
+  void Add(const std::vector<Point>& cube, int region) {
+    AddElement(mesh, ElementKind::Hexa, cube);
+    regions.ofElement.push_back(region);
+  }
+};
+
+// Told where the elements came from, the report leaves out the runners'
+// insides and the pairs within one runner, and finds the same faults: a
+// runner crossing another far from any junction, an element pushed into the
+// junction; a layer folded back inside a runner, whose overlaps it does not
+// look for, is still a fault through its inverted corners.
+TEST(QualityReport, KnownRegionsGiveTheSameVerdict) {
+  const RegionedBar clean;
+  const vela::quality::detail::Focus focus = vela::quality::detail::FocusOf(clean.mesh, clean.regions, 2);
+  EXPECT_EQ(std::count(focus.needed.begin(), focus.needed.end(), 1), 4 * 4 + 2 * 4)
+      << "the junction's elements, and each runner's layer next to it";
+
+  RegionedBar crossing;
+  crossing.regions.layered.push_back(1);
+  for (int y = -3; y < 5; ++y) crossing.Add(Moved(kCube, {8.3, y + 0.02 * y, 0.4}), 3);
+  RegionedBar pushedIn;
+  pushedIn.Add(Moved(kCube, {19.3, 0.5, 0.5}), 0);
+  RegionedBar folded;
+  folded.mesh.nodes[static_cast<size_t>(10 + 41 * (1 + 3 * 1))] = {11.6, 1.0, 1.0};  // the axis node of plane 10
+
+  const struct {
+    const char* what;
+    const RegionedBar* bar;
+    bool sameOverlaps;
+  } cases[] = {{"sound", &clean, true}, {"a runner crossing another", &crossing, true},
+               {"a cube pushed into the junction", &pushedIn, true}, {"a layer folded back", &folded, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const QualityReport all = Assess(c.bar->mesh, 1e-9, vela::quality::Limits{}, 2);
+    const QualityReport known = Assess(c.bar->mesh, 1e-9, vela::quality::Limits{}, 2, c.bar->regions);
+    EXPECT_EQ(vela::quality::HasFaults(known), vela::quality::HasFaults(all));
+    EXPECT_EQ(vela::quality::HasFaults(all), c.bar != &clean);
+    for (int f = 0; f < vela::quality::kFaultClasses; ++f) {
+      const Fault fault = static_cast<Fault>(f);
+      SCOPED_TRACE(vela::quality::FaultName(fault));
+      if (c.sameOverlaps || (fault != Fault::Overlap && fault != Fault::CrossingFaces)) {
+        EXPECT_EQ(known.Count(fault), all.Count(fault));
+        EXPECT_EQ(known[fault].named, all[fault].named);
+      } else {
+        EXPECT_LE(known.Count(fault), all.Count(fault));
+      }
+    }
+    EXPECT_EQ(known.scaledJacobian, all.scaledJacobian);
+  }
+  EXPECT_GT(Assess(crossing.mesh, 1e-9, {}, 1, crossing.regions).Count(Fault::CrossingFaces), 0);
+  EXPECT_GT(Assess(pushedIn.mesh, 1e-9, {}, 1, pushedIn.regions).Count(Fault::Overlap), 0);
+  EXPECT_GT(Assess(folded.mesh, 1e-9, {}, 1, folded.regions).Count(Fault::Inverted), 0);
+
+  vela::quality::Regions short1 = clean.regions;
+  short1.ofElement.pop_back();
+  EXPECT_THROW(Assess(clean.mesh, 1e-9, {}, 1, short1), std::invalid_argument);
+  vela::quality::Regions unknown = clean.regions;
+  unknown.ofElement[7] = 3;
+  EXPECT_THROW(Assess(clean.mesh, 1e-9, {}, 1, unknown), std::invalid_argument);
+}
+
 // The grid count against every pair compared, on clustered random points
 // with ties on cell borders (coordinates on multiples of the tolerance), and
 // on a thin dense line of points far from one outlier, which puts hundreds of

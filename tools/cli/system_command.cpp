@@ -13,6 +13,7 @@
 #include "runner_system.h"
 #include "system_file.h"
 #include "system_mesh_file.h"
+#include "system_regions.h"
 
 #include <stdlib.h>  // mkdtemp
 
@@ -251,7 +252,8 @@ SystemResult MeshAndWrite(const RunnerNetwork& network, const std::string& units
   });
   vela::system::WriteSolidMesh(r.outcome.mesh, r.volume);
   // On as many threads as the meshing: the report is the same on any number.
-  r.report = quality::Assess(r.volume, quality::DefaultTolerance(r.volume), options.limits, threads);
+  r.report = quality::Assess(r.volume, quality::DefaultTolerance(r.volume), options.limits, threads,
+                             io::QualityRegions(r.outcome.mesh));
   progress.Show("checking the mesh", 1, 2);
   r.wall = quality::AssessWall(r.volume, ChannelOf(network), threads);
   progress.Show("checking the mesh", 2, 2);

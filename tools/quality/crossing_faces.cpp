@@ -102,7 +102,8 @@ bool SharesNode(const BoundaryFace& a, const BoundaryFace& b) {
 
 }  // namespace
 
-FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFace>& boundary, int threads) {
+FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFace>& boundary, int threads,
+                            const Focus& focus) {
   FaultList out;
   const auto pieceOf = [&](const BoundaryFace& face) {
     Piece p;
@@ -111,8 +112,9 @@ FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFa
     for (size_t c = 0; c < static_cast<size_t>(face.size); ++c) p.at[c] = mesh.nodes[static_cast<size_t>(face.nodes[c])];
     return p;
   };
-  std::vector<const BoundaryFace*> faces;  // the finite ones
+  std::vector<const BoundaryFace*> faces;  // the finite ones the focus keeps
   for (const BoundaryFace& face : boundary) {
+    if (!focus.Needed(static_cast<size_t>(face.element))) continue;
     bool finite = true;
     for (size_t c = 0; c < static_cast<size_t>(face.size); ++c)
       finite = finite && IsFinite(mesh.nodes[static_cast<size_t>(face.nodes[c])]);
@@ -138,7 +140,7 @@ FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFa
       grid.AnyPartnerNear(k, mine, [&](int other) {
         const size_t o = static_cast<size_t>(other);
         if (o == k || (o < k && grid.GroupOf(o) == group) || (crossed[k] && crossed[o]) ||
-            SharesNode(*faces[k], *faces[o]))
+            SharesNode(*faces[k], *faces[o]) || focus.SameSweep(faces[k]->element, faces[o]->element))
           return false;
         const bool cross = o > k ? FacesCross(minePatches, PatchesOf(pieceOf(*faces[o])))
                                  : FacesCross(PatchesOf(pieceOf(*faces[o])), minePatches);

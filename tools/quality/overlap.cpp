@@ -152,7 +152,7 @@ bool Inside(const Vec& p, const Corners& at, const Shape& s) {
 
 }  // namespace
 
-FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, int threads) {
+FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, int threads, const Focus& focus) {
   FaultList out;
   const auto cornersOf = [&](int id) { return Corners{&mesh, &mesh.elements[static_cast<size_t>(id)]}; };
   // Every usable element's shape, in element order, filled on the threads:
@@ -169,7 +169,7 @@ FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, 
   ForRanges(threads, count, [&](size_t begin, size_t end, int) {
     for (size_t i = begin; i < end; ++i) {
       new (all + i) Shape();
-      if (usable[i]) shaped[i] = FillShape(cornersOf(static_cast<int>(i)), static_cast<int>(i), all[i]) ? 1 : 0;
+      if (usable[i] && focus.Needed(i)) shaped[i] = FillShape(cornersOf(static_cast<int>(i)), static_cast<int>(i), all[i]) ? 1 : 0;
     }
   });
   std::vector<int> ids;
@@ -210,7 +210,8 @@ FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, 
       }
       const bool overlaps = grid.AnyAtEach(samples, sampleCount, last, [&](int sample, int other) {
         const Shape& o = shapes[static_cast<size_t>(other)];
-        return static_cast<size_t>(other) != k && Inside(samples[sample], cornersOf(o.id), o);
+        return static_cast<size_t>(other) != k && !focus.SameSweep(s.id, o.id) &&
+               Inside(samples[sample], cornersOf(o.id), o);
       });
       overlapping[k] = overlaps ? 1 : 0;
     }

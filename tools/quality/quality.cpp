@@ -333,13 +333,17 @@ Limits Limits::None() {
   return {-inf, -inf, -inf, inf, inf, -inf};
 }
 
-QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limits, int threads) {
+namespace {
+
+QualityReport AssessFocused(const MemoryMesh& mesh, double mergeTol, const Limits& limits, int threads,
+                            const Regions* regions) {
   if (!(mergeTol >= 0.0) || !std::isfinite(mergeTol))
     throw std::invalid_argument("quality: the coincidence tolerance must be finite and not negative");
   for (const double limit : {limits.minScaledJacobian, limits.minDeterminant, limits.minWeight,
                              limits.maxNonOrthogonality, limits.maxSkewness, limits.minFaceTet})
     if (std::isnan(limit)) throw std::invalid_argument("quality: a limit is not a number");
   CheckNodeReferences(mesh);
+  if (regions) detail::CheckRegions(mesh, *regions);
   QualityReport r;
   r.nodes = mesh.GetNodeCount();
   r.elements = mesh.GetElementCount();
@@ -355,9 +359,21 @@ QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limi
   const detail::FaceSharing sharing = detail::CheckFaces(mesh, states.hasFaces, r, threads);
   detail::MeasureFiniteVolume(mesh, states.judged, sharing, r, threads);
   Of(r, Fault::CoincidentNodes) = detail::FindCoincidentNodes(mesh.nodes, mergeTol, threads);
-  Of(r, Fault::Overlap) = detail::FindOverlaps(mesh, states.usable, threads);
-  Of(r, Fault::CrossingFaces) = detail::FindCrossingFaces(mesh, sharing.boundary, threads);
+  const detail::Focus focus = regions ? detail::FocusOf(mesh, *regions, threads) : detail::Focus{};
+  Of(r, Fault::Overlap) = detail::FindOverlaps(mesh, states.usable, threads, focus);
+  Of(r, Fault::CrossingFaces) = detail::FindCrossingFaces(mesh, sharing.boundary, threads, focus);
   return r;
+}
+
+}  // namespace
+
+QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limits, int threads) {
+  return AssessFocused(mesh, mergeTol, limits, threads, nullptr);
+}
+
+QualityReport Assess(const MemoryMesh& mesh, double mergeTol, const Limits& limits, int threads,
+                     const Regions& regions) {
+  return AssessFocused(mesh, mergeTol, limits, threads, &regions);
 }
 
 double DefaultTolerance(const MemoryMesh& mesh) {

@@ -108,6 +108,31 @@ void MeasureFiniteVolume(const MemoryMesh& mesh, const std::vector<char>& judged
 // The nodes' cells are found on `threads` threads; the same on any number.
 FaultList FindCoincidentNodes(const std::vector<std::array<double, 3>>& nodes, double tol, int threads = 1);
 
+// What the overlap and crossing tests may leave out, from where the elements
+// came from (region_focus.cpp): elements with needed[i] == 0, and pairs
+// within one layered sweep. Empty vectors leave out nothing.
+struct Focus {
+  std::vector<char> needed;  // per element
+  std::vector<int> sweep;    // per element: its layered sweep's region, or -1
+
+  bool Needed(size_t element) const { return needed.empty() || needed[element]; }
+  bool SameSweep(int a, int b) const {
+    if (sweep.empty()) return false;
+    const int s = sweep[static_cast<size_t>(a)];
+    return s >= 0 && s == sweep[static_cast<size_t>(b)];
+  }
+};
+
+// Throws std::invalid_argument unless regions names a region for every
+// element of the mesh, each one of regions.layered's.
+void CheckRegions(const MemoryMesh& mesh, const Regions& regions);
+
+// The focus of regions that CheckRegions accepts: every element of a region
+// that is not layered, and each element of a layered one whose box meets
+// another region's box. The boxes are gathered on `threads` threads; the
+// focus is the same on any number.
+Focus FocusOf(const MemoryMesh& mesh, const Regions& regions, int threads = 1);
+
 // Elements with a sample point (the centroid, and the centroid pulled half
 // way to each corner) strictly inside another element. Only elements marked
 // usable (finite, positive, naming no node twice) are probed or probed
@@ -117,13 +142,18 @@ FaultList FindCoincidentNodes(const std::vector<std::array<double, 3>>& nodes, d
 // mesh tiles without overlap; an element so twisted that its centroid sees
 // one of its faces from behind has no such tiling and sits the test out.
 // Candidates come from a DirectionGrid: linear on average. The elements are
-// probed on `threads` threads.
-FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, int threads = 1);
+// probed on `threads` threads. Elements and pairs the focus leaves out are
+// neither probed nor probed against.
+FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, int threads = 1,
+                       const Focus& focus = {});
 
 // Boundary faces, finite ones only, that pass through a boundary face
 // sharing no node with them, however shallow the cut: branches run into each
 // other cut through each other's walls before any sample point of one lies
 // inside the other. Counts faces; names the smallest elements of the faces.
-FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFace>& boundary, int threads = 1);
+// The faces of elements the focus leaves out, and pairs of faces it leaves
+// out, are not tested.
+FaultList FindCrossingFaces(const MemoryMesh& mesh, const std::vector<BoundaryFace>& boundary, int threads = 1,
+                            const Focus& focus = {});
 
 }  // namespace vela::quality::detail
