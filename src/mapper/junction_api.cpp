@@ -18,6 +18,7 @@
 #include "sweep/section_pattern.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace vela {
 
@@ -90,8 +91,10 @@ constexpr Smoothing kHubSmoothing{1000, 32, true};
 // the wall brought onto the channel, the far-end sections kept where the
 // runners join them and the centre's node where it is. Should the moved mesh fail the check, which the pass's
 // guards are there to rule out, the mesh stays as swept and merged.
-// Returns the nodes as they were swept and merged.
-std::vector<Point3> Improve(const JunctionCall& call, JunctionMesh& mesh, const Smoothing& smoothing) {
+// Returns the nodes as they were swept and merged, and in `report` what the
+// pass measured.
+std::vector<Point3> Improve(const JunctionCall& call, JunctionMesh& mesh, const Smoothing& smoothing,
+                            ImproveReport& report) {
   std::vector<char> fixed(mesh.nodes.size(), 0);
   for (const std::vector<int>& section : mesh.farSections)
     for (int node : section) fixed[static_cast<size_t>(node)] = 1;
@@ -102,9 +105,8 @@ std::vector<Point3> Improve(const JunctionCall& call, JunctionMesh& mesh, const 
     if (Norm(Sub(mesh.nodes[k], call.center)) < Norm(Sub(mesh.nodes[nearest], call.center))) nearest = k;
   if (!mesh.nodes.empty() && Norm(Sub(mesh.nodes[nearest], call.center)) <= mesh.mergeTolerance) fixed[nearest] = 1;
   const std::vector<Point3> swept = mesh.nodes;
-  if (ImproveMesh(mesh, ChannelOf(call.center, call.farPoints, call.radii), fixed, smoothing).moved &&
-      !CornersSound(mesh))
-    mesh.nodes = swept;
+  report = ImproveMesh(mesh, ChannelOf(call.center, call.farPoints, call.radii), fixed, smoothing);
+  if (report.moved && !CornersSound(mesh)) mesh.nodes = swept;
   return swept;
 }
 
@@ -184,8 +186,11 @@ Standing StandingOf(const JunctionCall& call, const JunctionMesh& mesh) {
 }
 
 // The mesh a caller gets of an outcome: exported, and with the improved
-// construction finished (a hub's also kept apart, or refused).
-JunctionResult Finish(const JunctionCall& call, const JunctionOutcome& outcome) {
+// construction finished (a hub's also kept apart, or refused). When the
+// finishing pass found nothing to move, it has measured how the mesh
+// stands, and `standing` is given that rather than measuring it again.
+JunctionResult Finish(const JunctionCall& call, const JunctionOutcome& outcome,
+                      std::optional<Standing>* standing = nullptr) {
   JunctionResult result;
   result.refusal = outcome.refusal;
   if (!outcome.build) return result;
@@ -195,13 +200,29 @@ JunctionResult Finish(const JunctionCall& call, const JunctionOutcome& outcome) 
   mesh.nodesBeforeMerge = outcome.nodesBeforeMerge;
   mesh.mergeTolerance = outcome.mergeTol;
   if (call.construction != Construction::Improved) return result;
-  const std::vector<Point3> swept = Improve(call, mesh, outcome.hub ? kHubSmoothing : Smoothing{});
+  ImproveReport improved;
+  const std::vector<Point3> swept = Improve(call, mesh, outcome.hub ? kHubSmoothing : Smoothing{}, improved);
   if (outcome.hub && !KeptApart(mesh, swept)) {
     result.mesh = JunctionMesh{};
     result.refusal = JunctionRefusal{};
     result.refusal.reason = Refusal::UnsoundResult;
+    return result;
   }
+  if (standing && !improved.moved) *standing = Standing{improved.worstBefore, improved.wallBefore};
   return result;
+}
+
+// A finished mesh and how it stands, measured once.
+struct Finished {
+  JunctionResult result;
+  Standing standing;
+};
+
+Finished FinishAndMeasure(const JunctionCall& call, const JunctionOutcome& outcome) {
+  std::optional<Standing> measured;
+  Finished finished{Finish(call, outcome, &measured), {}};
+  if (finished.result.ok()) finished.standing = measured ? *measured : StandingOf(call, finished.result.mesh);
+  return finished;
 }
 
 // A hub whose folds were undone near the junction and that misses a
@@ -211,17 +232,12 @@ JunctionResult Finish(const JunctionCall& call, const JunctionOutcome& outcome) 
 // section that crowds its nodes by angle on a steep face can go nearly flat
 // a few radii out, where the spread fold kept it from doing so, and the
 // finishing pass does not always recover from that.
-JunctionResult FinishHub(const JunctionSettings& settings, const JunctionCall& call, const JunctionOutcome& outcome) {
-  JunctionResult result = Finish(call, outcome);
-  if (!outcome.foldsGathered) return result;
-  Standing standing;
-  if (result.ok()) {
-    standing = StandingOf(call, result.mesh);
-    if (standing.FloorsMet() == 2) return result;
-  }
-  JunctionResult spread = Finish(call, MeshHub(settings, call, false));
-  if (spread.ok() && (!result.ok() || StandingOf(call, spread.mesh).Beats(standing))) return spread;
-  return result;
+Finished FinishHub(const JunctionSettings& settings, const JunctionCall& call, const JunctionOutcome& outcome) {
+  Finished gathered = FinishAndMeasure(call, outcome);
+  if (!outcome.foldsGathered || (gathered.result.ok() && gathered.standing.FloorsMet() == 2)) return gathered;
+  Finished spread = FinishAndMeasure(call, MeshHub(settings, call, false));
+  if (spread.result.ok() && (!gathered.result.ok() || spread.standing.Beats(gathered.standing))) return spread;
+  return gathered;
 }
 
 }  // namespace
@@ -243,22 +259,18 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
     // bend, whose runners overlap for radii before they part, is fanned
     // round the crease where their walls cross: with the rings of its long
     // sections drawn out to the wall, then spaced evenly.
-    JunctionResult result = Finish(call, MeshBend(settings, call));
-    if (!result.ok()) return result;
-    Standing best = StandingOf(call, result.mesh);
-    const auto consider = [&](JunctionResult candidate) {
-      if (!candidate.ok()) return false;
-      const Standing standing = StandingOf(call, candidate.mesh);
-      if (standing.Beats(best)) {
-        result = std::move(candidate);
-        best = standing;
-      }
+    Finished best = FinishAndMeasure(call, MeshBend(settings, call));
+    if (!best.result.ok()) return std::move(best.result);
+    const auto consider = [&](Finished candidate) {
+      if (!candidate.result.ok()) return false;
+      if (candidate.standing.Beats(best.standing)) best = std::move(candidate);
       return true;
     };
-    if (best.FloorsMet() < 2) consider(Finish(call, MeshOtherBend(settings, call)));
+    if (best.standing.FloorsMet() < 2) consider(FinishAndMeasure(call, MeshOtherBend(settings, call)));
     for (const bool pullRings : {true, false})
-      if (best.FloorsMet() == 2 || !consider(Finish(call, MeshHairpin(settings, call, pullRings)))) break;
-    return result;
+      if (best.standing.FloorsMet() == 2 || !consider(FinishAndMeasure(call, MeshHairpin(settings, call, pullRings))))
+        break;
+    return std::move(best.result);
   }
 
   // The planar construction is the cheaper and, where it meets a solver's
@@ -274,23 +286,15 @@ JunctionResult MeshJunction(const JunctionInput& input, const JunctionOptions& o
   // not the first.
   const JunctionOutcome first = MeshImprovedNWay(settings, call);
   const bool planar = first.build && !first.hub;
-  if (first.hub) return FinishHub(settings, call, first);
-  JunctionResult result = Finish(call, first);
-  if (!planar || !result.ok()) return result;
-  Standing best = StandingOf(call, result.mesh);
-  if (best.FloorsMet() == 2) return result;
-  JunctionResult gathered = Finish(call, MeshNWay(settings, call, true));
-  if (gathered.ok()) {
-    const Standing standing = StandingOf(call, gathered.mesh);
-    if (standing.Beats(best)) {
-      result = std::move(gathered);
-      best = standing;
-    }
-  }
-  if (best.FloorsMet() == 2) return result;
-  JunctionResult hub = FinishHub(settings, call, MeshHub(settings, call));
-  if (hub.ok() && StandingOf(call, hub.mesh).Beats(best)) return hub;
-  return result;
+  if (first.hub) return std::move(FinishHub(settings, call, first).result);
+  Finished best = FinishAndMeasure(call, first);
+  if (!planar || !best.result.ok() || best.standing.FloorsMet() == 2) return std::move(best.result);
+  Finished gathered = FinishAndMeasure(call, MeshNWay(settings, call, true));
+  if (gathered.result.ok() && gathered.standing.Beats(best.standing)) best = std::move(gathered);
+  if (best.standing.FloorsMet() == 2) return std::move(best.result);
+  Finished hub = FinishHub(settings, call, MeshHub(settings, call));
+  if (hub.result.ok() && hub.standing.Beats(best.standing)) return std::move(hub.result);
+  return std::move(best.result);
 }
 
 std::vector<double> RunnerLengths(const Point3& center, const std::vector<Point3>& farPoints,
