@@ -169,7 +169,8 @@ FaultList FindOverlaps(const MemoryMesh& mesh, const std::vector<char>& usable, 
   ForRanges(threads, count, [&](size_t begin, size_t end, int) {
     for (size_t i = begin; i < end; ++i) {
       new (all + i) Shape();
-      if (usable[i] && focus.Needed(i)) shaped[i] = FillShape(cornersOf(static_cast<int>(i)), static_cast<int>(i), all[i]) ? 1 : 0;
+      if (usable[i] && focus.Needed(i))
+        shaped[i] = FillShape(cornersOf(static_cast<int>(i)), static_cast<int>(i), all[i]) ? 1 : 0;
     }
   });
   std::vector<int> ids;
