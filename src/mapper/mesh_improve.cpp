@@ -155,20 +155,19 @@ struct FaceGeometry {
 
 FaceGeometry FaceOf(const std::vector<Point3>& nodes, const Element& e, const std::vector<int>& face) {
   const size_t n = face.size();
+  std::array<Point3, 4> corner{};
   Point3 mean{0, 0, 0};
-  for (int local : face) mean = Add(mean, nodes[static_cast<size_t>(CornerOf(e, local))]);
-  mean = Scale(mean, 1.0 / static_cast<double>(n));
-  if (n == 3) {
-    const Point3& a = nodes[static_cast<size_t>(CornerOf(e, face[0]))];
-    return {mean, Scale(Cross(Sub(nodes[static_cast<size_t>(CornerOf(e, face[1]))], a),
-                              Sub(nodes[static_cast<size_t>(CornerOf(e, face[2]))], a)),
-                        0.5)};
+  for (size_t i = 0; i < n; ++i) {
+    corner[i] = nodes[static_cast<size_t>(CornerOf(e, face[i]))];
+    mean = Add(mean, corner[i]);
   }
+  mean = Scale(mean, 1.0 / static_cast<double>(n));
+  if (n == 3) return {mean, Scale(Cross(Sub(corner[1], corner[0]), Sub(corner[2], corner[0])), 0.5)};
   Point3 area{0, 0, 0};
   std::array<Point3, 4> normals{}, centroids{};
   for (size_t i = 0; i < n; ++i) {
-    const Point3& p = nodes[static_cast<size_t>(CornerOf(e, face[i]))];
-    const Point3& q = nodes[static_cast<size_t>(CornerOf(e, face[(i + 1) % n]))];
+    const Point3& p = corner[i];
+    const Point3& q = corner[i + 1 < n ? i + 1 : 0];
     normals[i] = Scale(Cross(Sub(q, p), Sub(mean, p)), 0.5);
     centroids[i] = Scale(Add(Add(p, q), mean), 1.0 / 3.0);
     area = Add(area, normals[i]);
@@ -195,14 +194,11 @@ struct CellGeometry {
   Point3 centre{};
 };
 
-bool CellOf(const std::vector<Point3>& nodes, const Element& e, CellGeometry& cell) {
-  const KindTables& tables = TablesOf(e.kind);
-  const size_t count = tables.faces.size();
+// The centre of a cell whose faces are known. False for a cell of no
+// volume, whose centre is left as it was.
+bool CentreFromFaces(size_t count, CellGeometry& cell) {
   Point3 estimate{0, 0, 0};
-  for (size_t f = 0; f < count; ++f) {
-    cell.faces[f] = FaceOf(nodes, e, tables.faces[f]);
-    estimate = Add(estimate, cell.faces[f].centre);
-  }
+  for (size_t f = 0; f < count; ++f) estimate = Add(estimate, cell.faces[f].centre);
   estimate = Scale(estimate, 1.0 / static_cast<double>(count));
   Point3 centre{0, 0, 0};
   double volume = 0.0;
@@ -214,6 +210,25 @@ bool CellOf(const std::vector<Point3>& nodes, const Element& e, CellGeometry& ce
   if (!(volume > 0.0)) return false;
   cell.centre = Scale(centre, 1.0 / volume);
   return true;
+}
+
+bool CellOf(const std::vector<Point3>& nodes, const Element& e, CellGeometry& cell) {
+  const KindTables& tables = TablesOf(e.kind);
+  for (size_t f = 0; f < tables.faces.size(); ++f) cell.faces[f] = FaceOf(nodes, e, tables.faces[f]);
+  return CentreFromFaces(tables.faces.size(), cell);
+}
+
+// CellOf for a cell of which only the node `moved` has moved since its
+// faces were found: the faces away from it are kept.
+bool CellOfMoved(const std::vector<Point3>& nodes, const Element& e, int moved, CellGeometry& cell) {
+  const KindTables& tables = TablesOf(e.kind);
+  for (size_t f = 0; f < tables.faces.size(); ++f)
+    for (int local : tables.faces[f])
+      if (CornerOf(e, local) == moved) {
+        cell.faces[f] = FaceOf(nodes, e, tables.faces[f]);
+        break;
+      }
+  return CentreFromFaces(tables.faces.size(), cell);
 }
 
 // A face's skewness as the solver measures it, from the centres of the
@@ -450,16 +465,12 @@ double WallDistance(const JunctionMesh& mesh, const Channel& channel, const std:
   return worst;
 }
 
-// The corners of an element, each scored as WorstCorner scores them and
-// capped at cap, summed: how far the cell stands from flat at all its
-// corners, which a move of one node changes where the worst corner, at a
-// node the move does not touch, stays as it is.
-double CornerSum(const std::vector<Point3>& nodes, const Element& element, double cap) {
-  const KindTables& tables = TablesOf(element.kind);
-  double sum = 0.0;
-  for (const Corner& c : tables.corners) sum += std::min(cap, CornerJacobian(nodes, element, c, tables.ideal));
-  return sum;
-}
+// WorstCorner, and in `capped` the element's corners, each scored as
+// WorstCorner scores them and capped at kPoorCorner, summed, where no corner
+// stopped it: how far the cell stands from flat at all its corners, which a
+// move of one node changes where the worst corner, at a node the move does
+// not touch, stays as it is.
+double WorstCornerSummed(const std::vector<Point3>& nodes, const Element& element, double stopAt, double& capped);
 
 // The shortest vector of the convex hull of vectors: the direction that
 // raises every one of their linear functions at once, and by the most at the
@@ -492,7 +503,8 @@ public:
         m_wall(BoundaryNodes(mesh, m_around)),
         m_across(smoothing.solverFaces ? FacesAcross(mesh, m_around) : std::vector<int>{}),
         m_quality(mesh.elements.size()), m_upright(mesh.elements.size()),
-        m_cells(smoothing.solverFaces ? mesh.elements.size() : 0), m_skew(m_across.size(), 0.0),
+        m_cells(smoothing.solverFaces ? mesh.elements.size() : 0), m_current(m_cells.size(), 0),
+        m_skew(m_across.size(), 0.0),
         m_shortest(mesh.nodes.size()) {
     for (size_t k = 0; k < m_wall.size(); ++k) m_wall[k] = m_wall[k] && !m_fixed[k];
     for (size_t e = 0; e < m_quality.size(); ++e) {
@@ -529,10 +541,11 @@ private:
   // A cell's shape: its worst corner, and where faces are judged as a
   // solver judges them, how square its faces stand to the centres beyond
   // (with the centres as m_cells holds them); or any value not above
-  // stopAt as soon as one part is not.
-  double CellQuality(size_t cell, double stopAt = -2.0) const {
+  // stopAt as soon as one part is not. `corner`, where given, is the cell's
+  // WorstCorner as the nodes stand.
+  double CellQuality(size_t cell, double stopAt = -2.0, const double* corner = nullptr) const {
     const Element& e = m_mesh.elements[cell];
-    double quality = WorstCorner(m_mesh.nodes, e, stopAt);
+    double quality = corner ? *corner : WorstCorner(m_mesh.nodes, e, stopAt);
     if (!m_smoothing.solverFaces || quality <= stopAt) return quality;
     const std::vector<std::vector<int>>& faces = TablesOf(e.kind).faces;
     for (size_t f = 0; f < faces.size(); ++f) {
@@ -546,29 +559,40 @@ private:
     return quality;
   }
   // The worst shape of the cells round node, or any value not above stopAt
-  // as soon as one is not.
-  double WorstAround(size_t node, double stopAt = -2.0) const {
+  // as soon as one is not; `corners`, where given, their WorstCorner in
+  // turn.
+  double WorstAround(size_t node, double stopAt = -2.0, const double* corners = nullptr) const {
+    const int* begin = m_around.ElementsBegin(node);
     double worst = 1.0;
-    for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node) && worst > stopAt; ++e)
-      worst = std::min(worst, CellQuality(static_cast<size_t>(*e), stopAt));
+    for (const int* e = begin; e != m_around.ElementsEnd(node) && worst > stopAt; ++e)
+      worst = std::min(worst, CellQuality(static_cast<size_t>(*e), stopAt, corners ? corners + (e - begin) : nullptr));
     return worst;
   }
   // The corners of the cells round node, each capped at kPoorCorner, summed
-  // (CornerSum): what a move that leaves the worst cell as it is can still
-  // better.
+  // (WorstCornerSummed): what a move that leaves the worst cell as it is can
+  // still better.
   double SoftAround(size_t node) const {
     double sum = 0.0;
-    for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node); ++e)
-      sum += CornerSum(m_mesh.nodes, m_mesh.elements[static_cast<size_t>(*e)], kPoorCorner);
+    for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node); ++e) {
+      double capped = 0.0;
+      WorstCornerSummed(m_mesh.nodes, m_mesh.elements[static_cast<size_t>(*e)], -2.0, capped);
+      sum += capped;
+    }
     return sum;
   }
   // The centres of the cells round node where it stands now, the ones of
-  // where it stood kept aside; RestoreCentres puts them back.
+  // where it stood kept aside; RestoreCentres puts them back. Only the
+  // faces at node are found again: the rest are known as the other nodes
+  // stand, unless the cell had no volume when it was last found.
   void Recentre(size_t node) {
     m_savedCentres.clear();
     for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node); ++e) {
-      m_savedCentres.push_back(m_cells[static_cast<size_t>(*e)]);
-      CentreOf(static_cast<size_t>(*e));
+      const auto cell = static_cast<size_t>(*e);
+      m_savedCentres.push_back(m_cells[cell]);
+      const Element& element = m_mesh.elements[cell];
+      const bool found = m_current[cell] ? CellOfMoved(m_mesh.nodes, element, static_cast<int>(node), m_cells[cell])
+                                         : CellOf(m_mesh.nodes, element, m_cells[cell]);
+      if (!found) m_cells[cell] = m_savedCentres.back();
     }
   }
   void RestoreCentres(size_t node) {
@@ -606,7 +630,8 @@ private:
   void CentreOf(size_t cell) {
     if (!m_smoothing.solverFaces) return;
     CellGeometry geometry;
-    if (CellOf(m_mesh.nodes, m_mesh.elements[cell], geometry)) m_cells[cell] = geometry;
+    m_current[cell] = CellOf(m_mesh.nodes, m_mesh.elements[cell], geometry);
+    if (m_current[cell]) m_cells[cell] = geometry;
   }
   double SkewOf(size_t cell, size_t f) const {
     const Element& e = m_mesh.elements[cell];
@@ -667,11 +692,13 @@ private:
   std::vector<double> m_wallFloor;  // each cell's floor for the wall's moves on easier terms
   std::vector<std::uint32_t> m_upright;  // each cell's upright splits as swept (FaceTetMask)
   std::vector<CellGeometry> m_cells;     // each cell's faces and centre, as the nodes stand
+  std::vector<char> m_current;           // whether m_cells holds the cell as its nodes stand
   std::vector<double> m_skew;            // each face's skewness as swept, by FacesAcross's slots
   std::vector<CellGeometry> m_savedCentres;
   std::vector<size_t> m_settled;
   std::vector<double> m_shortest;  // each node's shortest edge as swept
   std::vector<double> m_shapes;    // AscentOf's scratch
+  std::vector<double> m_trialCorners, m_trialCapped;  // SearchFrom's, by the cells round the node
   std::vector<Point3> m_slopes, m_active;
 };
 
@@ -802,22 +829,29 @@ bool Improver::SearchFrom(size_t node) {
       at = bestAt;
       return;
     }
-    if (m_smoothing.solverFaces) {
-      // The corners alone settle most trials, before any centre is found.
-      double corners = 1.0;
-      for (const int* e = m_around.ElementsBegin(node); e != m_around.ElementsEnd(node) && corners > lower; ++e)
-        corners = std::min(corners, WorstCorner(m_mesh.nodes, m_mesh.elements[static_cast<size_t>(*e)], lower));
-      if (!(corners > lower)) {
-        at = bestAt;
-        return;
-      }
-      Recentre(node);
+    // The corners alone settle most trials, before any centre is found;
+    // each cell's worst corner and its poor corners summed are kept for
+    // what follows.
+    const int* around = m_around.ElementsBegin(node);
+    const auto cells = static_cast<size_t>(m_around.ElementsEnd(node) - around);
+    m_trialCorners.assign(cells, 0.0);
+    m_trialCapped.assign(cells, 0.0);
+    double corners = 1.0;
+    for (size_t i = 0; i < cells && corners > lower; ++i) {
+      const Element& e = m_mesh.elements[static_cast<size_t>(around[i])];
+      m_trialCorners[i] = WorstCornerSummed(m_mesh.nodes, e, lower, m_trialCapped[i]);
+      corners = std::min(corners, m_trialCorners[i]);
     }
-    const double worst = WorstAround(node, lower);
+    if (!(corners > lower)) {
+      at = bestAt;
+      return;
+    }
+    if (m_smoothing.solverFaces) Recentre(node);
+    const double worst = WorstAround(node, lower, m_trialCorners.data());
     bool better = worst > floor + kBetter;
     double soft = 0.0;
     if (better || (tie && worst > lower)) {
-      soft = SoftAround(node);
+      for (size_t i = 0; i < cells; ++i) soft += m_trialCapped[i];
       better = better || soft > bestSoft + kBetter;
     }
     better = better && KeepsSize(node) && KeepsUprightAround(node) && KeepsSkewAround(node);
@@ -1074,13 +1108,13 @@ double PyramidAsSolversJudge(const std::vector<Point3>& nodes, const Element& el
   return smallest > 1.0 ? 2.0 - smallest : smallest;
 }
 
-}  // namespace
-
-double WorstCorner(const std::vector<Point3>& nodes, const Element& element, double stopAt) {
+double WorstCornerSummed(const std::vector<Point3>& nodes, const Element& element, double stopAt, double& capped) {
   const KindTables& tables = TablesOf(element.kind);
   double worst = 1.0;
   for (const Corner& c : tables.corners) {
-    worst = std::min(worst, CornerJacobian(nodes, element, c, tables.ideal));
+    const double corner = CornerJacobian(nodes, element, c, tables.ideal);
+    capped += std::min(kPoorCorner, corner);
+    worst = std::min(worst, corner);
     if (worst <= stopAt) return worst;
   }
   if (element.kind == ElementKind::Pyramid) return std::min(worst, PyramidAsSolversJudge(nodes, element));
@@ -1098,6 +1132,13 @@ double WorstCorner(const std::vector<Point3>& nodes, const Element& element, dou
   const Point3 zeta = Sub(sum({4, 5, 6, 7}), sum({0, 1, 2, 3}));
   const double lengths = std::sqrt(Dot(xi, xi) * Dot(eta, eta) * Dot(zeta, zeta));
   return std::min(worst, lengths > 0.0 ? Dot(Cross(xi, eta), zeta) / lengths : -1.0);
+}
+
+}  // namespace
+
+double WorstCorner(const std::vector<Point3>& nodes, const Element& element, double stopAt) {
+  double capped = 0.0;
+  return WorstCornerSummed(nodes, element, stopAt, capped);
 }
 
 ImproveReport ImproveMesh(JunctionMesh& mesh, const Channel& channel, const std::vector<char>& fixed,
