@@ -842,19 +842,20 @@ bool Improver::SearchFrom(size_t node) {
       m_trialCorners[i] = WorstCornerSummed(m_mesh.nodes, e, lower, m_trialCapped[i]);
       corners = std::min(corners, m_trialCorners[i]);
     }
-    if (!(corners > lower)) {
+    double soft = 0.0;
+    for (size_t i = 0; i < cells; ++i) soft += m_trialCapped[i];
+    const bool softer = tie && soft > bestSoft + kBetter;
+    // A cell's shape is no better than its corners: where they leave the
+    // worst as it is, only the poor corners summed can make the move
+    // better, and the centres are not needed to turn it down.
+    if (!(corners > lower) || (!(corners > floor + kBetter) && !softer) || !KeepsSize(node)) {
       at = bestAt;
       return;
     }
     if (m_smoothing.solverFaces) Recentre(node);
     const double worst = WorstAround(node, lower, m_trialCorners.data());
-    bool better = worst > floor + kBetter;
-    double soft = 0.0;
-    if (better || (tie && worst > lower)) {
-      for (size_t i = 0; i < cells; ++i) soft += m_trialCapped[i];
-      better = better || soft > bestSoft + kBetter;
-    }
-    better = better && KeepsSize(node) && KeepsUprightAround(node) && KeepsSkewAround(node);
+    bool better = worst > floor + kBetter || (softer && worst > lower);
+    better = better && KeepsUprightAround(node) && KeepsSkewAround(node);
     if (m_smoothing.solverFaces) RestoreCentres(node);
     if (better) {
       best = worst;
